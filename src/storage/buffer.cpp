@@ -1,0 +1,31 @@
+#include "storage/buffer.h"
+
+#include <cstring>
+
+Buffer::Buffer() : Buffer(1) {}
+
+Buffer::Buffer(unsigned short sizeClass)
+    : location(BufferManager::getInstance().getBuffer(sizeClass)),
+      position(location.storage) {}
+
+Buffer::~Buffer() {
+  if (BufferManager::isShutDown()) return;
+  BufferManager::getInstance().recycleBuffer(location);
+}
+
+char* Buffer::increaseBuffer() {
+  const size_t offset = used();
+  location = BufferManager::getInstance().getBufferNextSize(location);
+  position = location.storage + offset;
+  return location.storage;
+}
+
+void Buffer::reserve(size_t bytes) {
+  while (used() + bytes > location.size) increaseBuffer();
+}
+
+void Buffer::write(const void* bytes, size_t length) {
+  reserve(length);
+  if (length != 0) std::memcpy(position, bytes, length);
+  position += length;
+}

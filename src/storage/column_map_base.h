@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Dictionary encoding of one categorised column: every distinct value has an
+// order-preserving 16-bit category number (the smaller value always has the
+// smaller number). 0 and 65535 are never assigned by numbering; they serve as
+// bounds below and above every assigned number. Values are passed as
+// pointers to their stored form (see data_type.h).
+class ColumnMapBase {
+ public:
+  virtual ~ColumnMapBase() = default;
+
+  // The number of a value in the map; 0 for a value that is not.
+  virtual unsigned short getInt(void* value) = 0;
+  // Upper bound of the numbers whose values are <= value (0 or 65535 when
+  // no value or every value qualifies, 65535 for an empty map).
+  virtual unsigned short getIntLessEq(void* value) = 0;
+  // Lower bound of the numbers whose values are >= value (0 or 65535 when
+  // every or no value qualifies, 65535 for an empty map).
+  virtual unsigned short getIntGreatEQ(void* value) = 0;
+  // Numbers a new value keeping the order; false when there is no free
+  // number at its place (nothing changes then).
+  virtual bool add(void* value) = 0;
+  // Records a value with a caller-chosen number, for sampling; the number
+  // index is rebuilt by the next recalculatePositions().
+  virtual void add(void* value, unsigned short number) = 0;
+  virtual bool containsValue(void* value) = 0;
+  virtual bool containsInt(unsigned short number) = 0;
+  // Renumbers every value evenly from 3276 up; numbers held elsewhere are
+  // stale afterwards.
+  virtual void recalculatePositions() = 0;
+  // Every assigned number, ascending.
+  virtual void getAllInts(std::vector<unsigned short>& out) = 0;
+  // Number of distinct values.
+  virtual uint64_t getSize() = 0;
+  // The stored value of an assigned number; valid while the value is in the
+  // map (a text map's store may move when it grows).
+  virtual void* getValuePointer(unsigned short number) const = 0;
+};

@@ -1,0 +1,184 @@
+#include "query/query_set.h"
+
+#include <cmath>
+#include <limits>
+
+#include "errors/database_exception.h"
+
+QuerySet::QuerySet(std::unique_ptr<ResultSet> result, std::shared_ptr<Database> database)
+    : database_(std::move(database)), result_(std::move(result)) {
+  if (result_ != nullptr && result_->rowCount > 0) {
+    result_->currentRow = 0;
+    result_->setRowDerived(result_->storedRow(0));
+  }
+}
+
+uint32_t QuerySet::getNumberOfRows() const {
+  return result_ == nullptr ? 0 : result_->rowCount;
+}
+
+unsigned short QuerySet::getNumberOfCols() const {
+  return result_ == nullptr ? 0 : result_->getNumberOfSelectCols();
+}
+
+void QuerySet::setRow(unsigned int row) {
+  if (result_ == nullptr) {
+    throw DatabaseException("The cursor holds no query result");
+  }
+  result_->checkValid();
+  if (row >= result_->rowCount) {
+    throw DatabaseException("Row %u is out of range: the result has %u rows", row,
+                            result_->rowCount);
+  }
+  result_->currentRow = row;
+  result_->setRowDerived(result_->storedRow(row));
+}
+
+ResultSet& QuerySet::readable(unsigned short col) const {
+  if (result_ == nullptr) {
+    throw DatabaseException("The cursor holds no query result");
+  }
+  result_->checkValid();
+  if (result_->rowCount == 0) {
+    throw DatabaseException("The query result has no rows");
+  }
+  const unsigned short columns = result_->getNumberOfSelectCols();
+  if (col >= columns) {
+    throw DatabaseException("Column %d is out of range: the result has %d columns", col,
+                            columns);
+  }
+  return *result_;
+}
+
+std::string QuerySet::getString(unsigned short col) const {
+  return readable(col).getSelectString(col);
+}
+
+namespace {
+
+// Converts a floating-point value to the integer type I, truncating toward
+// zero; NaN and values outside I's range cannot be represented and throw
+// `message`.
+template <typename I, typename F>
+I truncate(F value, const char* message, unsigned short col) {
+  constexpr long double low = static_cast<long double>(std::numeric_limits<I>::min());
+  constexpr long double high = static_cast<long double>(std::numeric_limits<I>::max());
+  const long double truncated = std::trunc(static_cast<long double>(value));
+  if (!(truncated >= low && truncated <= high)) {
+    throw DatabaseException(message, col);
+  }
+  return static_cast<I>(truncated);
+}
+
+constexpr const char* kLongMessage = "Unable to convert column %d to long. Incompatible data type.";
+constexpr const char* kIntMessage = "Unable to convert column %d to int. Incompatible data type.";
+constexpr const char* kDoubleMessage =
+    "Unable to convert column %d to double. Incompatible data type.";
+constexpr const char* kFloatMessage =
+    "Unable to convert column %d to float. Incompatible data type.";
+constexpr const char* kLongRangeMessage =
+    "Unable to convert column %d to long. Value out of range.";
+constexpr const char* kIntRangeMessage = "Unable to convert column %d to int. Value out of range.";
+
+bool isNumeric(DATA_TYPE type) {
+  return type == LONG || type == INT || type == SHORT || type == DOUBLE || type == FLOAT;
+}
+
+// Rounds to single precision; magnitudes beyond its range become infinite.
+float narrowToFloat(double value) {
+  if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
+    return value > 0 ? std::numeric_limits<float>::infinity()
+                     : -std::numeric_limits<float>::infinity();
+  }
+  return static_cast<float>(value);
+}
+
+}  // namespace
+
+int64_t QuerySet::getLong(unsigned short col) const {
+  ResultSet& result = readable(col);
+  const DATA_TYPE type = result.getSelectDataType(col);
+  if (!isNumeric(type)) {
+    throw DatabaseException(kLongMessage, col);
+  }
+  const void* value = result.getSelectPointer(col);
+  switch (type) {
+    case LONG:
+      return *static_cast<const int64_t*>(value);
+    case INT:
+      return *static_cast<const int32_t*>(value);
+    case SHORT:
+      return *static_cast<const int16_t*>(value);
+    case DOUBLE:
+      return truncate<int64_t>(*static_cast<const double*>(value), kLongRangeMessage, col);
+    default:
+      return truncate<int64_t>(*static_cast<const float*>(value), kLongRangeMessage, col);
+  }
+}
+
+int32_t QuerySet::getInt(unsigned short col) const {
+  ResultSet& result = readable(col);
+  const DATA_TYPE type = result.getSelectDataType(col);
+  if (!isNumeric(type)) {
+    throw DatabaseException(kIntMessage, col);
+  }
+  const void* value = result.getSelectPointer(col);
+  switch (type) {
+    case LONG:
+      return static_cast<int32_t>(*static_cast<const int64_t*>(value));
+    case INT:
+      return *static_cast<const int32_t*>(value);
+    case SHORT:
+      return *static_cast<const int16_t*>(value);
+    case DOUBLE:
+      return truncate<int32_t>(*static_cast<const double*>(value), kIntRangeMessage, col);
+    default:
+      return truncate<int32_t>(*static_cast<const float*>(value), kIntRangeMessage, col);
+  }
+}
+
+double QuerySet::getDouble(unsigned short col) const {
+  ResultSet& result = readable(col);
+  const DATA_TYPE type = result.getSelectDataType(col);
+  if (!isNumeric(type)) {
+    throw DatabaseException(kDoubleMessage, col);
+  }
+  const void* value = result.getSelectPointer(col);
+  switch (type) {
+    case LONG:
+      return static_cast<double>(*static_cast<const int64_t*>(value));
+    case INT:
+      return *static_cast<const int32_t*>(value);
+    case SHORT:
+      return *static_cast<const int16_t*>(value);
+    case DOUBLE:
+      return *static_cast<const double*>(value);
+    default:
+      return *static_cast<const float*>(value);
+  }
+}
+
+float QuerySet::getFloat(unsigned short col) const {
+  ResultSet& result = readable(col);
+  const DATA_TYPE type = result.getSelectDataType(col);
+  if (!isNumeric(type)) {
+    throw DatabaseException(kFloatMessage, col);
+  }
+  const void* value = result.getSelectPointer(col);
+  switch (type) {
+    case LONG:
+      return static_cast<float>(*static_cast<const int64_t*>(value));
+    case INT:
+      return static_cast<float>(*static_cast<const int32_t*>(value));
+    case SHORT:
+      return *static_cast<const int16_t*>(value);
+    case DOUBLE:
+      return narrowToFloat(*static_cast<const double*>(value));
+    default:
+      return *static_cast<const float*>(value);
+  }
+}
+
+std::string QuerySet::getHeader(const std::string& separator) const {
+  return result_ == nullptr ? std::string() : result_->getHeader(separator);
+}

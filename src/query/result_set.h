@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/data_type.h"
+
+class Buffer;
+class Condition;
+class FieldComparatorBase;
+
+// The answer of a query: references to the rows of a row source that passed
+// the where clause, an optional permutation giving the result order, and the
+// selected columns with their names. A result set stores no values; the
+// derived class re-positions its row source on a stored row whenever that row
+// is read, so the source's storage must outlive the result set and must not
+// change while it is read (see watchTable/checkValid for how a change is
+// detected). Pointers returned by the row-access operations stay valid until
+// the next positioning.
+class ResultSet {
+ public:
+  ResultSet() = default;
+  virtual ~ResultSet() = default;
+
+  ResultSet(const ResultSet&) = delete;
+  ResultSet& operator=(const ResultSet&) = delete;
+
+  // Advances the row source to its next row; false at the end.
+  virtual bool nextRow() = 0;
+  // Stores a reference to the row on which the source stands.
+  virtual void addCurrentRow() = 0;
+  // Type of the k-th selected column.
+  virtual DATA_TYPE getSelectDataType(unsigned short k) = 0;
+  // Text of the k-th selected column in the current row.
+  virtual std::string getSelectString(unsigned short k) = 0;
+  // Text of source column `col` in the current row.
+  virtual std::string getString(unsigned short col) = 0;
+  // Decoded stored value of the k-th selected column.
+  virtual void* getSelectPointer(unsigned short k) = 0;
+  // Decoded stored value of source column `col`.
+  virtual void* getPointer(unsigned short col) = 0;
+  // Value of source column `col` as the row holds it: the 16-bit category
+  // number of a categorised column, the stored value of a plain one.
+  virtual void* getPointerPath(unsigned short col) = 0;
+  virtual unsigned short getNumberOfSelectCols() = 0;
+  // Columns of the row source.
+  virtual unsigned short getNumberOfCols() = 0;
+  // Positions the source on stored row `row` (not a result position).
+  virtual void setRowDerived(unsigned int row) = 0;
+
+  // Filters the row source into the stored rows: a row is kept when the
+  // expression built from the conditions holds. The conditions stay with
+  // their owner.
+  void processRequest(std::vector<Condition*>& conditions);
+  // Builds the permutation ordering the stored rows by the comparators, the
+  // first comparator deciding first. No comparators: nothing changes.
+  void sort(std::vector<FieldComparatorBase*>& comparators);
+  // Replaces the permutation by the identity over the stored rows.
+  void initPermutation();
+  void freePermutation();
+  bool hasPermutation() const { return hasPermutation_; }
+  // Stored row number at result position `position`.
+  uint32_t storedRow(uint32_t position) const {
+    return hasPermutation_ ? permutation[position] : position;
+  }
+
+  // The selected column names joined by `separator`.
+  std::string getHeader(const std::string& separator);
+  // Writes the whole result as CSV text into `out` from its start, followed
+  // by one NUL byte that counts as used.
+  void populateCSV(Buffer& out);
+
+  // Registers a table whose rows this result reads: `changes` is the table's
+  // change counter, which its owner increases whenever the table's rows
+  // change or the table is dropped. The current value is remembered.
+  void watchTable(const std::string& tableName, std::shared_ptr<const uint64_t> changes);
+  // Throws DatabaseException when a watched table changed since it was
+  // registered.
+  void checkValid() const;
+
+  // Names of the selected columns, each followed by one NUL character.
+  std::string header;
+  // Result position to stored row number; meaningful once hasPermutation().
+  std::vector<uint32_t> permutation;
+  // Rows stored so far.
+  uint32_t rowCount = 0;
+  // Result position last selected by the cursor or populateCSV.
+  uint32_t currentRow = 0;
+
+ private:
+  struct TableWatch {
+    std::string tableName;
+    std::shared_ptr<const uint64_t> changes;
+    uint64_t seen;
+  };
+
+  bool hasPermutation_ = false;
+  std::vector<TableWatch> watches_;
+};

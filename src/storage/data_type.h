@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <string>
+#include <type_traits>
 
 // The value type of a column. A stored value travels as an untyped pointer
 // to its storage with the DATA_TYPE beside it; the value carries no tag.
@@ -22,3 +25,62 @@ inline constexpr DATA_TYPE DATA_TYPE_PRIORITY[] = {BOOL, SHORT, DATE, INT,
 
 // True for the eight members of the enumeration.
 constexpr bool isValidType(int type) { return type >= LONG && type <= DATE; }
+
+// Largest stored STRING value, its terminating NUL included.
+inline constexpr uint32_t MAX_STRING_BYTES = 65535;
+
+// Day count of the last storable date, 2149-06-06.
+inline constexpr uint16_t MAX_DATE_DAYS = 65535;
+
+// Conversions between text and stored values. The text forms are those of
+// the C library: integers by strtol base 10, floating-point numbers by
+// strtod (leading blanks skipped, trailing text ignored, no digits gives 0),
+// booleans in eight written forms, dates as YYYY-MM-DD. Every function that
+// dispatches on a DATA_TYPE throws DatabaseException "Unknown data type
+// provided" for a value outside the enumeration, before writing anything.
+
+// Stored width in bytes of a fixed-width type; 0 for STRING.
+unsigned short getTypeWidth(DATA_TYPE type);
+// The keyword naming the type in a column definition ("int", "date", ...).
+const char* getTypeKeyword(DATA_TYPE type);
+// The type named by a lower-case keyword, compared over its whole length;
+// false when no type has that name.
+bool getTypeFromKeyword(const std::string& keyword, DATA_TYPE& type);
+
+// Converts text to a new stored value owned by the caller (release with
+// delete[]): the type's width in bytes, or length + 1 for STRING.
+void* stringValueToBuffer(const char* text, DATA_TYPE type);
+// Converts text and writes the stored value at dest, which must have room
+// for the type's width (for STRING, the text's length + 1).
+void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type);
+// Same, for a text of known length (its NUL at text[length]); STRING values
+// are copied without measuring the text again.
+void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type);
+// The text form of a stored value.
+std::string getStringFromPtr(void* value, DATA_TYPE type);
+
+// "true"/"True"/"TRUE"/"1" and "false"/"False"/"FALSE"/"0"; any other text
+// throws DatabaseException.
+bool strob(const char* text);
+// Days since 1970-01-01 of a YYYY-MM-DD text (text after the day is
+// ignored). Throws DatabaseException for other text and for dates outside
+// 1970-01-01 .. 2149-06-06.
+unsigned short dateStringToInt(const char* text);
+// The YYYY-MM-DD text of a day count.
+std::string intToDateString(unsigned short days);
+// Writes the ten characters of YYYY-MM-DD and a NUL into out.
+void intToDateChars(unsigned short days, char out[11]);
+
+// Strict weak order on stored values used by every ordered structure: for
+// floating-point values it is a total order in which NaN sorts after every
+// number and all NaNs are equal; other types use operator<.
+template <typename T>
+struct ValueLess {
+  bool operator()(const T& a, const T& b) const {
+    if constexpr (std::is_floating_point_v<T>) {
+      if (std::isnan(a)) return false;
+      if (std::isnan(b)) return true;
+    }
+    return a < b;
+  }
+};

@@ -1,0 +1,253 @@
+#include "storage/data_type.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "errors/database_exception.h"
+
+namespace {
+
+const char* const kUnknownType = "Unknown data type provided";
+
+const char* const kBadDate =
+    "Unable to convert value %s to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06";
+
+const char* const kBadBool =
+    "Unable to convert value %s to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1";
+
+const char* const kStringTooLong =
+    "Text of %d bytes is too long: a text value holds at most %d bytes including its terminating NUL";
+
+// Keywords indexed by DATA_TYPE value; index 0 is not a type.
+const char* const kKeywords[] = {"", "long", "int", "short", "double", "float", "string", "bool", "date"};
+
+// Widths indexed by DATA_TYPE value; STRING has no fixed width.
+const unsigned short kWidths[] = {0, 8, 4, 2, 8, 4, 0, 1, 2};
+
+void requireValidType(DATA_TYPE type) {
+  if (!isValidType(type)) throw DatabaseException(kUnknownType);
+}
+
+void requireStringFits(size_t length) {
+  if (length + 1 > MAX_STRING_BYTES) {
+    throw DatabaseException(kStringTooLong, static_cast<int>(length + 1), static_cast<int>(MAX_STRING_BYTES));
+  }
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads between minDigits and maxDigits decimal digits at text; advances text
+// past them. False when fewer than minDigits are present.
+bool readNumber(const char*& text, int minDigits, int maxDigits, int& value) {
+  value = 0;
+  int digits = 0;
+  while (digits < maxDigits && isDigit(*text)) {
+    value = value * 10 + (*text - '0');
+    ++text;
+    ++digits;
+  }
+  return digits >= minDigits;
+}
+
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month == 2 && isLeapYear(year)) return 29;
+  return kDays[month - 1];
+}
+
+// Days from 1970-01-01 to a valid proleptic Gregorian date (civil calendar
+// arithmetic on 400-year eras, so no time zone or C library state enters).
+long daysFromCivil(int year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int era = year / 400;
+  const int yearOfEra = year - era * 400;
+  const int shiftedMonth = month > 2 ? month - 3 : month + 9;
+  const int dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
+  const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return static_cast<long>(era) * 146097 + dayOfEra - 719468;
+}
+
+// Inverse of daysFromCivil for non-negative day counts.
+void civilFromDays(long days, int& year, int& month, int& day) {
+  days += 719468;
+  const long era = days / 146097;
+  const long dayOfEra = days - era * 146097;
+  const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long shiftedMonth = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+void writeDigits(char* out, int value, int count) {
+  for (int i = count - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
+template <typename T>
+void storeValue(char* dest, T value) {
+  std::memcpy(dest, &value, sizeof(T));
+}
+
+template <typename T>
+T loadValue(const void* source) {
+  T value;
+  std::memcpy(&value, source, sizeof(T));
+  return value;
+}
+
+std::string formatFloating(double value) {
+  // "%f" of the largest double needs 309 digits before the point.
+  char text[400];
+  const int length = std::snprintf(text, sizeof(text), "%f", value);
+  return std::string(text, static_cast<size_t>(length));
+}
+
+}  // namespace
+
+unsigned short getTypeWidth(DATA_TYPE type) {
+  requireValidType(type);
+  return kWidths[type];
+}
+
+const char* getTypeKeyword(DATA_TYPE type) {
+  requireValidType(type);
+  return kKeywords[type];
+}
+
+bool getTypeFromKeyword(const std::string& keyword, DATA_TYPE& type) {
+  for (int candidate = LONG; candidate <= DATE; ++candidate) {
+    if (keyword == kKeywords[candidate]) {
+      type = static_cast<DATA_TYPE>(candidate);
+      return true;
+    }
+  }
+  return false;
+}
+
+void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type) {
+  switch (type) {
+    case LONG:
+      storeValue<int64_t>(dest, std::strtol(text, nullptr, 10));
+      return;
+    case INT:
+      storeValue<int32_t>(dest, static_cast<int32_t>(std::strtol(text, nullptr, 10)));
+      return;
+    case SHORT:
+      storeValue<int16_t>(dest, static_cast<int16_t>(std::strtol(text, nullptr, 10)));
+      return;
+    case DOUBLE:
+      storeValue<double>(dest, std::strtod(text, nullptr));
+      return;
+    case FLOAT:
+      storeValue<float>(dest, static_cast<float>(std::strtod(text, nullptr)));
+      return;
+    case STRING:
+      requireStringFits(length);
+      std::memcpy(dest, text, length + 1);
+      return;
+    case BOOL:
+      storeValue<uint8_t>(dest, strob(text) ? 1 : 0);
+      return;
+    case DATE:
+      storeValue<uint16_t>(dest, dateStringToInt(text));
+      return;
+  }
+  throw DatabaseException(kUnknownType);
+}
+
+void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type) {
+  const size_t length = type == STRING ? std::strlen(text) : 0;
+  copyStringValueToBuffer(text, length, dest, type);
+}
+
+void* stringValueToBuffer(const char* text, DATA_TYPE type) {
+  requireValidType(type);
+  const size_t length = type == STRING ? std::strlen(text) : 0;
+  if (type == STRING) requireStringFits(length);
+  const size_t size = type == STRING ? length + 1 : kWidths[type];
+  auto* value = new char[size];
+  try {
+    copyStringValueToBuffer(text, length, value, type);
+  } catch (...) {
+    delete[] value;
+    throw;
+  }
+  return value;
+}
+
+std::string getStringFromPtr(void* value, DATA_TYPE type) {
+  switch (type) {
+    case LONG:
+      return std::to_string(loadValue<int64_t>(value));
+    case INT:
+      return std::to_string(loadValue<int32_t>(value));
+    case SHORT:
+      return std::to_string(loadValue<int16_t>(value));
+    case DOUBLE:
+      return formatFloating(loadValue<double>(value));
+    case FLOAT:
+      return formatFloating(static_cast<double>(loadValue<float>(value)));
+    case STRING:
+      return std::string(static_cast<const char*>(value));
+    case BOOL:
+      return std::to_string(static_cast<unsigned>(loadValue<uint8_t>(value)));
+    case DATE:
+      return intToDateString(loadValue<uint16_t>(value));
+  }
+  throw DatabaseException(kUnknownType);
+}
+
+bool strob(const char* text) {
+  static const char* const kTrue[] = {"true", "True", "TRUE", "1"};
+  static const char* const kFalse[] = {"false", "False", "FALSE", "0"};
+  for (const char* word : kTrue) {
+    if (std::strcmp(text, word) == 0) return true;
+  }
+  for (const char* word : kFalse) {
+    if (std::strcmp(text, word) == 0) return false;
+  }
+  throw DatabaseException(kBadBool, text);
+}
+
+unsigned short dateStringToInt(const char* text) {
+  const char* cursor = text;
+  while (*cursor == ' ' || (*cursor >= '\t' && *cursor <= '\r')) ++cursor;
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  const bool matched = readNumber(cursor, 4, 4, year) && *cursor++ == '-' &&
+                       readNumber(cursor, 1, 2, month) && *cursor++ == '-' &&
+                       readNumber(cursor, 1, 2, day) && !isDigit(*cursor);
+  if (!matched || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) {
+    throw DatabaseException(kBadDate, text);
+  }
+  const long days = daysFromCivil(year, month, day);
+  if (days < 0 || days > MAX_DATE_DAYS) throw DatabaseException(kBadDate, text);
+  return static_cast<unsigned short>(days);
+}
+
+void intToDateChars(unsigned short days, char out[11]) {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  civilFromDays(days, year, month, day);
+  writeDigits(out, year, 4);
+  out[4] = '-';
+  writeDigits(out + 5, month, 2);
+  out[7] = '-';
+  writeDigits(out + 8, day, 2);
+  out[10] = '\0';
+}
+
+std::string intToDateString(unsigned short days) {
+  char text[11];
+  intToDateChars(days, text);
+  return std::string(text, 10);
+}

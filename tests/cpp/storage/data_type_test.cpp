@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <typeindex>
+#include <typeinfo>
+
+#include "errors/database_exception.h"
+#include "storage/data_type.h"
+#include "storage/templated_class.h"
+
+namespace {
+
+// Owns a value made by stringValueToBuffer.
+struct StoredValue {
+  StoredValue(const char* text, DATA_TYPE type) : bytes(static_cast<char*>(stringValueToBuffer(text, type))) {}
+  template <typename T>
+  T as() const {
+    T value;
+    std::memcpy(&value, bytes.get(), sizeof(T));
+    return value;
+  }
+  std::unique_ptr<char[]> bytes;
+};
+
+std::string roundTrip(const char* text, DATA_TYPE type) {
+  StoredValue value(text, type);
+  return getStringFromPtr(value.bytes.get(), type);
+}
+
+std::string messageOf(void (*action)()) {
+  try {
+    action();
+  } catch (const DatabaseException& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
+const char* const kDateMessage =
+    " to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06";
+
+}  // namespace
+
+TEST(DataType, KeywordsAndWidths) {
+  DATA_TYPE type = LONG;
+  ASSERT_TRUE(getTypeFromKeyword("date", type));
+  EXPECT_EQ(type, DATE);
+  ASSERT_TRUE(getTypeFromKeyword("bool", type));
+  EXPECT_EQ(type, 7);
+  EXPECT_FALSE(getTypeFromKeyword("integer", type));
+  EXPECT_FALSE(getTypeFromKeyword("", type));
+  EXPECT_FALSE(getTypeFromKeyword("in", type));
+  for (int t = LONG; t <= DATE; ++t) {
+    ASSERT_TRUE(getTypeFromKeyword(getTypeKeyword(static_cast<DATA_TYPE>(t)), type));
+    EXPECT_EQ(type, t);
+  }
+  const unsigned short widths[] = {8, 4, 2, 8, 4, 0, 1, 2};
+  for (int t = LONG; t <= DATE; ++t) EXPECT_EQ(getTypeWidth(static_cast<DATA_TYPE>(t)), widths[t - 1]);
+  EXPECT_THROW(getTypeWidth(static_cast<DATA_TYPE>(0)), DatabaseException);
+}
+
+TEST(DataType, StrobAcceptsExactlyEightForms) {
+  for (const char* text : {"true", "True", "TRUE", "1"}) EXPECT_TRUE(strob(text)) << text;
+  for (const char* text : {"false", "False", "FALSE", "0"}) EXPECT_FALSE(strob(text)) << text;
+  for (const char* text : {"yes", "tRuE", "", "1 ", "01"}) EXPECT_THROW(strob(text), DatabaseException) << text;
+  EXPECT_EQ(messageOf([] { strob("yes"); }),
+            "Unable to convert value yes to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
+  // A percent sign in the text is copied, never read as a directive.
+  EXPECT_EQ(messageOf([] { strob("50%s%n"); }),
+            "Unable to convert value 50%s%n to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
+}
+
+TEST(DataType, IntegersAreLenientAndNarrowToLowBits) {
+  EXPECT_EQ(StoredValue("12abc", INT).as<int32_t>(), 12);
+  EXPECT_EQ(StoredValue("", INT).as<int32_t>(), 0);
+  EXPECT_EQ(StoredValue("  -7", INT).as<int32_t>(), -7);
+  EXPECT_EQ(StoredValue("4294967297", INT).as<int32_t>(), 1);
+  EXPECT_EQ(StoredValue("65541", SHORT).as<int16_t>(), 5);
+  EXPECT_EQ(StoredValue("-1", SHORT).as<int16_t>(), -1);
+  EXPECT_EQ(StoredValue("99999999999999999999", LONG).as<int64_t>(), INT64_MAX);
+  EXPECT_EQ(StoredValue("-99999999999999999999", LONG).as<int64_t>(), INT64_MIN);
+  EXPECT_EQ(roundTrip("-9223372036854775808", LONG), "-9223372036854775808");
+  EXPECT_EQ(roundTrip("-32768", SHORT), "-32768");
+}
+
+TEST(DataType, FloatingPointPrintsWithSixDecimals) {
+  EXPECT_EQ(roundTrip("2.5", DOUBLE), "2.500000");
+  EXPECT_EQ(roundTrip("0.1", FLOAT), "0.100000");
+  EXPECT_EQ(roundTrip("-0.0000001", DOUBLE), "-0.000000");
+  EXPECT_EQ(roundTrip("1e20", DOUBLE), "100000000000000000000.000000");
+  EXPECT_EQ(roundTrip("abc", DOUBLE), "0.000000");
+  EXPECT_EQ(roundTrip("1.5xyz", FLOAT), "1.500000");
+  EXPECT_EQ(roundTrip("-1.7976931348623157e308", DOUBLE).size(), 317u);
+}
+
+TEST(DataType, BooleansStoreOneByte) {
+  EXPECT_EQ(StoredValue("true", BOOL).as<uint8_t>(), 1);
+  EXPECT_EQ(roundTrip("TRUE", BOOL), "1");
+  EXPECT_EQ(roundTrip("0", BOOL), "0");
+  EXPECT_THROW(StoredValue("", BOOL), DatabaseException);
+}
+
+TEST(DataType, DatesCountDaysFrom1970) {
+  EXPECT_EQ(dateStringToInt("1970-01-01"), 0);
+  EXPECT_EQ(dateStringToInt("1972-02-29"), 789);
+  EXPECT_EQ(dateStringToInt("2149-06-06"), 65535);
+  EXPECT_EQ(dateStringToInt("1970-01-02 12:00"), 1);
+  EXPECT_EQ(dateStringToInt("2000-03-01"), 11017);
+  EXPECT_EQ(dateStringToInt("1970-1-2"), 1);
+  EXPECT_EQ(intToDateString(0), "1970-01-01");
+  EXPECT_EQ(intToDateString(789), "1972-02-29");
+  EXPECT_EQ(intToDateString(65535), "2149-06-06");
+  EXPECT_EQ(roundTrip("1999-12-31", DATE), "1999-12-31");
+  for (unsigned days = 0; days <= 65535; ++days) {
+    ASSERT_EQ(dateStringToInt(intToDateString(static_cast<unsigned short>(days)).c_str()), days);
+  }
+}
+
+TEST(DataType, DatesOutsideFormatOrRangeAreRefused) {
+  for (const char* text : {"2149-06-07", "1969-12-31", "2021-02-29", "1900-02-29", "2020-13-01", "2020-00-10",
+                           "2020-01-00", "2020-04-31", "abc", "", "20-01-01", "2020/01/01", "1970-01-012",
+                           "01-01-1970", "-1970-01-01"}) {
+    EXPECT_THROW(dateStringToInt(text), DatabaseException) << text;
+  }
+  EXPECT_EQ(dateStringToInt("2000-02-29"), 11016);
+  EXPECT_EQ(messageOf([] { dateStringToInt("2020-13-01"); }), std::string("Unable to convert value 2020-13-01") + kDateMessage);
+  EXPECT_EQ(messageOf([] { dateStringToInt("%d%s"); }), std::string("Unable to convert value %d%s") + kDateMessage);
+}
+
+TEST(DataType, Strings) {
+  StoredValue empty("", STRING);
+  EXPECT_EQ(empty.bytes[0], '\0');
+  EXPECT_EQ(getStringFromPtr(empty.bytes.get(), STRING), "");
+  EXPECT_EQ(roundTrip("a b,c", STRING), "a b,c");
+
+  const std::string longest(65534, 'x');
+  EXPECT_EQ(roundTrip(longest.c_str(), STRING), longest);
+  const std::string tooLong(65535, 'x');
+  EXPECT_THROW(stringValueToBuffer(tooLong.c_str(), STRING), DatabaseException);
+  char dest[4] = {'?', '?', '?', '?'};
+  EXPECT_THROW(copyStringValueToBuffer(tooLong.c_str(), dest, STRING), DatabaseException);
+  EXPECT_EQ(dest[0], '?');
+  EXPECT_EQ(messageOf([] { stringValueToBuffer(std::string(70000, 'y').c_str(), STRING); }),
+            "Text of 70001 bytes is too long: a text value holds at most 65535 bytes including its terminating NUL");
+}
+
+TEST(DataType, UnknownTypesAreRefused) {
+  int64_t value = 5;
+  char dest[8] = {};
+  for (int t : {0, 9, -1}) {
+    const auto type = static_cast<DATA_TYPE>(t);
+    EXPECT_THROW(getStringFromPtr(&value, type), DatabaseException);
+    EXPECT_THROW(stringValueToBuffer("1", type), DatabaseException);
+    EXPECT_THROW(copyStringValueToBuffer("1", dest, type), DatabaseException);
+  }
+  EXPECT_EQ(messageOf([] {
+              int64_t v = 0;
+              getStringFromPtr(&v, static_cast<DATA_TYPE>(9));
+            }),
+            "Unknown data type provided");
+}
+
+TEST(DataType, ValueLessPutsNanLast) {
+  const ValueLess<double> less;
+  const double nan = std::nan("");
+  EXPECT_TRUE(less(1.0, nan));
+  EXPECT_TRUE(less(-INFINITY, INFINITY));
+  EXPECT_TRUE(less(INFINITY, nan));
+  EXPECT_FALSE(less(nan, 1.0));
+  EXPECT_FALSE(less(nan, nan));
+  EXPECT_TRUE(ValueLess<int>()(-1, 0));
+}
+
+namespace {
+
+// Records which instantiation the factory chose and the argument it got.
+struct ProbeBase {
+  virtual ~ProbeBase() = default;
+  std::type_index made = typeid(void);
+  int tag = 0;
+};
+
+template <typename T>
+struct Probe : ProbeBase {
+  explicit Probe(int t) {
+    made = typeid(T);
+    tag = t;
+  }
+};
+
+template <typename T>
+bool matches(void* made, int tag) {
+  std::unique_ptr<ProbeBase> probe(static_cast<ProbeBase*>(made));
+  return probe->made == std::type_index(typeid(T)) && probe->tag == tag;
+}
+
+}  // namespace
+
+TEST(TemplatedClass, CreatesTheStorageTypeInstance) {
+  EXPECT_TRUE(matches<long>(createTemplatedClass<Probe>(LONG, 1), 1));
+  EXPECT_TRUE(matches<int>(createTemplatedClass<Probe>(INT, 2), 2));
+  EXPECT_TRUE(matches<short>(createTemplatedClass<Probe>(SHORT, 3), 3));
+  EXPECT_TRUE(matches<double>(createTemplatedClass<Probe>(DOUBLE, 4), 4));
+  EXPECT_TRUE(matches<float>(createTemplatedClass<Probe>(FLOAT, 5), 5));
+  EXPECT_TRUE(matches<bool>(createTemplatedClass<Probe>(BOOL, 7), 7));
+  EXPECT_TRUE(matches<unsigned short>(createTemplatedClass<Probe>(DATE, 8), 8));
+  for (int t : {0, 6, 9}) {
+    EXPECT_THROW(createTemplatedClass<Probe>(static_cast<DATA_TYPE>(t), 0), DatabaseException) << t;
+  }
+}

@@ -1,0 +1,84 @@
+#include "parser/grammar_elements.h"
+
+#include <stdexcept>
+
+#include "parser/repeated_statement_parser.h"
+#include "parser/statement_parser.h"
+#include "parser/string_parser.h"
+
+namespace {
+
+template <typename T>
+T& part(Parser& element, unsigned short k) {
+  T* const found = dynamic_cast<T*>(element.next(k));
+  if (found == nullptr) throw std::logic_error("element part has another parser type");
+  return *found;
+}
+
+std::unique_ptr<StatementParser> keyword(const char* text, bool optional, bool dependent) {
+  auto parser = std::make_unique<StatementParser>(text);
+  parser->optional = optional;
+  parser->dependent = dependent;
+  return parser;
+}
+
+std::unique_ptr<StringParser> dependentString() {
+  auto parser = std::make_unique<StringParser>();
+  parser->dependent = true;
+  return parser;
+}
+
+std::unique_ptr<RepeatedStatementParser> optionalRepeated(const char* text) {
+  auto parser = std::make_unique<RepeatedStatementParser>(text);
+  parser->optional = true;
+  return parser;
+}
+
+}  // namespace
+
+std::unique_ptr<Parser> colParser() { return std::make_unique<StringParser>(); }
+
+std::unique_ptr<Parser> condParser() {
+  std::unique_ptr<Parser> head = optionalRepeated("(");
+  head->append(std::make_unique<StringParser>());
+  head->append(std::make_unique<StringParser>());
+  head->append(std::make_unique<StringParser>());
+  head->append(optionalRepeated(")"));
+  return head;
+}
+
+std::unique_ptr<Parser> sortColumns() {
+  std::unique_ptr<Parser> head = std::make_unique<StringParser>();
+  head->append(keyword("desc", true, false));
+  return head;
+}
+
+std::unique_ptr<Parser> createColParser() {
+  std::unique_ptr<Parser> head = std::make_unique<StringParser>();
+  head->append(std::make_unique<StringParser>());
+  head->append(keyword("cat", true, false));
+  head->append(dependentString());
+  return head;
+}
+
+std::unique_ptr<Parser> joinParser() {
+  std::unique_ptr<Parser> head = keyword("join", true, false);
+  head->append(dependentString());
+  head->append(keyword("on", false, true));
+  head->append(dependentString());
+  head->append(keyword("=", false, true));
+  head->append(dependentString());
+  return head;
+}
+
+const std::string& elementText(Parser& element, unsigned short k) {
+  return part<StringParser>(element, k).value;
+}
+
+bool elementMatched(Parser& element, unsigned short k) {
+  return part<StatementParser>(element, k).matched;
+}
+
+unsigned short elementCount(Parser& element, unsigned short k) {
+  return part<RepeatedStatementParser>(element, k).count;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "parser/parser.h"
+
+// Element chains of the repeated parts of the statements. Each factory
+// returns the head of a new chain that the caller owns; the enumerations
+// give the position of each part as reached with Parser::next(k).
+
+// The connectors accepted between conditions, compared exactly (lower case).
+inline const std::set<std::string> booleanops{"and", "or"};
+
+// Select list element: the column name.
+enum ColPart : unsigned short { COL_NAME = 0 };
+std::unique_ptr<Parser> colParser();
+
+// Where clause element: { "(" } column operator value { ")" }.
+enum CondPart : unsigned short {
+  COND_OPEN_BRACKETS = 0,   // RepeatedStatementParser "(", optional
+  COND_COLUMN = 1,          // StringParser
+  COND_OPERATOR = 2,        // StringParser
+  COND_VALUE = 3,           // StringParser
+  COND_CLOSE_BRACKETS = 4,  // RepeatedStatementParser ")", optional
+};
+std::unique_ptr<Parser> condParser();
+
+// Order clause element: column [ "desc" ].
+enum SortPart : unsigned short {
+  SORT_COLUMN = 0,  // StringParser
+  SORT_DESC = 1,    // StatementParser "desc", optional
+};
+std::unique_ptr<Parser> sortColumns();
+
+// Create column definition: name type [ "cat" number ].
+enum CreateColPart : unsigned short {
+  CREATE_COL_NAME = 0,        // StringParser
+  CREATE_COL_TYPE = 1,        // StringParser
+  CREATE_COL_CAT = 2,         // StatementParser "cat", optional
+  CREATE_COL_CAT_NUMBER = 3,  // StringParser, dependent
+};
+std::unique_ptr<Parser> createColParser();
+
+// Join clause: "join" table "on" column "=" column. Everything after "join"
+// depends on it, so an element not starting with "join" consumes nothing.
+enum JoinPart : unsigned short {
+  JOIN_KEYWORD = 0,        // StatementParser "join", optional
+  JOIN_TABLE = 1,          // StringParser
+  JOIN_ON = 2,             // StatementParser "on"
+  JOIN_FIRST_COLUMN = 3,   // StringParser
+  JOIN_EQUALS = 4,         // StatementParser "="
+  JOIN_SECOND_COLUMN = 5,  // StringParser
+};
+std::unique_ptr<Parser> joinParser();
+
+// Readers of a part of an element chain; `k` must name a part of the kind
+// read (a mismatch is a programming error and throws std::logic_error).
+// The text recorded by the StringParser at part k.
+const std::string& elementText(Parser& element, unsigned short k);
+// Whether the StatementParser at part k matched.
+bool elementMatched(Parser& element, unsigned short k);
+// How many repetitions the RepeatedStatementParser at part k found.
+unsigned short elementCount(Parser& element, unsigned short k);

@@ -1,0 +1,28 @@
+#include "parser/list_parser.h"
+
+#include <utility>
+
+ListParser::ListParser(ElementFactory factory, std::set<std::string> separators)
+    : separators(std::move(separators)), factory_(factory) {}
+
+void ListParser::reset() {
+  elements.clear();
+  separatorsFound.clear();
+}
+
+unsigned short ListParser::parse(const TokenList& tokens, unsigned short position) {
+  reset();
+  size_t current = position;
+  while (current < tokens.size()) {
+    std::unique_ptr<Parser> element = factory_();
+    const size_t end = runChain(element.get(), tokens, static_cast<unsigned short>(current));
+    if (end == current) break;
+    elements.push_back(std::move(element));
+    current = end;
+    if (current == tokens.size() || separators.empty()) continue;
+    if (separators.count(tokens[current]) == 0) break;
+    separatorsFound.push_back(tokens[current]);
+    ++current;
+  }
+  return static_cast<unsigned short>(current - position);
+}

@@ -1,0 +1,12 @@
+#include "parser/repeated_statement_parser.h"
+
+RepeatedStatementParser::RepeatedStatementParser(const std::string& keyword)
+    : keyword(toLower(keyword)) {}
+
+unsigned short RepeatedStatementParser::parse(const TokenList& tokens, unsigned short position) {
+  count = 0;
+  for (size_t i = position; i < tokens.size() && toLower(tokens[i]) == keyword; ++i) {
+    ++count;
+  }
+  return count;
+}

@@ -1,0 +1,22 @@
+#include "parser/select_parser.h"
+
+#include "parser/grammar_elements.h"
+
+SelectParser::SelectParser()
+    : select(append(std::make_unique<StatementParser>("select"))),
+      columnList(append(std::make_unique<ListParser>(&colParser, std::set<std::string>{","}))),
+      from(append(std::make_unique<StatementParser>("from"))),
+      tableName(append(std::make_unique<StringParser>())),
+      joinList(append(std::make_unique<ListParser>(&joinParser, std::set<std::string>{}))),
+      where(append(std::make_unique<StatementParser>("where"))),
+      conditionList(append(std::make_unique<ListParser>(&condParser, booleanops))),
+      order(append(std::make_unique<StatementParser>("order"))),
+      by(append(std::make_unique<StatementParser>("by"))),
+      sortList(append(std::make_unique<ListParser>(&sortColumns, std::set<std::string>{","}))) {
+  joinList->optional = true;
+  where->optional = true;
+  conditionList->dependent = true;
+  order->optional = true;
+  by->dependent = true;
+  sortList->dependent = true;
+}

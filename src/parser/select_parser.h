@@ -1,0 +1,30 @@
+#pragma once
+
+#include "parser/list_parser.h"
+#include "parser/parser_struct.h"
+#include "parser/statement_parser.h"
+#include "parser/string_parser.h"
+
+// Grammar of:
+//   "select" column { "," column } "from" table { join }
+//   [ "where" condition { connector condition } ]
+//   [ "order" "by" sort-column { "," sort-column } ]
+// with elements from colParser(), joinParser(), condParser() and
+// sortColumns(); the connectors are `booleanops`, matched in lower case
+// only. The member pointers point into the grammar's own chain and live as
+// long as the grammar.
+class SelectParser : public ParserStruct {
+ public:
+  SelectParser();
+
+  StatementParser* select;   // "select", the root
+  ListParser* columnList;    // selected columns, separated by ","
+  StatementParser* from;     // "from"
+  StringParser* tableName;
+  ListParser* joinList;      // join clauses back to back, optional
+  StatementParser* where;    // "where", optional
+  ListParser* conditionList; // conditions separated by "and" / "or", dependent
+  StatementParser* order;    // "order", optional
+  StatementParser* by;       // "by", dependent
+  ListParser* sortList;      // sort columns separated by ",", dependent
+};

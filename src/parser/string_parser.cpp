@@ -1,0 +1,6 @@
+#include "parser/string_parser.h"
+
+unsigned short StringParser::parse(const TokenList& tokens, unsigned short position) {
+  value = tokens[position];
+  return 1;
+}

@@ -1,0 +1,90 @@
+#include "storage/node_config.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "errors/database_exception.h"
+
+namespace {
+
+const char* kColumnOverflow = "Column overflow in node table config";
+
+// Stored width of a fixed-width type, 0 for STRING.
+unsigned short fixedTypeWidth(DATA_TYPE type) {
+  switch (type) {
+    case LONG:
+    case DOUBLE:
+      return 8;
+    case INT:
+    case FLOAT:
+      return 4;
+    case SHORT:
+    case DATE:
+      return 2;
+    case BOOL:
+      return 1;
+    case STRING:
+      return 0;
+  }
+  throw DatabaseException("Unknown data type provided");
+}
+
+}  // namespace
+
+void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
+  if (columnTypes.size() > UINT16_MAX) throw DatabaseException(kColumnOverflow);
+  NodeConfig layout;
+  layout.numColumns = static_cast<unsigned short>(columnTypes.size());
+  layout.types.assign(columnTypes.begin(), columnTypes.end());
+  layout.positions.assign(layout.numColumns, 0);
+  layout.columns.reserve(layout.numColumns);
+
+  for (const DATA_TYPE type : DATA_TYPE_PRIORITY) {
+    for (unsigned short column = 0; column < layout.numColumns; ++column) {
+      if (columnTypes[column] != type) continue;
+      layout.positions[column] = static_cast<unsigned short>(layout.columns.size());
+      layout.columns.push_back(column);
+    }
+  }
+
+  uint32_t width = 0;
+  for (const DATA_TYPE type : columnTypes) {
+    if (!isValidType(type)) throw DatabaseException("Unknown data type provided");
+    if (type == STRING) {
+      ++layout.numStrings;
+      continue;
+    }
+    width += fixedTypeWidth(type);
+    ++layout.numFixed;
+  }
+  if (width > UINT16_MAX) throw DatabaseException(kColumnOverflow);
+  layout.fixedWidth = static_cast<unsigned short>(width);
+
+  // Fixed positions precede the texts, so the offsets are a running sum.
+  layout.offsets.assign(layout.numColumns, 0);
+  unsigned short offset = 0;
+  for (unsigned short position = 0; position < layout.numFixed; ++position) {
+    layout.offsets[position] = offset;
+    offset += fixedTypeWidth(columnTypes[layout.columns[position]]);
+  }
+  *this = std::move(layout);
+}
+
+size_t NodeConfig::rowLength(const char* row) const {
+  const char* text = row + fixedWidth;
+  for (unsigned short i = 0; i < numStrings; ++i) text += std::strlen(text) + 1;
+  return static_cast<size_t>(text - row);
+}
+
+const char* NodeConfig::stringAt(const char* row, unsigned short index) const {
+  const char* text = row + fixedWidth;
+  for (unsigned short i = 0; i < index; ++i) text += std::strlen(text) + 1;
+  return text;
+}
+
+const char* NodeConfig::valueAt(const char* row, unsigned short column) const {
+  if (column >= numColumns) return nullptr;
+  const unsigned short position = positions[column];
+  if (position < numFixed) return row + offsets[position];
+  return stringAt(row, static_cast<unsigned short>(position - numFixed));
+}

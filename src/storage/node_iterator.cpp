@@ -1,0 +1,29 @@
+#include "storage/node_iterator.h"
+
+NodeIterator::NodeIterator(char* rows, char* end, const NodeConfig* config,
+                           unsigned short level) {
+  reset(rows, end, config, level);
+}
+
+void NodeIterator::reset(char* rows, char* rowsEnd, const NodeConfig* layout,
+                         unsigned short rowLevel) {
+  end = rowsEnd;
+  config = layout;
+  level = rowLevel;
+  current = rows < rowsEnd ? rows + 2 * rowLevel : rowsEnd;
+}
+
+bool NodeIterator::nextRow() {
+  if (current >= end) return false;
+  current += config->rowLength(current);
+  if (current >= end) {
+    current = end;
+    return false;
+  }
+  current += 2 * level;
+  return true;
+}
+
+void* NodeIterator::getPointer(unsigned short column) {
+  return const_cast<char*>(config->valueAt(current, column));
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "storage/data_iterator.h"
+#include "storage/node_config.h"
+
+// Walks packed rows in one block laid out by a NodeConfig. Each row is
+// `level` category numbers (two bytes each) followed by the plain part. The
+// iterator neither owns the block nor the layout: both must outlive it and
+// the block must not move while it is read. The first row is current right
+// after construction; nextRow() answers whether another row followed.
+class NodeIterator : public DataIterator {
+ public:
+  NodeIterator() = default;
+  // Iterates the rows in [rows, end); `rows` is the first byte of the first
+  // row (its category numbers). An empty range has no current row.
+  NodeIterator(char* rows, char* end, const NodeConfig* config, unsigned short level);
+
+  // Repositions the iterator on a new range, as the constructor does.
+  void reset(char* rows, char* end, const NodeConfig* config, unsigned short level);
+
+  // Moves past the current row; false when no row follows (and on every
+  // later call).
+  bool nextRow() override;
+  // Pointer to the value of `column` in the current row (a fixed-width value
+  // by offset, a text by walking the texts before it); nullptr for a column
+  // outside the layout.
+  void* getPointer(unsigned short column) override;
+
+  // True while `current` stands on a row.
+  bool hasRow() const { return current < end; }
+  // First byte of the current row's category numbers.
+  char* rowStart() const { return current - 2 * level; }
+
+  char* current = nullptr;             // plain part of the current row
+  char* end = nullptr;                 // just past the last row
+  const NodeConfig* config = nullptr;  // layout of the plain part
+  unsigned short level = 0;            // category numbers before each plain part
+};

@@ -1,0 +1,73 @@
+#include "storage/node_iterator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "storage/buffer.h"
+#include "storage/node_config.h"
+
+namespace {
+
+// Rows of (INT, STRING, STRING) preceded by `level` category numbers.
+void appendRow(Buffer& buffer, unsigned short level, int number, const char* a,
+               const char* b) {
+  for (unsigned short i = 0; i < level; ++i) {
+    const unsigned short category = static_cast<unsigned short>(100 + i);
+    buffer.write(&category, 2);
+  }
+  buffer.write(&number, 4);
+  buffer.write(a, std::strlen(a) + 1);
+  buffer.write(b, std::strlen(b) + 1);
+}
+
+TEST(NodeIteratorTest, WalksRowsAndFindsTexts) {
+  NodeConfig config;
+  config.init({INT, STRING, STRING});
+  Buffer buffer;
+  appendRow(buffer, 0, 7, "abc", "de");
+  appendRow(buffer, 0, -3, "", "x");
+  NodeIterator rows(buffer.start(), buffer.position, &config, 0);
+
+  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), 7);
+  char* first = static_cast<char*>(rows.getPointer(1));
+  EXPECT_STREQ(first, "abc");
+  EXPECT_EQ(static_cast<char*>(rows.getPointer(2)), first + 4);
+  EXPECT_STREQ(static_cast<char*>(rows.getPointer(2)), "de");
+  EXPECT_EQ(rows.getPointer(3), nullptr);
+
+  ASSERT_TRUE(rows.nextRow());
+  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), -3);
+  EXPECT_STREQ(static_cast<char*>(rows.getPointer(1)), "");
+  EXPECT_STREQ(static_cast<char*>(rows.getPointer(2)), "x");
+  EXPECT_FALSE(rows.nextRow());
+  EXPECT_FALSE(rows.nextRow());
+}
+
+TEST(NodeIteratorTest, SkipsCategoryNumbersOfEveryRow) {
+  NodeConfig config;
+  config.init({INT, STRING, STRING});
+  Buffer buffer;
+  appendRow(buffer, 2, 1, "a", "b");
+  appendRow(buffer, 2, 2, "c", "d");
+  NodeIterator rows(buffer.start(), buffer.position, &config, 2);
+  unsigned short category = 0;
+  std::memcpy(&category, rows.rowStart() + 2, 2);
+  EXPECT_EQ(category, 101);
+  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), 1);
+  ASSERT_TRUE(rows.nextRow());
+  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), 2);
+  EXPECT_STREQ(static_cast<char*>(rows.getPointer(2)), "d");
+  EXPECT_FALSE(rows.nextRow());
+}
+
+TEST(NodeIteratorTest, EmptyRangeHasNoRow) {
+  NodeConfig config;
+  config.init({INT});
+  Buffer buffer;
+  NodeIterator rows(buffer.start(), buffer.position, &config, 1);
+  EXPECT_FALSE(rows.hasRow());
+  EXPECT_FALSE(rows.nextRow());
+}
+
+}  // namespace

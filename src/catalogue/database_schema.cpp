@@ -1,0 +1,139 @@
+#include "catalogue/database_schema.h"
+
+#include <algorithm>
+
+#include "errors/database_exception.h"
+
+namespace {
+
+constexpr size_t kMaxCount = 65535;
+
+}  // namespace
+
+void DatabaseSchema::addTable(const std::string& name, const std::vector<ColumnConfig>& columns) {
+  if (tableNumbers.count(name) != 0) throw DatabaseException("Table %s already exists", name.c_str());
+  if (tables.size() >= kMaxCount) {
+    throw DatabaseException("Unable to add table %s: a database holds at most 65535 tables", name.c_str());
+  }
+  if (columns.size() > kMaxCount) {
+    throw DatabaseException("Unable to add table %s: a table has at most 65535 columns", name.c_str());
+  }
+  TableEntry entry{name, {}, static_cast<unsigned short>(columns.size())};
+  entry.columnNames.reserve(columns.size());
+  for (const ColumnConfig& column : columns) entry.columnNames.push_back(column.name);
+  tableNumbers.emplace(name, static_cast<unsigned short>(tables.size()));
+  tables.push_back(std::move(entry));
+  populateSortByColumn();
+}
+
+void DatabaseSchema::removeTable(const std::string& name) {
+  const auto found = tableNumbers.find(name);
+  if (found != tableNumbers.end()) {
+    const unsigned short removed = found->second;
+    tableNumbers.erase(found);
+    tables.erase(tables.begin() + removed);
+    for (auto& [tableName, number] : tableNumbers) {
+      if (number > removed) --number;
+    }
+  }
+  populateSortByColumn();
+}
+
+unsigned short DatabaseSchema::getTableNumber(const std::string& name) const {
+  const auto found = tableNumbers.find(name);
+  if (found == tableNumbers.end()) throw DatabaseException("Table %s is not defined", name.c_str());
+  return found->second;
+}
+
+unsigned short DatabaseSchema::getNumberOfTables() const {
+  return static_cast<unsigned short>(tables.size());
+}
+
+const DatabaseSchema::TableEntry& DatabaseSchema::entry(unsigned short table) const {
+  if (table >= tables.size()) throw DatabaseException("Table number %d is not defined", table);
+  return tables[table];
+}
+
+const std::string& DatabaseSchema::getTableName(unsigned short table) const {
+  return entry(table).name;
+}
+
+unsigned short DatabaseSchema::getNumberOfColumns(const std::string& name) const {
+  return tables[getTableNumber(name)].numColumns;
+}
+
+const std::string& DatabaseSchema::getColName(unsigned short table, unsigned short column) const {
+  const TableEntry& found = entry(table);
+  if (column >= found.numColumns) {
+    throw DatabaseException("Column number %d is not defined for table %s", column, found.name.c_str());
+  }
+  return found.columnNames[column];
+}
+
+const std::string& DatabaseSchema::getColName(TableCol column) const {
+  return getColName(column.table, column.column);
+}
+
+template <typename Visit>
+void DatabaseSchema::forEachNamed(const std::string& column, Visit visit) const {
+  const ColComparator order{tables};
+  auto it = std::lower_bound(sortedColumns.begin(), sortedColumns.end(), column, order);
+  for (; it != sortedColumns.end() && order.name(*it) == column; ++it) {
+    if (!visit(*it)) return;
+  }
+}
+
+bool DatabaseSchema::containsColumn(const std::string& column) const {
+  bool found = false;
+  forEachNamed(column, [&](const TableCol&) { return !(found = true); });
+  return found;
+}
+
+bool DatabaseSchema::containsColumn(const std::string& table, const std::string& column) const {
+  bool found = false;
+  forEachNamed(column, [&](const TableCol& c) {
+    found = tables[c.table].name == table;
+    return !found;
+  });
+  return found;
+}
+
+size_t DatabaseSchema::findAllByColumnName(const std::string& column) {
+  results.clear();
+  forEachNamed(column, [&](const TableCol& c) {
+    results.push_back(c);
+    return true;
+  });
+  return results.size();
+}
+
+size_t DatabaseSchema::findColumn(const std::string& table, const std::string& column) {
+  results.clear();
+  forEachNamed(column, [&](const TableCol& c) {
+    if (tables[c.table].name == table) results.push_back(c);
+    return true;
+  });
+  return results.size();
+}
+
+size_t DatabaseSchema::findAllByTableName(const std::string& table) {
+  results.clear();
+  const auto found = tableNumbers.find(table);
+  if (found == tableNumbers.end()) return 0;
+  const unsigned short number = found->second;
+  for (unsigned short c = 0; c < tables[number].numColumns; ++c) results.push_back({number, c});
+  return results.size();
+}
+
+void DatabaseSchema::populateSortByColumn() {
+  results.clear();
+  sortedColumns.clear();
+  for (unsigned short t = 0; t < tables.size(); ++t) {
+    for (unsigned short c = 0; c < tables[t].numColumns; ++c) sortedColumns.push_back({t, c});
+  }
+  sortByColumn();
+}
+
+void DatabaseSchema::sortByColumn() {
+  std::stable_sort(sortedColumns.begin(), sortedColumns.end(), ColComparator{tables});
+}

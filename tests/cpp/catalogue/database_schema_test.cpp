@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/database_schema.h"
+#include "errors/database_exception.h"
+
+namespace {
+
+std::vector<ColumnConfig> columns(std::initializer_list<const char*> names) {
+  std::vector<ColumnConfig> result;
+  for (const char* name : names) result.push_back({name, NO_CATEGORY, INT});
+  return result;
+}
+
+std::string failure(auto call) {
+  try {
+    call();
+  } catch (const DatabaseException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(DatabaseSchema, LookupsAcrossTables) {
+  DatabaseSchema schema;
+  schema.addTable("sales", columns({"id", "region", "amount"}));
+  schema.addTable("customers", columns({"name", "id", "Name"}));
+
+  EXPECT_EQ(schema.getTableNumber("customers"), 1);
+  EXPECT_EQ(schema.getNumberOfColumns("sales"), 3);
+  EXPECT_EQ(schema.getNumberOfTables(), 2);
+
+  EXPECT_EQ(schema.findAllByColumnName("id"), 2u);
+  EXPECT_EQ(schema.results, (std::vector<TableCol>{{0, 0}, {1, 1}}));
+  EXPECT_TRUE(schema.containsColumn("id"));
+  EXPECT_EQ(schema.findColumn("customers", "id"), 1u);
+  EXPECT_EQ(schema.results, (std::vector<TableCol>{{1, 1}}));
+
+  // Names compare case-sensitively.
+  EXPECT_EQ(schema.findColumn("customers", "Name"), 1u);
+  EXPECT_EQ(schema.results[0], (TableCol{1, 2}));
+  EXPECT_FALSE(schema.containsColumn("sales", "name"));
+  EXPECT_TRUE(schema.containsColumn("customers", "name"));
+  EXPECT_FALSE(schema.containsColumn("NAME"));
+  EXPECT_EQ(schema.findColumn("Sales", "id"), 0u);
+  EXPECT_TRUE(schema.results.empty());
+
+  EXPECT_EQ(schema.findAllByTableName("sales"), 3u);
+  EXPECT_EQ(schema.results, (std::vector<TableCol>{{0, 0}, {0, 1}, {0, 2}}));
+  EXPECT_EQ(schema.findAllByTableName("nothing"), 0u);
+  EXPECT_TRUE(schema.results.empty());
+
+  EXPECT_EQ(schema.getColName(TableCol{1, 2}), "Name");
+  EXPECT_EQ(failure([&] { schema.getTableNumber("orders"); }), "Table orders is not defined");
+  EXPECT_EQ(failure([&] { schema.getNumberOfColumns("orders"); }), "Table orders is not defined");
+}
+
+TEST(DatabaseSchema, RemovalRenumbersTheTablesAfter) {
+  DatabaseSchema schema;
+  schema.addTable("a", columns({"a0"}));
+  schema.addTable("b", columns({"b0", "shared"}));
+  schema.addTable("c", columns({"c0", "shared"}));
+
+  schema.removeTable("b");
+  EXPECT_EQ(schema.getTableNumber("c"), 1);
+  EXPECT_EQ(schema.getTableName(1), "c");
+  EXPECT_EQ(schema.getColName(1, 0), "c0");
+  EXPECT_EQ(schema.findAllByColumnName("shared"), 1u);
+  EXPECT_EQ(schema.results[0], (TableCol{1, 1}));
+  EXPECT_FALSE(schema.containsColumn("b0"));
+  EXPECT_EQ(failure([&] { schema.getTableNumber("b"); }), "Table b is not defined");
+
+  schema.removeTable("missing");
+  EXPECT_EQ(schema.getNumberOfTables(), 2);
+  EXPECT_EQ(schema.getTableNumber("a"), 0);
+
+  schema.removeTable("a");
+  EXPECT_EQ(schema.getTableNumber("c"), 0);
+  schema.addTable("b", columns({"x"}));  // a removed name can be used again
+  EXPECT_EQ(schema.getTableNumber("b"), 1);
+}
+
+TEST(DatabaseSchema, RefusesWhatWouldCorruptTheCatalogue) {
+  DatabaseSchema schema;
+  schema.addTable("t", columns({"a"}));
+  EXPECT_EQ(failure([&] { schema.addTable("t", columns({"b"})); }), "Table t already exists");
+  EXPECT_EQ(schema.getNumberOfColumns("t"), 1);
+  EXPECT_FALSE(schema.containsColumn("b"));
+
+  EXPECT_EQ(failure([&] { schema.getTableName(1); }), "Table number 1 is not defined");
+  EXPECT_EQ(failure([&] { schema.getColName(0, 1); }), "Column number 1 is not defined for table t");
+
+  const std::vector<ColumnConfig> tooWide(65536, ColumnConfig{"c", NO_CATEGORY, INT});
+  EXPECT_EQ(failure([&] { schema.addTable("wide", tooWide); }),
+            "Unable to add table wide: a table has at most 65535 columns");
+  EXPECT_EQ(schema.getNumberOfTables(), 1);
+}
+
+TEST(DatabaseSchema, ManyColumnsStayFindable) {
+  DatabaseSchema schema;
+  std::vector<ColumnConfig> many;
+  for (int i = 999; i >= 0; --i) many.push_back({"c" + std::to_string(i), NO_CATEGORY, INT});
+  schema.addTable("t", many);
+  schema.addTable("u", columns({"c500"}));
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(schema.findColumn("t", "c" + std::to_string(i)), 1u);
+    EXPECT_EQ(schema.results[0].column, 999 - i);
+  }
+  EXPECT_EQ(schema.findAllByColumnName("c500"), 2u);
+  EXPECT_EQ(schema.results, (std::vector<TableCol>{{0, 499}, {1, 0}}));
+}

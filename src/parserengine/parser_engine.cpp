@@ -1,0 +1,101 @@
+#include "parserengine/parser_engine.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "catalogue/column_config.h"
+#include "catalogue/database.h"
+#include "errors/database_exception.h"
+#include "parser/grammar_elements.h"
+#include "parserengine/tokenizer.h"
+
+namespace {
+
+// One column definition of a create statement as the database takes it.
+ColumnConfig columnConfig(Parser& definition) {
+  ColumnConfig column;
+  column.name = elementText(definition, CREATE_COL_NAME);
+  const std::string typeName = toLower(elementText(definition, CREATE_COL_TYPE));
+  if (!getTypeFromKeyword(typeName, column.type)) {
+    throw DatabaseException("Column type %s is not supported", typeName.c_str());
+  }
+  if (!elementMatched(definition, CREATE_COL_CAT)) return column;
+  const std::string& number = elementText(definition, CREATE_COL_CAT_NUMBER);
+  if (number.empty()) {
+    throw DatabaseException("Category number is empty for column %s", column.name.c_str());
+  }
+  // Only the low 16 bits count: "-1" gives 65535, the same as no category.
+  column.category = static_cast<unsigned short>(std::strtol(number.c_str(), nullptr, 10));
+  return column;
+}
+
+}  // namespace
+
+ParserEngine::ParserEngine(Database& database) : database_(database) {}
+
+void ParserEngine::copyCommandToBuffer(const char* command) {
+  ::copyCommandToBuffer(commandBuffer_, command);
+}
+
+void ParserEngine::populateTokens() { ::populateTokens(commandBuffer_, tokens_); }
+
+void ParserEngine::executeCommand(const char* command) {
+  copyCommandToBuffer(command);
+  populateTokens();
+  if (tokens_.empty()) return;
+  const std::string keyword = toLower(tokens_.front());
+  if (keyword == "select") throw DatabaseException("Function supports all non-select statements");
+  if (keyword == "create") {
+    executeCreate();
+  } else if (keyword == "load") {
+    executeLoad();
+  } else if (keyword == "drop") {
+    executeDrop();
+  }
+}
+
+std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command) {
+  copyCommandToBuffer(command);
+  populateTokens();
+  if (tokens_.empty()) throw DatabaseException("Empty SELECT statement");
+  if (toLower(tokens_.front()) != "select") {
+    throw DatabaseException("Function supports only select statements");
+  }
+  const unsigned short end = selectParser_.run(tokens_);
+  if (end != tokens_.size()) throw DatabaseException("Invalid token identified: %s", tokens_[end].c_str());
+  return answerSelect();
+}
+
+// The single hand-over point to the query executors: the statement has been
+// parsed completely, so only the query itself is left to answer.
+std::unique_ptr<ResultSet> ParserEngine::answerSelect() {
+  throw DatabaseException("SELECT is not implemented yet");
+}
+
+void ParserEngine::executeCreate() {
+  createParser_.run(tokens_);
+  const std::string tableName = createParser_.tableName->value;
+  std::vector<ColumnConfig> columns;
+  for (const std::unique_ptr<Parser>& definition : createParser_.columnList->elements) {
+    columns.push_back(columnConfig(*definition));
+  }
+  if (createParser_.config->matched && createParser_.from->matched) {
+    database_.configTable(tableName, createParser_.fileName->value, columns);
+  } else {
+    database_.tableInit(tableName, columns);
+  }
+}
+
+void ParserEngine::executeLoad() {
+  loadParser_.run(tokens_);
+  const std::string tableName = loadParser_.tableName->value;
+  const std::string fileName = loadParser_.fileName->value;
+  database_.loadFile(tableName, fileName);
+}
+
+void ParserEngine::executeDrop() {
+  dropParser_.run(tokens_);
+  const std::string tableName = dropParser_.tableName->value;
+  database_.deleteTable(tableName);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+
+#include "parser/create_parser.h"
+#include "parser/drop_parser.h"
+#include "parser/load_parser.h"
+#include "parser/parser.h"
+#include "parser/select_parser.h"
+#include "query/result_set.h"
+#include "storage/buffer.h"
+
+class Database;
+
+// The command engine behind a DatabaseParser: tokenizes one command at a
+// time into its pooled command buffer and token list, recognises the
+// statement from its first token and runs the matching grammar and executor
+// on the database. The database must outlive the engine. Per-command state
+// (buffer, tokens, what each grammar recorded) stays until the next command.
+// Every failure is thrown as DatabaseException; the engine stays usable.
+class ParserEngine {
+ public:
+  explicit ParserEngine(Database& database);
+
+  ParserEngine(const ParserEngine&) = delete;
+  ParserEngine& operator=(const ParserEngine&) = delete;
+
+  // Runs a CREATE, LOAD or DROP statement. A SELECT is refused; a command
+  // without tokens or whose first word is no statement keyword does nothing.
+  void executeCommand(const char* command);
+  // Runs a SELECT statement and returns its result, owned by the caller.
+  // Any other statement and trailing tokens are refused.
+  std::unique_ptr<ResultSet> executeSelect(const char* command);
+
+  // The tokens of the last command.
+  const TokenList& getTokens() const { return tokens_; }
+
+ private:
+  void copyCommandToBuffer(const char* command);
+  void populateTokens();
+
+  void executeCreate();
+  void executeLoad();
+  void executeDrop();
+  // Answers the select statement the select grammar has just parsed.
+  std::unique_ptr<ResultSet> answerSelect();
+
+  Database& database_;
+  TokenList tokens_;             // tokens of the current command
+  SelectParser selectParser_;
+  CreateParser createParser_;
+  LoadParser loadParser_;
+  DropParser dropParser_;
+  Buffer commandBuffer_;         // text of the current command, NUL-terminated
+};

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "errors/database_exception.h"
+#include "parserengine/tokenizer.h"
+
+namespace {
+
+TokenList tokenize(const std::string& command) {
+  Buffer buffer;
+  copyCommandToBuffer(buffer, command.c_str());
+  TokenList tokens;
+  populateTokens(buffer, tokens);
+  return tokens;
+}
+
+std::string failure(const std::string& command) {
+  try {
+    tokenize(command);
+  } catch (const DatabaseException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(Tokenizer, BlanksAndSeparators) {
+  EXPECT_EQ(tokenize("a>=3"), (TokenList{"a", ">=", "3"}));
+  EXPECT_EQ(tokenize("  a   >=  3 "), (TokenList{"a", ">=", "3"}));
+  EXPECT_EQ(tokenize("a<>b"), (TokenList{"a", "<", ">", "b"}));
+  EXPECT_EQ(tokenize("a!=b,c<=d=>e"), (TokenList{"a", "!=", "b", ",", "c", "<=", "d", "=", ">", "e"}));
+  EXPECT_EQ(tokenize("f(x),(y)"), (TokenList{"f", "(", "x", ")", ",", "(", "y", ")"}));
+  EXPECT_EQ(tokenize("a!b"), (TokenList{"a!b"}));
+  EXPECT_EQ(tokenize("Select\tA\nfrom"), (TokenList{"Select\tA\nfrom"}));
+  EXPECT_TRUE(tokenize("").empty());
+  EXPECT_TRUE(tokenize("     ").empty());
+}
+
+TEST(Tokenizer, Quotes) {
+  EXPECT_EQ(tokenize("name = 'Ada  Lovelace'"), (TokenList{"name", "=", "Ada  Lovelace"}));
+  EXPECT_EQ(tokenize("x = \"two words\" y"), (TokenList{"x", "=", "two words", "y"}));
+  EXPECT_EQ(tokenize("x = ''"), (TokenList{"x", "=", ""}));
+  EXPECT_EQ(tokenize("it's"), (TokenList{"it's"}));       // quote inside a token stays
+}
+
+TEST(Tokenizer, UnmatchedQuotes) {
+  EXPECT_EQ(failure("x = 'Smith, John'"), "Unmatched quotation mark in token 'Smith");
+  EXPECT_EQ(failure("x = '"), "Unmatched quotation mark in token '");
+  EXPECT_EQ(failure("x = 'abc\""), "Unmatched quotation mark in token 'abc\"");
+  EXPECT_EQ(failure("x = \"abc"), "Unmatched quotation mark in token \"abc");
+  // Either kind of quote closes a region opened by the other.
+  EXPECT_EQ(failure("a \"b' c\""), "Unmatched quotation mark in token \"b'");
+}
+
+TEST(Tokenizer, BufferGrowsForLongCommandsAndIsReused) {
+  Buffer buffer;
+  TokenList tokens;
+  const std::string longWord(100000, 'w');
+  copyCommandToBuffer(buffer, ("select " + longWord).c_str());
+  EXPECT_GE(buffer.capacity(), 100008u);
+  populateTokens(buffer, tokens);
+  ASSERT_EQ(tokens.size(), 2u);
+  EXPECT_EQ(tokens[1], longWord);
+
+  const uint32_t grown = buffer.capacity();
+  copyCommandToBuffer(buffer, "drop table t");
+  EXPECT_EQ(buffer.capacity(), grown);
+  EXPECT_EQ(buffer.used(), 13u);
+  populateTokens(buffer, tokens);
+  EXPECT_EQ(tokens, (TokenList{"drop", "table", "t"}));
+}
+
+TEST(Tokenizer, RefusesNullAndOverlongCommands) {
+  Buffer buffer;
+  EXPECT_THROW(copyCommandToBuffer(buffer, nullptr), std::logic_error);
+
+  std::string atLimit;
+  for (size_t i = 0; i < MAX_TOKENS; ++i) atLimit += "a ";
+  EXPECT_EQ(tokenize(atLimit).size(), MAX_TOKENS);
+  EXPECT_EQ(failure(atLimit + "b"), "Command has more than 65535 tokens");
+  EXPECT_EQ(failure(std::string(40000, ',')), "");
+  EXPECT_EQ(failure(std::string(70000, ',')), "Command has more than 65535 tokens");
+}

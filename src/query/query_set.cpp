@@ -1,6 +1,7 @@
 #include "query/query_set.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "errors/database_exception.h"
@@ -80,6 +81,14 @@ constexpr const char* kLongRangeMessage =
     "Unable to convert column %d to long. Value out of range.";
 constexpr const char* kIntRangeMessage = "Unable to convert column %d to int. Value out of range.";
 
+// Reads a stored value, which packed rows may hold unaligned.
+template <typename T>
+T load(const void* value) {
+  T v;
+  std::memcpy(&v, value, sizeof(T));
+  return v;
+}
+
 bool isNumeric(DATA_TYPE type) {
   return type == LONG || type == INT || type == SHORT || type == DOUBLE || type == FLOAT;
 }
@@ -104,15 +113,15 @@ int64_t QuerySet::getLong(unsigned short col) const {
   const void* value = result.getSelectPointer(col);
   switch (type) {
     case LONG:
-      return *static_cast<const int64_t*>(value);
+      return load<int64_t>(value);
     case INT:
-      return *static_cast<const int32_t*>(value);
+      return load<int32_t>(value);
     case SHORT:
-      return *static_cast<const int16_t*>(value);
+      return load<int16_t>(value);
     case DOUBLE:
-      return truncate<int64_t>(*static_cast<const double*>(value), kLongRangeMessage, col);
+      return truncate<int64_t>(load<double>(value), kLongRangeMessage, col);
     default:
-      return truncate<int64_t>(*static_cast<const float*>(value), kLongRangeMessage, col);
+      return truncate<int64_t>(load<float>(value), kLongRangeMessage, col);
   }
 }
 
@@ -125,15 +134,15 @@ int32_t QuerySet::getInt(unsigned short col) const {
   const void* value = result.getSelectPointer(col);
   switch (type) {
     case LONG:
-      return static_cast<int32_t>(*static_cast<const int64_t*>(value));
+      return static_cast<int32_t>(load<int64_t>(value));
     case INT:
-      return *static_cast<const int32_t*>(value);
+      return load<int32_t>(value);
     case SHORT:
-      return *static_cast<const int16_t*>(value);
+      return load<int16_t>(value);
     case DOUBLE:
-      return truncate<int32_t>(*static_cast<const double*>(value), kIntRangeMessage, col);
+      return truncate<int32_t>(load<double>(value), kIntRangeMessage, col);
     default:
-      return truncate<int32_t>(*static_cast<const float*>(value), kIntRangeMessage, col);
+      return truncate<int32_t>(load<float>(value), kIntRangeMessage, col);
   }
 }
 
@@ -146,15 +155,15 @@ double QuerySet::getDouble(unsigned short col) const {
   const void* value = result.getSelectPointer(col);
   switch (type) {
     case LONG:
-      return static_cast<double>(*static_cast<const int64_t*>(value));
+      return static_cast<double>(load<int64_t>(value));
     case INT:
-      return *static_cast<const int32_t*>(value);
+      return load<int32_t>(value);
     case SHORT:
-      return *static_cast<const int16_t*>(value);
+      return load<int16_t>(value);
     case DOUBLE:
-      return *static_cast<const double*>(value);
+      return load<double>(value);
     default:
-      return *static_cast<const float*>(value);
+      return load<float>(value);
   }
 }
 
@@ -167,15 +176,15 @@ float QuerySet::getFloat(unsigned short col) const {
   const void* value = result.getSelectPointer(col);
   switch (type) {
     case LONG:
-      return static_cast<float>(*static_cast<const int64_t*>(value));
+      return static_cast<float>(load<int64_t>(value));
     case INT:
-      return static_cast<float>(*static_cast<const int32_t*>(value));
+      return static_cast<float>(load<int32_t>(value));
     case SHORT:
-      return *static_cast<const int16_t*>(value);
+      return load<int16_t>(value);
     case DOUBLE:
-      return narrowToFloat(*static_cast<const double*>(value));
+      return narrowToFloat(load<double>(value));
     default:
-      return *static_cast<const float*>(value);
+      return load<float>(value);
   }
 }
 

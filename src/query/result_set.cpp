@@ -1,9 +1,75 @@
 #include "query/result_set.h"
 
+#include <algorithm>
 #include <numeric>
 
 #include "errors/database_exception.h"
+#include "query/combined_boolean_expression.h"
+#include "query/condition.h"
+#include "query/field_comparator_base.h"
 #include "storage/buffer.h"
+
+void ResultSet::processRequest(std::vector<Condition*>& conditions) {
+  const std::unique_ptr<CombinedBooleanExpression> root =
+      CombinedBooleanExpression::build(conditions);
+  while (nextRow()) {
+    for (Condition* condition : conditions) {
+      condition->evaluate(getPointerPath(condition->column));
+    }
+    if (root->evaluate()) {
+      addCurrentRow();
+    }
+  }
+}
+
+namespace {
+
+// Orders stored rows by their extracted sort keys, the first comparator
+// deciding first; rows equal under every key keep their stored order, so
+// the result is deterministic.
+class RowComparator {
+ public:
+  RowComparator(const std::vector<FieldComparatorBase*>& comparators,
+                const std::vector<const void*>& keys)
+      : comparators_(comparators), keys_(keys) {}
+
+  bool operator()(uint32_t a, uint32_t b) const {
+    const size_t width = comparators_.size();
+    const void* const* keysA = keys_.data() + static_cast<size_t>(a) * width;
+    const void* const* keysB = keys_.data() + static_cast<size_t>(b) * width;
+    for (size_t i = 0; i < width; ++i) {
+      const int c = comparators_[i]->compare(keysA[i], keysB[i]);
+      if (c != 0) {
+        return comparators_[i]->descending ? c > 0 : c < 0;
+      }
+    }
+    return a < b;
+  }
+
+ private:
+  const std::vector<FieldComparatorBase*>& comparators_;
+  const std::vector<const void*>& keys_;
+};
+
+}  // namespace
+
+void ResultSet::sort(std::vector<FieldComparatorBase*>& comparators) {
+  if (comparators.empty()) {
+    return;
+  }
+  initPermutation();
+  // Each row is positioned once to read its keys; the pointers stay valid
+  // while the source is unchanged, so comparisons need no positioning.
+  const size_t width = comparators.size();
+  std::vector<const void*> keys(static_cast<size_t>(rowCount) * width);
+  for (uint32_t row = 0; row < rowCount; ++row) {
+    setRowDerived(row);
+    for (size_t i = 0; i < width; ++i) {
+      keys[static_cast<size_t>(row) * width + i] = getPointerPath(comparators[i]->column);
+    }
+  }
+  std::sort(permutation.begin(), permutation.end(), RowComparator(comparators, keys));
+}
 
 void ResultSet::initPermutation() {
   permutation.resize(rowCount);

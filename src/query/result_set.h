@@ -42,7 +42,9 @@ class ResultSet {
   // Decoded stored value of source column `col`.
   virtual void* getPointer(unsigned short col) = 0;
   // Value of source column `col` as the row holds it: the 16-bit category
-  // number of a categorised column, the stored value of a plain one.
+  // number of a categorised column, the stored value of a plain one. The
+  // pointer leads into the source's storage and, unlike the others, stays
+  // valid across positionings while the source is unchanged.
   virtual void* getPointerPath(unsigned short col) = 0;
   virtual unsigned short getNumberOfSelectCols() = 0;
   // Columns of the row source.
@@ -55,7 +57,8 @@ class ResultSet {
   // their owner.
   void processRequest(std::vector<Condition*>& conditions);
   // Builds the permutation ordering the stored rows by the comparators, the
-  // first comparator deciding first. No comparators: nothing changes.
+  // first comparator deciding first; rows equal under every comparator keep
+  // their stored order. No comparators: nothing changes.
   void sort(std::vector<FieldComparatorBase*>& comparators);
   // Replaces the permutation by the identity over the stored rows.
   void initPermutation();

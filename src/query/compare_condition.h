@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "errors/database_exception.h"
+#include "query/condition.h"
+#include "storage/data_type.h"
+
+// A range condition (LT, GT, LE, GE) on typed values of storage type T: the
+// value types of LONG, INT, SHORT, DOUBLE, FLOAT, BOOL and DATE, and
+// unsigned short for category numbers. Comparisons are those of T, so a NaN
+// on either side of a floating-point comparison answers false. Created
+// through createTemplatedClass<CompareCondition>(type, type, text), which
+// converts the constant's text as the given type.
+template <typename T>
+class CompareCondition : public Condition {
+ public:
+  CompareCondition(DATA_TYPE valueType, std::string text) {
+    copyStringValueToBuffer(text.c_str(), reinterpret_cast<char*>(&value), valueType);
+  }
+  // A condition of the given type against an already converted constant.
+  CompareCondition(ConditionType conditionType, T constant) : value(constant) {
+    type = conditionType;
+  }
+
+  bool evaluate(const void* row) override {
+    T v;
+    std::memcpy(&v, row, sizeof(T));
+    switch (type) {
+      case LT:
+        result = v < value;
+        break;
+      case GT:
+        result = v > value;
+        break;
+      case LE:
+        result = v <= value;
+        break;
+      case GE:
+        result = v >= value;
+        break;
+      default:
+        throw DatabaseException("Unsupported select condition operator");
+    }
+    return result;
+  }
+
+  // The constant.
+  T value{};
+};

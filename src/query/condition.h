@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+
+// The comparison of a condition: v (the row's value) against c (the constant).
+enum ConditionType : int32_t {
+  EQ = 0,  // v = c
+  NE = 1,  // v != c
+  LT = 2,  // v < c
+  GT = 3,  // v > c
+  LE = 4,  // v <= c
+  GE = 5,  // v >= c
+};
+
+// The connector written after a condition, joining it to the next one. Only
+// OR is tested for; every other value acts as AND.
+enum BoolOperator : int32_t {
+  AND = 0,
+  OR = 1,
+  NONE = 2,  // the last condition of the clause
+};
+
+// One comparison of a where clause: a column of the current row against a
+// constant. evaluate() receives the column's value in the form in which the
+// row holds it (a category number for a categorised column, the stored value
+// for a plain one) and never decodes it; the pointer may be unaligned.
+// Conditions are owned by the result-set factory; expression trees point at
+// their `result` fields.
+class Condition {
+ public:
+  Condition() = default;
+  virtual ~Condition() = default;
+
+  Condition(const Condition&) = delete;
+  Condition& operator=(const Condition&) = delete;
+
+  // Compares the value at `value` with the constant, stores the answer in
+  // `result` and returns it. Throws DatabaseException "Unsupported select
+  // condition operator" for a type the class does not handle.
+  virtual bool evaluate(const void* value) = 0;
+
+  // Column read, in the numbering of the result set that evaluates it.
+  unsigned short column = 0;
+  // Number of brackets enclosing the condition.
+  unsigned short level = 0;
+  // Connector written after the condition.
+  BoolOperator boolOperator = NONE;
+  // Answer of the last evaluate().
+  bool result = false;
+  ConditionType type = EQ;
+  // Brackets opened directly before the condition; tells adjacent groups
+  // such as "(a or b) and (c or d)" apart.
+  unsigned short openBrackets = 0;
+};

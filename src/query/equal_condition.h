@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstring>
+
+#include "errors/database_exception.h"
+#include "query/condition.h"
+
+// EQ or NE on floating-point values (T is double or float) with the IEEE
+// meaning that byte equality lacks: 0 equals -0, and a NaN equals nothing,
+// so EQ against or on a NaN is false and NE true. Keeps equality on a plain
+// column in step with the same column categorised, whose map treats 0 and -0
+// as one value.
+template <typename T>
+class EqualCondition : public Condition {
+ public:
+  EqualCondition(ConditionType conditionType, T constant) : value(constant) {
+    type = conditionType;
+  }
+
+  bool evaluate(const void* row) override {
+    T v;
+    std::memcpy(&v, row, sizeof(T));
+    switch (type) {
+      case EQ:
+        result = v == value;
+        break;
+      case NE:
+        result = v != value;
+        break;
+      default:
+        throw DatabaseException("Unsupported select condition operator");
+    }
+    return result;
+  }
+
+  // The constant.
+  T value;
+};

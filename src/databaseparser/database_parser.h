@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "query/query_set.h"
+
+class Database;
+class ParserEngine;
+
+// The facade behind the Python class DatabaseParser: owns one command engine
+// exclusively and holds its database by shared ownership, so the tables live
+// until the last DatabaseParser (or cursor) sharing the database goes. A copy
+// shares the database and gets an engine of its own. Every failure is thrown
+// as DatabaseException; the object stays usable after one.
+class DatabaseParser {
+ public:
+  // A new, empty database (reading ".tbconfig" from the working directory,
+  // which throws when the file is malformed) and an engine bound to it.
+  DatabaseParser();
+  DatabaseParser(const DatabaseParser& other);
+  DatabaseParser& operator=(const DatabaseParser&) = delete;
+  ~DatabaseParser();
+
+  // Runs a CREATE, LOAD or DROP statement.
+  void executeCommand(const char* command);
+  // Runs a SELECT statement; the cursor keeps the database alive.
+  QuerySet executeSelect(const char* command);
+  // Replaces `names` with the table names in table-number order.
+  void listTables(std::vector<std::string>& names) const;
+
+ private:
+  // Declared first so that the engine, which refers to it, goes first.
+  std::shared_ptr<Database> database_;
+  std::unique_ptr<ParserEngine> engine_;
+};

@@ -1,0 +1,27 @@
+#include "storage/column_map.h"
+
+#include <cmath>
+
+// Most distinct values a categorised column may have; set from the
+// configuration file by the catalogue.
+extern uint16_t CONFIG_CATEGORY_THRESHOLD;
+
+namespace {
+
+bool staysCategorised(uint64_t distinctValues, unsigned int rows) {
+  if (distinctValues > CONFIG_CATEGORY_THRESHOLD) return false;
+  return 2.0 * std::log2(static_cast<double>(distinctValues)) <= std::log2(static_cast<double>(rows));
+}
+
+}  // namespace
+
+void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows) {
+  for (auto entry = maps.begin(); entry != maps.end();) {
+    if (staysCategorised(entry->second->getSize(), rows)) {
+      ++entry;
+      continue;
+    }
+    delete entry->second;
+    entry = maps.erase(entry);
+  }
+}

@@ -1,0 +1,166 @@
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+#include <map>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "storage/column_map_base.h"
+#include "storage/data_type.h"
+
+// Rules of category numbering shared by every category map.
+namespace category_numbering {
+
+// Number of the first value of an empty map.
+inline constexpr unsigned short FIRST = 32767;
+// Bound above every assigned number (0 is the bound below).
+inline constexpr unsigned short TOP = 65535;
+// Renumbering spreads the values over [RENUMBER_START, RENUMBER_START + RENUMBER_SPAN).
+inline constexpr unsigned short RENUMBER_START = 3276;
+inline constexpr double RENUMBER_SPAN = 58983.0;
+// Most values that renumbering can give distinct numbers (a step of at least 1).
+inline constexpr uint64_t MAX_RENUMBERED_VALUES = 58982;
+
+// The number for a new value between its neighbours in value order, given
+// their numbers (absent neighbours are null). False when there is no room:
+// the value would be the smallest while the smallest number is below 2.
+inline bool candidate(const unsigned short* predecessor, const unsigned short* successor, unsigned short& out) {
+  if (predecessor == nullptr && successor == nullptr) {
+    out = FIRST;
+    return true;
+  }
+  if (predecessor == nullptr) {
+    if (*successor < 2) return false;
+    out = static_cast<unsigned short>(*successor / 2);
+    return true;
+  }
+  const unsigned upper = successor == nullptr ? TOP : *successor;
+  out = static_cast<unsigned short>((static_cast<unsigned>(*predecessor) + upper) / 2);
+  return true;
+}
+
+// Throws when n values cannot all get distinct numbers on renumbering.
+inline void requireRenumberable(uint64_t n) {
+  if (n > MAX_RENUMBERED_VALUES) {
+    throw DatabaseException("Category map of %d values cannot be renumbered: at most %d distinct values fit",
+                            static_cast<int>(n), static_cast<int>(MAX_RENUMBERED_VALUES));
+  }
+}
+
+// The renumbered number of the index-th of n values in ascending order.
+inline unsigned short renumbered(uint64_t index, double step) {
+  return static_cast<unsigned short>(RENUMBER_START + static_cast<unsigned>(static_cast<double>(index) * step));
+}
+
+inline double renumberStep(uint64_t n) { return RENUMBER_SPAN / static_cast<double>(n + 1); }
+
+// Range lookups over an ordered value -> number map, probing with the first
+// entry not less than the value (`found`).
+template <typename Map>
+unsigned short greaterEqual(const Map& values, typename Map::const_iterator found, bool equal) {
+  if (values.empty() || found == values.end()) return TOP;
+  if (equal) return found->second;
+  if (found == values.begin()) return 0;
+  return found->second;
+}
+
+template <typename Map>
+unsigned short lessEqual(const Map& values, typename Map::const_iterator found, bool equal) {
+  if (values.empty() || found == values.end()) return TOP;
+  if (equal) return found->second;
+  if (found == values.begin()) return 0;
+  return std::prev(found)->second;
+}
+
+}  // namespace category_numbering
+
+// The category map of one column whose stored values have type T (every
+// type but text). Values are passed as T* to their stored form. The map owns
+// its values: the pointers of `intToValue` and of getValuePointer point at
+// the keys of `valueToInt` and stay valid while the value is in the map.
+// Floating-point keys are ordered by ValueLess, so NaN is one value greater
+// than every number.
+template <typename T>
+class ColumnMap : public ColumnMapBase {
+ public:
+  using ValueMap = std::map<T, unsigned short, ValueLess<T>>;
+
+  unsigned short getInt(void* value) override {
+    const auto found = valueToInt.find(*static_cast<T*>(value));
+    return found == valueToInt.end() ? 0 : found->second;
+  }
+
+  unsigned short getIntLessEq(void* value) override {
+    const T& probe = *static_cast<T*>(value);
+    const auto found = valueToInt.lower_bound(probe);
+    return category_numbering::lessEqual(valueToInt, found, isKey(found, probe));
+  }
+
+  unsigned short getIntGreatEQ(void* value) override {
+    const T& probe = *static_cast<T*>(value);
+    const auto found = valueToInt.lower_bound(probe);
+    return category_numbering::greaterEqual(valueToInt, found, isKey(found, probe));
+  }
+
+  // A value already in the map is not added again (false).
+  bool add(void* value) override {
+    const T& newValue = *static_cast<T*>(value);
+    const auto successor = valueToInt.lower_bound(newValue);
+    if (isKey(successor, newValue)) return false;
+    const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
+    const unsigned short* predecessorNumber =
+        successor == valueToInt.begin() ? nullptr : &std::prev(successor)->second;
+    unsigned short number = 0;
+    if (!category_numbering::candidate(predecessorNumber, successorNumber, number)) return false;
+    if (intToValue.count(number) != 0) return false;
+    const auto entry = valueToInt.emplace_hint(successor, newValue, number);
+    intToValue.emplace(number, const_cast<T*>(&entry->first));
+    return true;
+  }
+
+  void add(void* value, unsigned short number) override { valueToInt[*static_cast<T*>(value)] = number; }
+
+  bool containsValue(void* value) override { return valueToInt.count(*static_cast<T*>(value)) != 0; }
+
+  bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
+
+  void recalculatePositions() override {
+    category_numbering::requireRenumberable(valueToInt.size());
+    intToValue.clear();
+    const double step = category_numbering::renumberStep(valueToInt.size());
+    uint64_t index = 0;
+    for (auto& [key, number] : valueToInt) {
+      number = category_numbering::renumbered(index++, step);
+      intToValue.emplace_hint(intToValue.end(), number, const_cast<T*>(&key));
+    }
+  }
+
+  void getAllInts(std::vector<unsigned short>& out) override {
+    out.clear();
+    out.reserve(intToValue.size());
+    for (const auto& entry : intToValue) out.push_back(entry.first);
+  }
+
+  uint64_t getSize() override { return valueToInt.size(); }
+
+  // Null for a number that is not assigned.
+  void* getValuePointer(unsigned short number) const override {
+    const auto found = intToValue.find(number);
+    return found == intToValue.end() ? nullptr : found->second;
+  }
+
+  std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt
+  ValueMap valueToInt;                      // value -> number
+
+ private:
+  bool isKey(typename ValueMap::const_iterator found, const T& value) const {
+    return found != valueToInt.end() && !valueToInt.key_comp()(value, found->first);
+  }
+};
+
+// Keeps categorised only the columns fit to be tree levels after `rows`
+// sampled rows: a map with n distinct values stays when 2 * log2(n) <=
+// log2(rows) (at most sqrt(rows) values) and n <= CONFIG_CATEGORY_THRESHOLD.
+// Every other map is destroyed and its entry erased. An empty map stays.
+void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows);

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "storage/buffer.h"
+#include "storage/column_map_base.h"
+
+// Orders texts byte by byte as unsigned characters (strcmp). Transparent, so
+// maps keyed by char* can be searched with a const char*.
+struct cmpStr {
+  using is_transparent = void;
+  bool operator()(const char* a, const char* b) const { return std::strcmp(a, b) < 0; }
+};
+
+// The category map of a text column. Values are passed as pointers to
+// NUL-terminated text. Every text that enters the map is copied once into
+// the map's own string store (the Buffer base), one after the other; both
+// maps point into that store. The store may move when it grows, so a pointer
+// from getValuePointer is valid only until the next add of a new text.
+// At most MAX_TEXTS + 1 texts get numbers through add(value).
+class StringColumnMap : public ColumnMapBase, public Buffer {
+ public:
+  using ValueMap = std::map<char*, unsigned short, cmpStr>;
+
+  // Numbered texts beyond which add(value) refuses new texts.
+  static constexpr unsigned int MAX_TEXTS = 40000;
+
+  unsigned short getInt(void* value) override;
+  unsigned short getIntLessEq(void* value) override;
+  unsigned short getIntGreatEQ(void* value) override;
+  // False for a text already in the map or when there is no room; throws
+  // DatabaseException when the map already holds more than MAX_TEXTS texts.
+  bool add(void* value) override;
+  // A text already in the map keeps its number.
+  void add(void* value, unsigned short number) override;
+  bool containsValue(void* value) override;
+  bool containsInt(unsigned short number) override;
+  void recalculatePositions() override;
+  void getAllInts(std::vector<unsigned short>& out) override;
+  uint64_t getSize() override;
+  // Null for a number that is not assigned.
+  void* getValuePointer(unsigned short number) const override;
+
+  // Re-points every stored text after the store moved away from oldStart.
+  void updateValues(char* oldStart);
+
+  std::map<unsigned short, char*> intToValue;  // number -> text in the store
+  ValueMap valueToInt;                         // text in the store -> number
+
+ private:
+  // Grows the store until a text of `length` characters and its NUL fit,
+  // rebasing the maps whenever the store moves.
+  void reserveText(size_t length);
+  // Appends a text and its NUL to the store (room must be reserved) and
+  // returns its copy.
+  char* storeText(const char* text, size_t length);
+  bool isKey(ValueMap::const_iterator found, const char* text) const;
+};

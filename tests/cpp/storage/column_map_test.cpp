@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "storage/column_map.h"
+#include "storage/templated_class.h"
+
+namespace {
+
+template <typename T>
+bool addValue(ColumnMap<T>& map, T value) {
+  return map.add(&value);
+}
+
+template <typename T>
+unsigned short numberOf(ColumnMap<T>& map, T value) {
+  return map.getInt(&value);
+}
+
+template <typename T>
+unsigned short lessEq(ColumnMap<T>& map, T value) {
+  return map.getIntLessEq(&value);
+}
+
+template <typename T>
+unsigned short greatEq(ColumnMap<T>& map, T value) {
+  return map.getIntGreatEQ(&value);
+}
+
+std::vector<unsigned short> allInts(ColumnMapBase& map) {
+  std::vector<unsigned short> out = {1, 2, 3};
+  map.getAllInts(out);
+  return out;
+}
+
+}  // namespace
+
+TEST(ColumnMap, NumbersHalveTowardsTheFreeEnd) {
+  ColumnMap<int> map;
+  ASSERT_TRUE(addValue(map, 10));
+  ASSERT_TRUE(addValue(map, 20));
+  ASSERT_TRUE(addValue(map, 30));
+  ASSERT_TRUE(addValue(map, 5));
+  EXPECT_EQ(numberOf(map, 10), 32767);
+  EXPECT_EQ(numberOf(map, 20), 49151);
+  EXPECT_EQ(numberOf(map, 30), (49151 + 65535) / 2);
+  EXPECT_EQ(numberOf(map, 5), 16383);
+  ASSERT_TRUE(addValue(map, 15));
+  EXPECT_EQ(numberOf(map, 15), (32767 + 49151) / 2);
+  EXPECT_EQ(map.getSize(), 5u);
+  EXPECT_EQ(allInts(map), (std::vector<unsigned short>{16383, 32767, 40959, 49151, 57343}));
+  EXPECT_FALSE(addValue(map, 10)) << "a value already held is not added again";
+  EXPECT_EQ(numberOf(map, 10), 32767);
+}
+
+TEST(ColumnMap, LookupsOfValuesAndNumbers) {
+  ColumnMap<long> map;
+  ASSERT_TRUE(addValue(map, 7L));
+  EXPECT_TRUE(map.containsInt(32767));
+  EXPECT_FALSE(map.containsInt(0));
+  long seven = 7;
+  long eight = 8;
+  EXPECT_TRUE(map.containsValue(&seven));
+  EXPECT_FALSE(map.containsValue(&eight));
+  EXPECT_EQ(map.getInt(&eight), 0);
+  EXPECT_EQ(*static_cast<long*>(map.getValuePointer(32767)), 7);
+  EXPECT_EQ(map.getValuePointer(100), nullptr);
+}
+
+TEST(ColumnMap, AscendingRunRunsOutOfNumbers) {
+  ColumnMap<double> map;
+  for (int i = 1; i <= 16; ++i) ASSERT_TRUE(addValue(map, static_cast<double>(i))) << i;
+  EXPECT_EQ(numberOf(map, 15.0), 65533);
+  EXPECT_EQ(numberOf(map, 16.0), 65534);
+  EXPECT_FALSE(addValue(map, 17.0));
+  EXPECT_FALSE(addValue(map, 15.5)) << "consecutive numbers leave no room between them";
+  EXPECT_EQ(map.getSize(), 16u);
+  map.recalculatePositions();
+  EXPECT_TRUE(addValue(map, 15.5));
+  EXPECT_TRUE(addValue(map, 17.0));
+}
+
+TEST(ColumnMap, DescendingRunRunsOutAtNumberOne) {
+  ColumnMap<short> map;
+  for (short v = 100; v > 85; --v) ASSERT_TRUE(addValue(map, v)) << v;
+  EXPECT_EQ(numberOf(map, static_cast<short>(86)), 1);
+  EXPECT_FALSE(addValue(map, static_cast<short>(85)));
+  EXPECT_EQ(map.getSize(), 15u);
+  map.recalculatePositions();
+  EXPECT_TRUE(addValue(map, static_cast<short>(85)));
+}
+
+TEST(ColumnMap, RecalculateSpreadsNumbersEvenly) {
+  ColumnMap<int> map;
+  for (int v : {2, 1, 3}) ASSERT_TRUE(addValue(map, v));
+  map.recalculatePositions();
+  EXPECT_EQ(allInts(map), (std::vector<unsigned short>{3276, 3276 + 14745, 32767}));
+  EXPECT_EQ(numberOf(map, 1), 3276);
+  EXPECT_EQ(numberOf(map, 3), 32767);
+  EXPECT_EQ(*static_cast<int*>(map.getValuePointer(32767)), 3);
+
+  ColumnMap<int> pair;
+  for (int v : {0, 2}) ASSERT_TRUE(addValue(pair, v));
+  pair.recalculatePositions();
+  const unsigned short upper = 3276 + 58983 / 3;
+  EXPECT_EQ(numberOf(pair, 2), upper);
+  ASSERT_TRUE(addValue(pair, 1));
+  EXPECT_EQ(numberOf(pair, 1), (3276 + upper) / 2);
+}
+
+TEST(ColumnMap, SamplingWithCallerNumbers) {
+  ColumnMap<int> map;
+  for (int v : {9, 3, 9, 6}) map.add(&v, 0);
+  EXPECT_EQ(map.getSize(), 3u);
+  EXPECT_TRUE(allInts(map).empty()) << "caller numbers do not enter the number index";
+  int nine = 9;
+  map.add(&nine, 77);
+  EXPECT_EQ(map.getInt(&nine), 77);
+  map.recalculatePositions();
+  EXPECT_EQ(allInts(map), (std::vector<unsigned short>{3276, 3276 + 14745, 32767}));
+  EXPECT_EQ(map.getInt(&nine), 32767);
+}
+
+TEST(ColumnMap, RenumberingRefusesMoreValuesThanNumbers) {
+  ColumnMap<int> map;
+  for (int v = 0; v < 58982; ++v) map.add(&v, 0);
+  map.recalculatePositions();
+  const std::vector<unsigned short> numbers = allInts(map);
+  ASSERT_EQ(numbers.size(), 58982u);
+  EXPECT_EQ(numbers.front(), 3276);
+  EXPECT_LT(numbers.back(), 3276 + 58983);
+  int extra = 58982;
+  map.add(&extra, 0);
+  EXPECT_THROW(map.recalculatePositions(), DatabaseException);
+  EXPECT_EQ(allInts(map), numbers) << "a refused renumbering leaves the numbers";
+}
+
+TEST(ColumnMap, RangeLookups) {
+  ColumnMap<int> map;
+  EXPECT_EQ(lessEq(map, 5), 65535);
+  EXPECT_EQ(greatEq(map, 5), 65535);
+  for (int v : {10, 20, 30}) ASSERT_TRUE(addValue(map, v));
+  const unsigned short n10 = numberOf(map, 10);
+  const unsigned short n20 = numberOf(map, 20);
+  const unsigned short n30 = numberOf(map, 30);
+  EXPECT_EQ(lessEq(map, 40), 65535);
+  EXPECT_EQ(greatEq(map, 40), 65535);
+  EXPECT_EQ(lessEq(map, 1), 0);
+  EXPECT_EQ(greatEq(map, 1), 0);
+  EXPECT_EQ(lessEq(map, 15), n10);
+  EXPECT_EQ(greatEq(map, 15), n20);
+  EXPECT_EQ(lessEq(map, 25), n20);
+  EXPECT_EQ(greatEq(map, 25), n30);
+  EXPECT_EQ(lessEq(map, 10), n10);
+  EXPECT_EQ(greatEq(map, 10), n10);
+  EXPECT_EQ(lessEq(map, 30), n30);
+  EXPECT_EQ(greatEq(map, 30), n30);
+  EXPECT_EQ(map.getSize(), 3u);
+}
+
+TEST(ColumnMap, NanIsOneValueAfterEveryNumber) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  ColumnMap<double> map;
+  ASSERT_TRUE(addValue(map, nan));
+  ASSERT_TRUE(addValue(map, 1.0));
+  ASSERT_TRUE(addValue(map, inf));
+  ASSERT_TRUE(addValue(map, -inf));
+  EXPECT_FALSE(addValue(map, -nan)) << "every NaN is the same value";
+  EXPECT_EQ(map.getSize(), 4u);
+  EXPECT_LT(numberOf(map, -inf), numberOf(map, 1.0));
+  EXPECT_LT(numberOf(map, 1.0), numberOf(map, inf));
+  EXPECT_LT(numberOf(map, inf), numberOf(map, nan));
+  EXPECT_EQ(numberOf(map, nan), 32767);
+  EXPECT_EQ(greatEq(map, 5.0), numberOf(map, inf));
+  EXPECT_EQ(lessEq(map, nan), numberOf(map, nan));
+  map.recalculatePositions();
+  EXPECT_TRUE(std::isnan(*static_cast<double*>(map.getValuePointer(allInts(map).back()))));
+
+  ColumnMap<float> floats;
+  ASSERT_TRUE(addValue(floats, std::numeric_limits<float>::quiet_NaN()));
+  ASSERT_TRUE(addValue(floats, 2.5f));
+  EXPECT_LT(numberOf(floats, 2.5f), numberOf(floats, std::numeric_limits<float>::quiet_NaN()));
+}
+
+TEST(ColumnMap, CreatedPerTypeThroughTheFactory) {
+  const DATA_TYPE types[] = {LONG, INT, SHORT, DOUBLE, FLOAT, BOOL, DATE};
+  for (DATA_TYPE type : types) {
+    std::unique_ptr<ColumnMapBase> map(static_cast<ColumnMapBase*>(createTemplatedClass<ColumnMap>(type)));
+    alignas(8) char low[8] = {};
+    alignas(8) char high[8] = {};
+    copyStringValueToBuffer(type == DATE ? "1970-01-01" : "0", low, type);
+    copyStringValueToBuffer(type == DATE ? "1970-01-02" : "1", high, type);
+    ASSERT_TRUE(map->add(high)) << type;
+    ASSERT_TRUE(map->add(low)) << type;
+    EXPECT_EQ(map->getInt(low), 16383) << type;
+    EXPECT_EQ(map->getInt(high), 32767) << type;
+  }
+  EXPECT_THROW(createTemplatedClass<ColumnMap>(STRING), DatabaseException);
+  EXPECT_THROW(createTemplatedClass<ColumnMap>(static_cast<DATA_TYPE>(0)), DatabaseException);
+}
+
+TEST(ColumnMap, UnsignedDatesOrderAboveSignedRange) {
+  ColumnMap<unsigned short> map;
+  ASSERT_TRUE(addValue(map, static_cast<unsigned short>(40000)));
+  ASSERT_TRUE(addValue(map, static_cast<unsigned short>(100)));
+  EXPECT_LT(numberOf(map, static_cast<unsigned short>(100)), numberOf(map, static_cast<unsigned short>(40000)));
+}

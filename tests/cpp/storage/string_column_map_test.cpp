@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "storage/string_column_map.h"
+
+namespace {
+
+bool addText(StringColumnMap& map, const std::string& text) { return map.add(const_cast<char*>(text.c_str())); }
+
+unsigned short numberOf(StringColumnMap& map, const std::string& text) {
+  return map.getInt(const_cast<char*>(text.c_str()));
+}
+
+std::string textOf(const StringColumnMap& map, unsigned short number) {
+  return static_cast<const char*>(map.getValuePointer(number));
+}
+
+std::string numberedText(int i) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "t%06d", i);
+  return text;
+}
+
+// A map holding `count` texts t000000.. with evenly spread numbers.
+void fillRenumbered(StringColumnMap& map, int count) {
+  for (int i = 0; i < count; ++i) {
+    const std::string text = numberedText(i);
+    map.add(const_cast<char*>(text.c_str()), 0);
+  }
+  map.recalculatePositions();
+}
+
+}  // namespace
+
+TEST(StringColumnMap, NumbersFollowByteOrder) {
+  StringColumnMap map;
+  ASSERT_TRUE(addText(map, "m"));
+  ASSERT_TRUE(addText(map, "z"));
+  ASSERT_TRUE(addText(map, "\xC3\xA9t\xC3\xA9"));
+  ASSERT_TRUE(addText(map, "A"));
+  ASSERT_TRUE(addText(map, ""));
+  EXPECT_EQ(numberOf(map, "m"), 32767);
+  EXPECT_EQ(numberOf(map, "z"), 49151);
+  EXPECT_EQ(numberOf(map, "\xC3\xA9t\xC3\xA9"), 57343) << "bytes compare unsigned, above ASCII";
+  EXPECT_EQ(numberOf(map, "A"), 16383);
+  EXPECT_EQ(numberOf(map, ""), 8191);
+  EXPECT_EQ(textOf(map, 8191), "");
+  EXPECT_EQ(map.getSize(), 5u);
+  EXPECT_FALSE(addText(map, "m"));
+  EXPECT_EQ(map.getSize(), 5u);
+  EXPECT_EQ(numberOf(map, "absent"), 0);
+  EXPECT_FALSE(map.containsValue(const_cast<char*>("absent")));
+  EXPECT_TRUE(map.containsInt(49151));
+}
+
+TEST(StringColumnMap, RefusalAndRenumbering) {
+  StringColumnMap map;
+  std::string text = "b";
+  for (int i = 0; i < 15; ++i) {
+    ASSERT_TRUE(addText(map, text)) << i;
+    text.insert(text.begin(), 'a');  // each text sorts before the previous one
+  }
+  EXPECT_EQ(numberOf(map, "aaaaaaaaaaaaaab"), 1);
+  EXPECT_FALSE(addText(map, text));
+  EXPECT_EQ(map.getSize(), 15u);
+  map.recalculatePositions();
+  EXPECT_EQ(numberOf(map, "aaaaaaaaaaaaaab"), 3276);
+  EXPECT_TRUE(addText(map, text));
+  EXPECT_EQ(textOf(map, numberOf(map, text)), text);
+}
+
+TEST(StringColumnMap, RangeLookups) {
+  StringColumnMap map;
+  char probe[] = "k";
+  EXPECT_EQ(map.getIntLessEq(probe), 65535);
+  EXPECT_EQ(map.getIntGreatEQ(probe), 65535);
+  for (const char* text : {"d", "h", "p"}) ASSERT_TRUE(addText(map, text));
+  EXPECT_EQ(map.getIntLessEq(probe), numberOf(map, "h"));
+  EXPECT_EQ(map.getIntGreatEQ(probe), numberOf(map, "p"));
+  char below[] = "a";
+  char above[] = "q";
+  char equal[] = "h";
+  EXPECT_EQ(map.getIntLessEq(below), 0);
+  EXPECT_EQ(map.getIntGreatEQ(below), 0);
+  EXPECT_EQ(map.getIntLessEq(above), 65535);
+  EXPECT_EQ(map.getIntGreatEQ(above), 65535);
+  EXPECT_EQ(map.getIntLessEq(equal), numberOf(map, "h"));
+  EXPECT_EQ(map.getIntGreatEQ(equal), numberOf(map, "h"));
+}
+
+TEST(StringColumnMap, StoreGrowsAndTextsFollowIt) {
+  StringColumnMap map;
+  const std::string first(1500, 'q');
+  ASSERT_TRUE(addText(map, first));
+  EXPECT_GE(map.capacity(), 1501u);
+  EXPECT_EQ(textOf(map, 32767), first);
+
+  std::vector<std::string> texts;
+  for (int i = 0; i < 400; ++i) texts.push_back(numberedText(i * 7919 % 400) + std::string(40, 'x'));
+  for (const std::string& text : texts) {
+    if (!addText(map, text)) {
+      map.recalculatePositions();
+      ASSERT_TRUE(addText(map, text));
+    }
+  }
+  EXPECT_GT(map.capacity(), 400u * 48);
+  EXPECT_EQ(map.getSize(), 401u);
+  for (const std::string& text : texts) {
+    const unsigned short number = numberOf(map, text);
+    ASSERT_NE(number, 0) << text;
+    EXPECT_EQ(textOf(map, number), text);
+  }
+  // Keys stay ordered after every move of the store.
+  std::string previous;
+  for (const auto& [key, number] : map.valueToInt) {
+    EXPECT_LT(previous, std::string(key));
+    EXPECT_GE(key, map.start());
+    EXPECT_LT(key, map.position);
+    previous = key;
+  }
+}
+
+TEST(StringColumnMap, SamplingKeepsExistingTexts) {
+  StringColumnMap map;
+  char a[] = "a";
+  char b[] = "b";
+  map.add(b, 5);
+  map.add(a, 0);
+  map.add(b, 9);
+  EXPECT_EQ(map.getInt(b), 5) << "a held text keeps its number";
+  EXPECT_EQ(map.getSize(), 2u);
+  EXPECT_FALSE(map.containsInt(5));
+  EXPECT_EQ(map.used(), 4u) << "each text is stored once";
+  map.recalculatePositions();
+  std::vector<unsigned short> numbers;
+  map.getAllInts(numbers);
+  EXPECT_EQ(numbers, (std::vector<unsigned short>{3276, 3276 + 58983 / 3}));
+}
+
+TEST(StringColumnMap, LimitOfNumberedTexts) {
+  StringColumnMap map;
+  fillRenumbered(map, 40000);
+  ASSERT_TRUE(addText(map, "z40000")) << "the limit is checked before adding";
+  EXPECT_EQ(map.getSize(), 40001u);
+  EXPECT_FALSE(addText(map, numberedText(5))) << "a held text is refused without error";
+  try {
+    addText(map, "zz");
+    FAIL() << "no exception";
+  } catch (const DatabaseException& e) {
+    EXPECT_STREQ(e.what(), "Category exceeds max size of 40000, unable to add value zz");
+  }
+  EXPECT_EQ(map.getSize(), 40001u);
+  EXPECT_FALSE(map.containsValue(const_cast<char*>("zz")));
+}

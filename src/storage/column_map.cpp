@@ -2,9 +2,7 @@
 
 #include <cmath>
 
-// Most distinct values a categorised column may have; set from the
-// configuration file by the catalogue.
-extern uint16_t CONFIG_CATEGORY_THRESHOLD;
+#include "catalogue/config.h"
 
 namespace {
 

@@ -1,0 +1,131 @@
+"""The Python surface: argument conversion, errors and interpreter exit."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import tabulon
+
+
+@pytest.fixture
+def db():
+    return tabulon.DatabaseParser()
+
+
+class StrSubclass(str):
+    pass
+
+
+class TestArguments:
+    @pytest.mark.parametrize("bad", [None, b"select a from t", 7, ["select"]])
+    def test_commands_must_be_str(self, db, bad):
+        with pytest.raises(TypeError):
+            db.executeCommand(bad)
+        with pytest.raises(TypeError):
+            db.executeSelect(bad)
+
+    def test_embedded_nul_is_refused(self, db):
+        with pytest.raises(ValueError, match="embedded null character"):
+            db.executeCommand("drop table t\0; drop table u")
+        with pytest.raises(ValueError):
+            db.executeSelect("select a from t\0")
+
+    def test_unencodable_text_is_refused(self, db):
+        with pytest.raises(UnicodeEncodeError):
+            db.executeSelect("select '\ud800' from t")
+
+    def test_str_subclasses_are_commands(self, db):
+        with pytest.raises(RuntimeError, match="^Function supports only select statements$"):
+            db.executeSelect(StrSubclass("drop table t"))
+
+    def test_missing_or_extra_arguments(self, db):
+        with pytest.raises(TypeError):
+            db.executeCommand()
+        with pytest.raises(TypeError):
+            db.executeCommand("drop table t", "again")
+        with pytest.raises(TypeError):
+            tabulon.DatabaseParser(1)
+
+    @pytest.mark.parametrize("bad, error", [(-1, OverflowError), (2**32, OverflowError), (None, TypeError),
+                                            (1.5, TypeError), ("0", TypeError)])
+    def test_row_numbers_are_unsigned_32_bit(self, bad, error):
+        with pytest.raises(error):
+            tabulon.QuerySet().setRow(bad)
+
+    @pytest.mark.parametrize("method", ["getString", "getInt", "getFloat"])
+    @pytest.mark.parametrize("bad, error", [(-1, OverflowError), (65536, OverflowError), (None, TypeError)])
+    def test_column_numbers_are_unsigned_16_bit(self, method, bad, error):
+        with pytest.raises(error):
+            getattr(tabulon.QuerySet(), method)(bad)
+
+
+class TestEmptyCursor:
+    def test_counts(self):
+        cursor = tabulon.QuerySet()
+        assert cursor.getNumberOfRows() == 0
+        assert cursor.getNumberOfCols() == 0
+
+    @pytest.mark.parametrize("method", ["getString", "getInt", "getFloat"])
+    def test_reads_raise_runtime_error(self, method):
+        with pytest.raises(RuntimeError):
+            getattr(tabulon.QuerySet(), method)(0)
+
+    def test_positioning_raises_runtime_error(self):
+        with pytest.raises(RuntimeError):
+            tabulon.QuerySet().setRow(0)
+
+
+def child_environment():
+    """The environment for a child interpreter that finds this tabulon module
+    whatever its working directory."""
+    module_dir = os.path.dirname(os.path.abspath(tabulon.__file__))
+    path = os.pathsep.join(p for p in (module_dir, os.environ.get("PYTHONPATH")) if p)
+    return dict(os.environ, PYTHONPATH=path)
+
+
+def run_script(source, cwd):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(source)], cwd=cwd,
+                          env=child_environment(), capture_output=True, text=True, timeout=120)
+
+
+def test_objects_alive_at_interpreter_exit(tmp_path):
+    result = run_script(
+        """
+        import tabulon
+        db = tabulon.DatabaseParser()
+        other = tabulon.DatabaseParser()
+        cursor = tabulon.QuerySet()
+        try:
+            db.executeSelect("select a from t where x = 'y'")
+        except RuntimeError:
+            pass
+        db.executeCommand("nothing to do")
+        keep = [db, other, cursor, db]
+        print("done")
+        """,
+        tmp_path,
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "done\n"
+    assert result.stderr == ""
+
+
+def test_objects_in_a_cycle_at_interpreter_exit(tmp_path):
+    result = run_script(
+        """
+        import tabulon
+        class Holder:
+            pass
+        holder = Holder()
+        holder.me = holder
+        holder.db = tabulon.DatabaseParser()
+        holder.cursor = tabulon.QuerySet()
+        del holder
+        """,
+        tmp_path,
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stderr == ""

@@ -9,26 +9,6 @@ namespace {
 
 const char* kColumnOverflow = "Column overflow in node table config";
 
-// Stored width of a fixed-width type, 0 for STRING.
-unsigned short fixedTypeWidth(DATA_TYPE type) {
-  switch (type) {
-    case LONG:
-    case DOUBLE:
-      return 8;
-    case INT:
-    case FLOAT:
-      return 4;
-    case SHORT:
-    case DATE:
-      return 2;
-    case BOOL:
-      return 1;
-    case STRING:
-      return 0;
-  }
-  throw DatabaseException("Unknown data type provided");
-}
-
 }  // namespace
 
 void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
@@ -49,12 +29,11 @@ void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
 
   uint32_t width = 0;
   for (const DATA_TYPE type : columnTypes) {
-    if (!isValidType(type)) throw DatabaseException("Unknown data type provided");
     if (type == STRING) {
       ++layout.numStrings;
       continue;
     }
-    width += fixedTypeWidth(type);
+    width += getTypeWidth(type);
     ++layout.numFixed;
   }
   if (width > UINT16_MAX) throw DatabaseException(kColumnOverflow);
@@ -65,7 +44,7 @@ void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
   unsigned short offset = 0;
   for (unsigned short position = 0; position < layout.numFixed; ++position) {
     layout.offsets[position] = offset;
-    offset += fixedTypeWidth(columnTypes[layout.columns[position]]);
+    offset += getTypeWidth(columnTypes[layout.columns[position]]);
   }
   *this = std::move(layout);
 }

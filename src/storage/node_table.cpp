@@ -1,0 +1,70 @@
+#include "storage/node_table.h"
+
+#include <cstring>
+
+#include "errors/database_exception.h"
+
+namespace {
+
+constexpr size_t kSeenWords = 65536 / 64;
+
+}  // namespace
+
+NodeTable::NodeTable(const NodeConfig* config, unsigned int pathIndex, unsigned short level)
+    : NodeTable(config, pathIndex, level, 1) {}
+
+NodeTable::NodeTable(const NodeConfig* config, unsigned int pathIndex, unsigned short level,
+                     unsigned short sizeClass)
+    : Buffer(sizeClass), config(config), pathIndex(pathIndex), level(level), splitAttempts(1) {}
+
+void NodeTable::addRow(NodeIterator& row) {
+  write(row.current, row.config->rowLength(row.current));
+}
+
+void NodeTable::writeLine(const char* bytes, unsigned short length) { write(bytes, length); }
+
+void NodeTable::writeEntry(const char* value, DATA_TYPE type) {
+  if (type != STRING) {
+    write(value, getTypeWidth(type));
+    return;
+  }
+  const size_t length = std::strlen(value) + 1;
+  if (length > MAX_STRING_BYTES) {
+    throw DatabaseException("Text value of %d bytes exceeds the limit of %d bytes per value",
+                            static_cast<int>(length), static_cast<int>(MAX_STRING_BYTES));
+  }
+  write(value, length);
+}
+
+bool NodeTable::performSplit() {
+  if (level == 0 || used() == 0) return false;
+  if (!seen_ || scannedBytes_ > used()) {
+    seen_ = std::make_unique<uint64_t[]>(kSeenWords);
+    scannedBytes_ = 0;
+    distinctFirst_ = 0;
+  }
+  const char* row = start() + scannedBytes_;
+  while (row < position) {
+    unsigned short first = 0;
+    std::memcpy(&first, row, sizeof first);
+    uint64_t& word = seen_[first / 64];
+    const uint64_t bit = uint64_t{1} << (first % 64);
+    if ((word & bit) == 0) {
+      word |= bit;
+      ++distinctFirst_;
+    }
+    row += rowLength(row);
+  }
+  scannedBytes_ = used();
+
+  const double ratio = static_cast<double>(capacity()) / distinctFirst_;
+  if (ratio > kMinBytesPerChild) return true;
+  ++splitAttempts;
+  return false;
+}
+
+void NodeTable::forgetSplitScan() {
+  seen_.reset();
+  scannedBytes_ = 0;
+  distinctFirst_ = 0;
+}

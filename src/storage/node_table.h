@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "storage/buffer.h"
+#include "storage/data_type.h"
+#include "storage/node_config.h"
+#include "storage/node_iterator.h"
+
+// One node of a tree table: a block of packed rows (the Buffer base, rows
+// from its start up to its position). A row at level L is L category
+// numbers (unsigned 16-bit, native order, unaligned) followed by the plain
+// part in the `config` layout. The node does not own `config`, which must
+// outlive it; it is created, filled, split and destroyed by its tree table.
+class NodeTable : public Buffer {
+ public:
+  // Threshold steps of the split decision, in bytes of buffer capacity.
+  static constexpr uint32_t kSplitThresholdStep = 81920;
+  static constexpr double kMinBytesPerChild = 8192.0;
+
+  // A node with a 512-byte block.
+  NodeTable(const NodeConfig* config, unsigned int pathIndex, unsigned short level);
+  // A node with a block of the given size class; class 0 has no storage
+  // (used for search keys, which never hold rows).
+  NodeTable(const NodeConfig* config, unsigned int pathIndex, unsigned short level,
+            unsigned short sizeClass);
+
+  // Appends the plain part of the iterator's current row unchanged.
+  void addRow(NodeIterator& row);
+  // Appends `length` raw bytes.
+  void writeLine(const char* bytes, unsigned short length);
+  // Appends one value in its stored width (a text with its NUL). Throws
+  // "Unknown data type provided" for a type outside the enumeration and
+  // refuses a text longer than a stored string may be.
+  void writeEntry(const char* value, DATA_TYPE type);
+
+  // Whether splitting pays: true when the capacity divided by the number of
+  // distinct first category numbers of the rows exceeds kMinBytesPerChild;
+  // otherwise counts a refused attempt and answers false. A node at level 0
+  // or without rows is never worth splitting.
+  bool performSplit();
+  // Drops what performSplit remembered about rows already seen; required
+  // after the stored category numbers of this node were rewritten.
+  void forgetSplitScan();
+
+  // Byte length of the row starting at `row` (category numbers included).
+  size_t rowLength(const char* row) const { return 2 * level + config->rowLength(row + 2 * level); }
+
+  const NodeConfig* config;      // layout of the plain part (not owned)
+  unsigned int pathIndex;        // index of the node's path in the BranchManager
+  unsigned short level;          // unset trailing positions of the path
+  unsigned short splitAttempts;  // refused splits + 1; scales the threshold
+
+ private:
+  // performSplit counts distinct first numbers incrementally: rows up to
+  // scannedBytes_ have been seen, their first numbers are marked in seen_.
+  size_t scannedBytes_ = 0;
+  unsigned int distinctFirst_ = 0;
+  std::unique_ptr<uint64_t[]> seen_;
+};

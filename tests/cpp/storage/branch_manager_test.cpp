@@ -1,0 +1,117 @@
+#include "storage/branch_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "errors/database_exception.h"
+
+namespace {
+
+using Path = std::vector<unsigned short>;
+
+TEST(BranchManagerTest, StoresPathsByIndex) {
+  BranchManager branches;
+  EXPECT_EQ(branches.numPaths, 0u);
+  EXPECT_EQ(branches.pathLength, 0);
+  branches.init(3);
+  branches.addPath(Path{0, 0, 0});
+  branches.addPath(Path{5, 7, 0});
+  EXPECT_EQ(branches.numPaths, 2u);
+  EXPECT_EQ(branches.getPath(1)[1], 7);
+  Path out{9};
+  branches.getPath(1, out);
+  EXPECT_EQ(out, (Path{5, 7, 0}));
+  branches.updatePath(0, Path{1, 2, 3});
+  branches.getPath(0, out);
+  EXPECT_EQ(out, (Path{1, 2, 3}));
+}
+
+TEST(BranchManagerTest, WrongSizedPathsAreRefused) {
+  BranchManager branches;
+  branches.init(2);
+  branches.addPath(Path{1, 0});
+  char* const position = branches.position;
+  for (const Path& bad : {Path{1, 2, 3}, Path{1}}) {
+    try {
+      branches.addPath(bad);
+      FAIL();
+    } catch (const DatabaseException& e) {
+      EXPECT_STREQ(e.what(), "Incorrect number of values in new path");
+    }
+    EXPECT_THROW(branches.updatePath(0, bad), DatabaseException);
+  }
+  EXPECT_EQ(branches.numPaths, 1u);
+  EXPECT_EQ(branches.position, position);
+  EXPECT_THROW(branches.updatePath(1, Path{1, 1}), DatabaseException);
+}
+
+TEST(BranchManagerTest, RemoveLastPathRestoresCountAndPosition) {
+  BranchManager branches;
+  branches.init(4);
+  branches.addPath(Path{1, 2, 0, 0});
+  char* const position = branches.position;
+  branches.addPath(Path{1, 3, 0, 0});
+  branches.removeLastPath();
+  EXPECT_EQ(branches.numPaths, 1u);
+  EXPECT_EQ(branches.position, position);
+  branches.removeLastPath();
+  branches.removeLastPath();
+  EXPECT_EQ(branches.numPaths, 0u);
+  EXPECT_EQ(branches.position, branches.start());
+}
+
+TEST(BranchManagerTest, ManyPathsSurviveGrowth) {
+  BranchManager branches;
+  branches.init(3);
+  for (unsigned short i = 1; i <= 2000; ++i) branches.addPath(Path{i, static_cast<unsigned short>(i + 1), 0});
+  EXPECT_EQ(branches.numPaths, 2000u);
+  EXPECT_EQ(branches.getPath(1999)[0], 2000);
+  EXPECT_EQ(branches.getPath(0)[1], 2);
+}
+
+class BranchComparatorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { branches.init(3); }
+  NodeTable* node(const Path& path) {
+    branches.addPath(path);
+    keys.emplace_back(std::make_unique<NodeTable>(nullptr, branches.numPaths - 1, 0, 0));
+    return keys.back().get();
+  }
+  BranchManager branches;
+  std::vector<std::unique_ptr<NodeTable>> keys;
+};
+
+TEST_F(BranchComparatorTest, ZeroMatchesAnyValue) {
+  const BranchComparator less{&branches};
+  NodeTable* a = node({5, 0, 0});
+  NodeTable* b = node({5, 7, 0});
+  NodeTable* c = node({6, 0, 0});
+  EXPECT_FALSE(less(a, b));
+  EXPECT_FALSE(less(b, a));
+  EXPECT_TRUE(less(b, c));
+  EXPECT_FALSE(less(c, b));
+  EXPECT_TRUE(less(node({5, 7, 2}), node({5, 8, 1})));
+  EXPECT_FALSE(less(node({0, 0, 0}), node({9, 9, 9})));
+}
+
+TEST_F(BranchComparatorTest, SetSearchFindsTheAgreeingNode) {
+  std::set<NodeTable*, BranchComparator> nodes(BranchComparator{&branches});
+  for (const Path& path : {Path{1, 0, 0}, Path{2, 3, 0}, Path{2, 4, 1}, Path{2, 4, 2}, Path{3, 0, 0}}) {
+    nodes.insert(node(path));
+  }
+  const auto find = [&](const Path& path) -> long {
+    const auto found = nodes.find(node(path));
+    return found == nodes.end() ? -1 : static_cast<long>((*found)->pathIndex);
+  };
+  EXPECT_EQ(find({1, 9, 9}), 0);
+  EXPECT_EQ(find({2, 3, 7}), 1);
+  EXPECT_EQ(find({2, 4, 2}), 3);
+  EXPECT_EQ(find({2, 4, 3}), -1);
+  EXPECT_EQ(find({2, 5, 0}), -1);
+  EXPECT_EQ(find({4, 0, 0}), -1);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "storage/node_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "errors/database_exception.h"
+#include "storage/buffer_manager.h"
+
+namespace {
+
+// Appends rows of one category number followed by a one-byte plain part.
+void fillRows(NodeTable& node, unsigned rows, unsigned distinct) {
+  for (unsigned i = 0; i < rows; ++i) {
+    const unsigned short number = static_cast<unsigned short>(100 + i % distinct);
+    node.writeLine(reinterpret_cast<const char*>(&number), 2);
+    node.writeEntry("\1", BOOL);
+  }
+}
+
+// Grows the node's buffer until it has the given size class.
+void growToClass(NodeTable& node, unsigned short sizeClass) {
+  while (node.capacity() < BufferManager::classSize(sizeClass)) node.increaseBuffer();
+}
+
+class NodeTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { config.init({BOOL}); }
+  NodeConfig config;
+};
+
+TEST_F(NodeTableTest, WriteEntryAppendsStoredWidths) {
+  NodeTable node(&config, 0, 0);
+  const long big = -5;
+  node.writeEntry(reinterpret_cast<const char*>(&big), LONG);
+  EXPECT_EQ(node.used(), 8u);
+  node.writeEntry("\1", BOOL);
+  EXPECT_EQ(node.used(), 9u);
+  node.writeEntry("", STRING);
+  EXPECT_EQ(node.used(), 10u);
+  EXPECT_EQ(node.start()[9], '\0');
+  node.writeEntry("abc", STRING);
+  EXPECT_STREQ(node.start() + 10, "abc");
+  long stored = 0;
+  std::memcpy(&stored, node.start(), 8);
+  EXPECT_EQ(stored, -5);
+}
+
+TEST_F(NodeTableTest, WriteEntryRefusesUnknownTypesAndOverlongTexts) {
+  NodeTable node(&config, 0, 0);
+  try {
+    node.writeEntry("1", static_cast<DATA_TYPE>(0));
+    FAIL();
+  } catch (const DatabaseException& e) {
+    EXPECT_STREQ(e.what(), "Unknown data type provided");
+  }
+  const std::string longText(65535, 'x');
+  EXPECT_THROW(node.writeEntry(longText.c_str(), STRING), DatabaseException);
+  EXPECT_EQ(node.used(), 0u);
+  node.writeEntry(longText.c_str() + 1, STRING);
+  EXPECT_EQ(node.used(), 65535u);
+}
+
+TEST_F(NodeTableTest, GrowsAcrossManySizeClasses) {
+  NodeTable node(&config, 3, 1);
+  EXPECT_EQ(node.capacity(), 512u);
+  fillRows(node, 5000, 7);
+  EXPECT_EQ(node.used(), 15000u);
+  EXPECT_GE(node.capacity(), 15000u);
+  unsigned short number = 0;
+  std::memcpy(&number, node.start() + 3 * 4999, 2);
+  EXPECT_EQ(number, 100 + 4999 % 7);
+}
+
+TEST_F(NodeTableTest, AddRowCopiesThePlainPartOfTheCurrentRow) {
+  NodeConfig layout;
+  layout.init({INT, STRING});
+  char rows[] = {7, 0, 0, 0, 'h', 'i', 0, 9, 0, 0, 0, 0};
+  NodeIterator source(rows, rows + sizeof rows, &layout, 0);
+  NodeTable node(&layout, 0, 0);
+  node.addRow(source);
+  source.nextRow();
+  node.addRow(source);
+  ASSERT_EQ(node.used(), sizeof rows);
+  EXPECT_EQ(std::memcmp(node.start(), rows, sizeof rows), 0);
+}
+
+TEST_F(NodeTableTest, SplitPaysWhenAllRowsShareTheirFirstNumber) {
+  NodeTable node(&config, 0, 1);
+  fillRows(node, 100, 1);
+  growToClass(node, 6);  // 8192 bytes: not above the per-child minimum
+  EXPECT_FALSE(node.performSplit());
+  EXPECT_EQ(node.splitAttempts, 2);
+  node.increaseBuffer();
+  EXPECT_TRUE(node.performSplit());
+}
+
+TEST_F(NodeTableTest, SplitDecisionAtTheFirstBlockAboveTheThreshold) {
+  for (const unsigned distinct : {10u, 11u}) {
+    NodeTable node(&config, 0, 1);
+    fillRows(node, 1000, distinct);
+    growToClass(node, 19);
+    ASSERT_EQ(node.capacity(), 512u * 172);
+    EXPECT_EQ(node.performSplit(), distinct == 10) << distinct;
+    EXPECT_EQ(node.splitAttempts, distinct == 10 ? 1 : 2);
+  }
+}
+
+TEST_F(NodeTableTest, SplitCountIsKeptAcrossCallsAndForgotten) {
+  NodeTable node(&config, 0, 1);
+  fillRows(node, 100, 10);
+  growToClass(node, 19);
+  EXPECT_TRUE(node.performSplit());
+  fillRows(node, 100, 11);  // one more distinct number in the new rows
+  EXPECT_FALSE(node.performSplit());
+  // Rewrite every stored number to one value: the count must start over.
+  for (char* row = node.start(); row < node.position; row += 3) {
+    const unsigned short same = 5;
+    std::memcpy(row, &same, 2);
+  }
+  node.forgetSplitScan();
+  EXPECT_TRUE(node.performSplit());
+}
+
+TEST_F(NodeTableTest, NodesWithoutRowsOrLevelAreNotSplit) {
+  NodeTable empty(&config, 0, 2);
+  growToClass(empty, 19);
+  EXPECT_FALSE(empty.performSplit());
+  NodeTable flat(&config, 0, 0);
+  flat.writeEntry("\1", BOOL);
+  growToClass(flat, 19);
+  EXPECT_FALSE(flat.performSplit());
+}
+
+TEST_F(NodeTableTest, SearchKeyHasNoStorage) {
+  NodeTable key(nullptr, 4, 0, 0);
+  EXPECT_EQ(key.capacity(), 0u);
+  EXPECT_EQ(key.start(), nullptr);
+  EXPECT_EQ(key.splitAttempts, 1);
+}
+
+}  // namespace

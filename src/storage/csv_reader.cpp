@@ -1,0 +1,207 @@
+#include "storage/csv_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "errors/database_exception.h"
+
+namespace {
+
+// File data is read in blocks of at least this size.
+constexpr size_t kReadBlockBytes = 256 * 1024;
+
+const char* const kUnreadable = "Unable to read file %s";
+
+// Fields of a line: one more than its commas outside double quotes.
+size_t countFields(const char* line, size_t length) {
+  size_t fields = 1;
+  bool quoted = false;
+  for (const char* c = line; c != line + length; ++c) {
+    if (*c == '"') quoted = !quoted;
+    if (*c == ',' && !quoted) ++fields;
+  }
+  return fields;
+}
+
+// Removes the first and last character of a field that starts with a
+// double quote; a lone quote leaves an empty text.
+void stripQuotes(char*& text, size_t& length) {
+  if (length == 0 || *text != '"') return;
+  if (length == 1) {
+    *text = '\0';
+    length = 0;
+    return;
+  }
+  ++text;
+  length -= 2;
+  text[length] = '\0';
+}
+
+}  // namespace
+
+CSVReader::CSVReader() = default;
+
+void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes) {
+  types = std::move(columnTypes);
+  buildLayout();
+  openFile(std::move(name));
+}
+
+void CSVReader::init(std::string name) {
+  openFile(std::move(name));
+  types.assign(headerFields, STRING);
+  buildLayout();
+}
+
+void CSVReader::buildLayout() {
+  config.init(types);
+  numColumns = config.numColumns;
+  rowOffsets.assign(numColumns, 0);
+  for (unsigned short column = 0; column < numColumns; ++column) {
+    const unsigned short position = config.positions[column];
+    if (position < config.numFixed) rowOffsets[column] = config.offsets[position];
+  }
+  fields.clear();
+  fields.reserve(numColumns);
+  rowView = NodeIterator();
+}
+
+void CSVReader::openFile(std::string name) {
+  fileName = std::move(name);
+  if (input.is_open()) input.close();
+  input.clear();
+  input.open(fileName, std::ios::in | std::ios::binary);
+  if (!input.is_open()) throw DatabaseException(kUnreadable, fileName.c_str());
+  while (lineBuffer.capacity() < kReadBlockBytes) lineBuffer.increaseBuffer();
+  lineBegin = 0;
+  dataEnd = 0;
+  endOfFile = false;
+  rowView = NodeIterator();
+  char* header = nullptr;
+  size_t headerLength = 0;
+  finished = !readLine(header, headerLength);
+  headerFields = finished ? 0 : countFields(header, headerLength);
+}
+
+bool CSVReader::nextRow() {
+  if (finished) return false;
+  // Reading ends at the end of the file, at an empty line and at the first
+  // failure: `finished` stays set unless a row is stored.
+  finished = true;
+  char* line = nullptr;
+  size_t length = 0;
+  if (!readLine(line, length) || length == 0) return false;
+  if (splitLine(line, length) != numColumns) throwColumnCount(line, length);
+  storeRow();
+  finished = false;
+  return true;
+}
+
+void* CSVReader::getPointer(unsigned short col) {
+  if (!rowView.hasRow()) return nullptr;
+  return rowView.getPointer(col);
+}
+
+bool CSVReader::readLine(char*& line, size_t& length) {
+  size_t scanned = lineBegin;
+  for (;;) {
+    char* const base = lineBuffer.start();
+    auto* const newline = static_cast<char*>(std::memchr(base + scanned, '\n', dataEnd - scanned));
+    if (newline != nullptr) {
+      *newline = '\0';
+      line = base + lineBegin;
+      length = static_cast<size_t>(newline - line);
+      lineBegin = static_cast<size_t>(newline - base) + 1;
+      return true;
+    }
+    if (endOfFile) {
+      if (lineBegin == dataEnd) return false;
+      // The last line has no line feed; readBlock keeps a byte free after
+      // the data for its terminator.
+      base[dataEnd] = '\0';
+      line = base + lineBegin;
+      length = dataEnd - lineBegin;
+      lineBegin = dataEnd;
+      return true;
+    }
+    // readBlock moves the unread data to the start of the block.
+    scanned = dataEnd - lineBegin;
+    readBlock();
+  }
+}
+
+void CSVReader::readBlock() {
+  char* base = lineBuffer.start();
+  const size_t unread = dataEnd - lineBegin;
+  if (lineBegin != 0) std::memmove(base, base + lineBegin, unread);
+  lineBegin = 0;
+  dataEnd = unread;
+  if (dataEnd + 1 >= lineBuffer.capacity()) base = lineBuffer.increaseBuffer();
+  const size_t room = lineBuffer.capacity() - 1 - dataEnd;
+  input.read(base + dataEnd, static_cast<std::streamsize>(room));
+  if (input.bad()) throw DatabaseException(kUnreadable, fileName.c_str());
+  const auto received = static_cast<size_t>(input.gcount());
+  dataEnd += received;
+  if (received < room) endOfFile = true;
+}
+
+size_t CSVReader::splitLine(char* line, size_t length) {
+  fields.clear();
+  char* fieldStart = line;
+  size_t count = 1;
+  bool quoted = false;
+  char* const end = line + length;
+  for (char* c = line; c != end; ++c) {
+    if (*c == '"') {
+      quoted = !quoted;
+    } else if (*c == ',' && !quoted) {
+      *c = '\0';
+      if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(c - fieldStart)});
+      fieldStart = c + 1;
+      ++count;
+    }
+  }
+  if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(end - fieldStart)});
+  return count;
+}
+
+void CSVReader::throwColumnCount(char* line, size_t length) {
+  // Splitting replaced the separating commas by NULs; put them back so the
+  // message shows the whole line.
+  std::replace(line, line + length, '\0', ',');
+  throw DatabaseException("Incorrect number of columns in input file %s, line: %s", fileName.c_str(), line);
+}
+
+void CSVReader::storeRow() {
+  // Pass 1: strip quotes and measure the stored row, so the row buffer is
+  // sized once and never grows while the row is written.
+  size_t rowLength = config.fixedWidth;
+  for (unsigned short column = 0; column < numColumns; ++column) {
+    Field& field = fields[column];
+    stripQuotes(field.text, field.length);
+    if (types[column] == STRING) rowLength += field.length + 1;
+  }
+  if (rowLength > MAX_ROW_BYTES) {
+    throw DatabaseException("Row of %d bytes in input file %s is too long: a stored row holds at most %d bytes",
+                            static_cast<int>(std::min<size_t>(rowLength, INT32_MAX)), fileName.c_str(),
+                            static_cast<int>(MAX_ROW_BYTES));
+  }
+  reset();
+  reserve(rowLength);
+  // Pass 2: fixed-width values at their offsets, texts in column order
+  // after the fixed part.
+  char* const row = start();
+  position = row + config.fixedWidth;
+  for (unsigned short column = 0; column < numColumns; ++column) {
+    const Field& field = fields[column];
+    if (types[column] == STRING) {
+      std::memcpy(position, field.text, field.length + 1);
+      position += field.length + 1;
+    } else {
+      copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], types[column]);
+    }
+  }
+  rowView.reset(row, position, &config, 0);
+}

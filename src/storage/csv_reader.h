@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstddef>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "storage/buffer.h"
+#include "storage/data_iterator.h"
+#include "storage/data_type.h"
+#include "storage/node_config.h"
+#include "storage/node_iterator.h"
+
+// Reads a CSV file row by row and presents each row in the stored row
+// layout of a node table (every column plain), so rows can be handed to a
+// table builder like rows of a stored table. The Buffer base is the row
+// buffer holding the current row: the fixed-width values at their layout
+// offsets, then the texts of the STRING columns in column order, each
+// NUL-terminated.
+//
+// Input format: the first line is a header and is skipped; every further
+// line is a row of comma-separated fields; a double quote toggles a quoted
+// state in which commas belong to the field; a field starting with a double
+// quote loses its first and last characters. Lines end with a line feed (a
+// carriage return before it stays in the last field). Reading stops at the
+// end of the file or at the first empty line. Lines of any length are read
+// whole; a row whose stored form would take 65536 bytes or more is refused.
+//
+// Pointers from getPointer() and the row view are valid until the next
+// nextRow(). Any failure in nextRow() ends the reading: later calls answer
+// false.
+class CSVReader : public Buffer, public DataIterator {
+ public:
+  // Longest stored row, fixed part and texts with their NULs.
+  static constexpr size_t MAX_ROW_BYTES = 65535;
+
+  CSVReader();
+
+  // Reads `fileName` with the given column types, in file order. Throws
+  // DatabaseException "Unable to read file %s" when it cannot be opened.
+  void init(std::string fileName, std::vector<DATA_TYPE> columnTypes);
+  // Reads `fileName` with as many STRING columns as the header has fields.
+  void init(std::string fileName);
+  // Opens the file and skips its header line; the next nextRow() reads the
+  // first data line. An empty file has no rows.
+  void openFile(std::string fileName);
+
+  // Reads and stores the next row; false at the end of the file, at an
+  // empty line and after any earlier failure. Throws DatabaseException for
+  // a line whose field count differs from the number of columns, for a row
+  // that is too long, and for values that do not convert.
+  bool nextRow() override;
+  // The stored value of column `col` (file order) in the current row; null
+  // before the first row and for a column outside the layout.
+  void* getPointer(unsigned short col) override;
+
+  // The current row as a row of the reader's layout.
+  NodeIterator& getRowView() { return rowView; }
+  unsigned short getNumberOfColumns() const { return numColumns; }
+
+  std::vector<DATA_TYPE> types;  // column types, file order
+  NodeConfig config;             // layout of the row buffer
+  NodeIterator rowView;          // the current row in the row buffer
+  std::ifstream input;
+  Buffer lineBuffer;             // block of file data holding the current line
+  std::string fileName;
+  unsigned short numColumns = 0;
+
+ private:
+  // Builds the layout and the per-column write targets from `types`.
+  void buildLayout();
+  // Finds the next line in the file data, reading more blocks as needed,
+  // and NUL-terminates it in place. False when the file has no more lines.
+  bool readLine(char*& line, size_t& length);
+  // Appends the next block of the file after the unread data; grows the
+  // line buffer when the unread data fills it.
+  void readBlock();
+  // Cuts a line into NUL-terminated fields in place; records the first
+  // numColumns fields and answers the number of fields.
+  size_t splitLine(char* line, size_t length);
+  // Converts the recorded fields into the row buffer.
+  void storeRow();
+  [[noreturn]] void throwColumnCount(char* line, size_t length);
+
+  // One field of the current line.
+  struct Field {
+    char* text;
+    size_t length;
+  };
+
+  size_t lineBegin = 0;     // offset in lineBuffer of the first unread byte
+  size_t dataEnd = 0;       // offset in lineBuffer just past the file data read
+  bool endOfFile = true;    // the file has no more data to read
+  bool finished = true;     // no further row will be returned
+  size_t headerFields = 0;  // fields of the header line (0 without one)
+  std::vector<Field> fields;               // first numColumns fields of the line
+  std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
+};

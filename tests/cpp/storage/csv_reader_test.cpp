@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "storage/csv_reader.h"
+
+namespace {
+
+class CSVReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory = std::filesystem::temp_directory_path() /
+                ("csv_reader_test_" + std::to_string(getpid()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(directory);
+  }
+  void TearDown() override { std::filesystem::remove_all(directory); }
+
+  std::string writeFile(const std::string& content) {
+    const std::string path = (directory / "input.csv").string();
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  std::string text(unsigned short column) { return static_cast<const char*>(reader.getPointer(column)); }
+
+  template <typename T>
+  T value(unsigned short column) {
+    T result;
+    std::memcpy(&result, reader.getPointer(column), sizeof(T));
+    return result;
+  }
+
+  std::string nextRowError() {
+    try {
+      reader.nextRow();
+    } catch (const DatabaseException& e) {
+      return e.what();
+    }
+    return "no exception";
+  }
+
+  std::filesystem::path directory;
+  CSVReader reader;
+};
+
+}  // namespace
+
+TEST_F(CSVReaderTest, HeaderOnlyAndEmptyFilesHaveNoRows) {
+  reader.init(writeFile("a,b\n"), {INT, STRING});
+  EXPECT_EQ(reader.getPointer(0), nullptr);
+  EXPECT_FALSE(reader.nextRow());
+  EXPECT_FALSE(reader.nextRow());
+
+  CSVReader empty;
+  empty.init(writeFile(""), {INT});
+  EXPECT_FALSE(empty.nextRow());
+
+  CSVReader untyped;
+  untyped.init(writeFile(""));
+  EXPECT_EQ(untyped.getNumberOfColumns(), 0);
+  EXPECT_FALSE(untyped.nextRow());
+}
+
+TEST_F(CSVReaderTest, MissingFileIsReported) {
+  const std::string path = (directory / "absent.csv").string();
+  try {
+    reader.init(path, {INT});
+    FAIL() << "no exception";
+  } catch (const DatabaseException& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to read file " + path);
+  }
+  CSVReader directoryReader;
+  EXPECT_THROW(directoryReader.init(directory.string(), {INT}), DatabaseException) << "a directory is no file";
+}
+
+TEST_F(CSVReaderTest, QuotedAndEmptyFields) {
+  reader.init(writeFile("1,2,3,4\n1,\"a,b\",x\n5,,\n,x,\"\"\n\"12\",\"say \"\"hi\"\"\",\"\n"), {INT, STRING, STRING});
+  ASSERT_TRUE(reader.nextRow()) << "the header is skipped whatever its field count";
+  EXPECT_EQ(value<int32_t>(0), 1);
+  EXPECT_EQ(text(1), "a,b");
+  EXPECT_EQ(text(2), "x");
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<int32_t>(0), 5);
+  EXPECT_EQ(text(1), "");
+  EXPECT_EQ(text(2), "");
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<int32_t>(0), 0);
+  EXPECT_EQ(text(1), "x");
+  EXPECT_EQ(text(2), "");
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<int32_t>(0), 12);
+  EXPECT_EQ(text(1), "say \"\"hi\"\"") << "doubled quotes stay doubled";
+  EXPECT_EQ(text(2), "") << "a lone quote has no content";
+  EXPECT_FALSE(reader.nextRow());
+}
+
+TEST_F(CSVReaderTest, EveryTypeLandsInTheRowLayout) {
+  reader.init(writeFile("h\nfirst,-9000000000,2.5,true,1972-02-29,-3,0.5,second,70000\n"),
+              {STRING, LONG, DOUBLE, BOOL, DATE, SHORT, FLOAT, STRING, INT});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(text(0), "first");
+  EXPECT_EQ(value<int64_t>(1), -9000000000);
+  EXPECT_EQ(value<double>(2), 2.5);
+  EXPECT_EQ(value<uint8_t>(3), 1);
+  EXPECT_EQ(value<uint16_t>(4), 789);
+  EXPECT_EQ(value<int16_t>(5), -3);
+  EXPECT_EQ(value<float>(6), 0.5f);
+  EXPECT_EQ(text(7), "second");
+  EXPECT_EQ(value<int32_t>(8), 70000);
+  EXPECT_EQ(reader.getPointer(9), nullptr);
+
+  // Fixed part 1 + 2 + 2 + 4 + 4 + 8 + 8 bytes, then the texts in column order.
+  NodeIterator& row = reader.getRowView();
+  const char* start = row.current;
+  EXPECT_EQ(static_cast<const char*>(reader.getPointer(3)), start);
+  EXPECT_EQ(static_cast<const char*>(reader.getPointer(0)), start + 29);
+  EXPECT_EQ(static_cast<const char*>(reader.getPointer(7)), start + 29 + 6);
+  EXPECT_EQ(row.config->rowLength(start), 29u + 6 + 7);
+  EXPECT_FALSE(row.nextRow()) << "the row view holds just the current row";
+}
+
+TEST_F(CSVReaderTest, WrongFieldCountNamesFileAndLine) {
+  const std::string path = writeFile("a,b\n1,x\n2,y,\"z,w\"\n3,q\n");
+  reader.init(path, {INT, STRING});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(nextRowError(), "Incorrect number of columns in input file " + path + ", line: 2,y,\"z,w\"");
+  EXPECT_FALSE(reader.nextRow()) << "reading does not continue after a bad line";
+
+  CSVReader tooFew;
+  tooFew.init(writeFile("a,b,c\n1,2\n"), {INT, INT, INT});
+  EXPECT_THROW(tooFew.nextRow(), DatabaseException);
+}
+
+TEST_F(CSVReaderTest, ConversionErrorsPropagate) {
+  reader.init(writeFile("b\ntrue\nyes\nfalse\n"), {BOOL});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(nextRowError(),
+            "Unable to convert value yes to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
+  EXPECT_FALSE(reader.nextRow());
+}
+
+TEST_F(CSVReaderTest, EmptyLineEndsReading) {
+  reader.init(writeFile("a\n1\n\n2\n"), {INT});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_FALSE(reader.nextRow());
+  EXPECT_FALSE(reader.nextRow()) << "lines after the empty line are not read";
+}
+
+TEST_F(CSVReaderTest, CarriageReturnStaysInLastField) {
+  reader.init(writeFile("a,b\r\n7,x\r\n8,y"), {INT, STRING});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<int32_t>(0), 7);
+  EXPECT_EQ(text(1), "x\r");
+  ASSERT_TRUE(reader.nextRow()) << "the last line needs no line feed";
+  EXPECT_EQ(text(1), "y");
+  EXPECT_FALSE(reader.nextRow());
+}
+
+TEST_F(CSVReaderTest, HeaderSetsUntypedColumns) {
+  reader.init(writeFile("a,\"b,c\",d\r\n1,2,3\n"));
+  EXPECT_EQ(reader.getNumberOfColumns(), 3);
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(text(0), "1");
+  EXPECT_EQ(text(2), "3");
+}
+
+TEST_F(CSVReaderTest, LongLinesAreReadWhole) {
+  const std::string padding(700000, ' ');
+  const std::string longText(65000, 't');
+  reader.init(writeFile("n,s\n" + padding + "42,a\n" + "7," + longText + "\n8,b\n"), {INT, STRING});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<int32_t>(0), 42);
+  EXPECT_EQ(text(1), "a");
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(text(1), longText);
+  EXPECT_EQ(reader.getRowView().config->rowLength(reader.getRowView().current), 4u + 65001);
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<int32_t>(0), 8);
+  EXPECT_EQ(text(1), "b");
+}
+
+TEST_F(CSVReaderTest, RowsAtTheSizeLimit) {
+  // 4 fixed bytes + 65530 characters + NUL = 65535 bytes: the largest row.
+  const std::string fits(65530, 'f');
+  const std::string tooLong(65531, 'g');
+  const std::string path = writeFile("n,s\n1," + fits + "\n2," + tooLong + "\n3,c\n");
+  reader.init(path, {INT, STRING});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(text(1), fits);
+  EXPECT_EQ(nextRowError(),
+            "Row of 65536 bytes in input file " + path + " is too long: a stored row holds at most 65535 bytes");
+  EXPECT_FALSE(reader.nextRow());
+}
+
+TEST_F(CSVReaderTest, ManyRowsAcrossReadBlocks) {
+  std::string content = "i,s,d\n";
+  const int rows = 60000;
+  for (int i = 0; i < rows; ++i) {
+    content += std::to_string(i) + ",\"v," + std::string(i % 13, 'k') + "\"," + std::to_string(i % 2) + "\n";
+  }
+  ASSERT_GT(content.size(), 3u * 256 * 1024);
+  reader.init(writeFile(content), {INT, STRING, BOOL});
+  for (int i = 0; i < rows; ++i) {
+    ASSERT_TRUE(reader.nextRow()) << i;
+    ASSERT_EQ(value<int32_t>(0), i);
+    ASSERT_EQ(text(1), "v," + std::string(i % 13, 'k')) << i;
+    ASSERT_EQ(value<uint8_t>(2), i % 2) << i;
+  }
+  EXPECT_FALSE(reader.nextRow());
+}

@@ -1,7 +1,254 @@
 #include "query/result_set_factory.h"
 
+#include <cmath>
+#include <cstring>
+
+#include "catalogue/database.h"
+#include "errors/database_exception.h"
+#include "query/category_range_condition.h"
+#include "query/compare_condition.h"
+#include "query/equal_condition.h"
+#include "query/field_comparator.h"
+#include "query/simple_condition.h"
+#include "query/string_comparator.h"
+#include "query/table_set.h"
+#include "storage/table_config.h"
+#include "storage/templated_class.h"
+
 ResultSetFactory::ResultSetFactory(Database& database) : database_(database) {}
 
 ResultSetFactory::~ResultSetFactory() { clear(); }
 
-void ResultSetFactory::clear() {}
+void ResultSetFactory::clear() {
+  for (Condition* condition : conditions_) {
+    delete condition;
+  }
+  conditions_.clear();
+  for (FieldComparatorBase* comparator : comparators_) {
+    delete comparator;
+  }
+  comparators_.clear();
+  selectCols.clear();
+  joins.clear();
+}
+
+void ResultSetFactory::setHeader(const std::vector<std::string>& names) {
+  header_.clear();
+  for (const std::string& name : names) {
+    header_ += name;
+    header_ += '\0';
+  }
+}
+
+unsigned short ResultSetFactory::resultColumn(TableCol column) {
+  if (joins.empty() || column.table != joins.front().second.table) {
+    return column.column;
+  }
+  return static_cast<unsigned short>(column.column + tableConfig(mainTable).numColumns);
+}
+
+void ResultSetFactory::addCondition(TableCol column, ConditionType type, std::string value,
+                                    unsigned short level, BoolOperator op,
+                                    unsigned short openBrackets) {
+  const unsigned short number = resultColumn(column);
+  std::unique_ptr<Condition> condition =
+      createCondition(tableConfig(column.table), column.column, type, value);
+  condition->column = number;
+  condition->level = level;
+  condition->openBrackets = openBrackets;
+  condition->boolOperator = op;
+  condition->result = false;
+  conditions_.push_back(condition.get());
+  condition.release();
+}
+
+void ResultSetFactory::addComparator(TableCol column, bool descending) {
+  const unsigned short number = resultColumn(column);
+  std::unique_ptr<FieldComparatorBase> comparator =
+      createComparator(tableConfig(column.table), column.column, descending);
+  comparator->column = number;
+  comparators_.push_back(comparator.get());
+  comparator.release();
+}
+
+namespace {
+
+// Takes over a block from stringValueToBuffer.
+std::unique_ptr<char[]> storedValue(const std::string& text, DATA_TYPE type) {
+  return std::unique_ptr<char[]>(static_cast<char*>(stringValueToBuffer(text.c_str(), type)));
+}
+
+bool isNan(const void* value, DATA_TYPE type) {
+  if (type == DOUBLE) {
+    double v;
+    std::memcpy(&v, value, sizeof v);
+    return std::isnan(v);
+  }
+  if (type == FLOAT) {
+    float v;
+    std::memcpy(&v, value, sizeof v);
+    return std::isnan(v);
+  }
+  return false;
+}
+
+// The category number of NaN when the column is floating-point and its map
+// holds NaN, else 0. NaN numbers after every other value, yet compares
+// false, so lower bounds must stop below it.
+unsigned short nanNumber(ColumnMapBase& map, DATA_TYPE type) {
+  if (type == DOUBLE) {
+    double nan = std::nan("");
+    return map.containsValue(&nan) ? map.getInt(&nan) : 0;
+  }
+  if (type == FLOAT) {
+    float nan = std::nanf("");
+    return map.containsValue(&nan) ? map.getInt(&nan) : 0;
+  }
+  return 0;
+}
+
+std::unique_ptr<Condition> categoryEquality(ConditionType type, unsigned short number) {
+  char* bytes = new char[sizeof number];
+  std::memcpy(bytes, &number, sizeof number);
+  return std::make_unique<SimpleCondition>(type, bytes, static_cast<unsigned short>(sizeof number));
+}
+
+// A condition on category numbers. Category 0 is never assigned, so EQ on a
+// constant the map lacks matches no row and NE every row; a range whose
+// constant is absent becomes the inclusive bound of the nearest value
+// inside it (0 or 65535 beyond every value, matching all rows or none).
+std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataType,
+                                             ConditionType type, const std::string& value) {
+  const std::unique_ptr<char[]> stored = storedValue(value, dataType);
+  void* const constant = stored.get();
+  if (isNan(constant, dataType)) {
+    // Compared with NaN every operator but != answers false.
+    if (type == EQ || type == NE) {
+      return categoryEquality(type, 0);
+    }
+    return std::make_unique<CategoryRangeCondition>(type, 1, 0);
+  }
+  const bool present = map.containsValue(constant);
+  const unsigned short number = present ? map.getInt(constant) : 0;
+  if (type == EQ || type == NE) {
+    return categoryEquality(type, number);
+  }
+  if (type == LT || type == LE) {
+    if (present) {
+      return std::make_unique<CompareCondition<unsigned short>>(type, number);
+    }
+    return std::make_unique<CompareCondition<unsigned short>>(LE, map.getIntLessEq(constant));
+  }
+  const unsigned short nan = nanNumber(map, dataType);
+  if (nan == 0) {
+    if (present) {
+      return std::make_unique<CompareCondition<unsigned short>>(type, number);
+    }
+    return std::make_unique<CompareCondition<unsigned short>>(GE, map.getIntGreatEQ(constant));
+  }
+  unsigned short low = map.getIntGreatEQ(constant);
+  if (present && type == GT) {
+    low = static_cast<unsigned short>(number + 1);
+  }
+  return std::make_unique<CategoryRangeCondition>(type, low, static_cast<unsigned short>(nan - 1));
+}
+
+// Bytes compared by a SimpleCondition on a stored value of the type.
+unsigned short storedLength(const char* stored, DATA_TYPE type) {
+  if (type != STRING) {
+    return getTypeWidth(type);
+  }
+  return static_cast<unsigned short>(std::strlen(stored) + 1);
+}
+
+template <typename T>
+std::unique_ptr<Condition> floatEquality(ConditionType type, const std::string& value,
+                                         DATA_TYPE dataType) {
+  T constant;
+  copyStringValueToBuffer(value.c_str(), reinterpret_cast<char*>(&constant), dataType);
+  return std::make_unique<EqualCondition<T>>(type, constant);
+}
+
+// A condition on the stored value of a plain column: bytes for equality and
+// for text, typed comparison for ranges, IEEE equality for floating point.
+std::unique_ptr<Condition> plainCondition(DATA_TYPE dataType, ConditionType type,
+                                          const std::string& value) {
+  const bool equality = type == EQ || type == NE;
+  if (equality && dataType == DOUBLE) {
+    return floatEquality<double>(type, value, dataType);
+  }
+  if (equality && dataType == FLOAT) {
+    return floatEquality<float>(type, value, dataType);
+  }
+  if (equality || dataType == STRING) {
+    std::unique_ptr<char[]> stored = storedValue(value, dataType);
+    const unsigned short length = storedLength(stored.get(), dataType);
+    return std::make_unique<SimpleCondition>(type, stored.release(), length);
+  }
+  std::unique_ptr<Condition> condition(
+      static_cast<Condition*>(createTemplatedClass<CompareCondition>(dataType, dataType, value)));
+  condition->type = type;
+  return condition;
+}
+
+void requireColumn(const TableConfig& table, unsigned short column) {
+  if (column >= table.numColumns || column >= table.columnTypes.size()) {
+    throw DatabaseException("Column %d is not part of the table", column);
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& table,
+                                                             unsigned short column,
+                                                             ConditionType type,
+                                                             const std::string& value) {
+  if (type < EQ || type > GE) {
+    throw DatabaseException("Unsupported condition type");
+  }
+  requireColumn(table, column);
+  const DATA_TYPE dataType = table.columnTypes[column];
+  if (table.isPlain[column] == 0) {
+    return categoryCondition(*table.columnMaps.at(column), dataType, type, value);
+  }
+  return plainCondition(dataType, type, value);
+}
+
+std::unique_ptr<FieldComparatorBase> ResultSetFactory::createComparator(const TableConfig& table,
+                                                                        unsigned short column,
+                                                                        bool descending) {
+  requireColumn(table, column);
+  if (table.isPlain[column] == 0) {
+    return std::make_unique<FieldComparator<unsigned short>>(column, descending);
+  }
+  const DATA_TYPE dataType = table.columnTypes[column];
+  if (dataType == STRING) {
+    return std::make_unique<StringComparator>(column, descending);
+  }
+  return std::unique_ptr<FieldComparatorBase>(static_cast<FieldComparatorBase*>(
+      createTemplatedClass<FieldComparator, unsigned short, bool>(dataType, column, descending)));
+}
+
+const TableConfig& ResultSetFactory::tableConfig(unsigned short table) {
+  database_.getTableName(table);
+  throw DatabaseException("Table storage is not available yet");
+}
+
+std::unique_ptr<ResultSet> ResultSetFactory::createResultSet() {
+  if (!joins.empty()) {
+    throw DatabaseException("JOIN is not implemented yet");
+  }
+  const std::string& tableName = database_.getTableName(mainTable);
+  std::vector<unsigned short> columns;
+  columns.reserve(selectCols.size());
+  for (const TableCol& column : selectCols) {
+    columns.push_back(column.column);
+  }
+  (void)tableName;
+  auto result = std::make_unique<TableSet>(std::move(columns));
+  throw DatabaseException("Table storage is not available yet");
+  result->processRequest(conditions_);
+  result->header = header_;
+  result->sort(comparators_);
+  return result;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "query/result_set.h"
+#include "storage/buffer.h"
+#include "storage/table_iterator.h"
+
+class TreeTable;
+
+// The result set over one tree table. The Buffer base holds one 12-byte row
+// reference per stored row: the address of the node table holding the row,
+// then the offset of the row's plain part in that node's buffer. Rows are
+// read by putting the owned TableIterator back on a referenced row, so the
+// table must outlive the result set and must not change while it is read.
+class TableSet : public ResultSet, public Buffer {
+ public:
+  // Bytes of one row reference.
+  static constexpr unsigned short kRowWidth = 12;
+
+  // A set without iterator; setIterator must be called before rows are read.
+  explicit TableSet(std::vector<unsigned short> selectedColumns = {});
+  TableSet(std::unique_ptr<TableIterator> iterator, std::vector<unsigned short> selectedColumns);
+
+  // Takes over the iterator, positioned before the table's first row.
+  void setIterator(std::unique_ptr<TableIterator> iterator);
+  const TreeTable& table() const { return *iterator_->table; }
+
+  bool nextRow() override;
+  void addCurrentRow() override;
+  DATA_TYPE getSelectDataType(unsigned short k) override;
+  std::string getSelectString(unsigned short k) override;
+  std::string getString(unsigned short col) override;
+  void* getSelectPointer(unsigned short k) override;
+  void* getPointer(unsigned short col) override;
+  void* getPointerPath(unsigned short col) override;
+  unsigned short getNumberOfSelectCols() override;
+  unsigned short getNumberOfCols() override;
+  void setRowDerived(unsigned int row) override;
+
+  // Table column numbers of the selected columns, in select order.
+  std::vector<unsigned short> selectedColumns;
+
+ protected:
+  std::unique_ptr<TableIterator> iterator_;
+};

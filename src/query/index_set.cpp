@@ -1,0 +1,79 @@
+#include "query/index_set.h"
+
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "query/result_set_factory.h"
+#include "storage/tree_table.h"
+
+void IndexSet::initIndex(unsigned short, Database&, unsigned short) {
+  throw DatabaseException("Table storage is not available yet");
+}
+
+void IndexSet::initIndex(std::unique_ptr<TableIterator> iterator, unsigned short column) {
+  indexedColumn = column;
+  setIterator(std::move(iterator));
+  comparator_ = ResultSetFactory::createComparator(table(), column, false);
+  std::vector<Condition*> everyRow;
+  processRequest(everyRow);
+  std::vector<FieldComparatorBase*> comparators{comparator_.get()};
+  sort(comparators);
+}
+
+const void* IndexSet::rowForm(const void* key, bool& matchable) {
+  const TreeTable& t = table();
+  if (t.isPlain[indexedColumn] != 0) {
+    matchable = true;
+    return key;
+  }
+  ColumnMapBase& map = *t.columnMaps.at(indexedColumn);
+  void* const value = const_cast<void*>(key);
+  matchable = map.containsValue(value);
+  number_ = matchable ? map.getInt(value) : map.getIntGreatEQ(value);
+  return &number_;
+}
+
+int IndexSet::compareCurrent(const void* rowKey) {
+  return comparator_->compare(getPointerPath(indexedColumn), rowKey);
+}
+
+bool IndexSet::findRow(const void* key) {
+  bool matchable = false;
+  const void* rowKey = rowForm(key, matchable);
+  uint32_t first = 0;
+  uint32_t count = rowCount;
+  while (count > 0) {
+    const uint32_t half = count / 2;
+    const uint32_t mid = first + half;
+    setRowDerived(permutation[mid]);
+    if (compareCurrent(rowKey) < 0) {
+      first = mid + 1;
+      count -= half + 1;
+    } else {
+      count = half;
+    }
+  }
+  if (first == rowCount) {
+    if (positioned_) {
+      setRowDerived(permutation[cursor]);
+    }
+    return false;
+  }
+  cursor = first;
+  currentRow = first;
+  positioned_ = true;
+  setRowDerived(permutation[first]);
+  return matchable && compareCurrent(rowKey) == 0;
+}
+
+bool IndexSet::checkNextRow(const void* key) {
+  if (!positioned_ || cursor + 1 >= rowCount) {
+    return false;
+  }
+  bool matchable = false;
+  const void* rowKey = rowForm(key, matchable);
+  ++cursor;
+  currentRow = cursor;
+  setRowDerived(permutation[cursor]);
+  return matchable && compareCurrent(rowKey) == 0;
+}

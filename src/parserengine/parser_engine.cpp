@@ -32,7 +32,7 @@ ColumnConfig columnConfig(Parser& definition) {
 
 }  // namespace
 
-ParserEngine::ParserEngine(Database& database) : database_(database) {}
+ParserEngine::ParserEngine(Database& database) : database_(database), factory_(database) {}
 
 void ParserEngine::copyCommandToBuffer(const char* command) {
   ::copyCommandToBuffer(commandBuffer_, command);
@@ -62,15 +62,11 @@ std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command) {
   if (toLower(tokens_.front()) != "select") {
     throw DatabaseException("Function supports only select statements");
   }
+  factory_.clear();
   const unsigned short end = selectParser_.run(tokens_);
   if (end != tokens_.size()) throw DatabaseException("Invalid token identified: %s", tokens_[end].c_str());
-  return answerSelect();
-}
-
-// The single hand-over point to the query executors: the statement has been
-// parsed completely, so only the query itself is left to answer.
-std::unique_ptr<ResultSet> ParserEngine::answerSelect() {
-  throw DatabaseException("SELECT is not implemented yet");
+  if (selectParser_.joinList->elements.empty()) return executeSelect();
+  return executeJoinedSelect();
 }
 
 void ParserEngine::executeCreate() {

@@ -1,22 +1,174 @@
 #include "catalogue/database.h"
 
+#include <map>
+#include <utility>
+
 #include "catalogue/config.h"
+#include "catalogue/table_configurator.h"
 #include "errors/database_exception.h"
+#include "storage/csv_reader.h"
+#include "storage/node_iterator.h"
+#include "storage/node_table.h"
+
+namespace {
+
+std::vector<DATA_TYPE> typesOf(const std::vector<ColumnConfig>& columns) {
+  std::vector<DATA_TYPE> types;
+  types.reserve(columns.size());
+  for (const ColumnConfig& column : columns) types.push_back(column.type);
+  return types;
+}
+
+// A tree with every column plain; it keeps `needsConfiguration` set.
+std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types) {
+  auto tree = std::make_unique<TreeTable>();
+  tree->init(types);
+  return tree;
+}
+
+// Positions `rows` on the first row of an unconfigured tree, whose rows all
+// lie plain in its single root node.
+void readRootNode(const TreeTable& tree, NodeIterator& rows) {
+  NodeTable& root = **tree.nodes.begin();
+  rows.reset(root.start(), root.position, &tree.plainConfig, root.level);
+}
+
+}  // namespace
 
 Database::Database() { readConfiguration(CONFIG_FILE_NAME); }
 
-void Database::configTable(std::string, const std::string&, const std::vector<ColumnConfig>&) {
-  throw DatabaseException("CREATE TABLE is not implemented yet");
+void Database::requireNewTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,
+                               const char* existsMessage) const {
+  if (tableName.empty()) throw DatabaseException("Table name is empty");
+  if (tableNumbers.count(tableName) != 0) throw DatabaseException(existsMessage, tableName.c_str());
+  if (columns.empty()) throw DatabaseException("Table %s has no columns", tableName.c_str());
 }
 
-void Database::tableInit(const std::string&, const std::vector<ColumnConfig>&) {
-  throw DatabaseException("CREATE TABLE is not implemented yet");
+void Database::addStoredTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,
+                              std::unique_ptr<TreeTable> tree) {
+  StoredTable table{std::move(tree), std::make_shared<uint64_t>(0), 0};
+  trees.reserve(trees.size() + 1);  // the push_back below cannot fail once the schema has the table
+  addTable(tableName, columns);
+  trees.push_back(std::move(table));
 }
 
-void Database::loadFile(const std::string&, const std::string&) {
-  throw DatabaseException("LOAD is not implemented yet");
+void Database::configTable(std::string tableName, const std::string& fileName,
+                           const std::vector<ColumnConfig>& columns) {
+  requireNewTable(tableName, columns, "Table %s already exists");
+  const std::vector<DATA_TYPE> types = typesOf(columns);
+  CSVReader reader;
+  reader.init(fileName, types);
+  std::unique_ptr<TreeTable> tree;
+  if (reader.nextRow()) {
+    tree.reset(configTreeTableFromDataIterator(&reader, types));
+  } else {
+    // Nothing to sample: every column stays plain until rows arrive.
+    tree = plainTree(types);
+  }
+  addStoredTable(tableName, columns, std::move(tree));
 }
 
-void Database::deleteTable(const std::string&) {
-  throw DatabaseException("DROP TABLE is not implemented yet");
+void Database::tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns) {
+  requireNewTable(tableName, columns, "Table is already defined - unable to initialize %s");
+  const std::vector<DATA_TYPE> types = typesOf(columns);
+  std::map<unsigned short, unsigned short> columnByCategory;
+  for (size_t column = 0; column < columns.size(); ++column) {
+    const unsigned short category = columns[column].category;
+    if (category == NO_CATEGORY) continue;
+    if (!columnByCategory.emplace(category, static_cast<unsigned short>(column)).second) {
+      throw DatabaseException("Multiple columns mapped to the same category %d", category);
+    }
+  }
+  if (columnByCategory.empty()) {
+    addStoredTable(tableName, columns, plainTree(types));
+    return;
+  }
+  auto tree = std::make_unique<TreeTable>();
+  std::vector<unsigned short> order;
+  for (const auto& [category, column] : columnByCategory) {
+    order.push_back(column);
+    std::unique_ptr<ColumnMapBase> map(createColumnMap(types[column]));
+    tree->columnMaps.emplace(column, map.get());
+    map.release();
+  }
+  tree->init(types, std::move(order));
+  tree->needsConfiguration = false;
+  addStoredTable(tableName, columns, std::move(tree));
+}
+
+bool Database::needsRebuild(const StoredTable& table) {
+  const TreeTable& tree = *table.tree;
+  return tree.needsConfiguration && tree.numRows > CONFIG_LINES_THRESHOLD &&
+         tree.numRows >= table.rebuildAt;
+}
+
+void Database::loadFile(const std::string& tableName, const std::string& fileName) {
+  const unsigned short number = getTableNumber(tableName);
+  CSVReader reader;
+  reader.init(fileName, trees[number].tree->columnTypes);
+  bool counted = false;
+  while (reader.nextRow()) {
+    if (needsRebuild(trees[number])) constructTreeTable(tableName);
+    StoredTable& table = trees[number];
+    if (!counted) {
+      // Counted before the row goes in: even a failing row may split nodes
+      // or grow category maps.
+      ++*table.changes;
+      counted = true;
+    }
+    table.tree->addRow(reader.getRowView());
+  }
+}
+
+void Database::constructTreeTable(const std::string& tableName) {
+  StoredTable& table = trees[getTableNumber(tableName)];
+  const TreeTable& old = *table.tree;
+  if (!old.needsConfiguration || old.numRows == 0) return;
+
+  NodeIterator rows;
+  readRootNode(old, rows);
+  std::unique_ptr<TreeTable> rebuilt(configTreeTableFromDataIterator(&rows, old.columnTypes));
+  if (rebuilt->needsConfiguration) {
+    // No column qualified: the rebuilt tree would hold the same plain rows
+    // in the same order, so the old one stays and no row is copied. Wait
+    // for twice the rows before trying again.
+    table.rebuildAt = uint64_t{old.numRows} * 2;
+    return;
+  }
+  readRootNode(old, rows);
+  do {
+    rebuilt->addRow(rows);
+  } while (rows.nextRow());
+  table.tree = std::move(rebuilt);
+  ++*table.changes;
+}
+
+void Database::deleteTable(const std::string& tableName) {
+  const unsigned short number = getTableNumber(tableName);
+  ++*trees[number].changes;
+  trees.erase(trees.begin() + number);
+  removeTable(tableName);
+}
+
+const Database::StoredTable& Database::stored(unsigned short table) const {
+  if (table >= trees.size()) throw DatabaseException("Table number %d is not defined", table);
+  return trees[table];
+}
+
+TreeTable& Database::getTreeTable(unsigned short table) const { return *stored(table).tree; }
+
+std::shared_ptr<const uint64_t> Database::getTableChanges(unsigned short table) const {
+  return stored(table).changes;
+}
+
+TableConfig& Database::getTableConfig(const std::string& tableName) {
+  return getTreeTable(getTableNumber(tableName));
+}
+
+TableIterator Database::getTableIterator(const std::string& tableName) const {
+  return TableIterator(&getTreeTable(getTableNumber(tableName)));
+}
+
+void Database::writeTable(const std::string& tableName, const std::string& fileName) const {
+  getTreeTable(getTableNumber(tableName)).writeTable(fileName);
 }

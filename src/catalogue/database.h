@@ -1,29 +1,90 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "catalogue/column_config.h"
 #include "catalogue/database_schema.h"
+#include "storage/table_config.h"
+#include "storage/table_iterator.h"
+#include "storage/tree_table.h"
 
 // A database: the schema catalogue of its tables plus the tables
 // themselves. Constructing one reads the process-wide settings from
 // ".tbconfig" in the working directory (see config.h) and throws
 // DatabaseException when that file is malformed. Not copyable; shared by a
 // DatabaseParser and its engine, which must not outlive it.
+//
+// The database owns one TreeTable per table; table n of the schema is tree
+// n. References and iterators handed out stay valid until the table takes
+// rows, is rebuilt or is dropped. Each table has a change counter that
+// rises whenever that happens, so that a query result can tell whether the
+// rows it refers to are still there.
+//
+// A table created without tree levels keeps its rows plain until a load
+// takes it past CONFIG_LINES_THRESHOLD rows; it is then rebuilt as a tree
+// configured from its rows. When a rebuild finds no column fit to be a
+// level, the next attempt waits until the row count has doubled, so that
+// loading stays linear in the number of rows.
 class Database : public DatabaseSchema {
  public:
   Database();
 
   // CREATE TABLE ... CONFIG FROM: a new empty table configured from a
-  // sample of the CSV file.
+  // sample of the whole CSV file. The category numbers of `columns` play no
+  // part. A file without data rows gives a table without tree levels.
   void configTable(std::string tableName, const std::string& fileName,
                    const std::vector<ColumnConfig>& columns);
-  // CREATE TABLE without CONFIG FROM: a new empty table configured from the
-  // category numbers of the columns, or left unconfigured.
+  // CREATE TABLE without CONFIG FROM: a new empty table whose tree levels
+  // are the columns with a category number, in ascending number order; left
+  // unconfigured when no column has one.
   void tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns);
-  // LOAD: appends the rows of a CSV file to the table.
+  // LOAD: appends the rows of a CSV file to the table. A bad row ends the
+  // load with the reader's message; the rows before it stay.
   void loadFile(const std::string& tableName, const std::string& fileName);
-  // DROP TABLE: destroys the table and removes it from the catalogue.
+  // Replaces an unconfigured table by a tree configured from its rows,
+  // holding the same rows. A table that already has tree levels, or no
+  // rows, is left as it is; so is one whose rows qualify no column.
+  void constructTreeTable(const std::string& tableName);
+  // DROP TABLE: destroys the table and removes it from the catalogue; the
+  // tables after it move down by one number.
   void deleteTable(const std::string& tableName);
+
+  // The configuration of the named table.
+  TableConfig& getTableConfig(const std::string& tableName);
+  // An iterator over the named table, before its first row.
+  TableIterator getTableIterator(const std::string& tableName) const;
+  // Writes the named table as CSV lines to `fileName`.
+  void writeTable(const std::string& tableName, const std::string& fileName) const;
+
+  // The tree of table number `table`. Throws "Table number %d is not
+  // defined" for a number without a table.
+  TreeTable& getTreeTable(unsigned short table) const;
+  // The change counter of table number `table` (same failure). It rises
+  // on every load that adds rows, on every rebuild and on the drop; it
+  // stays readable after the table is gone.
+  std::shared_ptr<const uint64_t> getTableChanges(unsigned short table) const;
+
+ private:
+  // One table's storage and bookkeeping.
+  struct StoredTable {
+    std::unique_ptr<TreeTable> tree;
+    std::shared_ptr<uint64_t> changes;  // see getTableChanges
+    uint64_t rebuildAt = 0;             // fewest rows for the next rebuild attempt
+  };
+
+  // Refuses an empty name, a name already in use (with `existsMessage`) and
+  // a table without columns.
+  void requireNewTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,
+                       const char* existsMessage) const;
+  // Registers a finished tree under the name, after every check has passed.
+  void addStoredTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,
+                      std::unique_ptr<TreeTable> tree);
+  const StoredTable& stored(unsigned short table) const;
+  // Whether the table must be rebuilt before it takes another row.
+  static bool needsRebuild(const StoredTable& table);
+
+  std::vector<StoredTable> trees;  // index is the table number
 };

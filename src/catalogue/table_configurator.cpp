@@ -1,0 +1,70 @@
+#include "catalogue/table_configurator.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "catalogue/config.h"
+#include "storage/column_map.h"
+#include "storage/string_column_map.h"
+#include "storage/templated_class.h"
+
+namespace {
+
+// Gives every column of the table an empty candidate map.
+void addCandidateMaps(TreeTable& table, const std::vector<DATA_TYPE>& types) {
+  for (size_t column = 0; column < types.size(); ++column) {
+    std::unique_ptr<ColumnMapBase> map(createColumnMap(types[column]));
+    table.columnMaps.emplace(static_cast<unsigned short>(column), map.get());
+    map.release();
+  }
+}
+
+// Records the values of the remaining candidates, row by row; returns the
+// number of rows sampled.
+unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps) {
+  // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
+  const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
+  unsigned int sampled = 0;
+  do {
+    for (const auto& [column, map] : maps) map->add(rows.getPointer(column), 0);
+    ++sampled;
+    if (sampled % cleaningInterval == 0) {
+      cleanColumnMaps(maps, sampled);
+      if (maps.empty()) break;
+    }
+  } while (rows.nextRow());
+  return sampled;
+}
+
+// Numbers the surviving maps and orders their columns by ascending
+// distinct count, then by column number.
+std::vector<unsigned short> categoryOrder(std::map<unsigned short, ColumnMapBase*>& maps) {
+  std::vector<std::pair<uint64_t, unsigned short>> bySize;
+  for (const auto& [column, map] : maps) {
+    map->recalculatePositions();
+    bySize.emplace_back(map->getSize(), column);
+  }
+  std::sort(bySize.begin(), bySize.end());
+  std::vector<unsigned short> order;
+  order.reserve(bySize.size());
+  for (const auto& entry : bySize) order.push_back(entry.second);
+  return order;
+}
+
+}  // namespace
+
+ColumnMapBase* createColumnMap(DATA_TYPE type) {
+  if (type == STRING) return new StringColumnMap();
+  return static_cast<ColumnMapBase*>(createTemplatedClass<ColumnMap>(type));
+}
+
+TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector<DATA_TYPE>& types) {
+  auto table = std::make_unique<TreeTable>();
+  addCandidateMaps(*table, types);
+  const unsigned int sampled = sampleRows(*rows, table->columnMaps);
+  cleanColumnMaps(table->columnMaps, sampled);
+  table->init(types, categoryOrder(table->columnMaps));
+  return table.release();
+}

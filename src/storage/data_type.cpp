@@ -1,5 +1,6 @@
 #include "storage/data_type.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,26 @@ void writeDigits(char* out, int value, int count) {
   }
 }
 
+// strtol base 10 on the text. The common plain form is read with
+// from_chars; blanks, a plus sign, overflow and text without digits take the
+// C library's path.
+long parseInteger(const char* text, size_t length) {
+  long value = 0;
+  const auto result = std::from_chars(text, text + length, value);
+  if (result.ec == std::errc()) return value;
+  return std::strtol(text, nullptr, 10);
+}
+
+// strtod on the text, with the same fast path; hexadecimal input, which
+// from_chars reads only up to its "0x", goes to the C library as well.
+double parseFloating(const char* text, size_t length) {
+  double value = 0;
+  const auto result = std::from_chars(text, text + length, value);
+  const bool hexadecimal = result.ptr != text + length && (*result.ptr == 'x' || *result.ptr == 'X');
+  if (result.ec == std::errc() && !hexadecimal) return value;
+  return std::strtod(text, nullptr);
+}
+
 template <typename T>
 void storeValue(char* dest, T value) {
   std::memcpy(dest, &value, sizeof(T));
@@ -134,19 +155,19 @@ bool getTypeFromKeyword(const std::string& keyword, DATA_TYPE& type) {
 void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type) {
   switch (type) {
     case LONG:
-      storeValue<int64_t>(dest, std::strtol(text, nullptr, 10));
+      storeValue<int64_t>(dest, parseInteger(text, length));
       return;
     case INT:
-      storeValue<int32_t>(dest, static_cast<int32_t>(std::strtol(text, nullptr, 10)));
+      storeValue<int32_t>(dest, static_cast<int32_t>(parseInteger(text, length)));
       return;
     case SHORT:
-      storeValue<int16_t>(dest, static_cast<int16_t>(std::strtol(text, nullptr, 10)));
+      storeValue<int16_t>(dest, static_cast<int16_t>(parseInteger(text, length)));
       return;
     case DOUBLE:
-      storeValue<double>(dest, std::strtod(text, nullptr));
+      storeValue<double>(dest, parseFloating(text, length));
       return;
     case FLOAT:
-      storeValue<float>(dest, static_cast<float>(std::strtod(text, nullptr)));
+      storeValue<float>(dest, static_cast<float>(parseFloating(text, length)));
       return;
     case STRING:
       requireStringFits(length);
@@ -163,13 +184,12 @@ void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_T
 }
 
 void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type) {
-  const size_t length = type == STRING ? std::strlen(text) : 0;
-  copyStringValueToBuffer(text, length, dest, type);
+  copyStringValueToBuffer(text, std::strlen(text), dest, type);
 }
 
 void* stringValueToBuffer(const char* text, DATA_TYPE type) {
   requireValidType(type);
-  const size_t length = type == STRING ? std::strlen(text) : 0;
+  const size_t length = std::strlen(text);
   if (type == STRING) requireStringFits(length);
   const size_t size = type == STRING ? length + 1 : kWidths[type];
   auto* value = new char[size];

@@ -53,8 +53,8 @@ void* stringValueToBuffer(const char* text, DATA_TYPE type);
 // Converts text and writes the stored value at dest, which must have room
 // for the type's width (for STRING, the text's length + 1).
 void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type);
-// Same, for a text of known length (its NUL at text[length]); STRING values
-// are copied without measuring the text again.
+// Same, for a text of known length (its NUL at text[length]), so the text
+// is not measured again.
 void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type);
 // The text form of a stored value.
 std::string getStringFromPtr(void* value, DATA_TYPE type);

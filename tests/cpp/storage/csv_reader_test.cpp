@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,25 @@
 #include "storage/csv_reader.h"
 
 namespace {
+
+// Fields of a line by the plain character-by-character rule: a double
+// quote toggles the quoted state, a comma outside quotes separates.
+std::vector<std::string> referenceSplit(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (const char c : line) {
+    if (c == '"') quoted = !quoted;
+    if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  for (std::string& field : fields) {
+    if (!field.empty() && field[0] == '"') field = field.size() == 1 ? "" : field.substr(1, field.size() - 2);
+  }
+  return fields;
+}
 
 class CSVReaderTest : public ::testing::Test {
  protected:
@@ -216,4 +236,22 @@ TEST_F(CSVReaderTest, ManyRowsAcrossReadBlocks) {
     ASSERT_EQ(value<uint8_t>(2), i % 2) << i;
   }
   EXPECT_FALSE(reader.nextRow());
+}
+
+TEST_F(CSVReaderTest, SplittingMatchesTheCharacterRule) {
+  std::mt19937 random(7);
+  const char alphabet[] = {'a', 'b', ',', '"', ' '};
+  for (int round = 0; round < 300; ++round) {
+    std::string line;
+    const int length = 1 + static_cast<int>(random() % 40);
+    for (int i = 0; i < length; ++i) line += alphabet[random() % 5];
+    const std::vector<std::string> expected = referenceSplit(line);
+    CSVReader lineReader;
+    lineReader.init(writeFile("h\n" + line + "\n"), std::vector<DATA_TYPE>(expected.size(), STRING));
+    ASSERT_TRUE(lineReader.nextRow()) << line;
+    for (unsigned short column = 0; column < expected.size(); ++column) {
+      ASSERT_EQ(std::string(static_cast<const char*>(lineReader.getPointer(column))), expected[column])
+          << line << " column " << column;
+    }
+  }
 }

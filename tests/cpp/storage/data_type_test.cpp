@@ -85,6 +85,10 @@ TEST(DataType, IntegersAreLenientAndNarrowToLowBits) {
   EXPECT_EQ(StoredValue("-99999999999999999999", LONG).as<int64_t>(), INT64_MIN);
   EXPECT_EQ(roundTrip("-9223372036854775808", LONG), "-9223372036854775808");
   EXPECT_EQ(roundTrip("-32768", SHORT), "-32768");
+  EXPECT_EQ(StoredValue("+5", INT).as<int32_t>(), 5);
+  EXPECT_EQ(StoredValue("\t 8x", LONG).as<int64_t>(), 8);
+  EXPECT_EQ(StoredValue("0x1F", INT).as<int32_t>(), 0) << "base 10 only";
+  EXPECT_EQ(StoredValue("-", INT).as<int32_t>(), 0);
 }
 
 TEST(DataType, FloatingPointPrintsWithSixDecimals) {
@@ -95,6 +99,17 @@ TEST(DataType, FloatingPointPrintsWithSixDecimals) {
   EXPECT_EQ(roundTrip("abc", DOUBLE), "0.000000");
   EXPECT_EQ(roundTrip("1.5xyz", FLOAT), "1.500000");
   EXPECT_EQ(roundTrip("-1.7976931348623157e308", DOUBLE).size(), 317u);
+  EXPECT_EQ(StoredValue("+2.5", DOUBLE).as<double>(), 2.5);
+  EXPECT_EQ(StoredValue("  .5e1", DOUBLE).as<double>(), 5.0);
+  EXPECT_EQ(StoredValue("0x1p3", DOUBLE).as<double>(), 8.0);
+  EXPECT_EQ(StoredValue("1e", DOUBLE).as<double>(), 1.0);
+  EXPECT_EQ(StoredValue("1e400", DOUBLE).as<double>(), INFINITY);
+  EXPECT_EQ(StoredValue("-1e400", DOUBLE).as<double>(), -INFINITY);
+  EXPECT_EQ(StoredValue("1e-400", DOUBLE).as<double>(), 0.0);
+  EXPECT_EQ(StoredValue("1e300", FLOAT).as<float>(), INFINITY);
+  EXPECT_EQ(StoredValue("-Infinity", DOUBLE).as<double>(), -INFINITY);
+  EXPECT_TRUE(std::isnan(StoredValue("nan", DOUBLE).as<double>()));
+  EXPECT_EQ(StoredValue("0.30000000000000004", DOUBLE).as<double>(), 0.1 + 0.2);
 }
 
 TEST(DataType, BooleansStoreOneByte) {

@@ -1,7 +1,9 @@
 #include "databaseparser/database_parser.h"
 
 #include "catalogue/database.h"
+#include "errors/database_exception.h"
 #include "parserengine/parser_engine.h"
+#include "query/index_set.h"
 
 DatabaseParser::DatabaseParser()
     : database_(std::make_shared<Database>()), engine_(std::make_unique<ParserEngine>(*database_)) {}
@@ -23,4 +25,14 @@ void DatabaseParser::listTables(std::vector<std::string>& names) const {
   for (unsigned short table = 0; table < count; ++table) {
     names.push_back(database_->getTableName(table));
   }
+}
+
+TableIndex DatabaseParser::createIndex(std::string table, std::string column) {
+  auto index = std::make_unique<IndexSet>();
+  const unsigned short tableNumber = database_->getTableNumber(table);
+  if (database_->findColumn(table, column) != 1) {
+    throw DatabaseException("Table %s does not contain column %s", table.c_str(), column.c_str());
+  }
+  index->initIndex(tableNumber, *database_, database_->results.front().column);
+  return TableIndex(std::move(index), database_);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "query/query_set.h"
+#include "query/table_index.h"
 
 class Database;
 class ParserEngine;
@@ -29,6 +30,10 @@ class DatabaseParser {
   QuerySet executeSelect(const char* command);
   // Replaces `names` with the table names in table-number order.
   void listTables(std::vector<std::string>& names) const;
+  // An index over one column of one table, owning everything it reads
+  // through. Throws "Table %s does not contain column %s" for a column the
+  // table lacks.
+  TableIndex createIndex(std::string table, std::string column);
 
  private:
   // Declared first so that the engine, which refers to it, goes first.

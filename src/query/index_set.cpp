@@ -2,12 +2,13 @@
 
 #include <vector>
 
-#include "errors/database_exception.h"
+#include "catalogue/database.h"
 #include "query/result_set_factory.h"
 #include "storage/tree_table.h"
 
-void IndexSet::initIndex(unsigned short, Database&, unsigned short) {
-  throw DatabaseException("Table storage is not available yet");
+void IndexSet::initIndex(unsigned short table, Database& database, unsigned short column) {
+  watchTable(database.getTableName(table), database.getTableChanges(table));
+  initIndex(std::make_unique<TableIterator>(&database.getTreeTable(table)), column);
 }
 
 void IndexSet::initIndex(std::unique_ptr<TableIterator> iterator, unsigned short column) {

@@ -230,8 +230,7 @@ std::unique_ptr<FieldComparatorBase> ResultSetFactory::createComparator(const Ta
 }
 
 const TableConfig& ResultSetFactory::tableConfig(unsigned short table) {
-  database_.getTableName(table);
-  throw DatabaseException("Table storage is not available yet");
+  return database_.getTreeTable(table);
 }
 
 std::unique_ptr<ResultSet> ResultSetFactory::createResultSet() {
@@ -244,9 +243,9 @@ std::unique_ptr<ResultSet> ResultSetFactory::createResultSet() {
   for (const TableCol& column : selectCols) {
     columns.push_back(column.column);
   }
-  (void)tableName;
-  auto result = std::make_unique<TableSet>(std::move(columns));
-  throw DatabaseException("Table storage is not available yet");
+  auto result = std::make_unique<TableSet>(
+      std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)), std::move(columns));
+  result->watchTable(tableName, database_.getTableChanges(mainTable));
   result->processRequest(conditions_);
   result->header = header_;
   result->sort(comparators_);

@@ -2,7 +2,8 @@
 
 #include "errors/database_exception.h"
 
-TableIndex::TableIndex(std::unique_ptr<IndexSet> index) : index_(std::move(index)) {}
+TableIndex::TableIndex(std::unique_ptr<IndexSet> index, std::shared_ptr<Database> database)
+    : database_(std::move(database)), index_(std::move(index)) {}
 
 bool TableIndex::findRow(const void* key) {
   index_->checkValid();

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <unistd.h>
+
+#include "databaseparser/database_parser.h"
+#include "errors/database_exception.h"
+#include "query/table_index.h"
+
+namespace {
+
+std::string messageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const DatabaseException& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
+// A database with table t (id int, city string cat 1, score double) loaded
+// from a file in a fresh directory.
+class TableIndexThroughParserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("table_index_test_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory_);
+    file_ = (directory_ / "t.csv").string();
+    std::ofstream out(file_);
+    out << "id,city,score\n1,Oslo,2.5\n2,Rome,1\n3,Oslo,-4\n4,Lima,2.5\n";
+    out.close();
+    parser_.executeCommand("create table t (id int, city string cat 1, score double)");
+    load();
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  void load() { parser_.executeCommand(("load t from '" + file_ + "'").c_str()); }
+
+  std::filesystem::path directory_;
+  std::string file_;
+  DatabaseParser parser_;
+};
+
+}  // namespace
+
+TEST_F(TableIndexThroughParserTest, LooksUpCategorisedAndPlainColumns) {
+  TableIndex byCity = parser_.createIndex("t", "city");
+  EXPECT_EQ(4U, byCity.getNumberOfRows());
+  EXPECT_TRUE(byCity.findRow("Oslo"));
+  EXPECT_EQ("1", byCity.getString(0));
+  EXPECT_TRUE(byCity.checkNextRow("Oslo"));
+  EXPECT_EQ("3", byCity.getString(0));
+  EXPECT_FALSE(byCity.checkNextRow("Oslo"));
+  EXPECT_FALSE(byCity.findRow("Paris"));
+  EXPECT_EQ("Rome", byCity.getString(1));
+
+  TableIndex byScore = parser_.createIndex("t", "score");
+  const double key = 2.5;
+  EXPECT_TRUE(byScore.findRow(&key));
+  EXPECT_EQ("1", byScore.getString(0));
+  EXPECT_TRUE(byScore.checkNextRow(&key));
+  EXPECT_EQ("4", byScore.getString(0));
+}
+
+TEST_F(TableIndexThroughParserTest, UnknownNamesAreRefused) {
+  EXPECT_EQ("Table t does not contain column nope",
+            messageOf([&] { parser_.createIndex("t", "nope"); }));
+  EXPECT_EQ("Table u is not defined", messageOf([&] { parser_.createIndex("u", "id"); }));
+}
+
+TEST_F(TableIndexThroughParserTest, ChangedTableInvalidatesTheIndex) {
+  TableIndex index = parser_.createIndex("t", "id");
+  const int key = 2;
+  EXPECT_TRUE(index.findRow(&key));
+  load();
+  EXPECT_EQ("Query result is no longer valid: table t has changed",
+            messageOf([&] { index.findRow(&key); }));
+  EXPECT_EQ("Query result is no longer valid: table t has changed",
+            messageOf([&] { index.getString(0); }));
+  TableIndex fresh = parser_.createIndex("t", "id");
+  EXPECT_EQ(8U, fresh.getNumberOfRows());
+}

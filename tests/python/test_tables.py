@@ -103,6 +103,15 @@ class TestCreate:
         assert error(db, f"create table t (a int, b bool) config from {bools}") == BAD_BOOL.format("yes")
         assert error(db, "drop table t") == "Table t is not defined"
 
+    def test_sampled_levels_take_values_the_sample_did_not_have(self, db, csv):
+        sample = csv("sample.csv", [f"{i % 3 + 5},{i}" for i in range(100)])
+        db.executeCommand(f"create table t (a int, b int) config from {sample}")
+        lines = [f"{i % 9},{i}" for i in range(200)]
+        db.executeCommand(f"load t from {csv('data.csv', lines)}")
+        assert table_rows(db, "t") == sorted(tuple(line.split(",")) for line in lines)
+        assert sorted(rows(db, "select b from t where a = 0")) == sorted((str(i),) for i in range(0, 200, 9))
+        assert len(rows(db, "select b from t where a >= 4 and a < 8")) == sum(1 for i in range(200) if 4 <= i % 9 < 8)
+
     def test_config_from_header_only_file(self, db, csv):
         db.executeCommand(f"create table t (a int, b string) config from {csv('empty.csv', [])}")
         db.executeCommand(f"load t from {csv('data.csv', ['1,x'])}")
@@ -116,6 +125,7 @@ class TestLoad:
         missing = str(tmp_path / "missing.csv")
         assert error(db, f"load t from {missing}") == f"Unable to read file {missing}"
         assert error(db, "load t from") == "Unable to read file "
+        assert error(db, f"load t from {tmp_path}") == f"Unable to read file {tmp_path}"
 
     @pytest.mark.parametrize("definition", ["a int cat 1, b string", "a int, b string"])
     def test_bad_row_keeps_the_rows_before(self, db, csv, definition):

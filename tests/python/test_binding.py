@@ -92,24 +92,29 @@ def run_script(source, cwd):
 
 
 def test_objects_alive_at_interpreter_exit(tmp_path):
+    (tmp_path / "t.csv").write_text("a,b\n1,x\n2,y\n3,x\n")
     result = run_script(
         """
         import tabulon
         db = tabulon.DatabaseParser()
         other = tabulon.DatabaseParser()
-        cursor = tabulon.QuerySet()
+        empty = tabulon.QuerySet()
+        db.executeCommand("create table t (a int, b string cat 1)")
+        db.executeCommand("load t from t.csv")
+        cursor = db.executeSelect("select a, b from t where b = x order by a desc")
+        cursor.setRow(1)
         try:
             db.executeSelect("select a from t where x = 'y'")
         except RuntimeError:
             pass
-        db.executeCommand("nothing to do")
-        keep = [db, other, cursor, db]
-        print("done")
+        keep = [other, empty, cursor, cursor]
+        del db  # the cursor alone keeps the database alive
+        print(cursor.getNumberOfRows(), cursor.getInt(0), cursor.getString(1))
         """,
         tmp_path,
     )
     assert result.returncode == 0, result.stderr
-    assert result.stdout == "done\n"
+    assert result.stdout == "2 1 x\n"
     assert result.stderr == ""
 
 

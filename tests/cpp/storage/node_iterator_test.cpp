@@ -9,6 +9,13 @@
 
 namespace {
 
+// Reads an int from a packed, possibly unaligned row.
+int intAt(void* value) {
+  int number = 0;
+  std::memcpy(&number, value, sizeof number);
+  return number;
+}
+
 // Rows of (INT, STRING, STRING) preceded by `level` category numbers.
 void appendRow(Buffer& buffer, unsigned short level, int number, const char* a,
                const char* b) {
@@ -29,7 +36,7 @@ TEST(NodeIteratorTest, WalksRowsAndFindsTexts) {
   appendRow(buffer, 0, -3, "", "x");
   NodeIterator rows(buffer.start(), buffer.position, &config, 0);
 
-  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), 7);
+  EXPECT_EQ(intAt(rows.getPointer(0)), 7);
   char* first = static_cast<char*>(rows.getPointer(1));
   EXPECT_STREQ(first, "abc");
   EXPECT_EQ(static_cast<char*>(rows.getPointer(2)), first + 4);
@@ -37,7 +44,7 @@ TEST(NodeIteratorTest, WalksRowsAndFindsTexts) {
   EXPECT_EQ(rows.getPointer(3), nullptr);
 
   ASSERT_TRUE(rows.nextRow());
-  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), -3);
+  EXPECT_EQ(intAt(rows.getPointer(0)), -3);
   EXPECT_STREQ(static_cast<char*>(rows.getPointer(1)), "");
   EXPECT_STREQ(static_cast<char*>(rows.getPointer(2)), "x");
   EXPECT_FALSE(rows.nextRow());
@@ -54,9 +61,9 @@ TEST(NodeIteratorTest, SkipsCategoryNumbersOfEveryRow) {
   unsigned short category = 0;
   std::memcpy(&category, rows.rowStart() + 2, 2);
   EXPECT_EQ(category, 101);
-  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), 1);
+  EXPECT_EQ(intAt(rows.getPointer(0)), 1);
   ASSERT_TRUE(rows.nextRow());
-  EXPECT_EQ(*static_cast<int*>(rows.getPointer(0)), 2);
+  EXPECT_EQ(intAt(rows.getPointer(0)), 2);
   EXPECT_STREQ(static_cast<char*>(rows.getPointer(2)), "d");
   EXPECT_FALSE(rows.nextRow());
 }

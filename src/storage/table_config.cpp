@@ -1,0 +1,3 @@
+#include "storage/table_config.h"
+
+TableConfig::TableConfig() : nodes(BranchComparator{&branches}) {}

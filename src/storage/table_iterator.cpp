@@ -1,0 +1,88 @@
+#include "storage/table_iterator.h"
+
+#include <cstring>
+
+#include "errors/database_exception.h"
+#include "storage/tree_table.h"
+
+TableIterator::TableIterator(const TreeTable* table)
+    : node(nullptr),
+      table(table),
+      nodes(&table->nodes),
+      searchKey(nullptr, 0, 0, 0),
+      pathIndex(0),
+      newNode(true),
+      beforeFirst(true) {
+  if (!nodes->empty()) enterNode(*nodes->begin());
+}
+
+TableIterator::TableIterator(const TableIterator& other)
+    : node(other.node),
+      table(other.table),
+      rows(other.rows),
+      nodes(other.nodes),
+      searchKey(nullptr, 0, 0, 0),
+      pathIndex(other.pathIndex),
+      newNode(other.newNode),
+      beforeFirst(other.beforeFirst) {}
+
+TableIterator& TableIterator::operator=(const TableIterator& other) {
+  node = other.node;
+  table = other.table;
+  rows = other.rows;
+  nodes = other.nodes;
+  pathIndex = other.pathIndex;
+  newNode = other.newNode;
+  beforeFirst = other.beforeFirst;
+  return *this;
+}
+
+void TableIterator::enterNode(NodeTable* next) {
+  node = next;
+  pathIndex = next->pathIndex;
+  rows.reset(next->start(), next->position, next->config, next->level);
+  newNode = true;
+}
+
+bool TableIterator::advanceNode() {
+  searchKey.pathIndex = pathIndex;
+  for (auto next = nodes->upper_bound(&searchKey); next != nodes->end(); ++next) {
+    if ((*next)->used() == 0) continue;
+    enterNode(*next);
+    return true;
+  }
+  rows.current = rows.end;
+  return false;
+}
+
+bool TableIterator::nextRow() {
+  if (node == nullptr) return false;
+  if (beforeFirst) {
+    beforeFirst = false;
+    return rows.hasRow() || advanceNode();
+  }
+  if (rows.nextRow()) {
+    newNode = false;
+    return true;
+  }
+  return advanceNode();
+}
+
+void* TableIterator::getPointer(unsigned short column) {
+  if (column >= table->numColumns) return nullptr;
+  const unsigned short index = table->columnIndex[column];
+  if (table->isPlain[column] != 0) return rows.getPointer(index);
+  unsigned short number = table->branches.getPath(pathIndex)[index];
+  if (number == 0) {
+    const size_t slot = index - (table->numCategories - node->level);
+    std::memcpy(&number, rows.rowStart() + 2 * slot, sizeof number);
+  }
+  return table->levelMaps[index]->getValuePointer(number);
+}
+
+std::string TableIterator::getString(unsigned short column) {
+  if (column >= table->numColumns) {
+    throw DatabaseException("Column %d does not exist in the table", static_cast<int>(column));
+  }
+  return getStringFromPtr(getPointer(column), table->columnTypes[column]);
+}

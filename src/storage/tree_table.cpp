@@ -1,0 +1,331 @@
+#include "storage/tree_table.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "errors/database_exception.h"
+
+namespace {
+
+const char* kInconsistentCategories = "Inconsistent number of categories in tree table";
+
+unsigned short readNumber(const char* at) {
+  unsigned short number = 0;
+  std::memcpy(&number, at, sizeof number);
+  return number;
+}
+
+void writeNumber(char* at, unsigned short number) { std::memcpy(at, &number, sizeof number); }
+
+}  // namespace
+
+TreeTable::TreeTable() : searchKey_(nullptr, 0, 0, 0) {}
+
+TreeTable::~TreeTable() {
+  destroyNodes();
+  for (auto& [column, map] : columnMaps) delete map;
+}
+
+void TreeTable::destroyNodes() {
+  for (NodeTable* node : nodes) delete node;
+  nodes.clear();
+}
+
+void TreeTable::init(const std::vector<DATA_TYPE>& types) { init(types, {}); }
+
+void TreeTable::init(const std::vector<DATA_TYPE>& types,
+                     std::vector<unsigned short> categoryOrder) {
+  if (types.empty()) throw DatabaseException("A tree table needs at least one column");
+  if (categoryOrder.size() != columnMaps.size()) throw DatabaseException(kInconsistentCategories);
+  std::vector<unsigned char> plainFlags(types.size(), 1);
+  for (const unsigned short column : categoryOrder) {
+    if (column >= types.size() || columnMaps.count(column) == 0 || plainFlags[column] == 0) {
+      throw DatabaseException(kInconsistentCategories);
+    }
+    plainFlags[column] = 0;
+  }
+  NodeConfig incoming;
+  incoming.init(types);  // also rejects unknown types before anything changes
+
+  destroyNodes();
+  numRows = 0;
+  numColumns = static_cast<unsigned short>(types.size());
+  numCategories = static_cast<unsigned short>(categoryOrder.size());
+  columnTypes = types;
+  categoryColumns = std::move(categoryOrder);
+  isPlain = std::move(plainFlags);
+  plainColumns.clear();
+  plainTypes.clear();
+  columnIndex.assign(numColumns, 0);
+  levelMaps.assign(numCategories, nullptr);
+  for (unsigned short position = 0; position < numCategories; ++position) {
+    const unsigned short column = categoryColumns[position];
+    columnIndex[column] = position;
+    levelMaps[position] = columnMaps[column];
+  }
+  for (unsigned short column = 0; column < numColumns; ++column) {
+    if (isPlain[column] == 0) continue;
+    columnIndex[column] = static_cast<unsigned short>(plainColumns.size());
+    plainColumns.push_back(column);
+    plainTypes.push_back(types[column]);
+  }
+
+  plainConfig.init(plainTypes);
+  // A row without plain columns keeps one filler byte, so that rows stay
+  // countable once they are stored without category numbers.
+  if (plainConfig.numColumns == 0) plainConfig.fixedWidth = 1;
+  rowConfig_ = std::move(incoming);
+  prepareCopyPlan();
+
+  branches.init(numCategories);
+  currentPath.assign(numCategories, 0);
+  trialPath_.assign(numCategories, 0);
+  branches.addPath(currentPath);
+  insertNode(0, numCategories);
+  if (numCategories != 0) needsConfiguration = false;
+}
+
+void TreeTable::prepareCopyPlan() {
+  fixedCopies_.clear();
+  for (unsigned short position = 0; position < plainConfig.numFixed; ++position) {
+    const unsigned short column = plainColumns[plainConfig.columns[position]];
+    const FixedCopy copy{rowConfig_.offsets[rowConfig_.positions[column]],
+                         plainConfig.offsets[position], getTypeWidth(columnTypes[column])};
+    if (!fixedCopies_.empty()) {
+      FixedCopy& last = fixedCopies_.back();
+      if (last.source + last.width == copy.source && last.target + last.width == copy.target) {
+        last.width = static_cast<unsigned short>(last.width + copy.width);
+        continue;
+      }
+    }
+    fixedCopies_.push_back(copy);
+  }
+
+  const unsigned short numTexts = rowConfig_.numStrings;
+  textIsPlain_.assign(numTexts, 0);
+  rowTexts_.assign(numTexts, nullptr);
+  rowTextBytes_.assign(numTexts, 0);
+  for (unsigned short text = 0; text < numTexts; ++text) {
+    textIsPlain_[text] = isPlain[rowConfig_.columns[rowConfig_.numFixed + text]];
+  }
+
+  levelSources_.clear();
+  for (const unsigned short column : categoryColumns) {
+    const unsigned short position = rowConfig_.positions[column];
+    const bool isText = position >= rowConfig_.numFixed;
+    levelSources_.push_back(
+        {isText,
+         isText ? static_cast<unsigned short>(position - rowConfig_.numFixed)
+                : rowConfig_.offsets[position],
+         getTypeWidth(columnTypes[column])});
+  }
+}
+
+NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
+  auto node = std::make_unique<NodeTable>(&plainConfig, pathIndex, level);
+  nodes.insert(node.get());
+  return node.release();
+}
+
+void TreeTable::addRow(NodeIterator& row) {
+  if (nodes.empty()) throw DatabaseException("Tree table is not initialised");
+  if (row.config == nullptr || row.config->types != rowConfig_.types) {
+    throw DatabaseException("Row layout does not match the columns of the table");
+  }
+  plainLength_ = scanRow(row);
+  const char* plain = row.current;
+
+  for (unsigned short position = 0; position < numCategories; ++position) {
+    const LevelSource& source = levelSources_[position];
+    if (source.isText) {
+      currentPath[position] = categoryNumber(position, const_cast<char*>(rowTexts_[source.place]));
+      continue;
+    }
+    // Packed rows leave values unaligned; the maps read them as typed values.
+    alignas(8) char value[8];
+    std::memcpy(value, plain + source.place, source.width);
+    currentPath[position] = categoryNumber(position, value);
+  }
+
+  for (;;) {
+    NodeTable* node = locateNode();
+    const uint64_t threshold = uint64_t{node->splitAttempts} * NodeTable::kSplitThresholdStep;
+    if (node->level == 0 || node->capacity() <= threshold) {
+      writeRow(*node, plain);
+      break;
+    }
+    if (node->performSplit()) splitTable(node->pathIndex);
+  }
+  ++numRows;
+}
+
+size_t TreeTable::scanRow(const NodeIterator& row) {
+  size_t length = plainConfig.fixedWidth;
+  const char* text = row.current + rowConfig_.fixedWidth;
+  for (size_t index = 0; index < rowTexts_.size(); ++index) {
+    const size_t bytes = std::strlen(text) + 1;
+    rowTexts_[index] = text;
+    rowTextBytes_[index] = bytes;
+    if (textIsPlain_[index] != 0) length += bytes;
+    text += bytes;
+  }
+  const size_t stored = length + 2 * size_t{numCategories};
+  if (stored > kMaxRowBytes) {
+    throw DatabaseException("Row of %d bytes exceeds the limit of %d bytes per stored row",
+                            static_cast<int>(stored), static_cast<int>(kMaxRowBytes));
+  }
+  return length;
+}
+
+unsigned short TreeTable::categoryNumber(unsigned short position, void* value) {
+  ColumnMapBase* map = levelMaps[position];
+  const unsigned short known = map->getInt(value);
+  if (known != 0) return known;
+  const unsigned short column = categoryColumns[position];
+  if (map->containsValue(value)) {
+    throw DatabaseException("Category map of column %d holds a value without a number", column);
+  }
+  if (!map->add(value)) {
+    rebalanceColumn(position);
+    if (!map->add(value)) {
+      throw DatabaseException(
+          "Unable to add another value to column %d. Column should be setup as non-category.",
+          column);
+    }
+  }
+  return map->getInt(value);
+}
+
+NodeTable* TreeTable::searchPath(const std::vector<unsigned short>& path) const {
+  auto& store = const_cast<BranchManager&>(branches);
+  store.addPath(path);
+  searchKey_.pathIndex = store.numPaths - 1;
+  const auto found = nodes.find(&searchKey_);
+  store.removeLastPath();
+  return found == nodes.end() ? nullptr : *found;
+}
+
+NodeTable* TreeTable::findNode(unsigned int pathIndex) const {
+  if (pathIndex >= branches.numPaths) return nullptr;
+  searchKey_.pathIndex = pathIndex;
+  const auto found = nodes.find(&searchKey_);
+  if (found == nodes.end() || (*found)->pathIndex != pathIndex) return nullptr;
+  return *found;
+}
+
+NodeTable* TreeTable::locateNode() {
+  if (NodeTable* found = searchPath(currentPath)) return found;
+  // A new branch: zero the path from its end until some node agrees, then
+  // keep the values up to that position for the new node.
+  trialPath_ = currentPath;
+  unsigned short position = numCategories;
+  unsigned short saved = 0;
+  do {
+    --position;
+    saved = trialPath_[position];
+    trialPath_[position] = 0;
+  } while (position > 0 && searchPath(trialPath_) == nullptr);
+  trialPath_[position] = saved;
+  branches.addPath(trialPath_);
+  const auto level = static_cast<unsigned short>(numCategories - 1 - position);
+  return insertNode(branches.numPaths - 1, level);
+}
+
+void TreeTable::writeRow(NodeTable& node, const char* plain) {
+  const size_t numbersBytes = 2 * size_t{node.level};
+  node.reserve(numbersBytes + plainLength_);
+  char* target = node.position;
+  if (numbersBytes != 0) {
+    std::memcpy(target, currentPath.data() + (numCategories - node.level), numbersBytes);
+    target += numbersBytes;
+  }
+  if (plainConfig.numColumns == 0) *target = 0;
+  for (const FixedCopy& copy : fixedCopies_) {
+    std::memcpy(target + copy.target, plain + copy.source, copy.width);
+  }
+  char* text = target + plainConfig.fixedWidth;
+  for (size_t index = 0; index < rowTexts_.size(); ++index) {
+    if (textIsPlain_[index] == 0) continue;
+    std::memcpy(text, rowTexts_[index], rowTextBytes_[index]);
+    text += rowTextBytes_[index];
+  }
+  node.position = text;
+}
+
+void TreeTable::splitTable(unsigned int pathIndex) {
+  NodeTable* found = findNode(pathIndex);
+  if (found == nullptr) {
+    throw DatabaseException("No node with path index %d", static_cast<int>(pathIndex));
+  }
+  const unsigned short level = found->level;
+  if (level == 0) throw DatabaseException("Unable to split table with level 0");
+  const auto split = static_cast<unsigned short>(numCategories - level);
+  branches.getPath(pathIndex, trialPath_);
+  if (trialPath_[split] != 0) {
+    throw DatabaseException("Non-zero value identified in the splitting column");
+  }
+  if (split > 0 && trialPath_[split - 1] == 0) {
+    throw DatabaseException("Zero branch value off the splitting column");
+  }
+  if (found->used() == 0) throw DatabaseException("Unable to split an empty node table");
+
+  nodes.erase(found);
+  const std::unique_ptr<NodeTable> parent(found);
+  const auto childLevel = static_cast<unsigned short>(level - 1);
+  const char* row = parent->start();
+  const char* const end = parent->position;
+
+  unsigned short value = readNumber(row);
+  trialPath_[split] = value;
+  branches.updatePath(pathIndex, trialPath_);
+  std::map<unsigned short, NodeTable*> children;
+  NodeTable* child = insertNode(pathIndex, childLevel);
+  children.emplace(value, child);
+
+  while (row < end) {
+    const size_t length = parent->rowLength(row);
+    const unsigned short rowValue = readNumber(row);
+    if (rowValue != value) {
+      value = rowValue;
+      auto entry = children.find(value);
+      if (entry == children.end()) {
+        trialPath_[split] = value;
+        branches.addPath(trialPath_);
+        entry = children.emplace(value, insertNode(branches.numPaths - 1, childLevel)).first;
+      }
+      child = entry->second;
+    }
+    child->writeLine(row + 2, static_cast<unsigned short>(length - 2));
+    row += length;
+  }
+}
+
+void TreeTable::rebalanceColumn(unsigned int position) {
+  if (position >= numCategories) {
+    throw DatabaseException("No category level %d in tree table", static_cast<int>(position));
+  }
+  ColumnMapBase* map = levelMaps[position];
+  std::vector<unsigned short> before;
+  std::vector<unsigned short> after;
+  map->getAllInts(before);
+  map->recalculatePositions();
+  map->getAllInts(after);
+  std::vector<unsigned short> renumbered(65536, 0);
+  for (size_t i = 0; i < before.size() && i < after.size(); ++i) renumbered[before[i]] = after[i];
+
+  for (NodeTable* node : nodes) {
+    unsigned short* path = branches.mutablePath(node->pathIndex);
+    if (path[position] != 0) {
+      path[position] = renumbered[path[position]];
+      continue;
+    }
+    const size_t slot = position - (numCategories - node->level);
+    for (char* row = node->start(); row < node->position; row += node->rowLength(row)) {
+      char* stored = row + 2 * slot;
+      writeNumber(stored, renumbered[readNumber(stored)]);
+    }
+    if (slot == 0) node->forgetSplitScan();
+  }
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "storage/data_type.h"
+#include "storage/node_config.h"
+#include "storage/node_iterator.h"
+#include "storage/node_table.h"
+#include "storage/table_config.h"
+
+// The in-memory form of one table. Categorised columns are replaced by the
+// category numbers of their maps and group the rows into a tree of node
+// tables, one level per categorised column; the other columns are stored
+// plain in the node rows. The tree owns its nodes and its category maps:
+// the loader fills `columnMaps` with maps allocated by new before calling
+// init, and the tree deletes them. A tree must not take rows while an
+// iterator reads it (a split destroys nodes).
+class TreeTable : public TableConfig {
+ public:
+  // Largest stored row in bytes; a split copies rows with a 16-bit length.
+  static constexpr size_t kMaxRowBytes = 65535;
+
+  TreeTable();
+  ~TreeTable() override;
+
+  // Configures the tree for the column types with the categorised columns
+  // in `categoryOrder` (path position -> column); `columnMaps` must hold a
+  // map for exactly those columns. Creates the root node; a tree configured
+  // before loses its rows. Throws "Inconsistent number of categories in tree
+  // table" when the order and the maps disagree; nothing changes then.
+  void init(const std::vector<DATA_TYPE>& types, std::vector<unsigned short> categoryOrder);
+  // The same with every column plain; `columnMaps` must be empty.
+  void init(const std::vector<DATA_TYPE>& types);
+
+  // Adds the iterator's current row, which must be laid out over all
+  // columns of the table as plain columns (the layout of a NodeConfig built
+  // from the table's column types). A failing row is not stored; values it
+  // already entered into category maps stay there.
+  void addRow(NodeIterator& row);
+
+  // Splits the node with the given path index on its next level into one
+  // child per distinct category number; step of addRow.
+  void splitTable(unsigned int pathIndex);
+  // Renumbers the map of path position `position` and rewrites every path
+  // and stored row holding its numbers; step of addRow.
+  void rebalanceColumn(unsigned int position);
+
+  // Writes every row as a CSV line (no header) in reading order; a value
+  // holding a comma is enclosed in double quotes. Throws "Unable to write
+  // file %s" when the file cannot be opened or written.
+  void writeTable(std::string path) const;
+  // Checks node levels against their paths and every stored category number
+  // against its map; throws at the first fault.
+  void validateTree() const;
+  // One line of node and buffer figures (see tree_table_output.cpp).
+  std::string getStatistics() const;
+
+  // The live node with the given path index, nullptr if there is none.
+  NodeTable* findNode(unsigned int pathIndex) const;
+
+  unsigned int numRows = 0;                 // rows added
+  NodeConfig plainConfig;                   // layout of the plain part of node rows
+  std::vector<unsigned short> currentPath;  // path of the row being added
+  bool needsConfiguration = true;           // no categorised column configured yet
+
+ private:
+  // One memcpy of the plain fixed part: bytes at `source` in the incoming
+  // row go to `target` in the stored plain part.
+  struct FixedCopy {
+    unsigned short source;
+    unsigned short target;
+    unsigned short width;
+  };
+  // Where the value of a categorised column lies in the incoming row.
+  struct LevelSource {
+    bool isText;
+    unsigned short place;  // byte offset, or index among the row's texts
+    unsigned short width;  // stored width of a fixed-width value
+  };
+
+  void destroyNodes();
+  void prepareCopyPlan();
+  // Measures the incoming row, remembers where its texts lie and checks
+  // the row length limit; returns the stored plain length.
+  size_t scanRow(const NodeIterator& row);
+  unsigned short categoryNumber(unsigned short position, void* value);
+  NodeTable* locateNode();
+  NodeTable* searchPath(const std::vector<unsigned short>& path) const;
+  NodeTable* insertNode(unsigned int pathIndex, unsigned short level);
+  void writeRow(NodeTable& node, const char* plain);
+
+  mutable NodeTable searchKey_;               // never holds rows; pathIndex set per search
+  NodeConfig rowConfig_;                      // layout of incoming rows (all columns plain)
+  std::vector<FixedCopy> fixedCopies_;
+  std::vector<LevelSource> levelSources_;
+  std::vector<unsigned char> textIsPlain_;    // incoming text index -> stored plain
+  std::vector<const char*> rowTexts_;         // incoming text index -> text of the row
+  std::vector<size_t> rowTextBytes_;          // incoming text index -> length + 1
+  size_t plainLength_ = 0;                    // stored plain length of the row
+  std::vector<unsigned short> trialPath_;     // scratch for locateNode and splitTable
+};

@@ -1,0 +1,102 @@
+// Looking at a finished tree from outside: the table as a CSV file, the
+// consistency check and the size figures.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "storage/table_iterator.h"
+#include "storage/tree_table.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+
+void appendField(std::string& line, const std::string& value) {
+  if (value.find(',') == std::string::npos) {
+    line += value;
+    return;
+  }
+  line += '"';
+  line += value;
+  line += '"';
+}
+
+// Number of set positions before the first 0 of a path.
+unsigned short setPositions(const unsigned short* path, unsigned short length) {
+  unsigned short count = 0;
+  while (count < length && path[count] != 0) ++count;
+  return count;
+}
+
+}  // namespace
+
+void TreeTable::writeTable(std::string path) const {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "w"));
+  if (!file) throw DatabaseException("Unable to write file %s", path.c_str());
+  TableIterator rows(this);
+  std::string line;
+  while (rows.nextRow()) {
+    line.clear();
+    for (unsigned short column = 0; column < numColumns; ++column) {
+      if (column != 0) line += ',';
+      appendField(line, rows.getString(column));
+    }
+    std::fprintf(file.get(), "%s\n", line.c_str());
+  }
+  const bool failed = std::ferror(file.get()) != 0;
+  if (std::fclose(file.release()) != 0 || failed) {
+    throw DatabaseException("Unable to write file %s", path.c_str());
+  }
+}
+
+void TreeTable::validateTree() const {
+  for (unsigned int index = 0; index < branches.numPaths; ++index) {
+    const unsigned short set = setPositions(branches.getPath(index), numCategories);
+    const NodeTable* node = findNode(index);
+    if (node == nullptr || numCategories - node->level != set) {
+      throw DatabaseException("Tree validation: incorrect node level");
+    }
+    for (const char* row = node->start(); row < node->position; row += node->rowLength(row)) {
+      for (unsigned short slot = 0; slot < node->level; ++slot) {
+        unsigned short number = 0;
+        std::memcpy(&number, row + 2 * slot, sizeof number);
+        if (!levelMaps[set + slot]->containsInt(number)) {
+          throw DatabaseException("Tree validation: incorrect node path value");
+        }
+      }
+    }
+  }
+}
+
+std::string TreeTable::getStatistics() const {
+  std::vector<uint64_t> capacities;
+  uint64_t total = 0;
+  uint64_t unused = 0;
+  for (const NodeTable* node : nodes) {
+    capacities.push_back(node->capacity());
+    total += node->capacity();
+    unused += node->capacity() - node->used();
+  }
+  uint64_t categories = 0;
+  for (const auto& [column, map] : columnMaps) categories += map->getSize();
+  std::sort(capacities.begin(), capacities.end());
+
+  constexpr double kMiB = 1.0 / (1024.0 * 1024.0);
+  std::string line = "NumNodes:" + std::to_string(capacities.size());
+  line += " NumCat:" + std::to_string(categories);
+  line += string_format(" BuffSize:%f", static_cast<double>(total) * kMiB);
+  line += string_format(" ExBuff:%f", static_cast<double>(unused) * kMiB);
+  const double average = capacities.empty() ? 0.0 : static_cast<double>(total) / capacities.size();
+  line += string_format(" Avg:%f", average);
+  line += " Qnt:";
+  if (capacities.empty()) return line + "0,0,0,0,0";
+  const size_t quarter = capacities.size() / 4;
+  for (size_t i = 0; i < 4; ++i) line += std::to_string(capacities[i * quarter]) + ",";
+  return line + std::to_string(capacities.back());
+}

@@ -1,0 +1,124 @@
+#include "storage/table_iterator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "tree_test_rows.h"
+
+namespace {
+
+// Reads an int from a packed, possibly unaligned row.
+int intAt(void* value) {
+  int number = 0;
+  std::memcpy(&number, value, sizeof number);
+  return number;
+}
+
+using tree_test::configure;
+using tree_test::readAll;
+using tree_test::Row;
+using tree_test::RowBuilder;
+
+TEST(TableIteratorTest, TableWithoutRowsHasNoFirstRow) {
+  TreeTable table;
+  configure(table, {INT, STRING}, {0});
+  TableIterator rows(&table);
+  EXPECT_FALSE(rows.nextRow());
+  EXPECT_FALSE(rows.nextRow());
+}
+
+TEST(TableIteratorTest, UnconfiguredTableHasNoRows) {
+  TreeTable table;
+  TableIterator rows(&table);
+  EXPECT_FALSE(rows.nextRow());
+}
+
+TEST(TableIteratorTest, OneRowThenTheEnd) {
+  TreeTable table;
+  table.init({INT, STRING});
+  RowBuilder builder({INT, STRING});
+  table.addRow(builder.row({"5", "five"}));
+  TableIterator rows(&table);
+  ASSERT_TRUE(rows.nextRow());
+  EXPECT_EQ(intAt(rows.getPointer(0)), 5);
+  EXPECT_EQ(rows.getString(1), "five");
+  EXPECT_FALSE(rows.nextRow());
+  EXPECT_FALSE(rows.nextRow());
+}
+
+TEST(TableIteratorTest, SecondTextFollowsTheFirstTextsNul) {
+  TreeTable table;
+  table.init({STRING, INT, STRING});
+  RowBuilder builder({STRING, INT, STRING});
+  table.addRow(builder.row({"abc", "1", "xy"}));
+  TableIterator rows(&table);
+  ASSERT_TRUE(rows.nextRow());
+  const char* first = static_cast<char*>(rows.getPointer(0));
+  EXPECT_EQ(static_cast<char*>(rows.getPointer(2)), first + 4);
+  EXPECT_EQ(rows.getPointer(3), nullptr);
+  EXPECT_THROW(rows.getString(3), DatabaseException);
+}
+
+// Two categorised columns; the table splits on the first one only.
+class SplitTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    configure(table, types, {1, 0});
+    for (int i = 0; i < 3000; ++i) {
+      loaded.push_back({"s" + std::to_string(i % 20), std::to_string(3 - i % 3), std::string(80, 'x'),
+                        std::to_string(i)});
+      table.addRow(builder.row(loaded.back()));
+    }
+  }
+  const std::vector<DATA_TYPE> types{STRING, INT, STRING, INT};
+  TreeTable table;
+  RowBuilder builder{types};
+  std::vector<Row> loaded;
+};
+
+TEST_F(SplitTableTest, DecodesFromThePathAndFromTheRows) {
+  ASSERT_EQ(table.nodes.size(), 3u);
+  for (const NodeTable* node : table.nodes) ASSERT_EQ(node->level, 1);
+  // Column 1 (path position 0) comes from the paths, column 0 from the rows.
+  std::vector<Row> expected = loaded;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const Row& a, const Row& b) { return std::stoi(a[1]) < std::stoi(b[1]); });
+  EXPECT_EQ(readAll(table), expected);
+}
+
+TEST_F(SplitTableTest, NewNodeMarksTheFirstRowOfEachNode) {
+  TableIterator rows(&table);
+  int firstRows = 0;
+  int count = 0;
+  const NodeTable* previous = nullptr;
+  while (rows.nextRow()) {
+    EXPECT_EQ(rows.newNode, rows.node != previous);
+    firstRows += rows.newNode ? 1 : 0;
+    previous = rows.node;
+    ++count;
+  }
+  EXPECT_EQ(firstRows, 3);
+  EXPECT_EQ(count, 3000);
+}
+
+TEST_F(SplitTableTest, CopiesReadIndependently) {
+  TableIterator rows(&table);
+  ASSERT_TRUE(rows.nextRow());
+  ASSERT_TRUE(rows.nextRow());
+  TableIterator copy(rows);
+  ASSERT_TRUE(rows.nextRow());
+  // The first node holds the value 1: rows 2, 5, 8, ...
+  EXPECT_EQ(copy.getString(3), "5");
+  EXPECT_EQ(rows.getString(3), "8");
+  copy = rows;
+  int remaining = 0;
+  while (copy.nextRow()) ++remaining;
+  EXPECT_EQ(remaining, 2997);
+  EXPECT_EQ(rows.getString(3), "8");
+}
+
+}  // namespace

@@ -1,0 +1,495 @@
+#include "storage/tree_table.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "tree_test_rows.h"
+
+namespace {
+
+using tree_test::configure;
+using tree_test::pathOf;
+using tree_test::readAll;
+using tree_test::Row;
+using tree_test::RowBuilder;
+using Path = std::vector<unsigned short>;
+
+std::string pad(size_t length) { return std::string(length, 'p'); }
+
+std::vector<Row> sorted(std::vector<Row> rows) {
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+const NodeTable* rootOf(const TreeTable& table) { return *table.nodes.begin(); }
+
+unsigned short numberOf(TreeTable& table, unsigned short column, int value) {
+  return table.columnMaps.at(column)->getInt(&value);
+}
+
+TEST(TreeTableInitTest, LaysOutPlainAndCategorisedColumns) {
+  TreeTable table;
+  EXPECT_TRUE(table.needsConfiguration);
+  configure(table, {STRING, INT, DOUBLE, DATE}, {3, 0});
+  EXPECT_FALSE(table.needsConfiguration);
+  EXPECT_EQ(table.numColumns, 4);
+  EXPECT_EQ(table.numCategories, 2);
+  EXPECT_EQ(table.categoryColumns, (std::vector<unsigned short>{3, 0}));
+  EXPECT_EQ(table.plainColumns, (std::vector<unsigned short>{1, 2}));
+  EXPECT_EQ(table.plainTypes, (std::vector<DATA_TYPE>{INT, DOUBLE}));
+  EXPECT_EQ(table.isPlain, (std::vector<unsigned char>{0, 1, 1, 0}));
+  EXPECT_EQ(table.columnIndex, (std::vector<unsigned short>{1, 0, 1, 0}));
+  EXPECT_EQ(table.plainConfig.fixedWidth, 12);
+  EXPECT_EQ(table.branches.numPaths, 1u);
+  ASSERT_EQ(table.nodes.size(), 1u);
+  EXPECT_EQ(rootOf(table)->level, 2);
+  EXPECT_EQ(pathOf(table, rootOf(table)), (Path{0, 0}));
+}
+
+TEST(TreeTableInitTest, WithoutCategoriesStaysUnconfigured) {
+  TreeTable table;
+  table.init({INT, STRING});
+  EXPECT_TRUE(table.needsConfiguration);
+  EXPECT_EQ(table.numCategories, 0);
+  EXPECT_EQ(rootOf(table)->level, 0);
+}
+
+TEST(TreeTableInitTest, InconsistentCategoriesAreRefused) {
+  const std::vector<DATA_TYPE> types{INT, INT, INT};
+  TreeTable table;
+  for (unsigned short column = 0; column < 3; ++column) table.columnMaps[column] = tree_test::makeMap(INT);
+  const std::vector<std::vector<unsigned short>> orders{{0, 1}, {0, 1, 1}, {0, 1, 5}};
+  for (const auto& order : orders) {
+    try {
+      table.init(types, order);
+      FAIL();
+    } catch (const DatabaseException& e) {
+      EXPECT_STREQ(e.what(), "Inconsistent number of categories in tree table");
+    }
+  }
+  EXPECT_THROW(table.init(types), DatabaseException);
+  EXPECT_TRUE(table.nodes.empty());
+  EXPECT_TRUE(table.needsConfiguration);
+}
+
+TEST(TreeTableInitTest, NoColumnsOrUnknownTypesAreRefused) {
+  TreeTable table;
+  EXPECT_THROW(table.init({}), DatabaseException);
+  EXPECT_THROW(table.init({INT, static_cast<DATA_TYPE>(9)}), DatabaseException);
+  EXPECT_TRUE(table.nodes.empty());
+}
+
+TEST(TreeTableAddTest, RowsBeforeInitOrInAnotherLayoutAreRefused) {
+  TreeTable table;
+  RowBuilder rows({INT});
+  EXPECT_THROW(table.addRow(rows.row({"1"})), DatabaseException);
+  table.init({INT, INT});
+  EXPECT_THROW(table.addRow(rows.row({"1"})), DatabaseException);
+  EXPECT_EQ(table.numRows, 0u);
+}
+
+TEST(TreeTableAddTest, WithoutCategoriesEverythingStaysInTheRoot) {
+  TreeTable table;
+  table.init({INT, STRING});
+  RowBuilder rows({INT, STRING});
+  std::vector<Row> loaded;
+  for (int i = 0; i < 3000; ++i) {
+    loaded.push_back({std::to_string(i), pad(static_cast<size_t>(i % 97))});
+    table.addRow(rows.row(loaded.back()));
+  }
+  EXPECT_EQ(table.numRows, 3000u);
+  EXPECT_EQ(table.nodes.size(), 1u);
+  EXPECT_GT(rootOf(table)->capacity(), 81920u);
+  EXPECT_EQ(readAll(table), loaded);
+}
+
+TEST(TreeTableAddTest, RootStoresTheCategoryNumberBeforeThePlainPart) {
+  TreeTable table;
+  configure(table, {STRING, INT}, {0});
+  RowBuilder rows({STRING, INT});
+  table.addRow(rows.row({"x", "42"}));
+  const NodeTable* root = rootOf(table);
+  ASSERT_EQ(root->used(), 6u);
+  unsigned short number = 0;
+  std::memcpy(&number, root->start(), 2);
+  EXPECT_EQ(number, 32767);
+  int value = 0;
+  std::memcpy(&value, root->start() + 2, 4);
+  EXPECT_EQ(value, 42);
+}
+
+// Rows of (category, sequence, padding) with `distinct` cycling values.
+std::vector<Row> loadCycling(TreeTable& table, RowBuilder& rows, int count, int distinct,
+                             size_t padding) {
+  std::vector<Row> loaded;
+  for (int i = 0; i < count; ++i) {
+    loaded.push_back({std::to_string(1 + i % distinct), std::to_string(i), pad(padding)});
+    table.addRow(rows.row(loaded.back()));
+  }
+  return loaded;
+}
+
+TEST(TreeTableSplitTest, OneLevelSplitsIntoOneChildPerValue) {
+  const std::vector<DATA_TYPE> types{INT, INT, STRING};
+  TreeTable table;
+  configure(table, types, {0});
+  RowBuilder rows(types);
+  std::vector<Row> loaded;
+  while (table.nodes.size() == 1) {
+    const size_t before = rootOf(table)->capacity();
+    const int i = static_cast<int>(loaded.size());
+    loaded.push_back({std::to_string(5 - i % 5), std::to_string(i), pad(100)});
+    table.addRow(rows.row(loaded.back()));
+    if (table.nodes.size() > 1) {
+      EXPECT_GT(before, 81920u);
+    }
+  }
+  ASSERT_EQ(table.nodes.size(), 5u);
+  for (const NodeTable* node : table.nodes) EXPECT_EQ(node->level, 0);
+  EXPECT_EQ(table.numRows, loaded.size());
+  // Reading order: grouped by value ascending, load order within a group.
+  std::vector<Row> expected = loaded;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const Row& a, const Row& b) { return std::stoi(a[0]) < std::stoi(b[0]); });
+  EXPECT_EQ(readAll(table), expected);
+  // The first child took over the root's path index.
+  const int firstValue = 5;
+  EXPECT_EQ(table.findNode(0)->level, 0);
+  EXPECT_EQ(pathOf(table, table.findNode(0)), (Path{numberOf(table, 0, firstValue)}));
+  table.validateTree();
+}
+
+TEST(TreeTableSplitTest, RefusedSplitRaisesTheThreshold) {
+  const std::vector<DATA_TYPE> types{INT, INT, STRING};
+  TreeTable table;
+  configure(table, types, {0});
+  RowBuilder rows(types);
+  int i = 0;
+  uint32_t lastCapacity = 0;
+  unsigned short lastAttempts = 0;
+  while (table.nodes.size() == 1) {
+    lastCapacity = rootOf(table)->capacity();
+    lastAttempts = rootOf(table)->splitAttempts;
+    table.addRow(rows.row({std::to_string(i % 20), std::to_string(i), pad(100)}));
+    ++i;
+  }
+  // 20 values: refused at 88064 bytes, accepted at the first size above
+  // 2 x 81920 whose share per value exceeds 8192.
+  EXPECT_EQ(lastAttempts, 2);
+  EXPECT_EQ(lastCapacity, 512u * 326);
+  EXPECT_EQ(table.nodes.size(), 20u);
+  table.validateTree();
+}
+
+TEST(TreeTableSplitTest, NewValueAfterARootSplitOpensATopLevelBranch) {
+  const std::vector<DATA_TYPE> types{INT, INT, STRING};
+  TreeTable table;
+  configure(table, types, {0, 1});
+  RowBuilder rows(types);
+  for (int i = 0; i < 6; ++i) table.addRow(rows.row({std::to_string(1 + i % 2), std::to_string(i), "x"}));
+  table.splitTable(0);
+  ASSERT_EQ(table.nodes.size(), 2u);
+  table.addRow(rows.row({"7", "9", "y"}));
+  ASSERT_EQ(table.nodes.size(), 3u);
+  const NodeTable* added = table.findNode(table.branches.numPaths - 1);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->level, 1);
+  EXPECT_EQ(pathOf(table, added), (Path{numberOf(table, 0, 7), 0}));
+  table.validateTree();
+}
+
+TEST(TreeTableSplitTest, NewSecondLevelValueOpensABranchBesideTheSplitChildren) {
+  const std::vector<DATA_TYPE> types{INT, INT, INT, STRING};
+  TreeTable table;
+  configure(table, types, {0, 1, 2});
+  RowBuilder rows(types);
+  for (int i = 0; i < 8; ++i) {
+    table.addRow(rows.row({std::to_string(1 + i % 2), std::to_string(10 + i % 2), "3", "x"}));
+  }
+  table.splitTable(0);
+  const unsigned short a = numberOf(table, 0, 1);
+  NodeTable* childA = nullptr;
+  for (NodeTable* node : table.nodes) {
+    if (pathOf(table, node)[0] == a) childA = node;
+  }
+  ASSERT_NE(childA, nullptr);
+
+  // While the child for a is unsplit the row lands in it.
+  const size_t usedBefore = childA->used();
+  table.addRow(rows.row({"1", "20", "4", "y"}));
+  EXPECT_EQ(table.nodes.size(), 2u);
+  EXPECT_GT(childA->used(), usedBefore);
+
+  table.splitTable(childA->pathIndex);
+  const size_t nodesBefore = table.nodes.size();
+  table.addRow(rows.row({"1", "30", "5", "z"}));
+  ASSERT_EQ(table.nodes.size(), nodesBefore + 1);
+  const NodeTable* added = table.findNode(table.branches.numPaths - 1);
+  EXPECT_EQ(added->level, 1);
+  EXPECT_EQ(pathOf(table, added), (Path{a, numberOf(table, 1, 30), 0}));
+  table.validateTree();
+  EXPECT_EQ(readAll(table).size(), 10u);
+}
+
+TEST(TreeTableSplitTest, SplitFailuresLeaveTheTreeIntact) {
+  TreeTable table;
+  table.init({INT});
+  try {
+    table.splitTable(0);
+    FAIL();
+  } catch (const DatabaseException& e) {
+    EXPECT_STREQ(e.what(), "Unable to split table with level 0");
+  }
+  TreeTable categorised;
+  configure(categorised, {INT}, {0});
+  EXPECT_THROW(categorised.splitTable(0), DatabaseException);  // no rows
+  EXPECT_THROW(categorised.splitTable(7), DatabaseException);  // no such path
+  EXPECT_EQ(categorised.nodes.size(), 1u);
+}
+
+TEST(TreeTableSplitTest, SplitsOnThreeLevels) {
+  const std::vector<DATA_TYPE> types{STRING, INT, DATE, INT, STRING};
+  TreeTable table;
+  configure(table, types, {0, 1, 2});
+  RowBuilder rows(types);
+  std::mt19937 random(7);
+  std::vector<Row> loaded;
+  const char* dates[] = {"2001-01-01", "1999-12-31"};
+  for (int i = 0; i < 16000; ++i) {
+    loaded.push_back({random() % 2 ? "b" : "a", std::to_string(random() % 2), dates[random() % 2],
+                      std::to_string(i), pad(200)});
+    table.addRow(rows.row(loaded.back()));
+  }
+  EXPECT_EQ(table.nodes.size(), 8u);
+  for (const NodeTable* node : table.nodes) EXPECT_EQ(node->level, 0);
+  table.validateTree();
+  // Fully split: reading order is by the three values, then load order.
+  std::vector<Row> expected = loaded;
+  std::stable_sort(expected.begin(), expected.end(), [](const Row& x, const Row& y) {
+    return std::tie(x[0], x[1], x[2]) < std::tie(y[0], y[1], y[2]);
+  });
+  EXPECT_EQ(readAll(table), expected);
+}
+
+TEST(TreeTableSplitTest, TableOfOnlyCategorisedColumnsKeepsItsRowsAfterSplits) {
+  TreeTable table;
+  configure(table, {INT, SHORT}, {0, 1});
+  RowBuilder rows({INT, SHORT});
+  std::vector<Row> loaded;
+  for (int i = 0; i < 60000; ++i) {
+    loaded.push_back({std::to_string(i % 3), std::to_string(i % 2)});
+    table.addRow(rows.row(loaded.back()));
+  }
+  EXPECT_GT(table.nodes.size(), 1u);
+  table.validateTree();
+  EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
+}
+
+TEST(TreeTableRebalanceTest, DescendingRunRenumbersAndKeepsEveryValue) {
+  const std::vector<DATA_TYPE> types{INT, STRING};
+  TreeTable table;
+  configure(table, types, {0});
+  RowBuilder rows(types);
+  std::vector<Row> loaded;
+  for (int value = 400; value > 0; --value) {
+    loaded.push_back({std::to_string(value), "v" + std::to_string(value)});
+    table.addRow(rows.row(loaded.back()));
+  }
+  // Without renumbering a descending run is out of room after 15 values.
+  std::vector<unsigned short> numbers;
+  table.columnMaps[0]->getAllInts(numbers);
+  EXPECT_EQ(numbers.size(), 400u);
+  EXPECT_GE(numbers.front(), 1);
+  EXPECT_EQ(readAll(table), loaded);
+  table.validateTree();
+}
+
+TEST(TreeTableRebalanceTest, RenumberingRewritesPathsAndStoredRows) {
+  const std::vector<DATA_TYPE> types{INT, INT, INT, STRING};
+  TreeTable table;
+  configure(table, types, {0, 1});
+  RowBuilder rows(types);
+  std::vector<Row> loaded;
+  const auto add = [&](int a, int b) {
+    loaded.push_back({std::to_string(a), std::to_string(b), std::to_string(loaded.size()), pad(300)});
+    table.addRow(rows.row(loaded.back()));
+  };
+  // One second-level value per first-level value: both levels split.
+  for (int i = 0; i < 2000; ++i) add(1 + i % 2, 1000);
+  // A small third branch keeps its second-level numbers in its rows.
+  for (int i = 0; i < 5; ++i) add(3, 1000);
+  for (int b = 999; b > 900; --b) {
+    add(1 + b % 2, b);
+    add(3, b);
+  }
+  bool pathHoldsLevel = false;
+  bool rowsHoldLevel = false;
+  for (const NodeTable* node : table.nodes) {
+    (pathOf(table, node)[1] != 0 ? pathHoldsLevel : rowsHoldLevel) = true;
+  }
+  EXPECT_TRUE(pathHoldsLevel);
+  EXPECT_TRUE(rowsHoldLevel);
+  table.validateTree();
+  EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
+}
+
+TEST(TreeTableRebalanceTest, NoRoomEvenAfterRenumberingNamesTheColumn) {
+  const std::vector<DATA_TYPE> types{STRING, INT};
+  TreeTable table;
+  table.columnMaps[1] = tree_test::makeMap(INT);
+  ColumnMapBase* map = table.columnMaps[1];
+  for (int value = 0; value < 80000; value += 2) map->add(&value, 0);
+  map->recalculatePositions();
+  table.init(types, {1});
+  // Find two neighbours whose numbers are adjacent: nothing fits between.
+  int probe = -1;
+  for (int value = 0; value + 2 < 80000; value += 2) {
+    int next = value + 2;
+    if (map->getInt(&next) - map->getInt(&value) == 1) {
+      probe = value + 1;
+      break;
+    }
+  }
+  ASSERT_GE(probe, 0);
+  RowBuilder rows(types);
+  table.addRow(rows.row({"first", "4"}));
+  try {
+    table.addRow(rows.row({"second", std::to_string(probe)}));
+    FAIL();
+  } catch (const DatabaseException& e) {
+    EXPECT_STREQ(e.what(),
+                 "Unable to add another value to column 1. Column should be setup as non-category.");
+  }
+  EXPECT_EQ(table.numRows, 1u);
+  EXPECT_EQ(readAll(table), (std::vector<Row>{{"first", "4"}}));
+}
+
+TEST(TreeTableLimitTest, OverlongRowIsRefusedAndEarlierRowsStay) {
+  const std::vector<DATA_TYPE> types{STRING, STRING, INT};
+  TreeTable table;
+  configure(table, types, {2});
+  RowBuilder rows(types);
+  table.addRow(rows.row({"a", "b", "1"}));
+  // 2 category bytes + 30000 + 1 + 35531 + 1 = 65535 bytes: the largest row.
+  table.addRow(rows.row({pad(30000), pad(35531), "2"}));
+  try {
+    table.addRow(rows.row({pad(30000), pad(35532), "3"}));
+    FAIL();
+  } catch (const DatabaseException& e) {
+    EXPECT_NE(std::string(e.what()).find("65535"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(table.numRows, 2u);
+  EXPECT_EQ(table.columnMaps[2]->getSize(), 2u);  // the refused row added no value
+  const std::vector<Row> stored = readAll(table);
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[1][1].size(), 35531u);
+}
+
+TEST(TreeTableNanTest, NanValuesOfCategorisedColumnsSortLastAndSurviveSplits) {
+  const std::vector<DATA_TYPE> types{DOUBLE, FLOAT, STRING};
+  TreeTable table;
+  configure(table, types, {0, 1});
+  RowBuilder rows(types);
+  const char* doubles[] = {"nan", "1.5", "-2", "nan", "1e300"};
+  const char* floats[] = {"-nan", "0.25", "nan"};
+  int count = 0;
+  for (int i = 0; i < 3000; ++i) {
+    table.addRow(rows.row({doubles[i % 5], floats[i % 3], pad(100)}));
+    ++count;
+  }
+  EXPECT_GT(table.nodes.size(), 1u);
+  table.validateTree();
+  const std::vector<Row> stored = readAll(table);
+  ASSERT_EQ(stored.size(), static_cast<size_t>(count));
+  EXPECT_EQ(table.columnMaps[0]->getSize(), 4u);  // every NaN is one value
+  EXPECT_EQ(stored.front()[0], "-2.000000");
+  EXPECT_NE(stored.back()[0].find("nan"), std::string::npos);
+}
+
+TEST(TreeTableValidateTest, LargeRandomLoadsStayValid) {
+  const std::vector<DATA_TYPE> types{INT, STRING, DATE, DOUBLE, STRING, BOOL};
+  for (const unsigned seed : {1u, 2u, 3u}) {
+    std::mt19937 random(seed);
+    TreeTable table;
+    configure(table, types, {5, 1, 2, 0});
+    RowBuilder rows(types);
+    std::vector<Row> loaded;
+    for (int i = 0; i < 20000; ++i) {
+      char date[16];
+      std::snprintf(date, sizeof date, "20%02u-%02u-01", static_cast<unsigned>(random() % 40),
+                    static_cast<unsigned>(1 + random() % 12));
+      loaded.push_back({std::to_string(static_cast<int>(random() % 300) - 150),
+                        "c" + std::to_string(random() % 12), date,
+                        std::to_string(static_cast<double>(random() % 1000) / 4),
+                        pad(random() % 150), random() % 2 ? "1" : "0"});
+      table.addRow(rows.row(loaded.back()));
+    }
+    table.validateTree();
+    EXPECT_EQ(table.numRows, 20000u);
+    EXPECT_EQ(sorted(readAll(table)), sorted(loaded)) << "seed " << seed;
+  }
+}
+
+TEST(TreeTableValidateTest, CorruptedRowNumberIsReported) {
+  TreeTable table;
+  configure(table, {INT, INT}, {0});
+  RowBuilder rows({INT, INT});
+  table.addRow(rows.row({"1", "2"}));
+  table.validateTree();
+  const unsigned short unknown = 7;
+  std::memcpy(rootOf(table)->start(), &unknown, 2);
+  try {
+    table.validateTree();
+    FAIL();
+  } catch (const DatabaseException& e) {
+    EXPECT_STREQ(e.what(), "Tree validation: incorrect node path value");
+  }
+}
+
+TEST(TreeTableValidateTest, WrongNodeLevelIsReported) {
+  TreeTable table;
+  configure(table, {INT, INT}, {0});
+  RowBuilder rows({INT, INT});
+  table.addRow(rows.row({"1", "2"}));
+  const_cast<NodeTable*>(rootOf(table))->level = 0;
+  try {
+    table.validateTree();
+    FAIL();
+  } catch (const DatabaseException& e) {
+    EXPECT_STREQ(e.what(), "Tree validation: incorrect node level");
+  }
+}
+
+TEST(TreeTableStatisticsTest, FreshTreeHasOneEmptyRoot) {
+  TreeTable table;
+  table.init({INT});
+  EXPECT_EQ(table.getStatistics(),
+            "NumNodes:1 NumCat:0 BuffSize:0.000488 ExBuff:0.000488 Avg:512.000000 "
+            "Qnt:512,512,512,512,512");
+}
+
+TEST(TreeTableStatisticsTest, CountsNodesValuesAndQuartiles) {
+  const std::vector<DATA_TYPE> types{INT, INT, STRING};
+  TreeTable table;
+  configure(table, types, {0});
+  RowBuilder rows(types);
+  loadCycling(table, rows, 4000, 5, 100);
+  const std::string statistics = table.getStatistics();
+  EXPECT_EQ(statistics.rfind("NumNodes:5 NumCat:5 BuffSize:", 0), 0u) << statistics;
+  std::vector<uint32_t> capacities;
+  for (const NodeTable* node : table.nodes) capacities.push_back(node->capacity());
+  std::sort(capacities.begin(), capacities.end());
+  const std::string quantiles = std::to_string(capacities[0]) + "," + std::to_string(capacities[1]) +
+                                "," + std::to_string(capacities[2]) + "," +
+                                std::to_string(capacities[3]) + "," + std::to_string(capacities[4]);
+  EXPECT_NE(statistics.find(" Qnt:" + quantiles), std::string::npos) << statistics;
+}
+
+}  // namespace

@@ -134,3 +134,14 @@ def test_objects_in_a_cycle_at_interpreter_exit(tmp_path):
     )
     assert result.returncode == 0, result.stderr
     assert result.stderr == ""
+
+
+def test_parsers_have_separate_databases():
+    first = tabulon.DatabaseParser()
+    second = tabulon.DatabaseParser()
+    first.executeCommand("create table t (a int)")
+    assert first.executeSelect("select a from t").getNumberOfRows() == 0
+    with pytest.raises(RuntimeError, match="^Table t is not defined$"):
+        second.executeSelect("select a from t")
+    second.executeCommand("create table t (b string)")  # the name is free there
+    assert second.executeSelect("select b from t").getNumberOfCols() == 1

@@ -62,9 +62,11 @@ std::string getStringFromPtr(void* value, DATA_TYPE type);
 // "true"/"True"/"TRUE"/"1" and "false"/"False"/"FALSE"/"0"; any other text
 // throws DatabaseException.
 bool strob(const char* text);
-// Days since 1970-01-01 of a YYYY-MM-DD text (text after the day is
-// ignored). Throws DatabaseException for other text and for dates outside
-// 1970-01-01 .. 2149-06-06.
+// Days since 1970-01-01 of a YYYY-MM-DD text: leading blanks are skipped,
+// the year has four digits, month and day one or two, and text after the
+// day is ignored unless it continues the day's digits. Throws
+// DatabaseException for other text, for days the month does not have and
+// for dates outside 1970-01-01 .. 2149-06-06.
 unsigned short dateStringToInt(const char* text);
 // The YYYY-MM-DD text of a day count.
 std::string intToDateString(unsigned short days);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <string>
 
 #include "errors/database_exception.h"
 
@@ -10,8 +11,12 @@ namespace {
 
 bool shutDown = false;
 
-const char* kAllocationFailure =
-    "Exception occurred while allocating buffer of size %d. Message: %s";
+// The size is rendered as text first: it is 64-bit, wider than what "%d"
+// reads.
+DatabaseException allocationFailure(uint64_t size, const char* reason) {
+  return DatabaseException("Exception occurred while allocating buffer of size %s. Message: %s",
+                           std::to_string(size).c_str(), reason);
+}
 
 }  // namespace
 
@@ -47,37 +52,50 @@ BufferLocation BufferManager::getBuffer(unsigned short sizeClass) {
   const uint64_t size = classSize(sizeClass);
   char* block = static_cast<char*>(std::malloc(size));
   if (block == nullptr) {
-    throw DatabaseException(kAllocationFailure, size, "out of memory");
+    throw allocationFailure(size, "out of memory");
   }
-  registerBlock(block, size, nullptr, 0);
+  try {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inUse_[size].insert(block);
+  } catch (const std::exception& e) {
+    std::free(block);
+    throw allocationFailure(size, e.what());
+  }
   return {block, static_cast<uint32_t>(size)};
 }
 
 BufferLocation BufferManager::getBufferNextSize(BufferLocation location) {
+  if (location.storage == nullptr) return getBuffer(1);
   const uint64_t size = nextSize(location.size);
   if (size > UINT32_MAX) {
-    throw DatabaseException(kAllocationFailure, size, "block size limit reached");
+    throw allocationFailure(size, "block size limit reached");
   }
-  char* block = static_cast<char*>(std::realloc(location.storage, size));
-  if (block == nullptr) {
-    throw DatabaseException(kAllocationFailure, size, "out of memory");
-  }
-  registerBlock(block, size, location.storage, location.size);
-  return {block, static_cast<uint32_t>(size)};
-}
-
-void BufferManager::registerBlock(char* block, uint64_t size, char* oldBlock,
-                                  uint64_t oldSize) {
+  // Everything in the registry that can fail happens before the block moves:
+  // the entry for the new size is created and the old block's registry node
+  // taken out, so the moved block is registered again without allocating.
+  std::set<char*>::node_type node;
+  std::set<char*>* target = nullptr;
   try {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (oldSize != 0) {
-      auto entry = inUse_.find(oldSize);
-      if (entry != inUse_.end()) entry->second.erase(oldBlock);
-    }
-    inUse_[size].insert(block);
+    target = &inUse_[size];
+    auto entry = inUse_.find(location.size);
+    if (entry != inUse_.end()) node = entry->second.extract(location.storage);
   } catch (const std::exception& e) {
-    throw DatabaseException(kAllocationFailure, size, e.what());
+    throw allocationFailure(size, e.what());
   }
+  char* block = static_cast<char*>(std::realloc(location.storage, size));
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (block == nullptr) {
+    if (!node.empty()) inUse_[location.size].insert(std::move(node));
+    throw allocationFailure(size, "out of memory");
+  }
+  if (node.empty()) {
+    target->insert(block);
+  } else {
+    node.value() = block;
+    target->insert(std::move(node));
+  }
+  return {block, static_cast<uint32_t>(size)};
 }
 
 void BufferManager::recycleBuffer(BufferLocation& location) {

@@ -58,8 +58,6 @@ class BufferManager {
   using Registry = std::map<uint64_t, std::set<char*>>;
 
   BufferManager() = default;
-  void registerBlock(char* block, uint64_t size, char* oldBlock, uint64_t oldSize);
-
   Registry inUse_;      // block size -> blocks handed out
   Registry available_;  // block size -> blocks held back for reuse
   std::mutex mutex_;

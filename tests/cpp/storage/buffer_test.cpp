@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "storage/buffer.h"
 #include "storage/buffer_manager.h"
@@ -58,6 +59,19 @@ TEST(BufferManager, RegistryForgetsReleasedBlocks) {
     Buffer b(5);
     b.increaseBuffer();
     EXPECT_EQ(manager.blocksInUse(), before + 2);
+  }
+  EXPECT_EQ(manager.blocksInUse(), before);
+}
+
+TEST(Buffer, LargeBlocksStayRegisteredAcrossMoves) {
+  BufferManager& manager = BufferManager::getInstance();
+  const uint64_t before = manager.blocksInUse();
+  {
+    Buffer buffer(0);
+    std::string text(300000, 'q');
+    buffer.write(text.data(), text.size());
+    EXPECT_EQ(manager.blocksInUse(), before + 1);
+    EXPECT_EQ(std::memcmp(buffer.start(), text.data(), text.size()), 0);
   }
   EXPECT_EQ(manager.blocksInUse(), before);
 }

@@ -22,9 +22,6 @@ class TableConfig {
   TableConfig(const TableConfig&) = delete;
   TableConfig& operator=(const TableConfig&) = delete;
 
-  // True when `column` is categorised (stored as a category number).
-  bool isCategorised(unsigned short column) const { return isPlain[column] == 0; }
-
   std::vector<DATA_TYPE> columnTypes;                 // column -> type
   std::set<NodeTable*, BranchComparator> nodes;       // live nodes by branch path
   BranchManager branches;                             // one path per live node

@@ -198,12 +198,11 @@ unsigned short TreeTable::categoryNumber(unsigned short position, void* value) {
   return map->getInt(value);
 }
 
-NodeTable* TreeTable::searchPath(const std::vector<unsigned short>& path) const {
-  auto& store = const_cast<BranchManager&>(branches);
-  store.addPath(path);
-  searchKey_.pathIndex = store.numPaths - 1;
+NodeTable* TreeTable::searchPath(const std::vector<unsigned short>& path) {
+  branches.addPath(path);
+  searchKey_.pathIndex = branches.numPaths - 1;
   const auto found = nodes.find(&searchKey_);
-  store.removeLastPath();
+  branches.removeLastPath();
   return found == nodes.end() ? nullptr : *found;
 }
 

@@ -87,7 +87,7 @@ class TreeTable : public TableConfig {
   size_t scanRow(const NodeIterator& row);
   unsigned short categoryNumber(unsigned short position, void* value);
   NodeTable* locateNode();
-  NodeTable* searchPath(const std::vector<unsigned short>& path) const;
+  NodeTable* searchPath(const std::vector<unsigned short>& path);
   NodeTable* insertNode(unsigned int pathIndex, unsigned short level);
   void writeRow(NodeTable& node, const char* plain);
 

@@ -35,7 +35,7 @@ class RandomRows {
     const unsigned pick = fewValues ? random_() % 6 : random_();
     switch (type) {
       case LONG:
-        return std::to_string(static_cast<long>(pick) * 4000000007L - 9000000000000L);
+        return std::to_string(static_cast<long>(pick % 2000000) * 4000000007L - 4000000000000000L);
       case INT:
         return std::to_string(static_cast<int>(pick % 2000000) - 1000000);
       case SHORT:

@@ -63,15 +63,6 @@ TEST(BranchManagerTest, RemoveLastPathRestoresCountAndPosition) {
   EXPECT_EQ(branches.position, branches.start());
 }
 
-TEST(BranchManagerTest, ManyPathsSurviveGrowth) {
-  BranchManager branches;
-  branches.init(3);
-  for (unsigned short i = 1; i <= 2000; ++i) branches.addPath(Path{i, static_cast<unsigned short>(i + 1), 0});
-  EXPECT_EQ(branches.numPaths, 2000u);
-  EXPECT_EQ(branches.getPath(1999)[0], 2000);
-  EXPECT_EQ(branches.getPath(0)[1], 2);
-}
-
 class BranchComparatorTest : public ::testing::Test {
  protected:
   void SetUp() override { branches.init(3); }

@@ -62,17 +62,6 @@ TEST_F(NodeTableTest, WriteEntryRefusesUnknownTypesAndOverlongTexts) {
   EXPECT_EQ(node.used(), 65535u);
 }
 
-TEST_F(NodeTableTest, GrowsAcrossManySizeClasses) {
-  NodeTable node(&config, 3, 1);
-  EXPECT_EQ(node.capacity(), 512u);
-  fillRows(node, 5000, 7);
-  EXPECT_EQ(node.used(), 15000u);
-  EXPECT_GE(node.capacity(), 15000u);
-  unsigned short number = 0;
-  std::memcpy(&number, node.start() + 3 * 4999, 2);
-  EXPECT_EQ(number, 100 + 4999 % 7);
-}
-
 TEST_F(NodeTableTest, AddRowCopiesThePlainPartOfTheCurrentRow) {
   NodeConfig layout;
   layout.init({INT, STRING});
@@ -131,13 +120,6 @@ TEST_F(NodeTableTest, NodesWithoutRowsOrLevelAreNotSplit) {
   flat.writeEntry("\1", BOOL);
   growToClass(flat, 19);
   EXPECT_FALSE(flat.performSplit());
-}
-
-TEST_F(NodeTableTest, SearchKeyHasNoStorage) {
-  NodeTable key(nullptr, 4, 0, 0);
-  EXPECT_EQ(key.capacity(), 0u);
-  EXPECT_EQ(key.start(), nullptr);
-  EXPECT_EQ(key.splitAttempts, 1);
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
+#include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "errors/database_exception.h"
@@ -123,17 +123,6 @@ TEST(TreeTableAddTest, RootStoresTheCategoryNumberBeforeThePlainPart) {
   int value = 0;
   std::memcpy(&value, root->start() + 2, 4);
   EXPECT_EQ(value, 42);
-}
-
-// Rows of (category, sequence, padding) with `distinct` cycling values.
-std::vector<Row> loadCycling(TreeTable& table, RowBuilder& rows, int count, int distinct,
-                             size_t padding) {
-  std::vector<Row> loaded;
-  for (int i = 0; i < count; ++i) {
-    loaded.push_back({std::to_string(1 + i % distinct), std::to_string(i), pad(padding)});
-    table.addRow(rows.row(loaded.back()));
-  }
-  return loaded;
 }
 
 TEST(TreeTableSplitTest, OneLevelSplitsIntoOneChildPerValue) {
@@ -437,28 +426,22 @@ TEST(TreeTableValidateTest, LargeRandomLoadsStayValid) {
   }
 }
 
-TEST(TreeTableValidateTest, CorruptedRowNumberIsReported) {
+TEST(TreeTableValidateTest, FaultsAreReported) {
   TreeTable table;
   configure(table, {INT, INT}, {0});
   RowBuilder rows({INT, INT});
   table.addRow(rows.row({"1", "2"}));
   table.validateTree();
+  NodeTable* root = const_cast<NodeTable*>(rootOf(table));
   const unsigned short unknown = 7;
-  std::memcpy(rootOf(table)->start(), &unknown, 2);
+  std::memcpy(root->start(), &unknown, 2);
   try {
     table.validateTree();
     FAIL();
   } catch (const DatabaseException& e) {
     EXPECT_STREQ(e.what(), "Tree validation: incorrect node path value");
   }
-}
-
-TEST(TreeTableValidateTest, WrongNodeLevelIsReported) {
-  TreeTable table;
-  configure(table, {INT, INT}, {0});
-  RowBuilder rows({INT, INT});
-  table.addRow(rows.row({"1", "2"}));
-  const_cast<NodeTable*>(rootOf(table))->level = 0;
+  root->level = 0;
   try {
     table.validateTree();
     FAIL();
@@ -480,16 +463,16 @@ TEST(TreeTableStatisticsTest, CountsNodesValuesAndQuartiles) {
   TreeTable table;
   configure(table, types, {0});
   RowBuilder rows(types);
-  loadCycling(table, rows, 4000, 5, 100);
+  for (int i = 0; i < 4000; ++i) table.addRow(rows.row({std::to_string(i % 5), "0", pad(100)}));
+  std::vector<uint32_t> sizes;
+  for (const NodeTable* node : table.nodes) sizes.push_back(node->capacity());
+  std::sort(sizes.begin(), sizes.end());
   const std::string statistics = table.getStatistics();
   EXPECT_EQ(statistics.rfind("NumNodes:5 NumCat:5 BuffSize:", 0), 0u) << statistics;
-  std::vector<uint32_t> capacities;
-  for (const NodeTable* node : table.nodes) capacities.push_back(node->capacity());
-  std::sort(capacities.begin(), capacities.end());
-  const std::string quantiles = std::to_string(capacities[0]) + "," + std::to_string(capacities[1]) +
-                                "," + std::to_string(capacities[2]) + "," +
-                                std::to_string(capacities[3]) + "," + std::to_string(capacities[4]);
-  EXPECT_NE(statistics.find(" Qnt:" + quantiles), std::string::npos) << statistics;
+  EXPECT_NE(statistics.find(string_format(" Qnt:%u,%u,%u,%u,%u", sizes[0], sizes[1], sizes[2], sizes[3],
+                                          sizes[4])),
+            std::string::npos)
+      << statistics;
 }
 
 }  // namespace

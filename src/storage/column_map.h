@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <vector>
@@ -87,25 +88,25 @@ class ColumnMap : public ColumnMapBase {
   using ValueMap = std::map<T, unsigned short, ValueLess<T>>;
 
   unsigned short getInt(void* value) override {
-    const auto found = valueToInt.find(*static_cast<T*>(value));
+    const auto found = valueToInt.find(loadValue(value));
     return found == valueToInt.end() ? 0 : found->second;
   }
 
   unsigned short getIntLessEq(void* value) override {
-    const T& probe = *static_cast<T*>(value);
+    const T probe = loadValue(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::lessEqual(valueToInt, found, isKey(found, probe));
   }
 
   unsigned short getIntGreatEQ(void* value) override {
-    const T& probe = *static_cast<T*>(value);
+    const T probe = loadValue(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::greaterEqual(valueToInt, found, isKey(found, probe));
   }
 
   // A value already in the map is not added again (false).
   bool add(void* value) override {
-    const T& newValue = *static_cast<T*>(value);
+    const T newValue = loadValue(value);
     const auto successor = valueToInt.lower_bound(newValue);
     if (isKey(successor, newValue)) return false;
     const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
@@ -119,9 +120,9 @@ class ColumnMap : public ColumnMapBase {
     return true;
   }
 
-  void add(void* value, unsigned short number) override { valueToInt[*static_cast<T*>(value)] = number; }
+  void add(void* value, unsigned short number) override { valueToInt[loadValue(value)] = number; }
 
-  bool containsValue(void* value) override { return valueToInt.count(*static_cast<T*>(value)) != 0; }
+  bool containsValue(void* value) override { return valueToInt.count(loadValue(value)) != 0; }
 
   bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
 
@@ -154,6 +155,13 @@ class ColumnMap : public ColumnMapBase {
   ValueMap valueToInt;                      // value -> number
 
  private:
+  // Values arrive as pointers into packed rows, which are not aligned for T.
+  static T loadValue(const void* value) {
+    T loaded;
+    std::memcpy(&loaded, value, sizeof(T));
+    return loaded;
+  }
+
   bool isKey(typename ValueMap::const_iterator found, const T& value) const {
     return found != valueToInt.end() && !valueToInt.key_comp()(value, found->first);
   }

@@ -1,6 +1,8 @@
 #include "catalogue/database.h"
 
 #include <map>
+#include <set>
+#include <string>
 #include <utility>
 
 #include "catalogue/config.h"
@@ -42,6 +44,14 @@ void Database::requireNewTable(const std::string& tableName, const std::vector<C
   if (tableName.empty()) throw DatabaseException("Table name is empty");
   if (tableNumbers.count(tableName) != 0) throw DatabaseException(existsMessage, tableName.c_str());
   if (columns.empty()) throw DatabaseException("Table %s has no columns", tableName.c_str());
+  // A column name given twice could never be selected: every lookup by name
+  // would find two columns.
+  std::set<std::string> names;
+  for (const ColumnConfig& column : columns) {
+    if (!names.insert(column.name).second) {
+      throw DatabaseException("Column %s is defined twice in table %s", column.name.c_str(), tableName.c_str());
+    }
+  }
 }
 
 void Database::addStoredTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,

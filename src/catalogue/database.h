@@ -75,8 +75,8 @@ class Database : public DatabaseSchema {
     uint64_t rebuildAt = 0;             // fewest rows for the next rebuild attempt
   };
 
-  // Refuses an empty name, a name already in use (with `existsMessage`) and
-  // a table without columns.
+  // Refuses an empty name, a name already in use (with `existsMessage`), a
+  // table without columns and a column name given twice.
   void requireNewTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,
                        const char* existsMessage) const;
   // Registers a finished tree under the name, after every check has passed.

@@ -84,9 +84,10 @@ class TestCreate:
             ("create table t", "Table t has no columns"),
             ("create table t (", "Table t has no columns"),
             ("create table '' (a int)", "Table name is empty"),
+            ("create table t (a int, b int, a string)", "Column a is defined twice in table t"),
         ],
     )
-    def test_empty_name_or_no_columns_creates_nothing(self, db, command, message):
+    def test_refused_definition_creates_nothing(self, db, command, message):
         assert error(db, command) == message
         assert error(db, "drop table t") == "Table t is not defined"
 

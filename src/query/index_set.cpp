@@ -1,5 +1,7 @@
 #include "query/index_set.h"
 
+#include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "catalogue/database.h"
@@ -21,15 +23,35 @@ void IndexSet::initIndex(std::unique_ptr<TableIterator> iterator, unsigned short
   sort(comparators);
 }
 
+namespace {
+
+// Whether a key of the type is NaN, which equals no value.
+bool isNanKey(const void* key, DATA_TYPE type) {
+  if (type == DOUBLE) {
+    double v;
+    std::memcpy(&v, key, sizeof v);
+    return std::isnan(v);
+  }
+  if (type == FLOAT) {
+    float v;
+    std::memcpy(&v, key, sizeof v);
+    return std::isnan(v);
+  }
+  return false;
+}
+
+}  // namespace
+
 const void* IndexSet::rowForm(const void* key, bool& matchable) {
   const TreeTable& t = table();
+  const bool nan = isNanKey(key, t.columnTypes[indexedColumn]);
   if (t.isPlain[indexedColumn] != 0) {
-    matchable = true;
+    matchable = !nan;
     return key;
   }
   ColumnMapBase& map = *t.columnMaps.at(indexedColumn);
   void* const value = const_cast<void*>(key);
-  matchable = map.containsValue(value);
+  matchable = !nan && map.containsValue(value);
   number_ = matchable ? map.getInt(value) : map.getIntGreatEQ(value);
   return &number_;
 }

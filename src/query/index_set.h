@@ -13,8 +13,10 @@ class Database;
 // - 1 ascending in the indexed column (rows with equal values in table
 // order). Keys are decoded values of the column's type (a pointer to the
 // stored form, or to text); for a categorised column a key is translated to
-// its category number, so the index compares what the rows hold. Owns its
-// comparator; the table must outlive the index and stay unchanged.
+// its category number, so the index compares what the rows hold. Equality
+// is that of the values: a NaN key matches no row (NaN rows sort last),
+// and -0.0 matches 0.0. Owns its comparator; the table must outlive the
+// index and stay unchanged.
 class IndexSet : public TableSet {
  public:
   IndexSet() = default;

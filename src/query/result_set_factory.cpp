@@ -9,6 +9,8 @@
 #include "query/compare_condition.h"
 #include "query/equal_condition.h"
 #include "query/field_comparator.h"
+#include "query/index_set.h"
+#include "query/joined_set.h"
 #include "query/simple_condition.h"
 #include "query/string_comparator.h"
 #include "query/table_set.h"
@@ -29,7 +31,13 @@ void ResultSetFactory::clear() {
   }
   comparators_.clear();
   selectCols.clear();
+  selectFromJoined.clear();
   joins.clear();
+}
+
+void ResultSetFactory::addJoinedSelectCol(TableCol column, bool joinedSide) {
+  selectCols.push_back(column);
+  selectFromJoined.push_back(joinedSide);
 }
 
 void ResultSetFactory::setHeader(const std::vector<std::string>& names) {
@@ -41,7 +49,10 @@ void ResultSetFactory::setHeader(const std::vector<std::string>& names) {
 }
 
 unsigned short ResultSetFactory::resultColumn(TableCol column) {
-  if (joins.empty() || column.table != joins.front().second.table) {
+  // A name found in both tables means the main table's column, also when
+  // the table is joined with itself.
+  if (joins.empty() || column.table == mainTable ||
+      column.table != joins.front().second.table) {
     return column.column;
   }
   return static_cast<unsigned short>(column.column + tableConfig(mainTable).numColumns);
@@ -234,10 +245,10 @@ const TableConfig& ResultSetFactory::tableConfig(unsigned short table) {
 }
 
 std::unique_ptr<ResultSet> ResultSetFactory::createResultSet() {
-  if (!joins.empty()) {
-    throw DatabaseException("JOIN is not implemented yet");
-  }
-  const std::string& tableName = database_.getTableName(mainTable);
+  return joins.empty() ? createTableResult() : createJoinedResult();
+}
+
+std::unique_ptr<ResultSet> ResultSetFactory::createTableResult() {
   std::vector<unsigned short> columns;
   columns.reserve(selectCols.size());
   for (const TableCol& column : selectCols) {
@@ -245,9 +256,56 @@ std::unique_ptr<ResultSet> ResultSetFactory::createResultSet() {
   }
   auto result = std::make_unique<TableSet>(
       std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)), std::move(columns));
-  result->watchTable(tableName, database_.getTableChanges(mainTable));
+  result->watchTable(database_.getTableName(mainTable), database_.getTableChanges(mainTable));
   result->processRequest(conditions_);
   result->header = header_;
   result->sort(comparators_);
+  return result;
+}
+
+void ResultSetFactory::checkJoinTypes() {
+  const auto& [left, right] = joins.front();
+  requireColumn(tableConfig(left.table), left.column);
+  requireColumn(tableConfig(right.table), right.column);
+  if (tableConfig(left.table).columnTypes[left.column] !=
+      tableConfig(right.table).columnTypes[right.column]) {
+    throw DatabaseException("Join columns %s and %s have different types",
+                            database_.getColName(left).c_str(),
+                            database_.getColName(right).c_str());
+  }
+}
+
+std::unique_ptr<ResultSet> ResultSetFactory::createJoinedResult() {
+  checkJoinTypes();
+  const TableCol leftColumn = joins.front().first;
+  const TableCol rightColumn = joins.front().second;
+  auto result = std::make_unique<JoinedSet>();
+  result->watchTable(database_.getTableName(mainTable), database_.getTableChanges(mainTable));
+  result->watchTable(database_.getTableName(rightColumn.table),
+                     database_.getTableChanges(rightColumn.table));
+
+  auto left = std::make_unique<TableSet>(
+      std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)),
+      std::vector<unsigned short>{});
+  std::vector<Condition*> everyRow;
+  left->processRequest(everyRow);
+  auto right = std::make_unique<IndexSet>();
+  right->initIndex(rightColumn.table, database_, rightColumn.column);
+  result->setRight(std::move(right));
+  result->setLeft(std::move(left), leftColumn.column);
+
+  result->header = header_;
+  result->processRequest(conditions_);
+  result->sort(comparators_);
+  for (size_t i = 0; i < selectCols.size(); ++i) {
+    const TableCol& column = selectCols[i];
+    if (i < selectFromJoined.size()) {
+      result->addSelectCol(selectFromJoined[i], column.column);
+    } else if (column.table == mainTable) {
+      result->addSelectCol(false, column.column);
+    } else if (column.table == rightColumn.table) {
+      result->addSelectCol(true, column.column);
+    }
+  }
   return result;
 }

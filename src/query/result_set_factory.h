@@ -45,9 +45,16 @@ class ResultSetFactory {
   // Replaces the header by the names, each followed by one NUL character.
   void setHeader(const std::vector<std::string>& names);
 
-  // Scans the main table, keeps the rows satisfying the conditions, sorts
-  // them by the comparators and returns the result, owned by the caller.
-  // The factory keeps its parts until the next clear().
+  // Appends a selected column of a joined query, naming its side: true for
+  // a column of the joined table. Needed when both sides are one table.
+  void addJoinedSelectCol(TableCol column, bool joinedSide);
+
+  // Scans the main table (joined with an index of the joined table when
+  // there is a join), keeps the rows satisfying the conditions, sorts them
+  // by the comparators and returns the result, owned by the caller. The
+  // result watches every table it reads. A join of two columns of
+  // different types is refused before any row is read. The factory keeps
+  // its parts until the next clear().
   std::unique_ptr<ResultSet> createResultSet();
 
   // The condition testing `column` of `table` against the constant text,
@@ -71,12 +78,19 @@ class ResultSetFactory {
   // Per join: the main table's column, then the joined table's column it
   // must equal. Only the first is used.
   std::vector<std::pair<TableCol, TableCol>> joins;
+  // Per select column of a joined query, when given: whether it reads the
+  // joined table. Without it the side follows the column's table number.
+  std::vector<bool> selectFromJoined;
 
  private:
   // Column number in the numbering of the result set: past the main
   // table's columns for a column of the joined table.
   unsigned short resultColumn(TableCol column);
   const TableConfig& tableConfig(unsigned short table);
+  std::unique_ptr<ResultSet> createTableResult();
+  std::unique_ptr<ResultSet> createJoinedResult();
+  // Throws when the join columns differ in type.
+  void checkJoinTypes();
 
   Database& database_;
   // Names of the selected columns, each followed by one NUL character.

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "query/index_set.h"
+#include "query/result_set.h"
+#include "query/table_set.h"
+#include "storage/buffer.h"
+
+// The result of an inner join: every row of the left result set paired with
+// each row of the right index whose indexed column equals the left row's
+// join column, in left order with the partners of one left row in index
+// order. The Buffer base holds one 8-byte pair per stored row: the left
+// position (in the left set's result order), then the right position (in
+// index order). A joined row shows the left table's columns first and the
+// right table's after them, so conditions and sort keys on a right column
+// use its number plus the left column count; selected columns name their
+// side instead. Owns both sides; the tables behind them must outlive the
+// set and stay unchanged while it is read. Callers must make the two join
+// columns the same type (the key is read as the right column's type).
+class JoinedSet : public ResultSet, public Buffer {
+ public:
+  // Bytes of one stored pair.
+  static constexpr unsigned short kPairWidth = 8;
+
+  JoinedSet() = default;
+
+  // Takes over the index over the right table.
+  void setRight(std::unique_ptr<IndexSet> right);
+  // Takes over the left rows, replacing any earlier left set; `column` is
+  // the left join column. Call after setRight and before reading rows.
+  void setLeft(std::unique_ptr<TableSet> left, unsigned short column);
+  // Appends a selected column: `column` of the right table when `rightSide`,
+  // else of the left table.
+  void addSelectCol(bool rightSide, unsigned short column);
+  // Puts both sides on result position `row`'s pair.
+  void setRow(unsigned int row);
+
+  bool nextRow() override;
+  void addCurrentRow() override;
+  DATA_TYPE getSelectDataType(unsigned short k) override;
+  std::string getSelectString(unsigned short k) override;
+  std::string getString(unsigned short col) override;
+  void* getSelectPointer(unsigned short k) override;
+  void* getPointer(unsigned short col) override;
+  void* getPointerPath(unsigned short col) override;
+  unsigned short getNumberOfSelectCols() override;
+  unsigned short getNumberOfCols() override;
+  void setRowDerived(unsigned int row) override;
+
+ private:
+  // One selected column: its number in its own table and its side.
+  struct SelectCol {
+    unsigned short column;
+    bool rightSide;
+  };
+
+  // The side holding joined column `col`, with `col` made local to it.
+  TableSet& sideOf(unsigned short& col);
+  TableSet& sideOf(const SelectCol& selected);
+  // Moves the left side to its next row and looks its key up in the index;
+  // false when the left rows are used up.
+  bool nextLeftRowWithPartner();
+
+  std::unique_ptr<IndexSet> right_;
+  std::unique_ptr<TableSet> left_;
+  std::vector<SelectCol> selected_;
+  unsigned short leftJoinColumn_ = 0;
+  unsigned short rightColumnCount_ = 0;
+  unsigned short leftColumnCount_ = 0;
+  // Join value of the left row being matched; null before the first row.
+  const void* key_ = nullptr;
+  // Whether the right side stands on a partner of the current left row.
+  bool matching_ = false;
+  // Left position being matched; the first advance wraps it to 0.
+  uint32_t leftCursor_ = UINT32_MAX;
+  uint32_t leftRowCount_ = 0;
+};

@@ -1,6 +1,8 @@
 # make demo   install what is missing, build, run the example
 # make test   install what is missing, build, run every test
 # make build  build the engine, the Python module and the C++ tests
+# make bench  build in Release and time tabulon against sqlite3, DuckDB, pandas
+#             and polars (bench/compare.py; results in bench/results)
 # SANITIZE=1  build and test with AddressSanitizer and UBSan
 
 PYTHON ?= python3
@@ -19,7 +21,7 @@ CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=Release
 PYTEST_ENV :=
 endif
 
-.PHONY: all deps build test test-cpp test-python demo install clean
+.PHONY: all deps build test test-cpp test-python demo bench install clean
 
 all: build
 
@@ -47,6 +49,14 @@ test: test-cpp test-python
 
 demo: build
 	@cd examples && PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) demo.py
+
+# The peers are needed by the benchmark only, never by the tests.
+BENCH_PIP_PACKAGES := duckdb polars pandas matplotlib
+
+bench: build
+	@$(PYTHON) -c "import duckdb, polars, pandas, matplotlib" 2>/dev/null || \
+	  $(PYTHON) -m pip install -q $(BENCH_PIP_PACKAGES)
+	@PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) bench/compare.py --scratch $(CURDIR)/$(BUILD_DIR)/bench-data
 
 install: deps
 	$(PYTHON) -m pip install .

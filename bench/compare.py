@@ -1,0 +1,569 @@
+#!/usr/bin/env python3
+"""Times one workload on tabulon and on the libraries its users would otherwise
+pick: sqlite3 (in memory), DuckDB (one thread, and its default threads),
+pandas and polars (one thread).
+
+A deterministic data set (a fact table of sales and a small store table) is
+written to a scratch folder once; every system then loads it and answers the
+same questions in this one process. Each step runs several times and the
+median counts. Before any timing counts, every system's answer to a step must
+agree with tabulon's in row count and checksum.
+
+Results: a table on standard output, bench/results/latest.json, a bar chart
+bench/results/latest.png and the performance section of README.md.
+
+Usage: PYTHONPATH=build python3 bench/compare.py [--rows N] [--runs N]
+       [--load-runs N] [--scratch DIR] [--no-readme]
+"""
+
+import argparse
+import datetime
+import gc
+import json
+import os
+import platform
+import sqlite3
+import statistics
+import sys
+import time
+from pathlib import Path
+
+# Peers run on one thread; polars reads this once, at import.
+os.environ["POLARS_MAX_THREADS"] = "1"
+
+import duckdb  # noqa: E402
+import numpy as np  # noqa: E402
+import pandas as pd  # noqa: E402
+import polars as pl  # noqa: E402
+
+import tabulon  # noqa: E402
+
+HERE = Path(__file__).resolve().parent
+RESULTS = HERE / "results"
+README = HERE.parent / "README.md"
+README_START = "<!-- bench results start -->"
+README_END = "<!-- bench results end -->"
+
+SEED = 20240611
+REGIONS = ["North", "South", "East", "West", "Central"]
+CITIES = ["Lyon", "Porto", "Gent", "Turin", "Bergen", "Graz", "Brno", "Cork", "Kassel", "Aarhus"]
+FACT_COLUMNS = ["id", "store", "region", "product", "day", "qty", "price", "amount", "returned"]
+DAY_ZERO = datetime.date(2024, 1, 1)
+
+# Every step: its label, and whether it is a load (compared with the peers'
+# single load) or a query.
+STEPS = [
+    ("load_config", "load CSV, tabulon `config from`"),
+    ("load_cat", "load CSV, tabulon `cat` numbers"),
+    ("eq_region", "equality on region"),
+    ("range_amount", "range on amount (~10%)"),
+    ("three_cond", "bracketed where on region, qty, day"),
+    ("three_cond_sorted", "same, order by amount desc"),
+    ("join_city", "join stores, filter on city"),
+    ("read_100k", "read 100,000 rows x 9 cells into Python"),
+]
+LOAD_STEPS = {"load_config", "load_cat"}
+
+
+# ---------------------------------------------------------------- data set
+
+def store_name(i):
+    return f"S{i + 1:02d}"
+
+
+def write_data(folder, rows):
+    """Writes fact.csv and stores.csv unless files of this size and seed exist."""
+    folder.mkdir(parents=True, exist_ok=True)
+    fact = folder / f"fact_{rows}_{SEED}.csv"
+    stores = folder / f"stores_{SEED}.csv"
+    if not stores.exists():
+        lines = ["store,city,manager,size"]
+        for i in range(50):
+            lines.append(f"{store_name(i)},{CITIES[i % len(CITIES)]},M{(i * 7) % 50 + 1:02d},{100 + (i * 37) % 900}")
+        stores.write_text("\n".join(lines) + "\n")
+    if fact.exists():
+        return fact, stores
+    rng = np.random.default_rng(SEED)
+    store = rng.integers(0, 50, rows)
+    product = rng.integers(1, 2001, rows)
+    day = rng.integers(0, 366, rows)
+    qty = rng.integers(1, 101, rows)
+    price = rng.integers(100, 50001, rows)
+    amount = rng.integers(0, 1000000, rows)
+    returned = rng.random(rows) < 0.05
+    stores_text = [store_name(i) for i in range(50)]
+    regions_text = [REGIONS[i % len(REGIONS)] for i in range(50)]
+    days_text = [(DAY_ZERO + datetime.timedelta(days=d)).isoformat() for d in range(366)]
+    partial = fact.with_suffix(".part")
+    with open(partial, "w") as out:
+        out.write(",".join(FACT_COLUMNS) + "\n")
+        for start in range(0, rows, 100000):
+            chunk = []
+            for i in range(start, min(rows, start + 100000)):
+                s = store[i]
+                chunk.append(
+                    f"{i + 1},{stores_text[s]},{regions_text[s]},P{product[i]:04d},{days_text[day[i]]},"
+                    f"{qty[i]},{price[i] // 100}.{price[i] % 100:02d},{amount[i] // 100}.{amount[i] % 100:02d},"
+                    f"{'true' if returned[i] else 'false'}\n")
+            out.write("".join(chunk))
+    partial.rename(fact)
+    return fact, stores
+
+
+# ---------------------------------------------------------------- answers
+
+def cents(value):
+    return round(float(value) * 100)
+
+
+def truthy(value):
+    return str(value).lower() in ("true", "1")
+
+
+def id_amount_checksum(ids, amounts, ordered):
+    """Row count, sum of ids, sum of amounts in cents; for an ordered answer
+    also the sequence of amounts (ties may come in any order, their amounts
+    cannot)."""
+    amount_cents = [cents(a) for a in amounts]
+    check = {"rows": len(amount_cents), "sum_id": int(sum(int(i) for i in ids)),
+             "sum_amount_cents": sum(amount_cents)}
+    if ordered:
+        check["order_hash"] = hash(tuple(amount_cents))
+    return check
+
+
+def join_checksum(ids, amounts, sizes):
+    check = id_amount_checksum(ids, amounts, False)
+    check["sum_size"] = int(sum(int(s) for s in sizes))
+    return check
+
+
+def rows_checksum(rows):
+    """Checksum of whole fact rows in column order, whatever Python types a
+    system hands out for texts, dates and booleans."""
+    return {"rows": len(rows), "sum_id": sum(int(r[0]) for r in rows),
+            "sum_qty": sum(int(r[5]) for r in rows),
+            "sum_price_cents": sum(cents(r[6]) for r in rows),
+            "sum_amount_cents": sum(cents(r[7]) for r in rows),
+            "returned": sum(1 for r in rows if truthy(r[8])),
+            "texts": sum(len(str(r[1])) + len(str(r[2])) + len(str(r[3])) for r in rows),
+            "days": len({str(r[4])[:10] for r in rows})}
+
+
+# ---------------------------------------------------------------- systems
+
+class Tabulon:
+    name = "tabulon"
+    FACT_TYPES = ("id int, store string{store}, region string{region}, product string, day date, "
+                  "qty short, price double, amount double, returned bool")
+    QUERIES = {
+        "eq_region": "select id, amount from fact where region = North",
+        "range_amount": "select id, amount from fact where amount >= 2500 and amount < 3500",
+        "three_cond": "select id, amount from fact where region = East and (qty >= 90 or day >= 2024-12-01)",
+        "three_cond_sorted": "select id, amount from fact where region = East and (qty >= 90 or day >= 2024-12-01) "
+                             "order by amount desc",
+        "join_city": "select id, amount, size from fact join stores on store = store where city = Lyon",
+        "read_100k": "select id, store, region, product, day, qty, price, amount, returned from fact "
+                     "where id <= 100000",
+    }
+
+    def __init__(self):
+        self.db = None
+
+    def load(self, step, fact, stores):
+        db = tabulon.DatabaseParser()
+        if step == "load_config":
+            columns = self.FACT_TYPES.format(store="", region="")
+            db.executeCommand(f"create table fact ({columns}) config from '{fact}'")
+        else:
+            columns = self.FACT_TYPES.format(store=" cat 2", region=" cat 1")
+            db.executeCommand(f"create table fact ({columns})")
+        db.executeCommand(f"load fact from '{fact}'")
+        db.executeCommand("create table stores (store string cat 1, city string, manager string, size int)")
+        db.executeCommand(f"load stores from '{stores}'")
+        self.db = db
+        return db
+
+    def query(self, step):
+        result = self.db.executeSelect(self.QUERIES[step])
+        if step == "read_100k":
+            return self.read_rows(result)
+        result.getNumberOfRows()
+        return result
+
+    @staticmethod
+    def read_rows(result):
+        fetch_all = getattr(result, "fetchAll", None)
+        if fetch_all is not None:
+            return fetch_all()
+        set_row, get_int, get_string, get_float = result.setRow, result.getInt, result.getString, result.getFloat
+        rows = []
+        append = rows.append
+        for row in range(result.getNumberOfRows()):
+            set_row(row)
+            append((get_int(0), get_string(1), get_string(2), get_string(3), get_string(4),
+                    get_int(5), get_float(6), get_float(7), get_string(8)))
+        return rows
+
+    @staticmethod
+    def columns(result, count):
+        values = [[] for _ in range(count)]
+        for row in range(result.getNumberOfRows()):
+            result.setRow(row)
+            for col in range(count):
+                values[col].append(result.getFloat(col))
+        return values
+
+    def checksum(self, step, answer):
+        if step == "read_100k":
+            return rows_checksum(answer)
+        if step == "join_city":
+            return join_checksum(*self.columns(answer, 3))
+        ids, amounts = self.columns(answer, 2)
+        return id_amount_checksum(ids, amounts, step == "three_cond_sorted")
+
+
+SQL = {
+    "eq_region": "select id, amount from fact where region = 'North'",
+    "range_amount": "select id, amount from fact where amount >= 2500 and amount < 3500",
+    "three_cond": "select id, amount from fact where region = 'East' and (qty >= 90 or day >= '2024-12-01')",
+    "three_cond_sorted": "select id, amount from fact where region = 'East' and (qty >= 90 or day >= '2024-12-01') "
+                         "order by amount desc",
+    "join_city": "select f.id, f.amount, s.size from fact f join stores s on f.store = s.store where s.city = 'Lyon'",
+    "read_100k": "select id, store, region, product, day, qty, price, amount, returned from fact where id <= 100000",
+}
+
+
+class SQLite:
+    name = "sqlite3"
+
+    def __init__(self):
+        self.con = None
+
+    def load(self, step, fact, stores):
+        import csv
+        con = sqlite3.connect(":memory:")
+        con.execute("create table fact (id integer, store text, region text, product text, day text, "
+                    "qty integer, price real, amount real, returned text)")
+        con.execute("create table stores (store text, city text, manager text, size integer)")
+        for table, path, marks in (("fact", fact, 9), ("stores", stores, 4)):
+            with open(path, newline="") as source:
+                reader = csv.reader(source)
+                next(reader)
+                con.executemany(f"insert into {table} values ({','.join('?' * marks)})", reader)
+        con.commit()
+        self.con = con
+        return con
+
+    def query(self, step):
+        return self.con.execute(SQL[step]).fetchall()
+
+    def checksum(self, step, answer):
+        if step == "read_100k":
+            return rows_checksum(answer)
+        if step == "join_city":
+            return join_checksum(*zip(*answer)) if answer else join_checksum([], [], [])
+        ids = [r[0] for r in answer]
+        amounts = [r[1] for r in answer]
+        return id_amount_checksum(ids, amounts, step == "three_cond_sorted")
+
+
+class DuckDB:
+    def __init__(self, threads):
+        self.threads = threads
+        self.name = "duckdb-1t" if threads == 1 else f"duckdb-{threads}t"
+        self.con = None
+
+    def load(self, step, fact, stores):
+        con = duckdb.connect(":memory:", config={"threads": self.threads})
+        con.execute(f"create table fact as select * from read_csv('{fact}', header = true)")
+        con.execute(f"create table stores as select * from read_csv('{stores}', header = true)")
+        self.con = con
+        return con
+
+    def query(self, step):
+        result = self.con.execute(SQL[step])
+        return result.fetchall() if step == "read_100k" else result.fetchnumpy()
+
+    def checksum(self, step, answer):
+        if step == "read_100k":
+            return rows_checksum(answer)
+        if step == "join_city":
+            return join_checksum(answer["id"], answer["amount"], answer["size"])
+        return id_amount_checksum(answer["id"], answer["amount"], step == "three_cond_sorted")
+
+
+class Pandas:
+    name = "pandas"
+
+    def __init__(self):
+        self.fact = self.stores = None
+
+    def load(self, step, fact, stores):
+        self.fact = pd.read_csv(fact, parse_dates=["day"])
+        self.stores = pd.read_csv(stores)
+        return self.fact
+
+    def query(self, step):
+        df = self.fact
+        if step == "eq_region":
+            return df.loc[df["region"] == "North", ["id", "amount"]]
+        if step == "range_amount":
+            amount = df["amount"]
+            return df.loc[(amount >= 2500) & (amount < 3500), ["id", "amount"]]
+        if step in ("three_cond", "three_cond_sorted"):
+            mask = (df["region"] == "East") & ((df["qty"] >= 90) | (df["day"] >= pd.Timestamp("2024-12-01")))
+            answer = df.loc[mask, ["id", "amount"]]
+            return answer.sort_values("amount", ascending=False) if step == "three_cond_sorted" else answer
+        if step == "join_city":
+            chosen = self.stores.loc[self.stores["city"] == "Lyon", ["store", "size"]]
+            return df[["id", "amount", "store"]].merge(chosen, on="store")[["id", "amount", "size"]]
+        return list(df.loc[df["id"] <= 100000, FACT_COLUMNS].itertuples(index=False, name=None))
+
+    def checksum(self, step, answer):
+        if step == "read_100k":
+            return rows_checksum(answer)
+        if step == "join_city":
+            return join_checksum(answer["id"], answer["amount"], answer["size"])
+        return id_amount_checksum(answer["id"], answer["amount"], step == "three_cond_sorted")
+
+
+class Polars:
+    name = "polars-1t"
+
+    def __init__(self):
+        self.fact = self.stores = None
+
+    def load(self, step, fact, stores):
+        self.fact = pl.read_csv(fact, try_parse_dates=True)
+        self.stores = pl.read_csv(stores)
+        return self.fact
+
+    def query(self, step):
+        df = self.fact
+        if step == "eq_region":
+            return df.filter(pl.col("region") == "North").select("id", "amount")
+        if step == "range_amount":
+            return df.filter((pl.col("amount") >= 2500) & (pl.col("amount") < 3500)).select("id", "amount")
+        if step in ("three_cond", "three_cond_sorted"):
+            mask = (pl.col("region") == "East") & ((pl.col("qty") >= 90) | (pl.col("day") >= datetime.date(2024, 12, 1)))
+            answer = df.filter(mask).select("id", "amount")
+            return answer.sort("amount", descending=True) if step == "three_cond_sorted" else answer
+        if step == "join_city":
+            chosen = self.stores.filter(pl.col("city") == "Lyon").select("store", "size")
+            return df.select("id", "amount", "store").join(chosen, on="store").select("id", "amount", "size")
+        return df.filter(pl.col("id") <= 100000).select(FACT_COLUMNS).rows()
+
+    def checksum(self, step, answer):
+        if step == "read_100k":
+            return rows_checksum(answer)
+        if step == "join_city":
+            return join_checksum(answer["id"].to_list(), answer["amount"].to_list(), answer["size"].to_list())
+        return id_amount_checksum(answer["id"].to_list(), answer["amount"].to_list(), step == "three_cond_sorted")
+
+
+# ---------------------------------------------------------------- timing
+
+def timed(action, runs):
+    """Median wall time of `runs` calls and the last call's answer."""
+    times = []
+    answer = None
+    for _ in range(runs):
+        answer = None
+        gc.collect()
+        start = time.perf_counter()
+        answer = action()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), answer
+
+
+def machine():
+    model = platform.processor() or "unknown CPU"
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    return f"{os.cpu_count()} cores, {model}, Python {platform.python_version()}"
+
+
+def run(args):
+    fact, stores = write_data(Path(args.scratch), args.rows)
+    systems = [Tabulon(), SQLite(), DuckDB(1), DuckDB(os.cpu_count() or 1), Pandas(), Polars()]
+    medians = {step: {} for step, _ in STEPS}
+    checks = {step: {} for step, _ in STEPS}
+    failures = {}
+    for system in systems:
+        print(f"-- {system.name}", file=sys.stderr, flush=True)
+        load_steps = ["load_config", "load_cat"] if system.name == "tabulon" else ["load_config"]
+        for step in load_steps:
+            medians[step][system.name], _ = timed(lambda: system.load(step, fact, stores), args.load_runs)
+        if system.name != "tabulon":
+            medians["load_cat"][system.name] = medians["load_config"][system.name]
+        for step, _ in STEPS:
+            if step in LOAD_STEPS:
+                continue
+            try:
+                seconds, answer = timed(lambda: system.query(step), args.runs)
+            except RuntimeError as error:
+                failures.setdefault(step, {})[system.name] = str(error)
+                continue
+            medians[step][system.name] = seconds
+            checks[step][system.name] = system.checksum(step, answer)
+            del answer
+        if system.name != "tabulon":
+            system.__dict__.clear()
+    return medians, checks, failures
+
+
+def verify(checks):
+    """Names every step where a peer's checksum differs from tabulon's."""
+    mismatches = {}
+    for step, by_system in checks.items():
+        reference = by_system.get("tabulon")
+        for name, check in by_system.items():
+            if reference is not None and check != reference:
+                mismatches.setdefault(step, {})[name] = {"tabulon": reference, name: check}
+    return mismatches
+
+
+def ratios(medians):
+    out = {}
+    for step, by_system in medians.items():
+        ours = by_system.get("tabulon")
+        out[step] = {name: ours / theirs for name, theirs in by_system.items()
+                     if name != "tabulon" and ours is not None and theirs}
+    return out
+
+
+def targets(medians, ratio):
+    """The speed targets, one verdict each: True met, False missed, None not measured."""
+    verdicts = {}
+    for step, _ in STEPS:
+        r = ratio.get(step, {})
+        if step in LOAD_STEPS:
+            verdicts[f"{step}: no slower than pandas"] = r.get("pandas", 99) <= 1.0 if "pandas" in r else None
+            continue
+        if "tabulon" not in medians[step]:
+            verdicts[f"{step}: measured"] = None
+            continue
+        verdicts[f"{step}: 10x faster than sqlite3"] = r["sqlite3"] <= 0.1
+        verdicts[f"{step}: faster than pandas"] = r["pandas"] < 1.0
+        verdicts[f"{step}: within 1.5x of duckdb-1t"] = r["duckdb-1t"] <= 1.5
+    return verdicts
+
+
+def table(medians, ratio, names):
+    label_width = max(len(label) for _, label in STEPS)
+    lines = ["Median seconds"]
+    lines.append(f"{'step':<{label_width}} " + " ".join(f"{n:>10}" for n in names))
+    for step, label in STEPS:
+        cells = [f"{medians[step][n]:10.4f}" if n in medians[step] else f"{'-':>10}" for n in names]
+        lines.append(f"{label:<{label_width}} " + " ".join(cells))
+    peers = [n for n in names if n != "tabulon"]
+    lines.append("")
+    lines.append("Ratio tabulon/peer (below 1: tabulon faster)")
+    lines.append(f"{'step':<{label_width}} " + " ".join(f"{n:>10}" for n in peers))
+    for step, label in STEPS:
+        cells = [f"{ratio[step][n]:10.3f}" if n in ratio[step] else f"{'-':>10}" for n in peers]
+        lines.append(f"{label:<{label_width}} " + " ".join(cells))
+    return "\n".join(lines)
+
+
+def chart(medians, names, path, title):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    figure, axes = plt.subplots(figsize=(13, 6))
+    width = 0.8 / len(names)
+    for i, name in enumerate(names):
+        values = [medians[step].get(name, 0) for step, _ in STEPS]
+        positions = [k + (i - (len(names) - 1) / 2) * width for k in range(len(STEPS))]
+        axes.bar(positions, values, width, label=name)
+    axes.set_yscale("log")
+    axes.set_ylabel("median seconds (log scale)")
+    axes.set_xticks(range(len(STEPS)))
+    axes.set_xticklabels([label.replace(", ", ",\n", 1) for _, label in STEPS], fontsize=8)
+    axes.set_title(title, fontsize=10)
+    axes.legend(fontsize=8)
+    axes.grid(axis="y", which="both", alpha=0.3)
+    figure.tight_layout()
+    figure.savefig(path, dpi=100)
+    plt.close(figure)
+
+
+def readme_lines(medians, ratio, host, rows):
+    lines = [f"Last `make bench` ({rows:,} rows; {host}): median seconds, and tabulon's time "
+             "divided by each peer's (below 1: tabulon faster).", ""]
+    for step, label in STEPS:
+        if "tabulon" not in medians[step]:
+            lines.append(f"- {label}: not answered by tabulon")
+            continue
+        parts = ", ".join(f"{name} {value:.2f}x" for name, value in ratio[step].items())
+        lines.append(f"- {label}: {medians[step]['tabulon']:.3f} s; {parts}")
+    return lines
+
+
+def update_readme(lines):
+    text = README.read_text()
+    if README_START not in text or README_END not in text:
+        return
+    head, rest = text.split(README_START, 1)
+    _, tail = rest.split(README_END, 1)
+    README.write_text(head + README_START + "\n" + "\n".join(lines) + "\n" + README_END + tail)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--rows", type=int, default=1000000)
+    parser.add_argument("--runs", type=int, default=5, help="runs per query step")
+    parser.add_argument("--load-runs", type=int, default=3, help="runs per load step")
+    parser.add_argument("--scratch", default=str(HERE.parent / "build" / "bench-data"))
+    parser.add_argument("--no-readme", action="store_true", help="leave README.md as it is")
+    args = parser.parse_args()
+
+    started = time.time()
+    medians, checks, failures = run(args)
+    mismatches = verify(checks)
+    # A step whose answers disagree times nothing comparable.
+    for step in mismatches:
+        medians[step] = {"tabulon": medians[step]["tabulon"]} if "tabulon" in medians[step] else {}
+    ratio = ratios(medians)
+    names = ["tabulon", "sqlite3", "duckdb-1t", f"duckdb-{os.cpu_count() or 1}t", "pandas", "polars-1t"]
+    host = machine()
+    verdicts = targets(medians, ratio)
+
+    print(table(medians, ratio, names))
+    print()
+    for name, verdict in verdicts.items():
+        print(f"{'met   ' if verdict else 'MISSED' if verdict is False else 'n/a   '} {name}")
+    for step, by_system in failures.items():
+        for name, message in by_system.items():
+            print(f"FAILED {step} on {name}: {message}")
+    for step, detail in mismatches.items():
+        print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
+
+    RESULTS.mkdir(exist_ok=True)
+    report = {
+        "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
+        "machine": host, "rows": args.rows, "runs": args.runs, "load_runs": args.load_runs,
+        "versions": {"tabulon": "working tree", "sqlite3": sqlite3.sqlite_version, "duckdb": duckdb.__version__,
+                     "pandas": pd.__version__, "polars": pl.__version__},
+        "steps": {step: label for step, label in STEPS},
+        "median_seconds": medians, "ratio_tabulon_to_peer": ratio, "checksums": checks,
+        "targets": verdicts, "failures": failures, "mismatches": mismatches,
+        "wall_seconds": round(time.time() - started, 1),
+    }
+    (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")
+    chart(medians, names, RESULTS / "latest.png", f"{args.rows:,} rows, one thread except {names[3]}; {host}")
+    if not args.no_readme:
+        update_readme(readme_lines(medians, ratio, host, args.rows))
+    print(f"\nwall time {report['wall_seconds']} s; results in {RESULTS}", file=sys.stderr)
+    return 1 if mismatches else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

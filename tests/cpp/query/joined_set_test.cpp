@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "query/condition.h"
+#include "query/field_comparator_base.h"
+#include "query/index_set.h"
+#include "query/joined_set.h"
+#include "query/result_set_factory.h"
+#include "query/table_set.h"
+#include "test_table.h"
+
+namespace {
+
+// Left table: key INT, label STRING, weight SHORT (3 columns).
+// Right table: key INT, tag STRING (2 columns).
+std::unique_ptr<TestTable> leftTable(bool categorised,
+                                     const std::vector<std::pair<int, std::string>>& rows) {
+  auto t = std::make_unique<TestTable>(std::vector<DATA_TYPE>{INT, STRING, SHORT},
+                                       categorised ? std::vector<unsigned short>{0}
+                                                   : std::vector<unsigned short>{});
+  for (size_t i = 0; i < rows.size(); ++i) {
+    t->addRow({std::to_string(rows[i].first), rows[i].second, std::to_string(i)});
+  }
+  return t;
+}
+
+std::unique_ptr<TestTable> rightTable(bool categorised,
+                                      const std::vector<std::pair<int, std::string>>& rows) {
+  auto t = std::make_unique<TestTable>(std::vector<DATA_TYPE>{INT, STRING},
+                                       categorised ? std::vector<unsigned short>{0}
+                                                   : std::vector<unsigned short>{});
+  for (const auto& [key, tag] : rows) {
+    t->addRow({std::to_string(key), tag});
+  }
+  return t;
+}
+
+// The join of left column 0 with right column 0, filtered by `conditions`.
+std::unique_ptr<JoinedSet> join(TestTable& left, TestTable& right,
+                                std::vector<Condition*> conditions = {}) {
+  auto leftRows = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left.table),
+                                             std::vector<unsigned short>{});
+  std::vector<Condition*> everyRow;
+  leftRows->processRequest(everyRow);
+  auto index = std::make_unique<IndexSet>();
+  index->initIndex(std::make_unique<TableIterator>(&right.table), 0);
+  auto joined = std::make_unique<JoinedSet>();
+  joined->setRight(std::move(index));
+  joined->setLeft(std::move(leftRows), 0);
+  joined->processRequest(conditions);
+  return joined;
+}
+
+// Joined columns 1 (left label) and 4 (right tag) of every result row.
+std::vector<std::string> pairs(JoinedSet& joined) {
+  std::vector<std::string> out;
+  for (uint32_t row = 0; row < joined.rowCount; ++row) {
+    joined.setRow(row);
+    out.push_back(joined.getString(1) + "-" + joined.getString(4));
+  }
+  return out;
+}
+
+// Parameters: left key categorised, right key categorised.
+class JoinedSetTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
+ protected:
+  bool leftCategorised() const { return std::get<0>(GetParam()); }
+  bool rightCategorised() const { return std::get<1>(GetParam()); }
+};
+
+}  // namespace
+
+TEST_P(JoinedSetTest, PairsEachLeftRowWithItsPartnersInLeftOrder) {
+  auto left = leftTable(leftCategorised(), {{1, "a"}, {2, "b"}, {3, "c"}});
+  auto right = rightTable(rightCategorised(), {{2, "x"}, {4, "w"}, {3, "z"}, {2, "y"}});
+  auto joined = join(*left, *right);
+  EXPECT_EQ((std::vector<std::string>{"b-x", "b-y", "c-z"}), pairs(*joined));
+  EXPECT_FALSE(joined->nextRow());
+  EXPECT_FALSE(joined->nextRow());
+}
+
+TEST_P(JoinedSetTest, DuplicatesOnBothSidesGiveEveryCombination) {
+  auto left = leftTable(leftCategorised(), {{7, "a"}, {5, "b"}, {7, "c"}, {9, "d"}});
+  auto right = rightTable(rightCategorised(), {{7, "x"}, {7, "y"}, {7, "z"}, {5, "v"}, {1, "u"}});
+  auto joined = join(*left, *right);
+  EXPECT_EQ((std::vector<std::string>{"a-x", "a-y", "a-z", "b-v", "c-x", "c-y", "c-z"}),
+            pairs(*joined));
+}
+
+TEST_P(JoinedSetTest, EmptySidesGiveEmptyJoins) {
+  auto full = leftTable(leftCategorised(), {{1, "a"}});
+  auto emptyLeft = leftTable(leftCategorised(), {});
+  auto fullRight = rightTable(rightCategorised(), {{1, "x"}});
+  auto emptyRight = rightTable(rightCategorised(), {});
+  EXPECT_EQ(0U, join(*full, *emptyRight)->rowCount);
+  EXPECT_EQ(0U, join(*emptyLeft, *fullRight)->rowCount);
+  EXPECT_EQ(0U, join(*emptyLeft, *emptyRight)->rowCount);
+}
+
+TEST_P(JoinedSetTest, ConditionsOnEitherSideUseTheJoinedNumbering) {
+  auto left = leftTable(leftCategorised(), {{1, "a"}, {2, "b"}, {2, "c"}});
+  auto right = rightTable(rightCategorised(), {{1, "x"}, {2, "y"}, {2, "z"}});
+  // Right column 1 (tag) is joined column 3 + 1 = 4.
+  std::unique_ptr<Condition> tag = ResultSetFactory::createCondition(right->table, 1, NE, "y");
+  tag->column = 4;
+  std::unique_ptr<Condition> label = ResultSetFactory::createCondition(left->table, 1, GE, "b");
+  label->column = 1;
+  auto joined = join(*left, *right, {label.get(), tag.get()});
+  EXPECT_EQ((std::vector<std::string>{"b-z", "c-z"}), pairs(*joined));
+}
+
+TEST_P(JoinedSetTest, SortingKeepsBothSidesOfEveryPair) {
+  auto left = leftTable(leftCategorised(), {{1, "a"}, {2, "b"}, {3, "c"}, {2, "d"}});
+  auto right = rightTable(rightCategorised(), {{3, "z"}, {2, "y"}, {1, "x"}, {2, "w"}});
+  auto joined = join(*left, *right);
+  // Right tag descending, then left label ascending.
+  std::unique_ptr<FieldComparatorBase> byTag =
+      ResultSetFactory::createComparator(right->table, 1, true);
+  byTag->column = 4;
+  std::unique_ptr<FieldComparatorBase> byLabel =
+      ResultSetFactory::createComparator(left->table, 1, false);
+  std::vector<FieldComparatorBase*> comparators{byTag.get(), byLabel.get()};
+  joined->sort(comparators);
+  EXPECT_EQ((std::vector<std::string>{"c-z", "b-y", "d-y", "a-x", "b-w", "d-w"}),
+            pairs(*joined));
+  // Every column of a restored pair belongs to that pair.
+  joined->setRow(2);
+  EXPECT_EQ("2", joined->getString(0));
+  EXPECT_EQ("3", joined->getString(2));
+  EXPECT_EQ("2", joined->getString(3));
+  joined->setRowDerived(joined->permutation[0]);
+  EXPECT_EQ("3", joined->getString(0));
+  EXPECT_EQ("c", joined->getString(1));
+  EXPECT_EQ("3", joined->getString(3));
+  EXPECT_EQ("z", joined->getString(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndCategorisedKeys, JoinedSetTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
+
+TEST(JoinedSetColumnsTest, RightColumnsFollowTheLeftColumns) {
+  auto left = leftTable(false, {{4, "a"}});
+  auto right = rightTable(true, {{4, "x"}});
+  auto joined = join(*left, *right);
+  joined->addSelectCol(true, 1);
+  joined->addSelectCol(false, 2);
+  joined->addSelectCol(true, 0);
+  joined->setRow(0);
+  EXPECT_EQ(5, joined->getNumberOfCols());
+  EXPECT_EQ(3, joined->getNumberOfSelectCols());
+  EXPECT_EQ("x", joined->getString(4));
+  EXPECT_EQ("4", joined->getString(3));
+
+  EXPECT_EQ(STRING, joined->getSelectDataType(0));
+  EXPECT_EQ("x", joined->getSelectString(0));
+  EXPECT_STREQ("x", static_cast<const char*>(joined->getSelectPointer(0)));
+  EXPECT_EQ(SHORT, joined->getSelectDataType(1));
+  EXPECT_EQ("0", joined->getSelectString(1));
+  EXPECT_EQ(INT, joined->getSelectDataType(2));
+  int key;
+  std::memcpy(&key, joined->getSelectPointer(2), sizeof key);
+  EXPECT_EQ(4, key);
+}

@@ -7,10 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "databaseparser/database_parser.h"
 #include "query/condition.h"
 #include "query/field_comparator_base.h"
 #include "query/index_set.h"
 #include "query/joined_set.h"
+#include "query/query_set.h"
 #include "query/result_set_factory.h"
 #include "query/table_set.h"
 #include "test_table.h"
@@ -166,4 +168,16 @@ TEST(JoinedSetColumnsTest, RightColumnsFollowTheLeftColumns) {
   int key;
   std::memcpy(&key, joined->getSelectPointer(2), sizeof key);
   EXPECT_EQ(4, key);
+}
+
+TEST(JoinedSelectHeaderTest, NamesComeFromTheSchemaMainTableFirst) {
+  DatabaseParser parser;
+  parser.executeCommand("create table a (x int, k int)");
+  parser.executeCommand("create table b (y int, k int, v string)");
+  QuerySet all = parser.executeSelect("select * from a join b on x = y");
+  EXPECT_EQ("x,k,y,k,v", all.getHeader(","));
+  EXPECT_EQ(5, all.getNumberOfCols());
+  QuerySet named = parser.executeSelect("select v, k, * from a join b on k = k");
+  EXPECT_EQ("v,k,x,k,y,k,v", named.getHeader(","));
+  EXPECT_EQ(0U, named.getNumberOfRows());
 }

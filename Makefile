@@ -4,6 +4,8 @@
 # make bench  build in Release and time tabulon against sqlite3, DuckDB, pandas
 #             and polars (bench/compare.py; results in bench/results)
 # SANITIZE=1  build and test with AddressSanitizer and UBSan
+# make fuzz   install clang if missing, build the libFuzzer targets, run each
+#             for FUZZ_SECONDS (default 60) from its checked-in corpus
 
 PYTHON ?= python3
 JOBS ?= 2
@@ -15,13 +17,20 @@ BUILD_DIR ?= build-asan
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABULON_SANITIZE=ON
 SANITIZER_RUNTIME := $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so) $(shell g++ -print-file-name=libstdc++.so)
 PYTEST_ENV := LD_PRELOAD="$(SANITIZER_RUNTIME)" ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+CTEST_ENV := ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 else
 BUILD_DIR ?= build
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=Release
 PYTEST_ENV :=
+CTEST_ENV :=
 endif
 
-.PHONY: all deps build test test-cpp test-python demo bench install clean
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := fuzz_commands fuzz_csv fuzz_config
+FUZZ_APT_PACKAGES := clang libclang-rt-14-dev
+
+.PHONY: all deps build test test-cpp test-python demo bench install clean fuzz-deps fuzz-build fuzz
 
 all: build
 
@@ -40,7 +49,7 @@ build: deps
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test-cpp: build
-	@cd $(BUILD_DIR) && ctest -j $(JOBS) --output-on-failure
+	@cd $(BUILD_DIR) && $(CTEST_ENV) ctest -j $(JOBS) --output-on-failure
 
 test-python: build
 	@$(PYTEST_ENV) PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) -m pytest -q tests/python
@@ -61,5 +70,36 @@ bench: build
 install: deps
 	$(PYTHON) -m pip install .
 
+fuzz-deps:
+	@missing=""; for p in $(FUZZ_APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+	fi
+	@command -v cmake >/dev/null && command -v ninja >/dev/null || $(PYTHON) -m pip install -q cmake ninja
+
+fuzz-build: fuzz-deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTABULON_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+# Each target starts from its checked-in corpus; what it adds goes to a
+# scratch directory, crashes to $(FUZZ_DIR)/artifacts. Paths are absolute
+# because the targets change their working directory.
+fuzz: fuzz-build
+	@mkdir -p $(FUZZ_DIR)/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  work=$$(mktemp -d); \
+	  dict=""; if [ -f tests/fuzz/$$t.dict ]; then dict="-dict=$(CURDIR)/tests/fuzz/$$t.dict"; fi; \
+	  echo "fuzzing $$t for $(FUZZ_SECONDS)s"; \
+	  if ! $(FUZZ_DIR)/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=2048 $$dict \
+	      -artifact_prefix=$(CURDIR)/$(FUZZ_DIR)/artifacts/$$t- $$work $(CURDIR)/tests/fuzz/corpus/$$t \
+	      > $(FUZZ_DIR)/$$t.log 2>&1; then \
+	    tail -n 60 $(FUZZ_DIR)/$$t.log; rm -rf $$work; exit 1; \
+	  fi; \
+	  grep -E '^#[0-9]+[[:space:]]+DONE' $(FUZZ_DIR)/$$t.log || true; \
+	  rm -rf $$work; \
+	done
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan $(FUZZ_DIR)

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "errors/database_exception.h"
+#include "storage/buffer.h"
 
 QuerySet::QuerySet(std::unique_ptr<ResultSet> result, std::shared_ptr<Database> database)
     : database_(std::move(database)), result_(std::move(result)) {
@@ -35,11 +36,23 @@ void QuerySet::setRow(unsigned int row) {
   result_->setRowDerived(result_->storedRow(row));
 }
 
-ResultSet& QuerySet::readable(unsigned short col) const {
+ResultSet& QuerySet::valid() const {
   if (result_ == nullptr) {
     throw DatabaseException("The cursor holds no query result");
   }
   result_->checkValid();
+  return *result_;
+}
+
+QuerySet::RowRestorer::~RowRestorer() {
+  result_.currentRow = current_;
+  if (result_.rowCount > 0) {
+    result_.setRowDerived(result_.storedRow(current_));
+  }
+}
+
+ResultSet& QuerySet::readable(unsigned short col) const {
+  valid();
   if (result_->rowCount == 0) {
     throw DatabaseException("The query result has no rows");
   }
@@ -190,4 +203,22 @@ float QuerySet::getFloat(unsigned short col) const {
 
 std::string QuerySet::getHeader(const std::string& separator) const {
   return result_ == nullptr ? std::string() : result_->getHeader(separator);
+}
+
+DATA_TYPE QuerySet::getColumnType(unsigned short col) const {
+  // The type is read from the table, which a change may have freed.
+  ResultSet& result = valid();
+  const unsigned short columns = result.getNumberOfSelectCols();
+  if (col >= columns) {
+    throw DatabaseException("Column %d is out of range: the result has %d columns", col,
+                            columns);
+  }
+  return result.getSelectDataType(col);
+}
+
+void QuerySet::populateCSV(Buffer& out) const {
+  ResultSet& result = valid();
+  // The result set walks its rows through the current position; keep ours.
+  const RowRestorer restorer(result);
+  result.populateCSV(out);
 }

@@ -4,8 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "errors/database_exception.h"
 #include "query/result_set.h"
+#include "storage/data_type.h"
 
+class Buffer;
 class Database;
 
 // The cursor over a finished query result. Copies share one result set and
@@ -36,13 +39,69 @@ class QuerySet {
   float getFloat(unsigned short col) const;
   // Selected column names joined by `separator`.
   std::string getHeader(const std::string& separator) const;
+  // Type of selected column `col`; throws like a row read, and for a column
+  // out of range.
+  DATA_TYPE getColumnType(unsigned short col) const;
+  // Writes the whole result as CSV text, NUL-terminated, into `out` from its
+  // start. The current row is left as it was.
+  void populateCSV(Buffer& out) const;
+
+  // The selected values of the row a bulk read stands on. Pointers lead to
+  // stored values and are valid only until the visitor returns.
+  class Row {
+   public:
+    explicit Row(ResultSet& result) : result_(result) {}
+    const void* value(unsigned short col) const { return result_.getSelectPointer(col); }
+    std::string text(unsigned short col) const { return result_.getSelectString(col); }
+
+   private:
+    ResultSet& result_;
+  };
+
+  // Bulk reading: checks once that the cursor holds a result whose tables
+  // are unchanged and that result positions [first, end) exist, then calls
+  // visit(const Row&) for each of them in result order. The visitor must not
+  // change the tables (the check is not repeated per row). The current row
+  // is left as it was, also when the visitor throws.
+  template <typename Visitor>
+  void readRows(uint32_t first, uint32_t end, Visitor&& visit) const;
 
  private:
   // Checks that a row is current, `col` is selected and the tables are
   // unchanged; returns the result set.
   ResultSet& readable(unsigned short col) const;
+  // Checks that the cursor holds a result and the tables are unchanged.
+  ResultSet& valid() const;
+
+  // Puts the result set back on the current row it had when constructed.
+  class RowRestorer {
+   public:
+    explicit RowRestorer(ResultSet& result) : result_(result), current_(result.currentRow) {}
+    ~RowRestorer();
+    RowRestorer(const RowRestorer&) = delete;
+    RowRestorer& operator=(const RowRestorer&) = delete;
+
+   private:
+    ResultSet& result_;
+    const uint32_t current_;
+  };
 
   // Declared before the result so that the result is destroyed first.
   std::shared_ptr<Database> database_;
   std::shared_ptr<ResultSet> result_;
 };
+
+template <typename Visitor>
+void QuerySet::readRows(uint32_t first, uint32_t end, Visitor&& visit) const {
+  ResultSet& result = valid();
+  if (first > end || end > result.rowCount) {
+    throw DatabaseException("Rows %u to %u are out of range: the result has %u rows", first, end,
+                            result.rowCount);
+  }
+  const RowRestorer restorer(result);
+  const Row row(result);
+  for (uint32_t position = first; position < end; ++position) {
+    result.setRowDerived(result.storedRow(position));
+    visit(row);
+  }
+}

@@ -11,6 +11,7 @@
 #include "fake_result_set.h"
 #include "query/field_comparator.h"
 #include "query/query_set.h"
+#include "storage/buffer.h"
 
 namespace {
 
@@ -134,4 +135,66 @@ TEST(QuerySetTest, ChangedTableInvalidatesEveryRowRead) {
   EXPECT_EQ(message, messageOf([&] { cursor.getLong(0); }));
   EXPECT_EQ(message, messageOf([&] { cursor.getDouble(0); }));
   EXPECT_EQ(1U, cursor.getNumberOfRows());
+}
+
+TEST(QuerySetTest, ColumnTypesFollowTheSelection) {
+  QuerySet cursor = cursorOver({});
+  EXPECT_EQ(INT, cursor.getColumnType(0));
+  EXPECT_EQ(BOOL, cursor.getColumnType(3));
+  EXPECT_EQ("Column 4 is out of range: the result has 4 columns",
+            messageOf([&] { cursor.getColumnType(4); }));
+  EXPECT_EQ("The cursor holds no query result",
+            messageOf([] { QuerySet().getColumnType(0); }));
+}
+
+TEST(QuerySetTest, BulkReadsFollowResultOrderAndKeepTheCurrentRow) {
+  FieldComparator<int32_t> byNumber(0, true);
+  QuerySet cursor = cursorOver({{1, 0, "a", false}, {3, 0, "c", false}, {2, 0, "b", false}},
+                               {&byNumber});
+  cursor.setRow(1);
+  std::string seen;
+  cursor.readRows(0, 3, [&](const QuerySet::Row& row) {
+    seen += static_cast<const char*>(row.value(2));
+    seen += row.text(0);
+  });
+  EXPECT_EQ("c3b2a1", seen);
+  EXPECT_EQ("b", cursor.getString(2));
+
+  // A visitor that fails part-way leaves the cursor where it was, too.
+  EXPECT_THROW(cursor.readRows(2, 3, [](const QuerySet::Row&) { throw DatabaseException("x"); }),
+               DatabaseException);
+  EXPECT_EQ("b", cursor.getString(2));
+
+  Buffer csv;
+  cursor.populateCSV(csv);
+  EXPECT_STREQ("\n3,0.000000,c,0\n2,0.000000,b,0\n1,0.000000,a,0", csv.start());
+  EXPECT_EQ("b", cursor.getString(2));
+}
+
+TEST(QuerySetTest, BulkReadsCheckTheRangeAndTheTablesOnce) {
+  auto result = std::make_unique<FakeResultSet>(
+      std::vector<FakeRow>{{1, 0, "a", false}, {2, 0, "b", false}},
+      std::vector<unsigned short>{0});
+  std::vector<Condition*> none;
+  result->processRequest(none);
+  auto counter = std::make_shared<uint64_t>(0);
+  result->watchTable("t", counter);
+  QuerySet cursor(std::move(result));
+  int visits = 0;
+  const auto count = [&](const QuerySet::Row&) { ++visits; };
+  cursor.readRows(2, 2, count);
+  EXPECT_EQ(0, visits);
+  EXPECT_EQ("Rows 1 to 3 are out of range: the result has 2 rows",
+            messageOf([&] { cursor.readRows(1, 3, count); }));
+  EXPECT_EQ("Rows 2 to 1 are out of range: the result has 2 rows",
+            messageOf([&] { cursor.readRows(2, 1, count); }));
+  ++*counter;
+  const std::string message = "Query result is no longer valid: table t has changed";
+  EXPECT_EQ(message, messageOf([&] { cursor.readRows(0, 2, count); }));
+  EXPECT_EQ(message, messageOf([&] { cursor.getColumnType(0); }));
+  Buffer csv;
+  EXPECT_EQ(message, messageOf([&] { cursor.populateCSV(csv); }));
+  EXPECT_EQ(0, visits);
+  EXPECT_EQ("The cursor holds no query result",
+            messageOf([&] { QuerySet().readRows(0, 0, count); }));
 }

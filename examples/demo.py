@@ -60,7 +60,7 @@ query("select id, manager, amount from sales join regions on region = region "
 print("> total amount per region, computed in Python")
 try:
     result = db.executeSelect("select region, amount from sales")
-    totals = {}
+    totals: dict[str, float] = {}
     for row in range(result.getNumberOfRows()):
         result.setRow(row)
         totals[result.getString(0)] = totals.get(result.getString(0), 0.0) + result.getFloat(1)

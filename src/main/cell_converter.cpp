@@ -1,0 +1,114 @@
+#include "main/cell_converter.h"
+
+#include <datetime.h>
+#include <boost/python.hpp>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// Reads a stored value, which packed rows may hold unaligned.
+template <typename T>
+T load(const void* value) {
+  T v;
+  std::memcpy(&v, value, sizeof(T));
+  return v;
+}
+
+struct CivilDate {
+  int year;
+  int month;
+  int day;
+};
+
+// The proleptic Gregorian date `days` days after 1970-01-01.
+CivilDate civilFromDays(unsigned short days) {
+  // Days counted from 0000-03-01, so that leap days end each 400-year era.
+  const int z = static_cast<int>(days) + 719468;
+  const int era = z / 146097;
+  const int dayOfEra = z - era * 146097;
+  const int yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int shiftedMonth = (5 * dayOfYear + 2) / 153;
+  const int day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  const int month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  const int year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  return CivilDate{year, month, day};
+}
+
+}  // namespace
+
+CellConverter::CellConverter(DATA_TYPE type) : type_(type) {
+  // The datetime C interface is a per-file static, filled on first need.
+  if (type_ == DATE && PyDateTimeAPI == nullptr) {
+    PyDateTime_IMPORT;
+    if (PyDateTimeAPI == nullptr) boost::python::throw_error_already_set();
+  }
+}
+
+CellConverter::~CellConverter() { Py_XDECREF(last_); }
+
+CellConverter::CellConverter(CellConverter&& other) noexcept
+    : type_(other.type_), last_(other.last_), lastDays_(other.lastDays_) {
+  other.last_ = nullptr;
+}
+
+PyObject* CellConverter::convert(const void* value) {
+  if (value == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "A stored value of the result could not be read");
+    return nullptr;
+  }
+  switch (type_) {
+    case LONG:
+      return PyLong_FromLongLong(load<int64_t>(value));
+    case INT:
+      return PyLong_FromLong(load<int32_t>(value));
+    case SHORT:
+      return PyLong_FromLong(load<int16_t>(value));
+    case DOUBLE:
+      return PyFloat_FromDouble(load<double>(value));
+    case FLOAT:
+      return PyFloat_FromDouble(load<float>(value));
+    case STRING:
+      return text(static_cast<const char*>(value));
+    case BOOL:
+      return PyBool_FromLong(load<uint8_t>(value));
+    case DATE:
+      return date(load<uint16_t>(value));
+  }
+  PyErr_Format(PyExc_RuntimeError, "Unknown data type provided");
+  return nullptr;
+}
+
+PyObject* CellConverter::text(const char* value) {
+  const size_t length = std::strlen(value);
+  // An ASCII str holds exactly the bytes it was made from, so equal bytes
+  // give an equal str.
+  if (last_ != nullptr && PyUnicode_IS_ASCII(last_) &&
+      static_cast<size_t>(PyUnicode_GET_LENGTH(last_)) == length &&
+      std::memcmp(PyUnicode_DATA(last_), value, length) == 0) {
+    Py_INCREF(last_);
+    return last_;
+  }
+  return remember(PyUnicode_DecodeUTF8(value, static_cast<Py_ssize_t>(length), "replace"));
+}
+
+PyObject* CellConverter::date(unsigned short days) {
+  if (last_ != nullptr && lastDays_ == days) {
+    Py_INCREF(last_);
+    return last_;
+  }
+  const CivilDate civil = civilFromDays(days);
+  PyObject* made = PyDate_FromDate(civil.year, civil.month, civil.day);
+  if (made == nullptr) return nullptr;
+  lastDays_ = days;
+  return remember(made);
+}
+
+PyObject* CellConverter::remember(PyObject* object) {
+  if (object == nullptr) return nullptr;
+  Py_XSETREF(last_, object);
+  Py_INCREF(object);
+  return object;
+}

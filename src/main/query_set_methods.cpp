@@ -1,0 +1,151 @@
+#include "main/query_set_methods.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "main/row_converter.h"
+#include "storage/buffer.h"
+
+namespace bp = boost::python;
+
+namespace {
+
+bp::object decodeText(const char* text, size_t length) {
+  return bp::object(
+      bp::handle<>(PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "replace")));
+}
+
+bp::object decodeText(const std::string& text) { return decodeText(text.data(), text.size()); }
+
+// The selected column names; the header joins them with NUL, which no
+// name can hold.
+std::vector<std::string> columnNames(const QuerySet& cursor) {
+  std::vector<std::string> names;
+  const unsigned short columns = cursor.getNumberOfCols();
+  const std::string header = cursor.getHeader(std::string(1, '\0'));
+  size_t start = 0;
+  for (unsigned short col = 0; col < columns && start <= header.size(); ++col) {
+    size_t end = header.find('\0', start);
+    if (end == std::string::npos) end = header.size();
+    names.push_back(header.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+std::string counted(uint32_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// Appends `text` with the characters that are special in HTML escaped.
+void appendEscaped(std::string& out, const std::string& text) {
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#x27;";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+void appendCell(std::string& out, const char* tag, const std::string& text) {
+  out += '<';
+  out += tag;
+  out += '>';
+  appendEscaped(out, text);
+  out += "</";
+  out += tag;
+  out += '>';
+}
+
+}  // namespace
+
+bp::object fetchAll(const QuerySet& cursor) {
+  if (cursor.empty()) return bp::list();
+  return bp::object(bp::handle<>(RowConverter(cursor).allRows()));
+}
+
+bp::object getColumn(const QuerySet& cursor, unsigned short col) {
+  return bp::object(bp::handle<>(RowConverter(cursor).column(col)));
+}
+
+std::shared_ptr<RowIterator> iterateRows(const QuerySet& cursor) {
+  return std::make_shared<RowIterator>(cursor);
+}
+
+bp::object nextRow(RowIterator& iterator) {
+  PyObject* row = iterator.next();
+  if (row == nullptr) {
+    PyErr_SetNone(PyExc_StopIteration);
+    bp::throw_error_already_set();
+  }
+  return bp::object(bp::handle<>(row));
+}
+
+bp::list getColumnNames(const QuerySet& cursor) {
+  bp::list names;
+  for (const std::string& name : columnNames(cursor)) {
+    names.append(decodeText(name));
+  }
+  return names;
+}
+
+bp::object toCSV(const QuerySet& cursor) {
+  if (cursor.empty()) return decodeText("", 0);
+  Buffer out;
+  cursor.populateCSV(out);
+  // The text ends with a NUL that is not part of it.
+  return decodeText(out.start(), out.used() - 1);
+}
+
+bp::object reprQuerySet(const QuerySet& cursor) {
+  if (cursor.empty()) return decodeText(std::string("<tabulon.QuerySet: no result>"));
+  std::string text = "<tabulon.QuerySet: " + counted(cursor.getNumberOfRows(), "row") + " x " +
+                     counted(cursor.getNumberOfCols(), "column") + " (";
+  const std::vector<std::string> names = columnNames(cursor);
+  for (size_t col = 0; col < names.size(); ++col) {
+    if (col > 0) text += ", ";
+    text += names[col];
+  }
+  text += ")>";
+  return decodeText(text);
+}
+
+bp::object reprHtml(const QuerySet& cursor) {
+  const std::vector<std::string> names = columnNames(cursor);
+  const uint32_t rows = cursor.getNumberOfRows();
+  const uint32_t shown = std::min(rows, kHtmlRows);
+  std::string html = "<table>\n<thead><tr>";
+  for (const std::string& name : names) appendCell(html, "th", name);
+  html += "</tr></thead>\n<tbody>\n";
+  if (!cursor.empty()) {
+    cursor.readRows(0, shown, [&](const QuerySet::Row& row) {
+      html += "<tr>";
+      for (size_t col = 0; col < names.size(); ++col) {
+        appendCell(html, "td", row.text(static_cast<unsigned short>(col)));
+      }
+      html += "</tr>\n";
+    });
+  }
+  if (shown < rows) {
+    html += "<tr><td colspan=\"" + std::to_string(names.size()) + "\">&hellip;</td></tr>\n";
+  }
+  html += "</tbody>\n</table>\n<p>" + counted(rows, "row") + " x " +
+          counted(static_cast<uint32_t>(names.size()), "column") + "</p>\n";
+  return decodeText(html);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "main/cell_converter.h"
+#include "query/query_set.h"
+
+// Builds Python rows (tuples of typed values, see CellConverter) and
+// columns (lists) from a cursor's result in one native call each. The
+// cursor must outlive the converter. Construction checks the cursor like a
+// row read; every read checks it once more. While a read runs the cyclic
+// garbage collector is paused, so no finalizer can run Python code that
+// changes the tables between the check and the last value read. Failures:
+// DatabaseException from the cursor, boost::python::error_already_set
+// when Python cannot build an object. The cursor's current row is left as
+// it was.
+class RowConverter {
+ public:
+  explicit RowConverter(const QuerySet& cursor);
+
+  // A new list with one tuple per row, in result order.
+  PyObject* allRows();
+  // A new tuple with the values of result position `position`.
+  PyObject* row(uint32_t position);
+  // A new list with the values of selected column `col`, in result order.
+  PyObject* column(unsigned short col);
+
+ private:
+  PyObject* tupleOf(const QuerySet::Row& row);
+
+  const QuerySet& cursor_;
+  std::vector<CellConverter> cells_;  // one per selected column
+};

@@ -1,0 +1,390 @@
+"""The Pythonic cursor: typed rows and columns read in one call, iteration,
+column names, CSV text, repr and HTML rendering, and the type stubs."""
+
+import ast
+import csv
+import datetime
+import importlib.util
+import os
+import pathlib
+import random
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import tabulon
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+STUB = REPO / "src" / "main" / "tabulon.pyi"
+INVALID = "Query result is no longer valid: table %s has changed"
+
+COLUMNS = ["id", "name", "ratio", "small", "flag", "day", "big", "weight"]
+TYPES = ["int", "string", "double", "short", "bool", "date", "long", "float"]
+ROWS = [
+    [1, "Zürich ☃", 2.5, -5, "true", "2024-02-29", 2**40 + 3, 0.5],
+    [2, "ann", -2.9, 32767, "0", "1970-01-01", -(2**63), -1.25],
+    [3, "ann", 1e300, -32768, "1", "2149-06-06", 2**63 - 1, 3.0],
+    [4, "annb", 0.1, 0, "False", "2000-03-01", 0, 0.0],
+]
+EXPECTED = [
+    (1, "Zürich ☃", 2.5, -5, True, datetime.date(2024, 2, 29), 2**40 + 3, 0.5),
+    (2, "ann", -2.9, 32767, False, datetime.date(1970, 1, 1), -(2**63), -1.25),
+    (3, "ann", 1e300, -32768, True, datetime.date(2149, 6, 6), 2**63 - 1, 3.0),
+    (4, "annb", 0.1, 0, False, datetime.date(2000, 3, 1), 0, 0.0),
+]
+
+
+def write_csv(path, header, rows):
+    with open(path, "w", newline="") as handle:
+        writer = csv.writer(handle, lineterminator="\n")
+        writer.writerow(header)
+        writer.writerows(rows)
+
+
+def create_statement(table, columns, types, categories=()):
+    definitions = []
+    for name, kind in zip(columns, types):
+        cat = f" cat {categories.index(name) + 1}" if name in categories else ""
+        definitions.append(f"{name} {kind}{cat}")
+    return f"create table {table} ({', '.join(definitions)})"
+
+
+def message(action):
+    with pytest.raises(RuntimeError) as caught:
+        action()
+    return str(caught.value)
+
+
+def converted(qs, types):
+    """The rows read one cell per call, each turned into its typed value."""
+    def value(col, kind):
+        if kind in ("int", "short", "long"):
+            return qs.getInt(col)
+        if kind in ("double", "float"):
+            return qs.getFloat(col)
+        text = qs.getString(col)
+        if kind == "bool":
+            return {"1": True, "0": False}[text]
+        if kind == "date":
+            return datetime.date.fromisoformat(text)
+        return text
+
+    rows = []
+    for row in range(qs.getNumberOfRows()):
+        qs.setRow(row)
+        rows.append(tuple(value(col, kind) for col, kind in enumerate(types)))
+    return rows
+
+
+@pytest.fixture(params=[(), ("name", "flag", "day", "small")], ids=["plain", "categorised"])
+def db(request, tmp_path, monkeypatch):
+    """Table t holding every column type, once plain and once with four tree levels."""
+    monkeypatch.chdir(tmp_path)
+    write_csv("t.csv", COLUMNS, ROWS)
+    parser = tabulon.DatabaseParser()
+    parser.executeCommand(create_statement("t", COLUMNS, TYPES, request.param))
+    parser.executeCommand("load t from t.csv")
+    return parser
+
+
+class TestTypedValues:
+    def test_every_column_type_becomes_its_python_type(self, db):
+        rows = db.executeSelect("select * from t order by id").fetchAll()
+        assert rows == EXPECTED
+        for row in rows:
+            assert [type(v) for v in row] == [int, str, float, int, bool, datetime.date, int, float]
+
+    def test_all_ways_of_reading_agree_with_the_cell_getters(self, db):
+        qs = db.executeSelect("select day, name, weight, id, flag from t order by day desc, id")
+        rows = qs.fetchAll()
+        assert rows == converted(qs, ["date", "string", "float", "int", "bool"])
+        assert list(qs) == rows
+        for col in range(qs.getNumberOfCols()):
+            assert qs.getColumn(col) == [row[col] for row in rows]
+
+    def test_repeated_values_keep_their_differences(self, tmp_path):
+        # Equal neighbours share one object; values that differ only slightly
+        # (same length, same prefix) must not be mistaken for the neighbour.
+        rng = random.Random(3)
+        words = ["ab", "ac", "ab", "abc", "", "é", "ab\u00e9", "zz"]
+        days = ["2001-01-01", "2001-01-02", "2001-01-01"]
+        rows = [[i, rng.choice(words), rng.choice(days), rng.choice(words)] for i in range(3000)]
+        write_csv(tmp_path / "w.csv", ["id", "cat", "day", "word"], rows)
+        db = tabulon.DatabaseParser()
+        db.executeCommand("create table w (id int, cat string cat 1, day date cat 2, word string)")
+        db.executeCommand(f"load w from '{tmp_path / 'w.csv'}'")
+        qs = db.executeSelect("select id, cat, day, word from w order by id")
+        expected = [(i, c, datetime.date.fromisoformat(d), w) for i, c, d, w in rows]
+        assert qs.fetchAll() == expected
+        assert qs.getColumn(1) == [row[1] for row in expected]
+        unordered = db.executeSelect("select cat, day, word, id from w").fetchAll()
+        assert sorted(unordered, key=lambda row: row[3]) == [(c, d, w, i) for i, c, d, w in expected]
+
+    def test_invalid_utf8_is_replaced_not_raised(self, tmp_path):
+        with open(tmp_path / "bad.csv", "wb") as handle:
+            handle.write(b"id,plain,cat\n1,ok\xff\xfe,x\xc3\n2,\xe2\x82,fine\n")
+        db = tabulon.DatabaseParser()
+        db.executeCommand("create table b (id int, plain string, cat string cat 1)")
+        db.executeCommand(f"load b from '{tmp_path / 'bad.csv'}'")
+        qs = db.executeSelect("select id, plain, cat from b order by id")
+        assert qs.fetchAll() == [(1, "ok\ufffd\ufffd", "x\ufffd"), (2, "\ufffd", "fine")]
+        assert list(qs) == qs.fetchAll()
+        assert qs.getColumn(2) == ["x\ufffd", "fine"]
+        assert qs.toCSV() == "id,plain,cat\n1,ok\ufffd\ufffd,x\ufffd\n2,\ufffd,fine"
+        assert "ok\ufffd\ufffd" in qs._repr_html_()
+
+
+class TestIteration:
+    def test_rows_come_in_result_order_every_time(self, db):
+        qs = db.executeSelect("select id, ratio from t order by ratio desc")
+        assert len(qs) == 4
+        assert [row[0] for row in qs] == [3, 1, 4, 2]
+        assert [row[0] for row in qs] == [3, 1, 4, 2]
+        first, second = iter(qs), iter(qs)
+        assert next(first)[0] == 3 and next(first)[0] == 1
+        assert next(second)[0] == 3
+        assert iter(first) is first
+
+    def test_reading_in_bulk_leaves_the_current_row(self, db):
+        qs = db.executeSelect("select id, name from t order by id")
+        qs.setRow(2)
+        for read in (qs.fetchAll, lambda: qs.getColumn(0), lambda: list(qs), qs.toCSV,
+                     qs._repr_html_, lambda: repr(qs), qs.getColumnNames):
+            read()
+            assert qs.getInt(0) == 3
+
+    def test_iterator_outlives_the_cursor_object(self, db):
+        qs = db.executeSelect("select id from t where id > 1 order by id desc")
+        rows = iter(qs)
+        del qs
+        assert list(rows) == [(4,), (3,), (2,)]
+        with pytest.raises(StopIteration):
+            next(rows)
+
+    def test_joined_rows(self, tmp_path):
+        write_csv(tmp_path / "r.csv", ["region", "manager", "since"],
+                  [["North", "Ann", "2020-01-05"], ["South", "Bo", "2021-07-01"]])
+        write_csv(tmp_path / "s.csv", ["id", "region", "amount"],
+                  [[1, "North", 10.5], [2, "East", 3.0], [3, "South", 7.25], [4, "North", 1.0]])
+        db = tabulon.DatabaseParser()
+        db.executeCommand("create table r (region string cat 1, manager string, since date)")
+        db.executeCommand(f"load r from '{tmp_path / 'r.csv'}'")
+        db.executeCommand("create table s (id int, region string, amount double)")
+        db.executeCommand(f"load s from '{tmp_path / 's.csv'}'")
+        qs = db.executeSelect("select id, manager, since, amount from s join r on region = region "
+                              "order by amount desc")
+        expected = [(1, "Ann", datetime.date(2020, 1, 5), 10.5),
+                    (3, "Bo", datetime.date(2021, 7, 1), 7.25),
+                    (4, "Ann", datetime.date(2020, 1, 5), 1.0)]
+        assert qs.fetchAll() == expected
+        assert list(qs) == expected
+        assert converted(qs, ["int", "string", "date", "double"]) == expected
+        assert qs.getColumn(1) == ["Ann", "Bo", "Ann"]
+        assert qs.getColumnNames() == ["id", "manager", "since", "amount"]
+
+
+class TestEmptyResults:
+    def test_query_without_matches(self, db):
+        qs = db.executeSelect("select id, name from t where id > 99")
+        assert len(qs) == 0
+        assert qs.fetchAll() == [] and list(qs) == [] and qs.getColumn(1) == []
+        assert qs.getColumnNames() == ["id", "name"]
+        assert qs.toCSV() == "id,name\n"
+        assert repr(qs) == "<tabulon.QuerySet: 0 rows x 2 columns (id, name)>"
+        assert "<td>" not in qs._repr_html_()
+        assert message(lambda: qs.getColumn(2)) == "Column 2 is out of range: the result has 2 columns"
+
+    def test_cursor_without_result(self):
+        qs = tabulon.QuerySet()
+        assert len(qs) == 0
+        assert qs.fetchAll() == [] and list(qs) == [] and qs.getColumnNames() == []
+        assert qs.toCSV() == ""
+        assert repr(qs) == "<tabulon.QuerySet: no result>"
+        assert "<tbody>\n</tbody>" in qs._repr_html_()
+        assert message(lambda: qs.getColumn(0)) == "The cursor holds no query result"
+
+    @pytest.mark.parametrize("bad, error", [(-1, OverflowError), (65536, OverflowError), ("0", TypeError)])
+    def test_column_numbers_are_unsigned_16_bit(self, db, bad, error):
+        with pytest.raises(error):
+            db.executeSelect("select id from t").getColumn(bad)
+
+
+class TestRendering:
+    def test_repr_and_csv(self, db):
+        qs = db.executeSelect("select id, name, flag from t where id <= 2 order by id")
+        assert repr(qs) == "<tabulon.QuerySet: 2 rows x 3 columns (id, name, flag)>"
+        assert qs.toCSV() == "id,name,flag\n1,Zürich ☃,1\n2,ann,0"
+        single = db.executeSelect("select name from t where id = 1")
+        assert repr(single) == "<tabulon.QuerySet: 1 row x 1 column (name)>"
+
+    def test_html_escapes_text_and_shows_twenty_rows(self, tmp_path):
+        # Written by hand: the values hold quotes but no commas, so they stay unquoted.
+        lines = [f"{i},<b>{i}</b> & \"q\" 'a'" for i in range(25)]
+        (tmp_path / "h.csv").write_text("id,text\n" + "\n".join(lines) + "\n")
+        db = tabulon.DatabaseParser()
+        db.executeCommand("create table h (id int, text string)")
+        db.executeCommand(f"load h from '{tmp_path / 'h.csv'}'")
+        html = db.executeSelect("select id, text from h order by id desc")._repr_html_()
+        assert "<th>id</th><th>text</th>" in html
+        assert "<td>24</td><td>&lt;b&gt;24&lt;/b&gt; &amp; &quot;q&quot; &#x27;a&#x27;</td>" in html
+        assert html.count("<tr><td>") == 20
+        assert "<td>4</td>" not in html and "<td>5</td>" in html
+        assert '<td colspan="2">&hellip;</td>' in html
+        assert "<p>25 rows x 2 columns</p>" in html
+        assert "<b>" not in html and "\"q\"" not in html
+
+
+def run_script(tmp_path, body):
+    """Runs `body` in a fresh interpreter, so that a fault shows as a failed
+    run rather than taking the test session down."""
+    module_dir = os.path.dirname(os.path.abspath(tabulon.__file__))
+    path = os.pathsep.join(p for p in (module_dir, os.environ.get("PYTHONPATH")) if p)
+    setup = textwrap.dedent("""
+        import csv, gc
+        import tabulon
+        with open("a.csv", "w", newline="") as handle:
+            writer = csv.writer(handle, lineterminator="\\n")
+            writer.writerow(["id", "grp", "val"])
+            writer.writerows([i, "g%d" % (i % 5), i * 1.5] for i in range(3000))
+        db = tabulon.DatabaseParser()
+        db.executeCommand("create table t (id int, grp string cat 1, val double)")
+        db.executeCommand("load t from a.csv")
+        INVALID = "Query result is no longer valid: table %s has changed"
+        def message(action):
+            try:
+                action()
+            except RuntimeError as error:
+                return str(error)
+            return None
+    """)
+    completed = subprocess.run([sys.executable, "-c", setup + textwrap.dedent(body) + "\nprint('done')\n"],
+                               cwd=tmp_path, env=dict(os.environ, PYTHONPATH=path),
+                               capture_output=True, text=True, timeout=300)
+    assert completed.returncode == 0, completed.stderr
+    assert completed.stdout.strip().endswith("done"), completed.stdout
+
+
+class TestLifetime:
+    @pytest.mark.parametrize("change", ["drop table t", "load t from a.csv"])
+    def test_changed_table_refuses_every_bulk_read(self, tmp_path, change):
+        run_script(tmp_path, f"""
+            qs = db.executeSelect("select id, grp, val from t where id < 40 order by val desc")
+            rows = iter(qs)
+            assert next(rows) == (39, "g4", 58.5)
+            db.executeCommand("{change}")
+            for read in (qs.fetchAll, lambda: qs.getColumn(1), lambda: iter(qs),
+                         lambda: next(rows), qs.toCSV, qs._repr_html_):
+                assert message(read) == INVALID % "t", message(read)
+            assert len(qs) == 40
+            assert qs.getColumnNames() == ["id", "grp", "val"]
+            assert repr(qs) == "<tabulon.QuerySet: 40 rows x 3 columns (id, grp, val)>"
+        """)
+
+    def test_empty_result_is_checked_too(self, tmp_path):
+        run_script(tmp_path, """
+            qs = db.executeSelect("select id from t where id < 0")
+            db.executeCommand("drop table t")
+            assert message(qs.fetchAll) == INVALID % "t"
+            assert message(lambda: list(qs)) == INVALID % "t"
+        """)
+
+    def test_finalizer_changing_the_table_cannot_interrupt_a_bulk_read(self, tmp_path):
+        # A collection during fetchAll would run this finalizer between two
+        # rows; the read must either finish on unchanged tables or refuse.
+        run_script(tmp_path, """
+            class Loader:
+                def __del__(self):
+                    db.executeCommand("load t from a.csv")
+            qs = db.executeSelect("select id, grp, val from t order by id")
+            gc.set_threshold(1)
+            for attempt in range(5):
+                loader = Loader()
+                loader.cycle = loader
+                del loader
+                try:
+                    rows = qs.fetchAll()
+                except RuntimeError as error:
+                    assert str(error) == INVALID % "t"
+                    qs = db.executeSelect("select id, grp, val from t order by id")
+                    continue
+                assert len(rows) == len(qs) and rows[0][0] == 0
+        """)
+
+    def test_iteration_stops_when_the_loop_changes_the_table(self, tmp_path):
+        run_script(tmp_path, """
+            qs = db.executeSelect("select id from t")
+            seen = 0
+            try:
+                for row in qs:
+                    seen += 1
+                    if seen == 3:
+                        db.executeCommand("load t from a.csv")
+            except RuntimeError as error:
+                assert str(error) == INVALID % "t"
+            assert seen == 3
+        """)
+
+
+class TestDocumentationAndStubs:
+    def test_every_method_has_a_docstring(self):
+        assert tabulon.__doc__ is None
+        for cls in (tabulon.DatabaseParser, tabulon.QuerySet, tabulon.QuerySetIterator):
+            assert cls.__doc__
+            for name, member in vars(cls).items():
+                if callable(member) and (not name.startswith("__") or name in ("__init__", "__iter__",
+                                                                                 "__next__", "__len__",
+                                                                                 "__repr__")):
+                    assert member.__doc__, f"{cls.__name__}.{name} has no docstring"
+
+    def test_stub_lists_every_public_method(self):
+        tree = ast.parse(STUB.read_text())
+        stubbed = {node.name: {item.name for item in node.body if isinstance(item, ast.FunctionDef)}
+                   for node in tree.body if isinstance(node, ast.ClassDef)}
+        for cls in (tabulon.DatabaseParser, tabulon.QuerySet, tabulon.QuerySetIterator):
+            dunders = ("__iter__", "__next__", "__len__")
+            if cls is not tabulon.QuerySetIterator:  # made by iter() only
+                dunders += ("__init__",)
+            runtime = {name for name, member in vars(cls).items()
+                       if callable(member) and (not name.startswith("__") or name in dunders)}
+            assert runtime <= stubbed[cls.__name__], runtime - stubbed[cls.__name__]
+
+    @pytest.mark.skipif(importlib.util.find_spec("mypy") is None,
+                        reason="mypy is not installed (make deps installs it)")
+    def test_mypy_accepts_the_examples_and_catches_misuse(self, tmp_path):
+        good = tmp_path / "good.py"
+        good.write_text(textwrap.dedent("""
+            import datetime
+            import tabulon
+
+            db = tabulon.DatabaseParser()
+            qs: tabulon.QuerySet = db.executeSelect("select a from t")
+            count: int = len(qs) + qs.getNumberOfRows() + qs.getNumberOfCols()
+            for row in qs:
+                first = row[0]
+                if isinstance(first, datetime.date):
+                    print(first.year)
+            rows: list[tuple[int | float | str | bool | datetime.date, ...]] = qs.fetchAll()
+            names: list[str] = qs.getColumnNames()
+            text: str = qs.toCSV() + qs._repr_html_() + qs.getString(0)
+            number: float = qs.getFloat(0) + qs.getInt(1)
+            qs.setRow(0)
+            column = qs.getColumn(0)
+        """))
+        bad = tmp_path / "bad.py"
+        bad.write_text("import tabulon\ntabulon.QuerySet().getString('0')\ntabulon.QuerySet().fetch()\n")
+
+        def mypy(*paths):
+            return subprocess.run(
+                [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", os.devnull,
+                 "--check-untyped-defs", "--warn-unused-ignores", *map(str, paths)],
+                cwd=REPO, env=dict(os.environ, MYPYPATH=str(STUB.parent)),
+                capture_output=True, text=True, timeout=600)
+
+        checked = mypy(REPO / "examples", good)
+        assert checked.returncode == 0, checked.stdout + checked.stderr
+        refused = mypy(bad)
+        assert refused.returncode == 1
+        assert 'incompatible type "str"; expected "int"' in refused.stdout
+        assert '"QuerySet" has no attribute "fetch"' in refused.stdout

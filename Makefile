@@ -10,7 +10,7 @@
 PYTHON ?= python3
 JOBS ?= 2
 APT_PACKAGES := g++ make libboost-python-dev libgtest-dev
-PIP_PACKAGES := pytest scikit-build-core cmake ninja
+PIP_PACKAGES := pytest scikit-build-core cmake ninja mypy
 
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
@@ -40,7 +40,7 @@ deps:
 	  echo "installing:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 	fi
-	@$(PYTHON) -c "import pytest, scikit_build_core" 2>/dev/null && command -v cmake >/dev/null && command -v ninja >/dev/null || \
+	@$(PYTHON) -c "import pytest, scikit_build_core, mypy" 2>/dev/null && command -v cmake >/dev/null && command -v ninja >/dev/null || \
 	  $(PYTHON) -m pip install -q $(PIP_PACKAGES)
 
 build: deps

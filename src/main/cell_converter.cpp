@@ -77,7 +77,7 @@ PyObject* CellConverter::convert(const void* value) {
     case DATE:
       return date(load<uint16_t>(value));
   }
-  PyErr_Format(PyExc_RuntimeError, "Unknown data type provided");
+  PyErr_SetString(PyExc_RuntimeError, "Unknown data type provided");
   return nullptr;
 }
 
@@ -100,15 +100,14 @@ PyObject* CellConverter::date(unsigned short days) {
     return last_;
   }
   const CivilDate civil = civilFromDays(days);
-  PyObject* made = PyDate_FromDate(civil.year, civil.month, civil.day);
-  if (made == nullptr) return nullptr;
-  lastDays_ = days;
-  return remember(made);
+  PyObject* made = remember(PyDate_FromDate(civil.year, civil.month, civil.day));
+  if (made != nullptr) lastDays_ = days;
+  return made;
 }
 
-PyObject* CellConverter::remember(PyObject* object) {
-  if (object == nullptr) return nullptr;
-  Py_XSETREF(last_, object);
-  Py_INCREF(object);
-  return object;
+PyObject* CellConverter::remember(PyObject* made) {
+  if (made == nullptr) return nullptr;
+  Py_XSETREF(last_, made);
+  Py_INCREF(made);
+  return made;
 }

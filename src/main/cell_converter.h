@@ -7,11 +7,12 @@
 // Turns the stored values of one result column into Python objects: LONG,
 // INT and SHORT as int, DOUBLE and FLOAT as float, STRING as str (invalid
 // UTF-8 decoded with U+FFFD replacing the bad bytes), BOOL as bool and DATE
-// as datetime.date. A converter serves one call that reads many rows: it
-// keeps the last text or date it made and hands out that object again when
-// the next value is equal, which makes repeated category values cheap. Use
-// only with the interpreter lock held; the converter owns one reference to
-// its cached object and drops it when destroyed.
+// as datetime.date. None of these objects is tracked by the cyclic garbage
+// collector. A converter serves one call that reads many rows: it keeps
+// the last text and the last date it made and hands out that object again
+// when the next value is equal, which makes repeated category values
+// cheap. Use only with the interpreter lock held; the converter owns a
+// reference to each object it keeps and drops them when destroyed.
 class CellConverter {
  public:
   // Throws boost::python::error_already_set when `type` is DATE and the
@@ -30,11 +31,11 @@ class CellConverter {
  private:
   PyObject* text(const char* value);
   PyObject* date(unsigned short days);
-  // Makes `object` (a new reference or nullptr) the cached object and
-  // returns a new reference to it.
-  PyObject* remember(PyObject* object);
+  // Keeps `made` (a new reference, or nullptr on failure) as the last
+  // object and returns it.
+  PyObject* remember(PyObject* made);
 
   DATA_TYPE type_;
-  PyObject* last_ = nullptr;       // last text or date made, owned
-  unsigned short lastDays_ = 0;    // day count of `last_` for DATE
+  PyObject* last_ = nullptr;      // last text or date made, owned
+  unsigned short lastDays_ = 0;   // day count of `last_` for DATE
 };

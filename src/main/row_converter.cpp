@@ -38,6 +38,9 @@ PyObject* RowConverter::tupleOf(const QuerySet::Row& row) {
     if (value == nullptr) bp::throw_error_already_set();
     PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(col), value);
   }
+  // No value is tracked by the collector, so the tuple can take part in no
+  // cycle; the collector would untrack it itself, after visiting it.
+  PyObject_GC_UnTrack(tuple.get());
   return bp::incref(tuple.get());
 }
 

@@ -1,0 +1,107 @@
+#!/usr/bin/env python3
+"""Times reading every cell of a large query result from Python.
+
+A table of ROWS rows and five columns (long id, categorised string group,
+double value, int quantity, date day) is written to a scratch folder, loaded
+and selected whole. Every cell is then read
+
+  - through the per-cell getters: setRow per row, then getInt, getString,
+    getFloat, getInt and getString per cell (the text of the date),
+  - through fetchAll (one call building every row tuple),
+  - through iteration (one call per row) and getColumn (one call per column),
+
+and the time per cell is reported in nanoseconds, the best of several runs.
+All ways must deliver the same values before any time counts.
+
+Usage: PYTHONPATH=build python3 bench/cursor_bench.py [--rows N] [--runs N]
+       [--scratch DIR]
+"""
+
+import argparse
+import csv
+import datetime
+import gc
+import os
+import random
+import tempfile
+import time
+
+import tabulon
+
+GROUPS = ["North", "South", "East", "West", "Central", "Harbour", "Hills", "Lakes"]
+FIRST_DAY = datetime.date(2000, 1, 1)
+
+
+def write_table(path, rows):
+    rng = random.Random(20240611)
+    with open(path, "w", newline="") as handle:
+        writer = csv.writer(handle, lineterminator="\n")
+        writer.writerow(["id", "grp", "val", "qty", "day"])
+        for i in range(rows):
+            day = FIRST_DAY + datetime.timedelta(days=rng.randrange(9000))
+            writer.writerow([i * 7919, rng.choice(GROUPS), round(rng.uniform(-1e6, 1e6), 3),
+                             rng.randrange(-50000, 50000), day.isoformat()])
+
+
+def by_getters(qs):
+    rows = []
+    for row in range(qs.getNumberOfRows()):
+        qs.setRow(row)
+        rows.append((qs.getInt(0), qs.getString(1), qs.getFloat(2), qs.getInt(3), qs.getString(4)))
+    return rows
+
+
+def by_columns(qs):
+    return list(zip(*(qs.getColumn(col) for col in range(qs.getNumberOfCols()))))
+
+
+def best_time(action, runs):
+    best = float("inf")
+    result = None
+    for _ in range(runs):
+        result = None
+        gc.collect()
+        start = time.perf_counter()
+        result = action()
+        best = min(best, time.perf_counter() - start)
+    return best, result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--rows", type=int, default=1_000_000)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--scratch", default=None, help="folder for the CSV file (default: a temporary one)")
+    args = parser.parse_args()
+
+    with tempfile.TemporaryDirectory() as temporary:
+        scratch = args.scratch or temporary
+        os.makedirs(scratch, exist_ok=True)
+        path = os.path.join(scratch, f"cursor_{args.rows}.csv")
+        if not os.path.exists(path):
+            write_table(path, args.rows)
+        db = tabulon.DatabaseParser()
+        db.executeCommand("create table c (id long, grp string cat 1, val double, qty int, day date)")
+        db.executeCommand(f"load c from '{path}'")
+        qs = db.executeSelect("select id, grp, val, qty, day from c")
+        cells = len(qs) * qs.getNumberOfCols()
+
+        ways = [("per-cell getters", lambda: by_getters(qs)),
+                ("fetchAll", qs.fetchAll),
+                ("iteration", lambda: list(qs)),
+                ("getColumn x5", lambda: by_columns(qs))]
+        reference = None
+        print(f"{len(qs):,} rows x {qs.getNumberOfCols()} columns = {cells:,} cells")
+        for name, action in ways:
+            seconds, rows = best_time(action, args.runs)
+            if name == "per-cell getters":
+                rows = [(a, b, c, d, datetime.date.fromisoformat(e)) for a, b, c, d, e in rows]
+            if reference is None:
+                reference = rows
+            elif rows != reference:
+                raise SystemExit(f"{name} delivered other values than the per-cell getters")
+            print(f"{name:>18}: {seconds * 1e3:9.1f} ms  {seconds * 1e9 / cells:7.1f} ns/cell")
+
+
+if __name__ == "__main__":
+    main()

@@ -81,13 +81,16 @@ unsigned short lessEqual(const Map& values, typename Map::const_iterator found, 
 // its values: the pointers of `intToValue` and of getValuePointer point at
 // the keys of `valueToInt` and stay valid while the value is in the map.
 // Floating-point keys are ordered by ValueLess, so NaN is one value greater
-// than every number.
+// than every number. Types of one or two bytes (bool, short, date) also
+// keep a direct table indexed by the value's bits, so that the exact
+// lookups of loading and sampling cost one array read.
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
   using ValueMap = std::map<T, unsigned short, ValueLess<T>>;
 
   unsigned short getInt(void* value) override {
+    if constexpr (kDirect) return static_cast<unsigned short>(direct_[slotOf(loadValue(value))]);
     const auto found = valueToInt.find(loadValue(value));
     return found == valueToInt.end() ? 0 : found->second;
   }
@@ -107,6 +110,9 @@ class ColumnMap : public ColumnMapBase {
   // A value already in the map is not added again (false).
   bool add(void* value) override {
     const T newValue = loadValue(value);
+    if constexpr (kDirect) {
+      if (direct_[slotOf(newValue)] != 0) return false;
+    }
     const auto successor = valueToInt.lower_bound(newValue);
     if (isKey(successor, newValue)) return false;
     const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
@@ -117,12 +123,24 @@ class ColumnMap : public ColumnMapBase {
     if (intToValue.count(number) != 0) return false;
     const auto entry = valueToInt.emplace_hint(successor, newValue, number);
     intToValue.emplace(number, const_cast<T*>(&entry->first));
+    setDirect(newValue, number);
     return true;
   }
 
-  void add(void* value, unsigned short number) override { valueToInt[loadValue(value)] = number; }
+  void add(void* value, unsigned short number) override {
+    const T newValue = loadValue(value);
+    if constexpr (kDirect) {
+      // Sampling records the same values over and over: skip the tree.
+      if (direct_[slotOf(newValue)] == (kPresent | number)) return;
+    }
+    valueToInt[newValue] = number;
+    setDirect(newValue, number);
+  }
 
-  bool containsValue(void* value) override { return valueToInt.count(loadValue(value)) != 0; }
+  bool containsValue(void* value) override {
+    if constexpr (kDirect) return direct_[slotOf(loadValue(value))] != 0;
+    return valueToInt.count(loadValue(value)) != 0;
+  }
 
   bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
 
@@ -134,6 +152,7 @@ class ColumnMap : public ColumnMapBase {
     for (auto& [key, number] : valueToInt) {
       number = category_numbering::renumbered(index++, step);
       intToValue.emplace_hint(intToValue.end(), number, const_cast<T*>(&key));
+      setDirect(key, number);
     }
   }
 
@@ -155,6 +174,27 @@ class ColumnMap : public ColumnMapBase {
   ValueMap valueToInt;                      // value -> number
 
  private:
+  static constexpr bool kDirect = sizeof(T) <= 2;
+  // Marks a present entry of the direct table above its 16-bit number.
+  static constexpr uint32_t kPresent = 0x10000;
+
+  // The direct-table slot of a value: its bits as an unsigned number.
+  static size_t slotOf(const T& value) {
+    if constexpr (sizeof(T) == 1) {
+      uint8_t bits = 0;
+      std::memcpy(&bits, &value, 1);
+      return bits;
+    } else {
+      uint16_t bits = 0;
+      std::memcpy(&bits, &value, sizeof(bits));
+      return bits;
+    }
+  }
+
+  void setDirect(const T& value, unsigned short number) {
+    if constexpr (kDirect) direct_[slotOf(value)] = kPresent | number;
+  }
+
   // Values arrive as pointers into packed rows, which are not aligned for T.
   static T loadValue(const void* value) {
     T loaded;
@@ -165,6 +205,10 @@ class ColumnMap : public ColumnMapBase {
   bool isKey(typename ValueMap::const_iterator found, const T& value) const {
     return found != valueToInt.end() && !valueToInt.key_comp()(value, found->first);
   }
+
+  // Value bits -> kPresent | number for every value in the map; empty for
+  // wider types.
+  std::vector<uint32_t> direct_ = std::vector<uint32_t>(kDirect ? size_t{1} << (8 * sizeof(T)) : 0);
 };
 
 // Keeps categorised only the columns fit to be tree levels after `rows`

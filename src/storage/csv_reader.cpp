@@ -6,6 +6,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "errors/database_exception.h"
 
 namespace {
@@ -14,6 +18,12 @@ namespace {
 constexpr size_t kReadBlockBytes = 256 * 1024;
 
 const char* const kUnreadable = "Unable to read file %s";
+
+// Types whose text conversion never fails (lenient number parsing), so it
+// can wait until the value is read.
+bool isNumber(DATA_TYPE type) {
+  return type == LONG || type == INT || type == SHORT || type == DOUBLE || type == FLOAT;
+}
 
 // Fields of a line: one more than its commas outside double quotes.
 size_t countFields(const char* line, size_t length) {
@@ -40,30 +50,21 @@ void stripQuotes(char*& text, size_t& length) {
   text[length] = '\0';
 }
 
-constexpr uint64_t kByteOnes = 0x0101010101010101ULL;
-constexpr uint64_t kByteHighs = 0x8080808080808080ULL;
-
-// Flags (by their high bit) the bytes of `word` equal to `byte`. Only the
-// lowest flag is guaranteed exact; higher ones may be false.
-uint64_t matchBytes(uint64_t word, unsigned char byte) {
-  const uint64_t x = word ^ (kByteOnes * byte);
-  return (x - kByteOnes) & ~x & kByteHighs;
-}
-
-// The first comma or double quote in [c, end), or end. Eight bytes are
-// tested at a time where the byte order allows it.
-char* nextSeparator(char* c, char* const end) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (end - c >= 8) {
-      uint64_t word = 0;
-      std::memcpy(&word, c, sizeof(word));
-      const uint64_t matches = matchBytes(word, ',') | matchBytes(word, '"');
-      if (matches != 0) return c + std::countr_zero(matches) / 8;
-      c += 8;
-    }
+// Bit i of the answer is set when byte i of the 16 bytes at `c` is a comma
+// or a double quote.
+unsigned separatorMask(const char* c) {
+#if defined(__SSE2__)
+  const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+  const __m128i commas = _mm_cmpeq_epi8(chunk, _mm_set1_epi8(','));
+  const __m128i quotes = _mm_cmpeq_epi8(chunk, _mm_set1_epi8('"'));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(commas, quotes)));
+#else
+  unsigned mask = 0;
+  for (unsigned i = 0; i < 16; ++i) {
+    if (c[i] == ',' || c[i] == '"') mask |= 1u << i;
   }
-  while (c != end && *c != ',' && *c != '"') ++c;
-  return c;
+  return mask;
+#endif
 }
 
 }  // namespace
@@ -90,6 +91,11 @@ void CSVReader::buildLayout() {
     const unsigned short position = config.positions[column];
     if (position < config.numFixed) rowOffsets[column] = config.offsets[position];
   }
+  numberColumns.clear();
+  for (unsigned short column = 0; column < numColumns; ++column) {
+    if (isNumber(types[column])) numberColumns.push_back(column);
+  }
+  convertedAt.assign(numColumns, 0);
   fields.clear();
   fields.reserve(numColumns);
   rowView = NodeIterator();
@@ -128,7 +134,22 @@ bool CSVReader::nextRow() {
 
 void* CSVReader::getPointer(unsigned short col) {
   if (!rowView.hasRow()) return nullptr;
+  if (col < numColumns) convertNumber(col);
   return rowView.getPointer(col);
+}
+
+NodeIterator& CSVReader::getRowView() {
+  if (rowView.hasRow()) {
+    for (const unsigned short column : numberColumns) convertNumber(column);
+  }
+  return rowView;
+}
+
+void CSVReader::convertNumber(unsigned short column) {
+  if (!isNumber(types[column]) || convertedAt[column] == rowSerial) return;
+  const Field& field = fields[column];
+  copyStringValueToBuffer(field.text, field.length, start() + rowOffsets[column], types[column]);
+  convertedAt[column] = rowSerial;
 }
 
 bool CSVReader::readLine(char*& line, size_t& length) {
@@ -180,15 +201,25 @@ size_t CSVReader::splitLine(char* line, size_t length) {
   size_t count = 1;
   bool quoted = false;
   char* const end = line + length;
-  for (char* c = nextSeparator(line, end); c != end; c = nextSeparator(c + 1, end)) {
+  // Visits one comma or double quote.
+  const auto separator = [&](char* c) {
     if (*c == '"') {
       quoted = !quoted;
-    } else if (!quoted) {
-      *c = '\0';
-      if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(c - fieldStart)});
-      fieldStart = c + 1;
-      ++count;
+      return;
     }
+    if (quoted) return;
+    *c = '\0';
+    if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(c - fieldStart)});
+    fieldStart = c + 1;
+    ++count;
+  };
+  // Sixteen bytes at a time: the separators of a chunk come as a bit mask.
+  char* c = line;
+  for (; end - c >= 16; c += 16) {
+    for (unsigned mask = separatorMask(c); mask != 0; mask &= mask - 1) separator(c + std::countr_zero(mask));
+  }
+  for (; c != end; ++c) {
+    if (*c == ',' || *c == '"') separator(c);
   }
   if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(end - fieldStart)});
   return count;
@@ -226,9 +257,10 @@ void CSVReader::storeRow() {
     if (types[column] == STRING) {
       std::memcpy(position, field.text, field.length + 1);
       position += field.length + 1;
-    } else {
+    } else if (!isNumber(types[column])) {
       copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], types[column]);
     }
   }
+  ++rowSerial;
   rowView.reset(row, position, &config, 0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -28,7 +29,10 @@
 //
 // Pointers from getPointer() and the row view are valid until the next
 // nextRow(). Any failure in nextRow() ends the reading: later calls answer
-// false.
+// false. Numeric fields, whose conversion never fails, are converted when
+// first asked for (getPointer of that column, or getRowView for all), so a
+// caller that reads a few columns does not pay for the others; every value
+// that can be refused (texts, booleans, dates) is checked in nextRow().
 class CSVReader : public Buffer, public DataIterator {
  public:
   // Longest stored row, fixed part and texts with their NULs.
@@ -54,8 +58,8 @@ class CSVReader : public Buffer, public DataIterator {
   // before the first row and for a column outside the layout.
   void* getPointer(unsigned short col) override;
 
-  // The current row as a row of the reader's layout.
-  NodeIterator& getRowView() { return rowView; }
+  // The current row as a row of the reader's layout, every value converted.
+  NodeIterator& getRowView();
   unsigned short getNumberOfColumns() const { return numColumns; }
 
   std::vector<DATA_TYPE> types;  // column types, file order
@@ -78,8 +82,11 @@ class CSVReader : public Buffer, public DataIterator {
   // Cuts a line into NUL-terminated fields in place; records the first
   // numColumns fields and answers the number of fields.
   size_t splitLine(char* line, size_t length);
-  // Converts the recorded fields into the row buffer.
+  // Converts the recorded fields into the row buffer, all but the numbers.
   void storeRow();
+  // Converts the number of `column` into the row buffer unless done for
+  // this row.
+  void convertNumber(unsigned short column);
   [[noreturn]] void throwColumnCount(char* line, size_t length);
 
   // One field of the current line.
@@ -95,4 +102,7 @@ class CSVReader : public Buffer, public DataIterator {
   size_t headerFields = 0;  // fields of the header line (0 without one)
   std::vector<Field> fields;               // first numColumns fields of the line
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
+  std::vector<unsigned short> numberColumns;  // columns converted on demand
+  std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
+  uint64_t rowSerial = 0;                     // rows stored so far
 };

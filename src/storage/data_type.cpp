@@ -1,6 +1,7 @@
 #include "storage/data_type.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,10 +102,41 @@ long parseInteger(const char* text, size_t length) {
   return std::strtol(text, nullptr, 10);
 }
 
-// strtod on the text, with the same fast path; hexadecimal input, which
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Reads the whole text as a plain decimal (an optional minus, digits, an
+// optional point and digits) of at most 15 digits. Such a value is an exact
+// integer divided by an exact power of ten, and one IEEE division rounds
+// that correctly, so the answer is the one strtod gives. False for any
+// other text.
+bool parsePlainDecimal(const char* text, size_t length, double& out) {
+  const char* c = text;
+  const char* const end = text + length;
+  const bool negative = c != end && *c == '-';
+  if (negative) ++c;
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int scale = 0;
+  for (; c != end && isDigit(*c); ++c, ++digits) mantissa = mantissa * 10 + static_cast<uint64_t>(*c - '0');
+  if (c != end && *c == '.') {
+    for (++c; c != end && isDigit(*c); ++c, ++digits, ++scale) {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(*c - '0');
+    }
+  }
+  if (c != end || digits == 0 || digits > 15) return false;
+  const double value = static_cast<double>(mantissa) / kExactPowersOfTen[scale];
+  out = negative ? -value : value;
+  return true;
+}
+
+// strtod on the text, with the same fast paths; hexadecimal input, which
 // from_chars reads only up to its "0x", goes to the C library as well.
 double parseFloating(const char* text, size_t length) {
   double value = 0;
+  if (parsePlainDecimal(text, length, value)) return value;
   const auto result = std::from_chars(text, text + length, value);
   const bool hexadecimal = result.ptr != text + length && (*result.ptr == 'x' || *result.ptr == 'X');
   if (result.ec == std::errc() && !hexadecimal) return value;
@@ -225,13 +257,27 @@ std::string getStringFromPtr(void* value, DATA_TYPE type) {
 }
 
 bool strob(const char* text) {
-  static const char* const kTrue[] = {"true", "True", "TRUE", "1"};
-  static const char* const kFalse[] = {"false", "False", "FALSE", "0"};
-  for (const char* word : kTrue) {
-    if (std::strcmp(text, word) == 0) return true;
-  }
-  for (const char* word : kFalse) {
-    if (std::strcmp(text, word) == 0) return false;
+  // Only the first character and the length are needed to pick the one
+  // candidate word to compare with.
+  switch (text[0]) {
+    case '1':
+    case '0':
+      if (text[1] == '\0') return text[0] == '1';
+      break;
+    case 't':
+    case 'T':
+      if (std::strcmp(text, "true") == 0 || std::strcmp(text, "True") == 0 || std::strcmp(text, "TRUE") == 0) {
+        return true;
+      }
+      break;
+    case 'f':
+    case 'F':
+      if (std::strcmp(text, "false") == 0 || std::strcmp(text, "False") == 0 || std::strcmp(text, "FALSE") == 0) {
+        return false;
+      }
+      break;
+    default:
+      break;
   }
   throw DatabaseException(kBadBool, text);
 }

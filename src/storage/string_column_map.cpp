@@ -11,8 +11,21 @@ const char* text(void* value) { return static_cast<const char*>(value); }
 
 }  // namespace
 
+StringColumnMap::ValueMap::iterator StringColumnMap::findText(const char* value) {
+  const auto found = index_.find(std::string_view(value));
+  return found == index_.end() ? valueToInt.end() : found->second;
+}
+
+void StringColumnMap::rebuildIndex() {
+  index_.clear();
+  index_.reserve(valueToInt.size());
+  for (auto entry = valueToInt.begin(); entry != valueToInt.end(); ++entry) {
+    index_.emplace(std::string_view(entry->first), entry);
+  }
+}
+
 unsigned short StringColumnMap::getInt(void* value) {
-  const auto found = valueToInt.find(text(value));
+  const auto found = findText(text(value));
   return found == valueToInt.end() ? 0 : found->second;
 }
 
@@ -28,7 +41,7 @@ unsigned short StringColumnMap::getIntGreatEQ(void* value) {
 
 bool StringColumnMap::add(void* value) {
   const char* newText = text(value);
-  if (valueToInt.find(newText) != valueToInt.end()) return false;
+  if (findText(newText) != valueToInt.end()) return false;
   if (intToValue.size() > MAX_TEXTS) {
     throw DatabaseException("Category exceeds max size of %d, unable to add value %s", static_cast<int>(MAX_TEXTS),
                             newText);
@@ -43,20 +56,22 @@ bool StringColumnMap::add(void* value) {
   if (!category_numbering::candidate(predecessorNumber, successorNumber, number)) return false;
   if (intToValue.count(number) != 0) return false;
   char* copy = storeText(newText, length);
-  valueToInt.emplace_hint(successor, copy, number);
+  const auto entry = valueToInt.emplace_hint(successor, copy, number);
+  index_.emplace(std::string_view(copy, length), entry);
   intToValue.emplace(number, copy);
   return true;
 }
 
 void StringColumnMap::add(void* value, unsigned short number) {
   const char* newText = text(value);
-  if (valueToInt.find(newText) != valueToInt.end()) return;
+  if (findText(newText) != valueToInt.end()) return;
   const size_t length = std::strlen(newText);
   reserveText(length);
-  valueToInt.emplace(storeText(newText, length), number);
+  char* copy = storeText(newText, length);
+  index_.emplace(std::string_view(copy, length), valueToInt.emplace(copy, number).first);
 }
 
-bool StringColumnMap::containsValue(void* value) { return valueToInt.find(text(value)) != valueToInt.end(); }
+bool StringColumnMap::containsValue(void* value) { return findText(text(value)) != valueToInt.end(); }
 
 bool StringColumnMap::containsInt(unsigned short number) { return intToValue.count(number) != 0; }
 
@@ -102,6 +117,7 @@ void StringColumnMap::updateValues(char* oldStart) {
     rebased.insert(rebased.end(), std::move(node));
   }
   valueToInt.swap(rebased);
+  rebuildIndex();
 }
 
 void StringColumnMap::reserveText(size_t length) {

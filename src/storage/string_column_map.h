@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "storage/buffer.h"
@@ -20,7 +22,10 @@ struct cmpStr {
 // the map's own string store (the Buffer base), one after the other; both
 // maps point into that store. The store may move when it grows, so a pointer
 // from getValuePointer is valid only until the next add of a new text.
-// At most MAX_TEXTS + 1 texts get numbers through add(value).
+// At most MAX_TEXTS + 1 texts get numbers through add(value). Exact lookups
+// (getInt, containsValue, add) go through a hash index over the same texts,
+// so loading pays one hash per value instead of a tree walk of text
+// comparisons; the ordered map serves the range lookups and renumbering.
 class StringColumnMap : public ColumnMapBase, public Buffer {
  public:
   using ValueMap = std::map<char*, unsigned short, cmpStr>;
@@ -51,6 +56,14 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   ValueMap valueToInt;                         // text in the store -> number
 
  private:
+  // Text in the store -> its entry in valueToInt; rebuilt whenever the
+  // store moves.
+  using HashIndex = std::unordered_map<std::string_view, ValueMap::iterator>;
+
+  // The entry of a text, valueToInt.end() when absent.
+  ValueMap::iterator findText(const char* text);
+  void rebuildIndex();
+
   // Grows the store until a text of `length` characters and its NUL fit,
   // rebasing the maps whenever the store moves.
   void reserveText(size_t length);
@@ -58,4 +71,6 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // returns its copy.
   char* storeText(const char* text, size_t length);
   bool isKey(ValueMap::const_iterator found, const char* text) const;
+
+  HashIndex index_;
 };

@@ -28,7 +28,10 @@ TreeTable::~TreeTable() {
   for (auto& [column, map] : columnMaps) delete map;
 }
 
+void TreeTable::clearNodeCache() { ++cacheGeneration_; }
+
 void TreeTable::destroyNodes() {
+  clearNodeCache();
   for (NodeTable* node : nodes) delete node;
   nodes.clear();
 }
@@ -124,6 +127,7 @@ void TreeTable::prepareCopyPlan() {
 }
 
 NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
+  clearNodeCache();
   auto node = std::make_unique<NodeTable>(&plainConfig, pathIndex, level);
   nodes.insert(node.get());
   return node.release();
@@ -215,7 +219,23 @@ NodeTable* TreeTable::findNode(unsigned int pathIndex) const {
 }
 
 NodeTable* TreeTable::locateNode() {
-  if (NodeTable* found = searchPath(currentPath)) return found;
+  if (numCategories == 0 || numCategories > kCachedLevels) {
+    NodeTable* found = searchPath(currentPath);
+    return found != nullptr ? found : openBranch();
+  }
+  uint64_t key = 0;
+  for (const unsigned short number : currentPath) key = key << 16 | number;
+  if (nodeCache_.empty()) nodeCache_.assign(size_t{1} << kNodeCacheBits, CachedNode{0, nullptr, 0});
+  CachedNode& slot = nodeCache_[cacheSlot(key)];
+  if (slot.path == key && slot.generation == cacheGeneration_) return slot.node;
+  NodeTable* found = searchPath(currentPath);
+  if (found == nullptr) found = openBranch();
+  // openBranch empties the cache; the slot is filled after it.
+  slot = CachedNode{key, found, cacheGeneration_};
+  return found;
+}
+
+NodeTable* TreeTable::openBranch() {
   // A new branch: zero the path from its end until some node agrees, then
   // keep the values up to that position for the new node.
   trialPath_ = currentPath;
@@ -270,6 +290,7 @@ void TreeTable::splitTable(unsigned int pathIndex) {
   }
   if (found->used() == 0) throw DatabaseException("Unable to split an empty node table");
 
+  clearNodeCache();
   nodes.erase(found);
   const std::unique_ptr<NodeTable> parent(found);
   const auto childLevel = static_cast<unsigned short>(level - 1);
@@ -305,6 +326,7 @@ void TreeTable::rebalanceColumn(unsigned int position) {
   if (position >= numCategories) {
     throw DatabaseException("No category level %d in tree table", static_cast<int>(position));
   }
+  clearNodeCache();
   ColumnMapBase* map = levelMaps[position];
   std::vector<unsigned short> before;
   std::vector<unsigned short> after;

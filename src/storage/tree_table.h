@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,8 @@ class TreeTable : public TableConfig {
   size_t scanRow(const NodeIterator& row);
   unsigned short categoryNumber(unsigned short position, void* value);
   NodeTable* locateNode();
+  // Opens a node for a row whose path agrees with no live node.
+  NodeTable* openBranch();
   NodeTable* searchPath(const std::vector<unsigned short>& path);
   NodeTable* insertNode(unsigned int pathIndex, unsigned short level);
   void writeRow(NodeTable& node, const char* plain);
@@ -100,4 +103,24 @@ class TreeTable : public TableConfig {
   std::vector<size_t> rowTextBytes_;          // incoming text index -> length + 1
   size_t plainLength_ = 0;                    // stored plain length of the row
   std::vector<unsigned short> trialPath_;     // scratch for locateNode and splitTable
+
+  // Trees of one to four levels remember, per full path of the rows added,
+  // the node that took them, in a direct-mapped table indexed by a hash of
+  // the path; a hit saves the ordered search of `nodes`. Emptied whenever a
+  // node appears or goes or paths are renumbered (by starting a new
+  // generation), so it never names a node that does not agree.
+  struct CachedNode {
+    uint64_t path;
+    NodeTable* node;
+    uint64_t generation;  // valid only while equal to cacheGeneration_
+  };
+  static constexpr unsigned short kCachedLevels = 4;
+  static constexpr unsigned kNodeCacheBits = 14;
+  // The cache slot of a packed full path.
+  static size_t cacheSlot(uint64_t path) {
+    return static_cast<size_t>((path * 0x9E3779B97F4A7C15ULL) >> (64 - kNodeCacheBits));
+  }
+  void clearNodeCache();
+  std::vector<CachedNode> nodeCache_;
+  uint64_t cacheGeneration_ = 1;
 };

@@ -251,3 +251,40 @@ TEST(CleanColumnMaps, KeepsAtMostSquareRootOfRowsValues) {
   EXPECT_EQ(maps.begin()->first, 5);
   for (auto& entry : maps) delete entry.second;
 }
+
+// Short, date and bool maps answer exact lookups from a table indexed by
+// the value's bits; it must agree with the ordered map through adds,
+// sampling and renumbering, for negative values as well.
+TEST(ColumnMap, NarrowTypesAnswerLookupsLikeTheOrderedMap) {
+  ColumnMap<short> map;
+  const std::vector<short> values{-32768, -1, 0, 1, 500, 32767, -200};
+  for (const short value : values) EXPECT_TRUE(addValue(map, value));
+  EXPECT_FALSE(addValue(map, short{500})) << "a value is numbered once";
+  const auto agrees = [&] {
+    for (const short value : values) {
+      short probe = value;
+      ASSERT_TRUE(map.containsValue(&probe)) << value;
+      EXPECT_EQ(numberOf(map, value), map.valueToInt.at(value)) << value;
+    }
+    for (const short absent : {short{2}, short{-2}, short{32766}}) {
+      short probe = absent;
+      EXPECT_FALSE(map.containsValue(&probe)) << absent;
+      EXPECT_EQ(numberOf(map, absent), 0) << absent;
+    }
+  };
+  agrees();
+  map.recalculatePositions();
+  agrees();
+
+  ColumnMap<bool> flags;
+  bool yes = true;
+  flags.add(&yes, 0);
+  EXPECT_TRUE(flags.containsValue(&yes)) << "a sampled value is present with number 0";
+  EXPECT_EQ(flags.getInt(&yes), 0);
+  bool no = false;
+  EXPECT_FALSE(flags.containsValue(&no));
+  flags.add(&no, 0);
+  flags.recalculatePositions();
+  EXPECT_LT(flags.getInt(&no), flags.getInt(&yes));
+  EXPECT_EQ(flags.getInt(&yes), flags.valueToInt.at(true));
+}

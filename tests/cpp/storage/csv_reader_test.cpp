@@ -255,3 +255,31 @@ TEST_F(CSVReaderTest, SplittingMatchesTheCharacterRule) {
     }
   }
 }
+
+// Numbers are converted when first read; every row must still show its own
+// values, whichever columns earlier rows read, and the row view converts
+// all of them. Refusable values are checked at nextRow even if never read.
+TEST_F(CSVReaderTest, NumbersConvertedOnDemandBelongToTheCurrentRow) {
+  reader.init(writeFile("h\n1,a,1.5,10,true\n2,b,2.5,20,false\n3,c,3.5,30,true\n4,d,4.5,40,maybe\n"),
+              {INT, STRING, DOUBLE, SHORT, BOOL});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<double>(2), 1.5);
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(value<int32_t>(0), 2);
+  EXPECT_EQ(value<double>(2), 2.5) << "not the first row's value";
+  EXPECT_EQ(value<double>(2), 2.5) << "a second read converts nothing new";
+  ASSERT_TRUE(reader.nextRow());
+  NodeIterator& row = reader.getRowView();
+  int32_t id = 0;
+  std::memcpy(&id, row.getPointer(0), sizeof id);
+  double price = 0;
+  std::memcpy(&price, row.getPointer(2), sizeof price);
+  int16_t quantity = 0;
+  std::memcpy(&quantity, row.getPointer(3), sizeof quantity);
+  EXPECT_EQ(id, 3);
+  EXPECT_EQ(price, 3.5);
+  EXPECT_EQ(quantity, 30);
+  EXPECT_EQ(value<uint8_t>(4), 1);
+  EXPECT_EQ(nextRowError(),
+            "Unable to convert value maybe to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
+}

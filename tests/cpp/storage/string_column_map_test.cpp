@@ -156,3 +156,31 @@ TEST(StringColumnMap, LimitOfNumberedTexts) {
   EXPECT_EQ(map.getSize(), 40001u);
   EXPECT_FALSE(map.containsValue(const_cast<char*>("zz")));
 }
+
+// Exact lookups go through a hash index over the stored texts: it must
+// follow the store when it moves and the numbers when they are renumbered.
+TEST(StringColumnMap, ExactLookupsFollowGrowthAndRenumbering) {
+  StringColumnMap map;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) texts.push_back(numberedText((i * 7919) % 3000) + std::string(i % 40, 'x'));
+  for (const std::string& text : texts) map.add(const_cast<char*>(text.c_str()), 0);
+  map.recalculatePositions();
+  const auto agrees = [&] {
+    for (const std::string& text : texts) {
+      ASSERT_TRUE(map.containsValue(const_cast<char*>(text.c_str()))) << text;
+      EXPECT_EQ(numberOf(map, text), map.valueToInt.find(text.c_str())->second) << text;
+      EXPECT_EQ(textOf(map, numberOf(map, text)), text);
+    }
+    EXPECT_FALSE(map.containsValue(const_cast<char*>("t000001")));
+    EXPECT_EQ(numberOf(map, "absent"), 0);
+  };
+  agrees();
+  // New texts, each just after an earlier one, grow the store again; the
+  // earlier texts keep their numbers.
+  for (size_t i = 0; i < 500; ++i) {
+    texts.push_back(texts[i] + "~" + std::string(100, 'y'));
+    ASSERT_TRUE(addText(map, texts.back()));
+  }
+  agrees();
+  EXPECT_FALSE(addText(map, texts.front())) << "a known text is not added again";
+}

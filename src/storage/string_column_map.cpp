@@ -12,15 +12,14 @@ const char* text(void* value) { return static_cast<const char*>(value); }
 }  // namespace
 
 StringColumnMap::ValueMap::iterator StringColumnMap::findText(const char* value) {
-  const auto found = index_.find(std::string_view(value));
-  return found == index_.end() ? valueToInt.end() : found->second;
+  const auto* found = index_.find(value, std::strlen(value));
+  return found == nullptr ? valueToInt.end() : *found;
 }
 
 void StringColumnMap::rebuildIndex() {
   index_.clear();
-  index_.reserve(valueToInt.size());
   for (auto entry = valueToInt.begin(); entry != valueToInt.end(); ++entry) {
-    index_.emplace(std::string_view(entry->first), entry);
+    index_.insert(entry->first, std::strlen(entry->first), entry);
   }
 }
 
@@ -57,7 +56,7 @@ bool StringColumnMap::add(void* value) {
   if (intToValue.count(number) != 0) return false;
   char* copy = storeText(newText, length);
   const auto entry = valueToInt.emplace_hint(successor, copy, number);
-  index_.emplace(std::string_view(copy, length), entry);
+  index_.insert(copy, length, entry);
   intToValue.emplace(number, copy);
   return true;
 }
@@ -68,7 +67,7 @@ void StringColumnMap::add(void* value, unsigned short number) {
   const size_t length = std::strlen(newText);
   reserveText(length);
   char* copy = storeText(newText, length);
-  index_.emplace(std::string_view(copy, length), valueToInt.emplace(copy, number).first);
+  index_.insert(copy, length, valueToInt.emplace(copy, number).first);
 }
 
 bool StringColumnMap::containsValue(void* value) { return findText(text(value)) != valueToInt.end(); }

@@ -3,12 +3,11 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "storage/buffer.h"
 #include "storage/column_map_base.h"
+#include "storage/text_hash_index.h"
 
 // Orders texts byte by byte as unsigned characters (strcmp). Transparent, so
 // maps keyed by char* can be searched with a const char*.
@@ -56,9 +55,6 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   ValueMap valueToInt;                         // text in the store -> number
 
  private:
-  // Text in the store -> its entry in valueToInt; rebuilt whenever the
-  // store moves.
-  using HashIndex = std::unordered_map<std::string_view, ValueMap::iterator>;
 
   // The entry of a text, valueToInt.end() when absent.
   ValueMap::iterator findText(const char* text);
@@ -72,5 +68,7 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   char* storeText(const char* text, size_t length);
   bool isKey(ValueMap::const_iterator found, const char* text) const;
 
-  HashIndex index_;
+  // Text in the store -> its entry in valueToInt; rebuilt whenever the
+  // store moves.
+  TextHashIndex<ValueMap::iterator> index_;
 };

@@ -32,6 +32,7 @@ void TreeTable::clearNodeCache() { ++cacheGeneration_; }
 
 void TreeTable::destroyNodes() {
   clearNodeCache();
+  maxDepth_ = 0;
   for (NodeTable* node : nodes) delete node;
   nodes.clear();
 }
@@ -128,6 +129,9 @@ void TreeTable::prepareCopyPlan() {
 
 NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
   clearNodeCache();
+  if (level <= numCategories && numCategories - level > maxDepth_) {
+    maxDepth_ = static_cast<unsigned short>(numCategories - level);
+  }
   auto node = std::make_unique<NodeTable>(&plainConfig, pathIndex, level);
   nodes.insert(node.get());
   return node.release();
@@ -219,18 +223,19 @@ NodeTable* TreeTable::findNode(unsigned int pathIndex) const {
 }
 
 NodeTable* TreeTable::locateNode() {
-  if (numCategories == 0 || numCategories > kCachedLevels) {
+  if (maxDepth_ > kCachedLevels) {
     NodeTable* found = searchPath(currentPath);
     return found != nullptr ? found : openBranch();
   }
   uint64_t key = 0;
-  for (const unsigned short number : currentPath) key = key << 16 | number;
+  for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | currentPath[position];
   if (nodeCache_.empty()) nodeCache_.assign(size_t{1} << kNodeCacheBits, CachedNode{0, nullptr, 0});
   CachedNode& slot = nodeCache_[cacheSlot(key)];
   if (slot.path == key && slot.generation == cacheGeneration_) return slot.node;
   NodeTable* found = searchPath(currentPath);
-  if (found == nullptr) found = openBranch();
-  // openBranch empties the cache; the slot is filled after it.
+  // A new branch changes the nodes (and perhaps maxDepth_): the next row
+  // fills the cache.
+  if (found == nullptr) return openBranch();
   slot = CachedNode{key, found, cacheGeneration_};
   return found;
 }

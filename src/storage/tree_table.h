@@ -104,23 +104,27 @@ class TreeTable : public TableConfig {
   size_t plainLength_ = 0;                    // stored plain length of the row
   std::vector<unsigned short> trialPath_;     // scratch for locateNode and splitTable
 
-  // Trees of one to four levels remember, per full path of the rows added,
-  // the node that took them, in a direct-mapped table indexed by a hash of
-  // the path; a hit saves the ordered search of `nodes`. Emptied whenever a
-  // node appears or goes or paths are renumbered (by starting a new
-  // generation), so it never names a node that does not agree.
+  // The node that took the rows of a path is remembered in a direct-mapped
+  // table indexed by a hash of the path's first maxDepth_ positions: no live
+  // node fixes more positions than those, so paths that agree on them agree
+  // with the same nodes. A hit saves the ordered search of `nodes`. Only
+  // used while maxDepth_ is at most four (the key packs 16 bits per
+  // position). Emptied whenever a node appears or goes or paths are
+  // renumbered (by starting a new generation), so it never names a node
+  // that does not agree.
   struct CachedNode {
     uint64_t path;
     NodeTable* node;
     uint64_t generation;  // valid only while equal to cacheGeneration_
   };
   static constexpr unsigned short kCachedLevels = 4;
-  static constexpr unsigned kNodeCacheBits = 14;
-  // The cache slot of a packed full path.
+  static constexpr unsigned kNodeCacheBits = 12;
+  // The cache slot of a packed path prefix.
   static size_t cacheSlot(uint64_t path) {
     return static_cast<size_t>((path * 0x9E3779B97F4A7C15ULL) >> (64 - kNodeCacheBits));
   }
   void clearNodeCache();
   std::vector<CachedNode> nodeCache_;
   uint64_t cacheGeneration_ = 1;
+  unsigned short maxDepth_ = 0;  // most path positions any live node fixes
 };

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+// An open-addressing hash table from texts to values of type V, for exact
+// lookups of texts that live elsewhere (the index keeps only their address
+// and length, so the owner must rebuild it when the texts move). Texts are
+// compared byte for byte; a text is expected at most once. Linear probing
+// over a power-of-two table kept at most half full.
+template <typename V>
+class TextHashIndex {
+ public:
+  // The value of the text of `length` bytes at `text`, or null.
+  V* find(const char* text, size_t length) {
+    if (slots_.empty()) return nullptr;
+    const uint64_t hash = hashText(text, length);
+    for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
+      Slot& slot = slots_[at];
+      if (slot.text == nullptr) return nullptr;
+      if (slot.hash == hash && slot.length == length && std::memcmp(slot.text, text, length) == 0) {
+        return &slot.value;
+      }
+    }
+  }
+
+  // Records a text that is not in the index yet.
+  void insert(const char* text, size_t length, V value) {
+    if (2 * (count_ + 1) > slots_.size()) grow();
+    place(Slot{text, length, hashText(text, length), value});
+    ++count_;
+  }
+
+  void clear() {
+    slots_.clear();
+    mask_ = 0;
+    count_ = 0;
+  }
+
+  size_t size() const { return count_; }
+
+ private:
+  struct Slot {
+    const char* text;  // null marks a free slot
+    size_t length;
+    uint64_t hash;
+    V value;
+  };
+
+  // Mixes the text eight bytes at a time.
+  static uint64_t hashText(const char* text, size_t length) {
+    uint64_t hash = 0x9E3779B97F4A7C15ULL ^ length;
+    for (; length >= 8; text += 8, length -= 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, text, 8);
+      hash = (hash ^ word) * 0xFF51AFD7ED558CCDULL;
+      hash ^= hash >> 32;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, text, length);
+    hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ULL;
+    return hash ^ (hash >> 29);
+  }
+
+  void place(const Slot& slot) {
+    size_t at = slot.hash & mask_;
+    while (slots_[at].text != nullptr) at = (at + 1) & mask_;
+    slots_[at] = slot;
+  }
+
+  void grow() {
+    std::vector<Slot> old(slots_.empty() ? 16 : 2 * slots_.size(), Slot{nullptr, 0, 0, V{}});
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.text != nullptr) place(slot);
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+  size_t count_ = 0;
+};

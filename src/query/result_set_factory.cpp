@@ -264,7 +264,9 @@ std::unique_ptr<ResultSet> ResultSetFactory::createTableResult() {
 }
 
 void ResultSetFactory::checkJoinTypes() {
-  const auto& [left, right] = joins.front();
+  // The left key is read from the main table whatever table the pair names.
+  const TableCol left{mainTable, joins.front().first.column};
+  const TableCol right = joins.front().second;
   requireColumn(tableConfig(left.table), left.column);
   requireColumn(tableConfig(right.table), right.column);
   if (tableConfig(left.table).columnTypes[left.column] !=

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/database.h"
 #include "errors/database_exception.h"
 #include "query/compare_condition.h"
+#include "query/joined_set.h"
 #include "query/condition.h"
 #include "query/result_set_factory.h"
 #include "query/simple_condition.h"
@@ -171,5 +173,46 @@ TEST(TextTranslationTest, PlainAndCategorisedAgree) {
       EXPECT_EQ(expected, countMatches(categorised, 0, op, constant))
           << op << " '" << constant << "'";
     }
+  }
+}
+
+// Tables a (x int, k int, s string) and b (y int, k long); nothing loaded.
+class JoinFactoryTest : public ::testing::Test {
+ protected:
+  JoinFactoryTest() : factory_(database_) {
+    database_.tableInit("a", {{"x", NO_CATEGORY, INT}, {"k", NO_CATEGORY, INT},
+                              {"s", NO_CATEGORY, STRING}});
+    database_.tableInit("b", {{"y", NO_CATEGORY, INT}, {"k", 1, LONG}});
+  }
+
+  Database database_;
+  ResultSetFactory factory_;
+};
+
+TEST_F(JoinFactoryTest, JoinedTableColumnsAreNumberedPastTheMainTable) {
+  factory_.mainTable = 0;
+  factory_.joins.emplace_back(TableCol{0, 0}, TableCol{1, 0});
+  factory_.addCondition(TableCol{1, 0}, GT, "3", 0, NONE);
+  factory_.addComparator(TableCol{1, 1}, true);
+  factory_.addComparator(TableCol{0, 2}, false);
+  EXPECT_EQ(3, factory_.getConditions()[0]->column);
+  EXPECT_EQ(4, factory_.getComparators()[0]->column);
+  EXPECT_EQ(2, factory_.getComparators()[1]->column);
+  EXPECT_NE(nullptr, dynamic_cast<JoinedSet*>(factory_.createResultSet().get()));
+
+  // The next query without a join reads one table.
+  factory_.clear();
+  factory_.selectCols.push_back(TableCol{0, 0});
+  EXPECT_NE(nullptr, dynamic_cast<TableSet*>(factory_.createResultSet().get()));
+}
+
+TEST_F(JoinFactoryTest, JoinColumnsOfDifferentTypesAreRefused) {
+  factory_.mainTable = 0;
+  factory_.joins.emplace_back(TableCol{0, 1}, TableCol{1, 1});
+  try {
+    factory_.createResultSet();
+    FAIL() << "no exception";
+  } catch (const DatabaseException& e) {
+    EXPECT_STREQ("Join columns k and k have different types", e.what());
   }
 }

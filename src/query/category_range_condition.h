@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "query/condition.h"
+#include "query/row_bits.h"
 
 // True for category numbers in [low, high]. Used where one bound is not
 // enough: a lower bound on a floating-point column whose map holds NaN,
@@ -20,6 +21,13 @@ class CategoryRangeCondition : public Condition {
     std::memcpy(&v, row, sizeof(v));
     result = v >= low && v <= high;
     return result;
+  }
+
+  void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+    const unsigned short lowest = low;
+    const unsigned short highest = high;
+    row_bits::fill<unsigned short>(rows, delta, count, bits,
+                                   [lowest, highest](unsigned short v) { return v >= lowest && v <= highest; });
   }
 
   unsigned short low;

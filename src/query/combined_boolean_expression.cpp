@@ -43,8 +43,8 @@ std::unique_ptr<CombinedBooleanExpression> CombinedBooleanExpression::build(
       enclosing.push_back(current);
       current = opened;
     }
-    current->addChild(
-        std::make_unique<SimpleBooleanExpression>(&condition->result, condition->boolOperator));
+    current->addChild(std::make_unique<SimpleBooleanExpression>(
+        &condition->result, condition->boolOperator, &condition->unknown));
     previous = condition;
   }
   return root;
@@ -87,7 +87,53 @@ Step advance(const std::vector<BooleanExpresssion*>& children, size_t index, boo
   return {true, false, 0};
 }
 
+Truth andOf(Truth a, Truth b) {
+  if (a == Truth::False || b == Truth::False) return Truth::False;
+  return a == Truth::True && b == Truth::True ? Truth::True : Truth::Unknown;
+}
+
+Truth orOf(Truth a, Truth b) {
+  if (a == Truth::True || b == Truth::True) return Truth::True;
+  return a == Truth::False && b == Truth::False ? Truth::False : Truth::Unknown;
+}
+
 }  // namespace
+
+Truth CombinedBooleanExpression::evaluatePartial() {
+  // A group is the "or" of its "and" chains; a chain ends at a member whose
+  // connector is "or", and at the last member whatever its connector.
+  partialStack_.clear();
+  partialStack_.push_back({this, 0, Truth::False, Truth::True});
+  while (true) {
+    PartialFrame& frame = partialStack_.back();
+    const std::vector<BooleanExpresssion*>& members = frame.group->children;
+    if (frame.index == members.size()) {
+      const Truth value = members.empty() ? Truth::True : frame.groupValue;
+      partialStack_.pop_back();
+      if (partialStack_.empty()) return value;
+      PartialFrame& parent = partialStack_.back();
+      const std::vector<BooleanExpresssion*>& siblings = parent.group->children;
+      parent.chainValue = andOf(parent.chainValue, value);
+      if (siblings[parent.index]->boolOperator == OR || parent.index + 1 == siblings.size()) {
+        parent.groupValue = orOf(parent.groupValue, parent.chainValue);
+        parent.chainValue = Truth::True;
+      }
+      ++parent.index;
+      continue;
+    }
+    BooleanExpresssion* member = members[frame.index];
+    if (CombinedBooleanExpression* group = member->asGroup()) {
+      partialStack_.push_back({group, 0, Truth::False, Truth::True});
+      continue;
+    }
+    frame.chainValue = andOf(frame.chainValue, member->evaluatePartial());
+    if (member->boolOperator == OR || frame.index + 1 == members.size()) {
+      frame.groupValue = orOf(frame.groupValue, frame.chainValue);
+      frame.chainValue = Truth::True;
+    }
+    ++frame.index;
+  }
+}
 
 bool CombinedBooleanExpression::evaluate() {
   if (children.empty()) {

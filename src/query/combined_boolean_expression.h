@@ -26,6 +26,10 @@ class CombinedBooleanExpression : public BooleanExpresssion {
       const std::vector<Condition*>& conditions);
 
   bool evaluate() override;
+  // Three-valued evaluation: "and" of a false member is false and "or" of a
+  // true member is true even when other members are unknown. Agrees with
+  // evaluate() whenever every answer is known.
+  Truth evaluatePartial() override;
   CombinedBooleanExpression* asGroup() override { return this; }
 
   // Appends `child`, taking ownership.
@@ -40,6 +44,15 @@ class CombinedBooleanExpression : public BooleanExpresssion {
     CombinedBooleanExpression* group;
     size_t index;
   };
+  // A group being evaluated three-valued: the child it is at, the "or" of
+  // its finished chains and the "and" of the chain it is in.
+  struct PartialFrame {
+    CombinedBooleanExpression* group;
+    size_t index;
+    Truth groupValue;
+    Truth chainValue;
+  };
   // Reused by evaluate() so that evaluating a row allocates nothing.
   std::vector<Frame> stack_;
+  std::vector<PartialFrame> partialStack_;
 };

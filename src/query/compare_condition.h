@@ -5,6 +5,7 @@
 
 #include "errors/database_exception.h"
 #include "query/condition.h"
+#include "query/row_bits.h"
 #include "storage/data_type.h"
 
 // A range condition (LT, GT, LE, GE) on typed values of storage type T: the
@@ -44,6 +45,13 @@ class CompareCondition : public Condition {
         throw DatabaseException("Unsupported select condition operator");
     }
     return result;
+  }
+
+  void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+    if (count == 0) return;
+    if (!row_bits::fillRange<T>(rows, delta, count, bits, type, value, LT, GT, LE, GE)) {
+      throw DatabaseException("Unsupported select condition operator");
+    }
   }
 
   // The constant.

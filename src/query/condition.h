@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The comparison of a condition: v (the row's value) against c (the constant).
@@ -38,6 +39,19 @@ class Condition {
   // `result` and returns it. Throws DatabaseException "Unsupported select
   // condition operator" for a type the class does not handle.
   virtual bool evaluate(const void* value) = 0;
+  // Answers the condition for `count` rows at once: bit i of `bits` (whole
+  // 64-bit words, bits past `count` cleared) is set when the fixed-width
+  // value (never a text) at rows[i] + delta satisfies it. `result` is left unspecified. This
+  // version calls evaluate() per row; typed conditions run a tight loop.
+  virtual void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) {
+    for (size_t first = 0; first < count; first += 64) {
+      uint64_t word = 0;
+      for (size_t row = first; row < count && row < first + 64; ++row) {
+        word |= static_cast<uint64_t>(evaluate(rows[row] + delta) ? 1 : 0) << (row - first);
+      }
+      bits[first / 64] = word;
+    }
+  }
 
   // Column read, in the numbering of the result set that evaluates it.
   unsigned short column = 0;
@@ -47,6 +61,9 @@ class Condition {
   BoolOperator boolOperator = NONE;
   // Answer of the last evaluate().
   bool result = false;
+  // Set while filtering when `result` does not hold this row's answer yet;
+  // read by partial evaluation of the expression tree.
+  bool unknown = false;
   ConditionType type = EQ;
   // Brackets opened directly before the condition; tells adjacent groups
   // such as "(a or b) and (c or d)" apart.

@@ -4,6 +4,7 @@
 
 #include "errors/database_exception.h"
 #include "query/condition.h"
+#include "query/row_bits.h"
 
 // EQ or NE on floating-point values (T is double or float) with the IEEE
 // meaning that byte equality lacks: 0 equals -0, and a NaN equals nothing,
@@ -31,6 +32,18 @@ class EqualCondition : public Condition {
         throw DatabaseException("Unsupported select condition operator");
     }
     return result;
+  }
+
+  void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+    if (count == 0) return;
+    const T constant = value;
+    if (type == EQ) {
+      row_bits::fill<T>(rows, delta, count, bits, [constant](T v) { return v == constant; });
+    } else if (type == NE) {
+      row_bits::fill<T>(rows, delta, count, bits, [constant](T v) { return v != constant; });
+    } else {
+      throw DatabaseException("Unsupported select condition operator");
+    }
   }
 
   // The constant.

@@ -12,11 +12,15 @@
 void ResultSet::processRequest(std::vector<Condition*>& conditions) {
   const std::unique_ptr<CombinedBooleanExpression> root =
       CombinedBooleanExpression::build(conditions);
+  filterRows(conditions, *root);
+}
+
+void ResultSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
   while (nextRow()) {
     for (Condition* condition : conditions) {
       condition->evaluate(getPointerPath(condition->column));
     }
-    if (root->evaluate()) {
+    if (root.evaluate()) {
       addCurrentRow();
     }
   }

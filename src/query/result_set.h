@@ -8,6 +8,7 @@
 #include "storage/data_type.h"
 
 class Buffer;
+class CombinedBooleanExpression;
 class Condition;
 class FieldComparatorBase;
 
@@ -51,6 +52,10 @@ class ResultSet {
   virtual unsigned short getNumberOfCols() = 0;
   // Positions the source on stored row `row` (not a result position).
   virtual void setRowDerived(unsigned int row) = 0;
+  // The row loop of processRequest: stores, in source order, every row for
+  // which `root`, built over `conditions`, holds. This version walks the
+  // source row by row; a derived class may skip rows whose answer it knows.
+  virtual void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
 
   // Filters the row source into the stored rows: a row is kept when the
   // expression built from the conditions holds. The conditions stay with

@@ -15,6 +15,9 @@ class SimpleCondition : public Condition {
   SimpleCondition(ConditionType conditionType, char* value, unsigned short length);
 
   bool evaluate(const void* value) override;
+  // Equality and inequality on values of 1, 2, 4 or 8 bytes compare them
+  // as integers, which is byte equality; other cases go row by row.
+  void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override;
 
   const char* value() const { return value_.get(); }
   unsigned short length() const { return length_; }

@@ -1,8 +1,15 @@
 #include "query/table_set.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "query/block_filter.h"
+#include "query/combined_boolean_expression.h"
+#include "query/condition.h"
+#include "query/row_bits.h"
 #include "storage/tree_table.h"
 
 TableSet::TableSet(std::vector<unsigned short> selected) : selectedColumns(std::move(selected)) {}
@@ -24,7 +31,10 @@ bool TableSet::nextRow() {
 
 void TableSet::addCurrentRow() {
   NodeTable* const node = iterator_->node;
-  const uint32_t offset = static_cast<uint32_t>(iterator_->rows.current - node->start());
+  addReference(node, static_cast<uint32_t>(iterator_->rows.current - node->start()));
+}
+
+void TableSet::addReference(NodeTable* node, uint32_t offset) {
   reserve(kRowWidth);
   std::memcpy(position, &node, sizeof node);
   std::memcpy(position + sizeof node, &offset, sizeof offset);
@@ -85,3 +95,131 @@ unsigned short TableSet::getNumberOfSelectCols() {
 }
 
 unsigned short TableSet::getNumberOfCols() { return table().numColumns; }
+
+namespace {
+
+// Where a condition finds its column's value in a node row.
+struct ConditionSource {
+  Condition* condition;
+  bool categorised;       // the value is a category number
+  unsigned short index;   // path position, or plain index
+  unsigned short offset;  // byte offset in the plain part of a fixed-width plain value
+  bool text;              // a plain STRING value, found by walking the texts
+};
+
+// Clears the conditions' unknown flags however filtering ends.
+class UnknownFlags {
+ public:
+  explicit UnknownFlags(std::vector<ConditionSource>& sources) : sources_(sources) {}
+  ~UnknownFlags() {
+    for (ConditionSource& source : sources_) source.condition->unknown = false;
+  }
+  UnknownFlags(const UnknownFlags&) = delete;
+  UnknownFlags& operator=(const UnknownFlags&) = delete;
+
+ private:
+  std::vector<ConditionSource>& sources_;
+};
+
+}  // namespace
+
+void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
+  const TreeTable& t = table();
+  bool usable = iterator_ != nullptr && iterator_->beforeFirst;
+  for (const Condition* condition : conditions) usable = usable && condition->column < t.numColumns;
+  if (!usable) {
+    ResultSet::filterRows(conditions, root);
+    return;
+  }
+  const NodeConfig& layout = t.plainConfig;
+  std::vector<ConditionSource> sources;
+  sources.reserve(conditions.size());
+  for (Condition* condition : conditions) {
+    const unsigned short column = condition->column;
+    const unsigned short index = t.columnIndex[column];
+    ConditionSource source{condition, t.isPlain[column] == 0, index, 0, false};
+    if (!source.categorised) {
+      const unsigned short position = layout.positions[index];
+      source.text = position >= layout.numFixed;
+      if (!source.text) source.offset = layout.offsets[position];
+    }
+    sources.push_back(source);
+  }
+  const UnknownFlags clearFlags(sources);
+  BlockFilter filter;
+  filter.prepare(root, conditions);
+  std::vector<std::vector<uint64_t>> masks(conditions.size());
+  std::vector<const char*> rowStarts;
+  // A row's own category numbers lie just before its plain part.
+  const ptrdiff_t numbersBefore = 2 * static_cast<ptrdiff_t>(t.numCategories);
+
+  for (NodeTable* node : t.nodes) {
+    if (node->used() == 0) continue;
+    // Conditions on levels the node's path fixes have one answer for all
+    // its rows; the rest are unknown until the rows are read.
+    const unsigned short* path = t.branches.getPath(node->pathIndex);
+    for (ConditionSource& source : sources) {
+      const bool fixed = source.categorised && path[source.index] != 0;
+      source.condition->unknown = !fixed;
+      if (fixed) source.condition->evaluate(path + source.index);
+    }
+    const Truth decided = root.evaluatePartial();
+    if (decided == Truth::False) continue;
+
+    rowStarts.clear();
+    NodeIterator rows(node->start(), node->position, node->config, node->level);
+    do {
+      rowStarts.push_back(rows.current);
+    } while (rows.nextRow());
+    const size_t count = rowStarts.size();
+    if (decided == Truth::True) {
+      reserve(count * kRowWidth);
+      for (const char* row : rowStarts) addReference(node, static_cast<uint32_t>(row - node->start()));
+      continue;
+    }
+
+    const size_t words = row_bits::wordsFor(count);
+    for (size_t i = 0; i < sources.size(); ++i) {
+      const ConditionSource& source = sources[i];
+      std::vector<uint64_t>& mask = masks[i];
+      mask.resize(words);
+      Condition& condition = *source.condition;
+      if (!condition.unknown) {
+        std::fill(mask.begin(), mask.end(), condition.result ? ~uint64_t{0} : 0);
+      } else if (source.categorised) {
+        condition.evaluateRows(rowStarts.data(), 2 * static_cast<ptrdiff_t>(source.index) - numbersBefore, count,
+                               mask.data());
+      } else if (!source.text) {
+        condition.evaluateRows(rowStarts.data(), source.offset, count, mask.data());
+      } else {
+        std::fill(mask.begin(), mask.end(), 0);
+        for (size_t row = 0; row < count; ++row) {
+          if (condition.evaluate(layout.valueAt(rowStarts[row], source.index))) mask[row / 64] |= uint64_t{1} << (row % 64);
+        }
+      }
+    }
+    uint64_t* keep = filter.combine(masks, words);
+    if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
+    size_t kept = 0;
+    for (size_t w = 0; w < words; ++w) kept += static_cast<size_t>(std::popcount(keep[w]));
+    reserve(kept * kRowWidth);
+    for (size_t w = 0; w < words; ++w) {
+      for (uint64_t word = keep[w]; word != 0; word &= word - 1) {
+        const char* row = rowStarts[w * 64 + static_cast<size_t>(std::countr_zero(word))];
+        addReference(node, static_cast<uint32_t>(row - node->start()));
+      }
+    }
+  }
+  // The scan read every row, as the row-by-row walk would have; the
+  // iterator is left at the end as that walk leaves it.
+  currentRow += t.numRows;
+  if (!t.nodes.empty()) {
+    NodeTable* last = *t.nodes.rbegin();
+    TableIterator& it = *iterator_;
+    it.node = last;
+    it.pathIndex = last->pathIndex;
+    it.rows.reset(last->start(), last->position, last->config, last->level);
+    it.rows.current = it.rows.end;
+    it.beforeFirst = false;
+  }
+}

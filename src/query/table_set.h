@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,10 +40,20 @@ class TableSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // Filters node by node: conditions on categorised columns that a node's
+  // path fixes are answered once per node, and a node whose answer they
+  // decide is skipped or taken whole without reading its rows. Rows are
+  // stored in the order the iterator would yield them.
+  void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) override;
 
   // Table column numbers of the selected columns, in select order.
   std::vector<unsigned short> selectedColumns;
 
  protected:
   std::unique_ptr<TableIterator> iterator_;
+
+ private:
+  // Appends the reference of the row whose plain part starts `offset`
+  // bytes into `node`'s buffer.
+  void addReference(NodeTable* node, uint32_t offset);
 };

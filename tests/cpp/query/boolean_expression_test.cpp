@@ -2,10 +2,12 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
+#include "random_clause.h"
 
 namespace {
 
@@ -197,4 +199,36 @@ TEST(CombinedBooleanExpressionTest, DeepNestingNeedsNoDeepStack) {
   conditions[1]->result = false;
   conditions[2]->result = true;
   EXPECT_FALSE(root->evaluate());
+}
+
+// Three-valued evaluation must be exact for these read-once clauses: a
+// known answer is the answer of every completion of the unknown
+// conditions, and "unknown" means some completion gives each answer.
+TEST(CombinedBooleanExpression, PartialEvaluationIsExact) {
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 400; ++trial) {
+    const std::vector<ClauseShape> shape = randomClause(random, 3);
+    std::vector<std::unique_ptr<FixedCondition>> owned;
+    std::vector<Condition*> conditions;
+    for (const ClauseShape& s : shape) {
+      owned.push_back(std::make_unique<FixedCondition>(s.level, s.op, s.openBrackets));
+      conditions.push_back(owned.back().get());
+    }
+    auto root = CombinedBooleanExpression::build(conditions);
+    std::vector<size_t> unknown;
+    for (size_t i = 0; i < conditions.size(); ++i) {
+      conditions[i]->unknown = random() % 3 == 0;
+      conditions[i]->result = random() % 2 == 0;
+      if (conditions[i]->unknown) unknown.push_back(i);
+    }
+    const Truth partial = root->evaluatePartial();
+    bool seenTrue = false;
+    bool seenFalse = false;
+    for (unsigned bits = 0; bits < (1u << unknown.size()); ++bits) {
+      for (size_t k = 0; k < unknown.size(); ++k) conditions[unknown[k]]->result = (bits >> k & 1) != 0;
+      (root->evaluate() ? seenTrue : seenFalse) = true;
+    }
+    const Truth expected = seenTrue && seenFalse ? Truth::Unknown : seenTrue ? Truth::True : Truth::False;
+    EXPECT_EQ(partial, expected) << "trial " << trial;
+  }
 }

@@ -2,13 +2,16 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/result_set_factory.h"
 #include "query/table_set.h"
 #include "storage/buffer.h"
+#include "random_clause.h"
 #include "test_table.h"
 
 namespace {
@@ -150,4 +153,62 @@ TEST(TableSetCsvTest, EmptyTableHasNoRows) {
   Buffer out;
   set->populateCSV(out);
   EXPECT_EQ(std::string("n\n\0", 3), std::string(out.start(), out.used()));
+}
+
+namespace {
+
+// Filters row by row through the iterator, as every result set can.
+class RowByRowTableSet : public TableSet {
+ public:
+  using TableSet::TableSet;
+  void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) override {
+    ResultSet::filterRows(conditions, root);
+  }
+};
+
+std::string randomConstant(std::mt19937& random, unsigned short column) {
+  switch (column) {
+    case 0:
+      return std::to_string(random() % 4 == 0 ? static_cast<int>(random() % 600) : (50 - static_cast<int>(random() % 23)) * 10);
+    case 1:
+      return random() % 5 == 0 ? "zz" : "k" + std::to_string(random() % 14);
+    case 2:
+      return std::to_string(random() % 41000) + (random() % 2 == 0 ? ".5" : "");
+    case 3:
+      return "s" + std::to_string(random() % 41000);
+    default:
+      return random() % 2 == 0 ? "2020-01-01" : "2021-03-15";
+  }
+}
+
+}  // namespace
+
+// Whole-node decisions and block evaluation must keep exactly the rows, in
+// exactly the order, of the row-by-row walk, for any clause over fixed and
+// unfixed tree levels, plain numbers and texts.
+TEST_F(TableSetTest, NodeWiseFilteringKeepsTheRowsOfTheRowByRowWalk) {
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 150; ++trial) {
+    std::vector<std::unique_ptr<Condition>> owned;
+    std::vector<Condition*> conditions;
+    for (const ClauseShape& shape : randomClause(random, 2)) {
+      const auto column = static_cast<unsigned short>(random() % kTypes.size());
+      const auto type = static_cast<ConditionType>(random() % 6);
+      owned.push_back(ResultSetFactory::createCondition(big_->table, column, type, randomConstant(random, column)));
+      owned.back()->column = column;
+      owned.back()->level = shape.level;
+      owned.back()->openBrackets = shape.openBrackets;
+      owned.back()->boolOperator = shape.op;
+      conditions.push_back(owned.back().get());
+    }
+    TableSet fast(std::make_unique<TableIterator>(&big_->table), {0});
+    RowByRowTableSet slow(std::make_unique<TableIterator>(&big_->table), {0});
+    fast.processRequest(conditions);
+    slow.processRequest(conditions);
+    ASSERT_EQ(fast.rowCount, slow.rowCount) << "trial " << trial;
+    ASSERT_EQ(fast.used(), slow.used());
+    EXPECT_EQ(std::memcmp(fast.start(), slow.start(), fast.used()), 0) << "trial " << trial;
+    EXPECT_EQ(fast.currentRow, slow.currentRow);
+    for (const Condition* condition : conditions) EXPECT_FALSE(condition->unknown);
+  }
 }

@@ -1,6 +1,10 @@
 #include "query/joined_set.h"
 
 #include <cstring>
+#include <utility>
+
+#include "query/combined_boolean_expression.h"
+#include "query/condition.h"
 
 #include "storage/tree_table.h"
 
@@ -49,8 +53,10 @@ bool JoinedSet::nextLeftRowWithPartner() {
   return false;
 }
 
-void JoinedSet::addCurrentRow() {
-  const uint32_t pair[2] = {left_->currentRow, right_->currentRow};
+void JoinedSet::addCurrentRow() { addPair(left_->currentRow, right_->currentRow); }
+
+void JoinedSet::addPair(uint32_t left, uint32_t right) {
+  const uint32_t pair[2] = {left, right};
   reserve(kPairWidth);
   std::memcpy(position, pair, kPairWidth);
   position += kPairWidth;
@@ -105,4 +111,133 @@ unsigned short JoinedSet::getNumberOfSelectCols() {
 
 unsigned short JoinedSet::getNumberOfCols() {
   return static_cast<unsigned short>(leftColumnCount_ + rightColumnCount_);
+}
+
+void JoinedSet::findPartners(std::vector<uint32_t>& partners) {
+  partners.clear();
+  key_ = left_->getPointer(leftJoinColumn_);
+  for (bool found = right_->findRow(key_); found; found = right_->checkNextRow(key_)) {
+    partners.push_back(right_->cursor);
+  }
+}
+
+namespace {
+
+// A condition's answer for one right row, once known.
+enum class Answer : unsigned char { Unset, No, Yes };
+
+// Clears the conditions' unknown flags however filtering ends.
+class UnknownGuard {
+ public:
+  explicit UnknownGuard(std::vector<Condition*>& conditions) : conditions_(conditions) {}
+  ~UnknownGuard() {
+    for (Condition* condition : conditions_) condition->unknown = false;
+  }
+  UnknownGuard(const UnknownGuard&) = delete;
+  UnknownGuard& operator=(const UnknownGuard&) = delete;
+
+ private:
+  std::vector<Condition*>& conditions_;
+};
+
+}  // namespace
+
+void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
+  if (left_ == nullptr || right_ == nullptr || leftCursor_ != UINT32_MAX) {
+    ResultSet::filterRows(conditions, root);
+    return;
+  }
+  const UnknownGuard clearFlags(conditions);
+  std::vector<Condition*> leftConditions;
+  std::vector<Condition*> rightConditions;
+  for (Condition* condition : conditions) {
+    (condition->column < leftColumnCount_ ? leftConditions : rightConditions).push_back(condition);
+  }
+  // Answers of the right-side conditions per right index position.
+  const size_t rightCount = rightConditions.size();
+  std::vector<Answer> rightAnswers(static_cast<size_t>(right_->rowCount) * rightCount, Answer::Unset);
+  const auto loadRightAnswers = [&](uint32_t partner) {
+    Answer* answers = rightAnswers.data() + static_cast<size_t>(partner) * rightCount;
+    bool positioned = false;
+    for (size_t j = 0; j < rightCount; ++j) {
+      Condition& condition = *rightConditions[j];
+      if (answers[j] == Answer::Unset) {
+        if (!positioned) {
+          right_->currentRow = partner;
+          right_->setRowDerived(right_->storedRow(partner));
+          positioned = true;
+        }
+        answers[j] = condition.evaluate(right_->getPointerPath(
+                         static_cast<unsigned short>(condition.column - leftColumnCount_)))
+                         ? Answer::Yes
+                         : Answer::No;
+      }
+      condition.result = answers[j] == Answer::Yes;
+      condition.unknown = false;
+    }
+  };
+  // Without left-side conditions a pair's fate depends on its right row
+  // alone: decided once per right row.
+  std::vector<Answer> rightDecision(leftConditions.empty() ? right_->rowCount : 0, Answer::Unset);
+  const auto rightPasses = [&](uint32_t partner) {
+    Answer& decision = rightDecision[partner];
+    if (decision == Answer::Unset) {
+      loadRightAnswers(partner);
+      decision = root.evaluate() ? Answer::Yes : Answer::No;
+    }
+    return decision == Answer::Yes;
+  };
+
+  // Partner lists per left category number, when the left join column is
+  // categorised: rows with one number have one key.
+  const TreeTable& leftTable = left_->table();
+  const bool keyedByNumber = leftTable.isPlain[leftJoinColumn_] == 0;
+  std::vector<int32_t> listOfNumber(keyedByNumber ? 65536 : 0, -1);
+  std::vector<std::vector<uint32_t>> lists;
+  std::vector<uint32_t> partners;
+
+  for (uint32_t left = 0; left < leftRowCount_; ++left) {
+    left_->currentRow = left;
+    left_->setRowDerived(left_->storedRow(left));
+    const std::vector<uint32_t>* found = &partners;
+    if (keyedByNumber) {
+      unsigned short number = 0;
+      std::memcpy(&number, left_->getPointerPath(leftJoinColumn_), sizeof number);
+      int32_t& list = listOfNumber[number];
+      if (list < 0) {
+        findPartners(partners);
+        list = static_cast<int32_t>(lists.size());
+        lists.push_back(partners);
+      }
+      found = &lists[static_cast<size_t>(list)];
+    } else {
+      findPartners(partners);
+    }
+    if (found->empty()) continue;
+
+    if (leftConditions.empty()) {
+      for (const uint32_t partner : *found) {
+        if (rightPasses(partner)) addPair(left, partner);
+      }
+      continue;
+    }
+    for (Condition* condition : leftConditions) {
+      condition->evaluate(left_->getPointerPath(condition->column));
+      condition->unknown = false;
+    }
+    for (Condition* condition : rightConditions) condition->unknown = true;
+    const Truth decided = root.evaluatePartial();
+    if (decided == Truth::False) continue;
+    for (const uint32_t partner : *found) {
+      if (decided == Truth::True) {
+        addPair(left, partner);
+        continue;
+      }
+      loadRightAnswers(partner);
+      if (root.evaluate()) addPair(left, partner);
+    }
+  }
+  // Left as the row-by-row walk leaves it: past the last left row.
+  leftCursor_ = leftRowCount_ - 1;
+  matching_ = false;
 }

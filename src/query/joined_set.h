@@ -50,6 +50,12 @@ class JoinedSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // Pairs the left rows with their partners and keeps the pairs for which
+  // `root` holds, in the order of the row-by-row walk. Partners of a left
+  // key and the answers of right-side conditions are looked up once per
+  // distinct key and right row; without left-side conditions the decision
+  // for a right row is taken once for all left rows.
+  void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) override;
 
  private:
   // One selected column: its number in its own table and its side.
@@ -64,6 +70,11 @@ class JoinedSet : public ResultSet, public Buffer {
   // Moves the left side to its next row and looks its key up in the index;
   // false when the left rows are used up.
   bool nextLeftRowWithPartner();
+  // Index positions of the right rows equal to the current left row's key,
+  // in index order.
+  void findPartners(std::vector<uint32_t>& partners);
+  // Stores the pair of left position `left` and right index position `right`.
+  void addPair(uint32_t left, uint32_t right);
 
   std::unique_ptr<IndexSet> right_;
   std::unique_ptr<TableSet> left_;

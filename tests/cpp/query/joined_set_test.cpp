@@ -2,12 +2,14 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "databaseparser/database_parser.h"
+#include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/field_comparator_base.h"
 #include "query/index_set.h"
@@ -15,6 +17,7 @@
 #include "query/query_set.h"
 #include "query/result_set_factory.h"
 #include "query/table_set.h"
+#include "random_clause.h"
 #include "test_table.h"
 
 namespace {
@@ -43,16 +46,24 @@ std::unique_ptr<TestTable> rightTable(bool categorised,
   return t;
 }
 
+// Filters pair by pair, as the generic row walk does.
+class RowByRowJoinedSet : public JoinedSet {
+ public:
+  void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) override {
+    ResultSet::filterRows(conditions, root);
+  }
+};
+
 // The join of left column 0 with right column 0, filtered by `conditions`.
-std::unique_ptr<JoinedSet> join(TestTable& left, TestTable& right,
-                                std::vector<Condition*> conditions = {}) {
+template <typename Set = JoinedSet>
+std::unique_ptr<Set> join(TestTable& left, TestTable& right, std::vector<Condition*> conditions = {}) {
   auto leftRows = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left.table),
                                              std::vector<unsigned short>{});
   std::vector<Condition*> everyRow;
   leftRows->processRequest(everyRow);
   auto index = std::make_unique<IndexSet>();
   index->initIndex(std::make_unique<TableIterator>(&right.table), 0);
-  auto joined = std::make_unique<JoinedSet>();
+  auto joined = std::make_unique<Set>();
   joined->setRight(std::move(index));
   joined->setLeft(std::move(leftRows), 0);
   joined->processRequest(conditions);
@@ -141,6 +152,45 @@ TEST_P(JoinedSetTest, SortingKeepsBothSidesOfEveryPair) {
   EXPECT_EQ("c", joined->getString(1));
   EXPECT_EQ("3", joined->getString(3));
   EXPECT_EQ("z", joined->getString(4));
+}
+
+// Partner lists per key, answers per right row and decisions per right row
+// must keep exactly the pairs, in the order, of the pair-by-pair walk.
+TEST_P(JoinedSetTest, MemoisedFilteringKeepsThePairsOfThePairWalk) {
+  std::mt19937 random(3);
+  for (int trial = 0; trial < 60; ++trial) {
+    std::vector<std::pair<int, std::string>> leftRows;
+    std::vector<std::pair<int, std::string>> rightRows;
+    for (int i = 0; i < 300; ++i) leftRows.emplace_back(random() % 10, "l" + std::to_string(random() % 7));
+    for (int i = 0; i < 20; ++i) rightRows.emplace_back(random() % 13, "r" + std::to_string(random() % 5));
+    auto left = leftTable(leftCategorised(), leftRows);
+    auto right = rightTable(rightCategorised(), rightRows);
+    std::vector<std::unique_ptr<Condition>> owned;
+    std::vector<Condition*> conditions;
+    for (const ClauseShape& shape : randomClause(random, 2)) {
+      // Joined columns 0-2 are the left table's, 3-4 the right table's.
+      const auto column = static_cast<unsigned short>(trial % 3 == 0 ? 3 + random() % 2 : random() % 5);
+      const auto type = static_cast<ConditionType>(random() % 6);
+      if (column < 3) {
+        const std::string value = column == 1 ? "l" + std::to_string(random() % 7) : std::to_string(random() % 12);
+        owned.push_back(ResultSetFactory::createCondition(left->table, column, type, value));
+      } else {
+        const std::string value = column == 4 ? "r" + std::to_string(random() % 5) : std::to_string(random() % 13);
+        owned.push_back(ResultSetFactory::createCondition(right->table, static_cast<unsigned short>(column - 3), type,
+                                                          value));
+      }
+      owned.back()->column = column;
+      owned.back()->level = shape.level;
+      owned.back()->openBrackets = shape.openBrackets;
+      owned.back()->boolOperator = shape.op;
+      conditions.push_back(owned.back().get());
+    }
+    auto fast = join(*left, *right, conditions);
+    auto slow = join<RowByRowJoinedSet>(*left, *right, conditions);
+    ASSERT_EQ(fast->rowCount, slow->rowCount) << "trial " << trial;
+    EXPECT_EQ(std::memcmp(fast->start(), slow->start(), fast->used()), 0) << "trial " << trial;
+    for (const Condition* condition : conditions) EXPECT_FALSE(condition->unknown);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndCategorisedKeys, JoinedSetTest,

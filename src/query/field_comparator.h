@@ -1,6 +1,10 @@
 #pragma once
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "query/field_comparator_base.h"
 #include "storage/data_type.h"
@@ -26,5 +30,25 @@ class FieldComparator : public FieldComparatorBase {
       return -1;
     }
     return less(y, x) ? 1 : 0;
+  }
+
+  bool hasOrderKey() const override { return true; }
+
+  // Integers are offset into unsigned order; floating-point values use
+  // their bits (negative ones inverted), with -0 made 0 and every NaN the
+  // largest key, as compare() orders them.
+  uint64_t orderKey(const void* value) const override {
+    T x;
+    std::memcpy(&x, value, sizeof(T));
+    if constexpr (std::is_floating_point_v<T>) {
+      const double wide = static_cast<double>(x);
+      if (std::isnan(wide)) return UINT64_MAX;
+      const uint64_t bits = std::bit_cast<uint64_t>(wide == 0 ? 0.0 : wide);
+      return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+    } else if constexpr (std::is_signed_v<T>) {
+      return static_cast<uint64_t>(static_cast<int64_t>(x)) ^ (uint64_t{1} << 63);
+    } else {
+      return static_cast<uint64_t>(x);
+    }
   }
 };

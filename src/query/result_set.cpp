@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 #include "errors/database_exception.h"
 #include "query/combined_boolean_expression.h"
@@ -72,7 +73,42 @@ void ResultSet::sort(std::vector<FieldComparatorBase*>& comparators) {
       keys[static_cast<size_t>(row) * width + i] = getPointerPath(comparators[i]->column);
     }
   }
+  const bool byOrderKeys = std::all_of(comparators.begin(), comparators.end(),
+                                       [](const FieldComparatorBase* c) { return c->hasOrderKey(); });
+  if (byOrderKeys) {
+    sortByOrderKeys(comparators, keys);
+    return;
+  }
   std::sort(permutation.begin(), permutation.end(), RowComparator(comparators, keys));
+}
+
+void ResultSet::sortByOrderKeys(const std::vector<FieldComparatorBase*>& comparators,
+                                const std::vector<const void*>& values) {
+  // Integer keys, inverted for descending comparators, then the stored row
+  // as the last key: the same order as RowComparator, compared without a
+  // virtual call.
+  const size_t width = comparators.size();
+  std::vector<uint64_t> keys(values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const FieldComparatorBase& comparator = *comparators[i % width];
+    const uint64_t key = comparator.orderKey(values[i]);
+    keys[i] = comparator.descending ? ~key : key;
+  }
+  if (width == 1) {
+    std::vector<std::pair<uint64_t, uint32_t>> keyed(rowCount);
+    for (uint32_t row = 0; row < rowCount; ++row) keyed[row] = {keys[row], row};
+    std::sort(keyed.begin(), keyed.end());
+    for (uint32_t position = 0; position < rowCount; ++position) permutation[position] = keyed[position].second;
+    return;
+  }
+  std::sort(permutation.begin(), permutation.end(), [&keys, width](uint32_t a, uint32_t b) {
+    const uint64_t* keysA = keys.data() + static_cast<size_t>(a) * width;
+    const uint64_t* keysB = keys.data() + static_cast<size_t>(b) * width;
+    for (size_t i = 0; i < width; ++i) {
+      if (keysA[i] != keysB[i]) return keysA[i] < keysB[i];
+    }
+    return a < b;
+  });
 }
 
 void ResultSet::initPermutation() {

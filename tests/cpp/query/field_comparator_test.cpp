@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "errors/database_exception.h"
 #include "query/field_comparator.h"
@@ -57,4 +59,37 @@ TEST(StringComparatorTest, ComparesLikeStrcmp) {
   EXPECT_LT(compare.compare("ab", "abc"), 0);
   EXPECT_GT(compare.compare("b", "abc"), 0);
   EXPECT_EQ(0, compare.compare("", ""));
+}
+
+namespace {
+
+// Every pair of values orders the same by orderKey as by compare().
+template <typename T>
+void expectKeysOrderLikeCompare(const std::vector<T>& values) {
+  const FieldComparator<T> comparator(0, false);
+  ASSERT_TRUE(comparator.hasOrderKey());
+  for (const T& a : values) {
+    for (const T& b : values) {
+      const uint64_t keyA = comparator.orderKey(&a);
+      const uint64_t keyB = comparator.orderKey(&b);
+      const int byKey = keyA < keyB ? -1 : keyA > keyB ? 1 : 0;
+      EXPECT_EQ(byKey, comparator.compare(&a, &b)) << +a << " vs " << +b;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(FieldComparatorTest, OrderKeysOrderLikeCompare) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  expectKeysOrderLikeCompare<double>({nan, -nan, inf, -inf, 0.0, -0.0, 1e-308, -1e-308, 2.5, -2.5,
+                                      std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min()});
+  expectKeysOrderLikeCompare<float>({std::nanf(""), -0.0f, 0.0f, 1.5f, -1.5f, std::numeric_limits<float>::infinity()});
+  expectKeysOrderLikeCompare<long>({std::numeric_limits<long>::min(), -1, 0, 1, std::numeric_limits<long>::max()});
+  expectKeysOrderLikeCompare<int>({std::numeric_limits<int>::min(), -7, 0, 7, std::numeric_limits<int>::max()});
+  expectKeysOrderLikeCompare<short>({-32768, -1, 0, 1, 32767});
+  expectKeysOrderLikeCompare<unsigned short>({0, 1, 32768, 65535});
+  expectKeysOrderLikeCompare<bool>({false, true});
+  EXPECT_FALSE(StringComparator(0, false).hasOrderKey());
 }

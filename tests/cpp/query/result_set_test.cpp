@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -171,5 +173,35 @@ TEST(ResultSetTest, WatchedTableChangeInvalidates) {
     FAIL() << "no exception";
   } catch (const DatabaseException& e) {
     EXPECT_STREQ("Query result is no longer valid: table facts has changed", e.what());
+  }
+}
+
+// Sorting by integer order keys must give exactly the order of the
+// comparators with stored order deciding ties, descending keys, NaN and
+// both zeros included.
+TEST(ResultSetTest, KeyedSortMatchesAStableSortByTheComparators) {
+  std::mt19937 random(9);
+  const double reals[] = {std::numeric_limits<double>::quiet_NaN(), -0.0, 0.0, 1.5, -1.5, 1e300};
+  std::vector<FakeRow> rows;
+  for (int32_t i = 0; i < 500; ++i) rows.push_back({static_cast<int32_t>(random() % 7) - 3, reals[random() % 6], "", false});
+  FakeResultSet result(rows, {0});
+  fillAll(result);
+  FieldComparator<double> byRealDesc(1, true);
+  FieldComparator<int32_t> byNumber(0, false);
+  for (const std::vector<FieldComparatorBase*>& keys :
+       {std::vector<FieldComparatorBase*>{&byRealDesc}, std::vector<FieldComparatorBase*>{&byRealDesc, &byNumber}}) {
+    result.sort(const_cast<std::vector<FieldComparatorBase*>&>(keys));
+    std::vector<uint32_t> expected(rows.size());
+    for (uint32_t i = 0; i < expected.size(); ++i) expected[i] = i;
+    std::stable_sort(expected.begin(), expected.end(), [&](uint32_t a, uint32_t b) {
+      for (const FieldComparatorBase* key : keys) {
+        const void* valueA = key->column == 0 ? static_cast<const void*>(&rows[a].number) : &rows[a].real;
+        const void* valueB = key->column == 0 ? static_cast<const void*>(&rows[b].number) : &rows[b].real;
+        const int c = key->compare(valueA, valueB);
+        if (c != 0) return key->descending ? c > 0 : c < 0;
+      }
+      return false;
+    });
+    EXPECT_EQ(result.permutation, expected);
   }
 }

@@ -23,10 +23,10 @@ class CategoryRangeCondition : public Condition {
     return result;
   }
 
-  void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
     const unsigned short lowest = low;
     const unsigned short highest = high;
-    row_bits::fill<unsigned short>(rows, delta, count, bits,
+    row_bits::fill<unsigned short>(base, rows, delta, count, bits,
                                    [lowest, highest](unsigned short v) { return v >= lowest && v <= highest; });
   }
 

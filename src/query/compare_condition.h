@@ -47,9 +47,9 @@ class CompareCondition : public Condition {
     return result;
   }
 
-  void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
     if (count == 0) return;
-    if (!row_bits::fillRange<T>(rows, delta, count, bits, type, value, LT, GT, LE, GE)) {
+    if (!row_bits::fillRange<T>(base, rows, delta, count, bits, type, value, LT, GT, LE, GE)) {
       throw DatabaseException("Unsupported select condition operator");
     }
   }

@@ -41,13 +41,13 @@ class Condition {
   virtual bool evaluate(const void* value) = 0;
   // Answers the condition for `count` rows at once: bit i of `bits` (whole
   // 64-bit words, bits past `count` cleared) is set when the fixed-width
-  // value (never a text) at rows[i] + delta satisfies it. `result` is left unspecified. This
+  // value (never a text) at base + rows[i] + delta satisfies it. `result` is left unspecified. This
   // version calls evaluate() per row; typed conditions run a tight loop.
-  virtual void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) {
+  virtual void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) {
     for (size_t first = 0; first < count; first += 64) {
       uint64_t word = 0;
       for (size_t row = first; row < count && row < first + 64; ++row) {
-        word |= static_cast<uint64_t>(evaluate(rows[row] + delta) ? 1 : 0) << (row - first);
+        word |= static_cast<uint64_t>(evaluate(base + rows[row] + delta) ? 1 : 0) << (row - first);
       }
       bits[first / 64] = word;
     }

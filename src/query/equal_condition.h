@@ -34,13 +34,13 @@ class EqualCondition : public Condition {
     return result;
   }
 
-  void evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
     if (count == 0) return;
     const T constant = value;
     if (type == EQ) {
-      row_bits::fill<T>(rows, delta, count, bits, [constant](T v) { return v == constant; });
+      row_bits::fill<T>(base, rows, delta, count, bits, [constant](T v) { return v == constant; });
     } else if (type == NE) {
-      row_bits::fill<T>(rows, delta, count, bits, [constant](T v) { return v != constant; });
+      row_bits::fill<T>(base, rows, delta, count, bits, [constant](T v) { return v != constant; });
     } else {
       throw DatabaseException("Unsupported select condition operator");
     }

@@ -15,16 +15,16 @@ namespace row_bits {
 inline size_t wordsFor(size_t count) { return (count + 63) / 64; }
 
 // Sets bit i when `test` holds for the T stored (possibly unaligned) at
-// rows[i] + delta; every word of the mask is written, bits past `count`
-// cleared.
+// base + rows[i] + delta; every word of the mask is written, bits past
+// `count` cleared.
 template <typename T, typename Test>
-void fill(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits, Test test) {
+void fill(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits, Test test) {
   for (size_t first = 0; first < count; first += 64) {
     const size_t last = std::min(count, first + 64);
     uint64_t word = 0;
     for (size_t row = first; row < last; ++row) {
       T value;
-      std::memcpy(&value, rows[row] + delta, sizeof(T));
+      std::memcpy(&value, base + rows[row] + delta, sizeof(T));
       word |= static_cast<uint64_t>(test(value) ? 1 : 0) << (row - first);
     }
     bits[first / 64] = word;
@@ -34,16 +34,16 @@ void fill(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits
 // Fills the mask for a range comparison of type `type` (LT, GT, LE, GE)
 // against `constant`; false for any other type.
 template <typename T, typename Type>
-bool fillRange(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits, Type type,
+bool fillRange(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits, Type type,
                T constant, Type lt, Type gt, Type le, Type ge) {
   if (type == lt) {
-    fill<T>(rows, delta, count, bits, [constant](T v) { return v < constant; });
+    fill<T>(base, rows, delta, count, bits, [constant](T v) { return v < constant; });
   } else if (type == gt) {
-    fill<T>(rows, delta, count, bits, [constant](T v) { return v > constant; });
+    fill<T>(base, rows, delta, count, bits, [constant](T v) { return v > constant; });
   } else if (type == le) {
-    fill<T>(rows, delta, count, bits, [constant](T v) { return v <= constant; });
+    fill<T>(base, rows, delta, count, bits, [constant](T v) { return v <= constant; });
   } else if (type == ge) {
-    fill<T>(rows, delta, count, bits, [constant](T v) { return v >= constant; });
+    fill<T>(base, rows, delta, count, bits, [constant](T v) { return v >= constant; });
   } else {
     return false;
   }

@@ -60,40 +60,40 @@ namespace {
 // Masks equality (or, with `equal` false, inequality) of the W-byte values
 // at the rows with the constant's bytes.
 template <typename W>
-void fillEquality(const char* const* rows, ptrdiff_t delta, size_t count, uint64_t* bits,
+void fillEquality(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits,
                   const char* constantBytes, bool equal) {
   W constant;
   std::memcpy(&constant, constantBytes, sizeof(W));
   if (equal) {
-    row_bits::fill<W>(rows, delta, count, bits, [constant](W v) { return v == constant; });
+    row_bits::fill<W>(base, rows, delta, count, bits, [constant](W v) { return v == constant; });
   } else {
-    row_bits::fill<W>(rows, delta, count, bits, [constant](W v) { return v != constant; });
+    row_bits::fill<W>(base, rows, delta, count, bits, [constant](W v) { return v != constant; });
   }
 }
 
 }  // namespace
 
-void SimpleCondition::evaluateRows(const char* const* rows, ptrdiff_t delta, size_t count,
+void SimpleCondition::evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
                                    uint64_t* bits) {
   if (type != EQ && type != NE) {
-    Condition::evaluateRows(rows, delta, count, bits);
+    Condition::evaluateRows(base, rows, delta, count, bits);
     return;
   }
   const bool equal = type == EQ;
   switch (length_) {
     case 1:
-      fillEquality<uint8_t>(rows, delta, count, bits, value_.get(), equal);
+      fillEquality<uint8_t>(base, rows, delta, count, bits, value_.get(), equal);
       return;
     case 2:
-      fillEquality<uint16_t>(rows, delta, count, bits, value_.get(), equal);
+      fillEquality<uint16_t>(base, rows, delta, count, bits, value_.get(), equal);
       return;
     case 4:
-      fillEquality<uint32_t>(rows, delta, count, bits, value_.get(), equal);
+      fillEquality<uint32_t>(base, rows, delta, count, bits, value_.get(), equal);
       return;
     case 8:
-      fillEquality<uint64_t>(rows, delta, count, bits, value_.get(), equal);
+      fillEquality<uint64_t>(base, rows, delta, count, bits, value_.get(), equal);
       return;
     default:
-      Condition::evaluateRows(rows, delta, count, bits);
+      Condition::evaluateRows(base, rows, delta, count, bits);
   }
 }

@@ -34,6 +34,11 @@ void TableSet::addCurrentRow() {
   addReference(node, static_cast<uint32_t>(iterator_->rows.current - node->start()));
 }
 
+void TableSet::reserveRows(size_t rows) {
+  // At least doubling: a result built node by node moves a few times only.
+  reserve(std::max(rows * kRowWidth, used()));
+}
+
 void TableSet::addReference(NodeTable* node, uint32_t offset) {
   reserve(kRowWidth);
   std::memcpy(position, &node, sizeof node);
@@ -98,6 +103,10 @@ unsigned short TableSet::getNumberOfCols() { return table().numColumns; }
 
 namespace {
 
+// Rows evaluated together, condition after condition: a multiple of 64,
+// small enough for the rows to stay in the first-level cache.
+constexpr size_t kBlockRows = 256;
+
 // Where a condition finds its column's value in a node row.
 struct ConditionSource {
   Condition* condition;
@@ -149,7 +158,6 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
   BlockFilter filter;
   filter.prepare(root, conditions);
   std::vector<std::vector<uint64_t>> masks(conditions.size());
-  std::vector<const char*> rowStarts;
   // A row's own category numbers lie just before its plain part.
   const ptrdiff_t numbersBefore = 2 * static_cast<ptrdiff_t>(t.numCategories);
 
@@ -166,35 +174,41 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     const Truth decided = root.evaluatePartial();
     if (decided == Truth::False) continue;
 
-    rowStarts.clear();
-    NodeIterator rows(node->start(), node->position, node->config, node->level);
-    do {
-      rowStarts.push_back(rows.current);
-    } while (rows.nextRow());
-    const size_t count = rowStarts.size();
+    const std::vector<uint32_t>& rows = node->plainOffsets();
+    const size_t count = rows.size();
+    const char* const base = node->start();
     if (decided == Truth::True) {
-      reserve(count * kRowWidth);
-      for (const char* row : rowStarts) addReference(node, static_cast<uint32_t>(row - node->start()));
+      reserveRows(count);
+      for (const uint32_t row : rows) addReference(node, row);
       continue;
     }
 
     const size_t words = row_bits::wordsFor(count);
     for (size_t i = 0; i < sources.size(); ++i) {
-      const ConditionSource& source = sources[i];
-      std::vector<uint64_t>& mask = masks[i];
-      mask.resize(words);
-      Condition& condition = *source.condition;
-      if (!condition.unknown) {
-        std::fill(mask.begin(), mask.end(), condition.result ? ~uint64_t{0} : 0);
-      } else if (source.categorised) {
-        condition.evaluateRows(rowStarts.data(), 2 * static_cast<ptrdiff_t>(source.index) - numbersBefore, count,
-                               mask.data());
-      } else if (!source.text) {
-        condition.evaluateRows(rowStarts.data(), source.offset, count, mask.data());
-      } else {
-        std::fill(mask.begin(), mask.end(), 0);
-        for (size_t row = 0; row < count; ++row) {
-          if (condition.evaluate(layout.valueAt(rowStarts[row], source.index))) mask[row / 64] |= uint64_t{1} << (row % 64);
+      masks[i].resize(words);
+      const Condition& condition = *sources[i].condition;
+      if (!condition.unknown) std::fill(masks[i].begin(), masks[i].end(), condition.result ? ~uint64_t{0} : 0);
+    }
+    // Every condition reads a block of rows while it is still in the cache.
+    for (size_t first = 0; first < count; first += kBlockRows) {
+      const size_t blockRows = std::min(kBlockRows, count - first);
+      const uint32_t* block = rows.data() + first;
+      for (size_t i = 0; i < sources.size(); ++i) {
+        const ConditionSource& source = sources[i];
+        Condition& condition = *source.condition;
+        uint64_t* bits = masks[i].data() + first / 64;
+        if (!condition.unknown) continue;
+        if (source.categorised) {
+          condition.evaluateRows(base, block, 2 * static_cast<ptrdiff_t>(source.index) - numbersBefore, blockRows, bits);
+        } else if (!source.text) {
+          condition.evaluateRows(base, block, source.offset, blockRows, bits);
+        } else {
+          std::fill(bits, bits + row_bits::wordsFor(blockRows), 0);
+          for (size_t row = 0; row < blockRows; ++row) {
+            if (condition.evaluate(layout.valueAt(base + block[row], source.index))) {
+              bits[row / 64] |= uint64_t{1} << (row % 64);
+            }
+          }
         }
       }
     }
@@ -202,11 +216,10 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
     size_t kept = 0;
     for (size_t w = 0; w < words; ++w) kept += static_cast<size_t>(std::popcount(keep[w]));
-    reserve(kept * kRowWidth);
+    reserveRows(kept);
     for (size_t w = 0; w < words; ++w) {
       for (uint64_t word = keep[w]; word != 0; word &= word - 1) {
-        const char* row = rowStarts[w * 64 + static_cast<size_t>(std::countr_zero(word))];
-        addReference(node, static_cast<uint32_t>(row - node->start()));
+        addReference(node, rows[w * 64 + static_cast<size_t>(std::countr_zero(word))]);
       }
     }
   }

@@ -21,7 +21,10 @@ char* Buffer::increaseBuffer() {
 }
 
 void Buffer::reserve(size_t bytes) {
-  while (used() + bytes > location.size) increaseBuffer();
+  const size_t offset = used();
+  if (offset + bytes <= location.size) return;
+  location = BufferManager::getInstance().getBufferAtLeast(location, uint64_t{offset} + bytes);
+  position = location.storage + offset;
 }
 
 void Buffer::write(const void* bytes, size_t length) {

@@ -66,7 +66,22 @@ BufferLocation BufferManager::getBuffer(unsigned short sizeClass) {
 
 BufferLocation BufferManager::getBufferNextSize(BufferLocation location) {
   if (location.storage == nullptr) return getBuffer(1);
-  const uint64_t size = nextSize(location.size);
+  return resizeBuffer(location, nextSize(location.size));
+}
+
+BufferLocation BufferManager::getBufferAtLeast(BufferLocation location, uint64_t minimum) {
+  if (location.storage == nullptr) {
+    location = getBuffer(1);
+    if (location.size >= minimum) return location;
+  }
+  uint64_t size = location.size;
+  do {
+    size = nextSize(size);
+  } while (size < minimum && size <= UINT32_MAX);
+  return resizeBuffer(location, size);
+}
+
+BufferLocation BufferManager::resizeBuffer(BufferLocation location, uint64_t size) {
   if (size > UINT32_MAX) {
     throw allocationFailure(size, "block size limit reached");
   }

@@ -40,6 +40,10 @@ class BufferManager {
   // Moves the block to the next size class keeping its contents; the old
   // location is invalid afterwards. On failure the old block is untouched.
   BufferLocation getBufferNextSize(BufferLocation location);
+  // Moves the block to the first size class after its own that holds
+  // `minimum` bytes, in one step: the class that repeated
+  // getBufferNextSize calls would reach. A null block starts from class 1.
+  BufferLocation getBufferAtLeast(BufferLocation location, uint64_t minimum);
   // Releases the block and forgets it; a null block is allowed.
   void recycleBuffer(BufferLocation& location);
   // Releases the blocks held back for reuse (none are, in this pool).
@@ -58,6 +62,9 @@ class BufferManager {
   using Registry = std::map<uint64_t, std::set<char*>>;
 
   BufferManager() = default;
+  // Moves the block to `size` bytes keeping its contents.
+  BufferLocation resizeBuffer(BufferLocation location, uint64_t size);
+
   Registry inUse_;      // block size -> blocks handed out
   Registry available_;  // block size -> blocks held back for reuse
   std::mutex mutex_;

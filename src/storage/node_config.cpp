@@ -49,15 +49,9 @@ void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
   *this = std::move(layout);
 }
 
-size_t NodeConfig::rowLength(const char* row) const {
-  const char* text = row + fixedWidth;
-  for (unsigned short i = 0; i < numStrings; ++i) text += std::strlen(text) + 1;
-  return static_cast<size_t>(text - row);
-}
-
 const char* NodeConfig::stringAt(const char* row, unsigned short index) const {
   const char* text = row + fixedWidth;
-  for (unsigned short i = 0; i < index; ++i) text += std::strlen(text) + 1;
+  for (unsigned short i = 0; i < index; ++i) text += textBytes(text);
   return text;
 }
 

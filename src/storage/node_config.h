@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "storage/data_type.h"
@@ -21,7 +22,19 @@ class NodeConfig {
 
   // Byte length of the plain part starting at `row`: the fixed width plus
   // every text with its NUL.
-  size_t rowLength(const char* row) const;
+  size_t rowLength(const char* row) const {
+    const char* text = row + fixedWidth;
+    for (unsigned short i = 0; i < numStrings; ++i) text += textBytes(text);
+    return static_cast<size_t>(text - row);
+  }
+  // Bytes of the NUL-terminated text at `text`, the NUL included. Short
+  // texts, the common case in rows, are measured in line without a call.
+  static size_t textBytes(const char* text) {
+    for (size_t i = 0; i < 16; ++i) {
+      if (text[i] == '\0') return i + 1;
+    }
+    return 16 + std::strlen(text + 16) + 1;
+  }
   // The `index`-th text (0 for the first STRING position) of the row.
   const char* stringAt(const char* row, unsigned short index) const;
   // Pointer to the value of `column` in the row; nullptr for a column that

@@ -68,3 +68,20 @@ void NodeTable::forgetSplitScan() {
   scannedBytes_ = 0;
   distinctFirst_ = 0;
 }
+
+const std::vector<uint32_t>& NodeTable::plainOffsets() {
+  // A block that shrank was refilled: index it anew.
+  if (used() < indexedBytes_) {
+    plainOffsets_.clear();
+    indexedBytes_ = 0;
+  }
+  const size_t numbers = 2 * static_cast<size_t>(level);
+  const char* const base = start();
+  for (const char* row = base + indexedBytes_; row < position;) {
+    const char* plain = row + numbers;
+    plainOffsets_.push_back(static_cast<uint32_t>(plain - base));
+    row = plain + config->rowLength(plain);
+  }
+  indexedBytes_ = used();
+  return plainOffsets_;
+}

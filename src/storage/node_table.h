@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "storage/buffer.h"
 #include "storage/data_type.h"
@@ -45,6 +46,10 @@ class NodeTable : public Buffer {
   // after the stored category numbers of this node were rewritten.
   void forgetSplitScan();
 
+  // Offsets from the start of the block of the plain part of every row,
+  // in row order. Built on first use and extended when rows were appended
+  // since; the reference is valid until the next call.
+  const std::vector<uint32_t>& plainOffsets();
   // Byte length of the row starting at `row` (category numbers included).
   size_t rowLength(const char* row) const { return 2 * level + config->rowLength(row + 2 * level); }
 
@@ -59,4 +64,6 @@ class NodeTable : public Buffer {
   size_t scannedBytes_ = 0;
   unsigned int distinctFirst_ = 0;
   std::unique_ptr<uint64_t[]> seen_;
+  std::vector<uint32_t> plainOffsets_;
+  size_t indexedBytes_ = 0;  // rows below this offset are in plainOffsets_
 };

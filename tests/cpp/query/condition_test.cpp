@@ -196,14 +196,14 @@ namespace {
 template <typename T>
 void expectBlockMatchesRows(Condition& condition, const std::vector<T>& values) {
   std::vector<char> packed(1 + values.size() * sizeof(T));
-  std::vector<const char*> rows;
+  std::vector<uint32_t> rows;
   for (size_t i = 0; i < values.size(); ++i) {
     std::memcpy(packed.data() + 1 + i * sizeof(T), &values[i], sizeof(T));
-    // Each row pointer stands 1 byte before its value: delta is 1.
-    rows.push_back(packed.data() + i * sizeof(T));
+    // Each row offset stands 1 byte before its value: delta is 1.
+    rows.push_back(static_cast<uint32_t>(i * sizeof(T)));
   }
   std::vector<uint64_t> bits((values.size() + 63) / 64, ~uint64_t{0});
-  condition.evaluateRows(rows.data(), 1, values.size(), bits.data());
+  condition.evaluateRows(packed.data(), rows.data(), 1, values.size(), bits.data());
   for (size_t i = 0; i < values.size(); ++i) {
     const bool one = condition.evaluate(packed.data() + 1 + i * sizeof(T));
     ASSERT_EQ((bits[i / 64] >> (i % 64) & 1) != 0, one) << "row " << i << " type " << condition.type;
@@ -247,6 +247,6 @@ TEST(ConditionBlockTest, BlockAnswersMatchRowAnswers) {
 
   CompareCondition<int> refused(EQ, 1);
   std::vector<uint64_t> bits(1);
-  const char* row = "abcd";
-  EXPECT_THROW(refused.evaluateRows(&row, 0, 1, bits.data()), DatabaseException);
+  const uint32_t row = 0;
+  EXPECT_THROW(refused.evaluateRows("abcd", &row, 0, 1, bits.data()), DatabaseException);
 }

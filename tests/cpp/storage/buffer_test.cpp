@@ -75,3 +75,21 @@ TEST(Buffer, LargeBlocksStayRegisteredAcrossMoves) {
   }
   EXPECT_EQ(manager.blocksInUse(), before);
 }
+
+// A large reservation reaches in one move the size class that growing class
+// by class would reach, keeping the contents.
+TEST(BufferReserve, JumpsToTheClassOfRepeatedGrowth) {
+  Buffer stepped;
+  Buffer jumped;
+  stepped.write("abc", 3);
+  jumped.write("abc", 3);
+  const size_t wanted = 300000;
+  while (stepped.used() + wanted > stepped.capacity()) stepped.increaseBuffer();
+  jumped.reserve(wanted);
+  EXPECT_EQ(jumped.capacity(), stepped.capacity());
+  EXPECT_EQ(std::string(jumped.start(), 3), "abc");
+  EXPECT_EQ(jumped.used(), 3u);
+  Buffer empty;
+  empty.reserve(10);
+  EXPECT_GE(empty.capacity(), 10u);
+}

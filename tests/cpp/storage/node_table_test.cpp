@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "errors/database_exception.h"
 #include "storage/buffer_manager.h"
@@ -123,3 +124,24 @@ TEST_F(NodeTableTest, NodesWithoutRowsOrLevelAreNotSplit) {
 }
 
 }  // namespace
+
+// The row index follows appended rows and a block refilled from its start.
+TEST(NodeTableOffsets, IndexFollowsAppendsAndRefills) {
+  NodeConfig layout;
+  layout.init({INT, STRING});
+  NodeTable node(&layout, 0, 1);
+  const auto append = [&](unsigned short number, int value, const std::string& text) {
+    node.writeLine(reinterpret_cast<const char*>(&number), 2);
+    node.writeEntry(reinterpret_cast<const char*>(&value), INT);
+    node.writeEntry(text.c_str(), STRING);
+  };
+  EXPECT_TRUE(node.plainOffsets().empty());
+  append(7, 1, "a");
+  append(7, 2, std::string(40, 'b'));
+  EXPECT_EQ(node.plainOffsets(), (std::vector<uint32_t>{2, 2 + 4 + 2 + 2}));
+  append(8, 3, "");
+  EXPECT_EQ(node.plainOffsets(), (std::vector<uint32_t>{2, 10, 10 + 4 + 41 + 2}));
+  node.reset();
+  append(9, 4, "cc");
+  EXPECT_EQ(node.plainOffsets(), (std::vector<uint32_t>{2}));
+}

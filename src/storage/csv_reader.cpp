@@ -92,8 +92,10 @@ void CSVReader::buildLayout() {
     if (position < config.numFixed) rowOffsets[column] = config.offsets[position];
   }
   numberColumns.clear();
+  textColumns.clear();
   for (unsigned short column = 0; column < numColumns; ++column) {
     if (isNumber(types[column])) numberColumns.push_back(column);
+    if (types[column] == STRING) textColumns.push_back(column);
   }
   convertedAt.assign(numColumns, 0);
   fields.clear();
@@ -134,12 +136,16 @@ bool CSVReader::nextRow() {
 
 void* CSVReader::getPointer(unsigned short col) {
   if (!rowView.hasRow()) return nullptr;
-  if (col < numColumns) convertNumber(col);
+  if (col >= numColumns) return rowView.getPointer(col);
+  // A text not yet copied into the row is read where the line holds it.
+  if (types[col] == STRING && textsCopiedAt != rowSerial) return fields[col].text;
+  convertNumber(col);
   return rowView.getPointer(col);
 }
 
 NodeIterator& CSVReader::getRowView() {
   if (rowView.hasRow()) {
+    copyTexts();
     for (const unsigned short column : numberColumns) convertNumber(column);
   }
   return rowView;
@@ -251,16 +257,25 @@ void CSVReader::storeRow() {
   // Pass 2: fixed-width values at their offsets, texts in column order
   // after the fixed part.
   char* const row = start();
-  position = row + config.fixedWidth;
+  position = row + rowLength;
   for (unsigned short column = 0; column < numColumns; ++column) {
-    const Field& field = fields[column];
-    if (types[column] == STRING) {
-      std::memcpy(position, field.text, field.length + 1);
-      position += field.length + 1;
-    } else if (!isNumber(types[column])) {
-      copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], types[column]);
+    const DATA_TYPE type = types[column];
+    if (type != STRING && !isNumber(type)) {
+      const Field& field = fields[column];
+      copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], type);
     }
   }
   ++rowSerial;
   rowView.reset(row, position, &config, 0);
+}
+
+void CSVReader::copyTexts() {
+  if (textsCopiedAt == rowSerial) return;
+  char* text = start() + config.fixedWidth;
+  for (const unsigned short column : textColumns) {
+    const Field& field = fields[column];
+    std::memcpy(text, field.text, field.length + 1);
+    text += field.length + 1;
+  }
+  textsCopiedAt = rowSerial;
 }

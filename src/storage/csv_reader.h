@@ -30,9 +30,11 @@
 // Pointers from getPointer() and the row view are valid until the next
 // nextRow(). Any failure in nextRow() ends the reading: later calls answer
 // false. Numeric fields, whose conversion never fails, are converted when
-// first asked for (getPointer of that column, or getRowView for all), so a
-// caller that reads a few columns does not pay for the others; every value
-// that can be refused (texts, booleans, dates) is checked in nextRow().
+// first asked for (getPointer of that column, or getRowView for all), and
+// texts are copied into the row only by getRowView (getPointer reads them
+// in the line), so a caller that reads a few columns does not pay for the
+// others; every value that can be refused (booleans, dates, the row's
+// length) is checked in nextRow().
 class CSVReader : public Buffer, public DataIterator {
  public:
   // Longest stored row, fixed part and texts with their NULs.
@@ -87,6 +89,8 @@ class CSVReader : public Buffer, public DataIterator {
   // Converts the number of `column` into the row buffer unless done for
   // this row.
   void convertNumber(unsigned short column);
+  // Copies the texts into the row buffer unless done for this row.
+  void copyTexts();
   [[noreturn]] void throwColumnCount(char* line, size_t length);
 
   // One field of the current line.
@@ -103,6 +107,8 @@ class CSVReader : public Buffer, public DataIterator {
   std::vector<Field> fields;               // first numColumns fields of the line
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
   std::vector<unsigned short> numberColumns;  // columns converted on demand
+  std::vector<unsigned short> textColumns;    // STRING columns, in column order
+  uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far
 };

@@ -257,24 +257,29 @@ std::string getStringFromPtr(void* value, DATA_TYPE type) {
 }
 
 bool strob(const char* text) {
-  // Only the first character and the length are needed to pick the one
-  // candidate word to compare with.
+  // The eight accepted words, told apart by length and letters without a
+  // call: "1", "0", true/True/TRUE and false/False/FALSE.
+  const auto is = [text](const char* word) {
+    size_t i = 0;
+    for (; word[i] != '\0'; ++i) {
+      if (text[i] != word[i]) return false;
+    }
+    return text[i] == '\0';
+  };
   switch (text[0]) {
     case '1':
+      if (text[1] == '\0') return true;
+      break;
     case '0':
-      if (text[1] == '\0') return text[0] == '1';
+      if (text[1] == '\0') return false;
       break;
     case 't':
     case 'T':
-      if (std::strcmp(text, "true") == 0 || std::strcmp(text, "True") == 0 || std::strcmp(text, "TRUE") == 0) {
-        return true;
-      }
+      if (is("true") || is("True") || is("TRUE")) return true;
       break;
     case 'f':
     case 'F':
-      if (std::strcmp(text, "false") == 0 || std::strcmp(text, "False") == 0 || std::strcmp(text, "FALSE") == 0) {
-        return false;
-      }
+      if (is("false") || is("False") || is("FALSE")) return false;
       break;
     default:
       break;

@@ -260,11 +260,12 @@ TEST_F(CSVReaderTest, SplittingMatchesTheCharacterRule) {
 // values, whichever columns earlier rows read, and the row view converts
 // all of them. Refusable values are checked at nextRow even if never read.
 TEST_F(CSVReaderTest, NumbersConvertedOnDemandBelongToTheCurrentRow) {
-  reader.init(writeFile("h\n1,a,1.5,10,true\n2,b,2.5,20,false\n3,c,3.5,30,true\n4,d,4.5,40,maybe\n"),
+  reader.init(writeFile("h\n1,a,1.5,10,true\n2,\"b,x\",2.5,20,false\n3,c,3.5,30,true\n4,d,4.5,40,maybe\n"),
               {INT, STRING, DOUBLE, SHORT, BOOL});
   ASSERT_TRUE(reader.nextRow());
   EXPECT_EQ(value<double>(2), 1.5);
   ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(text(1), "b,x") << "a text is read in the line, unquoted";
   EXPECT_EQ(value<int32_t>(0), 2);
   EXPECT_EQ(value<double>(2), 2.5) << "not the first row's value";
   EXPECT_EQ(value<double>(2), 2.5) << "a second read converts nothing new";
@@ -279,6 +280,8 @@ TEST_F(CSVReaderTest, NumbersConvertedOnDemandBelongToTheCurrentRow) {
   EXPECT_EQ(id, 3);
   EXPECT_EQ(price, 3.5);
   EXPECT_EQ(quantity, 30);
+  EXPECT_STREQ(static_cast<const char*>(row.getPointer(1)), "c") << "the row view holds the texts";
+  EXPECT_EQ(row.config->rowLength(row.current), 4u + 8 + 2 + 1 + 2);
   EXPECT_EQ(value<uint8_t>(4), 1);
   EXPECT_EQ(nextRowError(),
             "Unable to convert value maybe to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");

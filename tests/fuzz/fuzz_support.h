@@ -16,11 +16,13 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "catalogue/config.h"
 #include "catalogue/database.h"
 #include "errors/database_exception.h"
 #include "query/query_set.h"
+#include "storage/buffer.h"
 #include "storage/buffer_manager.h"
 #include "storage/table_iterator.h"
 #include "storage/tree_table.h"
@@ -76,15 +78,18 @@ inline void resetSettings() {
 }
 
 // Reads every cell of a query result through the cursor, as text and, where
-// the column is numeric, as numbers. Conversion refusals are expected;
-// anything else escaping is a fault.
+// the column is numeric, as numbers; then reads the rows again in bulk (which
+// must give the same texts) and renders the result as CSV. Conversion
+// refusals are expected; anything else escaping is a fault.
 inline void readEveryCell(QuerySet& cursor) {
   const uint32_t rows = cursor.getNumberOfRows();
   const unsigned short cols = cursor.getNumberOfCols();
+  std::vector<std::string> cells;
   for (uint32_t row = 0; row < rows; ++row) {
     cursor.setRow(row);
     for (unsigned short col = 0; col < cols; ++col) {
-      cursor.getString(col);
+      cells.push_back(cursor.getString(col));
+      cursor.getColumnType(col);
       try {
         cursor.getLong(col);
       } catch (const DatabaseException&) {
@@ -95,6 +100,13 @@ inline void readEveryCell(QuerySet& cursor) {
       }
     }
   }
+  std::vector<std::string> bulk;
+  cursor.readRows(0, rows, [&](const QuerySet::Row& row) {
+    for (unsigned short col = 0; col < cols; ++col) bulk.push_back(row.text(col));
+  });
+  if (bulk != cells) fail("bulk reading disagrees with reading cell by cell");
+  Buffer csv;
+  cursor.populateCSV(csv);
   cursor.getHeader(",");
 }
 

@@ -173,7 +173,7 @@ size_t TreeTable::scanRow(const NodeIterator& row) {
   size_t length = plainConfig.fixedWidth;
   const char* text = row.current + rowConfig_.fixedWidth;
   for (size_t index = 0; index < rowTexts_.size(); ++index) {
-    const size_t bytes = std::strlen(text) + 1;
+    const size_t bytes = NodeConfig::textBytes(text);
     rowTexts_[index] = text;
     rowTextBytes_[index] = bytes;
     if (textIsPlain_[index] != 0) length += bytes;

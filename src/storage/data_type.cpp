@@ -293,9 +293,21 @@ unsigned short dateStringToInt(const char* text) {
   int year = 0;
   int month = 0;
   int day = 0;
-  const bool matched = readNumber(cursor, 4, 4, year) && *cursor++ == '-' &&
-                       readNumber(cursor, 1, 2, month) && *cursor++ == '-' &&
-                       readNumber(cursor, 1, 2, day) && !isDigit(*cursor);
+  const auto digit = [cursor](int i) { return cursor[i] - '0'; };
+  // The usual full form YYYY-MM-DD is read without loops; each test stops
+  // at the first mismatch, so nothing past the text's end is read.
+  const bool full = isDigit(cursor[0]) && isDigit(cursor[1]) && isDigit(cursor[2]) && isDigit(cursor[3]) &&
+                    cursor[4] == '-' && isDigit(cursor[5]) && isDigit(cursor[6]) && cursor[7] == '-' &&
+                    isDigit(cursor[8]) && isDigit(cursor[9]) && !isDigit(cursor[10]);
+  bool matched = full;
+  if (full) {
+    year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+    month = digit(5) * 10 + digit(6);
+    day = digit(8) * 10 + digit(9);
+  } else {
+    matched = readNumber(cursor, 4, 4, year) && *cursor++ == '-' && readNumber(cursor, 1, 2, month) &&
+              *cursor++ == '-' && readNumber(cursor, 1, 2, day) && !isDigit(*cursor);
+  }
   if (!matched || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) {
     throw DatabaseException(kBadDate, text);
   }

@@ -54,6 +54,17 @@ class CompareCondition : public Condition {
     }
   }
 
+  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override {
+    if (count == 0) return;
+    if (width != sizeof(T)) {
+      Condition::evaluateDense(values, width, count, bits);
+      return;
+    }
+    if (!row_bits::fillRangeDense<T>(values, count, bits, type, value, LT, GT, LE, GE)) {
+      throw DatabaseException("Unsupported select condition operator");
+    }
+  }
+
   // The constant.
   T value{};
 };

@@ -52,6 +52,17 @@ class Condition {
       bits[first / 64] = word;
     }
   }
+  // The same for fixed-width values packed `width` bytes apart from
+  // `values`.
+  virtual void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) {
+    for (size_t first = 0; first < count; first += 64) {
+      uint64_t word = 0;
+      for (size_t row = first; row < count && row < first + 64; ++row) {
+        word |= static_cast<uint64_t>(evaluate(values + row * width) ? 1 : 0) << (row - first);
+      }
+      bits[first / 64] = word;
+    }
+  }
 
   // Column read, in the numbering of the result set that evaluates it.
   unsigned short column = 0;

@@ -46,6 +46,22 @@ class EqualCondition : public Condition {
     }
   }
 
+  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override {
+    if (count == 0) return;
+    if (width != sizeof(T)) {
+      Condition::evaluateDense(values, width, count, bits);
+      return;
+    }
+    const T constant = value;
+    if (type == EQ) {
+      row_bits::fillDense<T>(values, count, bits, [constant](T v) { return v == constant; });
+    } else if (type == NE) {
+      row_bits::fillDense<T>(values, count, bits, [constant](T v) { return v != constant; });
+    } else {
+      throw DatabaseException("Unsupported select condition operator");
+    }
+  }
+
   // The constant.
   T value;
 };

@@ -71,7 +71,42 @@ void fillEquality(const char* base, const uint32_t* rows, ptrdiff_t delta, size_
   }
 }
 
+template <typename W>
+void fillDenseEquality(const char* values, size_t count, uint64_t* bits, const char* constantBytes, bool equal) {
+  W constant;
+  std::memcpy(&constant, constantBytes, sizeof(W));
+  if (equal) {
+    row_bits::fillDense<W>(values, count, bits, [constant](W v) { return v == constant; });
+  } else {
+    row_bits::fillDense<W>(values, count, bits, [constant](W v) { return v != constant; });
+  }
+}
+
 }  // namespace
+
+void SimpleCondition::evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) {
+  if ((type != EQ && type != NE) || width != length_) {
+    Condition::evaluateDense(values, width, count, bits);
+    return;
+  }
+  const bool equal = type == EQ;
+  switch (length_) {
+    case 1:
+      fillDenseEquality<uint8_t>(values, count, bits, value_.get(), equal);
+      return;
+    case 2:
+      fillDenseEquality<uint16_t>(values, count, bits, value_.get(), equal);
+      return;
+    case 4:
+      fillDenseEquality<uint32_t>(values, count, bits, value_.get(), equal);
+      return;
+    case 8:
+      fillDenseEquality<uint64_t>(values, count, bits, value_.get(), equal);
+      return;
+    default:
+      Condition::evaluateDense(values, width, count, bits);
+  }
+}
 
 void SimpleCondition::evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
                                    uint64_t* bits) {

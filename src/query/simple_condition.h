@@ -18,6 +18,7 @@ class SimpleCondition : public Condition {
   // Equality and inequality on values of 1, 2, 4 or 8 bytes compare them
   // as integers, which is byte equality; other cases go row by row.
   void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override;
+  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override;
 
   const char* value() const { return value_.get(); }
   unsigned short length() const { return length_; }

@@ -113,6 +113,7 @@ struct ConditionSource {
   bool categorised;       // the value is a category number
   unsigned short index;   // path position, or plain index
   unsigned short offset;  // byte offset in the plain part of a fixed-width plain value
+  unsigned short width;   // bytes of a fixed-width plain value
   bool text;              // a plain STRING value, found by walking the texts
 };
 
@@ -146,11 +147,14 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
   for (Condition* condition : conditions) {
     const unsigned short column = condition->column;
     const unsigned short index = t.columnIndex[column];
-    ConditionSource source{condition, t.isPlain[column] == 0, index, 0, false};
+    ConditionSource source{condition, t.isPlain[column] == 0, index, 0, 0, false};
     if (!source.categorised) {
       const unsigned short position = layout.positions[index];
       source.text = position >= layout.numFixed;
-      if (!source.text) source.offset = layout.offsets[position];
+      if (!source.text) {
+        source.offset = layout.offsets[position];
+        source.width = getTypeWidth(t.columnTypes[column]);
+      }
     }
     sources.push_back(source);
   }
@@ -158,6 +162,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
   BlockFilter filter;
   filter.prepare(root, conditions);
   std::vector<std::vector<uint64_t>> masks(conditions.size());
+  std::vector<const char*> columns(conditions.size());
   // A row's own category numbers lie just before its plain part.
   const ptrdiff_t numbersBefore = 2 * static_cast<ptrdiff_t>(t.numCategories);
 
@@ -189,6 +194,12 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
       const Condition& condition = *sources[i].condition;
       if (!condition.unknown) std::fill(masks[i].begin(), masks[i].end(), condition.result ? ~uint64_t{0} : 0);
     }
+    // Plain fixed-width values are read from the node's column copies.
+    for (size_t i = 0; i < sources.size(); ++i) {
+      const ConditionSource& source = sources[i];
+      const bool dense = source.condition->unknown && !source.categorised && !source.text;
+      columns[i] = dense ? node->plainColumn(source.offset, source.width).data() : nullptr;
+    }
     // Every condition reads a block of rows while it is still in the cache.
     for (size_t first = 0; first < count; first += kBlockRows) {
       const size_t blockRows = std::min(kBlockRows, count - first);
@@ -201,7 +212,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
         if (source.categorised) {
           condition.evaluateRows(base, block, 2 * static_cast<ptrdiff_t>(source.index) - numbersBefore, blockRows, bits);
         } else if (!source.text) {
-          condition.evaluateRows(base, block, source.offset, blockRows, bits);
+          condition.evaluateDense(columns[i] + first * source.width, source.width, blockRows, bits);
         } else {
           std::fill(bits, bits + row_bits::wordsFor(blockRows), 0);
           for (size_t row = 0; row < blockRows; ++row) {

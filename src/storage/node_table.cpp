@@ -1,5 +1,6 @@
 #include "storage/node_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "errors/database_exception.h"
@@ -74,6 +75,7 @@ const std::vector<uint32_t>& NodeTable::plainOffsets() {
   if (used() < indexedBytes_) {
     plainOffsets_.clear();
     indexedBytes_ = 0;
+    for (ColumnCopy& copy : columnCopies_) copy.values.clear();
   }
   const size_t numbers = 2 * static_cast<size_t>(level);
   const char* const base = start();
@@ -84,4 +86,22 @@ const std::vector<uint32_t>& NodeTable::plainOffsets() {
   }
   indexedBytes_ = used();
   return plainOffsets_;
+}
+
+const std::vector<char>& NodeTable::plainColumn(unsigned short offset, unsigned short width) {
+  const std::vector<uint32_t>& rows = plainOffsets();
+  auto copy = std::find_if(columnCopies_.begin(), columnCopies_.end(),
+                           [offset, width](const ColumnCopy& c) { return c.offset == offset && c.width == width; });
+  if (copy == columnCopies_.end()) {
+    columnCopies_.push_back({offset, width, {}});
+    copy = columnCopies_.end() - 1;
+  }
+  std::vector<char>& values = copy->values;
+  const char* const base = start();
+  const size_t copied = values.size() / width;
+  values.resize(rows.size() * width);
+  for (size_t row = copied; row < rows.size(); ++row) {
+    std::memcpy(values.data() + row * width, base + rows[row] + offset, width);
+  }
+  return values;
 }

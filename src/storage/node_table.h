@@ -48,8 +48,14 @@ class NodeTable : public Buffer {
 
   // Offsets from the start of the block of the plain part of every row,
   // in row order. Built on first use and extended when rows were appended
-  // since; the reference is valid until the next call.
+  // since (rows are only ever appended; a block that shrank is indexed
+  // anew); the reference is valid until the next call.
   const std::vector<uint32_t>& plainOffsets();
+  // The fixed-width values at byte `offset` of every row's plain part,
+  // `width` bytes each, packed in row order: a column copy that scans read
+  // contiguously. Built on first use and extended when rows were appended
+  // since; the reference is valid until the next call.
+  const std::vector<char>& plainColumn(unsigned short offset, unsigned short width);
   // Byte length of the row starting at `row` (category numbers included).
   size_t rowLength(const char* row) const { return 2 * level + config->rowLength(row + 2 * level); }
 
@@ -64,6 +70,13 @@ class NodeTable : public Buffer {
   size_t scannedBytes_ = 0;
   unsigned int distinctFirst_ = 0;
   std::unique_ptr<uint64_t[]> seen_;
+  // One column copy of plainColumn.
+  struct ColumnCopy {
+    unsigned short offset;
+    unsigned short width;
+    std::vector<char> values;
+  };
   std::vector<uint32_t> plainOffsets_;
+  std::vector<ColumnCopy> columnCopies_;
   size_t indexedBytes_ = 0;  // rows below this offset are in plainOffsets_
 };

@@ -209,6 +209,10 @@ void expectBlockMatchesRows(Condition& condition, const std::vector<T>& values) 
     ASSERT_EQ((bits[i / 64] >> (i % 64) & 1) != 0, one) << "row " << i << " type " << condition.type;
   }
   if (values.size() % 64 != 0) EXPECT_EQ(bits.back() >> (values.size() % 64), 0u) << "bits past the rows";
+  // Packed one after another, as a node's column copy holds them.
+  std::vector<uint64_t> dense((values.size() + 63) / 64, ~uint64_t{0});
+  condition.evaluateDense(packed.data() + 1, sizeof(T), values.size(), dense.data());
+  EXPECT_EQ(dense, bits) << "type " << condition.type;
 }
 
 }  // namespace
@@ -249,4 +253,5 @@ TEST(ConditionBlockTest, BlockAnswersMatchRowAnswers) {
   std::vector<uint64_t> bits(1);
   const uint32_t row = 0;
   EXPECT_THROW(refused.evaluateRows("abcd", &row, 0, 1, bits.data()), DatabaseException);
+  EXPECT_THROW(refused.evaluateDense("abcd", 4, 1, bits.data()), DatabaseException);
 }

@@ -145,3 +145,34 @@ TEST(NodeTableOffsets, IndexFollowsAppendsAndRefills) {
   append(9, 4, "cc");
   EXPECT_EQ(node.plainOffsets(), (std::vector<uint32_t>{2}));
 }
+
+// Column copies hold each row's value in row order and follow appends.
+TEST(NodeTableOffsets, ColumnCopiesFollowAppends) {
+  NodeConfig layout;
+  layout.init({INT, STRING, SHORT});
+  NodeTable node(&layout, 0, 0);
+  // Values go in the layout's storage order.
+  const auto append = [&](int number, const std::string& text, short small) {
+    for (const unsigned short column : layout.columns) {
+      if (column == 0) node.writeEntry(reinterpret_cast<const char*>(&number), INT);
+      if (column == 1) node.writeEntry(text.c_str(), STRING);
+      if (column == 2) node.writeEntry(reinterpret_cast<const char*>(&small), SHORT);
+    }
+  };
+  const auto ints = [&] {
+    const std::vector<char>& values = node.plainColumn(layout.offsets[layout.positions[0]], 4);
+    std::vector<int> out(values.size() / 4);
+    std::memcpy(out.data(), values.data(), values.size());
+    return out;
+  };
+  append(5, "abc", 1);
+  append(-6, "", 2);
+  EXPECT_EQ(ints(), (std::vector<int>{5, -6}));
+  append(7, std::string(30, 'x'), 3);
+  EXPECT_EQ(ints(), (std::vector<int>{5, -6, 7}));
+  const std::vector<char>& smalls = node.plainColumn(layout.offsets[layout.positions[2]], 2);
+  ASSERT_EQ(smalls.size(), 6u);
+  short third = 0;
+  std::memcpy(&third, smalls.data() + 4, 2);
+  EXPECT_EQ(third, 3);
+}

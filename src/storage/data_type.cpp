@@ -52,7 +52,7 @@ bool readNumber(const char*& text, int minDigits, int maxDigits, int& value) {
   return digits >= minDigits;
 }
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+constexpr bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int daysInMonth(int year, int month) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -62,7 +62,7 @@ int daysInMonth(int year, int month) {
 
 // Days from 1970-01-01 to a valid proleptic Gregorian date (civil calendar
 // arithmetic on 400-year eras, so no time zone or C library state enters).
-long daysFromCivil(int year, int month, int day) {
+constexpr long daysFromCivil(int year, int month, int day) {
   year -= month <= 2 ? 1 : 0;
   const int era = year / 400;
   const int yearOfEra = year - era * 400;
@@ -70,6 +70,31 @@ long daysFromCivil(int year, int month, int day) {
   const int dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
   const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return static_cast<long>(era) * 146097 + dayOfEra - 719468;
+}
+
+// The years a stored date can fall in, with the day number of each 1 January,
+// and the days before each month in a common year: a date of those years
+// is numbered by two table reads.
+constexpr int kFirstDateYear = 1970;
+constexpr int kLastDateYear = 2149;
+struct YearStarts {
+  long days[kLastDateYear - kFirstDateYear + 1];
+};
+constexpr YearStarts makeYearStarts() {
+  YearStarts starts{};
+  for (int year = kFirstDateYear; year <= kLastDateYear; ++year) {
+    starts.days[year - kFirstDateYear] = daysFromCivil(year, 1, 1);
+  }
+  return starts;
+}
+constexpr YearStarts kYearStarts = makeYearStarts();
+constexpr int kDaysBeforeMonth[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+
+// daysFromCivil of a valid date.
+long dayNumber(int year, int month, int day) {
+  if (year < kFirstDateYear || year > kLastDateYear) return daysFromCivil(year, month, day);
+  const int leapDay = month > 2 && isLeapYear(year) ? 1 : 0;
+  return kYearStarts.days[year - kFirstDateYear] + kDaysBeforeMonth[month - 1] + leapDay + day - 1;
 }
 
 // Inverse of daysFromCivil for non-negative day counts.
@@ -311,7 +336,7 @@ unsigned short dateStringToInt(const char* text) {
   if (!matched || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) {
     throw DatabaseException(kBadDate, text);
   }
-  const long days = daysFromCivil(year, month, day);
+  const long days = dayNumber(year, month, day);
   if (days < 0 || days > MAX_DATE_DAYS) throw DatabaseException(kBadDate, text);
   return static_cast<unsigned short>(days);
 }

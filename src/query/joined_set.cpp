@@ -196,15 +196,28 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   std::vector<std::vector<uint32_t>> lists;
   std::vector<uint32_t> partners;
 
+  // Without left-side conditions a left row is only needed for its key:
+  // its number is read from the stored reference, and the row positioned
+  // only to look a new key up.
+  const bool keyOnly = keyedByNumber && leftConditions.empty();
   for (uint32_t left = 0; left < leftRowCount_; ++left) {
-    left_->currentRow = left;
-    left_->setRowDerived(left_->storedRow(left));
+    const uint32_t stored = left_->storedRow(left);
+    const auto position = [&] {
+      left_->currentRow = left;
+      left_->setRowDerived(stored);
+    };
+    if (!keyOnly) position();
     const std::vector<uint32_t>* found = &partners;
     if (keyedByNumber) {
       unsigned short number = 0;
-      std::memcpy(&number, left_->getPointerPath(leftJoinColumn_), sizeof number);
+      if (keyOnly) {
+        number = left_->categoryNumberAt(stored, leftJoinColumn_);
+      } else {
+        std::memcpy(&number, left_->getPointerPath(leftJoinColumn_), sizeof number);
+      }
       int32_t& list = listOfNumber[number];
       if (list < 0) {
+        if (keyOnly) position();
         findPartners(partners);
         list = static_cast<int32_t>(lists.size());
         lists.push_back(partners);

@@ -63,6 +63,21 @@ void TableSet::setRowDerived(unsigned int row) {
   it.rows.current = node->start() + offset;
 }
 
+unsigned short TableSet::categoryNumberAt(uint32_t row, unsigned short col) const {
+  const char* reference = start() + static_cast<size_t>(row) * kRowWidth;
+  NodeTable* node;
+  uint32_t offset;
+  std::memcpy(&node, reference, sizeof node);
+  std::memcpy(&offset, reference + sizeof node, sizeof offset);
+  const TreeTable& t = table();
+  const unsigned short index = t.columnIndex[col];
+  const unsigned short fixed = t.branches.getPath(node->pathIndex)[index];
+  if (fixed != 0) return fixed;
+  unsigned short number = 0;
+  std::memcpy(&number, node->start() + offset - 2 * static_cast<size_t>(t.numCategories - index), sizeof number);
+  return number;
+}
+
 DATA_TYPE TableSet::getSelectDataType(unsigned short k) {
   return table().columnTypes[selectedColumns[k]];
 }

@@ -40,6 +40,9 @@ class TableSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // The category number that stored row `row` holds for categorised column
+  // `col`, read without repositioning the iterator.
+  unsigned short categoryNumberAt(uint32_t row, unsigned short col) const;
   // Filters node by node: conditions on categorised columns that a node's
   // path fixes are answered once per node, and a node whose answer they
   // decide is skipped or taken whole without reading its rows. Rows are

@@ -20,9 +20,8 @@ char* Buffer::increaseBuffer() {
   return location.storage;
 }
 
-void Buffer::reserve(size_t bytes) {
+void Buffer::grow(size_t bytes) {
   const size_t offset = used();
-  if (offset + bytes <= location.size) return;
   location = BufferManager::getInstance().getBufferAtLeast(location, uint64_t{offset} + bytes);
   position = location.storage + offset;
 }

@@ -26,7 +26,9 @@ class Buffer {
   char* increaseBuffer();
 
   // Grows the block until `bytes` more bytes fit after the position.
-  void reserve(size_t bytes);
+  void reserve(size_t bytes) {
+    if (used() + bytes > location.size) grow(bytes);
+  }
   // Appends `length` bytes at the position, growing as needed.
   void write(const void* bytes, size_t length);
 
@@ -39,4 +41,9 @@ class Buffer {
 
   BufferLocation location;  // the block and its size
   char* position;           // where the next byte is written
+
+ private:
+  // Moves the block, in one step, to the first size class in which `bytes`
+  // more bytes fit after the position.
+  void grow(size_t bytes);
 };

@@ -25,6 +25,7 @@ import platform
 import sqlite3
 import statistics
 import sys
+import textwrap
 import time
 from pathlib import Path
 
@@ -510,7 +511,7 @@ def chart(medians, names, path, title):
     axes.set_yscale("log")
     axes.set_ylabel("median seconds (log scale)")
     axes.set_xticks(range(len(STEPS)))
-    axes.set_xticklabels([label.replace(", ", ",\n", 1) for _, label in STEPS], fontsize=8)
+    axes.set_xticklabels([textwrap.fill(label, 20) for _, label in STEPS], fontsize=8)
     axes.set_title(title, fontsize=10)
     axes.legend(fontsize=8)
     axes.grid(axis="y", which="both", alpha=0.3)
@@ -520,14 +521,14 @@ def chart(medians, names, path, title):
 
 
 def readme_lines(medians, ratio, host, rows):
-    lines = [f"Last `make bench` ({rows:,} rows; {host}): median seconds, and tabulon's time "
+    lines = [f"Last `make bench` ({rows:,} rows; {host}): tabulon's median time, and its time "
              "divided by each peer's (below 1: tabulon faster).", ""]
     for step, label in STEPS:
         if "tabulon" not in medians[step]:
             lines.append(f"- {label}: not answered by tabulon")
             continue
         parts = ", ".join(f"{name} {value:.2f}x" for name, value in ratio[step].items())
-        lines.append(f"- {label}: {medians[step]['tabulon']:.3f} s; {parts}")
+        lines.append(f"- {label}: {medians[step]['tabulon'] * 1000:.1f} ms; {parts}")
     return lines
 
 

@@ -34,11 +34,6 @@ void TableSet::addCurrentRow() {
   addReference(node, static_cast<uint32_t>(iterator_->rows.current - node->start()));
 }
 
-void TableSet::reserveRows(size_t rows) {
-  // At least doubling: a result built node by node moves a few times only.
-  reserve(std::max(rows * kRowWidth, used()));
-}
-
 void TableSet::addReference(NodeTable* node, uint32_t offset) {
   reserve(kRowWidth);
   std::memcpy(position, &node, sizeof node);
@@ -180,6 +175,16 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
   std::vector<const char*> columns(conditions.size());
   // A row's own category numbers lie just before its plain part.
   const ptrdiff_t numbersBefore = 2 * static_cast<ptrdiff_t>(t.numCategories);
+  // What each node keeps, gathered first so that the references are stored
+  // into a buffer grown once.
+  struct NodeKeeps {
+    NodeTable* node;
+    bool whole;        // every row, or the rows whose bit is set
+    size_t firstWord;  // where the node's bits start in `keptBits`
+  };
+  std::vector<NodeKeeps> keeps;
+  std::vector<uint64_t> keptBits;
+  size_t total = 0;
 
   for (NodeTable* node : t.nodes) {
     if (node->used() == 0) continue;
@@ -198,8 +203,8 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     const size_t count = rows.size();
     const char* const base = node->start();
     if (decided == Truth::True) {
-      reserveRows(count);
-      for (const uint32_t row : rows) addReference(node, row);
+      keeps.push_back({node, true, 0});
+      total += count;
       continue;
     }
 
@@ -240,12 +245,23 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     }
     uint64_t* keep = filter.combine(masks, words);
     if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
-    size_t kept = 0;
-    for (size_t w = 0; w < words; ++w) kept += static_cast<size_t>(std::popcount(keep[w]));
-    reserveRows(kept);
-    for (size_t w = 0; w < words; ++w) {
-      for (uint64_t word = keep[w]; word != 0; word &= word - 1) {
-        addReference(node, rows[w * 64 + static_cast<size_t>(std::countr_zero(word))]);
+    for (size_t w = 0; w < words; ++w) total += static_cast<size_t>(std::popcount(keep[w]));
+    keeps.push_back({node, false, keptBits.size()});
+    keptBits.insert(keptBits.end(), keep, keep + words);
+  }
+
+  reserve(total * kRowWidth);
+  for (const NodeKeeps& kept : keeps) {
+    // The node's offsets were built above and are only read here.
+    const std::vector<uint32_t>& rows = kept.node->plainOffsets();
+    if (kept.whole) {
+      for (const uint32_t row : rows) addReference(kept.node, row);
+      continue;
+    }
+    const uint64_t* bits = keptBits.data() + kept.firstWord;
+    for (size_t w = 0; w < row_bits::wordsFor(rows.size()); ++w) {
+      for (uint64_t word = bits[w]; word != 0; word &= word - 1) {
+        addReference(kept.node, rows[w * 64 + static_cast<size_t>(std::countr_zero(word))]);
       }
     }
   }

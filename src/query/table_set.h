@@ -59,6 +59,4 @@ class TableSet : public ResultSet, public Buffer {
   // Appends the reference of the row whose plain part starts `offset`
   // bytes into `node`'s buffer.
   void addReference(NodeTable* node, uint32_t offset);
-  // Makes room for `rows` more references, growing at least geometrically.
-  void reserveRows(size_t rows);
 };

@@ -1,0 +1,99 @@
+"""Helpers shared by the Python tests: a fresh database, tables loaded from CSV
+files, reading results as text, catching error messages, process-wide
+settings and running code in a fresh interpreter."""
+
+import contextlib
+import csv
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import tabulon
+
+INVALID = "Query result is no longer valid: table {} has changed"
+BAD_BOOL = "Unable to convert value {} to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1"
+BAD_DATE = "Unable to convert value {} to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06"
+DEFAULT_SETTINGS = "category.threshold=40000\nlines.threshold=10000\n"
+
+
+@pytest.fixture
+def db():
+    return tabulon.DatabaseParser()
+
+
+def write_csv(path, header, rows):
+    """Writes a header line and the rows; returns the path as text."""
+    with open(path, "w", newline="", encoding="utf-8") as handle:
+        writer = csv.writer(handle, lineterminator="\n")
+        writer.writerow(header)
+        writer.writerows(rows)
+    return str(path)
+
+
+def load_table(db, directory, table, definition, rows):
+    """Creates `table` from its column definitions ("a int, b string cat 1")
+    and loads `rows` from directory/<table>.csv, whose header holds the
+    column names."""
+    header = [part.split()[0] for part in definition.split(",")]
+    path = write_csv(directory / f"{table}.csv", header, rows)
+    db.executeCommand(f"create table {table} ({definition})")
+    db.executeCommand(f"load {table} from '{path}'")
+    return path
+
+
+def fetch(cursor):
+    """Every row of a result as a tuple of texts, read one cell per call."""
+    answer = []
+    for row in range(cursor.getNumberOfRows()):
+        cursor.setRow(row)
+        answer.append(tuple(cursor.getString(col) for col in range(cursor.getNumberOfCols())))
+    return answer
+
+
+def rows(db, query):
+    return fetch(db.executeSelect(query))
+
+
+def error(action, *args):
+    """The message of the RuntimeError that action(*args) raises, or None
+    when it succeeds."""
+    try:
+        action(*args)
+    except RuntimeError as caught:
+        return str(caught)
+    return None
+
+
+@contextlib.contextmanager
+def settings(directory, text):
+    """Runs the body in `directory` beside a .tbconfig holding `text`, which
+    every DatabaseParser made there reads; then puts the process-wide
+    defaults back (settings outlive every database)."""
+    previous = os.getcwd()
+    try:
+        (directory / ".tbconfig").write_text(text)
+        os.chdir(directory)
+        yield
+    finally:
+        restore = directory / "restore-defaults"
+        restore.mkdir(exist_ok=True)
+        (restore / ".tbconfig").write_text(DEFAULT_SETTINGS)
+        os.chdir(restore)
+        tabulon.DatabaseParser()
+        os.chdir(previous)
+
+
+def run_python(source, cwd, *args, env=None):
+    """Runs `source` in a fresh interpreter that finds this tabulon module, so
+    that a fault shows as a failed run instead of ending the test session.
+    Fails unless it exits cleanly; returns the completed process."""
+    module_dir = os.path.dirname(os.path.abspath(tabulon.__file__))
+    path = os.pathsep.join(p for p in (module_dir, os.environ.get("PYTHONPATH")) if p)
+    completed = subprocess.run([sys.executable, "-c", textwrap.dedent(source), *map(str, args)], cwd=cwd,
+                               env=dict(env or os.environ, PYTHONPATH=path), capture_output=True, text=True,
+                               timeout=900)
+    assert completed.returncode == 0, completed.stderr[-3000:]
+    return completed

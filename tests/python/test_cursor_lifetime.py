@@ -1,0 +1,142 @@
+"""A cursor outliving the state it was read from. Each case runs in a fresh
+interpreter, so that a fault shows as a crashed run rather than ending the
+test session."""
+
+import pytest
+
+from conftest import run_python
+
+SETUP = """
+import csv, gc
+import tabulon
+
+def write(path, rows):
+    with open(path, "w", newline="") as handle:
+        writer = csv.writer(handle, lineterminator="\\n")
+        writer.writerow(["id", "grp", "val"])
+        writer.writerows(rows)
+
+def message(action):
+    try:
+        action()
+    except RuntimeError as error:
+        return str(error)
+    return None
+
+write("a.csv", [[i, "g%d" % (i % 5), i * 1.5] for i in range(3000)])
+write("b.csv", [[i, "g%d" % (i % 7), -i] for i in range(3000, 9000)])
+db = tabulon.DatabaseParser()
+db.executeCommand("create table t (id int, grp string cat 1, val double)")
+db.executeCommand("load t from a.csv")
+db.executeCommand("create table u (id int, grp string, val double)")
+db.executeCommand("load u from a.csv")
+INVALID = "Query result is no longer valid: table %s has changed"
+"""
+
+CASES = {
+    "every read refused after a change": """
+        for change in ("drop table u", "load t from a.csv"):
+            table = change.split()[-1] if change.startswith("drop") else "t"
+            qs = db.executeSelect(f"select id, grp, val from {table} where id < 40 order by val desc")
+            rows = iter(qs)
+            assert next(rows) == (39, "g4", 58.5)
+            db.executeCommand(change)
+            for read in (lambda: qs.setRow(1), lambda: qs.getString(1), lambda: qs.getInt(0),
+                         lambda: qs.getFloat(2), qs.fetchAll, lambda: qs.getColumn(1), lambda: iter(qs),
+                         lambda: next(rows), qs.toCSV, qs._repr_html_):
+                assert message(read) == INVALID % table, message(read)
+            assert len(qs) == qs.getNumberOfRows() == 40 and qs.getNumberOfCols() == 3
+            assert qs.getColumnNames() == ["id", "grp", "val"]
+            assert repr(qs) == "<tabulon.QuerySet: 40 rows x 3 columns (id, grp, val)>"
+    """,
+    "other tables and new queries unaffected": """
+        before = db.executeSelect("select id from t where grp = g1")
+        plain = db.executeSelect("select id from u order by id desc")
+        db.executeCommand("load t from b.csv")
+        assert message(lambda: before.getString(0)) == INVALID % "t"
+        assert plain.getString(0) == "2999"
+        after = db.executeSelect("select id from t where grp = g1 order by id desc")
+        assert after.getNumberOfRows() == 600 + 857
+        assert after.getString(0) == "8996"
+        db.executeCommand("drop table t")
+        plain.setRow(2999)
+        assert plain.getInt(0) == 0
+    """,
+    "recreated table does not revive old cursors": """
+        cursor = db.executeSelect("select id from t")
+        db.executeCommand("drop table t")
+        db.executeCommand("create table t (id int, grp string cat 1, val double)")
+        db.executeCommand("load t from a.csv")
+        assert message(lambda: cursor.getString(0)) == INVALID % "t"
+        assert db.executeSelect("select id from t").getNumberOfRows() == 3000
+    """,
+    "empty result checked too": """
+        qs = db.executeSelect("select id from t where id < 0")
+        db.executeCommand("drop table t")
+        assert message(qs.fetchAll) == INVALID % "t"
+        assert message(lambda: list(qs)) == INVALID % "t"
+    """,
+    "cursor keeps the database alive": """
+        cursor = db.executeSelect("select id, grp, val from t where grp = g2 order by id")
+        del db
+        gc.collect()
+        assert cursor.fetchAll() == [(i, "g2", i * 1.5) for i in range(2, 3000, 5)]
+        cursor.setRow(1)
+        assert (cursor.getInt(0), cursor.getString(1), cursor.getFloat(2)) == (7, "g2", 10.5)
+    """,
+    # A collection during fetchAll would run this finalizer between two rows;
+    # the read must either finish on unchanged tables or refuse.
+    "finalizer cannot interrupt a bulk read": """
+        class Loader:
+            def __del__(self):
+                db.executeCommand("load t from a.csv")
+        qs = db.executeSelect("select id, grp, val from t order by id")
+        gc.set_threshold(1)
+        for attempt in range(5):
+            loader = Loader()
+            loader.cycle = loader
+            del loader
+            try:
+                rows = qs.fetchAll()
+            except RuntimeError as error:
+                assert str(error) == INVALID % "t"
+                qs = db.executeSelect("select id, grp, val from t order by id")
+                continue
+            assert len(rows) == len(qs) and rows[0][0] == 0
+    """,
+    "iteration stops when the loop changes the table": """
+        seen = 0
+        try:
+            for row in db.executeSelect("select id from t"):
+                seen += 1
+                if seen == 3:
+                    db.executeCommand("load t from a.csv")
+        except RuntimeError as error:
+            assert str(error) == INVALID % "t"
+        assert seen == 3
+    """,
+}
+
+JOIN_CASE = """
+    cursor = db.executeSelect("select id, val from t join u on id = id order by val desc")
+    assert cursor.getNumberOfRows() == 3000
+    db.executeCommand("{change}")
+    for action in (lambda: cursor.setRow(1), lambda: cursor.getString(0),
+                   lambda: cursor.getInt(1), lambda: cursor.getFloat(0)):
+        assert message(action) == INVALID % "{table}", message(action)
+    assert cursor.getNumberOfRows() == 3000
+    if "load" in "{change}":
+        assert db.executeSelect("select id, val from t join u on id = id").getNumberOfRows() == 6000
+"""
+
+
+@pytest.mark.parametrize("body", CASES.values(), ids=CASES.keys())
+def test_single_table_cursor(tmp_path, body):
+    assert run_python(SETUP + body.replace("\n        ", "\n") + "\nprint('done')\n", tmp_path).stdout == "done\n"
+
+
+@pytest.mark.parametrize("change, table", [("drop table t", "t"), ("drop table u", "u"),
+                                           ("load t from a.csv", "t"), ("load u from a.csv", "u")])
+def test_changing_either_table_invalidates_a_joined_cursor(tmp_path, change, table):
+    body = JOIN_CASE.replace("\n    ", "\n").format(change=change, table=table)
+    assert run_python(SETUP + body + "\nprint('done')\n", tmp_path).stdout == "done\n"

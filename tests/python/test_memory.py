@@ -8,11 +8,10 @@ read from /proc/self/statm.
 
 import json
 import os
-import subprocess
-import sys
-import textwrap
 
 import pytest
+
+from conftest import run_python
 
 ROUNDS = 50
 WARM_UP = 5
@@ -20,8 +19,7 @@ WARM_UP = 5
 # even one percent of the table per round (about 60 KB) would exceed it.
 ALLOWED_GROWTH = 4 * 1024 * 1024
 
-CHILD = textwrap.dedent(
-    """
+CHILD = """
     import json, os, sys
     import tabulon
 
@@ -51,8 +49,7 @@ CHILD = textwrap.dedent(
         del cursor
         sizes.append(resident())
     print(json.dumps(sizes))
-    """
-)
+"""
 
 
 def child_environment():
@@ -75,15 +72,8 @@ def table_file(tmp_path_factory):
     return path
 
 
-def test_loading_and_dropping_keeps_the_resident_set_flat(table_file):
-    result = subprocess.run(
-        [sys.executable, "-c", CHILD, str(table_file), str(ROUNDS)],
-        env=child_environment(),
-        capture_output=True,
-        text=True,
-        timeout=900,
-    )
-    assert result.returncode == 0, result.stderr[-2000:]
+def test_loading_and_dropping_keeps_the_resident_set_flat(table_file, tmp_path):
+    result = run_python(CHILD, tmp_path, table_file, ROUNDS, env=child_environment())
     sizes = json.loads(result.stdout.strip().splitlines()[-1])
     assert len(sizes) == ROUNDS
     settled = max(sizes[:WARM_UP])

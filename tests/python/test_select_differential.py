@@ -2,16 +2,15 @@
 given with "cat", tree levels chosen by sampling the file) must answer every
 query exactly as Python computes it from the data."""
 
-import csv
 import datetime
 import math
-import os
 import random
 import struct
 
 import pytest
 
 import tabulon
+from conftest import rows, settings, write_csv
 
 ROWS = 20000
 SEED = 20240611
@@ -123,39 +122,18 @@ CONSTANTS = {
 def data(tmp_path_factory):
     rows = generate()
     directory = tmp_path_factory.mktemp("differential")
-    path = directory / "data.csv"
-    with open(path, "w", newline="", encoding="utf-8") as handle:
-        writer = csv.writer(handle, lineterminator="\n")
-        writer.writerow(NAMES)
-        for row in rows:
-            writer.writerow([row[name] for name in NAMES])
-
+    write_csv(directory / "data.csv", NAMES, [[row[name] for name in NAMES] for row in rows])
+    plain = ", ".join(f"{name} {kind}" for name, kind, _ in COLUMNS)
+    categorised = ", ".join(f"{name} {kind}" + (f" cat {cat}" if cat else "") for name, kind, cat in COLUMNS)
     # The plain table must stay plain: raise the row count at which a table
-    # created without tree levels is rebuilt as a tree. The setting is
-    # process-wide, so the defaults are restored afterwards.
-    previous = os.getcwd()
-    try:
-        (directory / ".tbconfig").write_text("lines.threshold=100000000\n")
-        os.chdir(directory)
+    # created without tree levels is rebuilt as a tree.
+    with settings(directory, "lines.threshold=100000000\n"):
         db = tabulon.DatabaseParser()
-        plain = ", ".join(f"{name} {kind}" for name, kind, _ in COLUMNS)
-        categorised = ", ".join(
-            f"{name} {kind}" + (f" cat {cat}" if cat else "") for name, kind, cat in COLUMNS
-        )
-        db.executeCommand(f"create table t_plain ({plain})")
-        db.executeCommand("load t_plain from data.csv")
-        db.executeCommand(f"create table t_cat ({categorised})")
-        db.executeCommand("load t_cat from data.csv")
-        db.executeCommand(f"create table t_conf ({plain}) config from data.csv")
-        db.executeCommand("load t_conf from data.csv")
-        restore = directory / "restore"
-        restore.mkdir()
-        (restore / ".tbconfig").write_text("category.threshold=40000\nlines.threshold=10000\n")
-        os.chdir(restore)
-        tabulon.DatabaseParser()
-    finally:
-        os.chdir(previous)
-
+        for table, command in (("t_plain", f"create table t_plain ({plain})"),
+                               ("t_cat", f"create table t_cat ({categorised})"),
+                               ("t_conf", f"create table t_conf ({plain}) config from data.csv")):
+            db.executeCommand(command)
+            db.executeCommand(f"load {table} from data.csv")
     parsed = [{name: python_value(name, row[name]) for name in NAMES} for row in rows]
     return db, parsed
 
@@ -164,16 +142,7 @@ TABLES = ["t_plain", "t_cat", "t_conf"]
 
 
 def ids_of(db, query):
-    cursor = db.executeSelect(query)
-    result = []
-    for row in range(cursor.getNumberOfRows()):
-        cursor.setRow(row)
-        result.append(cursor.getInt(0))
-    return result
-
-
-def condition_text(column, op, constant):
-    return f"{column} {op} '{constant}'"
+    return [int(row[0]) for row in rows(db, query)]
 
 
 def condition_test(column, op, constant):
@@ -207,7 +176,7 @@ def test_single_conditions(data, single_answers, table):
     db, _ = data
     for number, (column, op, constant) in enumerate(SINGLE_CASES):
         expected = single_answers[number]
-        query = f"select id from {table} where {condition_text(column, op, constant)}"
+        query = f"select id from {table} where {column} {op} '{constant}'"
         if number % 5 == 0:
             assert sorted(ids_of(db, query)) == expected, query
         else:
@@ -220,7 +189,7 @@ def random_expression(rng, depth=0):
         column = rng.choice(list(CONSTANTS))
         op = rng.choice(list(OPERATORS))
         constant = rng.choice(CONSTANTS[column])
-        return condition_text(column, op, constant), condition_test(column, op, constant), False
+        return f"{column} {op} '{constant}'", condition_test(column, op, constant), False
     connector = rng.choice(["and", "or"])
     left_text, left_test, left_or = random_expression(rng, depth + 1)
     right_text, right_test, right_or = random_expression(rng, depth + 1)
@@ -286,25 +255,16 @@ def test_ordering(data, order):
 
 
 def test_values_read_back_identically(data):
-    db, rows = data
-    by_id = {row["id"]: row for row in rows}
+    db, parsed = data
     price = NAMES.index("price")
     answers = []
     for table in TABLES:
-        cursor = db.executeSelect(f"select {', '.join(NAMES)} from {table} where id < '2000' order by id")
-        assert cursor.getNumberOfRows() == 2000
-        texts = []
-        for row in range(2000):
-            cursor.setRow(row)
-            line = [cursor.getString(col) for col in range(len(NAMES))]
+        query = f"select {', '.join(NAMES)} from {table} where id < '2000' order by id"
+        texts = [list(line) for line in rows(db, query)]
+        for line in texts:
             # A tree level keeps one of the equal values 0.0 and -0.0.
             line[price] = repr(float(line[price]) + 0.0)
-            texts.append(line)
         answers.append(texts)
-    assert answers[0] == answers[1] == answers[2]
-    for texts in answers[0]:
-        row = by_id[int(texts[0])]
-        assert texts[1] == row["grp"]
-        assert texts[3] == row["day"]
-        assert int(texts[4]) == row["qty"]
-        assert texts[10] == row["name"]
+    assert len(answers[0]) == 2000 and answers[0] == answers[1] == answers[2]
+    for texts, row in zip(answers[0], parsed):
+        assert (texts[1], texts[3], int(texts[4]), texts[10]) == (row["grp"], row["day"], row["qty"], row["name"])

@@ -16,13 +16,13 @@ to the same double), ASCII texts without commas, quotes or operator
 characters, which both order byte by byte.
 """
 
-import os
 import random
 import sqlite3
 
 import pytest
 
 import tabulon
+from conftest import settings, write_csv
 
 SEED = 8_2024
 FACT_ROWS = 4000
@@ -85,38 +85,11 @@ def dim_rows(rng):
     return rows
 
 
-def write_csv(path, columns, rows):
-    def text(value):
-        return f"{value:.3f}" if isinstance(value, float) else str(value)
-
-    with open(path, "w", encoding="ascii", newline="") as handle:
-        handle.write(",".join(name for name, _, _, _ in columns) + "\n")
-        for row in rows:
-            handle.write(",".join(text(value) for value in row) + "\n")
-
-
 def definition(columns, with_levels):
     parts = []
     for name, kind, cat, _ in columns:
         parts.append(f"{name} {kind}" + (f" cat {cat}" if with_levels and cat else ""))
     return ", ".join(parts)
-
-
-def with_settings(directory, text, action):
-    """Runs `action` with the process-wide settings read from `text`, then
-    puts the defaults back (they outlive every database)."""
-    previous = os.getcwd()
-    try:
-        (directory / ".tbconfig").write_text(text)
-        os.chdir(directory)
-        return action()
-    finally:
-        restore = directory / "restore"
-        restore.mkdir(exist_ok=True)
-        (restore / ".tbconfig").write_text("category.threshold=40000\nlines.threshold=10000\n")
-        os.chdir(restore)
-        tabulon.DatabaseParser()
-        os.chdir(previous)
 
 
 def load_variant(variant, fact_csv, dim_csv):
@@ -135,35 +108,20 @@ def engines(tmp_path_factory):
     rng = random.Random(SEED)
     facts, dims = fact_rows(rng), dim_rows(rng)
     directory = tmp_path_factory.mktemp("sqlite_differential")
-    fact_csv, dim_csv = directory / "f.csv", directory / "d.csv"
-    write_csv(fact_csv, FACT, facts)
-    write_csv(dim_csv, DIM, dims)
-
     lite = sqlite3.connect(":memory:")
+    sql_types = {"int": "INTEGER", "double": "REAL", "text": "TEXT"}
     for table, columns, rows in (("f", FACT, facts), ("d", DIM, dims)):
-        sql_types = {"int": "INTEGER", "double": "REAL", "text": "TEXT"}
-        lite.execute(
-            f"create table {table} ("
-            + ", ".join(f"{name} {sql_types[kind]}" for name, _, _, kind in columns)
-            + ")"
-        )
-        lite.executemany(
-            f"insert into {table} values ({', '.join('?' * len(columns))})", rows
-        )
-
-    databases = {}
+        write_csv(directory / f"{table}.csv", [name for name, _, _, _ in columns],
+                  [[f"{v:.3f}" if isinstance(v, float) else v for v in row] for row in rows])
+        lite.execute(f"create table {table} ({', '.join(f'{name} {sql_types[kind]}' for name, _, _, kind in columns)})")
+        lite.executemany(f"insert into {table} values ({', '.join('?' * len(columns))})", rows)
+    fact_csv, dim_csv = directory / "f.csv", directory / "d.csv"
     # Large enough that the plain tables stay plain.
-    databases.update(
-        with_settings(
-            directory,
-            "lines.threshold=100000\n",
-            lambda: {v: load_variant(v, fact_csv, dim_csv) for v in ("plain", "cat", "config")},
-        )
-    )
+    with settings(directory, "lines.threshold=100000\n"):
+        databases = {v: load_variant(v, fact_csv, dim_csv) for v in ("plain", "cat", "config")}
     # Small enough that both tables are rebuilt as trees while they load.
-    databases["rebuilt"] = with_settings(
-        directory, "lines.threshold=100\n", lambda: load_variant("rebuilt", fact_csv, dim_csv)
-    )
+    with settings(directory, "lines.threshold=100\n"):
+        databases["rebuilt"] = load_variant("rebuilt", fact_csv, dim_csv)
     return databases, lite, facts, dims
 
 

@@ -55,41 +55,21 @@ VARIANTS = ["plain", "cat", "config", "rebuilt"]
 
 
 def fact_rows(rng):
-    rows = []
-    for i in range(FACT_ROWS):
-        rows.append(
-            (
-                i,
-                rng.randint(-500, 500),
-                round(rng.uniform(-100, 100), 3),
-                rng.choice(WORDS) + ("" if rng.random() < 0.5 else str(rng.randint(0, 99))),
-                REGIONS[min(int(rng.expovariate(0.8)), len(REGIONS) - 1)],
-                rng.randint(0, 11) * 5 - 20,
-            )
-        )
-    return rows
+    return [(i, rng.randint(-500, 500), round(rng.uniform(-100, 100), 3),
+             rng.choice(WORDS) + ("" if rng.random() < 0.5 else str(rng.randint(0, 99))),
+             REGIONS[min(int(rng.expovariate(0.8)), len(REGIONS) - 1)], rng.randint(0, 11) * 5 - 20)
+            for i in range(FACT_ROWS)]
 
 
 def dim_rows(rng):
-    rows = []
-    for i in range(DIM_ROWS):
-        rows.append(
-            (
-                1000 + i,
-                rng.randint(0, 13) * 5 - 25,  # reaches past both ends of k
-                rng.choice(REGIONS + ["nowhere"]),
-                round(rng.uniform(-10, 10), 2),
-                rng.choice(WORDS),
-            )
-        )
-    return rows
+    # dk reaches past both ends of k.
+    return [(1000 + i, rng.randint(0, 13) * 5 - 25, rng.choice(REGIONS + ["nowhere"]), round(rng.uniform(-10, 10), 2),
+             rng.choice(WORDS)) for i in range(DIM_ROWS)]
 
 
 def definition(columns, with_levels):
-    parts = []
-    for name, kind, cat, _ in columns:
-        parts.append(f"{name} {kind}" + (f" cat {cat}" if with_levels and cat else ""))
-    return ", ".join(parts)
+    return ", ".join(f"{name} {kind}" + (f" cat {cat}" if with_levels and cat else "")
+                     for name, kind, cat, _ in columns)
 
 
 def load_variant(variant, fact_csv, dim_csv):
@@ -145,15 +125,6 @@ def constant_for(column, rng, facts, dims):
     return rng.choice(["", "a", "mm", "zzz", "Mid", "north2", "~", "A"])
 
 
-def literal(value, kind):
-    """The constant as tabulon and as SQL text."""
-    if kind == "text":
-        return f"'{value}'", "'" + value + "'"
-    if kind == "double":
-        return f"{value:.3f}", f"{value:.3f}"
-    return str(value), str(value)
-
-
 def random_expression(columns, rng, facts, dims, depth=0):
     """A where-clause expression tree: ("cond", column, op, value) or
     ("group", [children], [connectors])."""
@@ -171,24 +142,17 @@ def random_expression(columns, rng, facts, dims, depth=0):
 
 
 def render(expression, top=True):
-    """(tabulon text, SQL text) of an expression."""
+    """The text of an expression, which both languages read alike."""
     if expression[0] == "cond":
         _, column, op, value = expression
-        ours, theirs = literal(value, KIND[column])
-        return f"{column} {op} {ours}", f"{column} {op} {theirs}"
+        kind = KIND[column]
+        text = f"'{value}'" if kind == "text" else f"{value:.3f}" if kind == "double" else str(value)
+        return f"{column} {op} {text}"
     _, children, connectors = expression
-    ours, theirs = [], []
-    for i, child in enumerate(children):
-        if i:
-            ours.append(connectors[i - 1])
-            theirs.append(connectors[i - 1].upper())
-        a, b = render(child, top=False)
-        ours.append(a)
-        theirs.append(b)
-    ours, theirs = " ".join(ours), " ".join(theirs)
-    if top:
-        return ours, theirs
-    return f"( {ours} )", f"({theirs})"
+    parts = [render(children[0], False)]
+    for connector, child in zip(connectors, children[1:]):
+        parts += [connector, render(child, False)]
+    return " ".join(parts) if top else f"( {' '.join(parts)} )"
 
 
 def random_query(rng, facts, dims, join):
@@ -207,10 +171,7 @@ def random_query(rng, facts, dims, join):
         # (every fact row has several join partners).
         bound = ("cond", "id", rng.choice(["<", "<="]), rng.randint(20, 300 if join else 1500))
         expression = ("group", [bound, expression], ["and"]) if expression else bound
-    where_ours = where_sql = ""
-    if expression:
-        ours, theirs = render(expression)
-        where_ours, where_sql = f" where {ours}", f" WHERE {theirs}"
+    where = f" where {render(expression)}" if expression else ""
     keys = []
     if rng.random() < 0.6:
         for column in rng.sample(columns, rng.randint(1, 3)):
@@ -223,28 +184,15 @@ def random_query(rng, facts, dims, join):
     if keys:
         order_ours = " order by " + ", ".join(c + (" desc" if d else "") for c, d in keys)
         order_sql = " ORDER BY " + ", ".join(c + (" DESC" if d else "") for c, d in keys)
-    ours = f"select {', '.join(selected)} from {source}{where_ours}{order_ours}"
-    theirs = f"SELECT {', '.join(selected)} FROM {sql_source}{where_sql}{order_sql}"
+    ours = f"select {', '.join(selected)} from {source}{where}{order_ours}"
+    theirs = f"SELECT {', '.join(selected)} FROM {sql_source}{where}{order_sql}"
     return ours, theirs, selected, [selected.index(c) for c, _ in keys]
 
 
 def read_rows(db, query, selected):
     cursor = db.executeSelect(query)
-    assert cursor.getNumberOfCols() == len(selected)
-    rows = []
-    for row in range(cursor.getNumberOfRows()):
-        cursor.setRow(row)
-        values = []
-        for col, name in enumerate(selected):
-            kind = KIND[name]
-            if kind == "int":
-                values.append(cursor.getInt(col))
-            elif kind == "double":
-                values.append(cursor.getFloat(col))
-            else:
-                values.append(cursor.getString(col))
-        rows.append(tuple(values))
-    return rows
+    assert cursor.getColumnNames() == selected
+    return cursor.fetchAll()
 
 
 def compare(databases, lite, query, sql, selected, key_positions):

@@ -4,6 +4,7 @@ query exactly as Python computes it from the data."""
 
 import datetime
 import math
+import operator
 import random
 import struct
 
@@ -23,22 +24,11 @@ PRICES = ["nan", "-0.0", "0.0", "1e300", "-1e300"] + [f"{k * 1.25:.2f}" for k in
 RATIOS = [k * 0.25 for k in range(-20, 21)]
 BIGS = [10**12 + k * 997 for k in range(-25, 25)]
 
-# name, SQL type, "cat" number in the configured table (None: plain there too)
-COLUMNS = [
-    ("id", "int", None),
-    ("grp", "string", 1),
-    ("lvl", "int", 2),
-    ("day", "date", 3),
-    ("qty", "short", 4),
-    ("price", "double", 5),
-    ("ratio", "float", 6),
-    ("flag", "bool", 7),
-    ("big", "long", 8),
-    ("amount", "double", None),
-    ("name", "string", None),
-]
-NAMES = [name for name, _, _ in COLUMNS]
-TYPES = {name: kind for name, kind, _ in COLUMNS}
+# Column definitions of the categorised table; the others leave out "cat".
+DEFINITIONS = ("id int, grp string cat 1, lvl int cat 2, day date cat 3, qty short cat 4, price double cat 5, "
+               "ratio float cat 6, flag bool cat 7, big long cat 8, amount double, name string")
+NAMES = [part.split()[0] for part in DEFINITIONS.split(", ")]
+TYPES = {part.split()[0]: part.split()[1] for part in DEFINITIONS.split(", ")}
 
 
 def f32(value):
@@ -59,23 +49,13 @@ def pick(values, i, rng):
 
 def generate():
     rng = random.Random(SEED)
+    pools = {"grp": GROUPS, "lvl": LEVELS, "day": DAYS, "qty": QTYS, "price": PRICES, "ratio": RATIOS, "big": BIGS}
     rows = []
     for i in range(ROWS):
-        rows.append(
-            {
-                "id": i,
-                "grp": pick(GROUPS, i, rng),
-                "lvl": pick(LEVELS, i, rng),
-                "day": pick(DAYS, i, rng),
-                "qty": pick(QTYS, i, rng),
-                "price": pick(PRICES, i, rng),
-                "ratio": pick(RATIOS, i, rng),
-                "flag": rng.randrange(2),
-                "big": pick(BIGS, i, rng),
-                "amount": f"{rng.uniform(-1000, 1000):.3f}",
-                "name": f"n{rng.randrange(10**6):06d}",
-            }
-        )
+        row = {"id": i, "flag": rng.randrange(2), "amount": f"{rng.uniform(-1000, 1000):.3f}",
+               "name": f"n{rng.randrange(10**6):06d}"}
+        row.update((name, pick(pool, i, rng)) for name, pool in pools.items())
+        rows.append(row)
     return rows
 
 
@@ -92,14 +72,8 @@ def python_value(column, text):
     return str(text)
 
 
-OPERATORS = {
-    "=": lambda v, c: v == c,
-    "!=": lambda v, c: v != c,
-    "<": lambda v, c: v < c,
-    ">": lambda v, c: v > c,
-    "<=": lambda v, c: v <= c,
-    ">=": lambda v, c: v >= c,
-}
+OPERATORS = {"=": operator.eq, "!=": operator.ne, "<": operator.lt, ">": operator.gt, "<=": operator.le,
+             ">=": operator.ge}
 
 # Constants per column: values present in the data, values between them,
 # and values beyond both ends.
@@ -123,14 +97,13 @@ def data(tmp_path_factory):
     rows = generate()
     directory = tmp_path_factory.mktemp("differential")
     write_csv(directory / "data.csv", NAMES, [[row[name] for name in NAMES] for row in rows])
-    plain = ", ".join(f"{name} {kind}" for name, kind, _ in COLUMNS)
-    categorised = ", ".join(f"{name} {kind}" + (f" cat {cat}" if cat else "") for name, kind, cat in COLUMNS)
+    plain = ", ".join(f"{name} {TYPES[name]}" for name in NAMES)
     # The plain table must stay plain: raise the row count at which a table
     # created without tree levels is rebuilt as a tree.
     with settings(directory, "lines.threshold=100000000\n"):
         db = tabulon.DatabaseParser()
         for table, command in (("t_plain", f"create table t_plain ({plain})"),
-                               ("t_cat", f"create table t_cat ({categorised})"),
+                               ("t_cat", f"create table t_cat ({DEFINITIONS})"),
                                ("t_conf", f"create table t_conf ({plain}) config from data.csv")):
             db.executeCommand(command)
             db.executeCommand(f"load {table} from data.csv")

@@ -132,8 +132,8 @@ WIDE = "id int, a string, k int, x double, day date, b string"
 @pytest.mark.parametrize(
     "columns, bad_line, expected",
     [
-        (COLUMNS, "3,east,1", "Incorrect number of columns in input file {file}, line: 3,east,1"),
-        (COLUMNS, "3,east,1,2.5,2024-01-01,maybe", BAD_BOOL.format("maybe")),
+        (LEVELS, "3,east,1", "Incorrect number of columns in input file {file}, line: 3,east,1"),
+        (LEVELS, "3,east,1,2.5,2024-01-01,maybe", BAD_BOOL.format("maybe")),
         (COLUMNS, "3,east,1,2.5,01/02/2024,1", BAD_DATE.format("01/02/2024")),
         # 18 bytes of numbers and a date, then two texts with their NULs.
         (WIDE, "3," + "a" * 40000 + ",1,2.5,2024-01-01," + "b" * 30000,
@@ -152,7 +152,10 @@ def test_a_bad_row_keeps_the_rows_before_it(session, columns, bad_line, expected
         "4,east,1,0.5,2024-02-03,1\n"
     )
     assert error(db.executeCommand, f"load loaded from {path}") == expected.format(file=path)
-    assert [row[0] for row in rows(db, "select id from loaded order by id")] == ["1", "2"]
+    assert rows(db, "select id from loaded order by id") == [("1",), ("2",)]
+    # The table takes further rows and finds them by value.
+    db.executeCommand(f"load loaded from {d / 'data.csv'}")
+    assert len(rows(db, "select id from loaded where k = 1 and id < 60")) == 13
     unchanged()
 
 

@@ -85,19 +85,6 @@ class TestLoad:
         assert error(db.executeCommand, "load t from") == "Unable to read file "
         assert error(db.executeCommand, f"load t from {tmp_path}") == f"Unable to read file {tmp_path}"
 
-    @pytest.mark.parametrize("definition", ["a int cat 1, b string", "a int, b string"])
-    def test_bad_row_keeps_the_rows_before(self, db, csv, definition):
-        db.executeCommand(f"create table t ({definition})")
-        good = [f"{i % 4},v{i}" for i in range(300)]
-        bad = csv("bad.csv", good + ["1,x,extra", "2,never"])
-        assert error(db.executeCommand, f"load t from {bad}") == (
-            f"Incorrect number of columns in input file {bad}, line: 1,x,extra")
-        expected = sorted((str(i % 4), f"v{i}") for i in range(300))
-        assert table_rows(db, "t") == expected
-        db.executeCommand(f"load t from {csv('more.csv', ['3,w'])}")
-        assert table_rows(db, "t") == sorted(expected + [("3", "w")])
-        assert rows(db, "select b from t where a = 3 and b = w") == [("w",)]
-
     def test_reading_stops_at_an_empty_line(self, db, tmp_path):
         path = tmp_path / "gap.csv"
         path.write_text("h\n1\n2\n\n3\n")

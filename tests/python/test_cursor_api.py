@@ -113,21 +113,6 @@ class TestIteration:
         with pytest.raises(StopIteration):
             next(rows)
 
-    def test_joined_rows(self, tmp_path):
-        db = tabulon.DatabaseParser()
-        load_table(db, tmp_path, "r", "region string cat 1, manager string, since date",
-                   [["North", "Ann", "2020-01-05"], ["South", "Bo", "2021-07-01"]])
-        load_table(db, tmp_path, "s", "id int, region string, amount double",
-                   [[1, "North", 10.5], [2, "East", 3.0], [3, "South", 7.25], [4, "North", 1.0]])
-        qs = db.executeSelect("select id, manager, since, amount from s join r on region = region "
-                              "order by amount desc")
-        expected = [(1, "Ann", datetime.date(2020, 1, 5), 10.5),
-                    (3, "Bo", datetime.date(2021, 7, 1), 7.25),
-                    (4, "Ann", datetime.date(2020, 1, 5), 1.0)]
-        assert qs.fetchAll() == list(qs) == expected
-        assert qs.getColumn(1) == ["Ann", "Bo", "Ann"]
-        assert qs.getColumnNames() == ["id", "manager", "since", "amount"]
-
 
 class TestEmptyResults:
     def test_query_without_matches(self, db):
@@ -139,15 +124,17 @@ class TestEmptyResults:
         assert repr(qs) == "<tabulon.QuerySet: 0 rows x 2 columns (id, name)>"
         assert "<td>" not in qs._repr_html_()
         assert error(qs.getColumn, 2) == "Column 2 is out of range: the result has 2 columns"
+        assert error(qs.setRow, 0) == "Row 0 is out of range: the result has 0 rows"
 
     def test_cursor_without_result(self):
         qs = tabulon.QuerySet()
-        assert len(qs) == 0
+        assert len(qs) == qs.getNumberOfRows() == qs.getNumberOfCols() == 0
         assert qs.fetchAll() == [] and list(qs) == [] and qs.getColumnNames() == []
         assert qs.toCSV() == ""
         assert repr(qs) == "<tabulon.QuerySet: no result>"
         assert "<tbody>\n</tbody>" in qs._repr_html_()
-        assert error(qs.getColumn, 0) == "The cursor holds no query result"
+        for action in (qs.getColumn, qs.setRow, qs.getString, qs.getInt, qs.getFloat):
+            assert error(action, 0) == "The cursor holds no query result"
 
 
 class TestRendering:

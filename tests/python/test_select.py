@@ -107,17 +107,6 @@ class TestCursor:
         cursor.setRow(1)
         assert (cursor.getInt(0), cursor.getFloat(1)) == (-2, 5.0)
 
-    def test_empty_result_keeps_its_columns(self, db):
-        cursor = db.executeSelect("select id, name from t where id > 100")
-        assert (cursor.getNumberOfRows(), cursor.getNumberOfCols()) == (0, 2)
-        assert error(cursor.setRow, 0) == "Row 0 is out of range: the result has 0 rows"
-
-    def test_default_cursor(self):
-        cursor = tabulon.QuerySet()
-        assert (cursor.getNumberOfRows(), cursor.getNumberOfCols()) == (0, 0)
-        for action in (cursor.setRow, cursor.getString, cursor.getInt, cursor.getFloat):
-            assert error(action, 0) == "The cursor holds no query result"
-
     def test_cursors_keep_their_own_row(self, db):
         first = db.executeSelect("select id from t order by score desc, id")
         second = db.executeSelect("select id from t order by id desc")

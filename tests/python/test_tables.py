@@ -4,7 +4,7 @@ leaves behind, above all when it fails."""
 import pytest
 
 import tabulon
-from conftest import BAD_BOOL, INVALID, error, load_table, rows, settings
+from conftest import INVALID, error, load_table, rows, settings
 
 
 @pytest.fixture
@@ -47,22 +47,6 @@ class TestCreate:
         assert error(db.executeCommand, "create table t (a int cat 70000, b int cat 4464)") == (
             "Multiple columns mapped to the same category 4464")
         db.executeCommand("create table t (a int cat 2, b int cat 3)")
-
-    @pytest.mark.parametrize(
-        "command, message",
-        [
-            ("create table t", "Table t has no columns"),
-            ("create table '' (a int)", "Table name is empty"),
-            ("create table t (a int, b int, a string)", "Column a is defined twice in table t"),
-            ("create table t (a int, b int) config from {wide}", "Incorrect number of columns in input file {wide}, "
-                                                                 "line: 3,4,5"),
-            ("create table t (a int, b bool) config from {bools}", BAD_BOOL.format("yes")),
-        ],
-    )
-    def test_refused_definition_creates_nothing(self, db, csv, command, message):
-        files = {"wide": csv("wide.csv", ["1,2", "3,4,5"]), "bools": csv("bools.csv", ["1,true", "2,yes"])}
-        assert error(db.executeCommand, command.format(**files)) == message.format(**files)
-        assert error(db.executeCommand, "drop table t") == "Table t is not defined"
 
     def test_sampled_levels_take_values_the_sample_did_not_have(self, db, csv):
         sample = csv("sample.csv", [f"{i % 3 + 5},{i}" for i in range(100)])

@@ -5,8 +5,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string_view>
 
 namespace {
+
+// Slots of the value cache: room for the texts of a category column of a
+// few thousand values, and for every date of a decade without collisions.
+constexpr size_t kCacheSlots = 4096;
 
 // Reads a stored value, which packed rows may hold unaligned.
 template <typename T>
@@ -47,10 +53,17 @@ CellConverter::CellConverter(DATA_TYPE type) : type_(type) {
   }
 }
 
-CellConverter::~CellConverter() { Py_XDECREF(last_); }
+CellConverter::~CellConverter() {
+  Py_XDECREF(last_);
+  for (const Slot& slot : cache_) Py_XDECREF(slot.object);
+}
 
 CellConverter::CellConverter(CellConverter&& other) noexcept
-    : type_(other.type_), last_(other.last_), lastDays_(other.lastDays_) {
+    : type_(other.type_),
+      cache_(std::move(other.cache_)),
+      last_(other.last_),
+      lastValue_(other.lastValue_) {
+  other.cache_.clear();
   other.last_ = nullptr;
 }
 
@@ -82,32 +95,62 @@ PyObject* CellConverter::convert(const void* value) {
 }
 
 PyObject* CellConverter::text(const char* value) {
-  const size_t length = std::strlen(value);
-  // An ASCII str holds exactly the bytes it was made from, so equal bytes
-  // give an equal str.
-  if (last_ != nullptr && PyUnicode_IS_ASCII(last_) &&
-      static_cast<size_t>(PyUnicode_GET_LENGTH(last_)) == length &&
-      std::memcmp(PyUnicode_DATA(last_), value, length) == 0) {
+  // Category values are stored once, so runs of one category read the
+  // same address.
+  if (value == lastValue_) {
     Py_INCREF(last_);
     return last_;
   }
-  return remember(PyUnicode_DecodeUTF8(value, static_cast<Py_ssize_t>(length), "replace"));
-}
-
-PyObject* CellConverter::date(unsigned short days) {
-  if (last_ != nullptr && lastDays_ == days) {
-    Py_INCREF(last_);
-    return last_;
+  const std::string_view bytes(value);
+  if (PyObject* again = reuse(last_, bytes)) {
+    lastValue_ = value;
+    return again;
   }
-  const CivilDate civil = civilFromDays(days);
-  PyObject* made = remember(PyDate_FromDate(civil.year, civil.month, civil.day));
-  if (made != nullptr) lastDays_ = days;
+  Slot& slot = slotFor(std::hash<std::string_view>{}(bytes));
+  PyObject* made = reuse(slot.object, bytes);
+  if (made == nullptr) {
+    made = remember(slot, PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
+                                               "replace"));
+    if (made == nullptr) return nullptr;
+  }
+  Py_INCREF(made);
+  Py_XSETREF(last_, made);
+  lastValue_ = value;
   return made;
 }
 
-PyObject* CellConverter::remember(PyObject* made) {
+PyObject* CellConverter::reuse(PyObject* kept, std::string_view bytes) {
+  // An ASCII str holds exactly the bytes it was made from, so equal bytes
+  // give an equal str.
+  if (kept == nullptr || !PyUnicode_IS_ASCII(kept) ||
+      static_cast<size_t>(PyUnicode_GET_LENGTH(kept)) != bytes.size() ||
+      std::memcmp(PyUnicode_DATA(kept), bytes.data(), bytes.size()) != 0) {
+    return nullptr;
+  }
+  Py_INCREF(kept);
+  return kept;
+}
+
+PyObject* CellConverter::date(unsigned short days) {
+  Slot& slot = slotFor(days);
+  if (slot.object != nullptr && slot.days == days) {
+    Py_INCREF(slot.object);
+    return slot.object;
+  }
+  const CivilDate civil = civilFromDays(days);
+  PyObject* made = remember(slot, PyDate_FromDate(civil.year, civil.month, civil.day));
+  if (made != nullptr) slot.days = days;
+  return made;
+}
+
+CellConverter::Slot& CellConverter::slotFor(size_t hash) {
+  if (cache_.empty()) cache_.resize(kCacheSlots);
+  return cache_[hash % kCacheSlots];
+}
+
+PyObject* CellConverter::remember(Slot& slot, PyObject* made) {
   if (made == nullptr) return nullptr;
-  Py_XSETREF(last_, made);
+  Py_XSETREF(slot.object, made);
   Py_INCREF(made);
   return made;
 }

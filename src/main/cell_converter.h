@@ -2,6 +2,9 @@
 
 #include <Python.h>
 
+#include <string_view>
+#include <vector>
+
 #include "storage/data_type.h"
 
 // Turns the stored values of one result column into Python objects: LONG,
@@ -9,10 +12,13 @@
 // UTF-8 decoded with U+FFFD replacing the bad bytes), BOOL as bool and DATE
 // as datetime.date. None of these objects is tracked by the cyclic garbage
 // collector. A converter serves one call that reads many rows: it keeps
-// the last text and the last date it made and hands out that object again
-// when the next value is equal, which makes repeated category values
-// cheap. Use only with the interpreter lock held; the converter owns a
-// reference to each object it keeps and drops them when destroyed.
+// the texts and dates it made in a small direct-mapped cache and hands out
+// the kept object again for an equal value, so repeated values (category
+// values, dates of a year) cost no new object. Use only with the
+// interpreter lock held; the converter owns a reference to each object it
+// keeps and drops them when destroyed. The stored values it reads must not
+// change while it lives (a cursor's reads check exactly that), so a text
+// read again from the same address is the text handed out before.
 class CellConverter {
  public:
   // Throws boost::python::error_already_set when `type` is DATE and the
@@ -29,13 +35,25 @@ class CellConverter {
   PyObject* convert(const void* value);
 
  private:
+  // A cache entry: the object made for a value, owned, and for dates the
+  // day count it was made from.
+  struct Slot {
+    PyObject* object = nullptr;
+    unsigned short days = 0;
+  };
+
   PyObject* text(const char* value);
+  // `kept` again (a new reference) when it is an ASCII str of exactly `bytes`.
+  static PyObject* reuse(PyObject* kept, std::string_view bytes);
   PyObject* date(unsigned short days);
-  // Keeps `made` (a new reference, or nullptr on failure) as the last
-  // object and returns it.
-  PyObject* remember(PyObject* made);
+  // The cache slot of a value hashed to `hash`; makes the cache on first use.
+  Slot& slotFor(size_t hash);
+  // Keeps `made` (a new reference, or nullptr on failure) in `slot` and
+  // returns it.
+  static PyObject* remember(Slot& slot, PyObject* made);
 
   DATA_TYPE type_;
-  PyObject* last_ = nullptr;      // last text or date made, owned
-  unsigned short lastDays_ = 0;   // day count of `last_` for DATE
+  std::vector<Slot> cache_;   // empty until the first text or date
+  PyObject* last_ = nullptr;          // last text handed out, owned
+  const char* lastValue_ = nullptr;   // where `last_`'s bytes are stored
 };

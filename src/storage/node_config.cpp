@@ -54,10 +54,3 @@ const char* NodeConfig::stringAt(const char* row, unsigned short index) const {
   for (unsigned short i = 0; i < index; ++i) text += textBytes(text);
   return text;
 }
-
-const char* NodeConfig::valueAt(const char* row, unsigned short column) const {
-  if (column >= numColumns) return nullptr;
-  const unsigned short position = positions[column];
-  if (position < numFixed) return row + offsets[position];
-  return stringAt(row, static_cast<unsigned short>(position - numFixed));
-}

@@ -39,7 +39,13 @@ class NodeConfig {
   const char* stringAt(const char* row, unsigned short index) const;
   // Pointer to the value of `column` in the row; nullptr for a column that
   // is not part of the layout.
-  const char* valueAt(const char* row, unsigned short column) const;
+  // Inline: reading rows cell by cell calls this for every value.
+  const char* valueAt(const char* row, unsigned short column) const {
+    if (column >= numColumns) return nullptr;
+    const unsigned short position = positions[column];
+    if (position < numFixed) return row + offsets[position];
+    return stringAt(row, static_cast<unsigned short>(position - numFixed));
+  }
 
   std::vector<unsigned short> types;      // column -> DATA_TYPE
   std::vector<unsigned short> positions;  // column -> storage position

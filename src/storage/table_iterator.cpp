@@ -71,7 +71,7 @@ bool TableIterator::nextRow() {
 void* TableIterator::getPointer(unsigned short column) {
   if (column >= table->numColumns) return nullptr;
   const unsigned short index = table->columnIndex[column];
-  if (table->isPlain[column] != 0) return rows.getPointer(index);
+  if (table->isPlain[column] != 0) return const_cast<char*>(rows.config->valueAt(rows.current, index));
   unsigned short number = table->branches.getPath(pathIndex)[index];
   if (number == 0) {
     const size_t slot = index - (table->numCategories - node->level);

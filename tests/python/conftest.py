@@ -44,17 +44,14 @@ def load_table(db, directory, table, definition, rows):
     return path
 
 
-def fetch(cursor):
-    """Every row of a result as a tuple of texts, read one cell per call."""
+def rows(db, query):
+    """Every row of a query as a tuple of texts, read one cell per call."""
+    cursor = db.executeSelect(query)
     answer = []
     for row in range(cursor.getNumberOfRows()):
         cursor.setRow(row)
         answer.append(tuple(cursor.getString(col) for col in range(cursor.getNumberOfCols())))
     return answer
-
-
-def rows(db, query):
-    return fetch(db.executeSelect(query))
 
 
 def error(action, *args):

@@ -30,14 +30,6 @@ class TestArguments:
     def test_str_subclasses_are_commands(self, db):
         assert error(db.executeSelect, StrSubclass("drop table t")) == "Function supports only select statements"
 
-    def test_missing_or_extra_arguments(self, db):
-        with pytest.raises(TypeError):
-            db.executeCommand()
-        with pytest.raises(TypeError):
-            db.executeCommand("drop table t", "again")
-        with pytest.raises(TypeError):
-            tabulon.DatabaseParser(1)
-
     @pytest.mark.parametrize("bad, error_type", [(-1, OverflowError), (2**32, OverflowError), (None, TypeError),
                                                  (1.5, TypeError), ("0", TypeError)])
     def test_row_numbers_are_unsigned_32_bit(self, bad, error_type):

@@ -151,6 +151,16 @@ def rows_checksum(rows):
             "days": len({str(r[4])[:10] for r in rows})}
 
 
+
+def named_checksum(step, answer, column):
+    """Checksum of an answer whose columns `column(name)` gives by name; the
+    read step's answer is a list of rows."""
+    if step == "read_100k":
+        return rows_checksum(answer)
+    if step == "join_city":
+        return join_checksum(column("id"), column("amount"), column("size"))
+    return id_amount_checksum(column("id"), column("amount"), step == "three_cond_sorted")
+
 # ---------------------------------------------------------------- systems
 
 class Tabulon:
@@ -300,11 +310,7 @@ class DuckDB:
         return result.fetchall() if step == "read_100k" else result.fetchnumpy()
 
     def checksum(self, step, answer):
-        if step == "read_100k":
-            return rows_checksum(answer)
-        if step == "join_city":
-            return join_checksum(answer["id"], answer["amount"], answer["size"])
-        return id_amount_checksum(answer["id"], answer["amount"], step == "three_cond_sorted")
+        return named_checksum(step, answer, lambda name: answer[name])
 
 
 class Pandas:
@@ -338,11 +344,7 @@ class Pandas:
         return list(df.loc[df["id"] <= 100000, FACT_COLUMNS].itertuples(index=False, name=None))
 
     def checksum(self, step, answer):
-        if step == "read_100k":
-            return rows_checksum(answer)
-        if step == "join_city":
-            return join_checksum(answer["id"], answer["amount"], answer["size"])
-        return id_amount_checksum(answer["id"], answer["amount"], step == "three_cond_sorted")
+        return named_checksum(step, answer, lambda name: answer[name])
 
 
 class Polars:
@@ -375,11 +377,7 @@ class Polars:
         return df.filter(pl.col("id") <= 100000).select(FACT_COLUMNS).rows()
 
     def checksum(self, step, answer):
-        if step == "read_100k":
-            return rows_checksum(answer)
-        if step == "join_city":
-            return join_checksum(answer["id"].to_list(), answer["amount"].to_list(), answer["size"].to_list())
-        return id_amount_checksum(answer["id"].to_list(), answer["amount"].to_list(), step == "three_cond_sorted")
+        return named_checksum(step, answer, lambda name: answer[name].to_list())
 
 
 # ---------------------------------------------------------------- timing

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "query/combined_boolean_expression.h"
@@ -80,109 +81,50 @@ void expectSameTruthTable(const std::vector<Spec>& specs,
 
 }  // namespace
 
-TEST(CombinedBooleanExpressionTest, EmptyGroupIsTrue) {
-  CombinedBooleanExpression root;
-  EXPECT_TRUE(root.evaluate());
+// A false AND chain skips to the next OR; a true chain before an OR ends
+// the evaluation; a false chain at the end is false.
+TEST(CombinedBooleanExpressionTest, ChainsAreCutShort) {
+  struct Case {
+    bool values[3];
+    BoolOperator ops[2];
+    bool expected;
+    int calls[3];
+  };
+  const Case cases[] = {
+      {{false, false, true}, {AND, OR}, true, {1, 0, 1}},
+      {{true, true, false}, {AND, OR}, true, {1, 1, 0}},
+      {{false, false, true}, {OR, AND}, false, {1, 1, 0}},
+  };
+  for (const Case& c : cases) {
+    int calls[3] = {};
+    CombinedBooleanExpression root;
+    for (int i = 0; i < 3; ++i) root.addChild(std::make_unique<SpyExpression>(c.values[i], i < 2 ? c.ops[i] : NONE, &calls[i]));
+    EXPECT_EQ(c.expected, root.evaluate());
+    EXPECT_EQ(std::vector<int>(c.calls, c.calls + 3), std::vector<int>(calls, calls + 3));
+  }
+  EXPECT_TRUE(CombinedBooleanExpression().evaluate()) << "an empty group is true";
   std::vector<Condition*> none;
   EXPECT_TRUE(CombinedBooleanExpression::build(none)->evaluate());
 }
 
-TEST(CombinedBooleanExpressionTest, FalseAndChainSkipsToTheNextOr) {
-  int a = 0;
-  int b = 0;
-  int c = 0;
-  CombinedBooleanExpression root;
-  root.addChild(std::make_unique<SpyExpression>(false, AND, &a));
-  root.addChild(std::make_unique<SpyExpression>(false, OR, &b));
-  root.addChild(std::make_unique<SpyExpression>(true, NONE, &c));
-  EXPECT_TRUE(root.evaluate());
-  EXPECT_EQ(1, a);
-  EXPECT_EQ(0, b);
-  EXPECT_EQ(1, c);
-}
-
-TEST(CombinedBooleanExpressionTest, TrueBeforeOrStopsEvaluation) {
-  int a = 0;
-  int b = 0;
-  int c = 0;
-  CombinedBooleanExpression root;
-  root.addChild(std::make_unique<SpyExpression>(true, AND, &a));
-  root.addChild(std::make_unique<SpyExpression>(true, OR, &b));
-  root.addChild(std::make_unique<SpyExpression>(false, NONE, &c));
-  EXPECT_TRUE(root.evaluate());
-  EXPECT_EQ(0, c);
-}
-
-TEST(CombinedBooleanExpressionTest, FalseChainAtTheEndIsFalse) {
-  int calls = 0;
-  CombinedBooleanExpression root;
-  root.addChild(std::make_unique<SpyExpression>(false, OR, &calls));
-  root.addChild(std::make_unique<SpyExpression>(false, AND, &calls));
-  root.addChild(std::make_unique<SpyExpression>(true, NONE, &calls));
-  EXPECT_FALSE(root.evaluate());
-  EXPECT_EQ(2, calls);
-}
-
-TEST(CombinedBooleanExpressionTest, AndBindsTighterThanOr) {
-  // a or b and c
-  std::vector<Spec> orFirst{{0, OR}, {0, AND}, {0, NONE}};
-  expectSameTruthTable(orFirst, [](const std::vector<bool>& v) { return v[0] || (v[1] && v[2]); });
-  // a and b or c
-  std::vector<Spec> andFirst{{0, AND}, {0, OR}, {0, NONE}};
-  expectSameTruthTable(andFirst, [](const std::vector<bool>& v) { return (v[0] && v[1]) || v[2]; });
-  // a and b or c and d or e
-  std::vector<Spec> chains{{0, AND}, {0, OR}, {0, AND}, {0, OR}, {0, NONE}};
-  expectSameTruthTable(chains, [](const std::vector<bool>& v) {
-    return (v[0] && v[1]) || (v[2] && v[3]) || v[4];
-  });
-}
-
-TEST(CombinedBooleanExpressionTest, BuildsGroupsFromLevels) {
-  const std::vector<Spec> conditions{{1, OR}, {1, AND}, {0, NONE}};
-  auto owned = makeConditions(conditions);
-  auto root = CombinedBooleanExpression::build(pointers(owned));
-  ASSERT_EQ(2U, root->children.size());
-  CombinedBooleanExpression* group = root->children[0]->asGroup();
-  ASSERT_NE(nullptr, group);
-  EXPECT_EQ(AND, group->boolOperator);
-  EXPECT_EQ(2U, group->children.size());
-  EXPECT_EQ(nullptr, root->children[1]->asGroup());
-
-  // (a or b) and c
-  expectSameTruthTable(conditions,
-                       [](const std::vector<bool>& v) { return (v[0] || v[1]) && v[2]; });
-}
-
-TEST(CombinedBooleanExpressionTest, TwoLevelsOpenAndCloseTogether) {
-  const std::vector<Spec> conditions{{2, OR}, {0, NONE}};
-  auto owned = makeConditions(conditions);
-  auto root = CombinedBooleanExpression::build(pointers(owned));
-  ASSERT_EQ(2U, root->children.size());
-  CombinedBooleanExpression* outer = root->children[0]->asGroup();
-  ASSERT_NE(nullptr, outer);
-  ASSERT_EQ(1U, outer->children.size());
-  ASSERT_NE(nullptr, outer->children[0]->asGroup());
-  EXPECT_EQ(OR, outer->boolOperator);
-  expectSameTruthTable(conditions, [](const std::vector<bool>& v) { return v[0] || v[1]; });
-}
-
-TEST(CombinedBooleanExpressionTest, AdjacentGroupsStaySeparate) {
-  // (a or b) and (c or d)
-  std::vector<Spec> pairs{{1, OR, 1}, {1, AND}, {1, OR, 1}, {1, NONE}};
-  expectSameTruthTable(pairs, [](const std::vector<bool>& v) {
-    return (v[0] || v[1]) && (v[2] || v[3]);
-  });
-  // ((a or b) and (c or d)) or (e and f)
-  std::vector<Spec> nested{{2, OR, 2}, {2, AND}, {2, OR, 1}, {2, OR},
-                                     {1, AND, 1}, {1, NONE}};
-  expectSameTruthTable(nested, [](const std::vector<bool>& v) {
-    return ((v[0] || v[1]) && (v[2] || v[3])) || (v[4] && v[5]);
-  });
-  // a and ((b or c) and (d or e))
-  std::vector<Spec> inner{{0, AND}, {2, OR, 2}, {2, AND}, {2, OR, 1}, {2, NONE}};
-  expectSameTruthTable(inner, [](const std::vector<bool>& v) {
-    return v[0] && (v[1] || v[2]) && (v[3] || v[4]);
-  });
+// AND binds tighter than OR; bracket levels make groups, several levels
+// open and close together, adjacent groups stay apart.
+TEST(CombinedBooleanExpressionTest, GroupsFollowTheBracketLevels) {
+  using Values = const std::vector<bool>&;
+  const std::vector<std::pair<std::vector<Spec>, std::function<bool(Values)>>> clauses = {
+      {{{0, OR}, {0, AND}, {0, NONE}}, [](Values v) { return v[0] || (v[1] && v[2]); }},
+      {{{0, AND}, {0, OR}, {0, NONE}}, [](Values v) { return (v[0] && v[1]) || v[2]; }},
+      {{{0, AND}, {0, OR}, {0, AND}, {0, OR}, {0, NONE}},
+       [](Values v) { return (v[0] && v[1]) || (v[2] && v[3]) || v[4]; }},
+      {{{1, OR}, {1, AND}, {0, NONE}}, [](Values v) { return (v[0] || v[1]) && v[2]; }},
+      {{{2, OR}, {0, NONE}}, [](Values v) { return v[0] || v[1]; }},
+      {{{1, OR, 1}, {1, AND}, {1, OR, 1}, {1, NONE}}, [](Values v) { return (v[0] || v[1]) && (v[2] || v[3]); }},
+      {{{2, OR, 2}, {2, AND}, {2, OR, 1}, {2, OR}, {1, AND, 1}, {1, NONE}},
+       [](Values v) { return ((v[0] || v[1]) && (v[2] || v[3])) || (v[4] && v[5]); }},
+      {{{0, AND}, {2, OR, 2}, {2, AND}, {2, OR, 1}, {2, NONE}},
+       [](Values v) { return v[0] && (v[1] || v[2]) && (v[3] || v[4]); }},
+  };
+  for (const auto& [specs, expected] : clauses) expectSameTruthTable(specs, expected);
 }
 
 TEST(CombinedBooleanExpressionTest, DeepNestingNeedsNoDeepStack) {

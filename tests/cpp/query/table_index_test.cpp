@@ -1,49 +1,29 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
 #include <string>
 
-#include <unistd.h>
-
+#include "../test_support.h"
 #include "databaseparser/database_parser.h"
 #include "errors/database_exception.h"
 #include "query/table_index.h"
 
 namespace {
 
-std::string messageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const DatabaseException& e) {
-    return e.what();
-  }
-  return "no exception";
-}
+using test_support::messageOf;
 
 // A database with table t (id int, city string cat 1, score double) loaded
 // from a file in a fresh directory.
 class TableIndexThroughParserTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("table_index_test_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(directory_);
-    file_ = (directory_ / "t.csv").string();
-    std::ofstream out(file_);
-    out << "id,city,score\n1,Oslo,2.5\n2,Rome,1\n3,Oslo,-4\n4,Lima,2.5\n";
-    out.close();
+    file_ = directory_.write("t.csv", "id,city,score\n1,Oslo,2.5\n2,Rome,1\n3,Oslo,-4\n4,Lima,2.5\n");
     parser_.executeCommand("create table t (id int, city string cat 1, score double)");
     load();
   }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
 
   void load() { parser_.executeCommand(("load t from '" + file_ + "'").c_str()); }
 
-  std::filesystem::path directory_;
+  test_support::ScratchDir directory_;
   std::string file_;
   DatabaseParser parser_;
 };

@@ -96,6 +96,10 @@ class TestIteration:
         assert next(first)[0] == 3 and next(first)[0] == 1
         assert next(second)[0] == 3
         assert iter(first) is first
+        del qs  # the iterator outlives the cursor object
+        assert list(first) == [(4, 0.1), (2, -2.9)]
+        with pytest.raises(StopIteration):
+            next(first)
 
     def test_reading_in_bulk_leaves_the_current_row(self, db):
         qs = db.executeSelect("select id, name from t order by id")
@@ -104,14 +108,6 @@ class TestIteration:
                      qs._repr_html_, lambda: repr(qs), qs.getColumnNames):
             read()
             assert qs.getInt(0) == 3
-
-    def test_iterator_outlives_the_cursor_object(self, db):
-        qs = db.executeSelect("select id from t where id > 1 order by id desc")
-        rows = iter(qs)
-        del qs
-        assert list(rows) == [(4,), (3,), (2,)]
-        with pytest.raises(StopIteration):
-            next(rows)
 
 
 class TestEmptyResults:

@@ -91,7 +91,10 @@ def statement_refusals(d):
         (f"create table z (a int) config from {d / 'missing.csv'}", f"Unable to read file {d / 'missing.csv'}"),
         (f"load nope from {d / 'data.csv'}", "Table nope is not defined"),
         (f"load p from {d / 'missing.csv'}", f"Unable to read file {d / 'missing.csv'}"),
+        (f"load p from {d}", f"Unable to read file {d}"),
+        ("load p from", "Unable to read file "),
         ("drop table nope", "Table nope is not defined"),
+        ("drop table", "Table  is not defined"),
         ("drop table " + "," * 70000, "Command has more than 65535 tokens"),
     ]
 

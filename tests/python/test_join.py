@@ -142,5 +142,3 @@ class TestMessages:
     def test_refused(self, db, query, text):
         assert error(db.executeSelect, query) == text
 
-    def test_unclosed_brackets_are_accepted(self, db):
-        assert rows(db, "select x, d from a join b on x = y where ((x = 1)") == [("1", "2024-01-01")]

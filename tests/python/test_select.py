@@ -49,18 +49,13 @@ def test_select_lists(db):
 @pytest.mark.parametrize(
     "where, expected",
     [
-        ("id != 3", [1, 2, 4, 5, 6]),
-        ("score <= 20", [1, 3, 4]),
+        # Single conditions: the differential tests cover every operator on
+        # every type; these are the cases worth reading by eye.
         ("city < Oslo", [4, 6]),
-        ("city > Paris", [2, 5]),
-        ("city < Athens", []),
         ("city != Paris", [1, 2, 3, 4, 5, 6]),
         ("ratio = -0", [4]),
-        ("day > 2024-01-04", [3, 6]),
-        ("small >= -100", [1, 2, 3, 4, 5, 6]),
         ("small > 7", []),
         ("flag = false", [2, 4, 6]),
-        ("flag > 0", [1, 3, 5]),
         # "and" binds more tightly than "or"; brackets change the grouping.
         ("city = Oslo or city = Rome and score > 30", [1, 3, 5]),
         ("city = Rome and score > 30 or city = Oslo", [1, 3, 5]),

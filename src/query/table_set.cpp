@@ -84,7 +84,24 @@ std::string TableSet::getSelectString(unsigned short k) {
 std::string TableSet::getString(unsigned short col) { return iterator_->getString(col); }
 
 void* TableSet::getSelectPointer(unsigned short k) {
-  return iterator_->getPointer(selectedColumns[k]);
+  if (pathValuesNode_ != iterator_->node || pathValues_.size() != selectedColumns.size()) findPathValues();
+  void* const fixed = pathValues_[k];
+  return fixed != nullptr ? fixed : iterator_->getPointer(selectedColumns[k]);
+}
+
+void TableSet::findPathValues() {
+  const TreeTable& t = table();
+  const NodeTable* const node = iterator_->node;
+  pathValues_.assign(selectedColumns.size(), nullptr);
+  pathValuesNode_ = node;
+  if (node == nullptr) return;
+  const unsigned short* path = t.branches.getPath(node->pathIndex);
+  for (size_t k = 0; k < selectedColumns.size(); ++k) {
+    const unsigned short col = selectedColumns[k];
+    if (col >= t.numColumns || t.isPlain[col] != 0) continue;
+    const unsigned short index = t.columnIndex[col];
+    if (path[index] != 0) pathValues_[k] = t.levelMaps[index]->getValuePointer(path[index]);
+  }
 }
 
 void* TableSet::getPointer(unsigned short col) { return iterator_->getPointer(col); }

@@ -59,4 +59,11 @@ class TableSet : public ResultSet, public Buffer {
   // Appends the reference of the row whose plain part starts `offset`
   // bytes into `node`'s buffer.
   void addReference(NodeTable* node, uint32_t offset);
+  // Finds the values that the current node's path fixes for the selected
+  // columns, once per node: rows read one after the other mostly share it.
+  void findPathValues();
+
+  const NodeTable* pathValuesNode_ = nullptr;  // node `pathValues_` belongs to
+  std::vector<void*> pathValues_;  // per selected column: the value the node's
+                                   // path fixes, or null
 };

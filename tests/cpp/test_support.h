@@ -1,9 +1,10 @@
 #pragma once
 
-// Helpers shared by the C++ tests: the message of a refused call, a scratch
-// directory removed with the test, and tree tables fed with rows given as
-// texts (built in the all-plain layout and handed over through a
-// NodeIterator, as the loader does) and read back as texts.
+// Helpers shared by the C++ tests: the message of a refused call, the
+// process-wide thresholds put back, a scratch directory removed with the
+// test, and tree tables fed with rows given as texts (built in the
+// all-plain layout and handed over through a NodeIterator, as the loader
+// does) and read back as texts.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/config.h"
 #include "errors/database_exception.h"
 #include "storage/buffer.h"
 #include "storage/column_map.h"
@@ -39,6 +41,22 @@ inline std::string messageOf(const std::function<void()>& action) {
   }
   return "no exception";
 }
+
+// Restores the process-wide thresholds when the test ends.
+class ThresholdGuard {
+ public:
+  ThresholdGuard() : lines_(CONFIG_LINES_THRESHOLD), categories_(CONFIG_CATEGORY_THRESHOLD) {}
+  ~ThresholdGuard() {
+    CONFIG_LINES_THRESHOLD = lines_;
+    CONFIG_CATEGORY_THRESHOLD = categories_;
+  }
+  ThresholdGuard(const ThresholdGuard&) = delete;
+  ThresholdGuard& operator=(const ThresholdGuard&) = delete;
+
+ private:
+  uint32_t lines_;
+  uint16_t categories_;
+};
 
 // A fresh directory for the running test, removed when the object goes.
 class ScratchDir {

@@ -1,102 +1,56 @@
+// Python checks the messages of bad settings files; these cases check the
+// values each file leaves in force.
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-#include <unistd.h>
-
+#include "../test_support.h"
 #include "catalogue/config.h"
-#include "errors/database_exception.h"
 
-namespace {
-
-// Writes a configuration file and restores the settings afterwards, since
-// they are process-wide.
-class ConfigFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    savedCategory_ = CONFIG_CATEGORY_THRESHOLD;
-    savedLines_ = CONFIG_LINES_THRESHOLD;
-    path_ = (std::filesystem::temp_directory_path() /
-             ("tabulon_config_" + std::to_string(::getpid()) + ".txt")).string();
+TEST(ConfigFile, ValuesInForceAfterEachFile) {
+  struct Case {
+    const char* text;
+    const char* message;  // "" when the file is accepted
+    uint32_t lines;
+    uint16_t categories;
+  };
+  const std::string format = "Expected format 'parameter=value'";
+  const Case cases[] = {
+      {"category.threshold=300\nlines.threshold=500\nnode.split.threshold=9\n", "", 500, 300},
+      // Later lines win; values parse like strtol and are truncated.
+      {"lines.threshold=7\r\nlines.threshold= 8\ncategory.threshold=65537\n", "", 8, 1},
+      {"lines.threshold=12abc\ncategory.threshold=-1\n", "", 12, 65535},
+      // Names match exactly; the line is split at its first "=".
+      {"Lines.threshold=5\nlines.threshold =6\nunknown=x\n", "", 10000, 40000},
+      {"lines.threshold==5\n", "", 0, 40000},
+      // Lines before a malformed one stay in force.
+      {"lines.threshold=500\n\ncategory.threshold=3\n", "Invalid .tbconfig file format on line . ", 500, 40000},
+      {"category.threshold=\n", "Parameter category.threshold value is empty", 10000, 40000},
+  };
+  for (const Case& c : cases) {
+    test_support::ThresholdGuard guard;
+    CONFIG_LINES_THRESHOLD = 10000;
+    CONFIG_CATEGORY_THRESHOLD = 40000;
+    test_support::ScratchDir directory;
+    const std::string path = directory.write(".tbconfig", c.text);
+    const std::string message = test_support::messageOf([&] { readConfiguration(path); });
+    EXPECT_EQ(message == "no exception" ? "" : message.substr(0, message.find(format)), c.message) << c.text;
+    EXPECT_EQ(CONFIG_LINES_THRESHOLD, c.lines) << c.text;
+    EXPECT_EQ(CONFIG_CATEGORY_THRESHOLD, c.categories) << c.text;
   }
-  void TearDown() override {
-    CONFIG_CATEGORY_THRESHOLD = savedCategory_;
-    CONFIG_LINES_THRESHOLD = savedLines_;
-    std::remove(path_.c_str());
-  }
-
-  // Reads `text` as a configuration file; returns the error message or "".
-  std::string read(const std::string& text) {
-    std::ofstream(path_, std::ios::binary) << text;
-    try {
-      readConfiguration(path_);
-    } catch (const DatabaseException& e) {
-      return e.what();
-    }
-    return "";
-  }
-
-  std::string path_;
-
- private:
-  uint16_t savedCategory_ = 0;
-  uint32_t savedLines_ = 0;
-};
-
-}  // namespace
-
-TEST_F(ConfigFile, SetsBothThresholds) {
-  EXPECT_EQ(read("category.threshold=300\nlines.threshold=500\nnode.split.threshold=9\n"), "");
-  EXPECT_EQ(CONFIG_CATEGORY_THRESHOLD, 300);
-  EXPECT_EQ(CONFIG_LINES_THRESHOLD, 500u);
-  EXPECT_EQ(read("lines.threshold=7\r\nlines.threshold= 8"), "");  // later lines win
-  EXPECT_EQ(CONFIG_LINES_THRESHOLD, 8u);
 }
 
-TEST_F(ConfigFile, ValuesParseLikeStrtolAndAreTruncated) {
-  EXPECT_EQ(read("category.threshold=65537\nlines.threshold=12abc\n"), "");
-  EXPECT_EQ(CONFIG_CATEGORY_THRESHOLD, 1);
-  EXPECT_EQ(CONFIG_LINES_THRESHOLD, 12u);
-  EXPECT_EQ(read("lines.threshold=abc\ncategory.threshold=-1\n"), "");
-  EXPECT_EQ(CONFIG_LINES_THRESHOLD, 0u);
-  EXPECT_EQ(CONFIG_CATEGORY_THRESHOLD, 65535);
-}
-
-TEST_F(ConfigFile, NamesMatchExactly) {
-  CONFIG_LINES_THRESHOLD = 10000;
-  EXPECT_EQ(read("Lines.threshold=5\nlines.threshold =6\nunknown=x\n"), "");
-  EXPECT_EQ(CONFIG_LINES_THRESHOLD, 10000u);
-  // The line is split at its first "=": the value is "=5", parsed as 0.
-  EXPECT_EQ(read("lines.threshold==5\n"), "");
-  EXPECT_EQ(CONFIG_LINES_THRESHOLD, 0u);
-}
-
-TEST_F(ConfigFile, MalformedLines) {
-  EXPECT_EQ(read("lines.threshold=500\n\ncategory.threshold=3\n"),
-            "Invalid .tbconfig file format on line . Expected format 'parameter=value'");
-  EXPECT_EQ(CONFIG_LINES_THRESHOLD, 500u);  // lines before the failure stay in force
-  EXPECT_NE(CONFIG_CATEGORY_THRESHOLD, 3);
-  EXPECT_EQ(read("# comment\n"),
-            "Invalid .tbconfig file format on line # comment. Expected format 'parameter=value'");
-  EXPECT_EQ(read("category.threshold=\n"), "Parameter category.threshold value is empty");
-  EXPECT_EQ(read("whatever=\n"), "Parameter whatever value is empty");
-}
-
-TEST_F(ConfigFile, LongLinesArriveInPieces) {
+TEST(ConfigFile, LongLinesArriveInPiecesAndAMissingFileChangesNothing) {
+  test_support::ThresholdGuard guard;
+  test_support::ScratchDir directory;
   // 255 bytes are read at a time; the rest of the line is a line of its own.
-  const std::string longValue = "lines.threshold=42" + std::string(300, ' ');
-  EXPECT_EQ(read(longValue + "\n"), "Invalid .tbconfig file format on line " +
-                                         std::string(300 - (255 - 18), ' ') +
-                                         ". Expected format 'parameter=value'");
+  const std::string path = directory.write(".tbconfig", "lines.threshold=42" + std::string(300, ' ') + "\n");
+  EXPECT_EQ(test_support::messageOf([&] { readConfiguration(path); }),
+            "Invalid .tbconfig file format on line " + std::string(300 - (255 - 18), ' ') +
+                ". Expected format 'parameter=value'");
   EXPECT_EQ(CONFIG_LINES_THRESHOLD, 42u);
-}
-
-TEST_F(ConfigFile, MissingFileChangesNothing) {
   CONFIG_LINES_THRESHOLD = 77;
-  std::remove(path_.c_str());
-  readConfiguration(path_);
+  readConfiguration(directory.path("missing"));
   EXPECT_EQ(CONFIG_LINES_THRESHOLD, 77u);
 }

@@ -4,64 +4,45 @@
 
 #include <vector>
 
-#include "errors/database_exception.h"
+#include "../test_support.h"
 
 namespace {
 
+// Fixed-width columns come first, narrowest type first and column order
+// among equals, then the texts.
 TEST(NodeConfigTest, OrdersColumnsByTypePriority) {
-  NodeConfig config;
-  config.init({STRING, INT, BOOL, DOUBLE});
-  EXPECT_EQ(config.numColumns, 4);
-  EXPECT_EQ(config.numFixed, 3);
-  EXPECT_EQ(config.numStrings, 1);
-  EXPECT_EQ(config.fixedWidth, 13);
-  EXPECT_EQ(config.columns, (std::vector<unsigned short>{2, 1, 3, 0}));
-  EXPECT_EQ(config.positions, (std::vector<unsigned short>{3, 1, 0, 2}));
-  EXPECT_EQ(config.offsets[0], 0);
-  EXPECT_EQ(config.offsets[1], 1);
-  EXPECT_EQ(config.offsets[2], 5);
+  struct Case {
+    std::vector<DATA_TYPE> types;
+    std::vector<unsigned short> columns;
+    std::vector<unsigned short> offsets;
+    unsigned short fixedWidth;
+  };
+  const Case cases[] = {
+      {{STRING, INT, BOOL, DOUBLE}, {2, 1, 3, 0}, {0, 1, 5}, 13},
+      {{LONG, SHORT, LONG, DATE, FLOAT, SHORT}, {1, 5, 3, 4, 0, 2}, {0, 2, 4, 6, 10, 18}, 26},
+      {{STRING, STRING}, {0, 1}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    NodeConfig config;
+    config.init(c.types);
+    EXPECT_EQ(config.columns, c.columns);
+    EXPECT_EQ(config.fixedWidth, c.fixedWidth);
+    for (size_t i = 0; i < c.offsets.size(); ++i) EXPECT_EQ(config.offsets[i], c.offsets[i]) << i;
+    for (unsigned short i = 0; i < config.numColumns; ++i) EXPECT_EQ(config.positions[config.columns[i]], i);
+  }
 }
 
-TEST(NodeConfigTest, SameTypeKeepsColumnOrder) {
-  NodeConfig config;
-  config.init({LONG, SHORT, LONG, DATE, FLOAT, SHORT});
-  EXPECT_EQ(config.columns, (std::vector<unsigned short>{1, 5, 3, 4, 0, 2}));
-  EXPECT_EQ(config.fixedWidth, 2 + 2 + 2 + 4 + 8 + 8);
-  EXPECT_EQ(config.offsets[4], 10);
-  EXPECT_EQ(config.offsets[5], 18);
-}
-
-TEST(NodeConfigTest, OnlyStringsHaveNoFixedPart) {
-  NodeConfig config;
-  config.init({STRING, STRING});
-  EXPECT_EQ(config.fixedWidth, 0);
-  EXPECT_EQ(config.numFixed, 0);
-  EXPECT_EQ(config.numStrings, 2);
-}
-
-TEST(NodeConfigTest, UnknownTypeFailsAndKeepsLayout) {
+TEST(NodeConfigTest, RefusedLayoutsKeepTheOldOne) {
   NodeConfig config;
   config.init({INT});
   for (const int bad : {0, 9}) {
-    try {
-      config.init({STRING, static_cast<DATA_TYPE>(bad)});
-      FAIL() << "type " << bad << " accepted";
-    } catch (const DatabaseException& e) {
-      EXPECT_STREQ(e.what(), "Unknown data type provided");
-    }
+    EXPECT_EQ(test_support::messageOf([&] { config.init({STRING, static_cast<DATA_TYPE>(bad)}); }),
+              "Unknown data type provided");
   }
+  EXPECT_EQ(test_support::messageOf([&] { config.init(std::vector<DATA_TYPE>(9000, LONG)); }),
+            "Column overflow in node table config");
   EXPECT_EQ(config.numColumns, 1);
   EXPECT_EQ(config.fixedWidth, 4);
-}
-
-TEST(NodeConfigTest, FixedWidthBeyondSixteenBitsIsRefused) {
-  NodeConfig config;
-  try {
-    config.init(std::vector<DATA_TYPE>(9000, LONG));
-    FAIL() << "overflowing layout accepted";
-  } catch (const DatabaseException& e) {
-    EXPECT_STREQ(e.what(), "Column overflow in node table config");
-  }
 }
 
 }  // namespace

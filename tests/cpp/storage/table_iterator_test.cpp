@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "errors/database_exception.h"
-#include "tree_test_rows.h"
+#include "../test_support.h"
 
 namespace {
 
@@ -18,45 +18,30 @@ int intAt(void* value) {
   return number;
 }
 
-using tree_test::configure;
-using tree_test::readAll;
-using tree_test::Row;
-using tree_test::RowBuilder;
+using test_support::configure;
+using test_support::readAll;
+using test_support::Row;
+using test_support::RowBuilder;
 
-TEST(TableIteratorTest, TableWithoutRowsHasNoFirstRow) {
-  TreeTable unconfigured;
-  EXPECT_FALSE(TableIterator(&unconfigured).nextRow());
-  TreeTable table;
-  configure(table, {INT, STRING}, {0});
-  TableIterator rows(&table);
-  EXPECT_FALSE(rows.nextRow());
-  EXPECT_FALSE(rows.nextRow());
-}
+TEST(TableIteratorTest, RowsOfAnUnsplitTableThenTheEnd) {
+  TreeTable empty;
+  configure(empty, {INT, STRING}, {0});
+  EXPECT_FALSE(TableIterator(&empty).nextRow());
 
-TEST(TableIteratorTest, OneRowThenTheEnd) {
-  TreeTable table;
-  table.init({INT, STRING});
-  RowBuilder builder({INT, STRING});
-  table.addRow(builder.row({"5", "five"}));
-  TableIterator rows(&table);
-  ASSERT_TRUE(rows.nextRow());
-  EXPECT_EQ(intAt(rows.getPointer(0)), 5);
-  EXPECT_EQ(rows.getString(1), "five");
-  EXPECT_FALSE(rows.nextRow());
-  EXPECT_FALSE(rows.nextRow());
-}
-
-TEST(TableIteratorTest, SecondTextFollowsTheFirstTextsNul) {
   TreeTable table;
   table.init({STRING, INT, STRING});
   RowBuilder builder({STRING, INT, STRING});
-  table.addRow(builder.row({"abc", "1", "xy"}));
+  table.addRow(builder.row({"abc", "5", "xy"}));
   TableIterator rows(&table);
   ASSERT_TRUE(rows.nextRow());
+  EXPECT_EQ(intAt(rows.getPointer(1)), 5);
   const char* first = static_cast<char*>(rows.getPointer(0));
-  EXPECT_EQ(static_cast<char*>(rows.getPointer(2)), first + 4);
+  EXPECT_EQ(static_cast<char*>(rows.getPointer(2)), first + 4) << "the second text follows the first one's NUL";
+  EXPECT_EQ(rows.getString(2), "xy");
   EXPECT_EQ(rows.getPointer(3), nullptr);
   EXPECT_THROW(rows.getString(3), DatabaseException);
+  EXPECT_FALSE(rows.nextRow());
+  EXPECT_FALSE(rows.nextRow());
 }
 
 // Two categorised columns; the table splits on the first one only.

@@ -8,12 +8,12 @@
 
 #include "errors/database_exception.h"
 #include "storage/tree_table.h"
-#include "tree_test_rows.h"
+#include "../test_support.h"
 
 namespace {
 
-using tree_test::configure;
-using tree_test::RowBuilder;
+using test_support::configure;
+using test_support::RowBuilder;
 
 class WriteTableTest : public ::testing::Test {
  protected:

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "storage/csv_reader.h"
-#include "tree_test_rows.h"
+#include "../test_support.h"
 
 namespace {
 
-using tree_test::Row;
+using test_support::Row;
 
 class RandomRows {
  public:
@@ -107,7 +107,7 @@ TEST(TreeTableRoundTripTest, RowsComeBackThroughCsvAndTree) {
     }
 
     TreeTable table;
-    tree_test::configure(table, types, order);
+    test_support::configure(table, types, order);
     CSVReader reader;
     reader.init(path, types);
     while (reader.nextRow()) table.addRow(reader.getRowView());
@@ -116,7 +116,7 @@ TEST(TreeTableRoundTripTest, RowsComeBackThroughCsvAndTree) {
     ASSERT_EQ(table.numRows, written.size());
     table.validateTree();
     splitTables += table.nodes.size() > 1 ? 1 : 0;
-    std::vector<Row> read = tree_test::readAll(table);
+    std::vector<Row> read = test_support::readAll(table);
     std::sort(read.begin(), read.end());
     std::sort(written.begin(), written.end());
     EXPECT_EQ(read, written);

@@ -84,23 +84,32 @@ std::string TableSet::getSelectString(unsigned short k) {
 std::string TableSet::getString(unsigned short col) { return iterator_->getString(col); }
 
 void* TableSet::getSelectPointer(unsigned short k) {
-  if (pathValuesNode_ != iterator_->node || pathValues_.size() != selectedColumns.size()) findPathValues();
-  void* const fixed = pathValues_[k];
-  return fixed != nullptr ? fixed : iterator_->getPointer(selectedColumns[k]);
+  if (placedNode_ != iterator_->node || places_.size() != selectedColumns.size()) placeColumns();
+  const ColumnPlace& place = places_[k];
+  if (place.fixed != nullptr) return place.fixed;
+  if (place.offset >= 0) return iterator_->rows.current + place.offset;
+  return iterator_->getPointer(selectedColumns[k]);
 }
 
-void TableSet::findPathValues() {
+void TableSet::placeColumns() {
   const TreeTable& t = table();
   const NodeTable* const node = iterator_->node;
-  pathValues_.assign(selectedColumns.size(), nullptr);
-  pathValuesNode_ = node;
+  places_.assign(selectedColumns.size(), ColumnPlace{});
+  placedNode_ = node;
   if (node == nullptr) return;
   const unsigned short* path = t.branches.getPath(node->pathIndex);
+  const NodeConfig& layout = *node->config;
   for (size_t k = 0; k < selectedColumns.size(); ++k) {
     const unsigned short col = selectedColumns[k];
-    if (col >= t.numColumns || t.isPlain[col] != 0) continue;
+    if (col >= t.numColumns) continue;
     const unsigned short index = t.columnIndex[col];
-    if (path[index] != 0) pathValues_[k] = t.levelMaps[index]->getValuePointer(path[index]);
+    if (t.isPlain[col] == 0) {
+      if (path[index] != 0) places_[k].fixed = t.levelMaps[index]->getValuePointer(path[index]);
+      continue;
+    }
+    if (index >= layout.numColumns) continue;
+    const unsigned short position = layout.positions[index];
+    if (position < layout.numFixed) places_[k].offset = layout.offsets[position];
   }
 }
 

@@ -59,11 +59,16 @@ class TableSet : public ResultSet, public Buffer {
   // Appends the reference of the row whose plain part starts `offset`
   // bytes into `node`'s buffer.
   void addReference(NodeTable* node, uint32_t offset);
-  // Finds the values that the current node's path fixes for the selected
-  // columns, once per node: rows read one after the other mostly share it.
-  void findPathValues();
+  // Where the selected columns' values lie in the rows of the current node,
+  // worked out once per node: rows read one after the other mostly share it.
+  void placeColumns();
 
-  const NodeTable* pathValuesNode_ = nullptr;  // node `pathValues_` belongs to
-  std::vector<void*> pathValues_;  // per selected column: the value the node's
-                                   // path fixes, or null
+  // Where one selected column's value lies in the current node's rows.
+  struct ColumnPlace {
+    void* fixed = nullptr;  // the value, when the node's path fixes it
+    int32_t offset = -1;    // else its offset in a row's plain part, or -1
+                            // when the iterator must find it
+  };
+  const NodeTable* placedNode_ = nullptr;  // node `places_` belongs to
+  std::vector<ColumnPlace> places_;        // per selected column
 };

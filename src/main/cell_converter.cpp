@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string_view>
+
+#include "storage/node_config.h"
+#include "storage/text_bytes.h"
 
 namespace {
 
@@ -101,12 +103,8 @@ PyObject* CellConverter::text(const char* value) {
     Py_INCREF(last_);
     return last_;
   }
-  const std::string_view bytes(value);
-  if (PyObject* again = reuse(last_, bytes)) {
-    lastValue_ = value;
-    return again;
-  }
-  Slot& slot = slotFor(std::hash<std::string_view>{}(bytes));
+  const std::string_view bytes(value, NodeConfig::textBytes(value) - 1);
+  Slot& slot = slotFor(text_bytes::hash(bytes.data(), bytes.size()));
   PyObject* made = reuse(slot.object, bytes);
   if (made == nullptr) {
     made = remember(slot, PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
@@ -124,7 +122,7 @@ PyObject* CellConverter::reuse(PyObject* kept, std::string_view bytes) {
   // give an equal str.
   if (kept == nullptr || !PyUnicode_IS_ASCII(kept) ||
       static_cast<size_t>(PyUnicode_GET_LENGTH(kept)) != bytes.size() ||
-      std::memcmp(PyUnicode_DATA(kept), bytes.data(), bytes.size()) != 0) {
+      !text_bytes::same(static_cast<const char*>(PyUnicode_DATA(kept)), bytes.data(), bytes.size())) {
     return nullptr;
   }
   Py_INCREF(kept);

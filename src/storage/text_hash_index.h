@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "storage/text_bytes.h"
+
 // An open-addressing hash table from texts to values of type V, for exact
 // lookups of texts that live elsewhere (the index keeps only their address
 // and length, so the owner must rebuild it when the texts move). Texts are
@@ -16,11 +18,11 @@ class TextHashIndex {
   // The value of the text of `length` bytes at `text`, or null.
   V* find(const char* text, size_t length) {
     if (slots_.empty()) return nullptr;
-    const uint64_t hash = hashText(text, length);
+    const uint64_t hash = text_bytes::hash(text, length);
     for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
       Slot& slot = slots_[at];
       if (slot.text == nullptr) return nullptr;
-      if (slot.hash == hash && slot.length == length && sameBytes(slot.text, text, length)) {
+      if (slot.hash == hash && slot.length == length && text_bytes::same(slot.text, text, length)) {
         return &slot.value;
       }
     }
@@ -29,7 +31,7 @@ class TextHashIndex {
   // Records a text that is not in the index yet.
   void insert(const char* text, size_t length, V value) {
     if (2 * (count_ + 1) > slots_.size()) grow();
-    place(Slot{text, length, hashText(text, length), value});
+    place(Slot{text, length, text_bytes::hash(text, length), value});
     ++count_;
   }
 
@@ -48,31 +50,6 @@ class TextHashIndex {
     uint64_t hash;
     V value;
   };
-
-  // Mixes the text eight bytes at a time.
-  static uint64_t hashText(const char* text, size_t length) {
-    uint64_t hash = 0x9E3779B97F4A7C15ULL ^ length;
-    for (; length >= 8; text += 8, length -= 8) {
-      uint64_t word = 0;
-      std::memcpy(&word, text, 8);
-      hash = (hash ^ word) * 0xFF51AFD7ED558CCDULL;
-      hash ^= hash >> 32;
-    }
-    // The last bytes one by one: a copy of variable length would be a call.
-    uint64_t tail = 0;
-    for (size_t i = 0; i < length; ++i) tail |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
-    hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ULL;
-    return hash ^ (hash >> 29);
-  }
-
-  // Byte equality, in line for the short texts of category columns.
-  static bool sameBytes(const char* a, const char* b, size_t length) {
-    if (length > 16) return std::memcmp(a, b, length) == 0;
-    for (size_t i = 0; i < length; ++i) {
-      if (a[i] != b[i]) return false;
-    }
-    return true;
-  }
 
   void place(const Slot& slot) {
     size_t at = slot.hash & mask_;

@@ -29,8 +29,10 @@ import textwrap
 import time
 from pathlib import Path
 
-# Peers run on one thread; polars reads this once, at import.
+# Peers run on one thread; polars and numpy's BLAS read these once, at
+# import. Idle BLAS worker threads would otherwise spin on the second core.
 os.environ["POLARS_MAX_THREADS"] = "1"
+os.environ["OPENBLAS_NUM_THREADS"] = "1"
 
 import duckdb  # noqa: E402
 import numpy as np  # noqa: E402

@@ -57,12 +57,16 @@ class TestTypedValues:
             assert qs.getColumn(col) == [row[col] for row in expected]
 
     def test_repeated_values_keep_their_differences(self, tmp_path):
-        # Equal neighbours share one object; values that differ only slightly
-        # (same length, same prefix) must not be mistaken for the neighbour.
+        # Equal values share one object; values that differ only slightly
+        # (same length, same prefix) must not be mistaken for each other,
+        # nor values that meet in the reader's cache: more distinct texts
+        # and days than it has room for.
         rng = random.Random(3)
-        words = ["ab", "ac", "ab", "abc", "", "é", "ab\u00e9", "zz"]
-        days = ["2001-01-01", "2001-01-02", "2001-01-01"]
-        rows = [[i, rng.choice(words), rng.choice(days), rng.choice(words)] for i in range(3000)]
+        words = ["ab", "ac", "ab", "abc", "", "é", "ab\u00e9", "zz"] + [f"w{n:05}" for n in range(6000)]
+        first = datetime.date(1970, 1, 1).toordinal()
+        days = ["2001-01-01", "2001-01-02"] + [
+            datetime.date.fromordinal(first + rng.randrange(65000)).isoformat() for _ in range(6000)]
+        rows = [[i, rng.choice(words), rng.choice(days), rng.choice(words)] for i in range(20000)]
         db = tabulon.DatabaseParser()
         load_table(db, tmp_path, "w", "id int, cat string cat 1, day date cat 2, word string", rows)
         qs = db.executeSelect("select id, cat, day, word from w order by id")

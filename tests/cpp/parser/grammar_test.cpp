@@ -2,41 +2,11 @@
 
 #include <string>
 
-#include "errors/database_exception.h"
 #include "parser/create_parser.h"
 #include "parser/drop_parser.h"
 #include "parser/grammar_elements.h"
 #include "parser/load_parser.h"
 #include "parser/select_parser.h"
-
-namespace {
-
-std::string failure(ParserStruct& grammar, const TokenList& tokens) {
-  try {
-    grammar.run(tokens);
-  } catch (const DatabaseException& e) {
-    return e.what();
-  }
-  return "";
-}
-
-}  // namespace
-
-TEST(Grammar, DropAndLoad) {
-  DropParser drop;
-  EXPECT_EQ(drop.run({"DROP", "Table", "Sales"}), 3);
-  EXPECT_EQ(drop.tableName->value, "Sales");
-  EXPECT_EQ(failure(drop, {"drop", "t"}), "Unexpected token identified at pos 1: t");
-  EXPECT_EQ(drop.run({"drop", "table"}), 2);
-  EXPECT_EQ(drop.tableName->value, "");  // never the name of the earlier statement
-
-  LoadParser load;
-  EXPECT_EQ(load.run({"load", "t", "from", "data.csv", "extra"}), 4);
-  EXPECT_EQ(load.tableName->value, "t");
-  EXPECT_EQ(load.fileName->value, "data.csv");
-  EXPECT_EQ(failure(load, {"load", "t", "into", "data.csv"}),
-            "Unexpected token identified at pos 2: into");
-}
 
 TEST(Grammar, CreateWithAndWithoutConfig) {
   CreateParser create;
@@ -62,19 +32,6 @@ TEST(Grammar, CreateWithAndWithoutConfig) {
   EXPECT_EQ(create.columnList->elements.size(), 1u);
 }
 
-TEST(Grammar, CreateCatWithoutNumber) {
-  CreateParser create;
-  // ")" is taken as the category number; the command then ends.
-  EXPECT_EQ(create.run({"create", "table", "t", "(", "a", "int", "cat", ")"}), 8);
-  EXPECT_EQ(elementText(*create.columnList->elements[0], CREATE_COL_CAT_NUMBER), ")");
-  EXPECT_FALSE(create.closeBracket->matched);
-  EXPECT_EQ(failure(create, {"create", "table", "t", "(", "a", "int", "cat", ")", "config"}),
-            "Unexpected token identified at pos 8: config");
-  EXPECT_EQ(failure(create, {"create", "table", "t", "(", "a", "int", ")", "config", "into"}),
-            "Unexpected token identified at pos 8: into");
-  EXPECT_EQ(create.run({"create", "table", "t", "(", "a", "int", ")", "config"}), 8);
-}
-
 TEST(Grammar, SelectWithEveryClause) {
   SelectParser select;
   const TokenList tokens{"SELECT", "region", ",", "amount", "FROM", "sales", "join", "c", "on",
@@ -94,35 +51,3 @@ TEST(Grammar, SelectWithEveryClause) {
   EXPECT_FALSE(elementMatched(*select.sortList->elements[1], SORT_DESC));
 }
 
-TEST(Grammar, SelectResetBetweenRuns) {
-  SelectParser select;
-  select.run({"select", "a", "from", "t", "join", "b", "on", "x", "=", "y", "where", "a", "=", "1",
-              "order", "by", "a"});
-  EXPECT_EQ(select.run({"select", "a", "from", "t"}), 4);
-  EXPECT_TRUE(select.joinList->elements.empty());
-  EXPECT_TRUE(select.conditionList->elements.empty());
-  EXPECT_TRUE(select.conditionList->separatorsFound.empty());
-  EXPECT_TRUE(select.sortList->elements.empty());
-  EXPECT_FALSE(select.where->matched);
-  EXPECT_FALSE(select.order->matched);
-
-  // The run stops as soon as the tokens are used up: the table name is empty.
-  EXPECT_EQ(select.run({"select", "a", "from"}), 3);
-  EXPECT_EQ(select.tableName->value, "");
-}
-
-TEST(Grammar, SelectEndsWhereTheGrammarEnds) {
-  SelectParser select;
-  // Capitalised connectors end the condition list.
-  EXPECT_EQ(select.run({"select", "a", "from", "t", "where", "a", "=", "1", "AND", "b", "=", "2"}), 8);
-  // A word after a sort column that is neither "desc" nor "," ends the list.
-  EXPECT_EQ(select.run({"select", "a", "from", "t", "order", "by", "a", "asc"}), 7);
-  // Two joins parse; refusing them is left to the executor.
-  EXPECT_EQ(select.run({"select", "a", "from", "t", "join", "b", "on", "x", "=", "y", "join", "c",
-                        "on", "x", "=", "z"}),
-            16);
-  EXPECT_EQ(select.joinList->elements.size(), 2u);
-  EXPECT_EQ(failure(select, {"select", "a", "from", "t", "order", "a"}),
-            "Unexpected token identified at pos 5: a");
-  EXPECT_EQ(failure(select, {"select", "from", "t"}), "Unexpected token identified at pos 2: t");
-}

@@ -39,22 +39,6 @@ TEST(Tokenizer, BlanksAndSeparators) {
   EXPECT_TRUE(tokenize("     ").empty());
 }
 
-TEST(Tokenizer, Quotes) {
-  EXPECT_EQ(tokenize("name = 'Ada  Lovelace'"), (TokenList{"name", "=", "Ada  Lovelace"}));
-  EXPECT_EQ(tokenize("x = \"two words\" y"), (TokenList{"x", "=", "two words", "y"}));
-  EXPECT_EQ(tokenize("x = ''"), (TokenList{"x", "=", ""}));
-  EXPECT_EQ(tokenize("it's"), (TokenList{"it's"}));       // quote inside a token stays
-}
-
-TEST(Tokenizer, UnmatchedQuotes) {
-  EXPECT_EQ(failure("x = 'Smith, John'"), "Unmatched quotation mark in token 'Smith");
-  EXPECT_EQ(failure("x = '"), "Unmatched quotation mark in token '");
-  EXPECT_EQ(failure("x = 'abc\""), "Unmatched quotation mark in token 'abc\"");
-  EXPECT_EQ(failure("x = \"abc"), "Unmatched quotation mark in token \"abc");
-  // Either kind of quote closes a region opened by the other.
-  EXPECT_EQ(failure("a \"b' c\""), "Unmatched quotation mark in token \"b'");
-}
-
 TEST(Tokenizer, BufferGrowsForLongCommandsAndIsReused) {
   Buffer buffer;
   TokenList tokens;

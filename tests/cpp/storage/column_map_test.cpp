@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "../test_support.h"
 #include "catalogue/config.h"
 #include "errors/database_exception.h"
 #include "storage/column_map.h"
@@ -58,41 +59,26 @@ TEST(ColumnMap, NumbersHalveTowardsTheFreeEnd) {
   EXPECT_EQ(numberOf(map, 10), 32767);
 }
 
-TEST(ColumnMap, LookupsOfValuesAndNumbers) {
-  ColumnMap<long> map;
-  ASSERT_TRUE(addValue(map, 7L));
-  EXPECT_TRUE(map.containsInt(32767));
-  EXPECT_FALSE(map.containsInt(0));
-  long seven = 7;
-  long eight = 8;
-  EXPECT_TRUE(map.containsValue(&seven));
-  EXPECT_FALSE(map.containsValue(&eight));
-  EXPECT_EQ(map.getInt(&eight), 0);
-  EXPECT_EQ(*static_cast<long*>(map.getValuePointer(32767)), 7);
-  EXPECT_EQ(map.getValuePointer(100), nullptr);
-}
+// Each new value takes the midpoint between its neighbours (or the free
+// end): a sorted run runs out of numbers at either end until renumbered.
+TEST(ColumnMap, SortedRunsRunOutOfNumbersUntilRenumbered) {
+  ColumnMap<double> up;
+  for (int i = 1; i <= 16; ++i) ASSERT_TRUE(addValue(up, static_cast<double>(i))) << i;
+  EXPECT_EQ(numberOf(up, 15.0), 65533);
+  EXPECT_EQ(numberOf(up, 16.0), 65534);
+  EXPECT_FALSE(addValue(up, 17.0));
+  EXPECT_FALSE(addValue(up, 15.5)) << "consecutive numbers leave no room between them";
+  EXPECT_EQ(up.getSize(), 16u);
+  up.recalculatePositions();
+  EXPECT_TRUE(addValue(up, 15.5));
+  EXPECT_TRUE(addValue(up, 17.0));
 
-TEST(ColumnMap, AscendingRunRunsOutOfNumbers) {
-  ColumnMap<double> map;
-  for (int i = 1; i <= 16; ++i) ASSERT_TRUE(addValue(map, static_cast<double>(i))) << i;
-  EXPECT_EQ(numberOf(map, 15.0), 65533);
-  EXPECT_EQ(numberOf(map, 16.0), 65534);
-  EXPECT_FALSE(addValue(map, 17.0));
-  EXPECT_FALSE(addValue(map, 15.5)) << "consecutive numbers leave no room between them";
-  EXPECT_EQ(map.getSize(), 16u);
-  map.recalculatePositions();
-  EXPECT_TRUE(addValue(map, 15.5));
-  EXPECT_TRUE(addValue(map, 17.0));
-}
-
-TEST(ColumnMap, DescendingRunRunsOutAtNumberOne) {
-  ColumnMap<short> map;
-  for (short v = 100; v > 85; --v) ASSERT_TRUE(addValue(map, v)) << v;
-  EXPECT_EQ(numberOf(map, static_cast<short>(86)), 1);
-  EXPECT_FALSE(addValue(map, static_cast<short>(85)));
-  EXPECT_EQ(map.getSize(), 15u);
-  map.recalculatePositions();
-  EXPECT_TRUE(addValue(map, static_cast<short>(85)));
+  ColumnMap<unsigned short> down;  // dates: unsigned, above the signed range too
+  for (unsigned short v = 40100; v > 40085; --v) ASSERT_TRUE(addValue(down, v)) << v;
+  EXPECT_EQ(numberOf(down, static_cast<unsigned short>(40086)), 1);
+  EXPECT_FALSE(addValue(down, static_cast<unsigned short>(100)));
+  down.recalculatePositions();
+  EXPECT_TRUE(addValue(down, static_cast<unsigned short>(100)));
 }
 
 TEST(ColumnMap, RecalculateSpreadsNumbersEvenly) {
@@ -142,24 +128,20 @@ TEST(ColumnMap, RenumberingRefusesMoreValuesThanNumbers) {
 
 TEST(ColumnMap, RangeLookups) {
   ColumnMap<int> map;
-  EXPECT_EQ(lessEq(map, 5), 65535);
+  EXPECT_EQ(lessEq(map, 5), 65535) << "an empty map";
   EXPECT_EQ(greatEq(map, 5), 65535);
   for (int v : {10, 20, 30}) ASSERT_TRUE(addValue(map, v));
   const unsigned short n10 = numberOf(map, 10);
   const unsigned short n20 = numberOf(map, 20);
   const unsigned short n30 = numberOf(map, 30);
-  EXPECT_EQ(lessEq(map, 40), 65535);
-  EXPECT_EQ(greatEq(map, 40), 65535);
-  EXPECT_EQ(lessEq(map, 1), 0);
-  EXPECT_EQ(greatEq(map, 1), 0);
-  EXPECT_EQ(lessEq(map, 15), n10);
-  EXPECT_EQ(greatEq(map, 15), n20);
-  EXPECT_EQ(lessEq(map, 25), n20);
-  EXPECT_EQ(greatEq(map, 25), n30);
-  EXPECT_EQ(lessEq(map, 10), n10);
-  EXPECT_EQ(greatEq(map, 10), n10);
-  EXPECT_EQ(lessEq(map, 30), n30);
-  EXPECT_EQ(greatEq(map, 30), n30);
+  const struct {
+    int probe;
+    unsigned short lessEq, greatEq;
+  } cases[] = {{40, 65535, 65535}, {1, 0, 0}, {15, n10, n20}, {25, n20, n30}, {10, n10, n10}, {30, n30, n30}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(lessEq(map, c.probe), c.lessEq) << c.probe;
+    EXPECT_EQ(greatEq(map, c.probe), c.greatEq) << c.probe;
+  }
   EXPECT_EQ(map.getSize(), 3u);
 }
 
@@ -205,13 +187,6 @@ TEST(ColumnMap, CreatedPerTypeThroughTheFactory) {
   EXPECT_THROW(createTemplatedClass<ColumnMap>(static_cast<DATA_TYPE>(0)), DatabaseException);
 }
 
-TEST(ColumnMap, UnsignedDatesOrderAboveSignedRange) {
-  ColumnMap<unsigned short> map;
-  ASSERT_TRUE(addValue(map, static_cast<unsigned short>(40000)));
-  ASSERT_TRUE(addValue(map, static_cast<unsigned short>(100)));
-  EXPECT_LT(numberOf(map, static_cast<unsigned short>(100)), numberOf(map, static_cast<unsigned short>(40000)));
-}
-
 namespace {
 
 ColumnMapBase* mapWithValues(int count) {
@@ -220,17 +195,10 @@ ColumnMapBase* mapWithValues(int count) {
   return map;
 }
 
-// Restores the process-wide threshold when a test ends.
-struct ThresholdGuard {
-  ThresholdGuard() : saved(CONFIG_CATEGORY_THRESHOLD) {}
-  ~ThresholdGuard() { CONFIG_CATEGORY_THRESHOLD = saved; }
-  uint16_t saved;
-};
-
 }  // namespace
 
 TEST(CleanColumnMaps, KeepsAtMostSquareRootOfRowsValues) {
-  ThresholdGuard guard;
+  test_support::ThresholdGuard guard;
   CONFIG_CATEGORY_THRESHOLD = 40000;
   std::map<unsigned short, ColumnMapBase*> maps = {
       {0, mapWithValues(31)}, {3, mapWithValues(32)}, {5, mapWithValues(0)}, {7, mapWithValues(1)}};

@@ -16,62 +16,33 @@ TEST(BufferManager, SizeClassesAreTriangular) {
   EXPECT_EQ(BufferManager::nextSize(0), 512u);
 }
 
-TEST(Buffer, DefaultAndEmptyBlocks) {
-  Buffer small;
-  EXPECT_EQ(small.capacity(), 512u);
-  EXPECT_EQ(small.position, small.start());
-
-  Buffer none(0);
-  EXPECT_EQ(none.start(), nullptr);
-  EXPECT_EQ(none.capacity(), 0u);
-  none.increaseBuffer();
-  EXPECT_EQ(none.capacity(), 512u);
-  EXPECT_EQ(none.used(), 0u);
-}
-
-TEST(Buffer, GrowthKeepsContentsAndPosition) {
-  Buffer buffer(3);
-  EXPECT_EQ(buffer.capacity(), 2048u);
-  buffer.write("abcdef", 6);
-  buffer.increaseBuffer();
-  EXPECT_EQ(buffer.capacity(), 3584u);
-  buffer.increaseBuffer();
-  EXPECT_EQ(buffer.capacity(), 5632u);
-  EXPECT_EQ(buffer.used(), 6u);
-  EXPECT_EQ(std::memcmp(buffer.start(), "abcdef", 6), 0);
-}
-
-TEST(Buffer, GrowsOnlyPastItsSize) {
-  char bytes[513] = {};
-  Buffer exact;
-  exact.write(bytes, 512);
-  EXPECT_EQ(exact.capacity(), 512u);
-  Buffer over;
-  over.write(bytes, 513);
-  EXPECT_EQ(over.capacity(), 1024u);
-}
-
-TEST(BufferManager, RegistryForgetsReleasedBlocks) {
+// Blocks grow class by class only past their size, keep their contents,
+// and every pooled block, however large, is registered until released.
+TEST(Buffer, GrowthKeepsContentsAndTheRegistryBalanced) {
   BufferManager& manager = BufferManager::getInstance();
   const uint64_t before = manager.blocksInUse();
   {
-    Buffer a;
-    Buffer b(5);
-    b.increaseBuffer();
-    EXPECT_EQ(manager.blocksInUse(), before + 2);
-  }
-  EXPECT_EQ(manager.blocksInUse(), before);
-}
+    Buffer none(0);
+    EXPECT_EQ(none.start(), nullptr);
+    none.increaseBuffer();
+    EXPECT_EQ(none.capacity(), 512u);
 
-TEST(Buffer, LargeBlocksStayRegisteredAcrossMoves) {
-  BufferManager& manager = BufferManager::getInstance();
-  const uint64_t before = manager.blocksInUse();
-  {
-    Buffer buffer(0);
-    std::string text(300000, 'q');
-    buffer.write(text.data(), text.size());
-    EXPECT_EQ(manager.blocksInUse(), before + 1);
-    EXPECT_EQ(std::memcmp(buffer.start(), text.data(), text.size()), 0);
+    char bytes[513] = "abcdef";
+    Buffer exact;
+    exact.write(bytes, 512);
+    EXPECT_EQ(exact.capacity(), 512u);
+    exact.write(bytes, 1);
+    EXPECT_EQ(exact.capacity(), 1024u);
+    exact.increaseBuffer();
+    EXPECT_EQ(exact.capacity(), 2048u);
+    EXPECT_EQ(exact.used(), 513u);
+    EXPECT_EQ(std::memcmp(exact.start(), "abcdef", 6), 0);
+
+    Buffer large(0);
+    const std::string text(300000, 'q');
+    large.write(text.data(), text.size());
+    EXPECT_EQ(std::memcmp(large.start(), text.data(), text.size()), 0);
+    EXPECT_EQ(manager.blocksInUse(), before + 3);
   }
   EXPECT_EQ(manager.blocksInUse(), before);
 }

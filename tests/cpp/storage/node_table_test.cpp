@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "errors/database_exception.h"
 #include "storage/buffer_manager.h"
 
@@ -31,36 +32,21 @@ class NodeTableTest : public ::testing::Test {
   NodeConfig config;
 };
 
-TEST_F(NodeTableTest, WriteEntryAppendsStoredWidths) {
+TEST_F(NodeTableTest, WriteEntryAppendsStoredWidthsAndRefusesBadValues) {
   NodeTable node(&config, 0, 0);
   const long big = -5;
   node.writeEntry(reinterpret_cast<const char*>(&big), LONG);
-  EXPECT_EQ(node.used(), 8u);
   node.writeEntry("\1", BOOL);
-  EXPECT_EQ(node.used(), 9u);
-  node.writeEntry("", STRING);
-  EXPECT_EQ(node.used(), 10u);
-  EXPECT_EQ(node.start()[9], '\0');
   node.writeEntry("abc", STRING);
-  EXPECT_STREQ(node.start() + 10, "abc");
-  long stored = 0;
-  std::memcpy(&stored, node.start(), 8);
-  EXPECT_EQ(stored, -5);
-}
-
-TEST_F(NodeTableTest, WriteEntryRefusesUnknownTypesAndOverlongTexts) {
-  NodeTable node(&config, 0, 0);
-  try {
-    node.writeEntry("1", static_cast<DATA_TYPE>(0));
-    FAIL();
-  } catch (const DatabaseException& e) {
-    EXPECT_STREQ(e.what(), "Unknown data type provided");
-  }
+  EXPECT_EQ(node.used(), 8u + 1 + 4);
+  EXPECT_STREQ(node.start() + 9, "abc");
+  EXPECT_EQ(test_support::messageOf([&] { node.writeEntry("1", static_cast<DATA_TYPE>(0)); }),
+            "Unknown data type provided");
   const std::string longText(65535, 'x');
   EXPECT_THROW(node.writeEntry(longText.c_str(), STRING), DatabaseException);
-  EXPECT_EQ(node.used(), 0u);
+  EXPECT_EQ(node.used(), 13u);
   node.writeEntry(longText.c_str() + 1, STRING);
-  EXPECT_EQ(node.used(), 65535u);
+  EXPECT_EQ(node.used(), 13u + 65535);
 }
 
 TEST_F(NodeTableTest, AddRowCopiesThePlainPartOfTheCurrentRow) {
@@ -76,17 +62,10 @@ TEST_F(NodeTableTest, AddRowCopiesThePlainPartOfTheCurrentRow) {
   EXPECT_EQ(std::memcmp(node.start(), rows, sizeof rows), 0);
 }
 
-TEST_F(NodeTableTest, SplitPaysWhenAllRowsShareTheirFirstNumber) {
-  NodeTable node(&config, 0, 1);
-  fillRows(node, 100, 1);
-  growToClass(node, 6);  // 8192 bytes: not above the per-child minimum
-  EXPECT_FALSE(node.performSplit());
-  EXPECT_EQ(node.splitAttempts, 2);
-  node.increaseBuffer();
-  EXPECT_TRUE(node.performSplit());
-}
-
-TEST_F(NodeTableTest, SplitDecisionAtTheFirstBlockAboveTheThreshold) {
+// A split pays when every child would get more than the minimum share of
+// the block: 10 distinct first numbers pass at the first size class above
+// the threshold, 11 do not; a single number needs more than 8192 bytes.
+TEST_F(NodeTableTest, SplitDecision) {
   for (const unsigned distinct : {10u, 11u}) {
     NodeTable node(&config, 0, 1);
     fillRows(node, 1000, distinct);
@@ -95,6 +74,20 @@ TEST_F(NodeTableTest, SplitDecisionAtTheFirstBlockAboveTheThreshold) {
     EXPECT_EQ(node.performSplit(), distinct == 10) << distinct;
     EXPECT_EQ(node.splitAttempts, distinct == 10 ? 1 : 2);
   }
+  NodeTable single(&config, 0, 1);
+  fillRows(single, 100, 1);
+  growToClass(single, 6);
+  EXPECT_FALSE(single.performSplit());
+  single.increaseBuffer();
+  EXPECT_TRUE(single.performSplit());
+
+  NodeTable empty(&config, 0, 2);
+  growToClass(empty, 19);
+  EXPECT_FALSE(empty.performSplit()) << "no rows";
+  NodeTable flat(&config, 0, 0);
+  flat.writeEntry("\1", BOOL);
+  growToClass(flat, 19);
+  EXPECT_FALSE(flat.performSplit()) << "level 0";
 }
 
 TEST_F(NodeTableTest, SplitCountIsKeptAcrossCallsAndForgotten) {
@@ -111,16 +104,6 @@ TEST_F(NodeTableTest, SplitCountIsKeptAcrossCallsAndForgotten) {
   }
   node.forgetSplitScan();
   EXPECT_TRUE(node.performSplit());
-}
-
-TEST_F(NodeTableTest, NodesWithoutRowsOrLevelAreNotSplit) {
-  NodeTable empty(&config, 0, 2);
-  growToClass(empty, 19);
-  EXPECT_FALSE(empty.performSplit());
-  NodeTable flat(&config, 0, 0);
-  flat.writeEntry("\1", BOOL);
-  growToClass(flat, 19);
-  EXPECT_FALSE(flat.performSplit());
 }
 
 }  // namespace

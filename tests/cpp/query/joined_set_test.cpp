@@ -23,24 +23,15 @@ using test_support::TestTable;
 
 // Left table: key INT, label STRING, weight SHORT (3 columns).
 // Right table: key INT, tag STRING (2 columns).
-std::unique_ptr<TestTable> leftTable(bool categorised,
-                                     const std::vector<std::pair<int, std::string>>& rows) {
-  auto t = std::make_unique<TestTable>(std::vector<DATA_TYPE>{INT, STRING, SHORT},
-                                       categorised ? std::vector<unsigned short>{0}
-                                                   : std::vector<unsigned short>{});
+std::unique_ptr<TestTable> keyedTable(bool left, bool categorised, const std::vector<std::pair<int, std::string>>& rows) {
+  auto t = std::make_unique<TestTable>(left ? std::vector<DATA_TYPE>{INT, STRING, SHORT} : std::vector<DATA_TYPE>{INT, STRING},
+                                       categorised ? std::vector<unsigned short>{0} : std::vector<unsigned short>{});
   for (size_t i = 0; i < rows.size(); ++i) {
-    t->addRow({std::to_string(rows[i].first), rows[i].second, std::to_string(i)});
-  }
-  return t;
-}
-
-std::unique_ptr<TestTable> rightTable(bool categorised,
-                                      const std::vector<std::pair<int, std::string>>& rows) {
-  auto t = std::make_unique<TestTable>(std::vector<DATA_TYPE>{INT, STRING},
-                                       categorised ? std::vector<unsigned short>{0}
-                                                   : std::vector<unsigned short>{});
-  for (const auto& [key, tag] : rows) {
-    t->addRow({std::to_string(key), tag});
+    if (left) {
+      t->addRow({std::to_string(rows[i].first), rows[i].second, std::to_string(i)});
+    } else {
+      t->addRow({std::to_string(rows[i].first), rows[i].second});
+    }
   }
   return t;
 }
@@ -89,8 +80,8 @@ class JoinedSetTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
 }  // namespace
 
 TEST_P(JoinedSetTest, PairsEachLeftRowWithItsPartnersInLeftOrder) {
-  auto left = leftTable(leftCategorised(), {{7, "a"}, {5, "b"}, {7, "c"}, {9, "d"}});
-  auto right = rightTable(rightCategorised(), {{7, "x"}, {7, "y"}, {7, "z"}, {5, "v"}, {1, "u"}});
+  auto left = keyedTable(true, leftCategorised(), {{7, "a"}, {5, "b"}, {7, "c"}, {9, "d"}});
+  auto right = keyedTable(false, rightCategorised(), {{7, "x"}, {7, "y"}, {7, "z"}, {5, "v"}, {1, "u"}});
   auto joined = join(*left, *right);
   EXPECT_EQ((std::vector<std::string>{"a-x", "a-y", "a-z", "b-v", "c-x", "c-y", "c-z"}), pairs(*joined));
   EXPECT_FALSE(joined->nextRow());
@@ -106,8 +97,8 @@ TEST_P(JoinedSetTest, MemoisedFilteringKeepsThePairsOfThePairWalk) {
     std::vector<std::pair<int, std::string>> rightRows;
     for (int i = 0; i < 300; ++i) leftRows.emplace_back(random() % 10, "l" + std::to_string(random() % 7));
     for (int i = 0; i < 20; ++i) rightRows.emplace_back(random() % 13, "r" + std::to_string(random() % 5));
-    auto left = leftTable(leftCategorised(), leftRows);
-    auto right = rightTable(rightCategorised(), rightRows);
+    auto left = keyedTable(true, leftCategorised(), leftRows);
+    auto right = keyedTable(false, rightCategorised(), rightRows);
     std::vector<std::unique_ptr<Condition>> owned;
     std::vector<Condition*> conditions;
     for (const ClauseShape& shape : randomClause(random, 2)) {

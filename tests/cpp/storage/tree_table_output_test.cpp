@@ -49,12 +49,8 @@ TEST_F(WriteTableTest, WritesRowsInReadingOrder) {
 TEST_F(WriteTableTest, UnwritableFileIsReported) {
   TreeTable table;
   table.init({INT});
-  try {
-    table.writeTable("/nonexistent-dir/out.csv");
-    FAIL();
-  } catch (const DatabaseException& e) {
-    EXPECT_STREQ(e.what(), "Unable to write file /nonexistent-dir/out.csv");
-  }
+  EXPECT_EQ(test_support::messageOf([&] { table.writeTable("/nonexistent-dir/out.csv"); }),
+            "Unable to write file /nonexistent-dir/out.csv");
 }
 
 }  // namespace

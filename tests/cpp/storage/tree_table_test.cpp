@@ -46,54 +46,42 @@ TEST(TreeTableInitTest, LaysOutPlainAndCategorisedColumns) {
   EXPECT_EQ(rootOf(table)->level, 2);
   EXPECT_EQ(pathOf(table, rootOf(table)), (Path{0, 0}));
 
+  // Without categories every row stays in the root, however large.
   TreeTable plain;
   plain.init({INT, STRING});
   EXPECT_TRUE(plain.needsConfiguration) << "a table without categories waits for a rebuild";
-  EXPECT_EQ(rootOf(plain)->level, 0);
+  RowBuilder rows({INT, STRING});
+  std::vector<Row> loaded;
+  for (int i = 0; i < 3000; ++i) {
+    loaded.push_back({std::to_string(i), pad(static_cast<size_t>(i % 97))});
+    plain.addRow(rows.row(loaded.back()));
+  }
+  EXPECT_EQ(plain.nodes.size(), 1u);
+  EXPECT_GT(rootOf(plain)->capacity(), 81920u);
+  EXPECT_EQ(readAll(plain), loaded);
 }
 
-TEST(TreeTableInitTest, InconsistentCategoriesAreRefused) {
+TEST(TreeTableInitTest, InconsistentLayoutsAndRowsAreRefused) {
+  TreeTable unset;
+  RowBuilder rows({INT});
+  EXPECT_THROW(unset.addRow(rows.row({"1"})), DatabaseException) << "rows before init";
+  unset.init({INT, INT});
+  EXPECT_THROW(unset.addRow(rows.row({"1"})), DatabaseException) << "rows of another layout";
+  EXPECT_EQ(unset.numRows, 0u);
+
   const std::vector<DATA_TYPE> types{INT, INT, INT};
   TreeTable table;
   for (unsigned short column = 0; column < 3; ++column) table.columnMaps[column] = test_support::makeMap(INT);
   const std::vector<std::vector<unsigned short>> orders{{0, 1}, {0, 1, 1}, {0, 1, 5}};
   for (const auto& order : orders) {
-    try {
-      table.init(types, order);
-      FAIL();
-    } catch (const DatabaseException& e) {
-      EXPECT_STREQ(e.what(), "Inconsistent number of categories in tree table");
-    }
+    EXPECT_EQ(test_support::messageOf([&] { table.init(types, order); }),
+              "Inconsistent number of categories in tree table");
   }
   EXPECT_THROW(table.init(types), DatabaseException);
   EXPECT_THROW(table.init({}), DatabaseException);
   EXPECT_THROW(table.init({INT, static_cast<DATA_TYPE>(9)}), DatabaseException);
   EXPECT_TRUE(table.nodes.empty());
   EXPECT_TRUE(table.needsConfiguration);
-}
-
-TEST(TreeTableAddTest, RowsBeforeInitOrInAnotherLayoutAreRefused) {
-  TreeTable table;
-  RowBuilder rows({INT});
-  EXPECT_THROW(table.addRow(rows.row({"1"})), DatabaseException);
-  table.init({INT, INT});
-  EXPECT_THROW(table.addRow(rows.row({"1"})), DatabaseException);
-  EXPECT_EQ(table.numRows, 0u);
-}
-
-TEST(TreeTableAddTest, WithoutCategoriesEverythingStaysInTheRoot) {
-  TreeTable table;
-  table.init({INT, STRING});
-  RowBuilder rows({INT, STRING});
-  std::vector<Row> loaded;
-  for (int i = 0; i < 3000; ++i) {
-    loaded.push_back({std::to_string(i), pad(static_cast<size_t>(i % 97))});
-    table.addRow(rows.row(loaded.back()));
-  }
-  EXPECT_EQ(table.numRows, 3000u);
-  EXPECT_EQ(table.nodes.size(), 1u);
-  EXPECT_GT(rootOf(table)->capacity(), 81920u);
-  EXPECT_EQ(readAll(table), loaded);
 }
 
 TEST(TreeTableSplitTest, OneLevelSplitsIntoOneChildPerValue) {
@@ -201,12 +189,7 @@ TEST(TreeTableSplitTest, NewSecondLevelValueOpensABranchBesideTheSplitChildren) 
 TEST(TreeTableSplitTest, SplitFailuresLeaveTheTreeIntact) {
   TreeTable table;
   table.init({INT});
-  try {
-    table.splitTable(0);
-    FAIL();
-  } catch (const DatabaseException& e) {
-    EXPECT_STREQ(e.what(), "Unable to split table with level 0");
-  }
+  EXPECT_EQ(test_support::messageOf([&] { table.splitTable(0); }), "Unable to split table with level 0");
   TreeTable categorised;
   configure(categorised, {INT}, {0});
   EXPECT_THROW(categorised.splitTable(0), DatabaseException);  // no rows
@@ -296,13 +279,8 @@ TEST(TreeTableRebalanceTest, NoRoomEvenAfterRenumberingNamesTheColumn) {
   ASSERT_GE(probe, 0);
   RowBuilder rows(types);
   table.addRow(rows.row({"first", "4"}));
-  try {
-    table.addRow(rows.row({"second", std::to_string(probe)}));
-    FAIL();
-  } catch (const DatabaseException& e) {
-    EXPECT_STREQ(e.what(),
-                 "Unable to add another value to column 1. Column should be setup as non-category.");
-  }
+  EXPECT_EQ(test_support::messageOf([&] { table.addRow(rows.row({"second", std::to_string(probe)})); }),
+            "Unable to add another value to column 1. Column should be setup as non-category.");
   EXPECT_EQ(table.numRows, 1u);
   EXPECT_EQ(readAll(table), (std::vector<Row>{{"first", "4"}}));
   table.validateTree();
@@ -316,12 +294,8 @@ TEST(TreeTableLimitTest, OverlongRowIsRefusedAndEarlierRowsStay) {
   table.addRow(rows.row({"a", "b", "1"}));
   // 2 category bytes + 30000 + 1 + 35531 + 1 = 65535 bytes: the largest row.
   table.addRow(rows.row({pad(30000), pad(35531), "2"}));
-  try {
-    table.addRow(rows.row({pad(30000), pad(35532), "3"}));
-    FAIL();
-  } catch (const DatabaseException& e) {
-    EXPECT_NE(std::string(e.what()).find("65535"), std::string::npos) << e.what();
-  }
+  const std::string message = test_support::messageOf([&] { table.addRow(rows.row({pad(30000), pad(35532), "3"})); });
+  EXPECT_NE(message.find("65535"), std::string::npos) << message;
   EXPECT_EQ(table.numRows, 2u);
   EXPECT_EQ(table.columnMaps[2]->getSize(), 2u);  // the refused row added no value
   const std::vector<Row> stored = readAll(table);
@@ -359,19 +333,9 @@ TEST(TreeTableValidateTest, FaultsAreReported) {
   NodeTable* root = const_cast<NodeTable*>(rootOf(table));
   const unsigned short unknown = 7;
   std::memcpy(root->start(), &unknown, 2);
-  try {
-    table.validateTree();
-    FAIL();
-  } catch (const DatabaseException& e) {
-    EXPECT_STREQ(e.what(), "Tree validation: incorrect node path value");
-  }
+  EXPECT_EQ(test_support::messageOf([&] { table.validateTree(); }), "Tree validation: incorrect node path value");
   root->level = 0;
-  try {
-    table.validateTree();
-    FAIL();
-  } catch (const DatabaseException& e) {
-    EXPECT_STREQ(e.what(), "Tree validation: incorrect node level");
-  }
+  EXPECT_EQ(test_support::messageOf([&] { table.validateTree(); }), "Tree validation: incorrect node level");
 }
 
 TEST(TreeTableStatisticsTest, CountsNodesValuesAndQuartiles) {

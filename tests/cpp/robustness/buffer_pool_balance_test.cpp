@@ -6,15 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "databaseparser/database_parser.h"
 #include "errors/database_exception.h"
 #include "query/query_set.h"
@@ -23,27 +20,22 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 uint64_t blocksInUse() { return BufferManager::getInstance().blocksInUse(); }
 
 class BufferPoolBalance : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = fs::temp_directory_path() / ("tabulon-pool-" + std::to_string(getpid()));
-    fs::create_directories(directory_);
-    std::ofstream out(file());
-    out << "id,g,k,x,s\n";
     // Descending k runs out of category numbers at the low end (renumbering);
     // enough rows that nodes split.
+    std::string rows = "id,g,k,x,s\n";
     for (int i = 0; i < 12000; ++i) {
-      out << i << ",g" << i % 7 << "," << (12000 - i) % 400 << "," << i * 0.25 << ",text number "
-          << i << "\n";
+      rows += std::to_string(i) + ",g" + std::to_string(i % 7) + "," + std::to_string((12000 - i) % 400) + "," +
+              std::to_string(i * 0.25) + ",text number " + std::to_string(i) + "\n";
     }
+    directory_.write("rows.csv", rows);
   }
-  void TearDown() override { fs::remove_all(directory_); }
 
-  std::string file() const { return (directory_ / "rows.csv").string(); }
+  std::string file() const { return directory_.path("rows.csv"); }
 
   static void readAll(QuerySet& cursor) {
     for (uint32_t row = 0; row < cursor.getNumberOfRows(); ++row) {
@@ -52,7 +44,7 @@ class BufferPoolBalance : public ::testing::Test {
     }
   }
 
-  fs::path directory_;
+  test_support::ScratchDir directory_;
 };
 
 TEST_F(BufferPoolBalance, ASessionReturnsEveryBlock) {

@@ -170,23 +170,6 @@ TEST(ColumnMap, NanIsOneValueAfterEveryNumber) {
   EXPECT_LT(numberOf(floats, 2.5f), numberOf(floats, std::numeric_limits<float>::quiet_NaN()));
 }
 
-TEST(ColumnMap, CreatedPerTypeThroughTheFactory) {
-  const DATA_TYPE types[] = {LONG, INT, SHORT, DOUBLE, FLOAT, BOOL, DATE};
-  for (DATA_TYPE type : types) {
-    std::unique_ptr<ColumnMapBase> map(static_cast<ColumnMapBase*>(createTemplatedClass<ColumnMap>(type)));
-    alignas(8) char low[8] = {};
-    alignas(8) char high[8] = {};
-    copyStringValueToBuffer(type == DATE ? "1970-01-01" : "0", low, type);
-    copyStringValueToBuffer(type == DATE ? "1970-01-02" : "1", high, type);
-    ASSERT_TRUE(map->add(high)) << type;
-    ASSERT_TRUE(map->add(low)) << type;
-    EXPECT_EQ(map->getInt(low), 16383) << type;
-    EXPECT_EQ(map->getInt(high), 32767) << type;
-  }
-  EXPECT_THROW(createTemplatedClass<ColumnMap>(STRING), DatabaseException);
-  EXPECT_THROW(createTemplatedClass<ColumnMap>(static_cast<DATA_TYPE>(0)), DatabaseException);
-}
-
 namespace {
 
 ColumnMapBase* mapWithValues(int count) {

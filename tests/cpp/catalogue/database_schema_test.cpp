@@ -3,24 +3,18 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "catalogue/database_schema.h"
 #include "errors/database_exception.h"
 
 namespace {
 
+using test_support::messageOf;
+
 std::vector<ColumnConfig> columns(std::initializer_list<const char*> names) {
   std::vector<ColumnConfig> result;
   for (const char* name : names) result.push_back({name, NO_CATEGORY, INT});
   return result;
-}
-
-std::string failure(auto call) {
-  try {
-    call();
-  } catch (const DatabaseException& e) {
-    return e.what();
-  }
-  return "";
 }
 
 }  // namespace
@@ -48,7 +42,7 @@ TEST(DatabaseSchema, LookupsAcrossTablesAndRemoval) {
   EXPECT_EQ(schema.findAllByColumnName("shared"), 1u);
   EXPECT_EQ(schema.results[0], (TableCol{1, 3}));
   EXPECT_FALSE(schema.containsColumn("region"));
-  EXPECT_EQ(failure([&] { schema.getTableNumber("sales"); }), "Table sales is not defined");
+  EXPECT_EQ(messageOf([&] { schema.getTableNumber("sales"); }), "Table sales is not defined");
   schema.removeTable("missing");
   EXPECT_EQ(schema.getNumberOfTables(), 2);
   schema.addTable("sales", columns({"x"}));  // a removed name can be used again
@@ -58,15 +52,15 @@ TEST(DatabaseSchema, LookupsAcrossTablesAndRemoval) {
 TEST(DatabaseSchema, RefusesWhatWouldCorruptTheCatalogue) {
   DatabaseSchema schema;
   schema.addTable("t", columns({"a"}));
-  EXPECT_EQ(failure([&] { schema.addTable("t", columns({"b"})); }), "Table t already exists");
+  EXPECT_EQ(messageOf([&] { schema.addTable("t", columns({"b"})); }), "Table t already exists");
   EXPECT_EQ(schema.getNumberOfColumns("t"), 1);
   EXPECT_FALSE(schema.containsColumn("b"));
 
-  EXPECT_EQ(failure([&] { schema.getTableName(1); }), "Table number 1 is not defined");
-  EXPECT_EQ(failure([&] { schema.getColName(0, 1); }), "Column number 1 is not defined for table t");
+  EXPECT_EQ(messageOf([&] { schema.getTableName(1); }), "Table number 1 is not defined");
+  EXPECT_EQ(messageOf([&] { schema.getColName(0, 1); }), "Column number 1 is not defined for table t");
 
   const std::vector<ColumnConfig> tooWide(65536, ColumnConfig{"c", NO_CATEGORY, INT});
-  EXPECT_EQ(failure([&] { schema.addTable("wide", tooWide); }),
+  EXPECT_EQ(messageOf([&] { schema.addTable("wide", tooWide); }),
             "Unable to add table wide: a table has at most 65535 columns");
   EXPECT_EQ(schema.getNumberOfTables(), 1);
 }

@@ -141,7 +141,9 @@ void expectBlockMatchesRows(Condition& condition, const std::vector<T>& values) 
     const bool one = condition.evaluate(packed.data() + 1 + i * sizeof(T));
     ASSERT_EQ((bits[i / 64] >> (i % 64) & 1) != 0, one) << "row " << i << " type " << condition.type;
   }
-  if (values.size() % 64 != 0) EXPECT_EQ(bits.back() >> (values.size() % 64), 0u) << "bits past the rows";
+  if (values.size() % 64 != 0) {
+    EXPECT_EQ(bits.back() >> (values.size() % 64), 0u) << "bits past the rows";
+  }
   // Packed one after another, as a node's column copy holds them.
   std::vector<uint64_t> dense((values.size() + 63) / 64, ~uint64_t{0});
   condition.evaluateDense(packed.data() + 1, sizeof(T), values.size(), dense.data());

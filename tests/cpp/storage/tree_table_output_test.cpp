@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "errors/database_exception.h"
 #include "storage/tree_table.h"
@@ -17,14 +15,14 @@ using test_support::RowBuilder;
 
 class WriteTableTest : public ::testing::Test {
  protected:
-  void TearDown() override { std::remove(path.c_str()); }
   std::string written() const {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
   }
-  const std::string path = "/tmp/tree_table_output_" + std::to_string(getpid()) + ".csv";
+  test_support::ScratchDir directory;
+  const std::string path = directory.path("out.csv");
 };
 
 // Values holding a comma are quoted, nothing else is; categorised values

@@ -3,10 +3,8 @@
 // iterator: the rows that come back must be exactly the rows written.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <random>
 #include <string>
@@ -78,7 +76,8 @@ std::string csvLine(const Row& row) {
 }
 
 TEST(TreeTableRoundTripTest, RowsComeBackThroughCsvAndTree) {
-  const std::string path = "/tmp/tree_table_roundtrip_" + std::to_string(getpid()) + ".csv";
+  test_support::ScratchDir directory;
+  const std::string path = directory.path("rows.csv");
   unsigned splitTables = 0;
   for (unsigned seed = 1; seed <= 12; ++seed) {
     RandomRows random(seed);
@@ -121,7 +120,6 @@ TEST(TreeTableRoundTripTest, RowsComeBackThroughCsvAndTree) {
     std::sort(written.begin(), written.end());
     EXPECT_EQ(read, written);
   }
-  std::remove(path.c_str());
   EXPECT_GE(splitTables, 4u);
 }
 

@@ -60,16 +60,6 @@ std::unique_ptr<Set> join(TestTable& left, TestTable& right, std::vector<Conditi
   return joined;
 }
 
-// Joined columns 1 (left label) and 4 (right tag) of every result row.
-std::vector<std::string> pairs(JoinedSet& joined) {
-  std::vector<std::string> out;
-  for (uint32_t row = 0; row < joined.rowCount; ++row) {
-    joined.setRow(row);
-    out.push_back(joined.getString(1) + "-" + joined.getString(4));
-  }
-  return out;
-}
-
 // Parameters: left key categorised, right key categorised.
 class JoinedSetTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
  protected:
@@ -78,15 +68,6 @@ class JoinedSetTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
 };
 
 }  // namespace
-
-TEST_P(JoinedSetTest, PairsEachLeftRowWithItsPartnersInLeftOrder) {
-  auto left = keyedTable(true, leftCategorised(), {{7, "a"}, {5, "b"}, {7, "c"}, {9, "d"}});
-  auto right = keyedTable(false, rightCategorised(), {{7, "x"}, {7, "y"}, {7, "z"}, {5, "v"}, {1, "u"}});
-  auto joined = join(*left, *right);
-  EXPECT_EQ((std::vector<std::string>{"a-x", "a-y", "a-z", "b-v", "c-x", "c-y", "c-z"}), pairs(*joined));
-  EXPECT_FALSE(joined->nextRow());
-  EXPECT_FALSE(joined->nextRow());
-}
 
 // Partner lists per key, answers per right row and decisions per right row
 // must keep exactly the pairs, in the order, of the pair-by-pair walk.

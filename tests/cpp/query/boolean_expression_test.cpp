@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <random>
-#include <utility>
 #include <vector>
 
 #include "query/combined_boolean_expression.h"
@@ -62,23 +60,6 @@ std::vector<Condition*> pointers(const std::vector<std::unique_ptr<FixedConditio
   return list;
 }
 
-// Builds a tree for the clause, then checks it against `expected` for every
-// combination of the conditions' answers.
-void expectSameTruthTable(const std::vector<Spec>& specs,
-                          const std::function<bool(const std::vector<bool>&)>& expected) {
-  auto conditions = makeConditions(specs);
-  auto root = CombinedBooleanExpression::build(pointers(conditions));
-  const size_t n = conditions.size();
-  for (unsigned mask = 0; mask < (1U << n); ++mask) {
-    std::vector<bool> values(n);
-    for (size_t i = 0; i < n; ++i) {
-      values[i] = ((mask >> i) & 1U) != 0;
-      conditions[i]->result = values[i];
-    }
-    EXPECT_EQ(expected(values), root->evaluate()) << "mask " << mask;
-  }
-}
-
 }  // namespace
 
 // A false AND chain skips to the next OR; a true chain before an OR ends
@@ -105,26 +86,6 @@ TEST(CombinedBooleanExpressionTest, ChainsAreCutShort) {
   EXPECT_TRUE(CombinedBooleanExpression().evaluate()) << "an empty group is true";
   std::vector<Condition*> none;
   EXPECT_TRUE(CombinedBooleanExpression::build(none)->evaluate());
-}
-
-// AND binds tighter than OR; bracket levels make groups, several levels
-// open and close together, adjacent groups stay apart.
-TEST(CombinedBooleanExpressionTest, GroupsFollowTheBracketLevels) {
-  using Values = const std::vector<bool>&;
-  const std::vector<std::pair<std::vector<Spec>, std::function<bool(Values)>>> clauses = {
-      {{{0, OR}, {0, AND}, {0, NONE}}, [](Values v) { return v[0] || (v[1] && v[2]); }},
-      {{{0, AND}, {0, OR}, {0, NONE}}, [](Values v) { return (v[0] && v[1]) || v[2]; }},
-      {{{0, AND}, {0, OR}, {0, AND}, {0, OR}, {0, NONE}},
-       [](Values v) { return (v[0] && v[1]) || (v[2] && v[3]) || v[4]; }},
-      {{{1, OR}, {1, AND}, {0, NONE}}, [](Values v) { return (v[0] || v[1]) && v[2]; }},
-      {{{2, OR}, {0, NONE}}, [](Values v) { return v[0] || v[1]; }},
-      {{{1, OR, 1}, {1, AND}, {1, OR, 1}, {1, NONE}}, [](Values v) { return (v[0] || v[1]) && (v[2] || v[3]); }},
-      {{{2, OR, 2}, {2, AND}, {2, OR, 1}, {2, OR}, {1, AND, 1}, {1, NONE}},
-       [](Values v) { return ((v[0] || v[1]) && (v[2] || v[3])) || (v[4] && v[5]); }},
-      {{{0, AND}, {2, OR, 2}, {2, AND}, {2, OR, 1}, {2, NONE}},
-       [](Values v) { return v[0] && (v[1] || v[2]) && (v[3] || v[4]); }},
-  };
-  for (const auto& [specs, expected] : clauses) expectSameTruthTable(specs, expected);
 }
 
 TEST(CombinedBooleanExpressionTest, DeepNestingNeedsNoDeepStack) {

@@ -19,36 +19,6 @@ std::vector<ColumnConfig> columns(std::initializer_list<const char*> names) {
 
 }  // namespace
 
-TEST(DatabaseSchema, LookupsAcrossTablesAndRemoval) {
-  DatabaseSchema schema;
-  schema.addTable("a", columns({"a0"}));
-  schema.addTable("sales", columns({"id", "region", "shared"}));
-  schema.addTable("customers", columns({"name", "id", "Name", "shared"}));
-
-  EXPECT_EQ(schema.findAllByColumnName("id"), 2u);
-  EXPECT_EQ(schema.results, (std::vector<TableCol>{{1, 0}, {2, 1}}));
-  // Names compare case-sensitively.
-  EXPECT_EQ(schema.findColumn("customers", "Name"), 1u);
-  EXPECT_EQ(schema.results[0], (TableCol{2, 2}));
-  EXPECT_FALSE(schema.containsColumn("sales", "name"));
-  EXPECT_FALSE(schema.containsColumn("NAME"));
-  EXPECT_EQ(schema.findColumn("Sales", "id"), 0u);
-  EXPECT_TRUE(schema.results.empty());
-  EXPECT_EQ(schema.findAllByTableName("sales"), 3u);
-
-  schema.removeTable("sales");
-  EXPECT_EQ(schema.getTableNumber("customers"), 1);
-  EXPECT_EQ(schema.getColName(1, 0), "name");
-  EXPECT_EQ(schema.findAllByColumnName("shared"), 1u);
-  EXPECT_EQ(schema.results[0], (TableCol{1, 3}));
-  EXPECT_FALSE(schema.containsColumn("region"));
-  EXPECT_EQ(messageOf([&] { schema.getTableNumber("sales"); }), "Table sales is not defined");
-  schema.removeTable("missing");
-  EXPECT_EQ(schema.getNumberOfTables(), 2);
-  schema.addTable("sales", columns({"x"}));  // a removed name can be used again
-  EXPECT_EQ(schema.getTableNumber("sales"), 2);
-}
-
 TEST(DatabaseSchema, RefusesWhatWouldCorruptTheCatalogue) {
   DatabaseSchema schema;
   schema.addTable("t", columns({"a"}));

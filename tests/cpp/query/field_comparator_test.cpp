@@ -11,23 +11,6 @@
 #include "query/string_comparator.h"
 #include "storage/templated_class.h"
 
-TEST(FieldComparatorTest, NanSortsLastAndEqualToItselfAndTextsCompareLikeStrcmp) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double big = 1e300;
-  FieldComparator<double> compare(0, false);
-  EXPECT_EQ(1, compare.compare(&nan, &big));
-  EXPECT_EQ(-1, compare.compare(&big, &nan));
-  EXPECT_EQ(0, compare.compare(&nan, &nan));
-  const double zero = 0.0;
-  const double negativeZero = -0.0;
-  EXPECT_EQ(0, compare.compare(&zero, &negativeZero));
-  StringComparator text(1, false);
-  EXPECT_LT(text.compare("ab", "abc"), 0);
-  EXPECT_GT(text.compare("b", "abc"), 0);
-  EXPECT_GT(text.compare("\xc3\xa9", "z"), 0);
-  EXPECT_THROW((createTemplatedClass<FieldComparator, unsigned short, bool>(STRING, 0, false)), DatabaseException);
-}
-
 namespace {
 
 // Every pair of values orders the same by orderKey as by compare().

@@ -76,32 +76,6 @@ TEST_P(IndexSetTest, MissingKeysPositionTheCursor) {
 
 INSTANTIATE_TEST_SUITE_P(PlainAndCategorised, IndexSetTest, ::testing::Bool());
 
-// Doubles match as the = condition does: NaN matches nothing, -0.0 and 0.0
-// match each other.
-TEST_P(IndexSetTest, FloatingPointKeysFollowIeeeEquality) {
-  TestTable t({DOUBLE, STRING}, GetParam() ? std::vector<unsigned short>{0}
-                                           : std::vector<unsigned short>{});
-  const std::vector<std::string> values{"1.5", "-0.0", "nan", "0.0", "nan"};
-  for (size_t i = 0; i < values.size(); ++i) {
-    t.addRow({values[i], "r" + std::to_string(i)});
-  }
-  auto index = indexOn(t, 0);
-  double key = std::nan("");
-  EXPECT_FALSE(index->findRow(&key));
-  EXPECT_FALSE(index->checkNextRow(&key));
-  for (const double zero : {0.0, -0.0}) {
-    key = zero;
-    std::vector<std::string> labels;
-    for (bool found = index->findRow(&key); found; found = index->checkNextRow(&key)) {
-      labels.push_back(index->getString(1));
-    }
-    EXPECT_EQ((std::vector<std::string>{"r1", "r3"}), labels);
-  }
-  key = 1.5;
-  EXPECT_TRUE(index->findRow(&key));
-  EXPECT_FALSE(index->checkNextRow(&key));
-}
-
 TEST(TableIndexTest, GuardsUnpositionedReadsAndBadColumns) {
   TestTable t({INT, STRING}, {});
   t.addRow({"1", "a"});

@@ -126,25 +126,6 @@ TEST(ColumnMap, RenumberingRefusesMoreValuesThanNumbers) {
   EXPECT_EQ(allInts(map), numbers) << "a refused renumbering leaves the numbers";
 }
 
-TEST(ColumnMap, RangeLookups) {
-  ColumnMap<int> map;
-  EXPECT_EQ(lessEq(map, 5), 65535) << "an empty map";
-  EXPECT_EQ(greatEq(map, 5), 65535);
-  for (int v : {10, 20, 30}) ASSERT_TRUE(addValue(map, v));
-  const unsigned short n10 = numberOf(map, 10);
-  const unsigned short n20 = numberOf(map, 20);
-  const unsigned short n30 = numberOf(map, 30);
-  const struct {
-    int probe;
-    unsigned short lessEq, greatEq;
-  } cases[] = {{40, 65535, 65535}, {1, 0, 0}, {15, n10, n20}, {25, n20, n30}, {10, n10, n10}, {30, n30, n30}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(lessEq(map, c.probe), c.lessEq) << c.probe;
-    EXPECT_EQ(greatEq(map, c.probe), c.greatEq) << c.probe;
-  }
-  EXPECT_EQ(map.getSize(), 3u);
-}
-
 TEST(ColumnMap, NanIsOneValueAfterEveryNumber) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();

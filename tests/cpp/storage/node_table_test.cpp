@@ -49,19 +49,6 @@ TEST_F(NodeTableTest, WriteEntryAppendsStoredWidthsAndRefusesBadValues) {
   EXPECT_EQ(node.used(), 13u + 65535);
 }
 
-TEST_F(NodeTableTest, AddRowCopiesThePlainPartOfTheCurrentRow) {
-  NodeConfig layout;
-  layout.init({INT, STRING});
-  char rows[] = {7, 0, 0, 0, 'h', 'i', 0, 9, 0, 0, 0, 0};
-  NodeIterator source(rows, rows + sizeof rows, &layout, 0);
-  NodeTable node(&layout, 0, 0);
-  node.addRow(source);
-  source.nextRow();
-  node.addRow(source);
-  ASSERT_EQ(node.used(), sizeof rows);
-  EXPECT_EQ(std::memcmp(node.start(), rows, sizeof rows), 0);
-}
-
 // A split pays when every child would get more than the minimum share of
 // the block: 10 distinct first numbers pass at the first size class above
 // the threshold, 11 do not; a single number needs more than 8192 bytes.

@@ -64,23 +64,6 @@ TEST(StringColumnMap, RefusalAndRenumbering) {
   EXPECT_EQ(textOf(map, numberOf(map, text)), text);
 }
 
-TEST(StringColumnMap, RangeLookups) {
-  StringColumnMap map;
-  EXPECT_EQ(map.getIntLessEq(const_cast<char*>("k")), 65535) << "an empty map";
-  EXPECT_EQ(map.getIntGreatEQ(const_cast<char*>("k")), 65535);
-  for (const char* text : {"d", "h", "p"}) ASSERT_TRUE(addText(map, text));
-  const unsigned short h = numberOf(map, "h");
-  const unsigned short p = numberOf(map, "p");
-  const struct {
-    const char* probe;
-    unsigned short lessEq, greatEq;
-  } cases[] = {{"k", h, p}, {"a", 0, 0}, {"q", 65535, 65535}, {"h", h, h}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(map.getIntLessEq(const_cast<char*>(c.probe)), c.lessEq) << c.probe;
-    EXPECT_EQ(map.getIntGreatEQ(const_cast<char*>(c.probe)), c.greatEq) << c.probe;
-  }
-}
-
 TEST(StringColumnMap, SamplingKeepsExistingTexts) {
   StringColumnMap map;
   char a[] = "a";

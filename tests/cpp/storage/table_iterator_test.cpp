@@ -61,16 +61,6 @@ class SplitTableTest : public ::testing::Test {
   std::vector<Row> loaded;
 };
 
-TEST_F(SplitTableTest, DecodesFromThePathAndFromTheRows) {
-  ASSERT_EQ(table.nodes.size(), 3u);
-  for (const NodeTable* node : table.nodes) ASSERT_EQ(node->level, 1);
-  // Column 1 (path position 0) comes from the paths, column 0 from the rows.
-  std::vector<Row> expected = loaded;
-  std::stable_sort(expected.begin(), expected.end(),
-                   [](const Row& a, const Row& b) { return std::stoi(a[1]) < std::stoi(b[1]); });
-  EXPECT_EQ(readAll(table), expected);
-}
-
 TEST_F(SplitTableTest, NewNodeMarksTheFirstRowOfEachNode) {
   TableIterator rows(&table);
   int firstRows = 0;

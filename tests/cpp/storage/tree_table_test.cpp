@@ -209,25 +209,6 @@ TEST(TreeTableSplitTest, TableOfOnlyCategorisedColumnsKeepsItsRowsAfterSplits) {
   EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
 }
 
-TEST(TreeTableRebalanceTest, DescendingRunRenumbersAndKeepsEveryValue) {
-  const std::vector<DATA_TYPE> types{INT, STRING};
-  TreeTable table;
-  configure(table, types, {0});
-  RowBuilder rows(types);
-  std::vector<Row> loaded;
-  for (int value = 400; value > 0; --value) {
-    loaded.push_back({std::to_string(value), "v" + std::to_string(value)});
-    table.addRow(rows.row(loaded.back()));
-  }
-  // Without renumbering a descending run is out of room after 15 values.
-  std::vector<unsigned short> numbers;
-  table.columnMaps[0]->getAllInts(numbers);
-  EXPECT_EQ(numbers.size(), 400u);
-  EXPECT_GE(numbers.front(), 1);
-  EXPECT_EQ(readAll(table), loaded);
-  table.validateTree();
-}
-
 TEST(TreeTableRebalanceTest, RenumberingRewritesPathsAndStoredRows) {
   const std::vector<DATA_TYPE> types{INT, INT, INT, STRING};
   TreeTable table;
@@ -299,27 +280,6 @@ TEST(TreeTableLimitTest, OverlongRowIsRefusedAndEarlierRowsStay) {
   const std::vector<Row> stored = readAll(table);
   ASSERT_EQ(stored.size(), 2u);
   EXPECT_EQ(stored[1][1].size(), 35531u);
-}
-
-TEST(TreeTableNanTest, NanValuesOfCategorisedColumnsSortLastAndSurviveSplits) {
-  const std::vector<DATA_TYPE> types{DOUBLE, FLOAT, STRING};
-  TreeTable table;
-  configure(table, types, {0, 1});
-  RowBuilder rows(types);
-  const char* doubles[] = {"nan", "1.5", "-2", "nan", "1e300"};
-  const char* floats[] = {"-nan", "0.25", "nan"};
-  int count = 0;
-  for (int i = 0; i < 3000; ++i) {
-    table.addRow(rows.row({doubles[i % 5], floats[i % 3], pad(100)}));
-    ++count;
-  }
-  EXPECT_GT(table.nodes.size(), 1u);
-  table.validateTree();
-  const std::vector<Row> stored = readAll(table);
-  ASSERT_EQ(stored.size(), static_cast<size_t>(count));
-  EXPECT_EQ(table.columnMaps[0]->getSize(), 4u);  // every NaN is one value
-  EXPECT_EQ(stored.front()[0], "-2.000000");
-  EXPECT_NE(stored.back()[0].find("nan"), std::string::npos);
 }
 
 TEST(TreeTableValidateTest, FaultsAreReported) {

@@ -37,29 +37,6 @@ class FixedCondition : public Condition {
   bool evaluate(const void*) override { return result; }
 };
 
-// How a condition stands in the clause.
-struct Spec {
-  unsigned short level;
-  BoolOperator op;
-  unsigned short opens = 0;
-};
-
-std::vector<std::unique_ptr<FixedCondition>> makeConditions(const std::vector<Spec>& specs) {
-  std::vector<std::unique_ptr<FixedCondition>> conditions;
-  for (const Spec& spec : specs) {
-    conditions.push_back(std::make_unique<FixedCondition>(spec.level, spec.op, spec.opens));
-  }
-  return conditions;
-}
-
-std::vector<Condition*> pointers(const std::vector<std::unique_ptr<FixedCondition>>& conditions) {
-  std::vector<Condition*> list;
-  for (const auto& c : conditions) {
-    list.push_back(c.get());
-  }
-  return list;
-}
-
 }  // namespace
 
 // A false AND chain skips to the next OR; a true chain before an OR ends
@@ -91,17 +68,20 @@ TEST(CombinedBooleanExpressionTest, ChainsAreCutShort) {
 TEST(CombinedBooleanExpressionTest, DeepNestingNeedsNoDeepStack) {
   constexpr unsigned short kDepth = 60000;
   // (((a or b))) and c, with kDepth brackets around a or b
-  auto conditions = makeConditions({{kDepth, OR, kDepth}, {kDepth, AND}, {0, NONE}});
-  auto root = CombinedBooleanExpression::build(pointers(conditions));
-  conditions[0]->result = false;
-  conditions[1]->result = true;
-  conditions[2]->result = true;
-  EXPECT_TRUE(root->evaluate());
-  conditions[2]->result = false;
-  EXPECT_FALSE(root->evaluate());
-  conditions[1]->result = false;
-  conditions[2]->result = true;
-  EXPECT_FALSE(root->evaluate());
+  FixedCondition a(kDepth, OR, kDepth);
+  FixedCondition b(kDepth, AND);
+  FixedCondition c(0, NONE);
+  std::vector<Condition*> conditions{&a, &b, &c};
+  auto root = CombinedBooleanExpression::build(conditions);
+  const struct {
+    bool a, b, c, expected;
+  } cases[] = {{false, true, true, true}, {false, true, false, false}, {false, false, true, false}};
+  for (const auto& row : cases) {
+    a.result = row.a;
+    b.result = row.b;
+    c.result = row.c;
+    EXPECT_EQ(row.expected, root->evaluate()) << row.a << row.b << row.c;
+  }
 }
 
 // Three-valued evaluation must be exact for these read-once clauses: a

@@ -520,15 +520,21 @@ def chart(medians, names, path, title):
     plt.close(figure)
 
 
-def readme_lines(medians, ratio, host, rows):
+def readme_lines(medians, ratio, verdicts, host, rows):
     lines = [f"Last `make bench` ({rows:,} rows; {host}): tabulon's median time, and its time "
              "divided by each peer's (below 1: tabulon faster).", ""]
     for step, label in STEPS:
         if "tabulon" not in medians[step]:
             lines.append(f"- {label}: not answered by tabulon")
             continue
-        parts = ", ".join(f"{name} {value:.2f}x" for name, value in ratio[step].items())
+        parts = ", ".join(f"{name} {value:.2g}x" for name, value in ratio[step].items())
         lines.append(f"- {label}: {medians[step]['tabulon'] * 1000:.1f} ms; {parts}")
+    labels = dict(STEPS)
+    missed = [f"{labels.get(step, step)}, {goal}" for step, goal in
+              (target.split(": ", 1) for target, met in verdicts.items() if met is False)]
+    met = sum(1 for value in verdicts.values() if value)
+    lines += ["", f"Speed targets met: {met} of {len(verdicts)}"
+              + (f"; missed: {'; '.join(missed)}." if missed else ".")]
     return lines
 
 
@@ -585,7 +591,7 @@ def main():
     (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")
     chart(medians, names, RESULTS / "latest.png", f"{args.rows:,} rows, one thread except {names[3]}; {host}")
     if not args.no_readme:
-        update_readme(readme_lines(medians, ratio, host, args.rows))
+        update_readme(readme_lines(medians, ratio, verdicts, host, args.rows))
     print(f"\nwall time {report['wall_seconds']} s; results in {RESULTS}", file=sys.stderr)
     return 1 if mismatches else 0
 

@@ -315,14 +315,18 @@ class DuckDB:
         return named_checksum(step, answer, lambda name: answer[name])
 
 
-class Pandas:
-    name = "pandas"
+class Frames:
+    """A peer holding the fact and store tables as data frames."""
 
     def __init__(self):
         self.fact = self.stores = None
 
     def drop(self):
         self.fact = self.stores = None
+
+
+class Pandas(Frames):
+    name = "pandas"
 
     def load(self, step, fact, stores):
         self.fact = pd.read_csv(fact, parse_dates=["day"])
@@ -349,14 +353,8 @@ class Pandas:
         return named_checksum(step, answer, lambda name: answer[name])
 
 
-class Polars:
+class Polars(Frames):
     name = "polars-1t"
-
-    def __init__(self):
-        self.fact = self.stores = None
-
-    def drop(self):
-        self.fact = self.stores = None
 
     def load(self, step, fact, stores):
         self.fact = pl.read_csv(fact, try_parse_dates=True)

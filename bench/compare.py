@@ -250,16 +250,19 @@ SQL = {
 }
 
 
-class SQLite:
-    name = "sqlite3"
+class Connected:
+    """A peer holding the fact and store tables in a database connection."""
 
-    def __init__(self):
-        self.con = None
+    con = None
 
     def drop(self):
         if self.con is not None:
             self.con.close()
         self.con = None
+
+
+class SQLite(Connected):
+    name = "sqlite3"
 
     def load(self, step, fact, stores):
         import csv
@@ -289,16 +292,10 @@ class SQLite:
         return id_amount_checksum(ids, amounts, step == "three_cond_sorted")
 
 
-class DuckDB:
+class DuckDB(Connected):
     def __init__(self, threads):
         self.threads = threads
         self.name = "duckdb-1t" if threads == 1 else f"duckdb-{threads}t"
-        self.con = None
-
-    def drop(self):
-        if self.con is not None:
-            self.con.close()
-        self.con = None
 
     def load(self, step, fact, stores):
         con = duckdb.connect(":memory:", config={"threads": self.threads})

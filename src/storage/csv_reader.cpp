@@ -16,6 +16,10 @@ namespace {
 
 // File data is read in blocks of at least this size.
 constexpr size_t kReadBlockBytes = 256 * 1024;
+// Bytes kept free in the line buffer after the file data: the terminator of
+// a last line without line feed, and room for splitLine to read a line's last
+// 16-byte chunk whole even when it runs past the data.
+constexpr size_t kSlackBytes = 16;
 
 const char* const kUnreadable = "Unable to read file %s";
 
@@ -51,7 +55,7 @@ void stripQuotes(char*& text, size_t& length) {
 }
 
 // Bit i of `commas` (of `quotes`) is set when byte i of the 16 bytes at `c`
-// is a comma (a double quote).
+// is a comma (a double quote). All 16 bytes must be readable.
 void separatorMasks(const char* c, unsigned& commas, unsigned& quotes) {
 #if defined(__SSE2__)
   const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
@@ -93,13 +97,18 @@ void CSVReader::buildLayout() {
   }
   numberColumns.clear();
   textColumns.clear();
+  checkedColumns.clear();
   for (unsigned short column = 0; column < numColumns; ++column) {
-    if (isNumber(types[column])) numberColumns.push_back(column);
-    if (types[column] == STRING) textColumns.push_back(column);
+    if (isNumber(types[column])) {
+      numberColumns.push_back(column);
+    } else if (types[column] == STRING) {
+      textColumns.push_back(column);
+    } else {
+      checkedColumns.push_back(column);
+    }
   }
   convertedAt.assign(numColumns, 0);
-  fields.clear();
-  fields.reserve(numColumns);
+  fields.assign(numColumns, Field{nullptr, 0});
   rowView = NodeIterator();
 }
 
@@ -172,7 +181,7 @@ bool CSVReader::readLine(char*& line, size_t& length) {
     }
     if (endOfFile) {
       if (lineBegin == dataEnd) return false;
-      // The last line has no line feed; readBlock keeps a byte free after
+      // The last line has no line feed; readBlock keeps bytes free after
       // the data for its terminator.
       base[dataEnd] = '\0';
       line = base + lineBegin;
@@ -192,8 +201,8 @@ void CSVReader::readBlock() {
   if (lineBegin != 0) std::memmove(base, base + lineBegin, unread);
   lineBegin = 0;
   dataEnd = unread;
-  if (dataEnd + 1 >= lineBuffer.capacity()) base = lineBuffer.increaseBuffer();
-  const size_t room = lineBuffer.capacity() - 1 - dataEnd;
+  if (dataEnd + kSlackBytes >= lineBuffer.capacity()) base = lineBuffer.increaseBuffer();
+  const size_t room = lineBuffer.capacity() - kSlackBytes - dataEnd;
   input.read(base + dataEnd, static_cast<std::streamsize>(room));
   if (input.bad()) throw DatabaseException(kUnreadable, fileName.c_str());
   const auto received = static_cast<size_t>(input.gcount());
@@ -202,47 +211,47 @@ void CSVReader::readBlock() {
 }
 
 size_t CSVReader::splitLine(char* line, size_t length) {
-  fields.clear();
+  Field* const out = fields.data();
   char* fieldStart = line;
   size_t count = 1;
   bool quoted = false;
+  lineHasQuotes = false;
   char* const end = line + length;
-  // Visits one comma or double quote.
-  const auto separator = [&](char* c) {
-    if (*c == '"') {
-      quoted = !quoted;
-      return;
-    }
-    if (quoted) return;
-    *c = '\0';
-    if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(c - fieldStart)});
-    fieldStart = c + 1;
+  // Ends the field at a comma outside quotes.
+  const auto cut = [&](char* comma) {
+    *comma = '\0';
+    if (count <= numColumns) out[count - 1] = {fieldStart, static_cast<size_t>(comma - fieldStart)};
+    fieldStart = comma + 1;
     ++count;
   };
   // Sixteen bytes at a time: the separators of a chunk come as bit masks.
-  // Outside quotes a chunk without a quote is only commas, taken in a
-  // tight loop.
-  char* c = line;
-  for (; end - c >= 16; c += 16) {
+  // The last chunk may run past the line (readBlock leaves slack after the
+  // data), so its masks are cut to the bytes of the line. Outside quotes a
+  // chunk without a quote is only commas, taken in a tight loop.
+  for (char* c = line; c < end; c += 16) {
     unsigned commas = 0;
     unsigned quotes = 0;
     separatorMasks(c, commas, quotes);
+    if (end - c < 16) {
+      const unsigned inLine = (1u << (end - c)) - 1;
+      commas &= inLine;
+      quotes &= inLine;
+    }
     if (quotes == 0 && !quoted) {
-      for (; commas != 0; commas &= commas - 1) {
-        char* const comma = c + std::countr_zero(commas);
-        *comma = '\0';
-        if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(comma - fieldStart)});
-        fieldStart = comma + 1;
-        ++count;
-      }
+      for (; commas != 0; commas &= commas - 1) cut(c + std::countr_zero(commas));
       continue;
     }
-    for (unsigned mask = commas | quotes; mask != 0; mask &= mask - 1) separator(c + std::countr_zero(mask));
+    lineHasQuotes = true;
+    for (unsigned mask = commas | quotes; mask != 0; mask &= mask - 1) {
+      char* const separator = c + std::countr_zero(mask);
+      if (*separator == '"') {
+        quoted = !quoted;
+      } else if (!quoted) {
+        cut(separator);
+      }
+    }
   }
-  for (; c != end; ++c) {
-    if (*c == ',' || *c == '"') separator(c);
-  }
-  if (count <= numColumns) fields.push_back({fieldStart, static_cast<size_t>(end - fieldStart)});
+  if (count <= numColumns) out[count - 1] = {fieldStart, static_cast<size_t>(end - fieldStart)};
   return count;
 }
 
@@ -254,14 +263,14 @@ void CSVReader::throwColumnCount(char* line, size_t length) {
 }
 
 void CSVReader::storeRow() {
-  // Pass 1: strip quotes and measure the stored row, so the row buffer is
-  // sized once and never grows while the row is written.
-  size_t rowLength = config.fixedWidth;
-  for (unsigned short column = 0; column < numColumns; ++column) {
-    Field& field = fields[column];
-    stripQuotes(field.text, field.length);
-    if (types[column] == STRING) rowLength += field.length + 1;
+  // Only a line with a double quote can hold a quoted field.
+  if (lineHasQuotes) {
+    for (Field& field : fields) stripQuotes(field.text, field.length);
   }
+  // The stored row is measured first, so the row buffer is sized once and
+  // never grows while the row is written.
+  size_t rowLength = config.fixedWidth + textColumns.size();
+  for (const unsigned short column : textColumns) rowLength += fields[column].length;
   if (rowLength > MAX_ROW_BYTES) {
     throw DatabaseException("Row of %d bytes in input file %s is too long: a stored row holds at most %d bytes",
                             static_cast<int>(std::min<size_t>(rowLength, INT32_MAX)), fileName.c_str(),
@@ -269,16 +278,13 @@ void CSVReader::storeRow() {
   }
   reset();
   reserve(rowLength);
-  // Pass 2: fixed-width values at their offsets, texts in column order
-  // after the fixed part.
+  // Booleans and dates are converted now, in column order, so that a bad
+  // value is refused by nextRow; numbers wait and texts stay in the line.
   char* const row = start();
   position = row + rowLength;
-  for (unsigned short column = 0; column < numColumns; ++column) {
-    const DATA_TYPE type = types[column];
-    if (type != STRING && !isNumber(type)) {
-      const Field& field = fields[column];
-      copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], type);
-    }
+  for (const unsigned short column : checkedColumns) {
+    const Field& field = fields[column];
+    copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], types[column]);
   }
   ++rowSerial;
   rowView.reset(row, position, &config, 0);

@@ -82,7 +82,8 @@ class CSVReader : public Buffer, public DataIterator {
   // line buffer when the unread data fills it.
   void readBlock();
   // Cuts a line into NUL-terminated fields in place; records the first
-  // numColumns fields and answers the number of fields.
+  // numColumns fields and answers the number of fields. The 16 bytes after
+  // the line's end must be readable (the line buffer's slack).
   size_t splitLine(char* line, size_t length);
   // Converts the recorded fields into the row buffer, all but the numbers.
   void storeRow();
@@ -104,10 +105,12 @@ class CSVReader : public Buffer, public DataIterator {
   bool endOfFile = true;    // the file has no more data to read
   bool finished = true;     // no further row will be returned
   size_t headerFields = 0;  // fields of the header line (0 without one)
-  std::vector<Field> fields;               // first numColumns fields of the line
+  std::vector<Field> fields;               // first numColumns fields of the line, one per column
+  bool lineHasQuotes = false;              // the current line holds a double quote
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
   std::vector<unsigned short> numberColumns;  // columns converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order
+  std::vector<unsigned short> checkedColumns; // BOOL and DATE columns, converted by nextRow
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far

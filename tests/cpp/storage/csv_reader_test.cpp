@@ -187,6 +187,47 @@ TEST_F(CSVReaderTest, SplittingMatchesTheCharacterRule) {
   }
 }
 
+// Lines of every length, packed one after the other, so the bytes a split
+// reads past a line's end belong to the next line (commas, quotes, line
+// feeds). Shifting the first line moves the end of the first read block
+// through every position of the lines around it; the last line has no
+// line feed.
+TEST_F(CSVReaderTest, SplittingAcrossChunkAndBlockEnds) {
+  std::mt19937 random(11);
+  // A field of up to 24 characters, plain or in quotes holding commas and
+  // doubled quotes.
+  const auto field = [&random] {
+    const bool quoted = random() % 2 == 0;
+    std::string text = quoted ? "\"" : "";
+    for (size_t i = random() % 25; i > 0; --i) {
+      const char c = "a ,\""[random() % (quoted ? 4 : 2)];
+      text += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return quoted ? text + "\"" : text;
+  };
+  std::vector<std::string> lines;
+  std::string body;
+  while (body.size() < 300 * 1024) {
+    lines.push_back(field() + "," + field());
+    body += lines.back() + "\n";
+  }
+  body.pop_back();
+  for (size_t shift = 0; shift < 56; ++shift) {
+    const std::string first = "p," + std::string(shift, 'q');
+    CSVReader lineReader;
+    lineReader.init(writeFile("h\n" + first + "\n" + body), {STRING, STRING});
+    ASSERT_TRUE(lineReader.nextRow());
+    ASSERT_EQ(std::string(static_cast<const char*>(lineReader.getPointer(1))), first.substr(2));
+    for (const std::string& line : lines) {
+      const std::vector<std::string> expected = referenceSplit(line);
+      ASSERT_TRUE(lineReader.nextRow()) << shift << " " << line;
+      ASSERT_EQ(std::string(static_cast<const char*>(lineReader.getPointer(0))), expected[0]) << line;
+      ASSERT_EQ(std::string(static_cast<const char*>(lineReader.getPointer(1))), expected[1]) << line;
+    }
+    ASSERT_FALSE(lineReader.nextRow());
+  }
+}
+
 // Numbers are converted when first read; every row must still show its own
 // values, whichever columns earlier rows read, and the row view converts
 // all of them. Refusable values are checked at nextRow even if never read.

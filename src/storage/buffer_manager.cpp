@@ -1,5 +1,6 @@
 #include "storage/buffer_manager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -61,7 +62,7 @@ BufferLocation BufferManager::getBuffer(unsigned short sizeClass) {
     std::free(block);
     throw allocationFailure(size, e.what());
   }
-  return {block, static_cast<uint32_t>(size)};
+  return {block, static_cast<uint32_t>(size), static_cast<uint32_t>(size)};
 }
 
 BufferLocation BufferManager::getBufferNextSize(BufferLocation location) {
@@ -98,7 +99,13 @@ BufferLocation BufferManager::resizeBuffer(BufferLocation location, uint64_t siz
   } catch (const std::exception& e) {
     throw allocationFailure(size, e.what());
   }
-  char* block = static_cast<char*>(std::realloc(location.storage, size));
+  char* block = location.storage;
+  uint64_t reserved = location.reserved;
+  if (size > reserved) {
+    // Half as much again as asked for: later growth steps fit without a copy.
+    reserved = std::min<uint64_t>(size + size / 2, UINT32_MAX);
+    block = static_cast<char*>(std::realloc(location.storage, reserved));
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   if (block == nullptr) {
     if (!node.empty()) inUse_[location.size].insert(std::move(node));
@@ -110,7 +117,7 @@ BufferLocation BufferManager::resizeBuffer(BufferLocation location, uint64_t siz
     node.value() = block;
     target->insert(std::move(node));
   }
-  return {block, static_cast<uint32_t>(size)};
+  return {block, static_cast<uint32_t>(size), static_cast<uint32_t>(reserved)};
 }
 
 void BufferManager::recycleBuffer(BufferLocation& location) {

@@ -6,15 +6,21 @@
 #include <set>
 
 // A block of raw bytes handed out by the BufferManager: its first byte and
-// its size. {nullptr, 0} stands for no storage.
+// its size. {nullptr, 0} stands for no storage. `reserved` is the size of
+// the allocation behind the block, at least `size` once set by the manager
+// (0 when unknown); only the first `size` bytes are the block's.
 struct BufferLocation {
   char* storage = nullptr;
   uint32_t size = 0;
+  uint32_t reserved = 0;
 };
 
 // The process-wide pool every Buffer takes its block from. Blocks come in
 // size classes: class n holds 512 * ((n - 1) * n / 2 + 1) bytes, so each
-// growth step adds one more 512-byte unit than the previous one. The manager
+// growth step adds one more 512-byte unit than the previous one. Moving a
+// block to a larger class reallocates it with room to spare (half its
+// size again), so that a block growing class by class is copied only every
+// few classes while its size stays that of its class. The manager
 // registers every block it hands out and releases whatever is still
 // registered when the process ends. All registry access is under one mutex;
 // the allocator calls themselves run outside it.
@@ -62,7 +68,8 @@ class BufferManager {
   using Registry = std::map<uint64_t, std::set<char*>>;
 
   BufferManager() = default;
-  // Moves the block to `size` bytes keeping its contents.
+  // Moves the block to `size` bytes keeping its contents; reallocates only
+  // when the allocation behind it is smaller.
   BufferLocation resizeBuffer(BufferLocation location, uint64_t size);
 
   Registry inUse_;      // block size -> blocks handed out

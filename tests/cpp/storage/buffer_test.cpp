@@ -64,3 +64,29 @@ TEST(BufferReserve, JumpsToTheClassOfRepeatedGrowth) {
   empty.reserve(10);
   EXPECT_GE(empty.capacity(), 10u);
 }
+
+// Growing a byte at a time walks every size class: the capacity is always
+// that of the class, the contents survive each move, and a block is
+// reallocated only every few classes (spare room behind it) yet never has
+// less room behind it than its class.
+TEST(Buffer, StepwiseGrowthKeepsClassSizesAndContents) {
+  Buffer buffer;
+  std::string expected;
+  unsigned short sizeClass = 1;
+  unsigned reallocations = 0;
+  while (buffer.capacity() < 600000) {
+    const uint32_t reservedBefore = buffer.location.reserved;
+    const char next = static_cast<char>('a' + expected.size() % 23);
+    buffer.write(&next, 1);
+    expected += next;
+    if (buffer.capacity() != BufferManager::classSize(sizeClass)) {
+      ASSERT_EQ(buffer.capacity(), BufferManager::classSize(++sizeClass));
+      ASSERT_GE(buffer.location.reserved, buffer.capacity());
+      ASSERT_EQ(std::memcmp(buffer.start(), expected.data(), expected.size()), 0) << sizeClass;
+      if (buffer.location.reserved != reservedBefore) ++reallocations;
+    }
+  }
+  EXPECT_EQ(sizeClass, 49);
+  EXPECT_LT(reallocations, 20u) << "one per class would be 48";
+  EXPECT_EQ(std::memcmp(buffer.start(), expected.data(), expected.size()), 0);
+}

@@ -3,26 +3,22 @@
 #include <datetime.h>
 #include <boost/python.hpp>
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "storage/node_config.h"
 #include "storage/text_bytes.h"
 
 namespace {
 
-// Slots of the value cache: room for the texts of a category column of a
-// few thousand values, and for every date of a decade without collisions.
-constexpr size_t kCacheSlots = 4096;
-
-// Reads a stored value, which packed rows may hold unaligned.
-template <typename T>
-T load(const void* value) {
-  T v;
-  std::memcpy(&v, value, sizeof(T));
-  return v;
-}
+// Most sets of the value cache: room for the texts of a column of a few
+// thousand values, and for every date of a decade without collisions. A
+// converter serving fewer values gets fewer sets.
+constexpr uint32_t kMaxCacheSets = 4096;
 
 struct CivilDate {
   int year;
@@ -47,7 +43,8 @@ CivilDate civilFromDays(unsigned short days) {
 
 }  // namespace
 
-CellConverter::CellConverter(DATA_TYPE type) : type_(type) {
+CellConverter::CellConverter(DATA_TYPE type, uint32_t values)
+    : type_(type), sets_(std::bit_ceil(std::clamp(values, uint32_t{1}, kMaxCacheSets))) {
   // The datetime C interface is a per-file static, filled on first need.
   if (type_ == DATE && PyDateTimeAPI == nullptr) {
     PyDateTime_IMPORT;
@@ -62,6 +59,7 @@ CellConverter::~CellConverter() {
 
 CellConverter::CellConverter(CellConverter&& other) noexcept
     : type_(other.type_),
+      sets_(other.sets_),
       cache_(std::move(other.cache_)),
       last_(other.last_),
       lastValue_(other.lastValue_) {
@@ -70,28 +68,17 @@ CellConverter::CellConverter(CellConverter&& other) noexcept
 }
 
 PyObject* CellConverter::convert(const void* value) {
-  if (value == nullptr) {
-    PyErr_SetString(PyExc_RuntimeError, "A stored value of the result could not be read");
-    return nullptr;
-  }
-  switch (type_) {
-    case LONG:
-      return PyLong_FromLongLong(load<int64_t>(value));
-    case INT:
-      return PyLong_FromLong(load<int32_t>(value));
-    case SHORT:
-      return PyLong_FromLong(load<int16_t>(value));
-    case DOUBLE:
-      return PyFloat_FromDouble(load<double>(value));
-    case FLOAT:
-      return PyFloat_FromDouble(load<float>(value));
-    case STRING:
-      return text(static_cast<const char*>(value));
-    case BOOL:
-      return PyBool_FromLong(load<uint8_t>(value));
-    case DATE:
-      return date(load<uint16_t>(value));
-  }
+  if (value == nullptr) return missingValue();
+  return dispatch([&](auto type) { return make<decltype(type)::value>(value); },
+                  static_cast<PyObject*>(nullptr));
+}
+
+PyObject* CellConverter::missingValue() {
+  PyErr_SetString(PyExc_RuntimeError, "A stored value of the result could not be read");
+  return nullptr;
+}
+
+PyObject* CellConverter::unknownType() {
   PyErr_SetString(PyExc_RuntimeError, "Unknown data type provided");
   return nullptr;
 }
@@ -104,11 +91,11 @@ PyObject* CellConverter::text(const char* value) {
     return last_;
   }
   const std::string_view bytes(value, NodeConfig::textBytes(value) - 1);
-  Slot& slot = slotFor(text_bytes::hash(bytes.data(), bytes.size()));
-  PyObject* made = reuse(slot.object, bytes);
+  Slot* const set = setFor(text_bytes::hash(bytes.data(), bytes.size()));
+  PyObject* made = find(set, [&](const Slot& slot) { return holds(slot.object, bytes); });
   if (made == nullptr) {
-    made = remember(slot, PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
-                                               "replace"));
+    made = remember(set, PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
+                                              "replace"));
     if (made == nullptr) return nullptr;
   }
   Py_INCREF(made);
@@ -117,38 +104,43 @@ PyObject* CellConverter::text(const char* value) {
   return made;
 }
 
-PyObject* CellConverter::reuse(PyObject* kept, std::string_view bytes) {
+bool CellConverter::holds(const PyObject* kept, std::string_view bytes) {
   // An ASCII str holds exactly the bytes it was made from, so equal bytes
   // give an equal str.
-  if (kept == nullptr || !PyUnicode_IS_ASCII(kept) ||
-      static_cast<size_t>(PyUnicode_GET_LENGTH(kept)) != bytes.size() ||
-      !text_bytes::same(static_cast<const char*>(PyUnicode_DATA(kept)), bytes.data(), bytes.size())) {
-    return nullptr;
-  }
-  Py_INCREF(kept);
-  return kept;
+  return kept != nullptr && PyUnicode_IS_ASCII(kept) &&
+         static_cast<size_t>(PyUnicode_GET_LENGTH(kept)) == bytes.size() &&
+         text_bytes::same(static_cast<const char*>(PyUnicode_DATA(kept)), bytes.data(), bytes.size());
 }
 
 PyObject* CellConverter::date(unsigned short days) {
-  Slot& slot = slotFor(days);
-  if (slot.object != nullptr && slot.days == days) {
-    Py_INCREF(slot.object);
-    return slot.object;
-  }
+  Slot* const set = setFor(days);
+  PyObject* const kept =
+      find(set, [days](const Slot& slot) { return slot.object != nullptr && slot.days == days; });
+  if (kept != nullptr) return kept;
   const CivilDate civil = civilFromDays(days);
-  PyObject* made = remember(slot, PyDate_FromDate(civil.year, civil.month, civil.day));
-  if (made != nullptr) slot.days = days;
-  return made;
+  return remember(set, PyDate_FromDate(civil.year, civil.month, civil.day), days);
 }
 
-CellConverter::Slot& CellConverter::slotFor(size_t hash) {
-  if (cache_.empty()) cache_.resize(kCacheSlots);
-  return cache_[hash % kCacheSlots];
+CellConverter::Slot* CellConverter::setFor(size_t hash) {
+  if (cache_.empty()) cache_.resize(2 * sets_);
+  return &cache_[2 * (hash & (sets_ - 1))];
 }
 
-PyObject* CellConverter::remember(Slot& slot, PyObject* made) {
+template <typename Matches>
+PyObject* CellConverter::find(Slot* set, Matches&& matches) {
+  if (!matches(set[0])) {
+    if (!matches(set[1])) return nullptr;
+    std::swap(set[0], set[1]);
+  }
+  Py_INCREF(set[0].object);
+  return set[0].object;
+}
+
+PyObject* CellConverter::remember(Slot* set, PyObject* made, unsigned short days) {
   if (made == nullptr) return nullptr;
-  Py_XSETREF(slot.object, made);
+  Py_XDECREF(set[1].object);
+  set[1] = set[0];
+  set[0] = Slot{made, days};
   Py_INCREF(made);
   return made;
 }

@@ -2,7 +2,11 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "storage/data_type.h"
@@ -14,16 +18,19 @@
 // collector. A converter serves one call that reads many rows: it keeps
 // the texts and dates it made in a small direct-mapped cache and hands out
 // the kept object again for an equal value, so repeated values (category
-// values, dates of a year) cost no new object. Use only with the
+// values, dates of a year) cost no new object. The cache is two-way set
+// associative, so two frequent values that share a set do not evict each
+// other. Use only with the
 // interpreter lock held; the converter owns a reference to each object it
 // keeps and drops them when destroyed. The stored values it reads must not
 // change while it lives (a cursor's reads check exactly that), so a text
 // read again from the same address is the text handed out before.
 class CellConverter {
  public:
-  // Throws boost::python::error_already_set when `type` is DATE and the
-  // datetime module cannot be imported.
-  explicit CellConverter(DATA_TYPE type);
+  // `values`: how many values the converter is expected to serve, which
+  // sizes its cache. Throws boost::python::error_already_set when `type` is
+  // DATE and the datetime module cannot be imported.
+  CellConverter(DATA_TYPE type, uint32_t values);
   ~CellConverter();
   CellConverter(CellConverter&& other) noexcept;
   CellConverter(const CellConverter&) = delete;
@@ -33,8 +40,37 @@ class CellConverter {
   // A new reference to the Python form of the stored value at `value`, or
   // nullptr with a Python exception set.
   PyObject* convert(const void* value);
+  // Converts the stored values at values[0 .. count) in order and hands
+  // each new reference to put(i, object). Returns false with a Python
+  // exception set at the first value that cannot be converted; the objects
+  // handed out before it stay with the receiver.
+  template <typename Put>
+  bool convertAll(const void* const* values, size_t count, Put&& put);
 
  private:
+  template <DATA_TYPE Type>
+  using TypeTag = std::integral_constant<DATA_TYPE, Type>;
+
+  // Calls visit(TypeTag<type_>{}) and returns its answer; when the type is
+  // none of the stored types, sets a Python exception and returns `failed`.
+  template <typename Visit, typename Answer>
+  Answer dispatch(Visit&& visit, Answer failed) const;
+  // The Python form of a stored value of type Type, which must not be null.
+  template <DATA_TYPE Type>
+  PyObject* make(const void* value);
+  // Set the Python exception for a value that is missing, or of no stored
+  // type; both return nullptr.
+  static PyObject* missingValue();
+  static PyObject* unknownType();
+
+  // Reads a stored value, which packed rows may hold unaligned.
+  template <typename T>
+  static T load(const void* value) {
+    T v;
+    std::memcpy(&v, value, sizeof(T));
+    return v;
+  }
+
   // A cache entry: the object made for a value, owned, and for dates the
   // day count it was made from.
   struct Slot {
@@ -43,17 +79,75 @@ class CellConverter {
   };
 
   PyObject* text(const char* value);
-  // `kept` again (a new reference) when it is an ASCII str of exactly `bytes`.
-  static PyObject* reuse(PyObject* kept, std::string_view bytes);
+  // True when `kept` is an ASCII str of exactly `bytes`.
+  static bool holds(const PyObject* kept, std::string_view bytes);
   PyObject* date(unsigned short days);
-  // The cache slot of a value hashed to `hash`; makes the cache on first use.
-  Slot& slotFor(size_t hash);
-  // Keeps `made` (a new reference, or nullptr on failure) in `slot` and
-  // returns it.
-  static PyObject* remember(Slot& slot, PyObject* made);
+  // The two slots of the cache set of a value hashed to `hash`, the one
+  // used last first; makes the cache on first use.
+  Slot* setFor(size_t hash);
+  // A new reference to the object of the slot of `set` that `matches`
+  // accepts, which becomes the set's first; nullptr when neither does.
+  template <typename Matches>
+  static PyObject* find(Slot* set, Matches&& matches);
+  // Keeps `made` (a new reference, or nullptr on failure) as the first of
+  // `set`, dropping the set's older object, and returns it as a new
+  // reference of the caller's.
+  static PyObject* remember(Slot* set, PyObject* made, unsigned short days = 0);
 
   DATA_TYPE type_;
-  std::vector<Slot> cache_;   // empty until the first text or date
+  size_t sets_;                // cache sets, a power of two
+  std::vector<Slot> cache_;    // two slots per set; empty until the first text or date
   PyObject* last_ = nullptr;          // last text handed out, owned
   const char* lastValue_ = nullptr;   // where `last_`'s bytes are stored
 };
+
+template <typename Visit, typename Answer>
+Answer CellConverter::dispatch(Visit&& visit, Answer failed) const {
+  switch (type_) {
+    case LONG:
+      return visit(TypeTag<LONG>{});
+    case INT:
+      return visit(TypeTag<INT>{});
+    case SHORT:
+      return visit(TypeTag<SHORT>{});
+    case DOUBLE:
+      return visit(TypeTag<DOUBLE>{});
+    case FLOAT:
+      return visit(TypeTag<FLOAT>{});
+    case STRING:
+      return visit(TypeTag<STRING>{});
+    case BOOL:
+      return visit(TypeTag<BOOL>{});
+    case DATE:
+      return visit(TypeTag<DATE>{});
+  }
+  unknownType();
+  return failed;
+}
+
+template <DATA_TYPE Type>
+PyObject* CellConverter::make(const void* value) {
+  if constexpr (Type == LONG) return PyLong_FromLongLong(load<int64_t>(value));
+  if constexpr (Type == INT) return PyLong_FromLong(load<int32_t>(value));
+  if constexpr (Type == SHORT) return PyLong_FromLong(load<int16_t>(value));
+  if constexpr (Type == DOUBLE) return PyFloat_FromDouble(load<double>(value));
+  if constexpr (Type == FLOAT) return PyFloat_FromDouble(load<float>(value));
+  if constexpr (Type == STRING) return text(static_cast<const char*>(value));
+  if constexpr (Type == BOOL) return PyBool_FromLong(load<uint8_t>(value));
+  if constexpr (Type == DATE) return date(load<uint16_t>(value));
+}
+
+template <typename Put>
+bool CellConverter::convertAll(const void* const* values, size_t count, Put&& put) {
+  // The type is looked at once, not per value.
+  const auto each = [&](auto type) {
+    for (size_t i = 0; i < count; ++i) {
+      PyObject* object = values[i] == nullptr ? missingValue() : make<decltype(type)::value>(values[i]);
+      if (object == nullptr) return false;
+      put(i, object);
+    }
+    return true;
+  };
+  return dispatch(each, false);
+}
+

@@ -2,6 +2,8 @@
 
 #include <boost/python.hpp>
 
+#include <algorithm>
+
 namespace bp = boost::python;
 
 namespace {
@@ -25,10 +27,26 @@ class CollectorPause {
 
 RowConverter::RowConverter(const QuerySet& cursor) : cursor_(cursor) {
   const unsigned short columns = cursor.getNumberOfCols();
+  const uint32_t rows = cursor.getNumberOfRows();
   cells_.reserve(columns);
   for (unsigned short col = 0; col < columns; ++col) {
-    cells_.emplace_back(cursor.getColumnType(col));
+    cells_.emplace_back(cursor.getColumnType(col), rows);
   }
+}
+
+template <typename Visit>
+void RowConverter::inChunks(uint32_t rows, Visit&& visit) {
+  for (uint32_t first = 0; first < rows;) {
+    const uint32_t end = first + std::min(rows - first, kChunkRows);
+    visit(first, end);
+    first = end;
+  }
+}
+
+template <typename Put>
+void RowConverter::convertChunk(unsigned short col, uint32_t first, uint32_t end, Put&& put) {
+  cursor_.readColumn(col, first, end, values_.data());
+  if (!cells_[col].convertAll(values_.data(), end - first, put)) bp::throw_error_already_set();
 }
 
 PyObject* RowConverter::tupleOf(const QuerySet::Row& row) {
@@ -48,9 +66,22 @@ PyObject* RowConverter::allRows() {
   const uint32_t rows = cursor_.getNumberOfRows();
   const bp::handle<> list(PyList_New(static_cast<Py_ssize_t>(rows)));
   const CollectorPause pause;
-  Py_ssize_t index = 0;
-  cursor_.readRows(0, rows, [&](const QuerySet::Row& row) {
-    PyList_SET_ITEM(list.get(), index++, tupleOf(row));
+  PyObject** const tuples = PySequence_Fast_ITEMS(list.get());
+  const auto columns = static_cast<Py_ssize_t>(cells_.size());
+  inChunks(rows, [&](uint32_t first, uint32_t end) {
+    for (uint32_t position = first; position < end; ++position) {
+      tuples[position] = PyTuple_New(columns);
+      if (tuples[position] == nullptr) bp::throw_error_already_set();
+    }
+    // Column by column: each converter runs its type's loop over the chunk.
+    for (Py_ssize_t col = 0; col < columns; ++col) {
+      convertChunk(static_cast<unsigned short>(col), first, end, [&](size_t i, PyObject* value) {
+        PyTuple_SET_ITEM(tuples[first + i], col, value);
+      });
+    }
+    // No value is tracked by the collector, so no tuple can take part in
+    // a cycle; the collector would untrack them itself, after a visit.
+    for (uint32_t position = first; position < end; ++position) PyObject_GC_UnTrack(tuples[position]);
   });
   return bp::incref(list.get());
 }
@@ -67,15 +98,12 @@ PyObject* RowConverter::column(unsigned short col) {
   if (col >= cells_.size()) {
     cursor_.getColumnType(col);  // throws the column range message
   }
-  CellConverter& cell = cells_[col];
   const uint32_t rows = cursor_.getNumberOfRows();
   const bp::handle<> list(PyList_New(static_cast<Py_ssize_t>(rows)));
   const CollectorPause pause;
-  Py_ssize_t index = 0;
-  cursor_.readRows(0, rows, [&](const QuerySet::Row& row) {
-    PyObject* value = cell.convert(row.value(col));
-    if (value == nullptr) bp::throw_error_already_set();
-    PyList_SET_ITEM(list.get(), index++, value);
+  PyObject** const items = PySequence_Fast_ITEMS(list.get());
+  inChunks(rows, [&](uint32_t first, uint32_t end) {
+    convertChunk(col, first, end, [&](size_t i, PyObject* value) { items[first + i] = value; });
   });
   return bp::incref(list.get());
 }

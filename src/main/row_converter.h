@@ -29,8 +29,21 @@ class RowConverter {
   PyObject* column(unsigned short col);
 
  private:
+  // Rows are converted in chunks of this many, column by column: the value
+  // pointers of a chunk stay in the cache and each column's conversion is
+  // one loop of its type.
+  static constexpr uint32_t kChunkRows = 256;
+
   PyObject* tupleOf(const QuerySet::Row& row);
+  // Calls visit(first, end) for consecutive chunks covering [0, rows).
+  template <typename Visit>
+  static void inChunks(uint32_t rows, Visit&& visit);
+  // Converts column `col` at result positions [first, end), a chunk at
+  // most, handing value i to put(i, object).
+  template <typename Put>
+  void convertChunk(unsigned short col, uint32_t first, uint32_t end, Put&& put);
 
   const QuerySet& cursor_;
   std::vector<CellConverter> cells_;  // one per selected column
+  std::vector<const void*> values_ = std::vector<const void*>(kChunkRows);  // a chunk's values
 };

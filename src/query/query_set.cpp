@@ -44,6 +44,28 @@ ResultSet& QuerySet::valid() const {
   return *result_;
 }
 
+void QuerySet::requireRows(const ResultSet& result, uint32_t first, uint32_t end) {
+  if (first > end || end > result.rowCount) {
+    throw DatabaseException("Rows %u to %u are out of range: the result has %u rows", first, end,
+                            result.rowCount);
+  }
+}
+
+void QuerySet::requireColumn(ResultSet& result, unsigned short col) {
+  const unsigned short columns = result.getNumberOfSelectCols();
+  if (col >= columns) {
+    throw DatabaseException("Column %d is out of range: the result has %d columns", col, columns);
+  }
+}
+
+void QuerySet::readColumn(unsigned short col, uint32_t first, uint32_t end, const void** out) const {
+  ResultSet& result = valid();
+  requireRows(result, first, end);
+  requireColumn(result, col);
+  const RowRestorer restorer(result);
+  result.selectPointers(col, first, end, out);
+}
+
 QuerySet::RowRestorer::~RowRestorer() {
   result_.currentRow = current_;
   if (result_.rowCount > 0) {
@@ -56,11 +78,7 @@ ResultSet& QuerySet::readable(unsigned short col) const {
   if (result_->rowCount == 0) {
     throw DatabaseException("The query result has no rows");
   }
-  const unsigned short columns = result_->getNumberOfSelectCols();
-  if (col >= columns) {
-    throw DatabaseException("Column %d is out of range: the result has %d columns", col,
-                            columns);
-  }
+  requireColumn(*result_, col);
   return *result_;
 }
 
@@ -208,11 +226,7 @@ std::string QuerySet::getHeader(const std::string& separator) const {
 DATA_TYPE QuerySet::getColumnType(unsigned short col) const {
   // The type is read from the table, which a change may have freed.
   ResultSet& result = valid();
-  const unsigned short columns = result.getNumberOfSelectCols();
-  if (col >= columns) {
-    throw DatabaseException("Column %d is out of range: the result has %d columns", col,
-                            columns);
-  }
+  requireColumn(result, col);
   return result.getSelectDataType(col);
 }
 

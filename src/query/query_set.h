@@ -65,6 +65,12 @@ class QuerySet {
   // is left as it was, also when the visitor throws.
   template <typename Visitor>
   void readRows(uint32_t first, uint32_t end, Visitor&& visit) const;
+  // Bulk reading by column: checks the cursor like readRows and that `col`
+  // is selected, then writes the stored values of column `col` at result
+  // positions [first, end) to out[0 .. end - first). The pointers stay valid
+  // until the tables behind the result change. The current row is left as
+  // it was.
+  void readColumn(unsigned short col, uint32_t first, uint32_t end, const void** out) const;
 
  private:
   // Checks that a row is current, `col` is selected and the tables are
@@ -72,6 +78,10 @@ class QuerySet {
   ResultSet& readable(unsigned short col) const;
   // Checks that the cursor holds a result and the tables are unchanged.
   ResultSet& valid() const;
+  // Checks that result positions [first, end) exist.
+  static void requireRows(const ResultSet& result, uint32_t first, uint32_t end);
+  // Checks that `col` is a selected column.
+  static void requireColumn(ResultSet& result, unsigned short col);
 
   // Puts the result set back on the current row it had when constructed.
   class RowRestorer {
@@ -94,10 +104,7 @@ class QuerySet {
 template <typename Visitor>
 void QuerySet::readRows(uint32_t first, uint32_t end, Visitor&& visit) const {
   ResultSet& result = valid();
-  if (first > end || end > result.rowCount) {
-    throw DatabaseException("Rows %u to %u are out of range: the result has %u rows", first, end,
-                            result.rowCount);
-  }
+  requireRows(result, first, end);
   const RowRestorer restorer(result);
   const Row row(result);
   for (uint32_t position = first; position < end; ++position) {

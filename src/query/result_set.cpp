@@ -180,6 +180,13 @@ void ResultSet::populateCSV(Buffer& out) {
   out.write("", 1);
 }
 
+void ResultSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) {
+  for (uint32_t position = first; position < end; ++position) {
+    setRowDerived(storedRow(position));
+    *out++ = getSelectPointer(k);
+  }
+}
+
 void ResultSet::watchTable(const std::string& tableName,
                            std::shared_ptr<const uint64_t> changes) {
   const uint64_t seen = *changes;

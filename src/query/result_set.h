@@ -52,6 +52,12 @@ class ResultSet {
   virtual unsigned short getNumberOfCols() = 0;
   // Positions the source on stored row `row` (not a result position).
   virtual void setRowDerived(unsigned int row) = 0;
+  // Writes the stored values of the k-th selected column at result
+  // positions [first, end) to out[0 .. end - first). These pointers lead
+  // into the source's storage or its category maps and, unlike
+  // getSelectPointer's, stay valid while the source is unchanged. The
+  // source is left positioned on any row; the caller puts it back.
+  virtual void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out);
   // The row loop of processRequest: stores, in source order, every row for
   // which `root`, built over `conditions`, holds. This version walks the
   // source row by row; a derived class may skip rows whose answer it knows.

@@ -43,11 +43,7 @@ void TableSet::addReference(NodeTable* node, uint32_t offset) {
 }
 
 void TableSet::setRowDerived(unsigned int row) {
-  const char* reference = start() + static_cast<size_t>(row) * kRowWidth;
-  NodeTable* node;
-  uint32_t offset;
-  std::memcpy(&node, reference, sizeof node);
-  std::memcpy(&offset, reference + sizeof node, sizeof offset);
+  const auto [node, offset] = reference(row);
   TableIterator& it = *iterator_;
   it.node = node;
   it.pathIndex = node->pathIndex;
@@ -59,11 +55,7 @@ void TableSet::setRowDerived(unsigned int row) {
 }
 
 unsigned short TableSet::categoryNumberAt(uint32_t row, unsigned short col) const {
-  const char* reference = start() + static_cast<size_t>(row) * kRowWidth;
-  NodeTable* node;
-  uint32_t offset;
-  std::memcpy(&node, reference, sizeof node);
-  std::memcpy(&offset, reference + sizeof node, sizeof offset);
+  const auto [node, offset] = reference(row);
   const TreeTable& t = table();
   const unsigned short index = t.columnIndex[col];
   const unsigned short fixed = t.branches.getPath(node->pathIndex)[index];
@@ -92,24 +84,49 @@ void* TableSet::getSelectPointer(unsigned short k) {
 }
 
 void TableSet::placeColumns() {
-  const TreeTable& t = table();
   const NodeTable* const node = iterator_->node;
   places_.assign(selectedColumns.size(), ColumnPlace{});
   placedNode_ = node;
   if (node == nullptr) return;
-  const unsigned short* path = t.branches.getPath(node->pathIndex);
-  const NodeConfig& layout = *node->config;
-  for (size_t k = 0; k < selectedColumns.size(); ++k) {
-    const unsigned short col = selectedColumns[k];
-    if (col >= t.numColumns) continue;
-    const unsigned short index = t.columnIndex[col];
-    if (t.isPlain[col] == 0) {
-      if (path[index] != 0) places_[k].fixed = t.levelMaps[index]->getValuePointer(path[index]);
-      continue;
+  for (size_t k = 0; k < selectedColumns.size(); ++k) places_[k] = placeColumn(*node, k);
+}
+
+TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) const {
+  const TreeTable& t = table();
+  ColumnPlace place;
+  const unsigned short col = selectedColumns[k];
+  if (col >= t.numColumns) return place;
+  const unsigned short index = t.columnIndex[col];
+  if (t.isPlain[col] == 0) {
+    const unsigned short fixed = t.branches.getPath(node.pathIndex)[index];
+    if (fixed != 0) place.fixed = t.levelMaps[index]->getValuePointer(fixed);
+    return place;
+  }
+  const NodeConfig& layout = *node.config;
+  if (index >= layout.numColumns) return place;
+  const unsigned short position = layout.positions[index];
+  if (position < layout.numFixed) place.offset = layout.offsets[position];
+  return place;
+}
+
+void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) {
+  const NodeTable* placed = nullptr;
+  ColumnPlace place;
+  for (uint32_t position = first; position < end; ++position) {
+    const uint32_t row = storedRow(position);
+    const auto [node, offset] = reference(row);
+    if (node != placed) {
+      place = placeColumn(*node, k);
+      placed = node;
     }
-    if (index >= layout.numColumns) continue;
-    const unsigned short position = layout.positions[index];
-    if (position < layout.numFixed) places_[k].offset = layout.offsets[position];
+    if (place.fixed != nullptr) {
+      *out++ = place.fixed;
+    } else if (place.offset >= 0) {
+      *out++ = node->start() + offset + place.offset;
+    } else {
+      setRowDerived(row);
+      *out++ = iterator_->getPointer(selectedColumns[k]);
+    }
   }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "query/result_set.h"
@@ -40,6 +42,9 @@ class TableSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // Reads the row references directly and finds each node's place of the
+  // column once, without positioning the iterator for fixed-width values.
+  void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) override;
   // The category number that stored row `row` holds for categorised column
   // `col`, read without repositioning the iterator.
   unsigned short categoryNumberAt(uint32_t row, unsigned short col) const;
@@ -56,19 +61,31 @@ class TableSet : public ResultSet, public Buffer {
   std::unique_ptr<TableIterator> iterator_;
 
  private:
-  // Appends the reference of the row whose plain part starts `offset`
-  // bytes into `node`'s buffer.
-  void addReference(NodeTable* node, uint32_t offset);
-  // Where the selected columns' values lie in the rows of the current node,
-  // worked out once per node: rows read one after the other mostly share it.
-  void placeColumns();
-
-  // Where one selected column's value lies in the current node's rows.
+  // Where one selected column's value lies in the rows of a node.
   struct ColumnPlace {
     void* fixed = nullptr;  // the value, when the node's path fixes it
     int32_t offset = -1;    // else its offset in a row's plain part, or -1
                             // when the iterator must find it
   };
+
+  // Appends the reference of the row whose plain part starts `offset`
+  // bytes into `node`'s buffer.
+  void addReference(NodeTable* node, uint32_t offset);
+  // The node and row offset that stored row `row`'s reference holds.
+  std::pair<NodeTable*, uint32_t> reference(uint32_t row) const {
+    const char* at = start() + static_cast<size_t>(row) * kRowWidth;
+    NodeTable* node;
+    uint32_t offset;
+    std::memcpy(&node, at, sizeof node);
+    std::memcpy(&offset, at + sizeof node, sizeof offset);
+    return {node, offset};
+  }
+  // Where the selected columns' values lie in the rows of the current node,
+  // worked out once per node: rows read one after the other mostly share it.
+  void placeColumns();
+  // Where the k-th selected column's value lies in the rows of `node`.
+  ColumnPlace placeColumn(const NodeTable& node, size_t k) const;
+
   const NodeTable* placedNode_ = nullptr;  // node `places_` belongs to
   std::vector<ColumnPlace> places_;        // per selected column
 };

@@ -75,6 +75,9 @@ class TestTypedValues:
         assert qs.getColumn(1) == [row[1] for row in expected]
         unordered = db.executeSelect("select cat, day, word, id from w").fetchAll()
         assert sorted(unordered, key=lambda row: row[3]) == [(c, d, w, i) for i, c, d, w in expected]
+        # A small result gets a small cache, so its values meet more often.
+        few = db.executeSelect("select word, day, id from w where id < 300 order by word, id").fetchAll()
+        assert few == sorted(((w, d, i) for i, c, d, w in expected[:300]), key=lambda row: (row[0], row[2]))
 
     def test_invalid_utf8_is_replaced_not_raised(self, tmp_path):
         with open(tmp_path / "bad.csv", "wb") as handle:

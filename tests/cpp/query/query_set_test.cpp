@@ -66,8 +66,25 @@ TEST(QuerySetTest, BulkReadsFollowResultOrderKeepTheCurrentRowAndCheckOnce) {
   cursor.readRows(3, 3, count);
   EXPECT_EQ("Rows 1 to 4 are out of range: the result has 3 rows", messageOf([&] { cursor.readRows(1, 4, count); }));
   EXPECT_EQ("Rows 2 to 1 are out of range: the result has 3 rows", messageOf([&] { cursor.readRows(2, 1, count); }));
+
+  // Column reads: result order, a partial range, the same checks.
+  std::vector<const void*> values(3);
+  cursor.readColumn(2, 0, 3, values.data());
+  EXPECT_STREQ("c", static_cast<const char*>(values[0]));
+  EXPECT_STREQ("a", static_cast<const char*>(values[2]));
+  cursor.readColumn(0, 1, 3, values.data());
+  EXPECT_EQ(2, *static_cast<const int32_t*>(values[0]));
+  EXPECT_EQ(1, *static_cast<const int32_t*>(values[1]));
+  EXPECT_EQ("b", cursor.getString(2));
+  EXPECT_EQ("Column 4 is out of range: the result has 4 columns",
+            messageOf([&] { cursor.readColumn(4, 0, 1, values.data()); }));
+  EXPECT_EQ("Rows 2 to 4 are out of range: the result has 3 rows",
+            messageOf([&] { cursor.readColumn(0, 2, 4, values.data()); }));
+
   ++*counter;
   EXPECT_EQ("Query result is no longer valid: table t has changed", messageOf([&] { cursor.readRows(0, 2, count); }));
+  EXPECT_EQ("Query result is no longer valid: table t has changed",
+            messageOf([&] { cursor.readColumn(0, 0, 1, values.data()); }));
   EXPECT_EQ(0, visits);
   EXPECT_EQ("The cursor holds no query result", messageOf([&] { QuerySet().readRows(0, 0, count); }));
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -133,4 +134,29 @@ TEST_F(TableSetTest, NodeWiseFilteringKeepsTheRowsOfTheRowByRowWalk) {
     EXPECT_EQ(fast.currentRow, slow.currentRow);
     for (const Condition* condition : conditions) EXPECT_FALSE(condition->unknown);
   }
+}
+
+TEST_F(TableSetTest, ColumnReadsGiveThePointersOfRowReads) {
+  // Both levels, a fixed-width plain column and a plain text: values fixed
+  // by a node's path, carried by its rows, at an offset and found by walking.
+  auto set = scan(*big_, {4, 3, 1, 0, 2});
+  ASSERT_EQ(set->rowCount, static_cast<uint32_t>(kRows));
+  const auto compare = [&](uint32_t first, uint32_t end) {
+    std::vector<const void*> values(end - first);
+    for (unsigned short k = 0; k < 5; ++k) {
+      set->selectPointers(k, first, end, values.data());
+      for (uint32_t position = first; position < end; ++position) {
+        set->setRowDerived(set->storedRow(position));
+        ASSERT_EQ(values[position - first], set->getSelectPointer(k)) << "column " << k << " position " << position;
+      }
+    }
+  };
+  compare(0, kRows);
+  compare(17, 17 + 300);
+  compare(5, 5);
+  // In an order that jumps between nodes at every row.
+  set->initPermutation();
+  std::mt19937 random(9);
+  std::shuffle(set->permutation.begin(), set->permutation.end(), random);
+  compare(0, kRows);
 }

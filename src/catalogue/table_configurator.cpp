@@ -21,18 +21,27 @@ void addCandidateMaps(TreeTable& table, const std::vector<DATA_TYPE>& types) {
   }
 }
 
+// The remaining candidates as a flat list, in column order.
+std::vector<std::pair<unsigned short, ColumnMapBase*>> candidatesOf(
+    const std::map<unsigned short, ColumnMapBase*>& maps) {
+  return {maps.begin(), maps.end()};
+}
+
 // Records the values of the remaining candidates, row by row; returns the
 // number of rows sampled.
 unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps) {
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
+  // The rows between two cleanings go through a flat copy of the map.
+  auto candidates = candidatesOf(maps);
   unsigned int sampled = 0;
   do {
-    for (const auto& [column, map] : maps) map->add(rows.getPointer(column), 0);
+    for (const auto& [column, map] : candidates) map->add(rows.getPointer(column), 0);
     ++sampled;
     if (sampled % cleaningInterval == 0) {
       cleanColumnMaps(maps, sampled);
       if (maps.empty()) break;
+      candidates = candidatesOf(maps);
     }
   } while (rows.nextRow());
   return sampled;

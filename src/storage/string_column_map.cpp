@@ -11,8 +11,8 @@ const char* text(void* value) { return static_cast<const char*>(value); }
 
 }  // namespace
 
-StringColumnMap::ValueMap::iterator StringColumnMap::findText(const char* value) {
-  const auto* found = index_.find(value, std::strlen(value));
+StringColumnMap::ValueMap::iterator StringColumnMap::findText(const char* value, size_t length) {
+  const auto* found = index_.find(value, length);
   return found == nullptr ? valueToInt.end() : *found;
 }
 
@@ -25,6 +25,11 @@ void StringColumnMap::rebuildIndex() {
 
 unsigned short StringColumnMap::getInt(void* value) {
   const auto found = findText(text(value));
+  return found == valueToInt.end() ? 0 : found->second;
+}
+
+unsigned short StringColumnMap::getIntOfText(const char* value, size_t length) {
+  const auto found = findText(value, length);
   return found == valueToInt.end() ? 0 : found->second;
 }
 

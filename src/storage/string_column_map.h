@@ -33,6 +33,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   static constexpr unsigned int MAX_TEXTS = 40000;
 
   unsigned short getInt(void* value) override;
+  // getInt of a text whose length (strlen) the caller already knows.
+  unsigned short getIntOfText(const char* text, size_t length);
   unsigned short getIntLessEq(void* value) override;
   unsigned short getIntGreatEQ(void* value) override;
   // False for a text already in the map or when there is no room; throws
@@ -56,8 +58,9 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
 
  private:
 
-  // The entry of a text, valueToInt.end() when absent.
-  ValueMap::iterator findText(const char* text);
+  // The entry of a text of `length` bytes, valueToInt.end() when absent.
+  ValueMap::iterator findText(const char* text, size_t length);
+  ValueMap::iterator findText(const char* text) { return findText(text, std::strlen(text)); }
   void rebuildIndex();
 
   // Grows the store until a text of `length` characters and its NUL fit,

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "errors/database_exception.h"
+#include "storage/string_column_map.h"
 
 namespace {
 
@@ -116,14 +117,16 @@ void TreeTable::prepareCopyPlan() {
   }
 
   levelSources_.clear();
-  for (const unsigned short column : categoryColumns) {
+  for (unsigned short level = 0; level < numCategories; ++level) {
+    const unsigned short column = categoryColumns[level];
     const unsigned short position = rowConfig_.positions[column];
     const bool isText = position >= rowConfig_.numFixed;
     levelSources_.push_back(
         {isText,
          isText ? static_cast<unsigned short>(position - rowConfig_.numFixed)
                 : rowConfig_.offsets[position],
-         getTypeWidth(columnTypes[column])});
+         getTypeWidth(columnTypes[column]),
+         isText ? dynamic_cast<StringColumnMap*>(levelMaps[level]) : nullptr});
   }
 }
 
@@ -148,7 +151,11 @@ void TreeTable::addRow(NodeIterator& row) {
   for (unsigned short position = 0; position < numCategories; ++position) {
     const LevelSource& source = levelSources_[position];
     if (source.isText) {
-      currentPath[position] = categoryNumber(position, const_cast<char*>(rowTexts_[source.place]));
+      const char* const text = rowTexts_[source.place];
+      // A text already in the map is found by the length scanRow measured.
+      const unsigned short known =
+          source.texts == nullptr ? 0 : source.texts->getIntOfText(text, rowTextBytes_[source.place] - 1);
+      currentPath[position] = known != 0 ? known : categoryNumber(position, const_cast<char*>(text));
       continue;
     }
     // Packed rows leave values unaligned; the maps read them as typed values.

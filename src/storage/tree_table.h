@@ -11,6 +11,8 @@
 #include "storage/node_table.h"
 #include "storage/table_config.h"
 
+class StringColumnMap;
+
 // The in-memory form of one table. Categorised columns are replaced by the
 // category numbers of their maps and group the rows into a tree of node
 // tables, one level per categorised column; the other columns are stored
@@ -77,8 +79,9 @@ class TreeTable : public TableConfig {
   // Where the value of a categorised column lies in the incoming row.
   struct LevelSource {
     bool isText;
-    unsigned short place;  // byte offset, or index among the row's texts
-    unsigned short width;  // stored width of a fixed-width value
+    unsigned short place;   // byte offset, or index among the row's texts
+    unsigned short width;   // stored width of a fixed-width value
+    StringColumnMap* texts; // the level's map when it is a text map, for lookups by known length
   };
 
   void destroyNodes();

@@ -1,6 +1,6 @@
 #include "storage/buffer.h"
 
-#include <cstring>
+#include "storage/text_bytes.h"
 
 Buffer::Buffer() : Buffer(1) {}
 
@@ -28,6 +28,6 @@ void Buffer::grow(size_t bytes) {
 
 void Buffer::write(const void* bytes, size_t length) {
   reserve(length);
-  if (length != 0) std::memcpy(position, bytes, length);
+  text_bytes::copy(position, static_cast<const char*>(bytes), length);
   position += length;
 }

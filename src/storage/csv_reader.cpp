@@ -11,6 +11,7 @@
 #endif
 
 #include "errors/database_exception.h"
+#include "storage/text_bytes.h"
 
 namespace {
 
@@ -295,7 +296,7 @@ void CSVReader::copyTexts() {
   char* text = start() + config.fixedWidth;
   for (const unsigned short column : textColumns) {
     const Field& field = fields[column];
-    std::memcpy(text, field.text, field.length + 1);
+    text_bytes::copy(text, field.text, field.length + 1);
     text += field.length + 1;
   }
   textsCopiedAt = rowSerial;

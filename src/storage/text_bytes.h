@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-// Hashing and comparison of the short texts that fill category columns,
-// done in line: for texts of a few bytes a library call costs more than
-// the work. Short texts are read as a few overlapping words chosen by the
+// Hashing, comparison and copying of the short texts and values that fill
+// rows, done in line: for a few bytes a library call costs more than the
+// work. Short texts are read as a few overlapping words chosen by the
 // length class (up to 3, 4 to 7, 8 to 16 bytes) rather than byte by byte,
 // so texts of different lengths in one class take the same branches. No
 // byte outside the text is read.
@@ -25,6 +25,10 @@ inline uint32_t load32(const char* at) {
   std::memcpy(&word, at, sizeof word);
   return word;
 }
+
+inline void store64(char* at, uint64_t word) { std::memcpy(at, &word, sizeof word); }
+
+inline void store32(char* at, uint32_t word) { std::memcpy(at, &word, sizeof word); }
 
 inline uint64_t byteAt(const char* text, size_t index) { return static_cast<unsigned char>(text[index]); }
 
@@ -66,6 +70,31 @@ inline bool same(const char* a, const char* b, size_t length) {
   const uint64_t head = detail::load64(a) ^ detail::load64(b);
   const uint64_t tail = detail::load64(a + length - 8) ^ detail::load64(b + length - 8);
   return (head | tail) == 0;
+}
+
+// Copies `length` bytes from `source` to `target` (which must not overlap);
+// up to 16 bytes as two overlapping loads and stores.
+inline void copy(char* target, const char* source, size_t length) {
+  if (length > 16) {
+    std::memcpy(target, source, length);
+  } else if (length >= 8) {
+    const uint64_t head = detail::load64(source);
+    const uint64_t tail = detail::load64(source + length - 8);
+    detail::store64(target, head);
+    detail::store64(target + length - 8, tail);
+  } else if (length >= 4) {
+    const uint32_t head = detail::load32(source);
+    const uint32_t tail = detail::load32(source + length - 4);
+    detail::store32(target, head);
+    detail::store32(target + length - 4, tail);
+  } else if (length != 0) {
+    const char first = source[0];
+    const char middle = source[length / 2];
+    const char last = source[length - 1];
+    target[0] = first;
+    target[length / 2] = middle;
+    target[length - 1] = last;
+  }
 }
 
 }  // namespace text_bytes

@@ -7,6 +7,7 @@
 
 #include "errors/database_exception.h"
 #include "storage/string_column_map.h"
+#include "storage/text_bytes.h"
 
 namespace {
 
@@ -160,7 +161,7 @@ void TreeTable::addRow(NodeIterator& row) {
     }
     // Packed rows leave values unaligned; the maps read them as typed values.
     alignas(8) char value[8];
-    std::memcpy(value, plain + source.place, source.width);
+    text_bytes::copy(value, plain + source.place, source.width);
     currentPath[position] = categoryNumber(position, value);
   }
 
@@ -269,17 +270,18 @@ void TreeTable::writeRow(NodeTable& node, const char* plain) {
   node.reserve(numbersBytes + plainLength_);
   char* target = node.position;
   if (numbersBytes != 0) {
-    std::memcpy(target, currentPath.data() + (numCategories - node.level), numbersBytes);
+    text_bytes::copy(target, reinterpret_cast<const char*>(currentPath.data() + (numCategories - node.level)),
+                     numbersBytes);
     target += numbersBytes;
   }
   if (plainConfig.numColumns == 0) *target = 0;
   for (const FixedCopy& copy : fixedCopies_) {
-    std::memcpy(target + copy.target, plain + copy.source, copy.width);
+    text_bytes::copy(target + copy.target, plain + copy.source, copy.width);
   }
   char* text = target + plainConfig.fixedWidth;
   for (size_t index = 0; index < rowTexts_.size(); ++index) {
     if (textIsPlain_[index] == 0) continue;
-    std::memcpy(text, rowTexts_[index], rowTextBytes_[index]);
+    text_bytes::copy(text, rowTexts_[index], rowTextBytes_[index]);
     text += rowTextBytes_[index];
   }
   node.position = text;

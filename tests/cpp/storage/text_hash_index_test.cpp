@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "storage/text_bytes.h"
 #include "storage/text_hash_index.h"
 
 namespace {
@@ -33,29 +32,4 @@ TEST(TextHashIndex, TellsCloseTextsApartThroughGrowth) {
   index.clear();
   EXPECT_EQ(lookup(index, "a"), nullptr);
   EXPECT_EQ(index.size(), 0u);
-}
-
-// Texts of every length up to past two words, compared and hashed from
-// copies at different addresses: a difference in any single byte must be
-// seen, equal bytes must hash alike, and nothing past a text's end may
-// matter (the copies are followed by different bytes).
-TEST(TextBytes, EveryByteOfEveryLengthCounts) {
-  for (size_t length = 0; length <= 40; ++length) {
-    std::string text;
-    for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + (i * 7) % 26);
-    std::string first = text;
-    first += 'X';
-    std::string second(1, '.');
-    second += text;
-    second += 'Y';
-    const char* const copy = second.data() + 1;
-    ASSERT_TRUE(text_bytes::same(first.data(), copy, length)) << length;
-    ASSERT_EQ(text_bytes::hash(first.data(), length), text_bytes::hash(copy, length)) << length;
-    for (size_t at = 0; at < length; ++at) {
-      std::string changed = text;
-      changed[at] = static_cast<char>(changed[at] ^ 0x20);
-      ASSERT_FALSE(text_bytes::same(first.data(), changed.data(), length)) << length << " " << at;
-      ASSERT_NE(text_bytes::hash(first.data(), length), text_bytes::hash(changed.data(), length)) << length << " " << at;
-    }
-  }
 }

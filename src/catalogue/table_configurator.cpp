@@ -7,6 +7,7 @@
 
 #include "catalogue/config.h"
 #include "storage/column_map.h"
+#include "storage/csv_reader.h"
 #include "storage/string_column_map.h"
 #include "storage/templated_class.h"
 
@@ -21,10 +22,24 @@ void addCandidateMaps(TreeTable& table, const std::vector<DATA_TYPE>& types) {
   }
 }
 
+// One remaining candidate. When the rows come from a CSV file and the
+// column is a text column with a text map, the reader hands over each text
+// with its length, which the map would otherwise measure again.
+struct Candidate {
+  unsigned short column;
+  ColumnMapBase* map;
+  StringColumnMap* texts;  // the map, when texts come from the CSV reader
+};
+
 // The remaining candidates as a flat list, in column order.
-std::vector<std::pair<unsigned short, ColumnMapBase*>> candidatesOf(
-    const std::map<unsigned short, ColumnMapBase*>& maps) {
-  return {maps.begin(), maps.end()};
+std::vector<Candidate> candidatesOf(const std::map<unsigned short, ColumnMapBase*>& maps, const CSVReader* csv) {
+  std::vector<Candidate> candidates;
+  candidates.reserve(maps.size());
+  for (const auto& [column, map] : maps) {
+    const bool csvText = csv != nullptr && column < csv->types.size() && csv->types[column] == STRING;
+    candidates.push_back({column, map, csvText ? dynamic_cast<StringColumnMap*>(map) : nullptr});
+  }
+  return candidates;
 }
 
 // Records the values of the remaining candidates, row by row; returns the
@@ -32,16 +47,25 @@ std::vector<std::pair<unsigned short, ColumnMapBase*>> candidatesOf(
 unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps) {
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
+  const CSVReader* const csv = dynamic_cast<const CSVReader*>(&rows);
   // The rows between two cleanings go through a flat copy of the map.
-  auto candidates = candidatesOf(maps);
+  std::vector<Candidate> candidates = candidatesOf(maps, csv);
   unsigned int sampled = 0;
   do {
-    for (const auto& [column, map] : candidates) map->add(rows.getPointer(column), 0);
+    for (const Candidate& candidate : candidates) {
+      if (candidate.texts == nullptr) {
+        candidate.map->add(rows.getPointer(candidate.column), 0);
+        continue;
+      }
+      size_t length = 0;
+      const char* const text = csv->getText(candidate.column, length);
+      candidate.texts->addText(text, length, 0);
+    }
     ++sampled;
     if (sampled % cleaningInterval == 0) {
       cleanColumnMaps(maps, sampled);
       if (maps.empty()) break;
-      candidates = candidatesOf(maps);
+      candidates = candidatesOf(maps, csv);
     }
   } while (rows.nextRow());
   return sampled;

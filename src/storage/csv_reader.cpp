@@ -55,19 +55,22 @@ void stripQuotes(char*& text, size_t& length) {
   text[length] = '\0';
 }
 
-// Bit i of `commas` (of `quotes`) is set when byte i of the 16 bytes at `c`
-// is a comma (a double quote). All 16 bytes must be readable.
-void separatorMasks(const char* c, unsigned& commas, unsigned& quotes) {
+// Bit i of `commas` (`quotes`, `nuls`) is set when byte i of the 16 bytes
+// at `c` is a comma (a double quote, a NUL). All 16 bytes must be readable.
+void separatorMasks(const char* c, unsigned& commas, unsigned& quotes, unsigned& nuls) {
 #if defined(__SSE2__)
   const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
   commas = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(','))));
   quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"'))));
+  nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_setzero_si128())));
 #else
   commas = 0;
   quotes = 0;
+  nuls = 0;
   for (unsigned i = 0; i < 16; ++i) {
     if (c[i] == ',') commas |= 1u << i;
     if (c[i] == '"') quotes |= 1u << i;
+    if (c[i] == '\0') nuls |= 1u << i;
   }
 #endif
 }
@@ -153,6 +156,11 @@ void* CSVReader::getPointer(unsigned short col) {
   return rowView.getPointer(col);
 }
 
+const char* CSVReader::getText(unsigned short column, size_t& length) const {
+  length = fields[column].length;
+  return fields[column].text;
+}
+
 NodeIterator& CSVReader::getRowView() {
   if (rowView.hasRow()) {
     copyTexts();
@@ -217,6 +225,7 @@ size_t CSVReader::splitLine(char* line, size_t length) {
   size_t count = 1;
   bool quoted = false;
   lineHasQuotes = false;
+  unsigned anyNul = 0;
   char* const end = line + length;
   // Ends the field at a comma outside quotes.
   const auto cut = [&](char* comma) {
@@ -232,12 +241,15 @@ size_t CSVReader::splitLine(char* line, size_t length) {
   for (char* c = line; c < end; c += 16) {
     unsigned commas = 0;
     unsigned quotes = 0;
-    separatorMasks(c, commas, quotes);
+    unsigned nuls = 0;
+    separatorMasks(c, commas, quotes, nuls);
     if (end - c < 16) {
       const unsigned inLine = (1u << (end - c)) - 1;
       commas &= inLine;
       quotes &= inLine;
+      nuls &= inLine;
     }
+    anyNul |= nuls;
     if (quotes == 0 && !quoted) {
       for (; commas != 0; commas &= commas - 1) cut(c + std::countr_zero(commas));
       continue;
@@ -253,6 +265,7 @@ size_t CSVReader::splitLine(char* line, size_t length) {
     }
   }
   if (count <= numColumns) out[count - 1] = {fieldStart, static_cast<size_t>(end - fieldStart)};
+  lineHasNuls = anyNul != 0;
   return count;
 }
 
@@ -267,6 +280,11 @@ void CSVReader::storeRow() {
   // Only a line with a double quote can hold a quoted field.
   if (lineHasQuotes) {
     for (Field& field : fields) stripQuotes(field.text, field.length);
+  }
+  // A stored text ends at its first NUL: a NUL byte read from the file ends
+  // the text there, so that the row holds each text whole and in its place.
+  if (lineHasNuls) {
+    for (const unsigned short column : textColumns) fields[column].length = std::strlen(fields[column].text);
   }
   // The stored row is measured first, so the row buffer is sized once and
   // never grows while the row is written.

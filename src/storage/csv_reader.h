@@ -22,9 +22,10 @@
 // Input format: the first line is a header and is skipped; every further
 // line is a row of comma-separated fields; a double quote toggles a quoted
 // state in which commas belong to the field; a field starting with a double
-// quote loses its first and last characters. Lines end with a line feed (a
-// carriage return before it stays in the last field). Reading stops at the
-// end of the file or at the first empty line. Lines of any length are read
+// quote loses its first and last characters; a text ends at a NUL byte in
+// its field. Lines end with a line feed (a carriage return before it stays
+// in the last field). Reading stops at the end of the file or at the first
+// empty line. Lines of any length are read
 // whole; a row whose stored form would take 65536 bytes or more is refused.
 //
 // Pointers from getPointer() and the row view are valid until the next
@@ -60,6 +61,9 @@ class CSVReader : public Buffer, public DataIterator {
   // before the first row and for a column outside the layout.
   void* getPointer(unsigned short col) override;
 
+  // The text of STRING column `column` (file order) in the current row and
+  // its length; the row must be current. Valid until the next nextRow().
+  const char* getText(unsigned short column, size_t& length) const;
   // The current row as a row of the reader's layout, every value converted.
   NodeIterator& getRowView();
   unsigned short getNumberOfColumns() const { return numColumns; }
@@ -107,6 +111,7 @@ class CSVReader : public Buffer, public DataIterator {
   size_t headerFields = 0;  // fields of the header line (0 without one)
   std::vector<Field> fields;               // first numColumns fields of the line, one per column
   bool lineHasQuotes = false;              // the current line holds a double quote
+  bool lineHasNuls = false;                // the current line holds a NUL byte
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
   std::vector<unsigned short> numberColumns;  // columns converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order

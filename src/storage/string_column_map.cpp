@@ -68,8 +68,11 @@ bool StringColumnMap::add(void* value) {
 
 void StringColumnMap::add(void* value, unsigned short number) {
   const char* newText = text(value);
-  if (findText(newText) != valueToInt.end()) return;
-  const size_t length = std::strlen(newText);
+  addText(newText, std::strlen(newText), number);
+}
+
+void StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
+  if (findText(newText, length) != valueToInt.end()) return;
   reserveText(length);
   char* copy = storeText(newText, length);
   index_.insert(copy, length, valueToInt.emplace(copy, number).first);

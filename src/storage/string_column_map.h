@@ -42,6 +42,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   bool add(void* value) override;
   // A text already in the map keeps its number.
   void add(void* value, unsigned short number) override;
+  // add(value, number) of a text whose length (strlen) the caller knows.
+  void addText(const char* text, size_t length, unsigned short number);
   bool containsValue(void* value) override;
   bool containsInt(unsigned short number) override;
   void recalculatePositions() override;

@@ -133,6 +133,25 @@ TEST_F(CSVReaderTest, CarriageReturnStaysInLastField) {
   EXPECT_FALSE(reader.nextRow());
 }
 
+// A NUL byte read from the file ends its text; the columns after it keep
+// their own values and the stored row holds each text in its place.
+TEST_F(CSVReaderTest, NulByteEndsItsText) {
+  const std::string content = std::string("a,b,c,d\n1,ab\0cd,x,5\n2,\"e\0f,g\",yy,6\n", 35);
+  reader.init(writeFile(content), {INT, STRING, STRING, INT});
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(text(1), "ab");
+  EXPECT_EQ(text(2), "x");
+  NodeIterator& row = reader.getRowView();
+  EXPECT_STREQ(static_cast<const char*>(row.getPointer(2)), "x");
+  EXPECT_EQ(row.config->rowLength(row.current), 8u + 3 + 2);
+  EXPECT_FALSE(row.nextRow()) << "no bytes of the cut text are left behind the row";
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(text(1), "e");
+  EXPECT_EQ(text(2), "yy");
+  EXPECT_EQ(value<int32_t>(3), 6);
+  EXPECT_FALSE(reader.nextRow());
+}
+
 // Lines longer than a read block are read whole, up to the largest row:
 // 4 fixed bytes + 65530 characters + NUL = 65535 bytes.
 TEST_F(CSVReaderTest, LongLinesAndRowsAtTheSizeLimit) {

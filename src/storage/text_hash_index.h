@@ -11,7 +11,9 @@
 // lookups of texts that live elsewhere (the index keeps only their address
 // and length, so the owner must rebuild it when the texts move). Texts are
 // compared byte for byte; a text is expected at most once. Linear probing
-// over a power-of-two table kept at most half full.
+// over a power-of-two table kept at most a quarter full while it is small
+// (few collisions, so a lookup seldom probes twice) and at most half full
+// once it is large.
 template <typename V>
 class TextHashIndex {
  public:
@@ -30,7 +32,8 @@ class TextHashIndex {
 
   // Records a text that is not in the index yet.
   void insert(const char* text, size_t length, V value) {
-    if (2 * (count_ + 1) > slots_.size()) grow();
+    const size_t fill = slots_.size() <= kSparseSlots ? 4 : 2;
+    if (fill * (count_ + 1) > slots_.size()) grow();
     place(Slot{text, length, text_bytes::hash(text, length), value});
     ++count_;
   }
@@ -65,6 +68,9 @@ class TextHashIndex {
       if (slot.text != nullptr) place(slot);
     }
   }
+
+  // Largest table kept a quarter full.
+  static constexpr size_t kSparseSlots = 4096;
 
   std::vector<Slot> slots_;
   size_t mask_ = 0;

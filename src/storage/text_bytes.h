@@ -59,8 +59,12 @@ inline uint64_t hash(const char* text, size_t length) {
     }
     last = detail::load64(end - 8);
   }
-  hash = (hash ^ last) * 0xC4CEB9FE1A85EC53ULL;
-  return hash ^ (hash >> 29);
+  // Every bit of the last word reaches the low bits, which callers use to
+  // pick a slot: texts that differ only in their last byte must not share one.
+  hash ^= last;
+  hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDULL;
+  hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53ULL;
+  return hash ^ (hash >> 33);
 }
 
 // Byte equality of two texts of `length` bytes.

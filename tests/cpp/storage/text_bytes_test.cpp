@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <set>
 #include <string>
 
 #include "storage/text_bytes.h"
@@ -26,6 +28,21 @@ TEST(TextBytes, EveryByteOfEveryLengthCounts) {
       ASSERT_FALSE(text_bytes::same(first.data(), changed.data(), length)) << length << " " << at;
       ASSERT_NE(text_bytes::hash(first.data(), length), text_bytes::hash(changed.data(), length)) << length << " " << at;
     }
+  }
+}
+
+// Hash tables and caches pick a slot by the hash's low bits, so those must
+// depend on every byte: numbered texts that differ only near their end
+// spread over the slots about as well as random numbers would.
+TEST(TextBytes, LowBitsOfTheHashSpreadNumberedTexts) {
+  for (const char* prefix : {"P", "item-", "", "customer number "}) {
+    std::set<uint64_t> slots;
+    for (int n = 0; n < 2000; ++n) {
+      const std::string text = prefix + std::to_string(n);
+      slots.insert(text_bytes::hash(text.data(), text.size()) & 4095);
+    }
+    // Random hashes would fill about 1580 of the 4096 slots.
+    EXPECT_GT(slots.size(), 1450U) << '"' << prefix << '"';
   }
 }
 

@@ -77,10 +77,8 @@ std::string TableSet::getString(unsigned short col) { return iterator_->getStrin
 
 void* TableSet::getSelectPointer(unsigned short k) {
   if (placedNode_ != iterator_->node || places_.size() != selectedColumns.size()) placeColumns();
-  const ColumnPlace& place = places_[k];
-  if (place.fixed != nullptr) return place.fixed;
-  if (place.offset >= 0) return iterator_->rows.current + place.offset;
-  return iterator_->getPointer(selectedColumns[k]);
+  void* const value = valueIn(places_[k], iterator_->rows.current, *iterator_->rows.config);
+  return value != nullptr ? value : iterator_->getPointer(selectedColumns[k]);
 }
 
 void TableSet::placeColumns() {
@@ -105,7 +103,11 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
   const NodeConfig& layout = *node.config;
   if (index >= layout.numColumns) return place;
   const unsigned short position = layout.positions[index];
-  if (position < layout.numFixed) place.offset = layout.offsets[position];
+  if (position < layout.numFixed) {
+    place.offset = layout.offsets[position];
+  } else {
+    place.text = position - layout.numFixed;
+  }
   return place;
 }
 
@@ -119,14 +121,12 @@ void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, co
       place = placeColumn(*node, k);
       placed = node;
     }
-    if (place.fixed != nullptr) {
-      *out++ = place.fixed;
-    } else if (place.offset >= 0) {
-      *out++ = node->start() + offset + place.offset;
-    } else {
+    void* value = valueIn(place, node->start() + offset, *node->config);
+    if (value == nullptr) {
       setRowDerived(row);
-      *out++ = iterator_->getPointer(selectedColumns[k]);
+      value = iterator_->getPointer(selectedColumns[k]);
     }
+    *out++ = value;
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "query/result_set.h"
 #include "storage/buffer.h"
+#include "storage/node_config.h"
 #include "storage/table_iterator.h"
 
 class TreeTable;
@@ -64,9 +65,18 @@ class TableSet : public ResultSet, public Buffer {
   // Where one selected column's value lies in the rows of a node.
   struct ColumnPlace {
     void* fixed = nullptr;  // the value, when the node's path fixes it
-    int32_t offset = -1;    // else its offset in a row's plain part, or -1
+    int32_t offset = -1;    // else its offset in a row's plain part,
+    int32_t text = -1;      // or which of the row's texts it is; all unset
                             // when the iterator must find it
   };
+  // The value `place` describes in the row whose plain part is at `row`
+  // of a node with layout `layout`; nullptr when the iterator must find it.
+  static void* valueIn(const ColumnPlace& place, char* row, const NodeConfig& layout) {
+    if (place.fixed != nullptr) return place.fixed;
+    if (place.offset >= 0) return row + place.offset;
+    if (place.text >= 0) return const_cast<char*>(layout.stringAt(row, static_cast<unsigned short>(place.text)));
+    return nullptr;
+  }
 
   // Appends the reference of the row whose plain part starts `offset`
   // bytes into `node`'s buffer.

@@ -25,8 +25,8 @@
 // quote loses its first and last characters; a text ends at a NUL byte in
 // its field. Lines end with a line feed (a carriage return before it stays
 // in the last field). Reading stops at the end of the file or at the first
-// empty line. Lines of any length are read
-// whole; a row whose stored form would take 65536 bytes or more is refused.
+// empty line. Lines of any length are read whole; a row whose stored form
+// would take 65536 bytes or more is refused.
 //
 // Pointers from getPointer() and the row view are valid until the next
 // nextRow(). Any failure in nextRow() ends the reading: later calls answer

@@ -1,5 +1,6 @@
 #include "storage/tree_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -160,8 +161,10 @@ void TreeTable::addRow(NodeIterator& row) {
       continue;
     }
     // Packed rows leave values unaligned; the maps read them as typed values.
+    // Fixed-width values take at most eight bytes; the bound lets the
+    // compiler see that the copy stays inside `value`.
     alignas(8) char value[8];
-    text_bytes::copy(value, plain + source.place, source.width);
+    text_bytes::copy(value, plain + source.place, std::min<size_t>(source.width, sizeof value));
     currentPath[position] = categoryNumber(position, value);
   }
 

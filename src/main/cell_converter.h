@@ -16,11 +16,9 @@
 // UTF-8 decoded with U+FFFD replacing the bad bytes), BOOL as bool and DATE
 // as datetime.date. None of these objects is tracked by the cyclic garbage
 // collector. A converter serves one call that reads many rows: it keeps
-// the texts and dates it made in a small direct-mapped cache and hands out
-// the kept object again for an equal value, so repeated values (category
-// values, dates of a year) cost no new object. The cache is two-way set
-// associative, so two frequent values that share a set do not evict each
-// other. Use only with the
+// the texts and dates it made in a small two-way set-associative cache and
+// hands out the kept object again for an equal value, so repeated values
+// (category values, dates of a year) cost no new object. Use only with the
 // interpreter lock held; the converter owns a reference to each object it
 // keeps and drops them when destroyed. The stored values it reads must not
 // change while it lives (a cursor's reads check exactly that), so a text

@@ -206,9 +206,18 @@ class ColumnMap : public ColumnMapBase {
     return found != valueToInt.end() && !valueToInt.key_comp()(value, found->first);
   }
 
+  // Slots of the direct table: one per bit pattern of T, none for wider types.
+  static constexpr size_t directSlots() {
+    if constexpr (kDirect) {
+      return size_t{1} << (8 * sizeof(T));
+    } else {
+      return 0;
+    }
+  }
+
   // Value bits -> kPresent | number for every value in the map; empty for
   // wider types.
-  std::vector<uint32_t> direct_ = std::vector<uint32_t>(kDirect ? size_t{1} << (8 * sizeof(T)) : 0);
+  std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());
 };
 
 // Keeps categorised only the columns fit to be tree levels after `rows`

@@ -18,7 +18,7 @@ class TreeTable;
 // by getPointer point into node buffers or category maps and stay valid
 // while the table is unchanged. The first row becomes current with the
 // first nextRow().
-class TableIterator : public DataIterator {
+class TableIterator final : public DataIterator {
  public:
   explicit TableIterator(const TreeTable* table);
   TableIterator(const TableIterator& other);

@@ -17,10 +17,13 @@ namespace {
 
 // File data is read in blocks of at least this size.
 constexpr size_t kReadBlockBytes = 256 * 1024;
+// Bytes a short line may have, line feed included, to be cut in one step by
+// splitShortLine.
+constexpr size_t kShortLineBytes = 64;
 // Bytes kept free in the line buffer after the file data: the terminator of
-// a last line without line feed, and room for splitLine to read a line's last
-// 16-byte chunk whole even when it runs past the data.
-constexpr size_t kSlackBytes = 16;
+// a last line without line feed, and room for the splitters to read whole
+// chunks even when they run past the data.
+constexpr size_t kSlackBytes = kShortLineBytes;
 
 const char* const kUnreadable = "Unable to read file %s";
 
@@ -71,6 +74,31 @@ void separatorMasks(const char* c, unsigned& commas, unsigned& quotes, unsigned&
     if (c[i] == ',') commas |= 1u << i;
     if (c[i] == '"') quotes |= 1u << i;
     if (c[i] == '\0') nuls |= 1u << i;
+  }
+#endif
+}
+
+// Bit i of `commas` (`newlines`, `special`) is set when byte i of the 64
+// bytes at `c` is a comma (a line feed, a double quote or NUL). All 64 bytes
+// must be readable.
+void shortLineMasks(const char* c, uint64_t& commas, uint64_t& newlines, uint64_t& special) {
+  commas = 0;
+  newlines = 0;
+  special = 0;
+#if defined(__SSE2__)
+  for (unsigned part = 0; part < kShortLineBytes / 16; ++part) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * part));
+    const auto mask = [](__m128i bytes) { return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes))); };
+    commas |= mask(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(','))) << (16 * part);
+    newlines |= mask(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))) << (16 * part);
+    special |= mask(_mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_setzero_si128())))
+               << (16 * part);
+  }
+#else
+  for (unsigned i = 0; i < kShortLineBytes; ++i) {
+    if (c[i] == ',') commas |= uint64_t{1} << i;
+    if (c[i] == '\n') newlines |= uint64_t{1} << i;
+    if (c[i] == '"' || c[i] == '\0') special |= uint64_t{1} << i;
   }
 #endif
 }
@@ -140,8 +168,10 @@ bool CSVReader::nextRow() {
   finished = true;
   char* line = nullptr;
   size_t length = 0;
-  if (!readLine(line, length) || length == 0) return false;
-  if (splitLine(line, length) != numColumns) throwColumnCount(line, length);
+  if (!splitShortLine()) {
+    if (!readLine(line, length) || length == 0) return false;
+    if (splitLine(line, length) != numColumns) throwColumnCount(line, length);
+  }
   storeRow();
   finished = false;
   return true;
@@ -267,6 +297,38 @@ size_t CSVReader::splitLine(char* line, size_t length) {
   if (count <= numColumns) out[count - 1] = {fieldStart, static_cast<size_t>(end - fieldStart)};
   lineHasNuls = anyNul != 0;
   return count;
+}
+
+bool CSVReader::splitShortLine() {
+  char* const line = lineBuffer.start() + lineBegin;
+  const size_t available = dataEnd - lineBegin;
+  uint64_t commas = 0;
+  uint64_t newlines = 0;
+  uint64_t special = 0;
+  shortLineMasks(line, commas, newlines, special);
+  if (available < kShortLineBytes) newlines &= (uint64_t{1} << available) - 1;
+  if (newlines == 0) return false;
+  const unsigned length = static_cast<unsigned>(std::countr_zero(newlines));
+  const uint64_t inLine = (uint64_t{1} << length) - 1;
+  commas &= inLine;
+  if (length == 0 || (special & inLine) != 0 || std::popcount(commas) + 1 != numColumns) return false;
+  // Exactly one comma between two fields: the loop runs the same number of
+  // times for every line.
+  Field* const out = fields.data();
+  char* fieldStart = line;
+  for (unsigned short column = 0; column + 1 < numColumns; ++column) {
+    char* const comma = line + std::countr_zero(commas);
+    commas &= commas - 1;
+    *comma = '\0';
+    out[column] = {fieldStart, static_cast<size_t>(comma - fieldStart)};
+    fieldStart = comma + 1;
+  }
+  line[length] = '\0';
+  out[numColumns - 1] = {fieldStart, static_cast<size_t>(line + length - fieldStart)};
+  lineBegin += length + 1;
+  lineHasQuotes = false;
+  lineHasNuls = false;
+  return true;
 }
 
 void CSVReader::throwColumnCount(char* line, size_t length) {

@@ -73,11 +73,16 @@ PyObject* RowConverter::allRows() {
       tuples[position] = PyTuple_New(columns);
       if (tuples[position] == nullptr) bp::throw_error_already_set();
     }
-    // Column by column: each converter runs its type's loop over the chunk.
+    // The chunk's values are read row by row, then converted column by
+    // column: each converter runs its type's loop over the chunk.
+    const size_t count = end - first;
+    values_.resize(cells_.size() * count);
+    cursor_.readColumns(first, end, values_.data());
     for (Py_ssize_t col = 0; col < columns; ++col) {
-      convertChunk(static_cast<unsigned short>(col), first, end, [&](size_t i, PyObject* value) {
-        PyTuple_SET_ITEM(tuples[first + i], col, value);
-      });
+      const void* const* const values = values_.data() + static_cast<size_t>(col) * count;
+      const bool converted = cells_[static_cast<size_t>(col)].convertAll(
+          values, count, [&](size_t i, PyObject* value) { PyTuple_SET_ITEM(tuples[first + i], col, value); });
+      if (!converted) bp::throw_error_already_set();
     }
     // No value is tracked by the collector, so no tuple can take part in
     // a cycle; the collector would untrack them itself, after a visit.

@@ -45,5 +45,5 @@ class RowConverter {
 
   const QuerySet& cursor_;
   std::vector<CellConverter> cells_;  // one per selected column
-  std::vector<const void*> values_ = std::vector<const void*>(kChunkRows);  // a chunk's values
+  std::vector<const void*> values_ = std::vector<const void*>(kChunkRows);  // a chunk's values, column after column
 };

@@ -66,6 +66,13 @@ void QuerySet::readColumn(unsigned short col, uint32_t first, uint32_t end, cons
   result.selectPointers(col, first, end, out);
 }
 
+void QuerySet::readColumns(uint32_t first, uint32_t end, const void** out) const {
+  ResultSet& result = valid();
+  requireRows(result, first, end);
+  const RowRestorer restorer(result);
+  result.selectRows(first, end, out);
+}
+
 QuerySet::RowRestorer::~RowRestorer() {
   result_.currentRow = current_;
   if (result_.rowCount > 0) {

@@ -71,6 +71,9 @@ class QuerySet {
   // until the tables behind the result change. The current row is left as
   // it was.
   void readColumn(unsigned short col, uint32_t first, uint32_t end, const void** out) const;
+  // readColumn of every selected column, column after column: column k's
+  // values go to out[k * (end - first) ...].
+  void readColumns(uint32_t first, uint32_t end, const void** out) const;
 
  private:
   // Checks that a row is current, `col` is selected and the tables are

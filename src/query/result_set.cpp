@@ -187,6 +187,11 @@ void ResultSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, c
   }
 }
 
+void ResultSet::selectRows(uint32_t first, uint32_t end, const void** out) {
+  const unsigned short columns = getNumberOfSelectCols();
+  for (unsigned short k = 0; k < columns; ++k) selectPointers(k, first, end, out + size_t{k} * (end - first));
+}
+
 void ResultSet::watchTable(const std::string& tableName,
                            std::shared_ptr<const uint64_t> changes) {
   const uint64_t seen = *changes;

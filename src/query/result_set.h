@@ -58,6 +58,9 @@ class ResultSet {
   // getSelectPointer's, stay valid while the source is unchanged. The
   // source is left positioned on any row; the caller puts it back.
   virtual void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out);
+  // The same for every selected column at once, column by column: the
+  // k-th selected column's values go to out[k * (end - first) ...].
+  virtual void selectRows(uint32_t first, uint32_t end, const void** out);
   // The row loop of processRequest: stores, in source order, every row for
   // which `root`, built over `conditions`, holds. This version walks the
   // source row by row; a derived class may skip rows whose answer it knows.

@@ -81,8 +81,7 @@ void* TableSet::getSelectPointer(unsigned short k) {
   return value != nullptr ? value : iterator_->getPointer(selectedColumns[k]);
 }
 
-void TableSet::placeColumns() {
-  const NodeTable* const node = iterator_->node;
+void TableSet::placeColumns(const NodeTable* node) {
   places_.assign(selectedColumns.size(), ColumnPlace{});
   placedNode_ = node;
   if (node == nullptr) return;
@@ -127,6 +126,26 @@ void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, co
       value = iterator_->getPointer(selectedColumns[k]);
     }
     *out++ = value;
+  }
+}
+
+void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
+  const size_t count = end - first;
+  const size_t columns = selectedColumns.size();
+  for (uint32_t position = first; position < end; ++position) {
+    const uint32_t row = storedRow(position);
+    const auto [node, offset] = reference(row);
+    if (node != placedNode_ || places_.size() != columns) placeColumns(node);
+    char* const plain = node->start() + offset;
+    const void** slot = out + (position - first);
+    for (size_t k = 0; k < columns; ++k, slot += count) {
+      void* value = valueIn(places_[k], plain, *node->config);
+      if (value == nullptr) {
+        setRowDerived(row);
+        value = iterator_->getPointer(selectedColumns[k]);
+      }
+      *slot = value;
+    }
   }
 }
 

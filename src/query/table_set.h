@@ -46,6 +46,8 @@ class TableSet : public ResultSet, public Buffer {
   // Reads the row references directly and finds each node's place of the
   // column once, without positioning the iterator for fixed-width values.
   void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) override;
+  // Reads each row reference once for all selected columns.
+  void selectRows(uint32_t first, uint32_t end, const void** out) override;
   // The category number that stored row `row` holds for categorised column
   // `col`, read without repositioning the iterator.
   unsigned short categoryNumberAt(uint32_t row, unsigned short col) const;
@@ -90,9 +92,11 @@ class TableSet : public ResultSet, public Buffer {
     std::memcpy(&offset, at + sizeof node, sizeof offset);
     return {node, offset};
   }
-  // Where the selected columns' values lie in the rows of the current node,
-  // worked out once per node: rows read one after the other mostly share it.
-  void placeColumns();
+  // Where the selected columns' values lie in the rows of `node` (of the
+  // current node when not given), worked out once per node: rows read one
+  // after the other mostly share it.
+  void placeColumns(const NodeTable* node);
+  void placeColumns() { placeColumns(iterator_->node); }
   // Where the k-th selected column's value lies in the rows of `node`.
   ColumnPlace placeColumn(const NodeTable& node, size_t k) const;
 

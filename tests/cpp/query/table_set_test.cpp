@@ -137,17 +137,22 @@ TEST_F(TableSetTest, NodeWiseFilteringKeepsTheRowsOfTheRowByRowWalk) {
 }
 
 TEST_F(TableSetTest, ColumnReadsGiveThePointersOfRowReads) {
-  // Both levels, a fixed-width plain column and a plain text: values fixed
+  // One column or all at once. Both levels, a fixed-width plain column and a plain text: values fixed
   // by a node's path, carried by its rows, at an offset and found by walking.
   auto set = scan(*big_, {4, 3, 1, 0, 2});
   ASSERT_EQ(set->rowCount, static_cast<uint32_t>(kRows));
   const auto compare = [&](uint32_t first, uint32_t end) {
-    std::vector<const void*> values(end - first);
+    const uint32_t count = end - first;
+    std::vector<const void*> values(count);
+    std::vector<const void*> rows(5 * count);
+    set->selectRows(first, end, rows.data());
     for (unsigned short k = 0; k < 5; ++k) {
       set->selectPointers(k, first, end, values.data());
       for (uint32_t position = first; position < end; ++position) {
         set->setRowDerived(set->storedRow(position));
-        ASSERT_EQ(values[position - first], set->getSelectPointer(k)) << "column " << k << " position " << position;
+        const void* const expected = set->getSelectPointer(k);
+        ASSERT_EQ(values[position - first], expected) << "column " << k << " position " << position;
+        ASSERT_EQ(rows[k * count + position - first], expected) << "all columns, column " << k;
       }
     }
   };

@@ -5,10 +5,9 @@ pandas and polars (one thread).
 
 A deterministic data set (a fact table of sales and a small store table) is
 written to a scratch folder once; every system then loads it and answers the
-same questions in this one process. Each step runs several times, in rounds
-that time every system once, and the median counts. Before any timing
-counts, every system's answer to a step must agree with tabulon's in row
-count and checksum.
+same questions in this one process. Each step runs several times and the
+median counts. Before any timing counts, every system's answer to a step must
+agree with tabulon's in row count and checksum.
 
 Results: a table on standard output, bench/results/latest.json, a bar chart
 bench/results/latest.png and the performance section of README.md.
@@ -380,15 +379,20 @@ class Polars(Frames):
 
 # ---------------------------------------------------------------- timing
 
-def timed(action, before=None):
-    """Wall time of one call of `action` and its answer; `before` runs ahead
-    of the call, untimed, and so does a garbage collection."""
-    if before is not None:
-        before()
-    gc.collect()
-    start = time.perf_counter()
-    answer = action()
-    return time.perf_counter() - start, answer
+def timed(action, runs, before=None):
+    """Median wall time of `runs` calls and the last call's answer; `before`
+    runs ahead of each call, untimed."""
+    times = []
+    answer = None
+    for _ in range(runs):
+        answer = None
+        if before is not None:
+            before()
+        gc.collect()
+        start = time.perf_counter()
+        answer = action()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), answer
 
 
 def machine():
@@ -404,47 +408,33 @@ def machine():
 
 
 def run(args):
-    """Times every step in rounds: a round runs the step once on each system,
-    one after the other, so that the host's slow and fast spells fall on all
-    systems alike and each ratio compares runs made seconds apart. The
-    median of a system's runs counts."""
     fact, stores = write_data(Path(args.scratch), args.rows)
-    tabulon = Tabulon()
-    systems = [tabulon, SQLite(), DuckDB(1), DuckDB(os.cpu_count() or 1), Pandas(), Polars()]
-    times = {step: {} for step, _ in STEPS}
+    systems = [Tabulon(), SQLite(), DuckDB(1), DuckDB(os.cpu_count() or 1), Pandas(), Polars()]
+    medians = {step: {} for step, _ in STEPS}
     checks = {step: {} for step, _ in STEPS}
     failures = {}
-    # The `cat` load runs last, so tabulon answers the queries from its table.
-    for step, takers in (("load_config", systems), ("load_cat", [tabulon])):
-        print(f"-- {step}", file=sys.stderr, flush=True)
-        for _ in range(args.load_runs):
-            for system in takers:
-                # The previous load's data is released before the clock starts.
-                seconds, _ = timed(lambda: system.load(step, fact, stores), before=system.drop)
-                times[step].setdefault(system.name, []).append(seconds)
-    for step, _ in STEPS:
-        if step in LOAD_STEPS:
-            continue
-        print(f"-- {step}", file=sys.stderr, flush=True)
-        answering = list(systems)
-        for round_number in range(args.runs):
-            for system in list(answering):
-                try:
-                    seconds, answer = timed(lambda: system.query(step))
-                except RuntimeError as error:
-                    failures.setdefault(step, {})[system.name] = str(error)
-                    answering.remove(system)
-                    continue
-                times[step].setdefault(system.name, []).append(seconds)
-                if round_number == args.runs - 1:
-                    checks[step][system.name] = system.checksum(step, answer)
-                del answer
     for system in systems:
-        system.drop()
-    medians = {step: {name: statistics.median(runs) for name, runs in by_system.items()}
-               for step, by_system in times.items()}
-    for name, seconds in medians["load_config"].items():
-        medians["load_cat"].setdefault(name, seconds)
+        print(f"-- {system.name}", file=sys.stderr, flush=True)
+        load_steps = ["load_config", "load_cat"] if system.name == "tabulon" else ["load_config"]
+        for step in load_steps:
+            # The previous load's data is released before the clock starts.
+            medians[step][system.name], _ = timed(lambda: system.load(step, fact, stores), args.load_runs,
+                                                  before=system.drop)
+        if system.name != "tabulon":
+            medians["load_cat"][system.name] = medians["load_config"][system.name]
+        for step, _ in STEPS:
+            if step in LOAD_STEPS:
+                continue
+            try:
+                seconds, answer = timed(lambda: system.query(step), args.runs)
+            except RuntimeError as error:
+                failures.setdefault(step, {})[system.name] = str(error)
+                continue
+            medians[step][system.name] = seconds
+            checks[step][system.name] = system.checksum(step, answer)
+            del answer
+        if system.name != "tabulon":
+            system.drop()
     return medians, checks, failures
 
 

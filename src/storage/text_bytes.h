@@ -43,9 +43,14 @@ inline uint64_t shortWord(const char* text, size_t length) {
 
 }  // namespace detail
 
+// Longest text whose hash, with its length, tells it from every other text.
+inline constexpr size_t kExactHashBytes = 8;
+
 // Mixes the text eight bytes at a time; the last word is the text's last
 // eight bytes, overlapping the one before when the length is not a
-// multiple of eight.
+// multiple of eight. A text of at most kExactHashBytes bytes is one word,
+// and every step after it is one-to-one, so two such texts of one length
+// have equal hashes only when they are equal.
 inline uint64_t hash(const char* text, size_t length) {
   uint64_t hash = 0x9E3779B97F4A7C15ULL ^ length;
   uint64_t last = 0;

@@ -24,7 +24,9 @@ class TextHashIndex {
     for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
       Slot& slot = slots_[at];
       if (slot.text == nullptr) return nullptr;
-      if (slot.hash == hash && slot.length == length && text_bytes::same(slot.text, text, length)) {
+      // A short text is told apart by its hash and length alone.
+      if (slot.hash == hash && slot.length == length &&
+          (length <= text_bytes::kExactHashBytes || text_bytes::same(slot.text, text, length))) {
         return &slot.value;
       }
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <set>
 #include <string>
 
@@ -28,6 +29,30 @@ TEST(TextBytes, EveryByteOfEveryLengthCounts) {
       ASSERT_FALSE(text_bytes::same(first.data(), changed.data(), length)) << length << " " << at;
       ASSERT_NE(text_bytes::hash(first.data(), length), text_bytes::hash(changed.data(), length)) << length << " " << at;
     }
+  }
+}
+
+// Hash tables take equal hash and length as equal text up to
+// kExactHashBytes: every text of one or two bytes, and many random texts of
+// each length up to that bound, must have a hash of their own.
+TEST(TextBytes, ShortTextsHaveHashesOfTheirOwn) {
+  std::mt19937_64 random(5);
+  for (size_t length = 1; length <= text_bytes::kExactHashBytes; ++length) {
+    std::set<uint64_t> hashes;
+    std::set<std::string> texts;
+    const auto add = [&](const std::string& text) {
+      if (texts.insert(text).second) hashes.insert(text_bytes::hash(text.data(), text.size()));
+    };
+    if (length <= 2) {
+      for (unsigned bytes = 0; bytes < (1u << (8 * length)); ++bytes) {
+        add(std::string(reinterpret_cast<const char*>(&bytes), length));
+      }
+    }
+    for (int i = 0; i < 50000; ++i) {
+      const uint64_t bytes = random();
+      add(std::string(reinterpret_cast<const char*>(&bytes), length));
+    }
+    EXPECT_EQ(hashes.size(), texts.size()) << length;
   }
 }
 

@@ -278,3 +278,28 @@ TEST_F(CSVReaderTest, NumbersConvertedOnDemandBelongToTheCurrentRow) {
   EXPECT_EQ(nextRowError(),
             "Unable to convert value maybe to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
 }
+
+// Booleans are read from the line as one word: each accepted word gives its
+// value in the middle of a line and as the file's last bytes, and texts that
+// come close (a prefix, an extra character, another case, a quoted word)
+// are refused with the conversion's message.
+TEST_F(CSVReaderTest, BooleanWordsAndNearMisses) {
+  const std::pair<const char*, uint8_t> accepted[] = {{"true", 1},  {"True", 1},  {"TRUE", 1},  {"1", 1},
+                                                      {"false", 0}, {"False", 0}, {"FALSE", 0}, {"0", 0}};
+  for (const auto& [word, expected] : accepted) {
+    CSVReader lineReader;
+    lineReader.init(writeFile(std::string("h,i\n") + word + ",x\n"), {BOOL, STRING});
+    ASSERT_TRUE(lineReader.nextRow()) << word;
+    EXPECT_EQ(*static_cast<const uint8_t*>(lineReader.getPointer(0)), expected) << word;
+    CSVReader lastReader;
+    lastReader.init(writeFile(std::string("h,i\nx,") + word), {STRING, BOOL});
+    ASSERT_TRUE(lastReader.nextRow()) << word;
+    EXPECT_EQ(*static_cast<const uint8_t*>(lastReader.getPointer(1)), expected) << word;
+  }
+  for (const char* refused : {"tru", "truex", "tRue", "TRUE ", "2", "", "falsey", "\"true\"x", "10"}) {
+    reader.init(writeFile(std::string("h,i\n") + refused + ",x\n"), {BOOL, STRING});
+    EXPECT_EQ(nextRowError(), std::string("Unable to convert value ") + (refused[0] == '"' ? "true\"" : refused) +
+                                  " to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1")
+        << refused;
+  }
+}

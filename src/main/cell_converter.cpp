@@ -91,7 +91,7 @@ PyObject* CellConverter::text(const char* value) {
     return last_;
   }
   const std::string_view bytes(value, NodeConfig::textBytes(value) - 1);
-  Slot* const set = setFor(text_bytes::hash(bytes.data(), bytes.size()));
+  Slot* const set = setFor(text_bytes::slotOf(text_bytes::hash(bytes.data(), bytes.size()), sets_));
   PyObject* made = find(set, [&](const Slot& slot) { return holds(slot.object, bytes); });
   if (made == nullptr) {
     made = remember(set, PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
@@ -121,9 +121,9 @@ PyObject* CellConverter::date(unsigned short days) {
   return remember(set, PyDate_FromDate(civil.year, civil.month, civil.day), days);
 }
 
-CellConverter::Slot* CellConverter::setFor(size_t hash) {
+CellConverter::Slot* CellConverter::setFor(size_t key) {
   if (cache_.empty()) cache_.resize(2 * sets_);
-  return &cache_[2 * (hash & (sets_ - 1))];
+  return &cache_[2 * (key & (sets_ - 1))];
 }
 
 template <typename Matches>

@@ -80,9 +80,10 @@ class CellConverter {
   // True when `kept` is an ASCII str of exactly `bytes`.
   static bool holds(const PyObject* kept, std::string_view bytes);
   PyObject* date(unsigned short days);
-  // The two slots of the cache set of a value hashed to `hash`, the one
-  // used last first; makes the cache on first use.
-  Slot* setFor(size_t hash);
+  // The two slots of cache set `key` modulo the number of sets (a text
+  // passes the slot of its hash, a date its day count), the one used last
+  // first; makes the cache on first use.
+  Slot* setFor(size_t key);
   // A new reference to the object of the slot of `set` that `matches`
   // accepts, which becomes the set's first; nullptr when neither does.
   template <typename Matches>

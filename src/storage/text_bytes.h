@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -46,30 +47,35 @@ inline uint64_t shortWord(const char* text, size_t length) {
 // Longest text whose hash, with its length, tells it from every other text.
 inline constexpr size_t kExactHashBytes = 8;
 
-// Mixes the text eight bytes at a time; the last word is the text's last
-// eight bytes, overlapping the one before when the length is not a
-// multiple of eight. A text of at most kExactHashBytes bytes is one word,
-// and every step after it is one-to-one, so two such texts of one length
-// have equal hashes only when they are equal.
+// A hash whose top bits depend on every byte of the text: callers pick a
+// slot by those bits (slotOf). A text of at most kExactHashBytes bytes is
+// one word, mixed by a single multiplication, the short path of lookups
+// while loading; one-to-one, so two such texts of one length have equal
+// hashes only when they are equal. Longer texts are mixed eight bytes at a
+// time, the last word being the text's last eight bytes (overlapping the
+// one before when the length is not a multiple of eight), and finished so
+// that every bit depends on every byte.
 inline uint64_t hash(const char* text, size_t length) {
-  uint64_t hash = 0x9E3779B97F4A7C15ULL ^ length;
-  uint64_t last = 0;
-  if (length < 8) {
-    last = detail::shortWord(text, length);
-  } else {
-    const char* const end = text + length;
-    for (; end - text > 8; text += 8) {
-      hash = (hash ^ detail::load64(text)) * 0xFF51AFD7ED558CCDULL;
-      hash ^= hash >> 32;
-    }
-    last = detail::load64(end - 8);
+  if (length <= kExactHashBytes) {
+    const uint64_t word = length == 8 ? detail::load64(text) : detail::shortWord(text, length);
+    return (word ^ (0x9E3779B97F4A7C15ULL + length)) * 0xFF51AFD7ED558CCDULL;
   }
-  // Every bit of the last word reaches the low bits, which callers use to
-  // pick a slot: texts that differ only in their last byte must not share one.
-  hash ^= last;
+  uint64_t hash = 0x9E3779B97F4A7C15ULL ^ length;
+  const char* const end = text + length;
+  for (; end - text > 8; text += 8) {
+    hash = (hash ^ detail::load64(text)) * 0xFF51AFD7ED558CCDULL;
+    hash ^= hash >> 32;
+  }
+  hash ^= detail::load64(end - 8);
   hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDULL;
   hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53ULL;
   return hash ^ (hash >> 33);
+}
+
+// The slot of `hash` in a table of `slots` slots, a power of two: the
+// hash's top bits.
+inline size_t slotOf(uint64_t hash, size_t slots) {
+  return slots <= 1 ? 0 : static_cast<size_t>(hash >> (64 - std::countr_zero(slots)));
 }
 
 // Byte equality of two texts of `length` bytes.

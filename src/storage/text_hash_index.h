@@ -10,7 +10,8 @@
 // An open-addressing hash table from texts to values of type V, for exact
 // lookups of texts that live elsewhere (the index keeps only their address
 // and length, so the owner must rebuild it when the texts move). Texts are
-// compared byte for byte; a text is expected at most once. Linear probing
+// compared byte for byte; a text is expected at most once. A text's first
+// slot is picked by the top bits of its hash. Linear probing
 // over a power-of-two table kept at most a quarter full while it is small
 // (few collisions, so a lookup seldom probes twice) and at most half full
 // once it is large.
@@ -21,7 +22,7 @@ class TextHashIndex {
   V* find(const char* text, size_t length) {
     if (slots_.empty()) return nullptr;
     const uint64_t hash = text_bytes::hash(text, length);
-    for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
+    for (size_t at = text_bytes::slotOf(hash, slots_.size());; at = (at + 1) & mask_) {
       Slot& slot = slots_[at];
       if (slot.text == nullptr) return nullptr;
       // A short text is told apart by its hash and length alone.
@@ -57,7 +58,7 @@ class TextHashIndex {
   };
 
   void place(const Slot& slot) {
-    size_t at = slot.hash & mask_;
+    size_t at = text_bytes::slotOf(slot.hash, slots_.size());
     while (slots_[at].text != nullptr) at = (at + 1) & mask_;
     slots_[at] = slot;
   }

@@ -56,15 +56,16 @@ TEST(TextBytes, ShortTextsHaveHashesOfTheirOwn) {
   }
 }
 
-// Hash tables and caches pick a slot by the hash's low bits, so those must
+// Hash tables and caches pick a slot by the hash's top bits, so those must
 // depend on every byte: numbered texts that differ only near their end
-// spread over the slots about as well as random numbers would.
-TEST(TextBytes, LowBitsOfTheHashSpreadNumberedTexts) {
+// spread over the slots about as well as random numbers would, short ones
+// (one multiplication) and long ones alike.
+TEST(TextBytes, SlotsOfNumberedTextsSpread) {
   for (const char* prefix : {"P", "item-", "", "customer number "}) {
     std::set<uint64_t> slots;
     for (int n = 0; n < 2000; ++n) {
       const std::string text = prefix + std::to_string(n);
-      slots.insert(text_bytes::hash(text.data(), text.size()) & 4095);
+      slots.insert(text_bytes::slotOf(text_bytes::hash(text.data(), text.size()), 4096));
     }
     // Random hashes would fill about 1580 of the 4096 slots.
     EXPECT_GT(slots.size(), 1450U) << '"' << prefix << '"';

@@ -133,6 +133,76 @@ bool readBoolField(const char* text, size_t length, char* dest) {
   return true;
 }
 
+// The low `bytes` bytes of a word set, for 0 to 8 bytes.
+constexpr uint64_t lowBytes(size_t bytes) { return bytes >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1; }
+
+// Reads a number field of at most 8 characters made of digits and at most
+// one decimal point (at least one digit), as its digits without the point
+// (`mantissa`) and the count of digits after the point (`scale`). The
+// field's bytes are handled as one word (the line buffer's slack makes 8
+// bytes readable): the point found and cut out, the digits checked and
+// combined by a few multiplications, with no branch on the number's
+// length or digits. False for any other field.
+bool readShortDecimal(const char* text, size_t length, uint64_t& mantissa, int& scale, bool& hasPoint) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  if (length == 0 || length > 8) return false;
+  uint64_t word = 0;
+  std::memcpy(&word, text, sizeof word);
+  word &= lowBytes(length);
+  // Bytes equal to '.' get their high bit set, exactly (no carries).
+  constexpr uint64_t kLow7 = 0x7F7F'7F7F'7F7F'7F7FULL;
+  const uint64_t points = word ^ 0x2E2E'2E2E'2E2E'2E2EULL;
+  const uint64_t isPoint = ~(((points & kLow7) + kLow7) | points | kLow7);
+  const size_t point = std::min<size_t>(static_cast<size_t>(std::countr_zero(isPoint)) / 8, length);
+  hasPoint = point < length;
+  const size_t digits = length - (hasPoint ? 1 : 0);
+  const uint64_t joined = (word & lowBytes(point)) | ((word >> 8) & ~lowBytes(point));
+  const uint64_t values = (joined ^ 0x3030'3030'3030'3030ULL) & lowBytes(digits);
+  if (digits == 0 || (((values + 0x7676'7676'7676'7676ULL) | values) & 0x8080'8080'8080'8080ULL) != 0) return false;
+  // Eight digit values, the first most significant, led by zeros.
+  uint64_t v = values << (8 * (8 - digits));
+  v = v * 10 + (v >> 8);
+  constexpr uint64_t kPairs = 0x0000'00FF'0000'00FFULL;
+  v = (((v & kPairs) * 0x000F'4240'0000'0064ULL) + (((v >> 16) & kPairs) * 0x0000'2710'0000'0001ULL)) >> 32;
+  mantissa = v;
+  scale = static_cast<int>(hasPoint ? length - 1 - point : 0);
+  return true;
+}
+
+// Converts a number field of the common short form (see readShortDecimal)
+// into its stored value at `dest`, the value the general conversion gives;
+// false, with nothing written, for any other field and for an integer
+// field with a point (read by the general conversion up to the point).
+bool readNumberField(const char* text, size_t length, char* dest, DATA_TYPE type) {
+  uint64_t mantissa = 0;
+  int scale = 0;
+  bool hasPoint = false;
+  if (!readShortDecimal(text, length, mantissa, scale, hasPoint)) return false;
+  const auto store = [dest](auto value) { std::memcpy(dest, &value, sizeof value); };
+  switch (type) {
+    case DOUBLE:
+      store(exactDecimal(mantissa, scale));
+      return true;
+    case FLOAT:
+      store(static_cast<float>(exactDecimal(mantissa, scale)));
+      return true;
+    case LONG:
+      if (hasPoint) return false;
+      store(static_cast<int64_t>(mantissa));
+      return true;
+    case INT:
+      if (hasPoint) return false;
+      store(static_cast<int32_t>(mantissa));
+      return true;
+    case SHORT:
+      if (hasPoint) return false;
+      store(static_cast<int16_t>(mantissa));
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 CSVReader::CSVReader() = default;
@@ -232,7 +302,10 @@ NodeIterator& CSVReader::getRowView() {
 void CSVReader::convertNumber(unsigned short column) {
   if (!isNumber(types[column]) || convertedAt[column] == rowSerial) return;
   const Field& field = fields[column];
-  copyStringValueToBuffer(field.text, field.length, start() + rowOffsets[column], types[column]);
+  char* const target = start() + rowOffsets[column];
+  if (!readNumberField(field.text, field.length, target, types[column])) {
+    copyStringValueToBuffer(field.text, field.length, target, types[column]);
+  }
   convertedAt[column] = rowSerial;
 }
 

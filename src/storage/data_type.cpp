@@ -152,7 +152,7 @@ bool parsePlainDecimal(const char* text, size_t length, double& out) {
     }
   }
   if (c != end || digits == 0 || digits > 15) return false;
-  const double value = static_cast<double>(mantissa) / kExactPowersOfTen[scale];
+  const double value = exactDecimal(mantissa, scale);
   out = negative ? -value : value;
   return true;
 }
@@ -188,6 +188,10 @@ std::string formatFloating(double value) {
 }
 
 }  // namespace
+
+double exactDecimal(uint64_t mantissa, int scale) {
+  return static_cast<double>(mantissa) / kExactPowersOfTen[scale];
+}
 
 unsigned short getTypeWidth(DATA_TYPE type) {
   requireValidType(type);

@@ -56,6 +56,11 @@ void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type);
 // Same, for a text of known length (its NUL at text[length]), so the text
 // is not measured again.
 void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type);
+// mantissa / 10^scale as the nearest double, for a mantissa of at most 15
+// decimal digits and a scale of at most 15: both are exact doubles, so the
+// one rounding of the division gives the value strtod gives for the same
+// digits.
+double exactDecimal(uint64_t mantissa, int scale);
 // The text form of a stored value.
 std::string getStringFromPtr(void* value, DATA_TYPE type);
 

@@ -303,3 +303,27 @@ TEST_F(CSVReaderTest, BooleanWordsAndNearMisses) {
         << refused;
   }
 }
+
+// Short numbers are read from the line as one word; every number type must
+// store exactly what the general conversion stores for the same text, for
+// the common forms and for the ones the word path hands back to it.
+TEST_F(CSVReaderTest, ShortNumbersConvertLikeTheGeneralConversion) {
+  const std::vector<DATA_TYPE> numberTypes{DOUBLE, FLOAT, LONG, INT, SHORT};
+  for (const std::string text : {"0", "7", "12", "335.18", "8514.62", "1000000", "99999999", "123456789", ".5", "5.",
+                                 "0.000001", "9.999999", "00000001", "70000", "-5", "-0.0", "+3", " 4", "1.2.3", "12a",
+                                 "a1", ".", "", "1e3", "0x1A", "4 "}) {
+    std::string line;
+    for (size_t column = 0; column < numberTypes.size(); ++column) line += (column == 0 ? "" : ",") + text;
+    CSVReader lineReader;
+    // The row is followed by a line of other digits: bytes read past a field
+    // must not count.
+    lineReader.init(writeFile("a,b,c,d,e\n" + line + "\n98765,4.321,-7,1,2\n"), numberTypes);
+    ASSERT_TRUE(lineReader.nextRow()) << text;
+    for (unsigned short column = 0; column < numberTypes.size(); ++column) {
+      char expected[8] = {};
+      copyStringValueToBuffer(text.c_str(), text.size(), expected, numberTypes[column]);
+      ASSERT_EQ(std::memcmp(lineReader.getPointer(column), expected, getTypeWidth(numberTypes[column])), 0)
+          << '"' << text << "\" as " << getTypeKeyword(numberTypes[column]);
+    }
+  }
+}

@@ -1,9 +1,11 @@
 #include "catalogue/database.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "catalogue/config.h"
 #include "catalogue/table_configurator.h"
@@ -116,6 +118,10 @@ void Database::loadFile(const std::string& tableName, const std::string& fileNam
   const unsigned short number = getTableNumber(tableName);
   CSVReader reader;
   reader.init(fileName, trees[number].tree->columnTypes);
+  // The rows' texts go from the reader's line straight into the table.
+  const auto texts = static_cast<size_t>(std::count(reader.types.begin(), reader.types.end(), STRING));
+  std::vector<const char*> rowTexts(texts);
+  std::vector<size_t> rowTextBytes(texts);
   bool counted = false;
   while (reader.nextRow()) {
     if (needsRebuild(trees[number])) constructTreeTable(tableName);
@@ -126,7 +132,9 @@ void Database::loadFile(const std::string& tableName, const std::string& fileNam
       ++*table.changes;
       counted = true;
     }
-    table.tree->addRow(reader.getRowView());
+    NodeIterator& row = reader.getFixedView();
+    reader.getTexts(rowTexts.data(), rowTextBytes.data());
+    table.tree->addRow(row, rowTexts.data(), rowTextBytes.data());
   }
 }
 

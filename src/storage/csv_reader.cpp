@@ -292,11 +292,22 @@ const char* CSVReader::getText(unsigned short column, size_t& length) const {
 }
 
 NodeIterator& CSVReader::getRowView() {
+  if (rowView.hasRow()) copyTexts();
+  return getFixedView();
+}
+
+NodeIterator& CSVReader::getFixedView() {
   if (rowView.hasRow()) {
-    copyTexts();
     for (const unsigned short column : numberColumns) convertNumber(column);
   }
   return rowView;
+}
+
+void CSVReader::getTexts(const char** texts, size_t* bytes) const {
+  for (const unsigned short column : textColumns) {
+    *texts++ = fields[column].text;
+    *bytes++ = fields[column].length + 1;
+  }
 }
 
 void CSVReader::convertNumber(unsigned short column) {

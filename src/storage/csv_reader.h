@@ -66,6 +66,13 @@ class CSVReader : public Buffer, public DataIterator {
   const char* getText(unsigned short column, size_t& length) const;
   // The current row as a row of the reader's layout, every value converted.
   NodeIterator& getRowView();
+  // The current row with every number converted but its texts left in the
+  // line, where getTexts finds them; only its fixed-width values may be read.
+  NodeIterator& getFixedView();
+  // The texts of the current row in column order: the i-th at texts[i],
+  // NUL-terminated, its length + 1 at bytes[i]; each array needs room for
+  // every STRING column. Valid until the next nextRow().
+  void getTexts(const char** texts, size_t* bytes) const;
   unsigned short getNumberOfColumns() const { return numColumns; }
 
   std::vector<DATA_TYPE> types;  // column types, file order

@@ -1,5 +1,7 @@
 #include "storage/tree_table.h"
 
+#include <algorithm>
+
 #include <cstring>
 #include <map>
 #include <memory>
@@ -159,14 +161,28 @@ NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
   return node.release();
 }
 
-void TreeTable::addRow(NodeIterator& row) {
+void TreeTable::requireRowLayout(const NodeIterator& row) const {
   if (nodes.empty()) throw DatabaseException("Tree table is not initialised");
   if (row.config == nullptr || row.config->types != rowConfig_.types) {
     throw DatabaseException("Row layout does not match the columns of the table");
   }
-  plainLength_ = scanRow(row);
-  const char* plain = row.current;
+}
 
+void TreeTable::addRow(NodeIterator& row) {
+  requireRowLayout(row);
+  plainLength_ = scanRow(row);
+  addScannedRow(row.current);
+}
+
+void TreeTable::addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes) {
+  requireRowLayout(row);
+  std::copy(texts, texts + rowTexts_.size(), rowTexts_.begin());
+  std::copy(textBytes, textBytes + rowTextBytes_.size(), rowTextBytes_.begin());
+  plainLength_ = plainLengthOfTexts();
+  addScannedRow(row.current);
+}
+
+void TreeTable::addScannedRow(const char* plain) {
   for (unsigned short position = 0; position < numCategories; ++position) {
     const LevelSource& source = levelSources_[position];
     if (source.isText) {
@@ -196,14 +212,20 @@ void TreeTable::addRow(NodeIterator& row) {
 }
 
 size_t TreeTable::scanRow(const NodeIterator& row) {
-  size_t length = plainConfig.fixedWidth;
   const char* text = row.current + rowConfig_.fixedWidth;
   for (size_t index = 0; index < rowTexts_.size(); ++index) {
     const size_t bytes = NodeConfig::textBytes(text);
     rowTexts_[index] = text;
     rowTextBytes_[index] = bytes;
-    if (textIsPlain_[index] != 0) length += bytes;
     text += bytes;
+  }
+  return plainLengthOfTexts();
+}
+
+size_t TreeTable::plainLengthOfTexts() const {
+  size_t length = plainConfig.fixedWidth;
+  for (size_t index = 0; index < rowTextBytes_.size(); ++index) {
+    if (textIsPlain_[index] != 0) length += rowTextBytes_[index];
   }
   const size_t stored = length + 2 * size_t{numCategories};
   if (stored > kMaxRowBytes) {

@@ -42,6 +42,11 @@ class TreeTable : public TableConfig {
   // from the table's column types). A failing row is not stored; values it
   // already entered into category maps stay there.
   void addRow(NodeIterator& row);
+  // The same for a row whose texts lie elsewhere: `row` gives the
+  // fixed-width values (its texts are not read), and the i-th text of the
+  // row, in column order, is texts[i] with its NUL, textBytes[i] bytes
+  // long (length + 1). Spares a reader copying its texts into the row.
+  void addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes);
 
   // Splits the node with the given path index on its next level into one
   // child per distinct category number; step of addRow.
@@ -86,9 +91,16 @@ class TreeTable : public TableConfig {
 
   void destroyNodes();
   void prepareCopyPlan();
+  // Checks that the row has the table's layout.
+  void requireRowLayout(const NodeIterator& row) const;
   // Measures the incoming row, remembers where its texts lie and checks
   // the row length limit; returns the stored plain length.
   size_t scanRow(const NodeIterator& row);
+  // The stored plain length of a row with the texts in rowTexts_ and
+  // rowTextBytes_; checks the row length limit.
+  size_t plainLengthOfTexts() const;
+  // addRow once the row's texts are known: `plain` is the incoming row.
+  void addScannedRow(const char* plain);
   unsigned short categoryNumber(unsigned short position, void* value);
   NodeTable* locateNode();
   // Opens a node for a row whose path agrees with no live node.

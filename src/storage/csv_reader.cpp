@@ -280,10 +280,12 @@ bool CSVReader::nextRow() {
 void* CSVReader::getPointer(unsigned short col) {
   if (!rowView.hasRow()) return nullptr;
   if (col >= numColumns) return rowView.getPointer(col);
-  // A text not yet copied into the row is read where the line holds it.
-  if (types[col] == STRING && textsCopiedAt != rowSerial) return fields[col].text;
+  if (types[col] == STRING) {
+    // A text not yet copied into the row is read where the line holds it.
+    return textsCopiedAt != rowSerial ? fields[col].text : rowView.getPointer(col);
+  }
   convertNumber(col);
-  return rowView.getPointer(col);
+  return start() + rowOffsets[col];
 }
 
 const char* CSVReader::getText(unsigned short column, size_t& length) const {

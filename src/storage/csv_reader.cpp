@@ -88,7 +88,9 @@ void shortLineMasks(const char* c, uint64_t& commas, uint64_t& newlines, uint64_
 #if defined(__SSE2__)
   for (unsigned part = 0; part < kShortLineBytes / 16; ++part) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * part));
-    const auto mask = [](__m128i bytes) { return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes))); };
+    const auto mask = [](__m128i bytes) {
+      return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
+    };
     commas |= mask(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(','))) << (16 * part);
     newlines |= mask(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))) << (16 * part);
     special |= mask(_mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_setzero_si128())))
@@ -103,11 +105,16 @@ void shortLineMasks(const char* c, uint64_t& commas, uint64_t& newlines, uint64_
 #endif
 }
 
+// The low `bytes` bytes of a word set, for 0 to 8 bytes.
+constexpr uint64_t lowBytes(size_t bytes) { return bytes >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1; }
+
 // A boolean word as a little-endian word of up to 8 bytes, zero past its
 // length.
 constexpr uint64_t wordOf(const char* text) {
   uint64_t word = 0;
-  for (unsigned i = 0; text[i] != '\0'; ++i) word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+  for (unsigned i = 0; text[i] != '\0'; ++i) {
+    word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+  }
   return word;
 }
 constexpr uint64_t kTrueWords[] = {wordOf("true"), wordOf("True"), wordOf("TRUE"), wordOf("1")};
@@ -123,7 +130,7 @@ bool readBoolField(const char* text, size_t length, char* dest) {
   if (length == 0 || length > 7) return false;
   uint64_t word = 0;
   std::memcpy(&word, text, sizeof word);
-  word &= (uint64_t{1} << (8 * length)) - 1;
+  word &= lowBytes(length);
   bool isTrue = false;
   bool isFalse = false;
   for (const uint64_t accepted : kTrueWords) isTrue |= word == accepted;
@@ -132,9 +139,6 @@ bool readBoolField(const char* text, size_t length, char* dest) {
   *dest = static_cast<char>(isTrue);
   return true;
 }
-
-// The low `bytes` bytes of a word set, for 0 to 8 bytes.
-constexpr uint64_t lowBytes(size_t bytes) { return bytes >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1; }
 
 // Reads a number field of at most 8 characters made of digits and at most
 // one decimal point (at least one digit), as its digits without the point

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Answers of one condition for a block of rows, as bits: bit i of word i / 64
 // is row i's answer. The helpers below fill such masks from the rows' values
 // in one tight loop per condition, with the comparison known at compile
@@ -31,18 +35,62 @@ void fill(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
   }
 }
 
+namespace detail {
+
+// Bit i is set when byte i of the 64 bytes at `answers` has its top bit set.
+inline uint64_t topBits(const uint8_t* answers) {
+  uint64_t word = 0;
+#if defined(__SSE2__)
+  for (unsigned part = 0; part < 4; ++part) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(answers + 16 * part));
+    word |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes))) << (16 * part);
+  }
+#else
+  for (unsigned i = 0; i < 64; ++i) word |= static_cast<uint64_t>(answers[i] >> 7) << i;
+#endif
+  return word;
+}
+
+// The mask of `count` (at most 64) values packed from `values`, one bit
+// after another.
+template <typename T, typename Test>
+uint64_t denseWord(const char* values, size_t count, Test test) {
+  uint64_t word = 0;
+  for (size_t row = 0; row < count; ++row) {
+    T value;
+    std::memcpy(&value, values + row * sizeof(T), sizeof(T));
+    word |= static_cast<uint64_t>(test(value) ? 1 : 0) << row;
+  }
+  return word;
+}
+
+// The same for exactly 64 values of at most four bytes: the answers go to a
+// byte each first, a loop the compiler turns into vector compares, and are
+// then gathered into the word sixteen at a time.
+template <typename T, typename Test>
+uint64_t denseWord64(const char* values, Test test) {
+  alignas(16) uint8_t answers[64];
+  for (size_t row = 0; row < 64; ++row) {
+    T value;
+    std::memcpy(&value, values + row * sizeof(T), sizeof(T));
+    answers[row] = test(value) ? 0x80 : 0;
+  }
+  return topBits(answers);
+}
+
+}  // namespace detail
+
 // The same over values packed one after another from `values`.
 template <typename T, typename Test>
 void fillDense(const char* values, size_t count, uint64_t* bits, Test test) {
-  for (size_t first = 0; first < count; first += 64) {
-    const size_t last = std::min(count, first + 64);
-    uint64_t word = 0;
-    for (size_t row = first; row < last; ++row) {
-      T value;
-      std::memcpy(&value, values + row * sizeof(T), sizeof(T));
-      word |= static_cast<uint64_t>(test(value) ? 1 : 0) << (row - first);
-    }
-    bits[first / 64] = word;
+  size_t first = 0;
+  // Eight-byte values gain nothing from the byte answers: SSE2 has no
+  // cheap way to narrow their compare results.
+  if constexpr (sizeof(T) <= 4) {
+    for (; count - first >= 64; first += 64) bits[first / 64] = detail::denseWord64<T>(values + first * sizeof(T), test);
+  }
+  for (; first < count; first += 64) {
+    bits[first / 64] = detail::denseWord<T>(values + first * sizeof(T), std::min<size_t>(64, count - first), test);
   }
 }
 

@@ -102,16 +102,24 @@ void expectBlockMatchesRows(Condition& condition, const std::vector<T>& values) 
 // included; 130 rows end in a partial word.
 TEST(ConditionBlockTest, BlockAnswersMatchRowAnswers) {
   std::vector<double> doubles;
+  std::vector<float> floats;
+  std::vector<int> ints;
   std::vector<short> shorts;
   std::vector<unsigned short> numbers;
   for (int i = 0; i < 130; ++i) {
     doubles.push_back(i % 17 == 0 ? std::nan("") : i % 13 == 0 ? -0.0 : (i % 9) - 4.0);
+    floats.push_back(static_cast<float>(doubles.back()));
+    ints.push_back(i % 7 == 0 ? INT32_MIN : (i * 7919) % 2001 - 1000);
     shorts.push_back(static_cast<short>((i * 37) % 200 - 100));
     numbers.push_back(static_cast<unsigned short>(i % 5 == 0 ? 65535 : i * 500));
   }
   for (const ConditionType type : {LT, GT, LE, GE}) {
     CompareCondition<double> onDouble(type, 0.0);
     expectBlockMatchesRows(onDouble, doubles);
+    CompareCondition<float> onFloat(type, 0.0f);
+    expectBlockMatchesRows(onFloat, floats);
+    CompareCondition<int> onInt(type, -3);
+    expectBlockMatchesRows(onInt, ints);
     CompareCondition<short> onShort(type, short{-3});
     expectBlockMatchesRows(onShort, shorts);
     CompareCondition<unsigned short> onNumber(type, static_cast<unsigned short>(30000));
@@ -120,6 +128,9 @@ TEST(ConditionBlockTest, BlockAnswersMatchRowAnswers) {
   for (const ConditionType type : {EQ, NE}) {
     EqualCondition<double> equalDouble(type, 0.0);
     expectBlockMatchesRows(equalDouble, doubles);
+    EqualCondition<float> equalFloat(type, 0.0f);
+    expectBlockMatchesRows(equalFloat, floats);
+    expectBlockMatchesRows(*bytesCondition(type, ints[3]), ints);
     expectBlockMatchesRows(*bytesCondition(type, short{-3}), shorts);
     expectBlockMatchesRows(*bytesCondition(type, static_cast<unsigned short>(1000)), numbers);
     expectBlockMatchesRows(*bytesCondition(type, 2.0), doubles);

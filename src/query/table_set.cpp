@@ -312,21 +312,33 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     keptBits.insert(keptBits.end(), keep, keep + words);
   }
 
+  // The references are written through a local pointer into room reserved
+  // once: stores into the buffer could otherwise alias its own bookkeeping,
+  // which would then be reloaded for every row.
   reserve(total * kRowWidth);
+  char* out = position;
   for (const NodeKeeps& kept : keeps) {
+    NodeTable* const node = kept.node;
+    const auto put = [&out, node](uint32_t offset) {
+      std::memcpy(out, &node, sizeof node);
+      std::memcpy(out + sizeof node, &offset, sizeof offset);
+      out += kRowWidth;
+    };
     // The node's offsets were built above and are only read here.
-    const std::vector<uint32_t>& rows = kept.node->plainOffsets();
+    const std::vector<uint32_t>& rows = node->plainOffsets();
     if (kept.whole) {
-      for (const uint32_t row : rows) addReference(kept.node, row);
+      for (const uint32_t row : rows) put(row);
       continue;
     }
     const uint64_t* bits = keptBits.data() + kept.firstWord;
     for (size_t w = 0; w < row_bits::wordsFor(rows.size()); ++w) {
       for (uint64_t word = bits[w]; word != 0; word &= word - 1) {
-        addReference(kept.node, rows[w * 64 + static_cast<size_t>(std::countr_zero(word))]);
+        put(rows[w * 64 + static_cast<size_t>(std::countr_zero(word))]);
       }
     }
   }
+  position = out;
+  rowCount += static_cast<uint32_t>(total);
   // The scan read every row, as the row-by-row walk would have; the
   // iterator is left at the end as that walk leaves it.
   currentRow += t.numRows;

@@ -53,7 +53,6 @@ CellConverter::CellConverter(DATA_TYPE type, uint32_t values)
 }
 
 CellConverter::~CellConverter() {
-  Py_XDECREF(last_);
   for (const Slot& slot : cache_) Py_XDECREF(slot.object);
 }
 
@@ -65,6 +64,7 @@ CellConverter::CellConverter(CellConverter&& other) noexcept
       lastValue_(other.lastValue_) {
   other.cache_.clear();
   other.last_ = nullptr;
+  other.lastValue_ = nullptr;
 }
 
 PyObject* CellConverter::convert(const void* value) {
@@ -98,8 +98,10 @@ PyObject* CellConverter::text(const char* value) {
                                               "replace"));
     if (made == nullptr) return nullptr;
   }
-  Py_INCREF(made);
-  Py_XSETREF(last_, made);
+  // The cache keeps `made` alive: it is now the first of its set, and a set
+  // only ever drops its second object, so it stays the first until another
+  // text is handed out.
+  last_ = made;
   lastValue_ = value;
   return made;
 }

@@ -96,7 +96,7 @@ class CellConverter {
   DATA_TYPE type_;
   size_t sets_;                // cache sets, a power of two
   std::vector<Slot> cache_;    // two slots per set; empty until the first text or date
-  PyObject* last_ = nullptr;          // last text handed out, owned
+  PyObject* last_ = nullptr;          // last text handed out, kept alive by the cache
   const char* lastValue_ = nullptr;   // where `last_`'s bytes are stored
 };
 

@@ -2,6 +2,7 @@
 column names, CSV text, repr and HTML rendering, and the type stubs."""
 
 import ast
+import collections
 import datetime
 import importlib.util
 import os
@@ -78,6 +79,31 @@ class TestTypedValues:
         # A small result gets a small cache, so its values meet more often.
         few = db.executeSelect("select word, day, id from w where id < 300 order by word, id").fetchAll()
         assert few == sorted(((w, d, i) for i, c, d, w in expected[:300]), key=lambda row: (row[0], row[2]))
+
+    def test_each_shared_value_holds_a_reference_per_place(self, tmp_path):
+        # A text or date object handed out for many rows is counted once for
+        # every place it stands in: for runs of one category value, and for
+        # values that pass through the reader's cache and out of it again
+        # (more distinct values than it holds; a small result gets a small
+        # cache). Too few references would free a value under the caller.
+        rng = random.Random(5)
+        words = [f"w{n:05}" for n in range(6000)]
+        first = datetime.date(1970, 1, 1).toordinal()
+        rows = [[i, rng.choice(["north", "south", "east"]), rng.choice(words),
+                 datetime.date.fromordinal(first + rng.randrange(65000)).isoformat()] for i in range(20000)]
+        db = tabulon.DatabaseParser()
+        load_table(db, tmp_path, "r", "id int, region string cat 1, word string, day date", rows)
+        places = []
+        for query in ("select region, word, day from r", "select region, word, day from r where id < 300"):
+            qs = db.executeSelect(query)
+            places += [value for row in qs.fetchAll() for value in row] + qs.getColumn(1)
+        del qs, db
+        counts = collections.Counter(id(value) for value in places)
+        shared = {id(value): value for value in places}
+        for value in shared.values():
+            # Beyond `places`: the dictionary, `value` and getrefcount's
+            # argument.
+            assert sys.getrefcount(value) == counts[id(value)] + 3, value
 
     def test_invalid_utf8_is_replaced_not_raised(self, tmp_path):
         with open(tmp_path / "bad.csv", "wb") as handle:

@@ -87,7 +87,9 @@ void fillDense(const char* values, size_t count, uint64_t* bits, Test test) {
   // Eight-byte values gain nothing from the byte answers: SSE2 has no
   // cheap way to narrow their compare results.
   if constexpr (sizeof(T) <= 4) {
-    for (; count - first >= 64; first += 64) bits[first / 64] = detail::denseWord64<T>(values + first * sizeof(T), test);
+    for (; count - first >= 64; first += 64) {
+      bits[first / 64] = detail::denseWord64<T>(values + first * sizeof(T), test);
+    }
   }
   for (; first < count; first += 64) {
     bits[first / 64] = detail::denseWord<T>(values + first * sizeof(T), std::min<size_t>(64, count - first), test);

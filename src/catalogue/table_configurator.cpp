@@ -42,8 +42,27 @@ std::vector<Candidate> candidatesOf(const std::map<unsigned short, ColumnMapBase
   return candidates;
 }
 
+// Rows between two checks for candidates that the next cleaning is sure
+// to drop.
+constexpr unsigned int kEarlyDropRows = 64;
+
+// Drops the candidates that are already unfit for the row count of the
+// next cleaning. Distinct counts only grow and a larger row count only
+// keeps more, so each of them would be dropped there or, should the rows
+// end before it, by the final cleaning: the outcome is the same, but a
+// column with many distinct values stops costing map inserts after a few
+// dozen rows instead of a whole interval. True when a map was dropped.
+bool dropEarly(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int sampled, uint64_t cleaningInterval) {
+  const uint64_t nextCleaning = (sampled / cleaningInterval + 1) * cleaningInterval;
+  const size_t before = maps.size();
+  // The final cleaning counts at most UINT32_MAX rows.
+  cleanColumnMaps(maps, static_cast<unsigned int>(std::min<uint64_t>(nextCleaning, UINT32_MAX)));
+  return maps.size() != before;
+}
+
 // Records the values of the remaining candidates, row by row; returns the
-// number of rows sampled.
+// number of rows sampled. Sampling ends at a cleaning that leaves no
+// candidate, or with the rows.
 unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps) {
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
@@ -65,6 +84,8 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
     if (sampled % cleaningInterval == 0) {
       cleanColumnMaps(maps, sampled);
       if (maps.empty()) break;
+      candidates = candidatesOf(maps, csv);
+    } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, sampled, cleaningInterval)) {
       candidates = candidatesOf(maps, csv);
     }
   } while (rows.nextRow());

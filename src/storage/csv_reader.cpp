@@ -140,6 +140,16 @@ bool readBoolField(const char* text, size_t length, char* dest) {
   return true;
 }
 
+// Converts a date field of the plain form YYYY-MM-DD into its stored day
+// number at `dest`; false, with nothing written, for any other field, which
+// the general conversion then reads or refuses with its message.
+bool readDateField(const char* text, size_t length, char* dest) {
+  unsigned short days = 0;
+  if (!plainDateToInt(text, length, days)) return false;
+  std::memcpy(dest, &days, sizeof days);
+  return true;
+}
+
 // Reads a number field of at most 8 characters made of digits and at most
 // one decimal point (at least one digit), as its digits without the point
 // (`mantissa`) and the count of digits after the point (`scale`). The
@@ -487,6 +497,7 @@ void CSVReader::storeRow() {
     const Field& field = fields[column];
     char* const target = row + rowOffsets[column];
     if (types[column] == BOOL && readBoolField(field.text, field.length, target)) continue;
+    if (types[column] == DATE && readDateField(field.text, field.length, target)) continue;
     copyStringValueToBuffer(field.text, field.length, target, types[column]);
   }
   ++rowSerial;

@@ -1,5 +1,6 @@
 #include "storage/data_type.h"
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -52,14 +53,6 @@ bool readNumber(const char*& text, int minDigits, int maxDigits, int& value) {
   return digits >= minDigits;
 }
 
-constexpr bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int daysInMonth(int year, int month) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month == 2 && isLeapYear(year)) return 29;
-  return kDays[month - 1];
-}
-
 // Days from 1970-01-01 to a valid proleptic Gregorian date (civil calendar
 // arithmetic on 400-year eras, so no time zone or C library state enters).
 constexpr long daysFromCivil(int year, int month, int day) {
@@ -72,29 +65,41 @@ constexpr long daysFromCivil(int year, int month, int day) {
   return static_cast<long>(era) * 146097 + dayOfEra - 719468;
 }
 
-// The years a stored date can fall in, with the day number of each 1 January,
-// and the days before each month in a common year: a date of those years
-// is numbered by two table reads.
+// The years a stored date can fall in, with the day number of the first of
+// each month and of the next 1 January: a date is numbered and checked by
+// two reads of one row.
 constexpr int kFirstDateYear = 1970;
 constexpr int kLastDateYear = 2149;
-struct YearStarts {
-  long days[kLastDateYear - kFirstDateYear + 1];
+struct MonthStarts {
+  int32_t days[kLastDateYear - kFirstDateYear + 1][13];
 };
-constexpr YearStarts makeYearStarts() {
-  YearStarts starts{};
+constexpr MonthStarts makeMonthStarts() {
+  MonthStarts starts{};
   for (int year = kFirstDateYear; year <= kLastDateYear; ++year) {
-    starts.days[year - kFirstDateYear] = daysFromCivil(year, 1, 1);
+    for (int month = 1; month <= 12; ++month) {
+      starts.days[year - kFirstDateYear][month - 1] = static_cast<int32_t>(daysFromCivil(year, month, 1));
+    }
+    starts.days[year - kFirstDateYear][12] = static_cast<int32_t>(daysFromCivil(year + 1, 1, 1));
   }
   return starts;
 }
-constexpr YearStarts kYearStarts = makeYearStarts();
-constexpr int kDaysBeforeMonth[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+constexpr MonthStarts kMonthStarts = makeMonthStarts();
 
-// daysFromCivil of a valid date.
-long dayNumber(int year, int month, int day) {
-  if (year < kFirstDateYear || year > kLastDateYear) return daysFromCivil(year, month, day);
-  const int leapDay = month > 2 && isLeapYear(year) ? 1 : 0;
-  return kYearStarts.days[year - kFirstDateYear] + kDaysBeforeMonth[month - 1] + leapDay + day - 1;
+// Days since 1970-01-01 of a date a stored date can hold (1970-01-01 to
+// 2149-06-06); -1 when the month has no such day or the date is outside
+// that range.
+long storedDayNumber(int year, int month, int day) {
+  if (year < kFirstDateYear || year > kLastDateYear || month < 1 || month > 12 || day < 1) return -1;
+  const int32_t* const starts = &kMonthStarts.days[year - kFirstDateYear][month - 1];
+  const long days = starts[0] + day - 1;
+  return days < starts[1] && days <= MAX_DATE_DAYS ? days : -1;
+}
+
+// Whether every byte of the word, a character minus '0', is a digit's
+// value (0 to 9). A byte of 10 or more gets its top bit set by the
+// addition without a carry, or has it set already.
+constexpr bool allDigitValues(uint64_t values) {
+  return (((values + 0x7676'7676'7676'7676ULL) | values) & 0x8080'8080'8080'8080ULL) == 0;
 }
 
 // Inverse of daysFromCivil for non-negative day counts.
@@ -319,30 +324,40 @@ bool strob(const char* text) {
 unsigned short dateStringToInt(const char* text) {
   const char* cursor = text;
   while (*cursor == ' ' || (*cursor >= '\t' && *cursor <= '\r')) ++cursor;
+  unsigned short plain = 0;
+  if (plainDateToInt(cursor, std::strlen(cursor), plain)) return plain;
   int year = 0;
   int month = 0;
   int day = 0;
-  const auto digit = [cursor](int i) { return cursor[i] - '0'; };
-  // The usual full form YYYY-MM-DD is read without loops; each test stops
-  // at the first mismatch, so nothing past the text's end is read.
-  const bool full = isDigit(cursor[0]) && isDigit(cursor[1]) && isDigit(cursor[2]) && isDigit(cursor[3]) &&
-                    cursor[4] == '-' && isDigit(cursor[5]) && isDigit(cursor[6]) && cursor[7] == '-' &&
-                    isDigit(cursor[8]) && isDigit(cursor[9]) && !isDigit(cursor[10]);
-  bool matched = full;
-  if (full) {
-    year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
-    month = digit(5) * 10 + digit(6);
-    day = digit(8) * 10 + digit(9);
-  } else {
-    matched = readNumber(cursor, 4, 4, year) && *cursor++ == '-' && readNumber(cursor, 1, 2, month) &&
-              *cursor++ == '-' && readNumber(cursor, 1, 2, day) && !isDigit(*cursor);
-  }
-  if (!matched || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) {
-    throw DatabaseException(kBadDate, text);
-  }
-  const long days = dayNumber(year, month, day);
-  if (days < 0 || days > MAX_DATE_DAYS) throw DatabaseException(kBadDate, text);
+  const bool matched = readNumber(cursor, 4, 4, year) && *cursor++ == '-' && readNumber(cursor, 1, 2, month) &&
+                       *cursor++ == '-' && readNumber(cursor, 1, 2, day) && !isDigit(*cursor);
+  const long days = matched ? storedDayNumber(year, month, day) : -1;
+  if (days < 0) throw DatabaseException(kBadDate, text);
   return static_cast<unsigned short>(days);
+}
+
+bool plainDateToInt(const char* text, size_t length, unsigned short& days) {
+  if constexpr (std::endian::native != std::endian::little) return false;
+  if (length != 10) return false;
+  // "YYYY-MM-" as one word, with the dashes in bytes 4 and 7, and "DD".
+  uint64_t head = 0;
+  uint16_t tail = 0;
+  std::memcpy(&head, text, sizeof head);
+  std::memcpy(&tail, text + sizeof head, sizeof tail);
+  constexpr uint64_t kDashBytes = 0xFF00'00FF'0000'0000ULL;
+  constexpr uint64_t kDashes = 0x2D00'002D'0000'0000ULL;
+  if ((head & kDashBytes) != kDashes) return false;
+  const uint64_t values = (head ^ 0x3030'3030'3030'3030ULL) & ~kDashBytes;
+  const uint64_t dayValues = tail ^ 0x3030U;
+  if (!allDigitValues(values) || !allDigitValues(dayValues)) return false;
+  const auto digit = [values](int at) { return static_cast<int>((values >> (8 * at)) & 0xFF); };
+  const int year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
+  const int month = digit(5) * 10 + digit(6);
+  const int day = static_cast<int>(dayValues & 0xFF) * 10 + static_cast<int>(dayValues >> 8);
+  const long number = storedDayNumber(year, month, day);
+  if (number < 0) return false;
+  days = static_cast<unsigned short>(number);
+  return true;
 }
 
 void intToDateChars(unsigned short days, char out[11]) {

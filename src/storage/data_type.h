@@ -73,6 +73,12 @@ bool strob(const char* text);
 // DatabaseException for other text, for days the month does not have and
 // for dates outside 1970-01-01 .. 2149-06-06.
 unsigned short dateStringToInt(const char* text);
+// Days since 1970-01-01 of a text of exactly the ten characters YYYY-MM-DD
+// naming a day in range, read as two words with no branch on the digits:
+// the common form of a date field. False, with `days` untouched, for any
+// other text, which dateStringToInt then reads or refuses. The `length`
+// bytes at `text` must be readable.
+bool plainDateToInt(const char* text, size_t length, unsigned short& days);
 // The YYYY-MM-DD text of a day count.
 std::string intToDateString(unsigned short days);
 // Writes the ten characters of YYYY-MM-DD and a NUL into out.

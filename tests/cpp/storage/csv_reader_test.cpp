@@ -304,6 +304,27 @@ TEST_F(CSVReaderTest, BooleanWordsAndNearMisses) {
   }
 }
 
+// Plain dates are read from the line word-wise, other forms by the general
+// conversion: each field must store the day the general conversion gives,
+// and a refused date must be refused with its text.
+TEST_F(CSVReaderTest, DateFieldsConvertLikeTheGeneralConversion) {
+  for (const std::string text : {"2024-02-29", "1970-01-01", "2149-06-06", "2024-1-5", " 2024-01-05",
+                                 "2024-01-05 10:00", "2024-12-31"}) {
+    CSVReader lineReader;
+    lineReader.init(writeFile("d,e\n" + text + ",2099-09-09\n"), {DATE, DATE});
+    ASSERT_TRUE(lineReader.nextRow()) << text;
+    uint16_t stored = 0;
+    std::memcpy(&stored, lineReader.getPointer(0), sizeof stored);
+    EXPECT_EQ(stored, dateStringToInt(text.c_str())) << text;
+  }
+  for (const std::string text : {"2023-02-29", "2149-06-07", "2024-13-01", "2024-01-0x", "24-01-05"}) {
+    reader.init(writeFile("d,e\nx," + text + "\n"), {STRING, DATE});
+    EXPECT_EQ(nextRowError(), "Unable to convert value " + text +
+                                  " to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06")
+        << text;
+  }
+}
+
 // Short numbers are read from the line as one word; every number type must
 // store exactly what the general conversion stores for the same text, for
 // the common forms and for the ones the word path hands back to it.

@@ -138,6 +138,28 @@ TEST(DataType, DatesCountDaysFrom1970) {
   }
 }
 
+// The plain ten-character form is read word-wise, every other form digit by
+// digit: both must give the same day for every storable date, and the word
+// path must hand back every text it does not fully accept.
+TEST(DataType, PlainAndGeneralDateReadingsAgree) {
+  for (unsigned days = 0; days <= 65535; ++days) {
+    const std::string plain = intToDateString(static_cast<unsigned short>(days));
+    unsigned short read = 0;
+    ASSERT_TRUE(plainDateToInt(plain.c_str(), plain.size(), read)) << plain;
+    ASSERT_EQ(read, days) << plain;
+    ASSERT_EQ(dateStringToInt((plain + "T").c_str()), days) << plain;
+  }
+  const std::vector<std::string> refused{"2149-06-07", "1969-12-31", "2021-02-29", "2100-02-29", "2020-13-01",
+                                         "2020-00-10", "2020-01-00", "2020-04-31", "2020-01-3a", "2020+01-30",
+                                         "2020-01/30", "20a0-01-30", "2020-01-30 ", "2020-1-30",
+                                         std::string("2020-01-3\0", 10), std::string("2020\0-01-3", 10)};
+  for (const std::string& text : refused) {
+    unsigned short untouched = 7;
+    EXPECT_FALSE(plainDateToInt(text.data(), text.size(), untouched)) << text;
+    EXPECT_EQ(untouched, 7) << text;
+  }
+}
+
 TEST(DataType, DatesOutsideFormatOrRangeAreRefused) {
   for (const char* text : {"2149-06-07", "1969-12-31", "2021-02-29", "1900-02-29", "2020-13-01", "2020-00-10",
                            "2020-01-00", "2020-04-31", "abc", "", "20-01-01", "2020/01/01", "1970-01-012",

@@ -10,6 +10,7 @@
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/row_bits.h"
+#include "storage/bit_count.h"
 #include "storage/tree_table.h"
 
 TableSet::TableSet(std::vector<unsigned short> selected) : selectedColumns(std::move(selected)) {}
@@ -307,7 +308,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     }
     uint64_t* keep = filter.combine(masks, words);
     if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
-    for (size_t w = 0; w < words; ++w) total += static_cast<size_t>(std::popcount(keep[w]));
+    for (size_t w = 0; w < words; ++w) total += static_cast<size_t>(countOnes(keep[w]));
     keeps.push_back({node, false, keptBits.size()});
     keptBits.insert(keptBits.end(), keep, keep + words);
   }

@@ -11,6 +11,7 @@
 #endif
 
 #include "errors/database_exception.h"
+#include "storage/bit_count.h"
 #include "storage/text_bytes.h"
 
 namespace {
@@ -441,7 +442,7 @@ bool CSVReader::splitShortLine() {
   const unsigned length = static_cast<unsigned>(std::countr_zero(newlines));
   const uint64_t inLine = (uint64_t{1} << length) - 1;
   commas &= inLine;
-  if (length == 0 || (special & inLine) != 0 || std::popcount(commas) + 1 != numColumns) return false;
+  if (length == 0 || (special & inLine) != 0 || countOnes(commas) + 1 != numColumns) return false;
   // Exactly one comma between two fields: the loop runs the same number of
   // times for every line.
   Field* const out = fields.data();

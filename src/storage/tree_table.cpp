@@ -131,8 +131,8 @@ void TreeTable::prepareCopyPlan() {
 
   const unsigned short numTexts = rowConfig_.numStrings;
   textIsPlain_.assign(numTexts, 0);
-  rowTexts_.assign(numTexts, nullptr);
-  rowTextBytes_.assign(numTexts, 0);
+  scannedTexts_.assign(numTexts, nullptr);
+  scannedTextBytes_.assign(numTexts, 0);
   for (unsigned short text = 0; text < numTexts; ++text) {
     textIsPlain_[text] = isPlain[rowConfig_.columns[rowConfig_.numFixed + text]];
   }
@@ -176,8 +176,8 @@ void TreeTable::addRow(NodeIterator& row) {
 
 void TreeTable::addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes) {
   requireRowLayout(row);
-  std::copy(texts, texts + rowTexts_.size(), rowTexts_.begin());
-  std::copy(textBytes, textBytes + rowTextBytes_.size(), rowTextBytes_.begin());
+  rowTexts_ = texts;
+  rowTextBytes_ = textBytes;
   plainLength_ = plainLengthOfTexts();
   addScannedRow(row.current);
 }
@@ -213,18 +213,20 @@ void TreeTable::addScannedRow(const char* plain) {
 
 size_t TreeTable::scanRow(const NodeIterator& row) {
   const char* text = row.current + rowConfig_.fixedWidth;
-  for (size_t index = 0; index < rowTexts_.size(); ++index) {
+  for (size_t index = 0; index < scannedTexts_.size(); ++index) {
     const size_t bytes = NodeConfig::textBytes(text);
-    rowTexts_[index] = text;
-    rowTextBytes_[index] = bytes;
+    scannedTexts_[index] = text;
+    scannedTextBytes_[index] = bytes;
     text += bytes;
   }
+  rowTexts_ = scannedTexts_.data();
+  rowTextBytes_ = scannedTextBytes_.data();
   return plainLengthOfTexts();
 }
 
 size_t TreeTable::plainLengthOfTexts() const {
   size_t length = plainConfig.fixedWidth;
-  for (size_t index = 0; index < rowTextBytes_.size(); ++index) {
+  for (size_t index = 0; index < textIsPlain_.size(); ++index) {
     if (textIsPlain_[index] != 0) length += rowTextBytes_[index];
   }
   const size_t stored = length + 2 * size_t{numCategories};
@@ -319,7 +321,7 @@ void TreeTable::writeRow(NodeTable& node, const char* plain) {
     text_bytes::copy(target + copy.target, plain + copy.source, copy.width);
   }
   char* text = target + plainConfig.fixedWidth;
-  for (size_t index = 0; index < rowTexts_.size(); ++index) {
+  for (size_t index = 0; index < textIsPlain_.size(); ++index) {
     if (textIsPlain_[index] == 0) continue;
     text_bytes::copy(text, rowTexts_[index], rowTextBytes_[index]);
     text += rowTextBytes_[index];

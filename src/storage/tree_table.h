@@ -93,10 +93,11 @@ class TreeTable : public TableConfig {
   void prepareCopyPlan();
   // Checks that the row has the table's layout.
   void requireRowLayout(const NodeIterator& row) const;
-  // Measures the incoming row, remembers where its texts lie and checks
-  // the row length limit; returns the stored plain length.
+  // Measures the incoming row, remembers where its texts lie in
+  // scannedTexts_ and scannedTextBytes_ and checks the row length limit;
+  // returns the stored plain length.
   size_t scanRow(const NodeIterator& row);
-  // The stored plain length of a row with the texts in rowTexts_ and
+  // The stored plain length of a row with the texts at rowTexts_ and
   // rowTextBytes_; checks the row length limit.
   size_t plainLengthOfTexts() const;
   // addRow once the row's texts are known: `plain` is the incoming row.
@@ -114,8 +115,12 @@ class TreeTable : public TableConfig {
   std::vector<FixedCopy> fixedCopies_;
   std::vector<LevelSource> levelSources_;
   std::vector<unsigned char> textIsPlain_;    // incoming text index -> stored plain
-  std::vector<const char*> rowTexts_;         // incoming text index -> text of the row
-  std::vector<size_t> rowTextBytes_;          // incoming text index -> length + 1
+  std::vector<const char*> scannedTexts_;     // texts of a row read by scanRow
+  std::vector<size_t> scannedTextBytes_;      // their lengths + 1
+  // The current row's texts by incoming text index, and their lengths + 1:
+  // the scanned ones or the caller's arrays, valid while the row is added.
+  const char* const* rowTexts_ = nullptr;
+  const size_t* rowTextBytes_ = nullptr;
   size_t plainLength_ = 0;                    // stored plain length of the row
   std::vector<unsigned short> trialPath_;     // scratch for locateNode and splitTable
 

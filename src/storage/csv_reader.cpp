@@ -121,17 +121,33 @@ constexpr uint64_t wordOf(const char* text) {
 constexpr uint64_t kTrueWords[] = {wordOf("true"), wordOf("True"), wordOf("TRUE"), wordOf("1")};
 constexpr uint64_t kFalseWords[] = {wordOf("false"), wordOf("False"), wordOf("FALSE"), wordOf("0")};
 
+// The 1 or 4 to 7 bytes of a field as a little-endian word, zero past its
+// length, read without touching a byte after the field: that byte is often
+// the terminator the splitter has just stored, and a wider read would wait
+// for the store to complete. False for other lengths.
+bool fieldWord(const char* text, size_t length, uint64_t& word) {
+  if (length == 1) {
+    word = static_cast<unsigned char>(text[0]);
+    return true;
+  }
+  if (length < 4 || length > 7) return false;
+  uint32_t head = 0;
+  uint32_t tail = 0;
+  std::memcpy(&head, text, sizeof head);
+  std::memcpy(&tail, text + length - sizeof tail, sizeof tail);
+  // The two reads overlap; their shared bytes are equal.
+  word = uint64_t{head} | uint64_t{tail} << (8 * (length - sizeof tail));
+  return true;
+}
+
 // Reads a boolean field of the line without a branch on its value, so
 // random true and false cost no mispredicted jump: the field's bytes, read
-// as one word (the line buffer's slack makes 8 bytes readable), are
-// compared with every accepted word. False for any other text, which the
-// general conversion then refuses with its message.
+// as one word, are compared with every accepted word. False for any other
+// text, which the general conversion then refuses with its message.
 bool readBoolField(const char* text, size_t length, char* dest) {
   if constexpr (std::endian::native != std::endian::little) return false;
-  if (length == 0 || length > 7) return false;
   uint64_t word = 0;
-  std::memcpy(&word, text, sizeof word);
-  word &= lowBytes(length);
+  if (!fieldWord(text, length, word)) return false;
   bool isTrue = false;
   bool isFalse = false;
   for (const uint64_t accepted : kTrueWords) isTrue |= word == accepted;

@@ -23,6 +23,18 @@ class CollectorPause {
   const bool wasEnabled_;
 };
 
+// A tuple of `size` empty items that the cyclic collector does not track.
+// Every value a converter makes is untracked, so a result's tuples can take
+// part in no cycle; PyTuple_New would link each into the collector's list
+// only for the caller to unlink it again.
+PyObject* untrackedTuple(Py_ssize_t size) {
+  if (size == 0) return PyTuple_New(0);
+  PyTupleObject* const tuple = PyObject_GC_NewVar(PyTupleObject, &PyTuple_Type, size);
+  if (tuple == nullptr) return nullptr;
+  std::fill_n(tuple->ob_item, size, nullptr);
+  return reinterpret_cast<PyObject*>(tuple);
+}
+
 }  // namespace
 
 RowConverter::RowConverter(const QuerySet& cursor) : cursor_(cursor) {
@@ -50,15 +62,12 @@ void RowConverter::convertChunk(unsigned short col, uint32_t first, uint32_t end
 }
 
 PyObject* RowConverter::tupleOf(const QuerySet::Row& row) {
-  const bp::handle<> tuple(PyTuple_New(static_cast<Py_ssize_t>(cells_.size())));
+  const bp::handle<> tuple(untrackedTuple(static_cast<Py_ssize_t>(cells_.size())));
   for (size_t col = 0; col < cells_.size(); ++col) {
     PyObject* value = cells_[col].convert(row.value(static_cast<unsigned short>(col)));
     if (value == nullptr) bp::throw_error_already_set();
     PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(col), value);
   }
-  // No value is tracked by the collector, so the tuple can take part in no
-  // cycle; the collector would untrack it itself, after visiting it.
-  PyObject_GC_UnTrack(tuple.get());
   return bp::incref(tuple.get());
 }
 
@@ -70,7 +79,7 @@ PyObject* RowConverter::allRows() {
   const auto columns = static_cast<Py_ssize_t>(cells_.size());
   inChunks(rows, [&](uint32_t first, uint32_t end) {
     for (uint32_t position = first; position < end; ++position) {
-      tuples[position] = PyTuple_New(columns);
+      tuples[position] = untrackedTuple(columns);
       if (tuples[position] == nullptr) bp::throw_error_already_set();
     }
     // The chunk's values are read row by row, then converted column by
@@ -84,9 +93,6 @@ PyObject* RowConverter::allRows() {
           values, count, [&](size_t i, PyObject* value) { PyTuple_SET_ITEM(tuples[first + i], col, value); });
       if (!converted) bp::throw_error_already_set();
     }
-    // No value is tracked by the collector, so no tuple can take part in
-    // a cycle; the collector would untrack them itself, after a visit.
-    for (uint32_t position = first; position < end; ++position) PyObject_GC_UnTrack(tuples[position]);
   });
   return bp::incref(list.get());
 }

@@ -133,20 +133,45 @@ void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, co
 void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
   const size_t count = end - first;
   const size_t columns = selectedColumns.size();
-  for (uint32_t position = first; position < end; ++position) {
-    const uint32_t row = storedRow(position);
-    const auto [node, offset] = reference(row);
+  // Rows are taken in runs that lie in one node, and each run column by
+  // column: a column's place is looked at once per run, and its values are
+  // written one after the other.
+  constexpr uint32_t kRunRows = 256;
+  char* plains[kRunRows];
+  for (uint32_t position = first; position < end;) {
+    NodeTable* const node = reference(storedRow(position)).first;
     if (node != placedNode_ || places_.size() != columns) placeColumns(node);
-    char* const plain = node->start() + offset;
-    const void** slot = out + (position - first);
-    for (size_t k = 0; k < columns; ++k, slot += count) {
-      void* value = valueIn(places_[k], plain, *node->config);
-      if (value == nullptr) {
-        setRowDerived(row);
-        value = iterator_->getPointer(selectedColumns[k]);
-      }
-      *slot = value;
+    uint32_t run = 0;
+    for (; run < kRunRows && position + run < end; ++run) {
+      const auto [rowNode, offset] = reference(storedRow(position + run));
+      if (rowNode != node) break;
+      plains[run] = node->start() + offset;
     }
+    const void** slot = out + (position - first);
+    for (size_t k = 0; k < columns; ++k, slot += count) selectRun(k, *node, plains, position, run, slot);
+    position += run;
+  }
+}
+
+void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, uint32_t position, uint32_t run,
+                         const void** out) {
+  const ColumnPlace& place = places_[k];
+  if (place.fixed != nullptr) {
+    std::fill(out, out + run, place.fixed);
+    return;
+  }
+  if (place.offset >= 0) {
+    for (uint32_t i = 0; i < run; ++i) out[i] = plains[i] + place.offset;
+    return;
+  }
+  if (place.text >= 0) {
+    const auto text = static_cast<unsigned short>(place.text);
+    for (uint32_t i = 0; i < run; ++i) out[i] = node.config->stringAt(plains[i], text);
+    return;
+  }
+  for (uint32_t i = 0; i < run; ++i) {
+    setRowDerived(storedRow(position + i));
+    out[i] = iterator_->getPointer(selectedColumns[k]);
   }
 }
 

@@ -99,6 +99,11 @@ class TableSet : public ResultSet, public Buffer {
   void placeColumns() { placeColumns(iterator_->node); }
   // Where the k-th selected column's value lies in the rows of `node`.
   ColumnPlace placeColumn(const NodeTable& node, size_t k) const;
+  // selectRows for the k-th selected column over a run of `run` rows of
+  // `node`, the first at `position`, whose plain parts start at plains[i]:
+  // writes out[0 .. run). places_ must belong to `node`.
+  void selectRun(size_t k, const NodeTable& node, char* const* plains, uint32_t position, uint32_t run,
+                 const void** out);
 
   const NodeTable* placedNode_ = nullptr;  // node `places_` belongs to
   std::vector<ColumnPlace> places_;        // per selected column

@@ -83,13 +83,7 @@ PyObject* CellConverter::unknownType() {
   return nullptr;
 }
 
-PyObject* CellConverter::text(const char* value) {
-  // Category values are stored once, so runs of one category read the
-  // same address.
-  if (value == lastValue_) {
-    Py_INCREF(last_);
-    return last_;
-  }
+PyObject* CellConverter::lookUpText(const char* value) {
   const std::string_view bytes(value, NodeConfig::textBytes(value) - 1);
   Slot* const set = setFor(text_bytes::slotOf(text_bytes::hash(bytes.data(), bytes.size()), sets_));
   PyObject* made = find(set, [&](const Slot& slot) { return holds(slot.object, bytes); });

@@ -76,7 +76,17 @@ class CellConverter {
     unsigned short days = 0;
   };
 
-  PyObject* text(const char* value);
+  // Category values are stored once, so runs of one category read the
+  // same address: that case is decided in line.
+  PyObject* text(const char* value) {
+    if (value == lastValue_) {
+      Py_INCREF(last_);
+      return last_;
+    }
+    return lookUpText(value);
+  }
+  // text() for a value at another address than the last one.
+  PyObject* lookUpText(const char* value);
   // True when `kept` is an ASCII str of exactly `bytes`.
   static bool holds(const PyObject* kept, std::string_view bytes);
   PyObject* date(unsigned short days);

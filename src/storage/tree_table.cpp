@@ -187,7 +187,7 @@ void TreeTable::addScannedRow(const char* plain) {
     const LevelSource& source = levelSources_[position];
     if (source.isText) {
       const char* const text = rowTexts_[source.place];
-      // A text already in the map is found by the length scanRow measured.
+      // A text already in the map is found by its known length, not measured again.
       const unsigned short known =
           source.texts == nullptr ? 0 : source.texts->getIntOfText(text, rowTextBytes_[source.place] - 1);
       currentPath[position] = known != 0 ? known : categoryNumber(position, const_cast<char*>(text));

@@ -4,9 +4,11 @@ column names, CSV text, repr and HTML rendering, and the type stubs."""
 import ast
 import collections
 import datetime
+import gc
 import importlib.util
 import os
 import pathlib
+import pickle
 import random
 import subprocess
 import sys
@@ -104,6 +106,25 @@ class TestTypedValues:
             # Beyond `places`: the dictionary, `value` and getrefcount's
             # argument.
             assert sys.getrefcount(value) == counts[id(value)] + 3, value
+
+    def test_rows_are_tuples_the_collector_does_not_track(self, tmp_path):
+        # No value in a row is tracked by the cyclic collector, so rows are
+        # made untracked and a large read gives it nothing to visit. They
+        # must still behave as ordinary tuples.
+        db = tabulon.DatabaseParser()
+        load_table(db, tmp_path, "u", "id int, name string cat 1, day date, ok bool, v double",
+                   [[i, f"n{i % 3}", "2001-02-03", "true" if i % 2 else "false", i / 4] for i in range(600)])
+        qs = db.executeSelect("select id, name, day, ok, v from u where id < 300 order by id")
+        rows = qs.fetchAll()
+        iterated = list(qs)
+        assert rows == iterated and len(rows) == 300
+        for row in (rows[0], rows[-1], iterated[7]):
+            assert type(row) is tuple and not gc.is_tracked(row)
+            assert row == tuple(list(row)) and hash(row) == hash(tuple(list(row)))
+            assert pickle.loads(pickle.dumps(row)) == row
+        assert rows[5][1:3] + rows[6][:1] == ("n2", datetime.date(2001, 2, 3), 6)
+        gc.collect()
+        assert rows[299] == (299, "n2", datetime.date(2001, 2, 3), True, 74.75)
 
     def test_invalid_utf8_is_replaced_not_raised(self, tmp_path):
         with open(tmp_path / "bad.csv", "wb") as handle:

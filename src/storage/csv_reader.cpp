@@ -189,7 +189,7 @@ bool readShortDecimal(const char* text, size_t length, uint64_t& mantissa, int& 
   const size_t digits = length - (hasPoint ? 1 : 0);
   const uint64_t joined = (word & lowBytes(point)) | ((word >> 8) & ~lowBytes(point));
   const uint64_t values = (joined ^ 0x3030'3030'3030'3030ULL) & lowBytes(digits);
-  if (digits == 0 || (((values + 0x7676'7676'7676'7676ULL) | values) & 0x8080'8080'8080'8080ULL) != 0) return false;
+  if (digits == 0 || !text_bytes::allDigitValues(values)) return false;
   // Eight digit values, the first most significant, led by zeros.
   uint64_t v = values << (8 * (8 - digits));
   v = v * 10 + (v >> 8);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "errors/database_exception.h"
+#include "storage/text_bytes.h"
 
 namespace {
 
@@ -93,13 +94,6 @@ long storedDayNumber(int year, int month, int day) {
   const int32_t* const starts = &kMonthStarts.days[year - kFirstDateYear][month - 1];
   const long days = starts[0] + day - 1;
   return days < starts[1] && days <= MAX_DATE_DAYS ? days : -1;
-}
-
-// Whether every byte of the word, a character minus '0', is a digit's
-// value (0 to 9). A byte of 10 or more gets its top bit set by the
-// addition without a carry, or has it set already.
-constexpr bool allDigitValues(uint64_t values) {
-  return (((values + 0x7676'7676'7676'7676ULL) | values) & 0x8080'8080'8080'8080ULL) == 0;
 }
 
 // Inverse of daysFromCivil for non-negative day counts.
@@ -349,7 +343,7 @@ bool plainDateToInt(const char* text, size_t length, unsigned short& days) {
   if ((head & kDashBytes) != kDashes) return false;
   const uint64_t values = (head ^ 0x3030'3030'3030'3030ULL) & ~kDashBytes;
   const uint64_t dayValues = tail ^ 0x3030U;
-  if (!allDigitValues(values) || !allDigitValues(dayValues)) return false;
+  if (!text_bytes::allDigitValues(values) || !text_bytes::allDigitValues(dayValues)) return false;
   const auto digit = [values](int at) { return static_cast<int>((values >> (8 * at)) & 0xFF); };
   const int year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);
   const int month = digit(5) * 10 + digit(6);

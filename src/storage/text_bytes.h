@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-// Hashing, comparison and copying of the short texts and values that fill
+// Hashing, comparison, copying and digit checks of the short texts and values that fill
 // rows, done in line: for a few bytes a library call costs more than the
 // work. Short texts are read as a few overlapping words chosen by the
 // length class (up to 3, 4 to 7, 8 to 16 bytes) rather than byte by byte,
@@ -85,6 +85,14 @@ inline bool same(const char* a, const char* b, size_t length) {
   const uint64_t head = detail::load64(a) ^ detail::load64(b);
   const uint64_t tail = detail::load64(a + length - 8) ^ detail::load64(b + length - 8);
   return (head | tail) == 0;
+}
+
+// Whether every byte of the word, a character minus '0', is a digit's
+// value (0 to 9): the digit check of the word-wise number and date readers.
+// A byte of 10 or more gets its top bit set by the addition without a
+// carry, or has it set already.
+constexpr bool allDigitValues(uint64_t values) {
+  return (((values + 0x7676'7676'7676'7676ULL) | values) & 0x8080'8080'8080'8080ULL) == 0;
 }
 
 // Copies `length` bytes from `source` to `target` (which must not overlap);

@@ -52,6 +52,9 @@ void ParserEngine::executeCommand(const char* command) {
     executeLoad();
   } else if (keyword == "drop") {
     executeDrop();
+  } else {
+    throw DatabaseException("Unknown statement %s: executeCommand runs create, load and drop",
+                            tokens_.front().c_str());
   }
 }
 

@@ -26,8 +26,9 @@ class ParserEngine {
   ParserEngine(const ParserEngine&) = delete;
   ParserEngine& operator=(const ParserEngine&) = delete;
 
-  // Runs a CREATE, LOAD or DROP statement. A SELECT is refused; a command
-  // without tokens or whose first word is no statement keyword does nothing.
+  // Runs a CREATE, LOAD or DROP statement. A command without tokens does
+  // nothing; a SELECT and a first word that is no statement keyword are
+  // refused.
   void executeCommand(const char* command);
   // Runs a SELECT statement and returns its result, owned by the caller.
   // Any other statement and trailing tokens are refused.

@@ -31,45 +31,45 @@ void addToken(TokenList& tokens, const char* text, size_t length) {
 
 bool isQuote(char c) { return c == '\'' || c == '"'; }
 
-// Turns blanks outside quotes into NULs; either quote opens or closes.
-void cutAtBlanks(char* text, size_t length) {
-  bool quoted = false;
-  for (size_t i = 0; i < length; ++i) {
-    if (isQuote(text[i])) {
-      quoted = !quoted;
-    } else if (text[i] == ' ' && !quoted) {
-      text[i] = '\0';
-    }
+// Where the word that starts at `begin` ends: at a blank, at a separator or
+// at the end of the command. A quote inside a word is an ordinary byte.
+size_t wordEnd(std::string_view command, size_t begin) {
+  size_t end = begin;
+  while (end < command.size() && command[end] != ' ' &&
+         separatorAt(command.data() + end, command.size() - end) == nullptr) {
+    ++end;
   }
+  return end;
 }
 
-// Appends the tokens of one NUL-free word, splitting it at separators.
-void splitWord(const char* word, size_t length, TokenList& tokens) {
-  size_t i = 0;
-  while (i < length) {
-    const std::string_view* separator = separatorAt(word + i, length - i);
-    if (separator == nullptr) {
-      ++i;
-      continue;
+// Appends the quoted token that starts at `begin` without its quotes and
+// answers where it ends. Only the kind of quote that opened it closes it;
+// blanks, separators and the other kind of quote inside belong to it, and
+// the opening quote written twice stands for itself, as in SQL ('it''s').
+// A token with no closing quote, or with more text right after it, is
+// refused as written.
+size_t addQuotedToken(std::string_view command, size_t begin, TokenList& tokens) {
+  const char quote = command[begin];
+  std::string value;
+  size_t at = begin + 1;
+  for (;;) {
+    const size_t next = command.find(quote, at);
+    if (next == std::string_view::npos) {
+      throw DatabaseException("Unmatched quotation mark in token %s", std::string(command.substr(begin)).c_str());
     }
-    if (i > 0) addToken(tokens, word, i);
-    addToken(tokens, separator->data(), separator->size());
-    word += i + separator->size();
-    length -= i + separator->size();
-    i = 0;
+    value.append(command.substr(at, next - at));
+    at = next + 1;
+    if (at == command.size() || command[at] != quote) break;
+    value += quote;
+    ++at;
   }
-  if (length > 0) addToken(tokens, word, length);
-}
-
-// Strips the enclosing quotes of every token that starts with one.
-void unquote(TokenList& tokens) {
-  for (std::string& token : tokens) {
-    if (token.empty() || !isQuote(token.front())) continue;
-    if (token.size() < 2 || token.back() != token.front()) {
-      throw DatabaseException("Unmatched quotation mark in token %s", token.c_str());
-    }
-    token = token.substr(1, token.size() - 2);
+  const size_t end = wordEnd(command, at);
+  if (end != at) {
+    const std::string written(command.substr(begin, end - begin));
+    throw DatabaseException("Unmatched quotation mark in token %s", written.c_str());
   }
+  addToken(tokens, value.data(), value.size());
+  return end;
 }
 
 }  // namespace
@@ -85,20 +85,22 @@ void copyCommandToBuffer(Buffer& buffer, const char* command) {
 
 void populateTokens(Buffer& buffer, TokenList& tokens) {
   tokens.clear();
-  char* text = buffer.start();
+  const char* const text = buffer.start();
   if (text == nullptr) return;
-  size_t remaining = std::strlen(text);
-  cutAtBlanks(text, remaining);
-  while (remaining != 0) {
-    if (*text == '\0') {
-      ++text;
-      --remaining;
-      continue;
+  const std::string_view command(text);
+  size_t at = 0;
+  while (at < command.size()) {
+    if (command[at] == ' ') {
+      ++at;
+    } else if (const std::string_view* separator = separatorAt(command.data() + at, command.size() - at)) {
+      addToken(tokens, separator->data(), separator->size());
+      at += separator->size();
+    } else if (isQuote(command[at])) {
+      at = addQuotedToken(command, at, tokens);
+    } else {
+      const size_t end = wordEnd(command, at);
+      addToken(tokens, command.data() + at, end - at);
+      at = end;
     }
-    const size_t length = strnlen(text, remaining);
-    splitWord(text, length, tokens);
-    text += length;
-    remaining -= length;
   }
-  unquote(tokens);
 }

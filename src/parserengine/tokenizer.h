@@ -4,19 +4,23 @@
 #include "storage/buffer.h"
 
 // The first stage of every command: copying its text into the engine's
-// command buffer and cutting it into tokens in place.
+// command buffer and cutting it into tokens.
 //
-// Tokens are separated by blanks (the space character only) outside quotes
-// and by the separators "," "(" ")" "!=" ">=" "<=" "=" "<" ">" (tried in
-// that order, also inside quotes). A token that starts with a quote must end
-// with the same quote; the quotes are then removed. Letter case is kept.
+// Tokens are separated by blanks (the space character only) and by the
+// separators "," "(" ")" "!=" ">=" "<=" "=" "<" ">" (tried in that order, so
+// ">=" is one token). A token that starts with a single or a double quote
+// runs to the next quote of the same kind: blanks and separators inside
+// belong to it, the quote written twice stands for one, and the quotes are
+// removed. A quote inside an unquoted word is an ordinary byte. Letter case
+// is kept.
 
 // Replaces the contents of `buffer` with `command` and a terminating NUL,
 // growing the buffer as needed. Throws std::logic_error for a null command.
 void copyCommandToBuffer(Buffer& buffer, const char* command);
 
 // Replaces `tokens` with the tokens of the NUL-terminated text at the start
-// of `buffer`, overwriting blanks in the buffer. Throws DatabaseException
-// "Unmatched quotation mark in token %s" for a badly quoted token and
-// "Command has more than 65535 tokens" for a command that is too long.
+// of `buffer`. Throws DatabaseException "Unmatched quotation mark in token
+// %s", naming the token as written, for a quoted token that is not closed or
+// has more text right after its closing quote, and "Command has more than
+// 65535 tokens" for a command that is too long.
 void populateTokens(Buffer& buffer, TokenList& tokens);

@@ -5,7 +5,7 @@ table is reported later and still counts)."""
 
 import pytest
 
-from conftest import error
+from conftest import error, load_table, rows, write_csv
 
 REFUSALS = (
     "Unexpected token identified",
@@ -42,28 +42,54 @@ class TestDispatch:
     def test_execute_select_refuses_other_statements(self, db, command):
         assert error(db.executeSelect, command) == "Function supports only select statements"
 
-    @pytest.mark.parametrize("command", ["", "      ", "hello world", "selects a from t", "update t set a = 1",
-                                         "drop\ttable t"])
-    def test_blank_commands_and_unknown_first_words_do_nothing(self, db, command):
-        assert db.executeCommand(command) is None
-        if not command.strip():
+    def test_blank_commands_do_nothing(self, db):
+        for command in ("", "      "):
+            assert db.executeCommand(command) is None
             assert error(db.executeSelect, command) == "Empty SELECT statement"
+
+    @pytest.mark.parametrize("command, word", [
+        ("insert into t values (1)", "insert"), ("delete from t", "delete"), ("update t set a = 1", "update"),
+        ("show tables", "show"), ("creat table t (a int)", "creat"), ("selects a from t", "selects"),
+        ("DROP\ttable t", "DROP\ttable"),
+    ])
+    def test_unknown_statements_are_refused(self, db, command, word):
+        assert error(db.executeCommand, command) == (
+            f"Unknown statement {word}: executeCommand runs create, load and drop")
 
 
 class TestTokenizer:
     @pytest.mark.parametrize(
         "command, token",
         [
-            ("select a from t where name = 'Smith, John'", "'Smith"),
             ("select a from t where name = '", "'"),
             ("select a from t where name = \"abc'", "\"abc'"),
             ("select 'a from t", "'a from t"),
+            ("select a from t where name = 'Smith, John", "'Smith, John"),
+            ("select a from t where name = 'it''s", "'it''s"),
+            ("select a from t where name = 'Smith'John = 1", "'Smith'John"),
         ],
     )
     def test_unmatched_quotes(self, db, command, token):
         assert error(db.executeSelect, command) == f"Unmatched quotation mark in token {token}"
-        assert error(db.executeCommand, command.replace("select", "create", 1)).startswith(
-            "Unmatched quotation mark in token")
+        assert error(db.executeCommand, command.replace("select", "create", 1)) == (
+            f"Unmatched quotation mark in token {token}")
+
+    def test_quoted_values_keep_blanks_separators_and_the_other_quote(self, db, tmp_path):
+        values = ["Adult, 1 Egg Stage", "Adelie Penguin (Pygoscelis adeliae)", "Eagle's Nest Airport",
+                  'say "hi"', "a=b!=c<=d>=e<f>g", "it's", "  padded  ", ""]
+        load_table(db, tmp_path, "t", "id int, s string", list(enumerate(values)))
+        for number, value in enumerate(values):
+            for quoted in ("'" + value.replace("'", "''") + "'", '"' + value.replace('"', '""') + '"'):
+                assert rows(db, f"select id from t where s = {quoted}") == [(str(number),)], quoted
+                assert rows(db, f"select id from t where (s={quoted})and id>=0") == [(str(number),)], quoted
+        # A quote inside an unquoted word is an ordinary byte.
+        assert rows(db, "select id from t where s = it's") == [("5",)]
+
+    def test_quoted_file_names(self, db, tmp_path):
+        path = write_csv(tmp_path / "airlines (1), 'copy'.csv", ["a"], [[1], [2]])
+        db.executeCommand("create table a (a int)")
+        db.executeCommand(f'load a from "{path}"')
+        assert rows(db, "select a from a") == [("1",), ("2",)]
 
     def test_long_tokens_are_reported_in_full(self, db):
         word = "w" * 20000

@@ -41,7 +41,10 @@ void readConfiguration(const std::string& fileName) {
   if (file == nullptr) return;
   char line[256];
   while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+    // The line end is a line feed or a carriage return and a line feed.
     line[std::strcspn(line, "\n")] = '\0';
+    const size_t length = std::strlen(line);
+    if (length != 0 && line[length - 1] == '\r') line[length - 1] = '\0';
     applyLine(line);
   }
 }

@@ -37,6 +37,19 @@ void readRootNode(const TreeTable& tree, NodeIterator& rows) {
   rows.reset(root.start(), root.position, &tree.plainConfig, root.level);
 }
 
+// Adds every row from `rows` (positioned on the first) to `tree`; false
+// when the tree refuses one of them.
+bool copyRows(NodeIterator& rows, TreeTable& tree) {
+  try {
+    do {
+      tree.addRow(rows);
+    } while (rows.nextRow());
+  } catch (const DatabaseException&) {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Database::Database() { readConfiguration(CONFIG_FILE_NAME); }
@@ -154,9 +167,13 @@ void Database::constructTreeTable(const std::string& tableName) {
     return;
   }
   readRootNode(old, rows);
-  do {
-    rebuilt->addRow(rows);
-  } while (rows.nextRow());
+  if (!copyRows(rows, *rebuilt)) {
+    // A row does not fit the tree's layout (its category numbers would
+    // make it too long, say): the table stays plain, as when no column
+    // qualifies, so that later loads still work.
+    table.rebuildAt = uint64_t{old.numRows} * 2;
+    return;
+  }
   table.tree = std::move(rebuilt);
   ++*table.changes;
 }

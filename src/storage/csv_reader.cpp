@@ -45,8 +45,9 @@ size_t countFields(const char* line, size_t length) {
   return fields;
 }
 
-// Removes the first and last character of a field that starts with a
-// double quote; a lone quote leaves an empty text.
+// Unquotes a field that starts with a double quote: its first and last
+// characters go, and a doubled quote inside stands for one. A lone quote
+// leaves an empty text.
 void stripQuotes(char*& text, size_t& length) {
   if (length == 0 || *text != '"') return;
   if (length == 1) {
@@ -56,7 +57,21 @@ void stripQuotes(char*& text, size_t& length) {
   }
   ++text;
   length -= 2;
+  const char* in = text;
+  const char* const end = text + length;
+  char* out = text;
+  while (in != end) {
+    if (in[0] == '"' && in + 1 != end && in[1] == '"') ++in;
+    *out++ = *in++;
+  }
+  length = static_cast<size_t>(out - text);
   text[length] = '\0';
+}
+
+// Drops the carriage return of a CR LF line end from a line of `length`
+// bytes, which then ends at the new length.
+void dropCarriageReturn(char* line, size_t& length) {
+  if (length != 0 && line[length - 1] == '\r') line[--length] = '\0';
 }
 
 // Bit i of `commas` (`quotes`, `nuls`) is set when byte i of the 16 bytes
@@ -288,19 +303,26 @@ void CSVReader::openFile(std::string name) {
   rowView = NodeIterator();
   char* header = nullptr;
   size_t headerLength = 0;
-  finished = !readLine(header, headerLength);
+  finished = !readFilledLine(header, headerLength);
   headerFields = finished ? 0 : countFields(header, headerLength);
+}
+
+bool CSVReader::readFilledLine(char*& line, size_t& length) {
+  do {
+    if (!readLine(line, length)) return false;
+  } while (length == 0);
+  return true;
 }
 
 bool CSVReader::nextRow() {
   if (finished) return false;
-  // Reading ends at the end of the file, at an empty line and at the first
-  // failure: `finished` stays set unless a row is stored.
+  // Reading ends at the end of the file and at the first failure:
+  // `finished` stays set unless a row is stored.
   finished = true;
   char* line = nullptr;
   size_t length = 0;
   if (!splitShortLine()) {
-    if (!readLine(line, length) || length == 0) return false;
+    if (!readFilledLine(line, length)) return false;
     if (splitLine(line, length) != numColumns) throwColumnCount(line, length);
   }
   storeRow();
@@ -363,6 +385,7 @@ bool CSVReader::readLine(char*& line, size_t& length) {
       line = base + lineBegin;
       length = static_cast<size_t>(newline - line);
       lineBegin = static_cast<size_t>(newline - base) + 1;
+      dropCarriageReturn(line, length);
       return true;
     }
     if (endOfFile) {
@@ -373,6 +396,7 @@ bool CSVReader::readLine(char*& line, size_t& length) {
       line = base + lineBegin;
       length = dataEnd - lineBegin;
       lineBegin = dataEnd;
+      dropCarriageReturn(line, length);
       return true;
     }
     // readBlock moves the unread data to the start of the block.
@@ -455,7 +479,9 @@ bool CSVReader::splitShortLine() {
   shortLineMasks(line, commas, newlines, special);
   if (available < kShortLineBytes) newlines &= (uint64_t{1} << available) - 1;
   if (newlines == 0) return false;
-  const unsigned length = static_cast<unsigned>(std::countr_zero(newlines));
+  const unsigned lineFeed = static_cast<unsigned>(std::countr_zero(newlines));
+  // A CR LF line end is cut before its carriage return.
+  const unsigned length = lineFeed != 0 && line[lineFeed - 1] == '\r' ? lineFeed - 1 : lineFeed;
   const uint64_t inLine = (uint64_t{1} << length) - 1;
   commas &= inLine;
   if (length == 0 || (special & inLine) != 0 || countOnes(commas) + 1 != numColumns) return false;
@@ -472,7 +498,7 @@ bool CSVReader::splitShortLine() {
   }
   line[length] = '\0';
   out[numColumns - 1] = {fieldStart, static_cast<size_t>(line + length - fieldStart)};
-  lineBegin += length + 1;
+  lineBegin += lineFeed + 1;
   lineHasQuotes = false;
   lineHasNuls = false;
   return true;

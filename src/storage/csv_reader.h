@@ -19,13 +19,13 @@
 // offsets, then the texts of the STRING columns in column order, each
 // NUL-terminated.
 //
-// Input format: the first line is a header and is skipped; every further
-// line is a row of comma-separated fields; a double quote toggles a quoted
-// state in which commas belong to the field; a field starting with a double
-// quote loses its first and last characters; a text ends at a NUL byte in
-// its field. Lines end with a line feed (a carriage return before it stays
-// in the last field). Reading stops at the end of the file or at the first
-// empty line. Lines of any length are read whole; a row whose stored form
+// Input format: lines end with a line feed or a carriage return and a line
+// feed; empty lines are skipped. The first line is a header and is skipped;
+// every further line is a row of comma-separated fields; a double quote
+// toggles a quoted state in which commas belong to the field; a field
+// starting with a double quote loses its first and last characters, and a
+// doubled double quote inside it stands for one; a text ends at a NUL byte
+// in its field. Lines of any length are read whole; a row whose stored form
 // would take 65536 bytes or more is refused.
 //
 // Pointers from getPointer() and the row view are valid until the next
@@ -52,8 +52,8 @@ class CSVReader : public Buffer, public DataIterator {
   // first data line. An empty file has no rows.
   void openFile(std::string fileName);
 
-  // Reads and stores the next row; false at the end of the file, at an
-  // empty line and after any earlier failure. Throws DatabaseException for
+  // Reads and stores the next row; false at the end of the file and after
+  // any earlier failure. Throws DatabaseException for
   // a line whose field count differs from the number of columns, for a row
   // that is too long, and for values that do not convert.
   bool nextRow() override;
@@ -87,8 +87,11 @@ class CSVReader : public Buffer, public DataIterator {
   // Builds the layout and the per-column write targets from `types`.
   void buildLayout();
   // Finds the next line in the file data, reading more blocks as needed,
-  // and NUL-terminates it in place. False when the file has no more lines.
+  // and NUL-terminates it in place without its line end. False when the
+  // file has no more lines.
   bool readLine(char*& line, size_t& length);
+  // readLine, skipping empty lines.
+  bool readFilledLine(char*& line, size_t& length);
   // Appends the next block of the file after the unread data; grows the
   // line buffer when the unread data fills it.
   void readBlock();

@@ -66,12 +66,12 @@ def error(action, *args):
 
 @contextlib.contextmanager
 def settings(directory, text):
-    """Runs the body in `directory` beside a .tbconfig holding `text`, which
-    every DatabaseParser made there reads; then puts the process-wide
-    defaults back (settings outlive every database)."""
+    """Runs the body in `directory` beside a .tbconfig holding `text` (str or
+    bytes), which every DatabaseParser made there reads; then puts the
+    process-wide defaults back (settings outlive every database)."""
     previous = os.getcwd()
     try:
-        (directory / ".tbconfig").write_text(text)
+        (directory / ".tbconfig").write_bytes(text if isinstance(text, bytes) else text.encode())
         os.chdir(directory)
         yield
     finally:

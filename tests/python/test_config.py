@@ -19,6 +19,11 @@ FORMAT = "Invalid .tbconfig file format on line {}. Expected format 'parameter=v
         ("lines.threshold=12abc\r\ncategory.threshold=70000\r\nLines.Threshold=x\r\nlines.threshold = 3\r\n",
          None),
         ("lines.threshold=500\n\n", FORMAT.format("")),
+        # A CR LF line end is a line end; bytes that are not UTF-8 show as U+FFFD.
+        ("lines.threshold=500\r\n\r\n", FORMAT.format("")),
+        ("category.threshold=\r\n", "Parameter category.threshold value is empty"),
+        (b"caf\xe9\n", FORMAT.format("caf\ufffd")),
+        ("x" * 254 + "\u00e9\n", FORMAT.format("x" * 254 + "\ufffd")),
         ("# settings\nlines.threshold=5\n", FORMAT.format("# settings")),
         ("   \n", FORMAT.format("   ")),
         ("category.threshold=\n", "Parameter category.threshold value is empty"),

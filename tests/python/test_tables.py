@@ -63,10 +63,35 @@ class TestCreate:
         assert table_rows(db, "t") == [("1", "x")]
 
 
-def test_load_stops_at_an_empty_line(db, csv):
-    db.executeCommand("create table t (a int)")
-    db.executeCommand(f"load t from {csv('gap.csv', ['1', '2', '', '3'])}")
-    assert table_rows(db, "t") == [("1",), ("2",)]
+@pytest.mark.parametrize(
+    "definition, data, expected",
+    [
+        # CR LF line ends, also before a quoted last field and after a bool.
+        ("id int, s string, b bool", b'id,s,b\r\n1,American Airlines Inc.,true\r\n2,"x,y",0\r\n3,z,1',
+         [(1, "American Airlines Inc.", True), (2, "x,y", False), (3, "z", True)]),
+        ("id int, s string", b'id,s\r\n1,"x,y"\r\n2,plain\r\n', [(1, "x,y"), (2, "plain")]),
+        # A carriage return anywhere else is data.
+        ("id int, s string, t string", b"id,s,t\n1,a\rb,c\r\r\n2,\r,\r\n",
+         [(1, "a\rb", "c\r"), (2, "\r", "")]),
+        # Empty lines, also holding only a CR, are skipped wherever they are.
+        ("id int, s string", b"\nid,s\n\n1,a\n\r\n\n2,b\r\n\n\n3,c\n\n", [(1, "a"), (2, "b"), (3, "c")]),
+        # A doubled quote inside a quoted field stands for one.
+        ("id int, s string", b'id,s\n1,"W. H. ""Bud"" Barron"\n2,""""\n3,"a,""b"",c"\n4,""\n5,a""b\n',
+         [(1, 'W. H. "Bud" Barron'), (2, '"'), (3, 'a,"b",c'), (4, ""), (5, 'a""b')]),
+    ],
+    ids=["crlf", "crlf quoted last field", "cr as data", "empty lines", "doubled quotes"],
+)
+def test_csv_files_load_as_written(db, tmp_path, definition, data, expected):
+    path = tmp_path / "data.csv"
+    path.write_bytes(data)
+    db.executeCommand(f"create table plain ({definition})")
+    db.executeCommand(f"create table sampled ({definition}) config from '{path}'")
+    for table in ("plain", "sampled"):
+        db.executeCommand(f"load {table} from '{path}'")
+        assert db.executeSelect(f"select * from {table} order by id").fetchAll() == expected
+    for number, text, *_ in expected:
+        quoted = "'" + text.replace("'", "''") + "'"
+        assert db.executeSelect(f"select id from plain where s = {quoted}").fetchAll() == [(number,)]
 
 
 class TestDrop:
@@ -128,6 +153,17 @@ class TestRebuild:
             "Incorrect number of columns")
         db.executeCommand(f"load t from {csv('more.csv', ['1,999'])}")
         assert table_rows(db, "t") == sorted([tuple(line.split(",")) for line in lines] + [("1", "999")])
+
+    def test_a_row_the_tree_cannot_hold_keeps_the_table_plain(self, db, tmp_path, csv):
+        # Plain, the long row takes 1 + 65534 bytes; as a tree its bool
+        # becomes a two-byte level number and the row would be too long.
+        long_row = "1," + "b" * 65533
+        db.executeCommand("create table t (a bool, b string)")
+        db.executeCommand(f"load t from {csv('first.csv', [f'{i % 2},{i}' for i in range(40)] + [long_row])}")
+        for name in ("second.csv", "third.csv"):
+            db.executeCommand(f"load t from {csv(name, [f'{i % 2},{i}' for i in range(30)])}")
+        assert len(db.executeSelect("select a from t")) == 101
+        assert rows(db, "select b from t where a = 1 and b > bbb") == [(long_row[2:],)]
 
     def test_cursor_sees_a_rebuild_as_a_change(self, db, csv):
         db.executeCommand("create table t (a int)")

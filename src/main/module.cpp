@@ -15,9 +15,14 @@ namespace {
 namespace bp = boost::python;
 
 // Every DatabaseException leaving a bound method becomes RuntimeError with
-// exactly the exception's message.
+// exactly the exception's message. A message may quote file data that is
+// not UTF-8: such bytes become U+FFFD, as in every text read from a table.
 void translateDatabaseException(const DatabaseException& e) {
-  PyErr_SetString(PyExc_RuntimeError, e.what());
+  const char* const message = e.what();
+  PyObject* const text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace");
+  if (text == nullptr) return;
+  PyErr_SetObject(PyExc_RuntimeError, text);
+  Py_DECREF(text);
 }
 
 // The UTF-8 text of a command. Only str is accepted (the binding refuses
@@ -51,7 +56,8 @@ constexpr const char* kDatabaseParserInitDoc =
     "if it exists.";
 constexpr const char* kExecuteCommandDoc =
     "executeCommand(command: str) -> None\n\n"
-    "Runs a CREATE TABLE, LOAD or DROP TABLE statement. SELECT is refused.";
+    "Runs a CREATE TABLE, LOAD or DROP TABLE statement; any other statement,\n"
+    "SELECT included, is refused.";
 constexpr const char* kExecuteSelectDoc =
     "executeSelect(command: str) -> QuerySet\n\n"
     "Runs a SELECT statement and returns a cursor over its result.";
@@ -128,7 +134,7 @@ BOOST_PYTHON_MODULE(tabulon) {
       .def("executeSelect", &executeSelect, kExecuteSelectDoc);
 
   bp::class_<QuerySet>("QuerySet", kQuerySetDoc, bp::init<>(kQuerySetInitDoc))
-      .def("getString", &QuerySet::getString, kGetStringDoc)
+      .def("getString", &getString, kGetStringDoc)
       .def("getFloat", &QuerySet::getDouble, kGetFloatDoc)
       .def("getInt", &QuerySet::getLong, kGetIntDoc)
       .def("getNumberOfRows", &QuerySet::getNumberOfRows, kGetNumberOfRowsDoc)

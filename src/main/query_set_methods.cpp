@@ -75,6 +75,8 @@ void appendCell(std::string& out, const char* tag, const std::string& text) {
 
 }  // namespace
 
+bp::object getString(const QuerySet& cursor, unsigned short col) { return decodeText(cursor.getString(col)); }
+
 bp::object fetchAll(const QuerySet& cursor) {
   if (cursor.empty()) return bp::list();
   return bp::object(bp::handle<>(RowConverter(cursor).allRows()));

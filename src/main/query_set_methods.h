@@ -17,6 +17,8 @@
 // Rows shown by the HTML rendering.
 inline constexpr uint32_t kHtmlRows = 20;
 
+// The text of selected column `col` in the current row.
+boost::python::object getString(const QuerySet& cursor, unsigned short col);
 // Every row as a tuple of typed values, in result order.
 boost::python::object fetchAll(const QuerySet& cursor);
 // Selected column `col` of every row as a list of typed values.

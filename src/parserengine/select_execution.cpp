@@ -35,6 +35,18 @@ ConditionType conditionType(const std::string& text) {
   throw DatabaseException("Unsupported select condition operator %s", text.c_str());
 }
 
+// Most columns a result can have: result columns are numbered in 16 bits.
+constexpr size_t kMaxResultColumns = 65535;
+
+// Appends the name of one more selected column, refusing a select list
+// (with its "*" expanded) that a result cannot number.
+void addHeaderName(std::vector<std::string>& names, const std::string& name) {
+  if (names.size() == kMaxResultColumns) {
+    throw DatabaseException("Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
+  }
+  names.push_back(name);
+}
+
 // Finds the column a name in a where or order clause means.
 using ColumnResolver = std::function<TableCol(const std::string& name)>;
 
@@ -135,15 +147,16 @@ std::unique_ptr<ResultSet> ParserEngine::executeSelect() {
   for (const std::unique_ptr<Parser>& element : columns) {
     const std::string& name = elementText(*element, COL_NAME);
     if (name != "*") {
-      factory_.selectCols.push_back(findSingleColumn(database_, tableName, name));
-      headerNames.push_back(name);
+      const TableCol column = findSingleColumn(database_, tableName, name);
+      addHeaderName(headerNames, name);
+      factory_.selectCols.push_back(column);
       continue;
     }
     database_.findAllByTableName(tableName);
     const std::vector<TableCol> all = database_.results;
     for (const TableCol& column : all) {
+      addHeaderName(headerNames, database_.getColName(tableNumber, column.column));
       factory_.selectCols.push_back(column);
-      headerNames.push_back(database_.getColName(tableNumber, column.column));
     }
   }
 
@@ -186,8 +199,8 @@ std::unique_ptr<ResultSet> ParserEngine::executeJoinedSelect() {
     const std::string& name = elementText(*element, COL_NAME);
     if (name != "*") {
       const TableCol column = names.anyMatch(name);
+      addHeaderName(headerNames, database_.getColName(column));
       factory_.addJoinedSelectCol(column, names.isJoined(column));
-      headerNames.push_back(database_.getColName(column));
       continue;
     }
     // Both halves are listed by table name, so a table joined with itself
@@ -196,8 +209,8 @@ std::unique_ptr<ResultSet> ParserEngine::executeJoinedSelect() {
       database_.findAllByTableName(joinedSide ? joinedName : tableName);
       const std::vector<TableCol> all = database_.results;
       for (const TableCol& column : all) {
+        addHeaderName(headerNames, database_.getColName(column));
         factory_.addJoinedSelectCol(column, joinedSide);
-        headerNames.push_back(database_.getColName(column));
       }
     }
   }

@@ -118,6 +118,8 @@ QUERY_REFUSALS = [
     ("select id from p join c on id = zz", "Column zz is not defined"),
     ("select zz from p join c on id = id", "Column zz is not defined"),
     ("select id from p join c on g = k", "Join columns g and k have different types"),
+    ("select " + ",".join(["*"] * 10923) + " from p", "Select list has more than 65535 columns"),
+    ("select " + ",".join(["*"] * 5462) + " from p join c on id = id", "Select list has more than 65535 columns"),
 ]
 
 
@@ -166,6 +168,21 @@ def test_a_bad_row_keeps_the_rows_before_it(session, columns, bad_line, expected
     # The table takes further rows and finds them by value.
     db.executeCommand(f"load loaded from {d / 'data.csv'}")
     assert len(rows(db, "select id from loaded where k = 1 and id < 60")) == 13
+    unchanged()
+
+
+def test_bytes_that_are_not_utf8_are_replaced_in_messages_and_texts(session):
+    db, d, unchanged = session
+    (d / "latin1.csv").write_bytes(b"id,g,k,x,day,flag\n1,caf\xe9,1,0.5,2024-02-01,1\n"
+                                   b"2,caf\xe9,1,0.5,2024-02-01\n3,caf\xe9,1,0.5,2024-02-01,s\xed\n")
+    db.executeCommand(f"create table latin ({LEVELS})")
+    assert error(db.executeCommand, f"load latin from {d / 'latin1.csv'}") == (
+        f"Incorrect number of columns in input file {d / 'latin1.csv'}, line: 2,caf\ufffd,1,0.5,2024-02-01")
+    cursor = db.executeSelect("select g from latin")
+    cursor.setRow(0)
+    assert cursor.getString(0) == "caf\ufffd" == cursor.fetchAll()[0][0]
+    (d / "latin1.csv").write_bytes(b"id,g,k,x,day,flag\n3,caf\xe9,1,0.5,2024-02-01,s\xed\n")
+    assert error(db.executeCommand, f"load latin from {d / 'latin1.csv'}") == BAD_BOOL.format("s\ufffd")
     unchanged()
 
 

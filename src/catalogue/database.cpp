@@ -128,33 +128,59 @@ bool Database::needsRebuild(const StoredTable& table) {
 }
 
 void Database::loadFile(const std::string& tableName, const std::string& fileName) {
-  const unsigned short number = getTableNumber(tableName);
+  StoredTable& table = trees[getTableNumber(tableName)];
   CSVReader reader;
-  reader.init(fileName, trees[number].tree->columnTypes);
+  reader.init(fileName, table.tree->columnTypes);
+  const uint64_t changes = *table.changes;
+  const uint64_t rebuildAt = table.rebuildAt;
+  std::unique_ptr<TreeTable> replaced;
+  table.tree->beginLoad();
+  try {
+    appendRows(table, reader, replaced);
+  } catch (...) {
+    // The table as it was: the tree a rebuild replaced comes back, and
+    // results read before the load stay valid.
+    if (replaced != nullptr) table.tree = std::move(replaced);
+    table.tree->rollbackLoad();
+    *table.changes = changes;
+    table.rebuildAt = rebuildAt;
+    throw;
+  }
+  table.tree->commitLoad();
+}
+
+void Database::appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr<TreeTable>& replaced) {
   // The rows' texts go from the reader's line straight into the table.
   const auto texts = static_cast<size_t>(std::count(reader.types.begin(), reader.types.end(), STRING));
   std::vector<const char*> rowTexts(texts);
   std::vector<size_t> rowTextBytes(texts);
   bool counted = false;
   while (reader.nextRow()) {
-    if (needsRebuild(trees[number])) constructTreeTable(tableName);
-    StoredTable& table = trees[number];
+    if (needsRebuild(table)) {
+      std::unique_ptr<TreeTable> old = rebuildAsTree(table);
+      if (old != nullptr) replaced = std::move(old);
+    }
     if (!counted) {
-      // Counted before the row goes in: even a failing row may split nodes
-      // or grow category maps.
       ++*table.changes;
       counted = true;
     }
     NodeIterator& row = reader.getFixedView();
     reader.getTexts(rowTexts.data(), rowTextBytes.data());
-    table.tree->addRow(row, rowTexts.data(), rowTextBytes.data());
+    try {
+      table.tree->addRow(row, rowTexts.data(), rowTextBytes.data());
+    } catch (const DatabaseException& e) {
+      throw DatabaseException("%s%s", e.what(), reader.where().c_str());
+    }
   }
 }
 
 void Database::constructTreeTable(const std::string& tableName) {
-  StoredTable& table = trees[getTableNumber(tableName)];
+  rebuildAsTree(trees[getTableNumber(tableName)]);
+}
+
+std::unique_ptr<TreeTable> Database::rebuildAsTree(StoredTable& table) {
   const TreeTable& old = *table.tree;
-  if (!old.needsConfiguration || old.numRows == 0) return;
+  if (!old.needsConfiguration || old.numRows == 0) return nullptr;
 
   NodeIterator rows;
   readRootNode(old, rows);
@@ -164,7 +190,7 @@ void Database::constructTreeTable(const std::string& tableName) {
     // in the same order, so the old one stays and no row is copied. Wait
     // for twice the rows before trying again.
     table.rebuildAt = uint64_t{old.numRows} * 2;
-    return;
+    return nullptr;
   }
   readRootNode(old, rows);
   if (!copyRows(rows, *rebuilt)) {
@@ -172,10 +198,11 @@ void Database::constructTreeTable(const std::string& tableName) {
     // make it too long, say): the table stays plain, as when no column
     // qualifies, so that later loads still work.
     table.rebuildAt = uint64_t{old.numRows} * 2;
-    return;
+    return nullptr;
   }
-  table.tree = std::move(rebuilt);
+  std::swap(table.tree, rebuilt);
   ++*table.changes;
+  return rebuilt;
 }
 
 void Database::deleteTable(const std::string& tableName) {

@@ -11,6 +11,8 @@
 #include "storage/table_iterator.h"
 #include "storage/tree_table.h"
 
+class CSVReader;
+
 // A database: the schema catalogue of its tables plus the tables
 // themselves. Constructing one reads the process-wide settings from
 // ".tbconfig" in the working directory (see config.h) and throws
@@ -41,8 +43,10 @@ class Database : public DatabaseSchema {
   // are the columns with a category number, in ascending number order; left
   // unconfigured when no column has one.
   void tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns);
-  // LOAD: appends the rows of a CSV file to the table. A bad row ends the
-  // load with the reader's message; the rows before it stay.
+  // LOAD: appends the rows of a CSV file to the table, all or none: a bad
+  // row ends the load with its message, naming the file and the line, and
+  // leaves the table as it was before the load (results read from it before
+  // stay valid).
   void loadFile(const std::string& tableName, const std::string& fileName);
   // Replaces an unconfigured table by a tree configured from its rows,
   // holding the same rows. A table that already has tree levels, or no
@@ -85,6 +89,13 @@ class Database : public DatabaseSchema {
   const StoredTable& stored(unsigned short table) const;
   // Whether the table must be rebuilt before it takes another row.
   static bool needsRebuild(const StoredTable& table);
+  // Adds every row of `reader` to the table, rebuilding it as a tree when
+  // it grows past the threshold; `replaced` takes the tree a rebuild
+  // replaces.
+  static void appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr<TreeTable>& replaced);
+  // constructTreeTable of one table; answers the replaced tree, or null
+  // when the table stays as it is.
+  static std::unique_ptr<TreeTable> rebuildAsTree(StoredTable& table);
 
   std::vector<StoredTable> trees;  // index is the table number
 };

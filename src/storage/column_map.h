@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "errors/database_exception.h"
@@ -168,6 +169,14 @@ class ColumnMap : public ColumnMapBase {
   void* getValuePointer(unsigned short number) const override {
     const auto found = intToValue.find(number);
     return found == intToValue.end() ? nullptr : found->second;
+  }
+
+  std::unique_ptr<ColumnMapBase> clone() const override {
+    auto copy = std::make_unique<ColumnMap<T>>();
+    copy->valueToInt = valueToInt;
+    for (const auto& [value, number] : copy->valueToInt) copy->intToValue.emplace(number, const_cast<T*>(&value));
+    copy->direct_ = direct_;
+    return copy;
   }
 
   std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Dictionary encoding of one categorised column: every distinct value has an
@@ -38,4 +39,7 @@ class ColumnMapBase {
   // The stored value of an assigned number; valid while the value is in the
   // map (a text map's store may move when it grows).
   virtual void* getValuePointer(unsigned short number) const = 0;
+  // A map with the same values and numbers that shares no storage with this
+  // one, which stays as it is.
+  virtual std::unique_ptr<ColumnMapBase> clone() const = 0;
 };

@@ -299,6 +299,7 @@ void CSVReader::openFile(std::string name) {
   while (lineBuffer.capacity() < kReadBlockBytes) lineBuffer.increaseBuffer();
   lineBegin = 0;
   dataEnd = 0;
+  linesRead = 0;
   endOfFile = false;
   rowView = NodeIterator();
   char* header = nullptr;
@@ -325,9 +326,17 @@ bool CSVReader::nextRow() {
     if (!readFilledLine(line, length)) return false;
     if (splitLine(line, length) != numColumns) throwColumnCount(line, length);
   }
-  storeRow();
+  try {
+    storeRow();
+  } catch (const DatabaseException& e) {
+    throw DatabaseException("%s%s", e.what(), where().c_str());
+  }
   finished = false;
   return true;
+}
+
+std::string CSVReader::where() const {
+  return string_format(", line %llu of %s", static_cast<unsigned long long>(linesRead), fileName.c_str());
 }
 
 void* CSVReader::getPointer(unsigned short col) {
@@ -386,6 +395,7 @@ bool CSVReader::readLine(char*& line, size_t& length) {
       length = static_cast<size_t>(newline - line);
       lineBegin = static_cast<size_t>(newline - base) + 1;
       dropCarriageReturn(line, length);
+      ++linesRead;
       return true;
     }
     if (endOfFile) {
@@ -397,6 +407,7 @@ bool CSVReader::readLine(char*& line, size_t& length) {
       length = dataEnd - lineBegin;
       lineBegin = dataEnd;
       dropCarriageReturn(line, length);
+      ++linesRead;
       return true;
     }
     // readBlock moves the unread data to the start of the block.
@@ -499,6 +510,7 @@ bool CSVReader::splitShortLine() {
   line[length] = '\0';
   out[numColumns - 1] = {fieldStart, static_cast<size_t>(line + length - fieldStart)};
   lineBegin += lineFeed + 1;
+  ++linesRead;
   lineHasQuotes = false;
   lineHasNuls = false;
   return true;
@@ -526,8 +538,8 @@ void CSVReader::storeRow() {
   size_t rowLength = config.fixedWidth + textColumns.size();
   for (const unsigned short column : textColumns) rowLength += fields[column].length;
   if (rowLength > MAX_ROW_BYTES) {
-    throw DatabaseException("Row of %d bytes in input file %s is too long: a stored row holds at most %d bytes",
-                            static_cast<int>(std::min<size_t>(rowLength, INT32_MAX)), fileName.c_str(),
+    throw DatabaseException("Row of %d bytes is too long: a stored row holds at most %d bytes",
+                            static_cast<int>(std::min<size_t>(rowLength, INT32_MAX)),
                             static_cast<int>(MAX_ROW_BYTES));
   }
   reset();

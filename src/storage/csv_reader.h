@@ -53,9 +53,10 @@ class CSVReader : public Buffer, public DataIterator {
   void openFile(std::string fileName);
 
   // Reads and stores the next row; false at the end of the file and after
-  // any earlier failure. Throws DatabaseException for
-  // a line whose field count differs from the number of columns, for a row
-  // that is too long, and for values that do not convert.
+  // any earlier failure. Throws DatabaseException for a line whose field
+  // count differs from the number of columns (naming the line), and for a
+  // row that is too long or holds a value that does not convert (naming
+  // its line number and the file).
   bool nextRow() override;
   // The stored value of column `col` (file order) in the current row; null
   // before the first row and for a column outside the layout.
@@ -74,6 +75,9 @@ class CSVReader : public Buffer, public DataIterator {
   // every STRING column. Valid until the next nextRow().
   void getTexts(const char** texts, size_t* bytes) const;
   unsigned short getNumberOfColumns() const { return numColumns; }
+  // ", line N of FILE" for the line of the current row (counted from 1, the
+  // header and empty lines included), to end a message about that row.
+  std::string where() const;
 
   std::vector<DATA_TYPE> types;  // column types, file order
   NodeConfig config;             // layout of the row buffer
@@ -134,4 +138,5 @@ class CSVReader : public Buffer, public DataIterator {
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far
+  uint64_t linesRead = 0;                     // lines taken from the file so far
 };

@@ -106,6 +106,22 @@ void* StringColumnMap::getValuePointer(unsigned short number) const {
   return found == intToValue.end() ? nullptr : found->second;
 }
 
+std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
+  auto copy = std::make_unique<StringColumnMap>();
+  copy->reserve(used());
+  std::memcpy(copy->start(), start(), used());
+  copy->position = copy->start() + used();
+  // The copy's texts lie at the same offsets in its own store.
+  const auto moved = [this, &copy](const char* stored) { return copy->start() + (stored - start()); };
+  for (const auto& [stored, number] : valueToInt) {
+    char* const text = moved(stored);
+    copy->valueToInt.emplace_hint(copy->valueToInt.end(), text, number);
+    copy->intToValue.emplace(number, text);
+  }
+  copy->rebuildIndex();
+  return copy;
+}
+
 void StringColumnMap::updateValues(char* oldStart) {
   // The old block is gone: only its address is used, as an integer, to find
   // each text's offset.

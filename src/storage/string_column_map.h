@@ -51,6 +51,7 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   uint64_t getSize() override;
   // Null for a number that is not assigned.
   void* getValuePointer(unsigned short number) const override;
+  std::unique_ptr<ColumnMapBase> clone() const override;
 
   // Re-points every stored text after the store moved away from oldStart.
   void updateValues(char* oldStart);

@@ -46,6 +46,7 @@ void writeNumber(char* at, unsigned short number) { std::memcpy(at, &number, siz
 TreeTable::TreeTable() : searchKey_(nullptr, 0, 0, 0) {}
 
 TreeTable::~TreeTable() {
+  journal_.reset();
   destroyNodes();
   for (auto& [column, map] : columnMaps) delete map;
 }
@@ -202,7 +203,9 @@ void TreeTable::addScannedRow(const char* plain) {
   for (;;) {
     NodeTable* node = locateNode();
     const uint64_t threshold = uint64_t{node->splitAttempts} * NodeTable::kSplitThresholdStep;
-    if (node->level == 0 || node->capacity() <= threshold) {
+    // An empty node cannot be split: it takes the row whatever its block's
+    // size (a rolled back load leaves its blocks grown).
+    if (node->level == 0 || node->used() == 0 || node->capacity() <= threshold) {
       writeRow(*node, plain);
       break;
     }
@@ -245,6 +248,7 @@ unsigned short TreeTable::categoryNumber(unsigned short position, void* value) {
   if (map->containsValue(value)) {
     throw DatabaseException("Category map of column %d holds a value without a number", column);
   }
+  map = changingMap(position);
   if (!map->add(value)) {
     rebalanceColumn(position);
     if (!map->add(value)) {
@@ -347,8 +351,9 @@ void TreeTable::splitTable(unsigned int pathIndex) {
   if (found->used() == 0) throw DatabaseException("Unable to split an empty node table");
 
   clearNodeCache();
-  nodes.erase(found);
-  const std::unique_ptr<NodeTable> parent(found);
+  std::unique_ptr<NodeTable> owner;
+  retireNode(found, owner);
+  const NodeTable* const parent = found;
   const auto childLevel = static_cast<unsigned short>(level - 1);
   const char* row = parent->start();
   const char* const end = parent->position;
@@ -383,7 +388,7 @@ void TreeTable::rebalanceColumn(unsigned int position) {
     throw DatabaseException("No category level %d in tree table", static_cast<int>(position));
   }
   clearNodeCache();
-  ColumnMapBase* map = levelMaps[position];
+  ColumnMapBase* map = changingMap(static_cast<unsigned short>(position));
   std::vector<unsigned short> before;
   std::vector<unsigned short> after;
   map->getAllInts(before);
@@ -391,6 +396,7 @@ void TreeTable::rebalanceColumn(unsigned int position) {
   map->getAllInts(after);
   std::vector<unsigned short> renumbered(65536, 0);
   for (size_t i = 0; i < before.size() && i < after.size(); ++i) renumbered[before[i]] = after[i];
+  if (journal_ != nullptr) journalRenumbering(position, renumbered);
 
   for (NodeTable* node : nodes) {
     unsigned short* path = branches.mutablePath(node->pathIndex);
@@ -398,11 +404,23 @@ void TreeTable::rebalanceColumn(unsigned int position) {
       path[position] = renumbered[path[position]];
       continue;
     }
-    const size_t slot = position - (numCategories - node->level);
-    for (char* row = node->start(); row < node->position; row += node->rowLength(row)) {
-      char* stored = row + 2 * slot;
-      writeNumber(stored, renumbered[readNumber(stored)]);
-    }
-    if (slot == 0) node->forgetSplitScan();
+    renumberRows(*node, position, renumbered);
   }
+  // Split nodes kept for a rollback hold rows in the current numbering too.
+  if (journal_ != nullptr) {
+    for (const LoadJournal::RetiredNode& retired : journal_->retired) {
+      renumberRows(*retired.value(), position, renumbered);
+    }
+  }
+}
+
+void TreeTable::renumberRows(NodeTable& node, unsigned int position, const std::vector<unsigned short>& renumbered) {
+  // Rows hold the numbers of the positions their node's path leaves unset.
+  if (position + node.level < numCategories) return;
+  const size_t slot = position - (numCategories - node.level);
+  for (char* row = node.start(); row < node.position; row += node.rowLength(row)) {
+    char* stored = row + 2 * slot;
+    writeNumber(stored, renumbered[readNumber(stored)]);
+  }
+  if (slot == 0) node.forgetSplitScan();
 }

@@ -2,9 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "storage/branch_manager.h"
+#include "storage/column_map_base.h"
 #include "storage/data_type.h"
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
@@ -48,6 +53,17 @@ class TreeTable : public TableConfig {
   // long (length + 1). Spares a reader copying its texts into the row.
   void addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes);
 
+  // A load as one change: after beginLoad the tree records what addRow
+  // alters (nodes split, paths and numbers rewritten, maps extended), so
+  // that rollbackLoad can put back exactly the rows, row order, nodes, paths
+  // and category maps it had at beginLoad, in the same objects, so that
+  // results read from them before the load stay readable. commitLoad keeps
+  // the changes and frees the record. Only rows may be added in between.
+  // A tree destroyed during a load ends it as by commitLoad.
+  void beginLoad();
+  void commitLoad();
+  void rollbackLoad() noexcept;
+
   // Splits the node with the given path index on its next level into one
   // child per distinct category number; step of addRow.
   void splitTable(unsigned int pathIndex);
@@ -89,8 +105,49 @@ class TreeTable : public TableConfig {
     StringColumnMap* texts; // the level's map when it is a text map, for lookups by known length
   };
 
+  // What a load has changed, recorded from beginLoad to its end.
+  struct LoadJournal {
+    using RetiredNode = std::set<NodeTable*, BranchComparator>::node_type;
+    // A node as it was at beginLoad.
+    struct NodeState {
+      NodeTable* node;
+      size_t used;
+      unsigned short splitAttempts;
+    };
+
+    ~LoadJournal();
+    bool knows(const NodeTable* node) const;
+
+    unsigned int numRows = 0;
+    unsigned short maxDepth = 0;
+    unsigned int numPaths = 0;
+    std::vector<unsigned short> paths;  // every path value at beginLoad
+    std::vector<NodeState> nodes;       // sorted by node address
+    // Nodes split during the load, out of `nodes` but kept whole; owned.
+    std::vector<RetiredNode> retired;
+    // Column -> its map at beginLoad, kept unchanged while the tree works
+    // on a copy made before the first change.
+    std::map<unsigned short, std::unique_ptr<ColumnMapBase>> originalMaps;
+    // Path position -> number now -> number at beginLoad; empty for a
+    // position whose numbers were never rewritten.
+    std::vector<std::vector<unsigned short>> originalNumbers;
+  };
+
   void destroyNodes();
   void prepareCopyPlan();
+  // The map of path position `position`, ready to change: during a load, a
+  // copy replaces the map at its first change.
+  ColumnMapBase* changingMap(unsigned short position);
+  // Installs `map` as the map of column `column` wherever the tree keeps it.
+  void installMap(unsigned short column, ColumnMapBase* map);
+  // Takes a split node out of `nodes`: into the journal during a load,
+  // else destroyed when `owner` goes.
+  void retireNode(NodeTable* node, std::unique_ptr<NodeTable>& owner);
+  // Rewrites the numbers of path position `position` in the rows of `node`
+  // through `renumbered` (old number -> new); paths are not touched.
+  void renumberRows(NodeTable& node, unsigned int position, const std::vector<unsigned short>& renumbered);
+  // Records a rewrite of position `position`'s numbers in the journal.
+  void journalRenumbering(unsigned int position, const std::vector<unsigned short>& renumbered);
   // Checks that the row has the table's layout.
   void requireRowLayout(const NodeIterator& row) const;
   // Measures the incoming row, remembers where its texts lie in
@@ -147,4 +204,5 @@ class TreeTable : public TableConfig {
   std::vector<CachedNode> nodeCache_;
   uint64_t cacheGeneration_ = 1;
   unsigned short maxDepth_ = 0;  // most path positions any live node fixes
+  std::unique_ptr<LoadJournal> journal_;  // set during a load
 };

@@ -8,8 +8,6 @@ run into: command dispatch and grammar, table definition and loading, query
 building and the cursor (the configuration file has its own tests).
 """
 
-from collections import deque
-
 import pytest
 
 import tabulon
@@ -28,19 +26,6 @@ REFERENCE_QUERIES = [
     "select id, k, day from s where day >= 2024-01-10 or x < 0 order by day, id",
     "select id, g, k from p join c on id = id where k != 3 order by id",
 ]
-
-
-def balanced_order(count):
-    """0 .. count - 1 in breadth-first order of a balanced search tree: values
-    arriving in this order get category numbers without renumbering."""
-    order, ranges = [], deque([(0, count - 1)])
-    while ranges:
-        low, high = ranges.popleft()
-        if low <= high:
-            middle = (low + high) // 2
-            order.append(middle)
-            ranges.extend([(low, middle - 1), (middle + 1, high)])
-    return order
 
 
 @pytest.fixture
@@ -85,7 +70,8 @@ def statement_refusals(d):
         ("create table z", "Table z has no columns"),
         ("create table '' (a int)", "Table name is empty"),
         # Refused while sampling the file: the table is not created.
-        (f"create table z (a int, b bool) config from {d / 'sample.csv'}", BAD_BOOL.format("perhaps")),
+        (f"create table z (a int, b bool) config from {d / 'sample.csv'}",
+         BAD_BOOL.format("perhaps") + f", line 3 of {d / 'sample.csv'}"),
         (f"create table z (a int) config from {d / 'sample.csv'}",
          f"Incorrect number of columns in input file {d / 'sample.csv'}, line: 1,true"),
         (f"create table z (a int) config from {d / 'missing.csv'}", f"Unable to read file {d / 'missing.csv'}"),
@@ -138,72 +124,52 @@ def test_refused_queries_change_nothing(session, query, expected):
     unchanged()
 
 
-WIDE = "id int, a string, k int, x double, day date, b string"
-
-
 @pytest.mark.parametrize(
-    "columns, bad_line, expected",
+    "bad_line, expected",
     [
-        (LEVELS, "3,east,1", "Incorrect number of columns in input file {file}, line: 3,east,1"),
-        (LEVELS, "3,east,1,2.5,2024-01-01,maybe", BAD_BOOL.format("maybe")),
-        (COLUMNS, "3,east,1,2.5,01/02/2024,1", BAD_DATE.format("01/02/2024")),
-        # 18 bytes of numbers and a date, then two texts with their NULs.
-        (WIDE, "3," + "a" * 40000 + ",1,2.5,2024-01-01," + "b" * 30000,
-         "Row of 70020 bytes in input file {file} is too long: a stored row holds at most 65535 bytes"),
+        ("3,east,1", "Incorrect number of columns in input file {file}, line: 3,east,1"),
+        ("3,east,1,2.5,2024-01-01,maybe", BAD_BOOL.format("maybe") + ", line {line} of {file}"),
+        ("3,east,1,2.5,01/02/2024,1", BAD_DATE.format("01/02/2024") + ", line {line} of {file}"),
+        # 19 bytes of fixed-width values, then the text and its NUL.
+        ("3," + "a" * 70000 + ",1,2.5,2024-01-01,1",
+         "Row of 70020 bytes is too long: a stored row holds at most 65535 bytes, line {line} of {file}"),
     ],
     ids=["columns", "bool", "date", "row length"],
 )
-def test_a_bad_row_keeps_the_rows_before_it(session, columns, bad_line, expected):
+def test_a_failed_load_changes_nothing(session, bad_line, expected):
     db, d, unchanged = session
-    db.executeCommand(f"create table loaded ({columns})")
+    # New values for every level (k below all of them renumbers its map).
+    good = [f"{100 + i},r{i % 50},{-1 - i},1.5,2024-03-01,1" for i in range(400)]
     path = d / "bad.csv"
-    path.write_text(
-        "id,g,k,x,day,flag\n"
-        "1,east,1,0.5,2024-02-01,1\n"
-        f"2,west,2,1.5,2024-02-02,0\n{bad_line}\n"
-        "4,east,1,0.5,2024-02-03,1\n"
-    )
-    assert error(db.executeCommand, f"load loaded from {path}") == expected.format(file=path)
-    assert rows(db, "select id from loaded order by id") == [("1",), ("2",)]
-    # The table takes further rows and finds them by value.
-    db.executeCommand(f"load loaded from {d / 'data.csv'}")
-    assert len(rows(db, "select id from loaded where k = 1 and id < 60")) == 13
-    unchanged()
+    for table in "pcsw":
+        stored = rows(db, f"select * from {table}")
+        before = db.executeSelect(f"select * from {table}")
+        for at in (0, 200, 400):
+            path.write_text("id,g,k,x,day,flag\n" + "\n".join(good[:at] + [bad_line] + good[at:]) + "\n")
+            assert error(db.executeCommand, f"load {table} from {path}") == expected.format(file=path, line=at + 2)
+            assert rows(db, f"select * from {table}") == stored
+            assert before.fetchAll() == db.executeSelect(f"select * from {table}").fetchAll()
+        unchanged()
+    # The fixed file adds each row once.
+    path.write_text("id,g,k,x,day,flag\n" + "\n".join(good) + "\n")
+    db.executeCommand(f"load w from {path}")
+    assert len(db.executeSelect("select id from w where id >= 100")) == 400
 
 
 def test_bytes_that_are_not_utf8_are_replaced_in_messages_and_texts(session):
     db, d, unchanged = session
-    (d / "latin1.csv").write_bytes(b"id,g,k,x,day,flag\n1,caf\xe9,1,0.5,2024-02-01,1\n"
-                                   b"2,caf\xe9,1,0.5,2024-02-01\n3,caf\xe9,1,0.5,2024-02-01,s\xed\n")
+    path = d / "latin1.csv"
     db.executeCommand(f"create table latin ({LEVELS})")
-    assert error(db.executeCommand, f"load latin from {d / 'latin1.csv'}") == (
-        f"Incorrect number of columns in input file {d / 'latin1.csv'}, line: 2,caf\ufffd,1,0.5,2024-02-01")
+    path.write_bytes(b"id,g,k,x,day,flag\n1,caf\xe9,1,0.5,2024-02-01,1\n")
+    db.executeCommand(f"load latin from {path}")
     cursor = db.executeSelect("select g from latin")
     cursor.setRow(0)
     assert cursor.getString(0) == "caf\ufffd" == cursor.fetchAll()[0][0]
-    (d / "latin1.csv").write_bytes(b"id,g,k,x,day,flag\n3,caf\xe9,1,0.5,2024-02-01,s\xed\n")
-    assert error(db.executeCommand, f"load latin from {d / 'latin1.csv'}") == BAD_BOOL.format("s\ufffd")
-    unchanged()
-
-
-def test_full_category_levels_refuse_the_next_value(session):
-    db, d, unchanged = session
-    texts = [f"v{100000 + i}" for i in balanced_order(40001)] + ["w"]
-    (d / "texts.csv").write_text("t\n" + "\n".join(texts) + "\n")
-    db.executeCommand("create table many (t string cat 1)")
-    assert error(db.executeCommand, f"load many from {d / 'texts.csv'}") == (
-        "Category exceeds max size of 40000, unable to add value w")
-    assert db.executeSelect("select t from many").getNumberOfRows() == 40001
-
-    # 40000 numbers spaced without renumbering, then values below all of them
-    # until the map is renumbered evenly, leaving neighbours one apart.
-    evens = [100 + 2 * i for i in balanced_order(40000)] + list(range(99, 79, -1))
-    (d / "evens.csv").write_text("v\n" + "\n".join(map(str, evens)) + "\n")
-    (d / "odds.csv").write_text("v\n" + "\n".join(str(101 + 2 * i) for i in range(40000)) + "\n")
-    db.executeCommand("create table dense (v int cat 1)")
-    db.executeCommand(f"load dense from {d / 'evens.csv'}")
-    assert error(db.executeCommand, f"load dense from {d / 'odds.csv'}") == (
-        "Unable to add another value to column 0. Column should be setup as non-category.")
+    path.write_bytes(b"id,g,k,x,day,flag\n2,caf\xe9,1,0.5,2024-02-01\n")
+    assert error(db.executeCommand, f"load latin from {path}") == (
+        f"Incorrect number of columns in input file {path}, line: 2,caf\ufffd,1,0.5,2024-02-01")
+    path.write_bytes(b"id,g,k,x,day,flag\n3,caf\xe9,1,0.5,2024-02-01,s\xed\n")
+    assert error(db.executeCommand, f"load latin from {path}") == BAD_BOOL.format("s\ufffd") + f", line 2 of {path}"
     unchanged()
 
 

@@ -178,7 +178,7 @@ TEST_F(CSVReaderTest, LongLinesAndRowsAtTheSizeLimit) {
   EXPECT_EQ(text(1), fits);
   EXPECT_EQ(reader.getRowView().config->rowLength(reader.getRowView().current), 65535u);
   EXPECT_EQ(nextRowError(),
-            "Row of 65536 bytes in input file " + path + " is too long: a stored row holds at most 65535 bytes");
+            "Row of 65536 bytes is too long: a stored row holds at most 65535 bytes, line 4 of " + path);
   EXPECT_FALSE(reader.nextRow()) << "reading ends at a refused row";
 }
 
@@ -290,8 +290,8 @@ TEST_F(CSVReaderTest, NumbersConvertedOnDemandBelongToTheCurrentRow) {
   EXPECT_STREQ(static_cast<const char*>(row.getPointer(1)), "c") << "the row view holds the texts";
   EXPECT_EQ(row.config->rowLength(row.current), 4u + 8 + 2 + 1 + 2);
   EXPECT_EQ(value<uint8_t>(4), 1);
-  EXPECT_EQ(nextRowError(),
-            "Unable to convert value maybe to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
+  EXPECT_EQ(nextRowError(), "Unable to convert value maybe to boolean. Accepted values "
+                            "TRUE/True/true/FALSE/False/false/0/1, line 5 of " + reader.fileName);
 }
 
 // Booleans are read from the line as one word: each accepted word gives its
@@ -314,7 +314,8 @@ TEST_F(CSVReaderTest, BooleanWordsAndNearMisses) {
   for (const char* refused : {"tru", "truex", "tRue", "TRUE ", "2", "", "falsey", "\"true\"x", "10"}) {
     reader.init(writeFile(std::string("h,i\n") + refused + ",x\n"), {BOOL, STRING});
     EXPECT_EQ(nextRowError(), std::string("Unable to convert value ") + (refused[0] == '"' ? "true\"" : refused) +
-                                  " to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1")
+                                  " to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1, line 2 of " +
+                                  reader.fileName)
         << refused;
   }
 }
@@ -335,7 +336,8 @@ TEST_F(CSVReaderTest, DateFieldsConvertLikeTheGeneralConversion) {
   for (const std::string text : {"2023-02-29", "2149-06-07", "2024-13-01", "2024-01-0x", "24-01-05"}) {
     reader.init(writeFile("d,e\nx," + text + "\n"), {STRING, DATE});
     EXPECT_EQ(nextRowError(), "Unable to convert value " + text +
-                                  " to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06")
+                                  " to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06, line 2 of " +
+                                  reader.fileName)
         << text;
   }
 }

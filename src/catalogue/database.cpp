@@ -10,6 +10,7 @@
 #include "catalogue/config.h"
 #include "catalogue/table_configurator.h"
 #include "errors/database_exception.h"
+#include "errors/interruption.h"
 #include "storage/csv_reader.h"
 #include "storage/node_iterator.h"
 #include "storage/node_table.h"
@@ -155,7 +156,8 @@ void Database::appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr
   std::vector<const char*> rowTexts(texts);
   std::vector<size_t> rowTextBytes(texts);
   bool counted = false;
-  while (reader.nextRow()) {
+  for (unsigned rows = 1; reader.nextRow(); ++rows) {
+    if (rows % kRowsPerInterruptCheck == 0) checkInterrupt();
     if (needsRebuild(table)) {
       std::unique_ptr<TreeTable> old = rebuildAsTree(table);
       if (old != nullptr) replaced = std::move(old);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "catalogue/config.h"
+#include "errors/interruption.h"
 #include "storage/column_map.h"
 #include "storage/csv_reader.h"
 #include "storage/string_column_map.h"
@@ -81,6 +82,7 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
       candidate.texts->addText(text, length, 0);
     }
     ++sampled;
+    if (sampled % kRowsPerInterruptCheck == 0) checkInterrupt();
     if (sampled % cleaningInterval == 0) {
       cleanColumnMaps(maps, sampled);
       if (maps.empty()) break;

@@ -11,6 +11,7 @@
 #endif
 
 #include "errors/database_exception.h"
+#include "errors/interruption.h"
 #include "storage/bit_count.h"
 #include "storage/text_bytes.h"
 
@@ -292,10 +293,7 @@ void CSVReader::buildLayout() {
 
 void CSVReader::openFile(std::string name) {
   fileName = std::move(name);
-  if (input.is_open()) input.close();
-  input.clear();
-  input.open(fileName, std::ios::in | std::ios::binary);
-  if (!input.is_open()) throw DatabaseException(kUnreadable, fileName.c_str());
+  if (!input.open(fileName)) throw DatabaseException(kUnreadable, fileName.c_str());
   while (lineBuffer.capacity() < kReadBlockBytes) lineBuffer.increaseBuffer();
   lineBegin = 0;
   dataEnd = 0;
@@ -424,9 +422,11 @@ void CSVReader::readBlock() {
   dataEnd = unread;
   if (dataEnd + kSlackBytes >= lineBuffer.capacity()) base = lineBuffer.increaseBuffer();
   const size_t room = lineBuffer.capacity() - kSlackBytes - dataEnd;
-  input.read(base + dataEnd, static_cast<std::streamsize>(room));
-  if (input.bad()) throw DatabaseException(kUnreadable, fileName.c_str());
-  const auto received = static_cast<size_t>(input.gcount());
+  // A file that never ends (a device, a pipe) is read block by block until
+  // memory runs out or the host interrupts.
+  checkInterrupt();
+  size_t received = 0;
+  if (!input.read(base + dataEnd, room, received)) throw DatabaseException(kUnreadable, fileName.c_str());
   dataEnd += received;
   if (received < room) endOfFile = true;
 }

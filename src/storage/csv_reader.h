@@ -2,13 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "storage/buffer.h"
 #include "storage/data_iterator.h"
 #include "storage/data_type.h"
+#include "storage/input_file.h"
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
 
@@ -82,7 +82,7 @@ class CSVReader : public Buffer, public DataIterator {
   std::vector<DATA_TYPE> types;  // column types, file order
   NodeConfig config;             // layout of the row buffer
   NodeIterator rowView;          // the current row in the row buffer
-  std::ifstream input;
+  InputFile input;
   Buffer lineBuffer;             // block of file data holding the current line
   std::string fileName;
   unsigned short numColumns = 0;

@@ -9,8 +9,8 @@
 
 PYTHON ?= python3
 JOBS ?= 2
-APT_PACKAGES := g++ make libboost-python-dev libgtest-dev
-PIP_PACKAGES := pytest scikit-build-core cmake ninja mypy
+APT_PACKAGES := g++ make libgtest-dev
+PIP_PACKAGES := pytest scikit-build-core nanobind cmake ninja mypy
 
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
@@ -40,12 +40,12 @@ deps:
 	  echo "installing:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 	fi
-	@$(PYTHON) -c "import pytest, scikit_build_core, mypy" 2>/dev/null && command -v cmake >/dev/null && command -v ninja >/dev/null || \
+	@$(PYTHON) -c "import pytest, scikit_build_core, nanobind, mypy" 2>/dev/null && command -v cmake >/dev/null && command -v ninja >/dev/null || \
 	  $(PYTHON) -m pip install -q $(PIP_PACKAGES)
 
 build: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) -DTABULON_BUILD_TESTS=ON \
-	  -DPython3_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	  -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test-cpp: build

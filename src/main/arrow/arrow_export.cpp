@@ -1,6 +1,8 @@
 #include "main/arrow/arrow_export.h"
 
 #include <algorithm>
+#include <sys/mman.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include "errors/database_exception.h"
 #include "main/arrow/utf8.h"
 #include "storage/node_config.h"
+#include "storage/text_bytes.h"
 
 namespace arrow_export {
 
@@ -148,25 +151,126 @@ void fillSchema(const std::vector<Column>& columns, ArrowSchema* out) {
 
 // ---------------------------------------------------------------- batches
 
-void* allocate(size_t bytes) {
-  void* memory = std::malloc(std::max<size_t>(bytes, 1));
-  if (memory == nullptr) throw std::bad_alloc();
-  return memory;
-}
+constexpr size_t kMapBytes = size_t{1} << 20;  // blocks from this size on are mapped
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kKeptBytes = size_t{128} << 20;  // most bytes of freed mapped blocks kept
+
+// Mapped blocks that batches released, kept for the next batches: fresh
+// memory costs a page fault and the zeroing of every page on first touch,
+// which for a large batch takes longer than filling it. At most kKeptBytes
+// are kept; the pages of a kept block are marked as free to the kernel
+// (MADV_FREE), which takes them back when it needs memory and otherwise
+// leaves them in place.
+class BlockCache {
+ public:
+  // A kept block of at least `bytes` bytes (the smallest), or nullptr.
+  void* take(size_t bytes, size_t& mapped) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    size_t best = blocks_.size();
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      if (blocks_[i].bytes >= bytes && (best == blocks_.size() || blocks_[i].bytes < blocks_[best].bytes)) best = i;
+    }
+    if (best == blocks_.size()) return nullptr;
+    void* const block = blocks_[best].address;
+    mapped = blocks_[best].bytes;
+    kept_ -= mapped;
+    blocks_[best] = blocks_.back();
+    blocks_.pop_back();
+    return block;
+  }
+
+  // Keeps the block when there is room, else unmaps it.
+  void give(void* block, size_t mapped) noexcept {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      if (kept_ + mapped <= kKeptBytes && blocks_.size() < blocks_.capacity()) {
+        madvise(block, mapped, MADV_FREE);
+        blocks_.push_back(Kept{block, mapped});
+        kept_ += mapped;
+        return;
+      }
+    }
+    munmap(block, mapped);
+  }
+
+  static BlockCache& instance() {
+    // Never destroyed: batches may be released after static destruction.
+    static BlockCache* const cache = new BlockCache();
+    return *cache;
+  }
+
+ private:
+  BlockCache() { blocks_.reserve(64); }
+
+  struct Kept {
+    void* address;
+    size_t bytes;
+  };
+  std::mutex lock_;
+  std::vector<Kept> blocks_;
+  size_t kept_ = 0;
+};
+
+// A buffer of a column: small ones from malloc, large ones mapped on their
+// own (from the BlockCache when it has one) and offered to the kernel as
+// huge pages.
+class Block {
+ public:
+  Block() = default;
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { free(); }
+
+  void* data() const { return data_; }
+
+  // A block of at least `bytes` bytes, replacing this one; the old one's
+  // first `keep` bytes are carried over.
+  void resize(size_t bytes, size_t keep = 0) {
+    bytes = std::max<size_t>(bytes, 1);
+    void* grown = nullptr;
+    size_t mapped = 0;
+    if (bytes >= kMapBytes) {
+      grown = BlockCache::instance().take(bytes, mapped);
+      if (grown == nullptr) {
+        mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        grown = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (grown == MAP_FAILED) throw std::bad_alloc();
+        madvise(grown, mapped, MADV_HUGEPAGE);  // a hint: without huge pages, plain ones
+      }
+    } else {
+      grown = std::malloc(bytes);
+      if (grown == nullptr) throw std::bad_alloc();
+    }
+    if (keep > 0) std::memcpy(grown, data_, keep);
+    free();
+    data_ = grown;
+    mapped_ = mapped;
+  }
+
+  // Sets the first `bytes` bytes to zero.
+  void zero(size_t bytes) { std::memset(data_, 0, bytes); }
+
+ private:
+  void free() noexcept {
+    if (data_ == nullptr) return;
+    if (mapped_ > 0) {
+      BlockCache::instance().give(data_, mapped_);
+    } else {
+      std::free(data_);
+    }
+    data_ = nullptr;
+  }
+
+  void* data_ = nullptr;
+  size_t mapped_ = 0;  // bytes mapped; 0 for a block from malloc
+};
 
 // What a column array owns: its value (or offset) buffer and, for text, its
 // byte buffer. buffers[0], the validity bitmap, is absent: there are no
 // nulls.
 struct ColumnData {
-  void* memory[3] = {nullptr, nullptr, nullptr};
+  Block blocks[3];
   const void* buffers[3] = {nullptr, nullptr, nullptr};
-
-  ColumnData() = default;
-  ColumnData(const ColumnData&) = delete;
-  ColumnData& operator=(const ColumnData&) = delete;
-  ~ColumnData() {
-    for (void* block : memory) std::free(block);
-  }
 };
 
 void releaseColumn(ArrowArray* array) {
@@ -209,29 +313,30 @@ class ColumnBuilder {
  public:
   // `capacity`: the most rows the batch can have.
   ColumnBuilder(const Column& column, size_t capacity, int64_t textLimit)
-      : column_(column), data_(std::make_unique<ColumnData>()), textLimit_(textLimit) {
+      : column_(column), data_(std::make_unique<ColumnData>()), capacity_(capacity), textLimit_(textLimit) {
+    Block& values = data_->blocks[1];
     switch (column.type) {
       case LONG:
       case DOUBLE:
-        data_->memory[1] = allocate(capacity * 8);
+        values.resize(capacity * 8);
         break;
       case INT:
       case FLOAT:
       case DATE:
-        data_->memory[1] = allocate(capacity * 4);
+        values.resize(capacity * 4);
         break;
       case SHORT:
-        data_->memory[1] = allocate(capacity * 2);
+        values.resize(capacity * 2);
         break;
       case BOOL:
-        data_->memory[1] = std::calloc((capacity + 7) / 8 + 1, 1);
-        if (data_->memory[1] == nullptr) throw std::bad_alloc();
+        values.resize((capacity + 7) / 8);
+        values.zero((capacity + 7) / 8);
         break;
       case STRING:
-        data_->memory[1] = allocate((capacity + 1) * sizeof(int32_t));
-        static_cast<int32_t*>(data_->memory[1])[0] = 0;
+        values.resize((capacity + 1) * sizeof(int32_t));
+        static_cast<int32_t*>(values.data())[0] = 0;
         textCapacity_ = std::min<size_t>(capacity, kChunkRows) * 16;
-        data_->memory[2] = allocate(textCapacity_);
+        data_->blocks[2].resize(textCapacity_);
         break;
       default:
         throw DatabaseException("Unknown data type provided");
@@ -245,7 +350,7 @@ class ColumnBuilder {
   // stops before the text that would take its bytes past the limit.
   // Returns how many it appended.
   size_t append(const void* const* values, size_t count) {
-    void* const out = data_->memory[1];
+    void* const out = data_->blocks[1].data();
     switch (column_.type) {
       case LONG:
         copyValues<int64_t>(values, count, static_cast<int64_t*>(out) + rows_);
@@ -280,13 +385,13 @@ class ColumnBuilder {
   void truncate(size_t rows) {
     if (rows >= rows_) return;
     rows_ = rows;
-    if (isText()) textSize_ = static_cast<size_t>(static_cast<int32_t*>(data_->memory[1])[rows]);
+    if (isText()) textSize_ = static_cast<size_t>(static_cast<int32_t*>(data_->blocks[1].data())[rows]);
   }
 
   // Hands the column's memory to `out` as an array of rows() values.
   void finish(ArrowArray* out) noexcept {
-    data_->buffers[1] = data_->memory[1];
-    data_->buffers[2] = data_->memory[2];
+    data_->buffers[1] = data_->blocks[1].data();
+    data_->buffers[2] = data_->blocks[2].data();
     out->length = static_cast<int64_t>(rows_);
     out->null_count = 0;
     out->offset = 0;
@@ -301,59 +406,107 @@ class ColumnBuilder {
 
  private:
   void appendBits(const void* const* values, size_t count, uint8_t* bits) {
-    for (size_t i = 0; i < count; ++i) {
-      const size_t bit = rows_ + i;
-      const auto mask = static_cast<uint8_t>(1u << (bit & 7));
-      if (load<uint8_t>(values[i]) != 0) {
-        bits[bit >> 3] |= mask;
-      } else {
-        bits[bit >> 3] &= static_cast<uint8_t>(~mask);
-      }
+    // The bitmap starts zeroed and is only ever appended to.
+    size_t i = 0;
+    size_t bit = rows_;
+    for (; i < count && (bit & 7) != 0; ++i, ++bit) {
+      bits[bit >> 3] |= static_cast<uint8_t>((load<uint8_t>(values[i]) != 0) << (bit & 7));
+    }
+    for (; i + 8 <= count; i += 8, bit += 8) {
+      unsigned byte = 0;
+      for (unsigned k = 0; k < 8; ++k) byte |= static_cast<unsigned>(load<uint8_t>(values[i + k]) != 0) << k;
+      bits[bit >> 3] = static_cast<uint8_t>(byte);
+    }
+    for (; i < count; ++i, ++bit) {
+      bits[bit >> 3] |= static_cast<uint8_t>((load<uint8_t>(values[i]) != 0) << (bit & 7));
     }
   }
 
+  // The length of the stored text at `text` and its size once repaired
+  // (the same when it is valid UTF-8). Short texts, the common case, are
+  // measured and checked for ASCII in one pass over their bytes.
+  static void measure(const char* text, uint32_t& length, uint32_t& size, bool& valid) {
+    unsigned char high = 0;
+    for (size_t i = 0; i < 16; ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      if (byte == 0) {
+        length = size = static_cast<uint32_t>(i);
+        valid = high < 0x80 || utf8::valid(text, i);
+        if (!valid) size = static_cast<uint32_t>(utf8::repairedSize(text, i));
+        return;
+      }
+      high |= byte;
+    }
+    const size_t bytes = NodeConfig::textBytes(text) - 1;
+    valid = utf8::valid(text, bytes);
+    const size_t repaired = valid ? bytes : utf8::repairedSize(text, bytes);
+    if (repaired > UINT32_MAX) {
+      throw DatabaseException("A text of %u bytes is too long for an Arrow string", UINT32_MAX);
+    }
+    length = static_cast<uint32_t>(bytes);
+    size = static_cast<uint32_t>(repaired);
+  }
+
+  // A chunk of texts in two passes: the first measures them (and finds how
+  // many fit under the limit), the second copies them into room reserved
+  // once.
   size_t appendTexts(const void* const* values, size_t count) {
-    auto* const offsets = static_cast<int32_t*>(data_->memory[1]) + rows_;
+    size_t total = textSize_;
+    size_t fit = count;
     for (size_t i = 0; i < count; ++i) {
       const auto* text = static_cast<const char*>(values[i]);
       // Runs of one category value read one stored text: measured once.
       if (text != lastText_) {
         lastText_ = text;
-        lastLength_ = NodeConfig::textBytes(text) - 1;
-        lastValid_ = utf8::valid(text, lastLength_);
-        lastSize_ = lastValid_ ? lastLength_ : utf8::repairedSize(text, lastLength_);
+        measure(text, lastLength_, lastSize_, lastValid_);
       }
-      if (static_cast<int64_t>(textSize_ + lastSize_) > textLimit_) {
+      if (static_cast<int64_t>(total + lastSize_) > textLimit_) {
         if (rows_ + i == 0) {
-          throw DatabaseException("A text of column %s is too long for an Arrow string",
-                                  column_.name.c_str());
+          throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
         }
-        return i;
+        fit = i;
+        break;
       }
-      reserve(lastSize_);
-      char* const at = static_cast<char*>(data_->memory[2]) + textSize_;
-      if (lastValid_) {
-        std::memcpy(at, text, lastLength_);
-      } else {
-        utf8::repair(text, lastLength_, at);
-      }
-      textSize_ += lastSize_;
-      offsets[i + 1] = static_cast<int32_t>(textSize_);
+      total += lastSize_;
+      lengths_[i] = lastLength_;
+      sizes_[i] = lastSize_;
+      valid_[i] = lastValid_;
     }
-    return count;
+    if (rows_ == 0 && fit < capacity_) {
+      // The first chunk tells the batch's text size, give or take: room
+      // for an eighth more is made at once rather than grown in steps.
+      const double perRow = static_cast<double>(total) / static_cast<double>(std::max<size_t>(fit, 1));
+      reserve(static_cast<size_t>(std::min(perRow * static_cast<double>(capacity_) * 1.125 + 64.0,
+                                           static_cast<double>(textLimit_))));
+    }
+    reserve(total - textSize_);
+    char* const bytes = static_cast<char*>(data_->blocks[2].data());
+    auto* const offsets = static_cast<int32_t*>(data_->blocks[1].data()) + rows_;
+    size_t at = textSize_;
+    for (size_t i = 0; i < fit; ++i) {
+      const auto* text = static_cast<const char*>(values[i]);
+      if (valid_[i]) {
+        text_bytes::copy(bytes + at, text, lengths_[i]);
+      } else {
+        utf8::repair(text, lengths_[i], bytes + at);
+      }
+      at += sizes_[i];
+      offsets[i + 1] = static_cast<int32_t>(at);
+    }
+    textSize_ = at;
+    return fit;
   }
 
   void reserve(size_t more) {
     if (textSize_ + more <= textCapacity_) return;
     const size_t capacity = std::max(textCapacity_ * 2, textSize_ + more);
-    void* grown = std::realloc(data_->memory[2], capacity);
-    if (grown == nullptr) throw std::bad_alloc();
-    data_->memory[2] = grown;
+    data_->blocks[2].resize(capacity, textSize_);
     textCapacity_ = capacity;
   }
 
   const Column& column_;
   std::unique_ptr<ColumnData> data_;
+  const size_t capacity_;  // most rows of the batch
   size_t rows_ = 0;
   // Text columns: bytes used and allocated, the limit, and the last stored
   // text met with its length, whether it is valid UTF-8 and its size once
@@ -362,9 +515,14 @@ class ColumnBuilder {
   size_t textCapacity_ = 0;
   const int64_t textLimit_;
   const char* lastText_ = nullptr;
-  size_t lastLength_ = 0;
+  uint32_t lastLength_ = 0;
+  uint32_t lastSize_ = 0;
   bool lastValid_ = true;
-  size_t lastSize_ = 0;
+  // A chunk's texts, measured: source length, size once repaired, and
+  // whether they are valid UTF-8 (then copied as they are).
+  uint32_t lengths_[kChunkRows];
+  uint32_t sizes_[kChunkRows];
+  bool valid_[kChunkRows];
 };
 
 // ---------------------------------------------------------------- stream

@@ -101,8 +101,11 @@ nb::object integer(long long value) {
 
 // ---------------------------------------------------------------- method shapes
 
-// Constructs T in place in `self`: __init__ with no arguments. Calling
-// __init__ again starts the object afresh.
+// Constructs T in place in `self`: __init__ with no arguments, the type's
+// tp_init slot. Calling __init__ again starts the object afresh. The slot
+// stays a slot wrapper: the constructor's signature and docstring are the
+// class's (its docstring's first line, "DatabaseParser()"), which is where
+// inspect.signature(cls) and help() look for them on every CPython.
 template <typename T>
 int initialize(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!noArguments(self, args, kwargs)) return -1;
@@ -115,14 +118,6 @@ int initialize(PyObject* self, PyObject* args, PyObject* kwargs) {
     raisePythonError();
     return -1;
   }
-}
-
-// __init__ as a method, for its docstring and signature; the type's
-// tp_init slot does the same without the method call.
-template <typename T>
-PyObject* initMethod(PyObject* self, PyObject* args, PyObject* kwargs) {
-  if (initialize<T>(self, args, kwargs) != 0) return nullptr;
-  Py_RETURN_NONE;
 }
 
 // A method without arguments (METH_NOARGS).
@@ -170,10 +165,6 @@ constexpr const char* kDatabaseParserDoc =
     "plain English message; the object stays usable afterwards.";
 
 PyMethodDef kDatabaseParserMethods[] = {
-    {"__init__", cFunction(&initMethod<DatabaseParser>), METH_VARARGS | METH_KEYWORDS | METH_COEXIST,
-     "__init__($self, /)\n--\n\n"
-     "Creates an empty database, reading .tbconfig from the working directory\n"
-     "if it exists."},
     {"executeCommand", &methodWith<DatabaseParser, executeCommand>, METH_O,
      "executeCommand($self, command, /)\n--\n\n"
      "Runs a CREATE TABLE, LOAD or DROP TABLE statement. SELECT is refused."},
@@ -281,8 +272,6 @@ constexpr const char* kQuerySetDoc =
     "no columns.";
 
 PyMethodDef kQuerySetMethods[] = {
-    {"__init__", cFunction(&initMethod<QuerySet>), METH_VARARGS | METH_KEYWORDS | METH_COEXIST,
-     "__init__($self, /)\n--\n\nCreates an empty cursor: no result, no rows, no columns."},
     {"getString", &methodWith<QuerySet, getString>, METH_O,
      "getString($self, col, /)\n--\n\n"
      "Text of selected column col in the current row, for every column type."},

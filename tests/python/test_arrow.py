@@ -11,6 +11,7 @@ import pytest
 
 import tabulon
 from conftest import INVALID, load_table, peer, run_python
+from test_memory import child_environment
 
 COLUMNS = "id int, name string, ratio double, small short, flag bool, day date, big long, weight float"
 LEVELS = ("id int, name string cat 1, ratio double, small short cat 4, flag bool cat 2, day date cat 3, big long, "
@@ -273,7 +274,7 @@ class TestLifetime:
                 sizes.append(resident())
             print(json.dumps(sizes))
             """,
-            tmp_path, env=dict(__import__("os").environ, MALLOC_MMAP_THRESHOLD_="131072"))
+            tmp_path, env=child_environment())
         sizes = json.loads(result.stdout.strip().splitlines()[-1])
         assert max(sizes[20:]) - max(sizes[:20]) <= 4 * 1024 * 1024, [s // 1024 for s in sizes]
 

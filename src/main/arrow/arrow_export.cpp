@@ -376,7 +376,6 @@ class ColumnBuilder {
   }
 
   bool isText() const { return column_.type == STRING; }
-  size_t rows() const { return rows_; }
 
   // Appends values[0 .. count): all of them, except that a text column
   // stops before the text that would take its bytes past the limit.

@@ -35,11 +35,12 @@ PyObject* untrackedTuple(Py_ssize_t size) {
   PyObject* const made = PyTuple_New(size);
   if (made != nullptr) PyObject_GC_UnTrack(made);
   return made;
-#endif
+#else
   PyTupleObject* const tuple = PyObject_GC_NewVar(PyTupleObject, &PyTuple_Type, size);
   if (tuple == nullptr) return nullptr;
   std::fill_n(tuple->ob_item, size, nullptr);
   return reinterpret_cast<PyObject*>(tuple);
+#endif
 }
 
 // Takes over a new reference; throws the pending Python error for nullptr.

@@ -1,6 +1,7 @@
 # make demo   install what is missing, build, run the example
 # make test   install what is missing, build, run every test
 # make build  build the engine, the Python module and the C++ tests
+# make wheel  build a wheel of the module into dist/ (pip wheel .)
 # make bench  build in Release and time tabulon against sqlite3, DuckDB, pandas
 #             and polars (bench/compare.py; results in bench/results)
 # SANITIZE=1  build and test with AddressSanitizer and UBSan
@@ -9,8 +10,8 @@
 
 PYTHON ?= python3
 JOBS ?= 2
-APT_PACKAGES := g++ make libboost-python-dev libgtest-dev
-PIP_PACKAGES := pytest scikit-build-core cmake ninja mypy
+APT_PACKAGES := g++ make libgtest-dev
+PIP_PACKAGES := pytest scikit-build-core nanobind cmake ninja mypy
 
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-asan
@@ -30,7 +31,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := fuzz_commands fuzz_csv fuzz_config
 FUZZ_APT_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps build test test-cpp test-python demo bench install clean fuzz-deps fuzz-build fuzz
+.PHONY: all deps build test test-cpp test-python test-peers demo bench install wheel clean fuzz-deps fuzz-build fuzz
 
 all: build
 
@@ -40,18 +41,18 @@ deps:
 	  echo "installing:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 	fi
-	@$(PYTHON) -c "import pytest, scikit_build_core, mypy" 2>/dev/null && command -v cmake >/dev/null && command -v ninja >/dev/null || \
+	@$(PYTHON) -c "import pytest, scikit_build_core, nanobind, mypy" 2>/dev/null && command -v cmake >/dev/null && command -v ninja >/dev/null || \
 	  $(PYTHON) -m pip install -q $(PIP_PACKAGES)
 
 build: deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) -DTABULON_BUILD_TESTS=ON \
-	  -DPython3_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
+	  -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test-cpp: build
 	@cd $(BUILD_DIR) && $(CTEST_ENV) ctest -j $(JOBS) --output-on-failure
 
-test-python: build
+test-python: build test-peers
 	@$(PYTEST_ENV) PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) -m pytest -q tests/python
 
 test: test-cpp test-python
@@ -59,16 +60,31 @@ test: test-cpp test-python
 demo: build
 	@cd examples && PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) demo.py
 
-# The peers are needed by the benchmark only, never by the tests.
-BENCH_PIP_PACKAGES := duckdb polars pandas matplotlib
+# The libraries results are handed to, for the Python tests that read
+# results through them. Each is installed if it can be; a test needing one
+# that could not be installed is skipped (.ci/run sets
+# TABULON_REQUIRE_PEERS, which makes it fail instead).
+TEST_PEERS := pyarrow polars pandas duckdb
+
+test-peers:
+	@for p in $(TEST_PEERS); do \
+	  $(PYTHON) -c "import $$p" 2>/dev/null || $(PYTHON) -m pip install -q $$p || \
+	    echo "warning: $$p could not be installed; the tests that need it are skipped"; \
+	done
+
+# The peers of the benchmark.
+BENCH_PIP_PACKAGES := duckdb polars pandas pyarrow matplotlib
 
 bench: build
-	@$(PYTHON) -c "import duckdb, polars, pandas, matplotlib" 2>/dev/null || \
+	@$(PYTHON) -c "import duckdb, polars, pandas, pyarrow, matplotlib" 2>/dev/null || \
 	  $(PYTHON) -m pip install -q $(BENCH_PIP_PACKAGES)
 	@PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) bench/compare.py --scratch $(CURDIR)/$(BUILD_DIR)/bench-data
 
-install: deps
+install:
 	$(PYTHON) -m pip install .
+
+wheel:
+	$(PYTHON) -m pip wheel --no-deps -w dist .
 
 fuzz-deps:
 	@missing=""; for p in $(FUZZ_APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -102,4 +118,4 @@ fuzz: fuzz-build
 	done
 
 clean:
-	rm -rf build build-asan $(FUZZ_DIR)
+	rm -rf build build-asan $(FUZZ_DIR) dist wheelhouse

@@ -38,6 +38,7 @@ import duckdb  # noqa: E402
 import numpy as np  # noqa: E402
 import pandas as pd  # noqa: E402
 import polars as pl  # noqa: E402
+import pyarrow as pa  # noqa: E402
 
 import tabulon  # noqa: E402
 
@@ -377,6 +378,105 @@ class Polars(Frames):
         return named_checksum(step, answer, lambda name: answer[name].to_list())
 
 
+# ---------------------------------------------------------------- Arrow
+
+# A whole result handed to the Arrow world: every row of the fact table, all
+# nine columns, from the query to the finished table or frame. tabulon reads
+# it through QuerySet's Arrow C stream; DuckDB through its own Arrow export.
+ARROW_ROWS_QUERY = "select id, store, region, product, day, qty, price, amount, returned from fact"
+ARROW_STEPS = [
+    ("to_arrow", "whole result, 9 columns, into a pyarrow.Table"),
+    ("to_polars", "whole result, 9 columns, into a polars.DataFrame"),
+]
+
+
+def frame_checksum(frame):
+    """Checksum of a whole fact result as a polars frame (a pyarrow table is
+    taken over by polars first), whatever integer widths a system chose."""
+    if isinstance(frame, pa.Table):
+        frame = pl.from_arrow(frame)
+    return {"rows": frame.height, "sum_id": int(frame["id"].sum()), "sum_qty": int(frame["qty"].sum()),
+            "sum_price_cents": int((frame["price"] * 100).round().sum()),
+            "sum_amount_cents": int((frame["amount"] * 100).round().sum()),
+            "returned": int(frame["returned"].sum()),
+            "texts": sum(int(frame[c].str.len_chars().sum()) for c in ("store", "region", "product")),
+            "days": frame["day"].n_unique()}
+
+
+def duckdb_arrow(con):
+    relation = con.sql(ARROW_ROWS_QUERY)
+    # fetch_arrow_table() is called to_arrow_table() from DuckDB 2 on.
+    return (relation.to_arrow_table if hasattr(relation, "to_arrow_table") else relation.fetch_arrow_table)()
+
+
+def arrow_run(args):
+    """Times the Arrow steps and checks that every answer agrees with
+    tabulon's fetchAll of the same rows. tabulon's times are the query's
+    plus the conversion's, each timed on its own: the conversions read one
+    result made beforehand, so that fetchAll, the yardstick, and the Arrow
+    readers are timed on the same answer. The targets: into pyarrow at
+    least 10x faster than fetchAll, and query plus conversion no slower
+    than DuckDB's query into its Arrow table, nor than its query into
+    polars (.pl()). Returns medians {step: {system: seconds}}, checksums,
+    mismatches and the targets' verdicts."""
+    fact, stores = write_data(Path(args.scratch), args.rows)
+    medians = {"query": {}, "fetch_all": {}, "to_arrow": {}, "to_polars": {}}
+    checks = {"fetch_all": {}, "to_arrow": {}, "to_polars": {}}
+    tab = Tabulon()
+    tab.load("load_cat", fact, stores)
+    print("-- Arrow steps: tabulon", file=sys.stderr, flush=True)
+    medians["query"]["tabulon"], result = timed(lambda: tab.db.executeSelect(ARROW_ROWS_QUERY), args.runs)
+    medians["fetch_all"]["tabulon"], rows = timed(result.fetchAll, args.runs)
+    checks["fetch_all"]["tabulon"] = rows_checksum(rows)
+    del rows
+    for step, convert in (("to_arrow", pa.table), ("to_polars", pl.DataFrame)):
+        seconds, answer = timed(lambda: convert(result), args.runs)
+        medians[step]["tabulon"] = medians["query"]["tabulon"] + seconds
+        medians[step]["tabulon conversion"] = seconds
+        checks[step]["tabulon"] = frame_checksum(answer)
+        del answer
+    del result
+    tab.drop()
+    for threads in sorted({1, os.cpu_count() or 1}):
+        duck = DuckDB(threads)
+        print(f"-- Arrow steps: {duck.name}", file=sys.stderr, flush=True)
+        duck.load("load_config", fact, stores)
+        for step, action in (("to_arrow", lambda: duckdb_arrow(duck.con)),
+                             ("to_polars", lambda: duck.con.sql(ARROW_ROWS_QUERY).pl())):
+            medians[step][duck.name], answer = timed(action, args.runs)
+            checks[step][duck.name] = frame_checksum(answer)
+            del answer
+        duck.drop()
+    reference = checks["fetch_all"]["tabulon"]
+    mismatches = {step: by_system for step, by_system in checks.items()
+                  if any(check != reference for check in by_system.values())}
+    verdicts = {"to_arrow: 10x faster than tabulon fetchAll": None if "to_arrow" in mismatches else (
+        medians["to_arrow"]["tabulon conversion"] * 10 <= medians["fetch_all"]["tabulon"])}
+    for step in ("to_arrow", "to_polars"):
+        for name, seconds in medians[step].items():
+            if not name.startswith("tabulon"):
+                verdicts[f"{step}: no slower than {name}"] = None if step in mismatches else (
+                    medians[step]["tabulon"] <= seconds)
+    return {"medians": medians, "checksums": checks, "mismatches": mismatches, "targets": verdicts}
+
+
+def arrow_lines(arrow):
+    """README lines of the Arrow steps."""
+    medians = arrow["medians"]
+    query, fetch_all = medians["query"]["tabulon"], medians["fetch_all"]["tabulon"]
+    lines = []
+    for step, label in ARROW_STEPS:
+        ours, conversion = medians[step]["tabulon"], medians[step]["tabulon conversion"]
+        peers = ", ".join(f"{name} {ours / seconds:.3f}x" for name, seconds in medians[step].items()
+                          if not name.startswith("tabulon"))
+        lines.append(f"- {label}: {ours * 1000:.1f} ms (query {query * 1000:.1f} ms, conversion "
+                     f"{conversion * 1000:.1f} ms); {peers}")
+    conversion = medians["to_arrow"]["tabulon conversion"]
+    lines.append(f"- the same result by fetchAll(): {fetch_all * 1000:.1f} ms, {fetch_all / conversion:.1f} times "
+                 "the conversion into pyarrow")
+    return lines
+
+
 # ---------------------------------------------------------------- timing
 
 def timed(action, runs, before=None):
@@ -526,7 +626,7 @@ def readme_lines(medians, ratio, verdicts, host, rows):
         # not read as meeting it.
         parts = ", ".join(f"{name} {value:.3f}x" for name, value in ratio[step].items())
         lines.append(f"- {label}: {medians[step]['tabulon'] * 1000:.1f} ms; {parts}")
-    labels = dict(STEPS)
+    labels = dict(STEPS + ARROW_STEPS)
     missed = [f"{labels.get(step, step)}, {goal}" for step, goal in
               (target.split(": ", 1) for target, met in verdicts.items() if met is False)]
     met = sum(1 for value in verdicts.values() if value)
@@ -563,6 +663,8 @@ def main():
     names = ["tabulon", "sqlite3", "duckdb-1t", f"duckdb-{os.cpu_count() or 1}t", "pandas", "polars-1t"]
     host = machine()
     verdicts = targets(medians, ratio)
+    arrow = arrow_run(args)
+    verdicts.update(arrow["targets"])
 
     print(table(medians, ratio, names))
     print()
@@ -573,24 +675,29 @@ def main():
             print(f"FAILED {step} on {name}: {message}")
     for step, detail in mismatches.items():
         print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
+    print("\nArrow steps, median seconds: " + json.dumps(arrow["medians"]))
+    for step, detail in arrow["mismatches"].items():
+        print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
 
     RESULTS.mkdir(exist_ok=True)
     report = {
         "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
         "machine": host, "rows": args.rows, "runs": args.runs, "load_runs": args.load_runs,
         "versions": {"tabulon": "working tree", "sqlite3": sqlite3.sqlite_version, "duckdb": duckdb.__version__,
-                     "pandas": pd.__version__, "polars": pl.__version__},
+                     "pandas": pd.__version__, "polars": pl.__version__, "pyarrow": pa.__version__},
         "steps": {step: label for step, label in STEPS},
         "median_seconds": medians, "ratio_tabulon_to_peer": ratio, "checksums": checks,
         "targets": verdicts, "failures": failures, "mismatches": mismatches,
+        "arrow": arrow,
         "wall_seconds": round(time.time() - started, 1),
     }
     (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")
     chart(medians, names, RESULTS / "latest.png", f"{args.rows:,} rows, one thread except {names[3]}; {host}")
     if not args.no_readme:
-        update_readme(readme_lines(medians, ratio, verdicts, host, args.rows))
+        lines = readme_lines(medians, ratio, verdicts, host, args.rows)
+        update_readme(lines[:-2] + arrow_lines(arrow) + lines[-2:])
     print(f"\nwall time {report['wall_seconds']} s; results in {RESULTS}", file=sys.stderr)
-    return 1 if mismatches else 0
+    return 1 if mismatches or arrow["mismatches"] else 0
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 #include "main/cell_converter.h"
 
 #include <datetime.h>
-#include <boost/python.hpp>
+#include <nanobind/nanobind.h>
 
 #include <algorithm>
 #include <bit>
@@ -48,7 +48,7 @@ CellConverter::CellConverter(DATA_TYPE type, uint32_t values)
   // The datetime C interface is a per-file static, filled on first need.
   if (type_ == DATE && PyDateTimeAPI == nullptr) {
     PyDateTime_IMPORT;
-    if (PyDateTimeAPI == nullptr) boost::python::throw_error_already_set();
+    if (PyDateTimeAPI == nullptr) throw nanobind::python_error();
   }
 }
 

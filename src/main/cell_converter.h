@@ -26,7 +26,7 @@
 class CellConverter {
  public:
   // `values`: how many values the converter is expected to serve, which
-  // sizes its cache. Throws boost::python::error_already_set when `type` is
+  // sizes its cache. Throws nanobind::python_error when `type` is
   // DATE and the datetime module cannot be imported.
   CellConverter(DATA_TYPE type, uint32_t values);
   ~CellConverter();

@@ -1,156 +1,411 @@
-#include <Python.h>
-#include <boost/python.hpp>
+// The Python module tabulon. nanobind defines the module and the three
+// classes and keeps their C++ objects inside the Python instances; the
+// methods themselves are ordinary CPython method tables handed to the
+// classes as type slots, so that they are plain method descriptors: their
+// signatures come from the first lines of their docstrings, which makes
+// inspect.signature() and help() show them like the methods of a built-in
+// type. Every entry point catches what its work throws and hands it to
+// raisePythonError (main/python_errors.h).
 
+#include <Python.h>
+#include <nanobind/nanobind.h>
+
+#include <climits>
 #include <cstring>
-#include <memory>
+#include <limits>
+#include <new>
 
 #include "databaseparser/database_parser.h"
-#include "errors/database_exception.h"
+#include "main/arrow_methods.h"
+#include "main/python_errors.h"
 #include "main/query_set_methods.h"
 #include "main/row_iterator.h"
 #include "query/query_set.h"
 
+#ifndef TABULON_VERSION
+#error "TABULON_VERSION must be defined by the build (the version in pyproject.toml)"
+#endif
+
+namespace nb = nanobind;
+
 namespace {
 
-namespace bp = boost::python;
+// ---------------------------------------------------------------- arguments
 
-// Every DatabaseException leaving a bound method becomes RuntimeError with
-// exactly the exception's message. A message may quote file data that is
-// not UTF-8: such bytes become U+FFFD, as in every text read from a table.
-void translateDatabaseException(const DatabaseException& e) {
-  const char* const message = e.what();
-  PyObject* const text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace");
-  if (text == nullptr) return;
-  PyErr_SetObject(PyExc_RuntimeError, text);
-  Py_DECREF(text);
+// The C++ object of a Python instance of a bound class; TypeError when its
+// __init__ never ran (a subclass that skipped it, or T.__new__(T)).
+template <typename T>
+T& instance(PyObject* self) {
+  if (!nb::inst_ready(self)) {
+    PyErr_Format(PyExc_TypeError, "%s object is not initialized: its __init__ was not called",
+                 Py_TYPE(self)->tp_name);
+    throw nb::python_error();
+  }
+  return *nb::inst_ptr<T>(self);
 }
 
-// The UTF-8 text of a command. Only str is accepted (the binding refuses
-// None and bytes with TypeError); a NUL inside would silently cut the
-// command short, so it is refused with ValueError.
-const char* commandText(const bp::str& command) {
+// An unsigned integer argument of type T: an int (or an object with
+// __index__) from 0 to T's maximum. Anything else raises TypeError, a
+// number outside that range OverflowError, as the C++ signature demands.
+template <typename T>
+T unsignedArgument(PyObject* argument, const char* name) {
+  nb::object index;
+  if (!PyLong_Check(argument)) {
+    index = nb::steal(PyNumber_Index(argument));
+    if (!index.is_valid()) throw nb::python_error();
+    argument = index.ptr();
+  }
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(argument, &overflow);
+  if (value == -1 && PyErr_Occurred()) throw nb::python_error();
+  constexpr unsigned long long kMax = std::numeric_limits<T>::max();
+  if (overflow != 0 || value < 0 || static_cast<unsigned long long>(value) > kMax) {
+    PyErr_Format(PyExc_OverflowError, "%s must be from 0 to %llu, not %R", name, kMax, argument);
+    throw nb::python_error();
+  }
+  return static_cast<T>(value);
+}
+
+// The UTF-8 text of a command. Only str is accepted (None and bytes raise
+// TypeError); a NUL inside would silently cut the command short, so it is
+// refused with ValueError.
+const char* commandText(PyObject* command, const char* method) {
+  if (!PyUnicode_Check(command)) {
+    PyErr_Format(PyExc_TypeError, "%s() argument must be str, not %.200s", method, Py_TYPE(command)->tp_name);
+    throw nb::python_error();
+  }
   Py_ssize_t size = 0;
-  const char* text = PyUnicode_AsUTF8AndSize(command.ptr(), &size);
-  if (text == nullptr) bp::throw_error_already_set();
+  const char* text = PyUnicode_AsUTF8AndSize(command, &size);
+  if (text == nullptr) throw nb::python_error();
   if (std::strlen(text) != static_cast<size_t>(size)) {
     PyErr_SetString(PyExc_ValueError, "embedded null character in command");
-    bp::throw_error_already_set();
+    throw nb::python_error();
   }
   return text;
 }
 
-void executeCommand(DatabaseParser& parser, const bp::str& command) {
-  parser.executeCommand(commandText(command));
+// True when a constructor was called without arguments; else TypeError.
+bool noArguments(PyObject* self, PyObject* args, PyObject* kwargs) {
+  if (PyTuple_GET_SIZE(args) == 0 && (kwargs == nullptr || PyDict_GET_SIZE(kwargs) == 0)) return true;
+  PyErr_Format(PyExc_TypeError, "%s() takes no arguments", Py_TYPE(self)->tp_name);
+  return false;
 }
 
-QuerySet executeSelect(DatabaseParser& parser, const bp::str& command) {
-  return parser.executeSelect(commandText(command));
+nb::object none() { return nb::none(); }
+
+nb::object integer(long long value) {
+  PyObject* const made = PyLong_FromLongLong(value);
+  if (made == nullptr) throw nb::python_error();
+  return nb::steal(made);
+}
+
+// ---------------------------------------------------------------- method shapes
+
+// Constructs T in place in `self`: __init__ with no arguments, the type's
+// tp_init slot. Calling __init__ again starts the object afresh. The slot
+// stays a slot wrapper: the constructor's signature and docstring are the
+// class's (its docstring's first line, "DatabaseParser()"), which is where
+// inspect.signature(cls) and help() look for them on every CPython.
+template <typename T>
+int initialize(PyObject* self, PyObject* args, PyObject* kwargs) {
+  if (!noArguments(self, args, kwargs)) return -1;
+  try {
+    if (nb::inst_ready(self)) nb::inst_destruct(self);
+    new (nb::inst_ptr<T>(self)) T();
+    nb::inst_mark_ready(self);
+    return 0;
+  } catch (...) {
+    raisePythonError();
+    return -1;
+  }
+}
+
+// A method without arguments (METH_NOARGS).
+template <typename T, nb::object (*Body)(T&)>
+PyObject* method(PyObject* self, PyObject*) {
+  return guarded([&] { return Body(instance<T>(self)); });
+}
+
+// A method with one positional argument (METH_O).
+template <typename T, nb::object (*Body)(T&, PyObject*)>
+PyObject* methodWith(PyObject* self, PyObject* argument) {
+  return guarded([&] { return Body(instance<T>(self), argument); });
+}
+
+// A method that needs the Python object itself, not only its C++ object.
+template <typename T, nb::object (*Body)(PyObject*)>
+PyObject* methodOfObject(PyObject* self, PyObject*) {
+  return guarded([&] {
+    instance<T>(self);
+    return Body(self);
+  });
+}
+
+template <typename Function>
+PyCFunction cFunction(Function function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+// ---------------------------------------------------------------- DatabaseParser
+
+nb::object executeCommand(DatabaseParser& parser, PyObject* command) {
+  parser.executeCommand(commandText(command, "executeCommand"));
+  return none();
+}
+
+nb::object executeSelect(DatabaseParser& parser, PyObject* command) {
+  return nb::cast(parser.executeSelect(commandText(command, "executeSelect")), nb::rv_policy::move);
 }
 
 constexpr const char* kDatabaseParserDoc =
+    "DatabaseParser()\n--\n\n"
     "An in-memory database and the engine that runs commands on it.\n\n"
-    "Every failure raises RuntimeError with a plain English message; the\n"
-    "object stays usable afterwards.";
-constexpr const char* kDatabaseParserInitDoc =
-    "Creates an empty database, reading .tbconfig from the working directory\n"
-    "if it exists.";
-constexpr const char* kExecuteCommandDoc =
-    "executeCommand(command: str) -> None\n\n"
-    "Runs a CREATE TABLE, LOAD or DROP TABLE statement; any other statement,\n"
-    "SELECT included, is refused.";
-constexpr const char* kExecuteSelectDoc =
-    "executeSelect(command: str) -> QuerySet\n\n"
-    "Runs a SELECT statement and returns a cursor over its result.";
+    "DatabaseParser() creates an empty database, reading .tbconfig from the\n"
+    "working directory if it exists. Every failure raises RuntimeError with a\n"
+    "plain English message; the object stays usable afterwards.";
+
+PyMethodDef kDatabaseParserMethods[] = {
+    {"executeCommand", &methodWith<DatabaseParser, executeCommand>, METH_O,
+     "executeCommand($self, command, /)\n--\n\n"
+     "Runs a CREATE TABLE, LOAD or DROP TABLE statement. SELECT is refused."},
+    {"executeSelect", &methodWith<DatabaseParser, executeSelect>, METH_O,
+     "executeSelect($self, command, /)\n--\n\n"
+     "Runs a SELECT statement and returns a cursor (QuerySet) over its result."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kDatabaseParserSlots[] = {
+    {Py_tp_init, reinterpret_cast<void*>(&initialize<DatabaseParser>)},
+    {Py_tp_methods, kDatabaseParserMethods},
+    {0, nullptr},
+};
+
+// ---------------------------------------------------------------- QuerySet
+
+nb::object getString(QuerySet& cursor, PyObject* col) {
+  const std::string text = cursor.getString(unsignedArgument<unsigned short>(col, "col"));
+  PyObject* const decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (decoded == nullptr) throw nb::python_error();
+  return nb::steal(decoded);
+}
+
+nb::object getFloat(QuerySet& cursor, PyObject* col) {
+  PyObject* const made = PyFloat_FromDouble(cursor.getDouble(unsignedArgument<unsigned short>(col, "col")));
+  if (made == nullptr) throw nb::python_error();
+  return nb::steal(made);
+}
+
+nb::object getInt(QuerySet& cursor, PyObject* col) {
+  return integer(cursor.getLong(unsignedArgument<unsigned short>(col, "col")));
+}
+
+nb::object getNumberOfRows(QuerySet& cursor) { return integer(cursor.getNumberOfRows()); }
+
+nb::object getNumberOfCols(QuerySet& cursor) { return integer(cursor.getNumberOfCols()); }
+
+nb::object setRow(QuerySet& cursor, PyObject* row) {
+  cursor.setRow(unsignedArgument<unsigned int>(row, "row"));
+  return none();
+}
+
+nb::object fetchAllRows(QuerySet& cursor) { return fetchAll(cursor); }
+
+nb::object getColumnOf(QuerySet& cursor, PyObject* col) {
+  return getColumn(cursor, unsignedArgument<unsigned short>(col, "col"));
+}
+
+nb::object columnNames(QuerySet& cursor) { return getColumnNames(cursor); }
+
+nb::object csvText(QuerySet& cursor) { return toCSV(cursor); }
+
+nb::object htmlTable(QuerySet& cursor) { return reprHtml(cursor); }
+
+nb::object iterator(QuerySet& cursor) { return iterateRows(cursor); }
+
+nb::object length(QuerySet& cursor) { return integer(cursor.getNumberOfRows()); }
+
+nb::object representation(QuerySet& cursor) { return reprQuerySet(cursor); }
+
+nb::object arrowSchema(QuerySet& cursor) { return arrowSchemaCapsule(cursor); }
+
+// __arrow_c_stream__(requested_schema=None). The result always comes in its
+// own types: the interface lets a producer ignore a requested schema, and
+// the consumer then casts if it must.
+PyObject* arrowStream(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"requested_schema", nullptr};
+  PyObject* requested = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:__arrow_c_stream__", const_cast<char**>(keywords),
+                                   &requested)) {
+    return nullptr;
+  }
+  return guarded([&] { return arrowStreamCapsule(instance<QuerySet>(self)); });
+}
+
+// Slot versions of __len__, __iter__ and __repr__.
+Py_ssize_t lengthSlot(PyObject* self) {
+  try {
+    return static_cast<Py_ssize_t>(instance<QuerySet>(self).getNumberOfRows());
+  } catch (...) {
+    raisePythonError();
+    return -1;
+  }
+}
+
+PyObject* iterSlot(PyObject* self) { return method<QuerySet, iterator>(self, nullptr); }
+
+PyObject* reprSlot(PyObject* self) { return method<QuerySet, representation>(self, nullptr); }
 
 constexpr const char* kQuerySetDoc =
+    "QuerySet()\n--\n\n"
     "A cursor over the result of a query.\n\n"
     "Read it cell by cell (setRow, then getString/getInt/getFloat), row by\n"
-    "row (for row in cursor) or all at once (fetchAll, getColumn). Values\n"
-    "come as int (long, int, short), float (double, float), str (string),\n"
-    "bool (bool) and datetime.date (date); invalid UTF-8 in stored text is\n"
-    "replaced by U+FFFD. Copies share one current row. Once a table behind\n"
-    "the result is loaded into or dropped, every read raises RuntimeError\n"
-    "\"Query result is no longer valid: table NAME has changed\"; len() and\n"
-    "the column names stay available.";
-constexpr const char* kQuerySetInitDoc = "Creates an empty cursor: no result, no rows, no columns.";
-constexpr const char* kGetStringDoc =
-    "getString(col: int) -> str\n\n"
-    "Text of selected column col in the current row, for every column type.";
-constexpr const char* kGetFloatDoc =
-    "getFloat(col: int) -> float\n\n"
-    "Numeric column col of the current row as a float.";
-constexpr const char* kGetIntDoc =
-    "getInt(col: int) -> int\n\n"
-    "Numeric column col of the current row as an int; floating-point values\n"
-    "are truncated toward zero.";
-constexpr const char* kGetNumberOfRowsDoc = "getNumberOfRows() -> int\n\nRows in the result.";
-constexpr const char* kGetNumberOfColsDoc =
-    "getNumberOfCols() -> int\n\nSelected columns in the result.";
-constexpr const char* kSetRowDoc =
-    "setRow(row: int) -> None\n\n"
-    "Makes row (from 0, in result order) the current row.";
-constexpr const char* kLenDoc = "Rows in the result, as getNumberOfRows().";
-constexpr const char* kIterDoc =
-    "Iterates over the rows in result order, each a tuple of typed values.\n"
-    "Every iteration starts at the first row; the current row is not moved.";
-constexpr const char* kFetchAllDoc =
-    "fetchAll() -> list[tuple[int | float | str | bool | datetime.date, ...]]\n\n"
-    "Every row as a tuple of typed values, in result order, built in one call.\n"
-    "The current row is not moved.";
-constexpr const char* kGetColumnDoc =
-    "getColumn(col: int) -> list[int | float | str | bool | datetime.date]\n\n"
-    "Selected column col of every row, in result order, built in one call.\n"
-    "The current row is not moved.";
-constexpr const char* kGetColumnNamesDoc =
-    "getColumnNames() -> list[str]\n\nNames of the selected columns, in select order.";
-constexpr const char* kToCSVDoc =
-    "toCSV() -> str\n\n"
-    "The result as CSV text: a header line with the column names, then one\n"
-    "line per row with values in their text form; a value holding a comma\n"
-    "is put in double quotes. The current row is not moved.";
-constexpr const char* kReprDoc = "Shape and column names of the result; reads no rows.";
-constexpr const char* kReprHtmlDoc =
-    "_repr_html_() -> str\n\n"
-    "The first 20 rows as an HTML table, text escaped, for notebooks.";
+    "row (for row in cursor), all at once (fetchAll, getColumn) or as Arrow\n"
+    "data (toArrow, toPandas, toPolars, or any library that reads the Arrow\n"
+    "PyCapsule interface: pyarrow.table(cursor), polars.DataFrame(cursor),\n"
+    "duckdb.sql(\"select ... from cursor\")). Values come as int (long, int,\n"
+    "short), float (double, float), str (string), bool (bool) and\n"
+    "datetime.date (date); invalid UTF-8 in stored text is replaced by\n"
+    "U+FFFD. Copies share one current row. Once a table behind the result is\n"
+    "loaded into or dropped, every read raises RuntimeError \"Query result is\n"
+    "no longer valid: table NAME has changed\"; len() and the column names\n"
+    "stay available. QuerySet() makes an empty cursor: no result, no rows,\n"
+    "no columns.";
+
+PyMethodDef kQuerySetMethods[] = {
+    {"getString", &methodWith<QuerySet, getString>, METH_O,
+     "getString($self, col, /)\n--\n\n"
+     "Text of selected column col in the current row, for every column type."},
+    {"getFloat", &methodWith<QuerySet, getFloat>, METH_O,
+     "getFloat($self, col, /)\n--\n\n"
+     "Numeric column col of the current row as a float."},
+    {"getInt", &methodWith<QuerySet, getInt>, METH_O,
+     "getInt($self, col, /)\n--\n\n"
+     "Numeric column col of the current row as an int; floating-point values\n"
+     "are truncated toward zero."},
+    {"getNumberOfRows", &method<QuerySet, getNumberOfRows>, METH_NOARGS,
+     "getNumberOfRows($self, /)\n--\n\nRows in the result."},
+    {"getNumberOfCols", &method<QuerySet, getNumberOfCols>, METH_NOARGS,
+     "getNumberOfCols($self, /)\n--\n\nSelected columns in the result."},
+    {"setRow", &methodWith<QuerySet, setRow>, METH_O,
+     "setRow($self, row, /)\n--\n\n"
+     "Makes row (from 0, in result order) the current row."},
+    {"__len__", &method<QuerySet, length>, METH_NOARGS | METH_COEXIST,
+     "__len__($self, /)\n--\n\nRows in the result, as getNumberOfRows()."},
+    {"__iter__", &method<QuerySet, iterator>, METH_NOARGS | METH_COEXIST,
+     "__iter__($self, /)\n--\n\n"
+     "Iterates over the rows in result order, each a tuple of typed values.\n"
+     "Every iteration starts at the first row; the current row is not moved."},
+    {"fetchAll", &method<QuerySet, fetchAllRows>, METH_NOARGS,
+     "fetchAll($self, /)\n--\n\n"
+     "Every row as a tuple of typed values, in result order, built in one call.\n"
+     "The current row is not moved."},
+    {"getColumn", &methodWith<QuerySet, getColumnOf>, METH_O,
+     "getColumn($self, col, /)\n--\n\n"
+     "Selected column col of every row, in result order, built in one call.\n"
+     "The current row is not moved."},
+    {"getColumnNames", &method<QuerySet, columnNames>, METH_NOARGS,
+     "getColumnNames($self, /)\n--\n\nNames of the selected columns, in select order."},
+    {"toCSV", &method<QuerySet, csvText>, METH_NOARGS,
+     "toCSV($self, /)\n--\n\n"
+     "The result as CSV text: a header line with the column names, then one\n"
+     "line per row with values in their text form; a value holding a comma\n"
+     "is put in double quotes. The current row is not moved."},
+    {"__repr__", &method<QuerySet, representation>, METH_NOARGS | METH_COEXIST,
+     "__repr__($self, /)\n--\n\nShape and column names of the result; reads no rows."},
+    {"_repr_html_", &method<QuerySet, htmlTable>, METH_NOARGS,
+     "_repr_html_($self, /)\n--\n\n"
+     "The first 20 rows as an HTML table, text escaped, for notebooks."},
+    {"__arrow_c_stream__", cFunction(&arrowStream), METH_VARARGS | METH_KEYWORDS,
+     "__arrow_c_stream__($self, /, requested_schema=None)\n--\n\n"
+     "The rows as an Arrow C stream of record batches, in result order, in a\n"
+     "PyCapsule named \"arrow_array_stream\" (the Arrow PyCapsule interface).\n"
+     "Types: long, int, short as int64, int32, int16; double, float as\n"
+     "float64, float32; bool as boolean; date as date32; string as utf8, with\n"
+     "invalid UTF-8 replaced by U+FFFD. requested_schema is accepted and not\n"
+     "followed. The stream shares the result; once a table behind it is\n"
+     "loaded into or dropped, its next batch fails with \"Query result is no\n"
+     "longer valid: table NAME has changed\". The current row is not moved."},
+    {"__arrow_c_schema__", &method<QuerySet, arrowSchema>, METH_NOARGS,
+     "__arrow_c_schema__($self, /)\n--\n\n"
+     "The result's schema (a struct with one field per column) in a PyCapsule\n"
+     "named \"arrow_schema\" (the Arrow PyCapsule interface)."},
+    {"toArrow", &methodOfObject<QuerySet, toArrow>, METH_NOARGS,
+     "toArrow($self, /)\n--\n\n"
+     "The result as a pyarrow.Table, read through the Arrow C stream.\n"
+     "Needs pyarrow; raises ImportError naming it when it is not installed."},
+    {"toPandas", &methodOfObject<QuerySet, toPandas>, METH_NOARGS,
+     "toPandas($self, /)\n--\n\n"
+     "The result as a pandas.DataFrame, by way of toArrow(); date columns\n"
+     "hold datetime.date objects. Needs pandas and pyarrow; raises ImportError\n"
+     "naming the one that is not installed."},
+    {"toPolars", &methodOfObject<QuerySet, toPolars>, METH_NOARGS,
+     "toPolars($self, /)\n--\n\n"
+     "The result as a polars.DataFrame, read through the Arrow C stream.\n"
+     "Needs polars (not pyarrow); raises ImportError naming it when it is not\n"
+     "installed."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kQuerySetSlots[] = {
+    {Py_tp_init, reinterpret_cast<void*>(&initialize<QuerySet>)},
+    {Py_tp_methods, kQuerySetMethods},
+    {Py_sq_length, reinterpret_cast<void*>(&lengthSlot)},
+    {Py_mp_length, reinterpret_cast<void*>(&lengthSlot)},
+    {Py_tp_iter, reinterpret_cast<void*>(&iterSlot)},
+    {Py_tp_repr, reinterpret_cast<void*>(&reprSlot)},
+    {0, nullptr},
+};
+
+// ---------------------------------------------------------------- QuerySetIterator
+
+PyObject* iteratorSelfSlot(PyObject* self) {
+  return guarded([&] {
+    instance<RowIterator>(self);
+    return nb::borrow(self);
+  });
+}
+
+PyObject* iteratorSelf(PyObject* self, PyObject*) { return iteratorSelfSlot(self); }
+
+// tp_iternext: nullptr without an error after the last row.
+PyObject* nextSlot(PyObject* self) {
+  try {
+    return instance<RowIterator>(self).next();
+  } catch (...) {
+    raisePythonError();
+    return nullptr;
+  }
+}
+
+PyObject* nextMethod(PyObject* self, PyObject*) {
+  PyObject* const row = nextSlot(self);
+  if (row == nullptr && !PyErr_Occurred()) PyErr_SetNone(PyExc_StopIteration);
+  return row;
+}
 
 constexpr const char* kIteratorDoc =
     "Iterator over the rows of a QuerySet, made by iter(cursor); yields one\n"
     "tuple of typed values per row.";
-constexpr const char* kIteratorIterDoc = "The iterator itself.";
-constexpr const char* kIteratorNextDoc = "The next row; StopIteration after the last.";
 
-std::shared_ptr<RowIterator> self(std::shared_ptr<RowIterator> iterator) { return iterator; }
+PyMethodDef kIteratorMethods[] = {
+    {"__iter__", &iteratorSelf, METH_NOARGS | METH_COEXIST, "__iter__($self, /)\n--\n\nThe iterator itself."},
+    {"__next__", &nextMethod, METH_NOARGS | METH_COEXIST,
+     "__next__($self, /)\n--\n\nThe next row; StopIteration after the last."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kIteratorSlots[] = {
+    {Py_tp_iter, reinterpret_cast<void*>(&iteratorSelfSlot)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&nextSlot)},
+    {Py_tp_methods, kIteratorMethods},
+    {0, nullptr},
+};
 
 }  // namespace
 
-BOOST_PYTHON_MODULE(tabulon) {
-  // Only the texts written here: no generated signatures.
-  const bp::docstring_options docs(true, false, false);
-  bp::register_exception_translator<DatabaseException>(&translateDatabaseException);
-
-  bp::class_<DatabaseParser>("DatabaseParser", kDatabaseParserDoc,
-                             bp::init<>(kDatabaseParserInitDoc))
-      .def("executeCommand", &executeCommand, kExecuteCommandDoc)
-      .def("executeSelect", &executeSelect, kExecuteSelectDoc);
-
-  bp::class_<QuerySet>("QuerySet", kQuerySetDoc, bp::init<>(kQuerySetInitDoc))
-      .def("getString", &getString, kGetStringDoc)
-      .def("getFloat", &QuerySet::getDouble, kGetFloatDoc)
-      .def("getInt", &QuerySet::getLong, kGetIntDoc)
-      .def("getNumberOfRows", &QuerySet::getNumberOfRows, kGetNumberOfRowsDoc)
-      .def("getNumberOfCols", &QuerySet::getNumberOfCols, kGetNumberOfColsDoc)
-      .def("setRow", &QuerySet::setRow, kSetRowDoc)
-      .def("__len__", &QuerySet::getNumberOfRows, kLenDoc)
-      .def("__iter__", &iterateRows, kIterDoc)
-      .def("fetchAll", &fetchAll, kFetchAllDoc)
-      .def("getColumn", &getColumn, kGetColumnDoc)
-      .def("getColumnNames", &getColumnNames, kGetColumnNamesDoc)
-      .def("toCSV", &toCSV, kToCSVDoc)
-      .def("__repr__", &reprQuerySet, kReprDoc)
-      .def("_repr_html_", &reprHtml, kReprHtmlDoc);
-
-  bp::class_<RowIterator, std::shared_ptr<RowIterator>, boost::noncopyable>(
-      "QuerySetIterator", kIteratorDoc, bp::no_init)
-      .def("__iter__", &self, kIteratorIterDoc)
-      .def("__next__", &nextRow, kIteratorNextDoc);
+NB_MODULE(tabulon, m) {
+  nb::class_<DatabaseParser>(m, "DatabaseParser", kDatabaseParserDoc, nb::type_slots(kDatabaseParserSlots));
+  nb::class_<QuerySet>(m, "QuerySet", kQuerySetDoc, nb::type_slots(kQuerySetSlots));
+  nb::class_<RowIterator>(m, "QuerySetIterator", kIteratorDoc, nb::type_slots(kIteratorSlots));
+  m.attr("__version__") = TABULON_VERSION;
 }

@@ -7,16 +7,17 @@
 #include "main/row_converter.h"
 #include "storage/buffer.h"
 
-namespace bp = boost::python;
+namespace nb = nanobind;
 
 namespace {
 
-bp::object decodeText(const char* text, size_t length) {
-  return bp::object(
-      bp::handle<>(PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "replace")));
+nb::object decodeText(const char* text, size_t length) {
+  PyObject* decoded = PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(length), "replace");
+  if (decoded == nullptr) throw nb::python_error();
+  return nb::steal(decoded);
 }
 
-bp::object decodeText(const std::string& text) { return decodeText(text.data(), text.size()); }
+nb::object decodeText(const std::string& text) { return decodeText(text.data(), text.size()); }
 
 // The selected column names; the header joins them with NUL, which no
 // name can hold.
@@ -75,39 +76,32 @@ void appendCell(std::string& out, const char* tag, const std::string& text) {
 
 }  // namespace
 
-bp::object getString(const QuerySet& cursor, unsigned short col) { return decodeText(cursor.getString(col)); }
-
-bp::object fetchAll(const QuerySet& cursor) {
-  if (cursor.empty()) return bp::list();
-  return bp::object(bp::handle<>(RowConverter(cursor).allRows()));
+nb::object fetchAll(const QuerySet& cursor) {
+  if (cursor.empty()) return nb::list();
+  return nb::steal(RowConverter(cursor).allRows());
 }
 
-bp::object getColumn(const QuerySet& cursor, unsigned short col) {
-  return bp::object(bp::handle<>(RowConverter(cursor).column(col)));
+nb::object getColumn(const QuerySet& cursor, unsigned short col) {
+  return nb::steal(RowConverter(cursor).column(col));
 }
 
-std::shared_ptr<RowIterator> iterateRows(const QuerySet& cursor) {
-  return std::make_shared<RowIterator>(cursor);
+nb::object iterateRows(const QuerySet& cursor) {
+  // Made in place: the iterator can be neither copied nor moved.
+  nb::object iterator = nb::inst_alloc(nb::type<RowIterator>());
+  new (nb::inst_ptr<RowIterator>(iterator)) RowIterator(cursor);
+  nb::inst_mark_ready(iterator);
+  return iterator;
 }
 
-bp::object nextRow(RowIterator& iterator) {
-  PyObject* row = iterator.next();
-  if (row == nullptr) {
-    PyErr_SetNone(PyExc_StopIteration);
-    bp::throw_error_already_set();
-  }
-  return bp::object(bp::handle<>(row));
-}
-
-bp::list getColumnNames(const QuerySet& cursor) {
-  bp::list names;
+nb::list getColumnNames(const QuerySet& cursor) {
+  nb::list names;
   for (const std::string& name : columnNames(cursor)) {
     names.append(decodeText(name));
   }
   return names;
 }
 
-bp::object toCSV(const QuerySet& cursor) {
+nb::object toCSV(const QuerySet& cursor) {
   if (cursor.empty()) return decodeText("", 0);
   Buffer out;
   cursor.populateCSV(out);
@@ -115,7 +109,7 @@ bp::object toCSV(const QuerySet& cursor) {
   return decodeText(out.start(), out.used() - 1);
 }
 
-bp::object reprQuerySet(const QuerySet& cursor) {
+nb::object reprQuerySet(const QuerySet& cursor) {
   if (cursor.empty()) return decodeText(std::string("<tabulon.QuerySet: no result>"));
   std::string text = "<tabulon.QuerySet: " + counted(cursor.getNumberOfRows(), "row") + " x " +
                      counted(cursor.getNumberOfCols(), "column") + " (";
@@ -128,7 +122,7 @@ bp::object reprQuerySet(const QuerySet& cursor) {
   return decodeText(text);
 }
 
-bp::object reprHtml(const QuerySet& cursor) {
+nb::object reprHtml(const QuerySet& cursor) {
   const std::vector<std::string> names = columnNames(cursor);
   const uint32_t rows = cursor.getNumberOfRows();
   const uint32_t shown = std::min(rows, kHtmlRows);

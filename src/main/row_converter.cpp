@@ -1,10 +1,10 @@
 #include "main/row_converter.h"
 
-#include <boost/python.hpp>
+#include <nanobind/nanobind.h>
 
 #include <algorithm>
 
-namespace bp = boost::python;
+namespace nb = nanobind;
 
 namespace {
 
@@ -29,10 +29,24 @@ class CollectorPause {
 // only for the caller to unlink it again.
 PyObject* untrackedTuple(Py_ssize_t size) {
   if (size == 0) return PyTuple_New(0);
+#if PY_VERSION_HEX >= 0x030E0000
+  // From 3.14 on a tuple caches its hash in a field that only the tuple
+  // functions set up.
+  PyObject* const made = PyTuple_New(size);
+  if (made != nullptr) PyObject_GC_UnTrack(made);
+  return made;
+#else
   PyTupleObject* const tuple = PyObject_GC_NewVar(PyTupleObject, &PyTuple_Type, size);
   if (tuple == nullptr) return nullptr;
   std::fill_n(tuple->ob_item, size, nullptr);
   return reinterpret_cast<PyObject*>(tuple);
+#endif
+}
+
+// Takes over a new reference; throws the pending Python error for nullptr.
+nb::object owned(PyObject* made) {
+  if (made == nullptr) throw nb::python_error();
+  return nb::steal(made);
 }
 
 }  // namespace
@@ -58,29 +72,29 @@ void RowConverter::inChunks(uint32_t rows, Visit&& visit) {
 template <typename Put>
 void RowConverter::convertChunk(unsigned short col, uint32_t first, uint32_t end, Put&& put) {
   cursor_.readColumn(col, first, end, values_.data());
-  if (!cells_[col].convertAll(values_.data(), end - first, put)) bp::throw_error_already_set();
+  if (!cells_[col].convertAll(values_.data(), end - first, put)) throw nb::python_error();
 }
 
 PyObject* RowConverter::tupleOf(const QuerySet::Row& row) {
-  const bp::handle<> tuple(untrackedTuple(static_cast<Py_ssize_t>(cells_.size())));
+  const nb::object tuple = owned(untrackedTuple(static_cast<Py_ssize_t>(cells_.size())));
   for (size_t col = 0; col < cells_.size(); ++col) {
     PyObject* value = cells_[col].convert(row.value(static_cast<unsigned short>(col)));
-    if (value == nullptr) bp::throw_error_already_set();
-    PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(col), value);
+    if (value == nullptr) throw nb::python_error();
+    PyTuple_SET_ITEM(tuple.ptr(), static_cast<Py_ssize_t>(col), value);
   }
-  return bp::incref(tuple.get());
+  return tuple.inc_ref().ptr();
 }
 
 PyObject* RowConverter::allRows() {
   const uint32_t rows = cursor_.getNumberOfRows();
-  const bp::handle<> list(PyList_New(static_cast<Py_ssize_t>(rows)));
+  const nb::object list = owned(PyList_New(static_cast<Py_ssize_t>(rows)));
   const CollectorPause pause;
-  PyObject** const tuples = PySequence_Fast_ITEMS(list.get());
+  PyObject** const tuples = PySequence_Fast_ITEMS(list.ptr());
   const auto columns = static_cast<Py_ssize_t>(cells_.size());
   inChunks(rows, [&](uint32_t first, uint32_t end) {
     for (uint32_t position = first; position < end; ++position) {
       tuples[position] = untrackedTuple(columns);
-      if (tuples[position] == nullptr) bp::throw_error_already_set();
+      if (tuples[position] == nullptr) throw nb::python_error();
     }
     // The chunk's values are read row by row, then converted column by
     // column: each converter runs its type's loop over the chunk.
@@ -91,10 +105,10 @@ PyObject* RowConverter::allRows() {
       const void* const* const values = values_.data() + static_cast<size_t>(col) * count;
       const bool converted = cells_[static_cast<size_t>(col)].convertAll(
           values, count, [&](size_t i, PyObject* value) { PyTuple_SET_ITEM(tuples[first + i], col, value); });
-      if (!converted) bp::throw_error_already_set();
+      if (!converted) throw nb::python_error();
     }
   });
-  return bp::incref(list.get());
+  return list.inc_ref().ptr();
 }
 
 PyObject* RowConverter::row(uint32_t position) {
@@ -110,11 +124,11 @@ PyObject* RowConverter::column(unsigned short col) {
     cursor_.getColumnType(col);  // throws the column range message
   }
   const uint32_t rows = cursor_.getNumberOfRows();
-  const bp::handle<> list(PyList_New(static_cast<Py_ssize_t>(rows)));
+  const nb::object list = owned(PyList_New(static_cast<Py_ssize_t>(rows)));
   const CollectorPause pause;
-  PyObject** const items = PySequence_Fast_ITEMS(list.get());
+  PyObject** const items = PySequence_Fast_ITEMS(list.ptr());
   inChunks(rows, [&](uint32_t first, uint32_t end) {
     convertChunk(col, first, end, [&](size_t i, PyObject* value) { items[first + i] = value; });
   });
-  return bp::incref(list.get());
+  return list.inc_ref().ptr();
 }

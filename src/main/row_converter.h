@@ -14,7 +14,7 @@
 // row read; every read checks it once more. While a read runs the cyclic
 // garbage collector is paused, so no finalizer can run Python code that
 // changes the tables between the check and the last value read. Failures:
-// DatabaseException from the cursor, boost::python::error_already_set
+// DatabaseException from the cursor, nanobind::python_error
 // when Python cannot build an object. The cursor's current row is left as
 // it was.
 class RowConverter {

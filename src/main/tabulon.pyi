@@ -2,12 +2,14 @@
 
 import datetime
 from collections.abc import Iterator
-from typing import TypeAlias
+from typing import Any, TypeAlias
 
 # A value of a result cell: long, int and short columns give int, double and
 # float columns float, string str, bool bool and date datetime.date.
 _Value: TypeAlias = int | float | str | bool | datetime.date
 _Row: TypeAlias = tuple[_Value, ...]
+
+__version__: str
 
 class DatabaseParser:
     """An in-memory database and the engine that runs commands on it."""
@@ -46,6 +48,19 @@ class QuerySet:
         """The result as CSV text: a header line, then one line per row."""
     def _repr_html_(self) -> str:
         """The first 20 rows as an HTML table."""
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
+        """The rows as an Arrow C stream in a PyCapsule named "arrow_array_stream"."""
+    def __arrow_c_schema__(self) -> object:
+        """The result's schema in a PyCapsule named "arrow_schema"."""
+    # The libraries are optional and imported when called, so their types
+    # are not named here: toArrow gives a pyarrow.Table, toPandas a
+    # pandas.DataFrame, toPolars a polars.DataFrame.
+    def toArrow(self) -> Any:
+        """The result as a pyarrow.Table."""
+    def toPandas(self) -> Any:
+        """The result as a pandas.DataFrame (needs pandas and pyarrow)."""
+    def toPolars(self) -> Any:
+        """The result as a polars.DataFrame."""
 
 class QuerySetIterator(Iterator[_Row]):
     """Iterator over the rows of a QuerySet, made by iter(cursor)."""

@@ -4,6 +4,7 @@ settings and running code in a fresh interpreter."""
 
 import contextlib
 import csv
+import importlib
 import os
 import subprocess
 import sys
@@ -17,6 +18,16 @@ INVALID = "Query result is no longer valid: table {} has changed"
 BAD_BOOL = "Unable to convert value {} to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1"
 BAD_DATE = "Unable to convert value {} to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06"
 DEFAULT_SETTINGS = "category.threshold=40000\nlines.threshold=10000\n"
+
+
+def peer(name):
+    """The module `name` of a library tabulon hands results to (pyarrow,
+    polars, pandas, duckdb): test-only dependencies that `make test` installs
+    when it can. A test needing one is skipped when it cannot be imported,
+    unless TABULON_REQUIRE_PEERS is set (as .ci/run sets it): then it fails."""
+    if os.environ.get("TABULON_REQUIRE_PEERS"):
+        return importlib.import_module(name)
+    return pytest.importorskip(name, reason=f"{name} is not installed (make test installs it when it can)")
 
 
 @pytest.fixture

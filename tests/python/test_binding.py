@@ -1,10 +1,24 @@
-"""The Python surface: argument conversion, separate databases and
-interpreter exit."""
+"""The Python surface: argument conversion, separate databases, interpreter
+exit, and what introspection (help, inspect, mypy) sees."""
+
+import ast
+import importlib.util
+import inspect
+import os
+import pathlib
+import pydoc
+import site
+import subprocess
+import sys
+import tomllib
 
 import pytest
 
 import tabulon
 from conftest import error, run_python
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+STUB = REPO / "src" / "main" / "tabulon.pyi"
 
 
 class StrSubclass(str):
@@ -84,3 +98,71 @@ def test_objects_alive_at_interpreter_exit(tmp_path):
         tmp_path,
     )
     assert (result.stdout, result.stderr) == ("2 1 x\n", "")
+
+
+class TestIntrospection:
+    """What help(), inspect and type checkers see of the module."""
+
+    CLASSES = (tabulon.DatabaseParser, tabulon.QuerySet, tabulon.QuerySetIterator)
+
+    def test_version_is_the_packages(self):
+        with open(REPO / "pyproject.toml", "rb") as handle:
+            assert tabulon.__version__ == tomllib.load(handle)["project"]["version"]
+
+    def test_every_method_has_a_signature_matching_its_stub(self):
+        stub = ast.parse(STUB.read_text())
+        stubbed = {node.name: {item.name: item for item in node.body if isinstance(item, ast.FunctionDef)}
+                   for node in stub.body if isinstance(node, ast.ClassDef)}
+        for cls in self.CLASSES:
+            if cls is not tabulon.QuerySetIterator:
+                # The constructor's signature is the class's, as the stub's __init__ has it.
+                assert list(inspect.signature(cls).parameters) == []
+                assert [a.arg for a in stubbed[cls.__name__]["__init__"].args.args] == ["self"]
+            for name, member in vars(cls).items():
+                if not callable(member):
+                    continue
+                signature = inspect.signature(member)
+                if name in ("__new__", "__init__") or name not in stubbed[cls.__name__]:
+                    continue
+                arguments = stubbed[cls.__name__][name].args
+                names = [a.arg for a in arguments.posonlyargs + arguments.args + arguments.kwonlyargs]
+                assert list(signature.parameters) == names, (cls.__name__, name, signature)
+                # Arguments the binding takes by position only are stubbed so.
+                positional = [p.name for p in list(signature.parameters.values())[1:] if p.kind is p.POSITIONAL_ONLY]
+                assert positional == [a.arg for a in arguments.posonlyargs[1:]], (cls.__name__, name)
+
+    def test_help_lists_the_methods_as_methods(self):
+        for cls in self.CLASSES:
+            kinds = {attr.name: attr.kind for attr in inspect.classify_class_attrs(cls) if attr.defining_class is cls}
+            methods = {name for name, member in vars(cls).items() if callable(member) and name != "__new__"}
+            assert methods and {kinds[name] for name in methods} == {"method"}, kinds
+        text = pydoc.render_doc(tabulon.QuerySet, renderer=pydoc.plaintext)
+        listed = text.split("Methods defined here:")[1].split("-----")[0]
+        assert "getString(self, col, /)\n |      Text of selected column col" in listed
+        assert "toPandas(self, /)" in listed and "__arrow_c_stream__(self, /, requested_schema=None)" in listed
+
+    @pytest.mark.skipif(importlib.util.find_spec("mypy") is None,
+                        reason="mypy is not installed (make deps installs it)")
+    def test_mypy_finds_the_stub_of_the_module_imported_here(self, tmp_path):
+        # Installed (site-packages: the tabulon-stubs package) or imported
+        # from a build tree (the stub beside the module there), mypy knows
+        # the module this test session imported.
+        module_dir = pathlib.Path(tabulon.__file__).resolve().parent
+        installed = any(module_dir == pathlib.Path(p).resolve() for p in site.getsitepackages())
+        env = dict(os.environ)
+        env.pop("MYPYPATH", None)
+        if not installed:
+            env["MYPYPATH"] = str(module_dir)
+        (tmp_path / "use.py").write_text(
+            "import tabulon\n"
+            "reveal_type(tabulon.__version__)\n"
+            "reveal_type(tabulon.DatabaseParser().executeSelect('select a from t').fetchAll())\n"
+            "tabulon.QuerySet().getColumn('0')\n")
+        checked = subprocess.run(
+            [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", os.devnull,
+             "--python-executable", sys.executable, str(tmp_path / "use.py")],
+            cwd=tmp_path, env=env, capture_output=True, text=True, timeout=600)
+        out = checked.stdout.replace("builtins.", "")
+        assert 'Revealed type is "str"' in out, out
+        assert 'Revealed type is "list[tuple[int | float | str | bool | datetime.date, ...]]"' in out, out
+        assert 'incompatible type "str"; expected "int"' in out, out

@@ -1,0 +1,703 @@
+#include "main/arrow/arrow_export.h"
+
+#include <algorithm>
+#include <sys/mman.h>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "errors/database_exception.h"
+#include "main/arrow/utf8.h"
+#include "storage/node_config.h"
+#include "storage/text_bytes.h"
+
+namespace arrow_export {
+
+namespace {
+
+// Result positions read from the cursor at a time: the value pointers of a
+// chunk stay in the cache while each column's loop copies them out.
+constexpr uint32_t kChunkRows = 1024;
+
+// The streams of one result share its position, and the streams of several
+// results may be read by a consumer's threads at once: batches are read one
+// at a time.
+std::mutex& readLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+struct Column {
+  std::string name;
+  DATA_TYPE type;
+};
+
+std::string repaired(const std::string& text) {
+  if (utf8::valid(text.data(), text.size())) return text;
+  std::string out(utf8::repairedSize(text.data(), text.size()), '\0');
+  utf8::repair(text.data(), text.size(), out.data());
+  return out;
+}
+
+// The selected columns' names and types; none for a cursor without a
+// result. Reading the types checks that the tables are unchanged.
+std::vector<Column> columnsOf(const QuerySet& cursor) {
+  std::vector<Column> columns;
+  if (cursor.empty()) return columns;
+  const unsigned short count = cursor.getNumberOfCols();
+  // The header joins the names with NUL, which no name can hold.
+  const std::string header = cursor.getHeader(std::string(1, '\0'));
+  size_t start = 0;
+  for (unsigned short col = 0; col < count; ++col) {
+    size_t end = header.find('\0', std::min(start, header.size()));
+    if (end == std::string::npos) end = header.size();
+    const std::string name = start < end ? header.substr(start, end - start) : std::string();
+    columns.push_back(Column{repaired(name), cursor.getColumnType(col)});
+    start = end + 1;
+  }
+  return columns;
+}
+
+const char* formatOf(DATA_TYPE type) {
+  switch (type) {
+    case LONG:
+      return "l";
+    case INT:
+      return "i";
+    case SHORT:
+      return "s";
+    case DOUBLE:
+      return "g";
+    case FLOAT:
+      return "f";
+    case STRING:
+      return "u";
+    case BOOL:
+      return "b";
+    case DATE:
+      return "tdD";
+  }
+  throw DatabaseException("Unknown data type provided");
+}
+
+// ---------------------------------------------------------------- schema
+
+// What a field's schema owns: its name.
+struct FieldData {
+  std::string name;
+};
+
+void releaseField(ArrowSchema* schema) {
+  delete static_cast<FieldData*>(schema->private_data);
+  schema->release = nullptr;
+}
+
+// What the struct's schema owns: its fields, each released on its own
+// unless a consumer moved it out (and so cleared its release).
+struct StructSchemaData {
+  std::vector<ArrowSchema> fields;
+  std::vector<ArrowSchema*> pointers;
+};
+
+void releaseStructSchema(ArrowSchema* schema) {
+  auto* data = static_cast<StructSchemaData*>(schema->private_data);
+  for (ArrowSchema& field : data->fields) {
+    if (field.release != nullptr) field.release(&field);
+  }
+  delete data;
+  schema->release = nullptr;
+}
+
+void fillSchema(const std::vector<Column>& columns, ArrowSchema* out) {
+  auto data = std::make_unique<StructSchemaData>();
+  data->fields.resize(columns.size());
+  data->pointers.resize(columns.size());
+  std::vector<std::unique_ptr<FieldData>> names;
+  names.reserve(columns.size());
+  for (const Column& column : columns) {
+    formatOf(column.type);  // refuses an unknown type before anything is handed out
+    names.push_back(std::make_unique<FieldData>(FieldData{column.name}));
+  }
+  // Nothing below throws.
+  for (size_t k = 0; k < columns.size(); ++k) {
+    ArrowSchema& field = data->fields[k];
+    field.format = formatOf(columns[k].type);
+    field.name = names[k]->name.c_str();
+    field.metadata = nullptr;
+    field.flags = ARROW_FLAG_NULLABLE;
+    field.n_children = 0;
+    field.children = nullptr;
+    field.dictionary = nullptr;
+    field.release = &releaseField;
+    field.private_data = names[k].release();
+    data->pointers[k] = &field;
+  }
+  out->format = "+s";
+  out->name = "";
+  out->metadata = nullptr;
+  out->flags = 0;
+  out->n_children = static_cast<int64_t>(columns.size());
+  out->children = data->pointers.data();
+  out->dictionary = nullptr;
+  out->release = &releaseStructSchema;
+  out->private_data = data.release();
+}
+
+// ---------------------------------------------------------------- batches
+
+constexpr size_t kMapBytes = size_t{1} << 20;  // blocks from this size on are mapped
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kKeptBytes = size_t{128} << 20;  // most bytes of freed mapped blocks kept
+
+// Mapped blocks that batches released, kept for the next batches: fresh
+// memory costs a page fault and the zeroing of every page on first touch,
+// which for a large batch takes longer than filling it. At most kKeptBytes
+// are kept; the pages of a kept block are marked as free to the kernel
+// (MADV_FREE), which takes them back when it needs memory and otherwise
+// leaves them in place.
+class BlockCache {
+ public:
+  // A kept block of at least `bytes` bytes (the smallest), or nullptr.
+  void* take(size_t bytes, size_t& mapped) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    size_t best = blocks_.size();
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+      if (blocks_[i].bytes >= bytes && (best == blocks_.size() || blocks_[i].bytes < blocks_[best].bytes)) best = i;
+    }
+    if (best == blocks_.size()) return nullptr;
+    void* const block = blocks_[best].address;
+    mapped = blocks_[best].bytes;
+    kept_ -= mapped;
+    blocks_[best] = blocks_.back();
+    blocks_.pop_back();
+    return block;
+  }
+
+  // Keeps the block when there is room, else unmaps it.
+  void give(void* block, size_t mapped) noexcept {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      if (kept_ + mapped <= kKeptBytes && blocks_.size() < blocks_.capacity()) {
+        madvise(block, mapped, MADV_FREE);
+        blocks_.push_back(Kept{block, mapped});
+        kept_ += mapped;
+        return;
+      }
+    }
+    munmap(block, mapped);
+  }
+
+  static BlockCache& instance() {
+    // Never destroyed: batches may be released after static destruction.
+    static BlockCache* const cache = new BlockCache();
+    return *cache;
+  }
+
+ private:
+  BlockCache() { blocks_.reserve(64); }
+
+  struct Kept {
+    void* address;
+    size_t bytes;
+  };
+  std::mutex lock_;
+  std::vector<Kept> blocks_;
+  size_t kept_ = 0;
+};
+
+// A buffer of a column: small ones from malloc, large ones mapped on their
+// own (from the BlockCache when it has one) and offered to the kernel as
+// huge pages.
+class Block {
+ public:
+  Block() = default;
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { free(); }
+
+  void* data() const { return data_; }
+
+  // A block of at least `bytes` bytes, replacing this one; the old one's
+  // first `keep` bytes are carried over.
+  void resize(size_t bytes, size_t keep = 0) {
+    bytes = std::max<size_t>(bytes, 1);
+    void* grown = nullptr;
+    size_t mapped = 0;
+    if (bytes >= kMapBytes) {
+      grown = BlockCache::instance().take(bytes, mapped);
+      if (grown == nullptr) {
+        mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+        grown = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (grown == MAP_FAILED) throw std::bad_alloc();
+        madvise(grown, mapped, MADV_HUGEPAGE);  // a hint: without huge pages, plain ones
+      }
+    } else {
+      grown = std::malloc(bytes);
+      if (grown == nullptr) throw std::bad_alloc();
+    }
+    if (keep > 0) std::memcpy(grown, data_, keep);
+    free();
+    data_ = grown;
+    mapped_ = mapped;
+  }
+
+  // Sets the first `bytes` bytes to zero.
+  void zero(size_t bytes) { std::memset(data_, 0, bytes); }
+
+ private:
+  void free() noexcept {
+    if (data_ == nullptr) return;
+    if (mapped_ > 0) {
+      BlockCache::instance().give(data_, mapped_);
+    } else {
+      std::free(data_);
+    }
+    data_ = nullptr;
+  }
+
+  void* data_ = nullptr;
+  size_t mapped_ = 0;  // bytes mapped; 0 for a block from malloc
+};
+
+// What a column array owns: its value (or offset) buffer and, for text, its
+// byte buffer. buffers[0], the validity bitmap, is absent: there are no
+// nulls.
+struct ColumnData {
+  Block blocks[3];
+  const void* buffers[3] = {nullptr, nullptr, nullptr};
+};
+
+void releaseColumn(ArrowArray* array) {
+  delete static_cast<ColumnData*>(array->private_data);
+  array->release = nullptr;
+}
+
+// What a batch (the struct array) owns: its columns, each released on its
+// own unless a consumer moved it out.
+struct BatchData {
+  std::vector<ArrowArray> columns;
+  std::vector<ArrowArray*> pointers;
+  const void* buffers[1] = {nullptr};
+};
+
+void releaseBatch(ArrowArray* array) {
+  auto* data = static_cast<BatchData*>(array->private_data);
+  for (ArrowArray& column : data->columns) {
+    if (column.release != nullptr) column.release(&column);
+  }
+  delete data;
+  array->release = nullptr;
+}
+
+template <typename T>
+T load(const void* value) {
+  T v;
+  std::memcpy(&v, value, sizeof v);
+  return v;
+}
+
+// Writes `value` to `at` past the caches where the processor can: a batch
+// is written once and read much later, so a store that first reads the
+// line into the cache (as ordinary stores do) doubles the memory traffic.
+// storesDone() orders these stores before the batch is handed out.
+template <typename Out>
+inline void streamStore(Out* at, Out value) {
+#if defined(__SSE2__)
+  if constexpr (sizeof(Out) == 8) {
+    long long bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    _mm_stream_si64(reinterpret_cast<long long*>(at), bits);
+    return;
+  } else if constexpr (sizeof(Out) == 4) {
+    int bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    _mm_stream_si32(reinterpret_cast<int*>(at), bits);
+    return;
+  }
+#endif
+  *at = value;
+}
+
+inline void storesDone() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
+// Stored values of type Stored, copied to Out.
+template <typename Stored, typename Out>
+void copyValues(const void* const* values, size_t count, Out* out) {
+  for (size_t i = 0; i < count; ++i) streamStore(out + i, static_cast<Out>(load<Stored>(values[i])));
+}
+
+// Builds one column of a batch from chunks of stored values.
+class ColumnBuilder {
+ public:
+  // `capacity`: the most rows the batch can have.
+  ColumnBuilder(const Column& column, size_t capacity, int64_t textLimit)
+      : column_(column), data_(std::make_unique<ColumnData>()), capacity_(capacity), textLimit_(textLimit) {
+    Block& values = data_->blocks[1];
+    switch (column.type) {
+      case LONG:
+      case DOUBLE:
+        values.resize(capacity * 8);
+        break;
+      case INT:
+      case FLOAT:
+      case DATE:
+        values.resize(capacity * 4);
+        break;
+      case SHORT:
+        values.resize(capacity * 2);
+        break;
+      case BOOL:
+        values.resize((capacity + 7) / 8);
+        values.zero((capacity + 7) / 8);
+        break;
+      case STRING:
+        values.resize((capacity + 1) * sizeof(int32_t));
+        static_cast<int32_t*>(values.data())[0] = 0;
+        textCapacity_ = std::min<size_t>(capacity, kChunkRows) * 16;
+        data_->blocks[2].resize(textCapacity_);
+        break;
+      default:
+        throw DatabaseException("Unknown data type provided");
+    }
+  }
+
+  bool isText() const { return column_.type == STRING; }
+
+  // Appends values[0 .. count): all of them, except that a text column
+  // stops before the text that would take its bytes past the limit.
+  // Returns how many it appended.
+  size_t append(const void* const* values, size_t count) {
+    void* const out = data_->blocks[1].data();
+    switch (column_.type) {
+      case LONG:
+        copyValues<int64_t>(values, count, static_cast<int64_t*>(out) + rows_);
+        break;
+      case INT:
+        copyValues<int32_t>(values, count, static_cast<int32_t*>(out) + rows_);
+        break;
+      case SHORT:
+        copyValues<int16_t>(values, count, static_cast<int16_t*>(out) + rows_);
+        break;
+      case DOUBLE:
+        copyValues<double>(values, count, static_cast<double*>(out) + rows_);
+        break;
+      case FLOAT:
+        copyValues<float>(values, count, static_cast<float*>(out) + rows_);
+        break;
+      case DATE:
+        copyValues<uint16_t>(values, count, static_cast<int32_t*>(out) + rows_);
+        break;
+      case BOOL:
+        appendBits(values, count, static_cast<uint8_t*>(out));
+        break;
+      case STRING:
+        count = appendTexts(values, count);
+        break;
+    }
+    rows_ += count;
+    return count;
+  }
+
+  // Drops the rows from `rows` on.
+  void truncate(size_t rows) {
+    if (rows >= rows_) return;
+    rows_ = rows;
+    if (isText()) textSize_ = static_cast<size_t>(static_cast<int32_t*>(data_->blocks[1].data())[rows]);
+  }
+
+  // Hands the column's memory to `out` as an array of rows() values.
+  void finish(ArrowArray* out) noexcept {
+    data_->buffers[1] = data_->blocks[1].data();
+    data_->buffers[2] = data_->blocks[2].data();
+    out->length = static_cast<int64_t>(rows_);
+    out->null_count = 0;
+    out->offset = 0;
+    out->n_buffers = isText() ? 3 : 2;
+    out->n_children = 0;
+    out->buffers = data_->buffers;
+    out->children = nullptr;
+    out->dictionary = nullptr;
+    out->release = &releaseColumn;
+    out->private_data = data_.release();
+  }
+
+ private:
+  void appendBits(const void* const* values, size_t count, uint8_t* bits) {
+    // The bitmap starts zeroed and is only ever appended to.
+    size_t i = 0;
+    size_t bit = rows_;
+    for (; i < count && (bit & 7) != 0; ++i, ++bit) {
+      bits[bit >> 3] |= static_cast<uint8_t>((load<uint8_t>(values[i]) != 0) << (bit & 7));
+    }
+    for (; i + 8 <= count; i += 8, bit += 8) {
+      unsigned byte = 0;
+      for (unsigned k = 0; k < 8; ++k) byte |= static_cast<unsigned>(load<uint8_t>(values[i + k]) != 0) << k;
+      bits[bit >> 3] = static_cast<uint8_t>(byte);
+    }
+    for (; i < count; ++i, ++bit) {
+      bits[bit >> 3] |= static_cast<uint8_t>((load<uint8_t>(values[i]) != 0) << (bit & 7));
+    }
+  }
+
+  // The length of the stored text at `text` and its size once repaired
+  // (the same when it is valid UTF-8). Short texts, the common case, are
+  // measured and checked for ASCII in one pass over their bytes.
+  static void measure(const char* text, uint32_t& length, uint32_t& size, bool& valid) {
+    unsigned char high = 0;
+    for (size_t i = 0; i < 16; ++i) {
+      const auto byte = static_cast<unsigned char>(text[i]);
+      if (byte == 0) {
+        length = size = static_cast<uint32_t>(i);
+        valid = high < 0x80 || utf8::valid(text, i);
+        if (!valid) size = static_cast<uint32_t>(utf8::repairedSize(text, i));
+        return;
+      }
+      high |= byte;
+    }
+    const size_t bytes = NodeConfig::textBytes(text) - 1;
+    valid = utf8::valid(text, bytes);
+    const size_t repaired = valid ? bytes : utf8::repairedSize(text, bytes);
+    if (repaired > UINT32_MAX) {
+      throw DatabaseException("A text of %u bytes is too long for an Arrow string", UINT32_MAX);
+    }
+    length = static_cast<uint32_t>(bytes);
+    size = static_cast<uint32_t>(repaired);
+  }
+
+  // A chunk of texts in two passes: the first measures them (and finds how
+  // many fit under the limit), the second copies them into room reserved
+  // once.
+  size_t appendTexts(const void* const* values, size_t count) {
+    size_t total = textSize_;
+    size_t fit = count;
+    for (size_t i = 0; i < count; ++i) {
+      const auto* text = static_cast<const char*>(values[i]);
+      // Runs of one category value read one stored text: measured once.
+      if (text != lastText_) {
+        lastText_ = text;
+        measure(text, lastLength_, lastSize_, lastValid_);
+      }
+      if (static_cast<int64_t>(total + lastSize_) > textLimit_) {
+        if (rows_ + i == 0) {
+          throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
+        }
+        fit = i;
+        break;
+      }
+      total += lastSize_;
+      lengths_[i] = lastLength_;
+      sizes_[i] = lastSize_;
+      valid_[i] = lastValid_;
+    }
+    if (rows_ == 0 && fit < capacity_) {
+      // The first chunk tells the batch's text size, give or take: room
+      // for an eighth more is made at once rather than grown in steps.
+      const double perRow = static_cast<double>(total) / static_cast<double>(std::max<size_t>(fit, 1));
+      reserve(static_cast<size_t>(std::min(perRow * static_cast<double>(capacity_) * 1.125 + 64.0,
+                                           static_cast<double>(textLimit_))));
+    }
+    reserve(total - textSize_);
+    char* const bytes = static_cast<char*>(data_->blocks[2].data());
+    auto* const offsets = static_cast<int32_t*>(data_->blocks[1].data()) + rows_;
+    size_t at = textSize_;
+    for (size_t i = 0; i < fit; ++i) {
+      const auto* text = static_cast<const char*>(values[i]);
+      if (valid_[i]) {
+        text_bytes::copy(bytes + at, text, lengths_[i]);
+      } else {
+        utf8::repair(text, lengths_[i], bytes + at);
+      }
+      at += sizes_[i];
+      streamStore(offsets + i + 1, static_cast<int32_t>(at));
+    }
+    textSize_ = at;
+    return fit;
+  }
+
+  void reserve(size_t more) {
+    if (textSize_ + more <= textCapacity_) return;
+    const size_t capacity = std::max(textCapacity_ * 2, textSize_ + more);
+    data_->blocks[2].resize(capacity, textSize_);
+    textCapacity_ = capacity;
+  }
+
+  const Column& column_;
+  std::unique_ptr<ColumnData> data_;
+  const size_t capacity_;  // most rows of the batch
+  size_t rows_ = 0;
+  // Text columns: bytes used and allocated, the limit, and the last stored
+  // text met with its length, whether it is valid UTF-8 and its size once
+  // repaired.
+  size_t textSize_ = 0;
+  size_t textCapacity_ = 0;
+  const int64_t textLimit_;
+  const char* lastText_ = nullptr;
+  uint32_t lastLength_ = 0;
+  uint32_t lastSize_ = 0;
+  bool lastValid_ = true;
+  // A chunk's texts, measured: source length, size once repaired, and
+  // whether they are valid UTF-8 (then copied as they are).
+  uint32_t lengths_[kChunkRows];
+  uint32_t sizes_[kChunkRows];
+  bool valid_[kChunkRows];
+};
+
+// ---------------------------------------------------------------- stream
+
+struct StreamState {
+  StreamState(const QuerySet& cursor, std::vector<Column> columns, Limits limits)
+      : cursor(cursor), columns(std::move(columns)), limits(limits) {}
+
+  const QuerySet cursor;  // a copy sharing the result
+  const std::vector<Column> columns;
+  const Limits limits;
+  uint32_t next = 0;      // result position of the next batch's first row
+  int failure = 0;        // errno of the failure that ended the stream
+  std::string error;      // its message
+};
+
+void endOfStream(ArrowArray* out) {
+  std::memset(out, 0, sizeof *out);
+  out->release = nullptr;
+}
+
+// Fills `out` with the batch that starts at state.next and moves next past it.
+void fillBatch(StreamState& state, ArrowArray* out) {
+  const uint32_t first = state.next;
+  const uint32_t capacity = std::min(state.cursor.getNumberOfRows() - first, state.limits.batchRows);
+  const size_t columns = state.columns.size();
+  std::vector<ColumnBuilder> builders;
+  builders.reserve(columns);
+  for (const Column& column : state.columns) {
+    builders.emplace_back(column, capacity, state.limits.batchTextBytes);
+  }
+  std::vector<const void*> values(columns * kChunkRows);
+  const uint32_t end = first + capacity;
+  uint32_t position = first;
+  while (position < end) {
+    const uint32_t count = std::min(end - position, kChunkRows);
+    state.cursor.readColumns(position, position + count, values.data());
+    // Texts first: they may take fewer rows than the chunk, and then every
+    // column takes as many as the shortest.
+    const size_t before = position - first;
+    size_t taken = count;
+    for (size_t k = 0; k < columns; ++k) {
+      if (builders[k].isText()) taken = std::min(taken, builders[k].append(values.data() + k * count, count));
+    }
+    for (size_t k = 0; k < columns; ++k) {
+      if (builders[k].isText()) {
+        builders[k].truncate(before + taken);
+      } else {
+        builders[k].append(values.data() + k * count, taken);
+      }
+    }
+    position += static_cast<uint32_t>(taken);
+    if (taken < count) break;
+  }
+  storesDone();
+  auto data = std::make_unique<BatchData>();
+  data->columns.resize(columns);
+  data->pointers.resize(columns);
+  // Nothing below throws.
+  for (size_t k = 0; k < columns; ++k) {
+    builders[k].finish(&data->columns[k]);
+    data->pointers[k] = &data->columns[k];
+  }
+  out->length = position - first;
+  out->null_count = 0;
+  out->offset = 0;
+  out->n_buffers = 1;
+  out->n_children = static_cast<int64_t>(columns);
+  out->buffers = data->buffers;
+  out->children = data->pointers.data();
+  out->dictionary = nullptr;
+  out->release = &releaseBatch;
+  out->private_data = data.release();
+  state.next = position;
+}
+
+StreamState& stateOf(ArrowArrayStream* stream) { return *static_cast<StreamState*>(stream->private_data); }
+
+// Runs `action`, turning what it throws into an errno and a message kept
+// by the stream.
+template <typename Action>
+int guarded(StreamState& state, Action&& action) noexcept {
+  try {
+    action();
+    state.error.clear();
+    return 0;
+  } catch (const DatabaseException& e) {
+    state.error = e.what();
+    return EINVAL;
+  } catch (const std::bad_alloc&) {
+    state.error = "Out of memory while exporting a query result";
+    return ENOMEM;
+  } catch (const std::exception& e) {
+    state.error = e.what();
+    return EIO;
+  }
+}
+
+int getSchema(ArrowArrayStream* stream, ArrowSchema* out) {
+  StreamState& state = stateOf(stream);
+  return guarded(state, [&] { fillSchema(state.columns, out); });
+}
+
+int getNext(ArrowArrayStream* stream, ArrowArray* out) {
+  StreamState& state = stateOf(stream);
+  if (state.failure != 0) return state.failure;
+  const int failure = guarded(state, [&] {
+    const std::lock_guard<std::mutex> lock(readLock());
+    const uint32_t rows = state.cursor.getNumberOfRows();
+    if (state.next >= rows) {
+      // Also the end is told only while the tables are unchanged: a read of
+      // no rows checks them.
+      if (!state.cursor.empty()) state.cursor.readColumns(0, 0, nullptr);
+      endOfStream(out);
+      return;
+    }
+    fillBatch(state, out);
+  });
+  state.failure = failure;
+  return failure;
+}
+
+const char* getLastError(ArrowArrayStream* stream) {
+  const StreamState& state = stateOf(stream);
+  return state.error.empty() ? nullptr : state.error.c_str();
+}
+
+void releaseStream(ArrowArrayStream* stream) {
+  delete static_cast<StreamState*>(stream->private_data);
+  stream->release = nullptr;
+}
+
+}  // namespace
+
+void exportSchema(const QuerySet& cursor, ArrowSchema* out) { fillSchema(columnsOf(cursor), out); }
+
+void exportStream(const QuerySet& cursor, ArrowArrayStream* out, Limits limits) {
+  if (limits.batchRows == 0) limits.batchRows = 1;
+  auto state = std::make_unique<StreamState>(cursor, columnsOf(cursor), limits);
+  out->get_schema = &getSchema;
+  out->get_next = &getNext;
+  out->get_last_error = &getLastError;
+  out->release = &releaseStream;
+  out->private_data = state.release();
+}
+
+}  // namespace arrow_export

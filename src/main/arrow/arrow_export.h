@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+
+#include "main/arrow/arrow_abi.h"
+#include "query/query_set.h"
+
+// A query result handed out through the Arrow C data interface: its schema
+// as an ArrowSchema, its rows as an ArrowArrayStream of record batches, in
+// result order. No Arrow library is needed: the structures are filled here
+// and released through their own callbacks, as the interface lays down.
+//
+// Column types: long, int, short as int64, int32, int16 ("l", "i", "s");
+// double, float as float64, float32 ("g", "f"); bool as boolean ("b"); date
+// as date32 ("tdD", days since 1970-01-01); string as utf8 ("u"), with every
+// ill-formed UTF-8 sequence replaced by U+FFFD as Python's getters replace
+// it. Each column is a nullable field without nulls. The result is a struct
+// ("+s") with one child per selected column, named as the column.
+//
+// Nothing here touches Python: a consumer may read and release a stream on
+// any thread, without the interpreter lock. Reads of batches are serialised
+// by one lock of this file, since the streams of one result share its
+// position; a stream must not be read while Python reads the same result on
+// another thread.
+namespace arrow_export {
+
+struct Limits {
+  // Most rows in one batch.
+  uint32_t batchRows = 1u << 20;
+  // Most bytes of one string column in one batch: a batch ends early rather
+  // than let a utf8 column pass what its 32-bit offsets can address. A
+  // single text longer than this cannot be exported.
+  int64_t batchTextBytes = INT32_MAX;
+};
+
+// Fills `out` (not yet initialised) with the result's schema. A cursor
+// without a result gives a struct with no fields. Throws DatabaseException
+// like a row read when the tables behind the result changed, leaving `out`
+// untouched.
+void exportSchema(const QuerySet& cursor, ArrowSchema* out);
+
+// Fills `out` (not yet initialised) with a stream of the result's rows. The
+// stream holds a copy of the cursor, so it shares and keeps alive the
+// result and its database; it does not move the cursor's current row. The
+// schema is read now (throwing as exportSchema does); each batch checks the
+// result again and fails with the cursor's message ("Query result is no
+// longer valid: ...", errno EINVAL) once a table behind it has changed. An
+// empty result gives a stream with no batches.
+void exportStream(const QuerySet& cursor, ArrowArrayStream* out, Limits limits = {});
+
+}  // namespace arrow_export

@@ -1,0 +1,32 @@
+#include "main/python_errors.h"
+
+#include <nanobind/nanobind.h>
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "errors/database_exception.h"
+
+void setRuntimeError(const char* message) noexcept {
+  PyObject* const text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace");
+  if (text == nullptr) return;  // the decoder set MemoryError
+  PyErr_SetObject(PyExc_RuntimeError, text);
+  Py_DECREF(text);
+}
+
+void raisePythonError() noexcept {
+  try {
+    throw;
+  } catch (nanobind::python_error& e) {
+    e.restore();
+  } catch (const DatabaseException& e) {
+    setRuntimeError(e.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    setRuntimeError(e.what());
+  } catch (...) {
+    PyErr_SetString(PyExc_SystemError, "tabulon: unknown C++ exception");
+  }
+}

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "databaseparser/database_parser.h"
+#include "errors/interruption.h"
 #include "main/arrow_methods.h"
 #include "main/python_errors.h"
 #include "main/query_set_methods.h"
@@ -102,15 +103,20 @@ nb::object integer(long long value) {
 // ---------------------------------------------------------------- method shapes
 
 // Constructs T in place in `self`: __init__ with no arguments, the type's
-// tp_init slot. Calling __init__ again starts the object afresh. The slot
+// tp_init slot. Calling __init__ again on a live object raises RuntimeError
+// rather than silently emptying it. The slot
 // stays a slot wrapper: the constructor's signature and docstring are the
 // class's (its docstring's first line, "DatabaseParser()"), which is where
 // inspect.signature(cls) and help() look for them on every CPython.
 template <typename T>
 int initialize(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!noArguments(self, args, kwargs)) return -1;
+  if (nb::inst_ready(self)) {
+    PyErr_Format(PyExc_RuntimeError, "%s object is already initialized: __init__ may run only once",
+                 Py_TYPE(self)->tp_name);
+    return -1;
+  }
   try {
-    if (nb::inst_ready(self)) nb::inst_destruct(self);
     new (nb::inst_ptr<T>(self)) T();
     nb::inst_mark_ready(self);
     return 0;
@@ -401,9 +407,22 @@ PyType_Slot kIteratorSlots[] = {
     {0, nullptr},
 };
 
+
+// Whether Python wants long work stopped: runs pending signal handlers,
+// leaving their exception (KeyboardInterrupt for Ctrl-C) set.
+bool signalPending() { return PyErr_CheckSignals() != 0; }
+
 }  // namespace
 
 NB_MODULE(tabulon, m) {
+  // The first exception a thread throws sets up the C++ runtime's
+  // per-thread state; done here, while memory is plentiful, so that a
+  // failure under memory pressure raises instead of aborting the process.
+  try {
+    throw Interrupted();
+  } catch (const Interrupted&) {
+  }
+  setInterruptCheck(&signalPending);
   nb::class_<DatabaseParser>(m, "DatabaseParser", kDatabaseParserDoc, nb::type_slots(kDatabaseParserSlots));
   nb::class_<QuerySet>(m, "QuerySet", kQuerySetDoc, nb::type_slots(kQuerySetSlots));
   nb::class_<RowIterator>(m, "QuerySetIterator", kIteratorDoc, nb::type_slots(kIteratorSlots));

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "errors/database_exception.h"
+#include "errors/interruption.h"
 
 void setRuntimeError(const char* message) noexcept {
   PyObject* const text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace");
@@ -20,6 +21,10 @@ void raisePythonError() noexcept {
     throw;
   } catch (nanobind::python_error& e) {
     e.restore();
+  } catch (const Interrupted&) {
+    // The interrupt check ran the signal handler, whose exception
+    // (KeyboardInterrupt for Ctrl-C) is pending already.
+    if (PyErr_Occurred() == nullptr) PyErr_SetNone(PyExc_KeyboardInterrupt);
   } catch (const DatabaseException& e) {
     setRuntimeError(e.what());
   } catch (const std::bad_alloc&) {

@@ -63,6 +63,8 @@ RowConverter::RowConverter(const QuerySet& cursor) : cursor_(cursor) {
 template <typename Visit>
 void RowConverter::inChunks(uint32_t rows, Visit&& visit) {
   for (uint32_t first = 0; first < rows;) {
+    // Ctrl-C stops a long read between chunks.
+    if (PyErr_CheckSignals() != 0) throw nb::python_error();
     const uint32_t end = first + std::min(rows - first, kChunkRows);
     visit(first, end);
     first = end;

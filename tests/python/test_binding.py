@@ -67,6 +67,16 @@ def test_parsers_have_separate_databases():
     assert second.executeSelect("select b from t").getNumberOfCols() == 1
 
 
+def test_init_runs_once():
+    db = tabulon.DatabaseParser()
+    db.executeCommand("create table t (a int)")
+    cursor = db.executeSelect("select a from t")
+    for live in (db, cursor):
+        with pytest.raises(RuntimeError, match="already initialized: __init__ may run only once"):
+            live.__init__()
+    assert cursor.getColumnNames() == ["a"] and len(db.executeSelect("select a from t")) == 0
+
+
 def test_objects_alive_at_interpreter_exit(tmp_path):
     (tmp_path / "t.csv").write_text("a,b\n1,x\n2,y\n3,x\n")
     result = run_python(

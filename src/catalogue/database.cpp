@@ -73,7 +73,10 @@ void Database::requireNewTable(const std::string& tableName, const std::vector<C
 void Database::addStoredTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,
                               std::unique_ptr<TreeTable> tree) {
   StoredTable table{std::move(tree), std::make_shared<uint64_t>(0), 0};
-  trees.reserve(trees.size() + 1);  // the push_back below cannot fail once the schema has the table
+  // Room for the push_back below, which then cannot fail once the schema
+  // has the table; grown geometrically, so that defining n tables moves
+  // each stored table a constant number of times on average.
+  if (trees.size() == trees.capacity()) trees.reserve(2 * trees.size() + 1);
   addTable(tableName, columns);
   trees.push_back(std::move(table));
 }

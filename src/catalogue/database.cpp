@@ -38,9 +38,11 @@ void readRootNode(const TreeTable& tree, NodeIterator& rows) {
   rows.reset(root.start(), root.position, &tree.plainConfig, root.level);
 }
 
-// Adds every row from `rows` (positioned on the first) to `tree`; false
-// when the tree refuses one of them.
+// Adds every row from `rows` (positioned on the first) to `tree`, its maps
+// renumbered at most once at the end; false when the tree refuses one of
+// them.
 bool copyRows(NodeIterator& rows, TreeTable& tree) {
+  tree.deferRenumbering();
   try {
     do {
       tree.addRow(rows);
@@ -48,6 +50,7 @@ bool copyRows(NodeIterator& rows, TreeTable& tree) {
   } catch (const DatabaseException&) {
     return false;
   }
+  tree.completeRenumbering();
   return true;
 }
 

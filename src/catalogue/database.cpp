@@ -38,9 +38,11 @@ void readRootNode(const TreeTable& tree, NodeIterator& rows) {
   rows.reset(root.start(), root.position, &tree.plainConfig, root.level);
 }
 
-// Adds every row from `rows` (positioned on the first) to `tree`; false
-// when the tree refuses one of them.
+// Adds every row from `rows` (positioned on the first) to `tree`, its maps
+// renumbered at most once at the end; false when the tree refuses one of
+// them.
 bool copyRows(NodeIterator& rows, TreeTable& tree) {
+  tree.deferRenumbering();
   try {
     do {
       tree.addRow(rows);
@@ -48,6 +50,7 @@ bool copyRows(NodeIterator& rows, TreeTable& tree) {
   } catch (const DatabaseException&) {
     return false;
   }
+  tree.completeRenumbering();
   return true;
 }
 
@@ -73,7 +76,10 @@ void Database::requireNewTable(const std::string& tableName, const std::vector<C
 void Database::addStoredTable(const std::string& tableName, const std::vector<ColumnConfig>& columns,
                               std::unique_ptr<TreeTable> tree) {
   StoredTable table{std::move(tree), std::make_shared<uint64_t>(0), 0};
-  trees.reserve(trees.size() + 1);  // the push_back below cannot fail once the schema has the table
+  // Room for the push_back below, which then cannot fail once the schema
+  // has the table; grown geometrically, so that defining n tables moves
+  // each stored table a constant number of times on average.
+  if (trees.size() == trees.capacity()) trees.reserve(2 * trees.size() + 1);
   addTable(tableName, columns);
   trees.push_back(std::move(table));
 }

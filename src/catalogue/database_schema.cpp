@@ -1,6 +1,7 @@
 #include "catalogue/database_schema.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "errors/database_exception.h"
 
@@ -18,12 +19,17 @@ void DatabaseSchema::addTable(const std::string& name, const std::vector<ColumnC
   if (columns.size() > kMaxCount) {
     throw DatabaseException("Unable to add table %s: a table has at most 65535 columns", name.c_str());
   }
+  const auto number = static_cast<unsigned short>(tables.size());
   TableEntry entry{name, {}, static_cast<unsigned short>(columns.size())};
   entry.columnNames.reserve(columns.size());
   for (const ColumnConfig& column : columns) entry.columnNames.push_back(column.name);
-  tableNumbers.emplace(name, static_cast<unsigned short>(tables.size()));
   tables.push_back(std::move(entry));
-  populateSortByColumn();
+  tableNumbers.emplace(name, number);
+  // The new table has the highest number: appending keeps each list in order.
+  for (unsigned short c = 0; c < tables.back().numColumns; ++c) {
+    columnsByName[tables.back().columnNames[c]].push_back({number, c});
+  }
+  results.clear();
 }
 
 void DatabaseSchema::removeTable(const std::string& name) {
@@ -35,8 +41,20 @@ void DatabaseSchema::removeTable(const std::string& name) {
     for (auto& [tableName, number] : tableNumbers) {
       if (number > removed) --number;
     }
+    forgetColumnsOf(removed);
   }
-  populateSortByColumn();
+  results.clear();
+}
+
+void DatabaseSchema::forgetColumnsOf(unsigned short removed) {
+  for (auto named = columnsByName.begin(); named != columnsByName.end();) {
+    std::vector<TableCol>& list = named->second;
+    std::erase_if(list, [removed](const TableCol& c) { return c.table == removed; });
+    for (TableCol& c : list) {
+      if (c.table > removed) --c.table;
+    }
+    named = list.empty() ? columnsByName.erase(named) : std::next(named);
+  }
 }
 
 unsigned short DatabaseSchema::getTableNumber(const std::string& name) const {
@@ -76,10 +94,10 @@ const std::string& DatabaseSchema::getColName(TableCol column) const {
 
 template <typename Visit>
 void DatabaseSchema::forEachNamed(const std::string& column, Visit visit) const {
-  const ColComparator order{tables};
-  auto it = std::lower_bound(sortedColumns.begin(), sortedColumns.end(), column, order);
-  for (; it != sortedColumns.end() && order.name(*it) == column; ++it) {
-    if (!visit(*it)) return;
+  const auto named = columnsByName.find(column);
+  if (named == columnsByName.end()) return;
+  for (const TableCol& c : named->second) {
+    if (!visit(c)) return;
   }
 }
 
@@ -123,17 +141,4 @@ size_t DatabaseSchema::findAllByTableName(const std::string& table) {
   const unsigned short number = found->second;
   for (unsigned short c = 0; c < tables[number].numColumns; ++c) results.push_back({number, c});
   return results.size();
-}
-
-void DatabaseSchema::populateSortByColumn() {
-  results.clear();
-  sortedColumns.clear();
-  for (unsigned short t = 0; t < tables.size(); ++t) {
-    for (unsigned short c = 0; c < tables[t].numColumns; ++c) sortedColumns.push_back({t, c});
-  }
-  sortByColumn();
-}
-
-void DatabaseSchema::sortByColumn() {
-  std::stable_sort(sortedColumns.begin(), sortedColumns.end(), ColComparator{tables});
 }

@@ -17,9 +17,10 @@ struct TableCol {
 
 // The name catalogue of a database: numbers the tables densely from 0 in
 // creation order (closing up on every removal) and keeps each table's column
-// names in column order. Name lookups go through `sortedColumns`, an index of
-// every column ordered by name and searched by bisection; it is rebuilt on
-// every definition and removal. The find calls leave their answer in
+// names in column order. Name lookups go through `columnsByName`, which
+// lists each name's columns in table, then column order; a definition only
+// appends to it, so defining a table costs the same however many exist. The
+// find calls leave their answer in
 // `results`, which the next find call overwrites. A TableCol obtained before
 // a removal is stale afterwards. Names compare case-sensitively, byte by byte.
 class DatabaseSchema {
@@ -53,15 +54,11 @@ class DatabaseSchema {
   bool containsColumn(const std::string& table, const std::string& column) const;
 
   // Fill `results` and return the count: every column of that name (in
-  // index order), the columns of that name in the named table, and every
+  // table, then column order), the columns of that name in the named table, and every
   // column of the named table in column order (none for an unknown table).
   size_t findAllByColumnName(const std::string& column);
   size_t findColumn(const std::string& table, const std::string& column);
   size_t findAllByTableName(const std::string& table);
-
-  // Rebuilds `sortedColumns` from the tables and sorts it.
-  void populateSortByColumn();
-  void sortByColumn();
 
   std::vector<TableCol> results;  // the answer of the last find call
 
@@ -73,22 +70,17 @@ class DatabaseSchema {
     unsigned short numColumns = 0;
   };
 
-  // Orders columns by name.
-  struct ColComparator {
-    const std::vector<TableEntry>& tables;
-    const std::string& name(const TableCol& c) const { return tables[c.table].columnNames[c.column]; }
-    bool operator()(const TableCol& a, const TableCol& b) const { return name(a) < name(b); }
-    bool operator()(const TableCol& a, const std::string& b) const { return name(a) < b; }
-  };
-
   std::vector<TableEntry> tables;                      // index is the table number
-  std::vector<TableCol> sortedColumns;                 // every column, by name
+  std::map<std::string, std::vector<TableCol>> columnsByName;  // name -> its columns
   std::map<std::string, unsigned short> tableNumbers;  // name -> table number
 
  private:
   // The entry of a table number; throws when there is no such table.
   const TableEntry& entry(unsigned short table) const;
-  // Calls `visit` for every entry of `sortedColumns` named `column`, in
+  // Drops the columns of table number `removed` from columnsByName and
+  // renumbers those of the tables after it.
+  void forgetColumnsOf(unsigned short removed);
+  // Calls `visit` for every column named `column`, in table, then column
   // order, until it returns false.
   template <typename Visit>
   void forEachNamed(const std::string& column, Visit visit) const;

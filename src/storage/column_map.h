@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "errors/database_exception.h"
 #include "storage/column_map_base.h"
 #include "storage/data_type.h"
+#include "storage/value_hash_index.h"
 
 // Rules of category numbering shared by every category map.
 namespace category_numbering {
@@ -21,8 +24,10 @@ inline constexpr unsigned short TOP = 65535;
 // Renumbering spreads the values over [RENUMBER_START, RENUMBER_START + RENUMBER_SPAN).
 inline constexpr unsigned short RENUMBER_START = 3276;
 inline constexpr double RENUMBER_SPAN = 58983.0;
-// Most values that renumbering can give distinct numbers (a step of at least 1).
-inline constexpr uint64_t MAX_RENUMBERED_VALUES = 58982;
+// Most values that this spacing can give distinct numbers (a step of at least 1).
+inline constexpr uint64_t MAX_SPACED_VALUES = 58982;
+// Most values a map can number: every number but 0 and TOP.
+inline constexpr uint64_t MAX_NUMBERS = 65534;
 
 // The number for a new value between its neighbours in value order, given
 // their numbers (absent neighbours are null). False when there is no room:
@@ -42,20 +47,68 @@ inline bool candidate(const unsigned short* predecessor, const unsigned short* s
   return true;
 }
 
-// Throws when n values cannot all get distinct numbers on renumbering.
-inline void requireRenumberable(uint64_t n) {
-  if (n > MAX_RENUMBERED_VALUES) {
+// The renumbered number of the index-th of `count` values in ascending
+// order: evenly spaced from RENUMBER_START, with room below and above, while
+// the spacing keeps a step of at least 1; beyond that spread over every
+// number from 1 to MAX_NUMBERS.
+inline unsigned short renumbered(uint64_t index, uint64_t count) {
+  if (count <= MAX_SPACED_VALUES) {
+    const double step = RENUMBER_SPAN / static_cast<double>(count + 1);
+    return static_cast<unsigned short>(RENUMBER_START + static_cast<unsigned>(static_cast<double>(index) * step));
+  }
+  return static_cast<unsigned short>(1 + index * MAX_NUMBERS / count);
+}
+
+// Gives every value of `values` (value -> number, walked in value order)
+// its renumbered number and calls visit(entry, old number) for each.
+// Throws, changing nothing, when there are more values than numbers.
+template <typename ValueMap, typename Visit>
+void spread(ValueMap& values, Visit visit) {
+  const uint64_t count = values.size();
+  if (count > MAX_NUMBERS) {
     throw DatabaseException("Category map of %d values cannot be renumbered: at most %d distinct values fit",
-                            static_cast<int>(n), static_cast<int>(MAX_RENUMBERED_VALUES));
+                            static_cast<int>(count), static_cast<int>(MAX_NUMBERS));
+  }
+  uint64_t index = 0;
+  for (auto& entry : values) {
+    const unsigned short old = entry.second;
+    entry.second = renumbered(index++, count);
+    visit(entry, old);
   }
 }
 
-// The renumbered number of the index-th of n values in ascending order.
-inline unsigned short renumbered(uint64_t index, double step) {
-  return static_cast<unsigned short>(RENUMBER_START + static_cast<unsigned>(static_cast<double>(index) * step));
+// Re-keys a number -> value map by translation[old] = new, moving its nodes
+// (nothing is allocated).
+template <typename NumberMap>
+void rekey(NumberMap& numbers, const unsigned short* translation) {
+  NumberMap rekeyed;
+  while (!numbers.empty()) {
+    auto node = numbers.extract(numbers.begin());
+    node.key() = translation[node.key()];
+    rekeyed.insert(std::move(node));
+  }
+  numbers.swap(rekeyed);
 }
 
-inline double renumberStep(uint64_t n) { return RENUMBER_SPAN / static_cast<double>(n + 1); }
+// A number that `numbers` (number -> value) does not hold: the first at or
+// after `hint`, else the first from 1; 0 when every number is taken. Moves
+// `hint` past the answer, so that a run of calls walks the numbers once.
+template <typename NumberMap>
+unsigned short freeNumber(const NumberMap& numbers, unsigned short& hint) {
+  if (numbers.size() >= MAX_NUMBERS) return 0;
+  for (const unsigned start : {unsigned{hint}, 1u}) {
+    unsigned number = start == 0 ? 1 : start;
+    for (auto taken = numbers.lower_bound(static_cast<unsigned short>(number));
+         taken != numbers.end() && taken->first == number; ++taken) {
+      ++number;
+    }
+    if (number < TOP) {
+      hint = static_cast<unsigned short>(number + 1);
+      return static_cast<unsigned short>(number);
+    }
+  }
+  return 0;
+}
 
 // Range lookups over an ordered value -> number map, probing with the first
 // entry not less than the value (`found`).
@@ -82,18 +135,17 @@ unsigned short lessEqual(const Map& values, typename Map::const_iterator found, 
 // its values: the pointers of `intToValue` and of getValuePointer point at
 // the keys of `valueToInt` and stay valid while the value is in the map.
 // Floating-point keys are ordered by ValueLess, so NaN is one value greater
-// than every number. Types of one or two bytes (bool, short, date) also
-// keep a direct table indexed by the value's bits, so that the exact
-// lookups of loading and sampling cost one array read.
+// than every number (and -0.0 is the value 0). The exact lookups of loading
+// and sampling go through a table beside the ordered map: for types of one
+// or two bytes (bool, short, date) a direct table indexed by the value's
+// bits, for wider types a hash index.
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
   using ValueMap = std::map<T, unsigned short, ValueLess<T>>;
 
   unsigned short getInt(void* value) override {
-    if constexpr (kDirect) return static_cast<unsigned short>(direct_[slotOf(loadValue(value))]);
-    const auto found = valueToInt.find(loadValue(value));
-    return found == valueToInt.end() ? 0 : found->second;
+    return static_cast<unsigned short>(lookup(loadValue(value)));
   }
 
   unsigned short getIntLessEq(void* value) override {
@@ -111,11 +163,8 @@ class ColumnMap : public ColumnMapBase {
   // A value already in the map is not added again (false).
   bool add(void* value) override {
     const T newValue = loadValue(value);
-    if constexpr (kDirect) {
-      if (direct_[slotOf(newValue)] != 0) return false;
-    }
+    if (lookup(newValue) != 0) return false;
     const auto successor = valueToInt.lower_bound(newValue);
-    if (isKey(successor, newValue)) return false;
     const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
     const unsigned short* predecessorNumber =
         successor == valueToInt.begin() ? nullptr : &std::prev(successor)->second;
@@ -124,37 +173,50 @@ class ColumnMap : public ColumnMapBase {
     if (intToValue.count(number) != 0) return false;
     const auto entry = valueToInt.emplace_hint(successor, newValue, number);
     intToValue.emplace(number, const_cast<T*>(&entry->first));
-    setDirect(newValue, number);
+    remember(newValue, number);
     return true;
   }
 
   void add(void* value, unsigned short number) override {
     const T newValue = loadValue(value);
-    if constexpr (kDirect) {
-      // Sampling records the same values over and over: skip the tree.
-      if (direct_[slotOf(newValue)] == (kPresent | number)) return;
-    }
+    // Sampling records the same values over and over: skip the tree.
+    if (lookup(newValue) == (kPresent | number)) return;
     valueToInt[newValue] = number;
-    setDirect(newValue, number);
+    remember(newValue, number);
   }
 
-  bool containsValue(void* value) override {
-    if constexpr (kDirect) return direct_[slotOf(loadValue(value))] != 0;
-    return valueToInt.count(loadValue(value)) != 0;
+  // A value already in the map keeps its number.
+  unsigned short addUnordered(void* value) override {
+    const T newValue = loadValue(value);
+    const uint32_t known = lookup(newValue);
+    if (known != 0) return static_cast<unsigned short>(known);
+    const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
+    if (number == 0) return 0;
+    const auto entry = valueToInt.emplace(newValue, number).first;
+    intToValue.emplace(number, const_cast<T*>(&entry->first));
+    remember(newValue, number);
+    return number;
   }
+
+  bool containsValue(void* value) override { return lookup(loadValue(value)) != 0; }
 
   bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
 
   void recalculatePositions() override {
-    category_numbering::requireRenumberable(valueToInt.size());
+    category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
     intToValue.clear();
-    const double step = category_numbering::renumberStep(valueToInt.size());
-    uint64_t index = 0;
     for (auto& [key, number] : valueToInt) {
-      number = category_numbering::renumbered(index++, step);
       intToValue.emplace_hint(intToValue.end(), number, const_cast<T*>(&key));
-      setDirect(key, number);
+      remember(key, number);
     }
+  }
+
+  void renumber(unsigned short* translation) override {
+    category_numbering::spread(valueToInt, [this, translation](const auto& entry, unsigned short old) {
+      translation[old] = entry.second;
+      remember(entry.first, entry.second);
+    });
+    category_numbering::rekey(intToValue, translation);
   }
 
   void getAllInts(std::vector<unsigned short>& out) override {
@@ -176,6 +238,8 @@ class ColumnMap : public ColumnMapBase {
     copy->valueToInt = valueToInt;
     for (const auto& [value, number] : copy->valueToInt) copy->intToValue.emplace(number, const_cast<T*>(&value));
     copy->direct_ = direct_;
+    copy->hashed_ = hashed_;
+    copy->freeHint_ = freeHint_;
     return copy;
   }
 
@@ -184,24 +248,40 @@ class ColumnMap : public ColumnMapBase {
 
  private:
   static constexpr bool kDirect = sizeof(T) <= 2;
-  // Marks a present entry of the direct table above its 16-bit number.
+  // Marks a present entry of the lookup table above its 16-bit number.
   static constexpr uint32_t kPresent = 0x10000;
 
-  // The direct-table slot of a value: its bits as an unsigned number.
-  static size_t slotOf(const T& value) {
-    if constexpr (sizeof(T) == 1) {
-      uint8_t bits = 0;
-      std::memcpy(&bits, &value, 1);
-      return bits;
+  // The value's bits as an unsigned number of its width; floating-point
+  // values that the map holds as one (zeros of either sign, every NaN) have
+  // the same key.
+  using Key = std::conditional_t<sizeof(T) == 1, uint8_t,
+                                 std::conditional_t<sizeof(T) == 2, uint16_t,
+                                                    std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
+  static Key keyOf(T value) {
+    if constexpr (std::is_floating_point_v<T>) {
+      if (value == 0) value = 0;
+      if (value != value) value = std::numeric_limits<T>::quiet_NaN();
+    }
+    Key bits = 0;
+    std::memcpy(&bits, &value, sizeof(T));
+    return bits;
+  }
+
+  // kPresent | number for a value in the map, else 0.
+  uint32_t lookup(const T& value) const {
+    if constexpr (kDirect) {
+      return direct_[keyOf(value)];
     } else {
-      uint16_t bits = 0;
-      std::memcpy(&bits, &value, sizeof(bits));
-      return bits;
+      return hashed_.find(keyOf(value));
     }
   }
 
-  void setDirect(const T& value, unsigned short number) {
-    if constexpr (kDirect) direct_[slotOf(value)] = kPresent | number;
+  void remember(const T& value, unsigned short number) {
+    if constexpr (kDirect) {
+      direct_[keyOf(value)] = kPresent | number;
+    } else {
+      hashed_.set(keyOf(value), kPresent | number);
+    }
   }
 
   // Values arrive as pointers into packed rows, which are not aligned for T.
@@ -224,9 +304,11 @@ class ColumnMap : public ColumnMapBase {
     }
   }
 
-  // Value bits -> kPresent | number for every value in the map; empty for
-  // wider types.
+  // Value bits -> kPresent | number for every value in the map, for types
+  // of one or two bytes; empty for wider types, which use hashed_.
   std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());
+  ValueHashIndex<Key> hashed_;
+  unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
 };
 
 // Keeps categorised only the columns fit to be tree levels after `rows`

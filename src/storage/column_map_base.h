@@ -27,11 +27,22 @@ class ColumnMapBase {
   // Records a value with a caller-chosen number, for sampling; the number
   // index is rebuilt by the next recalculatePositions().
   virtual void add(void* value, unsigned short number) = 0;
+  // Numbers a new value with any free number, whatever its place in the
+  // order; 0 when every number is taken (nothing changes then). The map's
+  // numbers are out of order, and its range lookups wrong, until the next
+  // renumber().
+  virtual unsigned short addUnordered(void* value) = 0;
   virtual bool containsValue(void* value) = 0;
   virtual bool containsInt(unsigned short number) = 0;
-  // Renumbers every value evenly from 3276 up; numbers held elsewhere are
-  // stale afterwards.
+  // Renumbers every value evenly from 3276 up (over every number when
+  // more values than that spacing allows); numbers held elsewhere are
+  // stale afterwards. Throws when there are more values than numbers.
   virtual void recalculatePositions() = 0;
+  // The same for a map whose numbers index is complete (every value was
+  // numbered by add or addUnordered), allocating nothing: sets
+  // translation[old] = new for every value's old and new number.
+  // `translation` must have 65536 entries.
+  virtual void renumber(unsigned short* translation) = 0;
   // Every assigned number, ascending.
   virtual void getAllInts(std::vector<unsigned short>& out) = 0;
   // Number of distinct values.

@@ -11,26 +11,20 @@ const char* text(void* value) { return static_cast<const char*>(value); }
 
 }  // namespace
 
-StringColumnMap::ValueMap::iterator StringColumnMap::findText(const char* value, size_t length) {
-  const auto* found = index_.find(value, length);
-  return found == nullptr ? valueToInt.end() : *found;
-}
-
 void StringColumnMap::rebuildIndex() {
   index_.clear();
-  for (auto entry = valueToInt.begin(); entry != valueToInt.end(); ++entry) {
-    index_.insert(entry->first, std::strlen(entry->first), entry);
-  }
+  for (const auto& [key, number] : valueToInt) index_.insert(key, std::strlen(key), number);
 }
 
-unsigned short StringColumnMap::getInt(void* value) {
-  const auto found = findText(text(value));
-  return found == valueToInt.end() ? 0 : found->second;
+void StringColumnMap::setIndexedNumber(const char* stored, unsigned short number) {
+  *index_.find(stored, std::strlen(stored)) = number;
 }
+
+unsigned short StringColumnMap::getInt(void* value) { return getIntOfText(text(value), std::strlen(text(value))); }
 
 unsigned short StringColumnMap::getIntOfText(const char* value, size_t length) {
-  const auto found = findText(value, length);
-  return found == valueToInt.end() ? 0 : found->second;
+  const unsigned short* found = index_.find(value, length);
+  return found == nullptr ? 0 : *found;
 }
 
 unsigned short StringColumnMap::getIntLessEq(void* value) {
@@ -45,11 +39,8 @@ unsigned short StringColumnMap::getIntGreatEQ(void* value) {
 
 bool StringColumnMap::add(void* value) {
   const char* newText = text(value);
-  if (findText(newText) != valueToInt.end()) return false;
-  if (intToValue.size() > MAX_TEXTS) {
-    throw DatabaseException("Category exceeds max size of %d, unable to add value %s", static_cast<int>(MAX_TEXTS),
-                            newText);
-  }
+  if (holds(newText)) return false;
+  requireRoomFor(newText);
   const size_t length = std::strlen(newText);
   reserveText(length);
   const auto successor = valueToInt.lower_bound(newText);
@@ -59,11 +50,35 @@ bool StringColumnMap::add(void* value) {
   unsigned short number = 0;
   if (!category_numbering::candidate(predecessorNumber, successorNumber, number)) return false;
   if (intToValue.count(number) != 0) return false;
-  char* copy = storeText(newText, length);
-  const auto entry = valueToInt.emplace_hint(successor, copy, number);
-  index_.insert(copy, length, entry);
-  intToValue.emplace(number, copy);
+  enterText(newText, length, number, successor);
   return true;
+}
+
+unsigned short StringColumnMap::addUnordered(void* value) {
+  const char* newText = text(value);
+  if (holds(newText)) return getInt(value);
+  requireRoomFor(newText);
+  const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
+  if (number == 0) return 0;
+  const size_t length = std::strlen(newText);
+  reserveText(length);
+  enterText(newText, length, number, valueToInt.end());
+  return number;
+}
+
+void StringColumnMap::requireRoomFor(const char* newText) const {
+  if (intToValue.size() > MAX_TEXTS) {
+    throw DatabaseException("Category exceeds max size of %d, unable to add value %s", static_cast<int>(MAX_TEXTS),
+                            newText);
+  }
+}
+
+void StringColumnMap::enterText(const char* newText, size_t length, unsigned short number,
+                                ValueMap::const_iterator hint) {
+  char* copy = storeText(newText, length);
+  valueToInt.emplace_hint(hint, copy, number);
+  index_.insert(copy, length, number);
+  intToValue.emplace(number, copy);
 }
 
 void StringColumnMap::add(void* value, unsigned short number) {
@@ -72,25 +87,34 @@ void StringColumnMap::add(void* value, unsigned short number) {
 }
 
 void StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
-  if (findText(newText, length) != valueToInt.end()) return;
+  if (index_.find(newText, length) != nullptr) return;
   reserveText(length);
   char* copy = storeText(newText, length);
-  index_.insert(copy, length, valueToInt.emplace(copy, number).first);
+  valueToInt.emplace(copy, number);
+  index_.insert(copy, length, number);
 }
 
-bool StringColumnMap::containsValue(void* value) { return findText(text(value)) != valueToInt.end(); }
+bool StringColumnMap::containsValue(void* value) { return holds(text(value)); }
+
+bool StringColumnMap::holds(const char* value) { return index_.find(value, std::strlen(value)) != nullptr; }
 
 bool StringColumnMap::containsInt(unsigned short number) { return intToValue.count(number) != 0; }
 
 void StringColumnMap::recalculatePositions() {
-  category_numbering::requireRenumberable(valueToInt.size());
+  category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
   intToValue.clear();
-  const double step = category_numbering::renumberStep(valueToInt.size());
-  uint64_t index = 0;
-  for (auto& [key, number] : valueToInt) {
-    number = category_numbering::renumbered(index++, step);
+  for (const auto& [key, number] : valueToInt) {
     intToValue.emplace_hint(intToValue.end(), number, key);
+    setIndexedNumber(key, number);
   }
+}
+
+void StringColumnMap::renumber(unsigned short* translation) {
+  category_numbering::spread(valueToInt, [this, translation](const auto& entry, unsigned short old) {
+    translation[old] = entry.second;
+    setIndexedNumber(entry.first, entry.second);
+  });
+  category_numbering::rekey(intToValue, translation);
 }
 
 void StringColumnMap::getAllInts(std::vector<unsigned short>& out) {

@@ -44,9 +44,12 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   void add(void* value, unsigned short number) override;
   // add(value, number) of a text whose length (strlen) the caller knows.
   void addText(const char* text, size_t length, unsigned short number);
+  // A text already in the map keeps its number; throws like add(value).
+  unsigned short addUnordered(void* value) override;
   bool containsValue(void* value) override;
   bool containsInt(unsigned short number) override;
   void recalculatePositions() override;
+  void renumber(unsigned short* translation) override;
   void getAllInts(std::vector<unsigned short>& out) override;
   uint64_t getSize() override;
   // Null for a number that is not assigned.
@@ -61,10 +64,11 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
 
  private:
 
-  // The entry of a text of `length` bytes, valueToInt.end() when absent.
-  ValueMap::iterator findText(const char* text, size_t length);
-  ValueMap::iterator findText(const char* text) { return findText(text, std::strlen(text)); }
+  // Whether the map holds the text.
+  bool holds(const char* text);
   void rebuildIndex();
+  // Records a held text's new number in the index.
+  void setIndexedNumber(const char* stored, unsigned short number);
 
   // Grows the store until a text of `length` characters and its NUL fit,
   // rebasing the maps whenever the store moves.
@@ -73,8 +77,15 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // returns its copy.
   char* storeText(const char* text, size_t length);
   bool isKey(ValueMap::const_iterator found, const char* text) const;
+  // Throws when the map holds too many numbered texts to take `text`.
+  void requireRoomFor(const char* text) const;
+  // Stores a new text (room must be reserved) and enters it with `number`
+  // into both maps; `hint` is where it goes in valueToInt, if known.
+  void enterText(const char* text, size_t length, unsigned short number, ValueMap::const_iterator hint);
 
-  // Text in the store -> its entry in valueToInt; rebuilt whenever the
-  // store moves.
-  TextHashIndex<ValueMap::iterator> index_;
+  // Text in the store -> its number, the same as in valueToInt (held in
+  // the index too, so that a lookup reads no tree node); rebuilt whenever
+  // the store moves.
+  TextHashIndex<unsigned short> index_;
+  unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 
 #include "errors/database_exception.h"
@@ -30,6 +31,9 @@ void copyFixedWidth(char* target, const char* source, unsigned short width) {
       std::memcpy(target, source, 8);
   }
 }
+
+// Entries of a table indexed by category number.
+constexpr size_t kNumbers = 65536;
 
 const char* kInconsistentCategories = "Inconsistent number of categories in tree table";
 
@@ -109,6 +113,9 @@ void TreeTable::init(const std::vector<DATA_TYPE>& types,
   branches.init(numCategories);
   currentPath.assign(numCategories, 0);
   trialPath_.assign(numCategories, 0);
+  unordered_.assign(numCategories, 0);
+  lastValue_.assign(numCategories, 0);
+  lastKnown_.assign(numCategories, 0);
   branches.addPath(currentPath);
   insertNode(0, numCategories);
   if (numCategories != 0) needsConfiguration = false;
@@ -194,10 +201,18 @@ void TreeTable::addScannedRow(const char* plain) {
       currentPath[position] = known != 0 ? known : categoryNumber(position, const_cast<char*>(text));
       continue;
     }
+    // Rows often repeat the previous row's value: its number is still in
+    // currentPath.
+    uint64_t bits = 0;
+    copyFixedWidth(reinterpret_cast<char*>(&bits), plain + source.place, source.width);
+    if (lastKnown_[position] != 0 && lastValue_[position] == bits) continue;
     // Packed rows leave values unaligned; the maps read them as typed values.
     alignas(8) char value[8];
-    copyFixedWidth(value, plain + source.place, source.width);
+    std::memcpy(value, &bits, sizeof value);
+    lastKnown_[position] = 0;
     currentPath[position] = categoryNumber(position, value);
+    lastValue_[position] = bits;
+    lastKnown_[position] = 1;
   }
 
   for (;;) {
@@ -249,13 +264,16 @@ unsigned short TreeTable::categoryNumber(unsigned short position, void* value) {
     throw DatabaseException("Category map of column %d holds a value without a number", column);
   }
   map = changingMap(position);
-  if (!map->add(value)) {
-    rebalanceColumn(position);
-    if (!map->add(value)) {
+  // Once a map numbers out of order, looking for room in the order is
+  // wasted until it is renumbered.
+  if ((unordered_[position] != 0 && deferring_) || !map->add(value)) {
+    if (map->addUnordered(value) == 0) {
       throw DatabaseException(
           "Unable to add another value to column %d. Column should be setup as non-category.",
           column);
     }
+    unordered_[position] = 1;
+    if (!deferring_) rebalanceColumn(position);
   }
   return map->getInt(value);
 }
@@ -383,21 +401,38 @@ void TreeTable::splitTable(unsigned int pathIndex) {
   }
 }
 
+void TreeTable::deferRenumbering() {
+  // Reserved now, so that completeRenumbering allocates nothing.
+  if (numCategories != 0) translation_.resize(kNumbers);
+  deferring_ = true;
+}
+
+void TreeTable::completeRenumbering() {
+  for (unsigned short position = 0; position < numCategories; ++position) {
+    if (unordered_[position] != 0) rebalanceColumn(position);
+  }
+  deferring_ = false;
+  std::vector<unsigned short>().swap(translation_);
+}
+
 void TreeTable::rebalanceColumn(unsigned int position) {
   if (position >= numCategories) {
     throw DatabaseException("No category level %d in tree table", static_cast<int>(position));
   }
-  clearNodeCache();
   ColumnMapBase* map = changingMap(static_cast<unsigned short>(position));
-  std::vector<unsigned short> before;
-  std::vector<unsigned short> after;
-  map->getAllInts(before);
-  map->recalculatePositions();
-  map->getAllInts(after);
-  std::vector<unsigned short> renumbered(65536, 0);
-  for (size_t i = 0; i < before.size() && i < after.size(); ++i) renumbered[before[i]] = after[i];
-  if (journal_ != nullptr) journalRenumbering(position, renumbered);
+  // Numbers no value had stay 0: the journal reads every entry.
+  translation_.assign(kNumbers, 0);
+  map->renumber(translation_.data());
+  unordered_[position] = 0;
+  if (journal_ != nullptr) journalRenumbering(position, translation_);
+  translateLevel(position);
+  if (!deferring_) std::vector<unsigned short>().swap(translation_);
+}
 
+void TreeTable::translateLevel(unsigned int position) {
+  clearNodeCache();
+  lastKnown_[position] = 0;
+  const std::vector<unsigned short>& renumbered = translation_;
   for (NodeTable* node : nodes) {
     unsigned short* path = branches.mutablePath(node->pathIndex);
     if (path[position] != 0) {
@@ -412,6 +447,11 @@ void TreeTable::rebalanceColumn(unsigned int position) {
       renumberRows(*retired.value(), position, renumbered);
     }
   }
+  // Provisional numbers need not follow the values' order: the paths may
+  // now order differently. Moving the set's nodes allocates nothing.
+  std::set<NodeTable*, BranchComparator> ordered(nodes.key_comp());
+  while (!nodes.empty()) ordered.insert(nodes.extract(nodes.begin()));
+  nodes.swap(ordered);
 }
 
 void TreeTable::renumberRows(NodeTable& node, unsigned int position, const std::vector<unsigned short>& renumbered) {

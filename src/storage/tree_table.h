@@ -59,16 +59,27 @@ class TreeTable : public TableConfig {
   // and category maps it had at beginLoad, in the same objects, so that
   // results read from them before the load stay readable. commitLoad keeps
   // the changes and frees the record. Only rows may be added in between.
-  // A tree destroyed during a load ends it as by commitLoad.
+  // A tree destroyed during a load ends it as by commitLoad. A load defers
+  // renumbering (below): commitLoad completes it, rollbackLoad drops it.
   void beginLoad();
   void commitLoad();
   void rollbackLoad() noexcept;
 
+  // A new value that finds no room at its place in its map's order takes
+  // any free number, and the map is renumbered evenly: every path and stored
+  // row holding its numbers is rewritten. By default addRow does so at
+  // once; between deferRenumbering() and completeRenumbering() it
+  // waits, and rows keep the provisional numbers, so that each map is
+  // renumbered and its rows rewritten at most once per load. The table must
+  // not be read while renumbering is deferred.
+  void deferRenumbering();
+  void completeRenumbering();
+
   // Splits the node with the given path index on its next level into one
   // child per distinct category number; step of addRow.
   void splitTable(unsigned int pathIndex);
-  // Renumbers the map of path position `position` and rewrites every path
-  // and stored row holding its numbers; step of addRow.
+  // Renumbers the map of path position `position` evenly and rewrites every
+  // path and stored row holding its numbers.
   void rebalanceColumn(unsigned int position);
 
   // Writes every row as a CSV line (no header) in reading order; a value
@@ -166,6 +177,9 @@ class TreeTable : public TableConfig {
   NodeTable* searchPath(const std::vector<unsigned short>& path);
   NodeTable* insertNode(unsigned int pathIndex, unsigned short level);
   void writeRow(NodeTable& node, const char* plain);
+  // Rewrites the numbers of path position `position` in paths and rows by
+  // translation_, then orders `nodes` by their new paths.
+  void translateLevel(unsigned int position);
 
   mutable NodeTable searchKey_;               // never holds rows; pathIndex set per search
   NodeConfig rowConfig_;                      // layout of incoming rows (all columns plain)
@@ -180,6 +194,13 @@ class TreeTable : public TableConfig {
   const size_t* rowTextBytes_ = nullptr;
   size_t plainLength_ = 0;                    // stored plain length of the row
   std::vector<unsigned short> trialPath_;     // scratch for locateNode and splitTable
+  bool deferring_ = false;                    // renumbering waits for completeRenumbering
+  std::vector<unsigned char> unordered_;      // per path position: map numbered out of order
+  std::vector<unsigned short> translation_;   // old -> new number of the last renumbering
+  // Per path position of a fixed-width column: the bits of the last value
+  // numbered (its number is in currentPath), valid where lastKnown_ is 1.
+  std::vector<uint64_t> lastValue_;
+  std::vector<unsigned char> lastKnown_;
 
   // The node that took the rows of a path is remembered in a direct-mapped
   // table indexed by a hash of the path's first maxDepth_ positions: no live

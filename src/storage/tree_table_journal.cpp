@@ -18,6 +18,7 @@ bool TreeTable::LoadJournal::knows(const NodeTable* node) const {
 }
 
 void TreeTable::beginLoad() {
+  deferRenumbering();
   auto journal = std::make_unique<LoadJournal>();
   journal->numRows = numRows;
   journal->maxDepth = maxDepth_;
@@ -34,9 +35,17 @@ void TreeTable::beginLoad() {
   journal_ = std::move(journal);
 }
 
-void TreeTable::commitLoad() { journal_.reset(); }
+void TreeTable::commitLoad() {
+  journal_.reset();
+  completeRenumbering();
+}
 
 void TreeTable::rollbackLoad() noexcept {
+  // The maps come back as they were, in order: nothing is left to renumber.
+  deferring_ = false;
+  std::fill(unordered_.begin(), unordered_.end(), 0);
+  std::fill(lastKnown_.begin(), lastKnown_.end(), 0);
+  std::vector<unsigned short>().swap(translation_);
   if (journal_ == nullptr) return;
   const std::unique_ptr<LoadJournal> journal = std::move(journal_);
   clearNodeCache();

@@ -9,10 +9,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,20 @@
 namespace test_support {
 
 using Row = std::vector<std::string>;
+
+// The numbers 0 to count - 1 in an order a load may bring them: "sorted",
+// "reverse", "random" (a fixed shuffle) or "gap", from both ends inwards, so
+// that each value falls into the one gap left between the two before it.
+inline std::vector<int> arrivalOrder(const std::string& order, int count) {
+  std::vector<int> values(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) values[i] = i;
+  if (order == "reverse") std::reverse(values.begin(), values.end());
+  if (order == "random") std::shuffle(values.begin(), values.end(), std::mt19937(20240611));
+  if (order == "gap") {
+    for (int i = 0; i < count; ++i) values[i] = i % 2 == 0 ? i / 2 : count - 1 - i / 2;
+  }
+  return values;
+}
 
 // The message of the DatabaseException `action` throws, or "no exception".
 inline std::string messageOf(const std::function<void()>& action) {

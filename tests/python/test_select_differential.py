@@ -23,10 +23,15 @@ QTYS = list(range(-60, 61))
 PRICES = ["nan", "-0.0", "0.0", "1e300", "-1e300"] + [f"{k * 1.25:.2f}" for k in range(-12, 13)]
 RATIOS = [k * 0.25 for k in range(-20, 21)]
 BIGS = [10**12 + k * 997 for k in range(-25, 25)]
+# A many-valued level: the first load brings CODES from both ends inwards,
+# each value into the one gap left between the two before it, then at
+# random; the second load adds values between them.
+CODES = list(range(0, 40000, 10))
+FIRST_LOAD = 12000
 
 # Column definitions of the categorised table; the others leave out "cat".
 DEFINITIONS = ("id int, grp string cat 1, lvl int cat 2, day date cat 3, qty short cat 4, price double cat 5, "
-               "ratio float cat 6, flag bool cat 7, big long cat 8, amount double, name string")
+               "ratio float cat 6, flag bool cat 7, big long cat 8, amount double, name string, code int cat 9")
 NAMES = [part.split()[0] for part in DEFINITIONS.split(", ")]
 TYPES = {part.split()[0]: part.split()[1] for part in DEFINITIONS.split(", ")}
 
@@ -47,6 +52,15 @@ def pick(values, i, rng):
     return values[rng.randrange(n)]
 
 
+def pick_code(i, rng):
+    n = len(CODES)
+    if i < n:
+        return CODES[i // 2] if i % 2 == 0 else CODES[n - 1 - i // 2]
+    if i < FIRST_LOAD:
+        return rng.choice(CODES)
+    return rng.choice(CODES) + 5 * rng.randrange(2)
+
+
 def generate():
     rng = random.Random(SEED)
     pools = {"grp": GROUPS, "lvl": LEVELS, "day": DAYS, "qty": QTYS, "price": PRICES, "ratio": RATIOS, "big": BIGS}
@@ -55,6 +69,7 @@ def generate():
         row = {"id": i, "flag": rng.randrange(2), "amount": f"{rng.uniform(-1000, 1000):.3f}",
                "name": f"n{rng.randrange(10**6):06d}"}
         row.update((name, pick(pool, i, rng)) for name, pool in pools.items())
+        row["code"] = pick_code(i, rng)
         rows.append(row)
     return rows
 
@@ -89,6 +104,7 @@ CONSTANTS = {
     "big": [str(10**12), str(10**12 + 1), str(10**12 - 25 * 997), "0", str(10**13)],
     "amount": ["0", "-999.5", "123.456", "1000"],
     "name": ["n500000", "n", "n9", "m", "o"],
+    "code": ["0", "39990", "20000", "20005", "20003", "-1", "40000"],
 }
 
 
@@ -96,7 +112,11 @@ CONSTANTS = {
 def data(tmp_path_factory):
     rows = generate()
     directory = tmp_path_factory.mktemp("differential")
-    write_csv(directory / "data.csv", NAMES, [[row[name] for name in NAMES] for row in rows])
+    lines = [[row[name] for name in NAMES] for row in rows]
+    write_csv(directory / "data.csv", NAMES, lines)
+    # Loaded in two parts: the second renumbers levels the first has filled.
+    write_csv(directory / "first.csv", NAMES, lines[:FIRST_LOAD])
+    write_csv(directory / "second.csv", NAMES, lines[FIRST_LOAD:])
     plain = ", ".join(f"{name} {TYPES[name]}" for name in NAMES)
     # The plain table must stay plain: raise the row count at which a table
     # created without tree levels is rebuilt as a tree.
@@ -106,7 +126,8 @@ def data(tmp_path_factory):
                                ("t_cat", f"create table t_cat ({DEFINITIONS})"),
                                ("t_conf", f"create table t_conf ({plain}) config from data.csv")):
             db.executeCommand(command)
-            db.executeCommand(f"load {table} from data.csv")
+            db.executeCommand(f"load {table} from first.csv")
+            db.executeCommand(f"load {table} from second.csv")
     parsed = [{name: python_value(name, row[name]) for name in NAMES} for row in rows]
     return db, parsed
 
@@ -196,6 +217,7 @@ def sort_key(column):
         [("flag", False), ("amount", True)],
         [("name", True)],
         [("lvl", False), ("grp", True), ("qty", True)],
+        [("code", True), ("grp", False)],
     ],
 )
 def test_ordering(data, order):

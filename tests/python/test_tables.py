@@ -1,6 +1,8 @@
 """CREATE TABLE, LOAD and DROP TABLE through Python: what each command
 leaves behind, above all when it fails."""
 
+import random
+
 import pytest
 
 import tabulon
@@ -92,6 +94,23 @@ def test_csv_files_load_as_written(db, tmp_path, definition, data, expected):
     for number, text, *_ in expected:
         quoted = "'" + text.replace("'", "''") + "'"
         assert db.executeSelect(f"select id from plain where s = {quoted}").fetchAll() == [(number,)]
+
+
+@pytest.mark.parametrize("order", ["sorted", "reverse", "random", "gap"])
+def test_a_level_takes_the_threshold_of_values_in_any_order(db, csv, order):
+    count = 40000
+    values = list(range(count))
+    if order == "reverse":
+        values.reverse()
+    elif order == "random":
+        random.Random(7).shuffle(values)
+    elif order == "gap":  # from both ends inwards: each value into the one gap left
+        values = [i // 2 if i % 2 == 0 else count - 1 - i // 2 for i in range(count)]
+    db.executeCommand("create table t (k string cat 1, n int)")
+    db.executeCommand(f"load t from {csv('data.csv', [f'k{v:05d},{v}' for v in values])}")
+    assert len(db.executeSelect("select n from t")) == count
+    assert db.executeSelect("select n from t where k >= k12345 and k < k12400 order by k desc").getColumn(0) == list(
+        range(12399, 12344, -1))
 
 
 class TestDrop:

@@ -48,3 +48,20 @@ TEST(DatabaseSchema, ManyColumnsStayFindable) {
   EXPECT_EQ(schema.findAllByColumnName("c500"), 2u);
   EXPECT_EQ(schema.results, (std::vector<TableCol>{{0, 499}, {1, 0}}));
 }
+
+TEST(DatabaseSchema, RemovingATableRenumbersTheLaterOnes) {
+  DatabaseSchema schema;
+  for (const char* name : {"t0", "t1", "t2", "t3"}) schema.addTable(name, columns({"id", name}));
+  schema.removeTable("t1");
+  schema.removeTable("unknown");
+  EXPECT_EQ(schema.getNumberOfTables(), 3);
+  EXPECT_EQ(schema.getTableNumber("t3"), 2);
+  EXPECT_EQ(schema.findAllByColumnName("id"), 3u);
+  EXPECT_EQ(schema.results, (std::vector<TableCol>{{0, 0}, {1, 0}, {2, 0}}));
+  EXPECT_FALSE(schema.containsColumn("t1"));
+  EXPECT_EQ(schema.findColumn("t3", "t3"), 1u);
+  EXPECT_EQ(schema.results, (std::vector<TableCol>{{2, 1}}));
+  schema.addTable("t1", columns({"t1", "id"}));
+  EXPECT_EQ(schema.findAllByColumnName("id"), 4u);
+  EXPECT_EQ(schema.results.back(), (TableCol{3, 1}));
+}

@@ -314,11 +314,8 @@ TEST_F(FailedCommands, ATextLevelFullOfValuesRefusesTheNextOne) {
 }
 
 TEST_F(FailedCommands, ANumberLevelWithoutRoomRefusesTheValue) {
-  // 40000 even values numbered without renumbering, then values below all
-  // of them until the smallest number runs out and the map is renumbered
-  // evenly: 58983 numbers over 40000 values leave many neighbours one apart,
-  // and an odd value between two of them finds no number even after
-  // another renumbering.
+  // 40020 values, then 40000 more between them: every one finds a number
+  // until all 65534 numbers are taken, and the next value is refused.
   std::string evens = "v\n";
   for (const int i : balancedOrder(40000)) evens += std::to_string(100 + 2 * i) + "\n";
   for (int below = 99; below >= 80; --below) evens += std::to_string(below) + "\n";

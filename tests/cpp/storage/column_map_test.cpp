@@ -112,18 +112,61 @@ TEST(ColumnMap, SamplingWithCallerNumbers) {
   EXPECT_EQ(map.getInt(&nine), 32767);
 }
 
-TEST(ColumnMap, RenumberingRefusesMoreValuesThanNumbers) {
+TEST(ColumnMap, RenumberingSpreadsOverEveryNumberOnceTheSpacingRunsOut) {
   ColumnMap<int> map;
   for (int v = 0; v < 58982; ++v) map.add(&v, 0);
   map.recalculatePositions();
-  const std::vector<unsigned short> numbers = allInts(map);
+  std::vector<unsigned short> numbers = allInts(map);
   ASSERT_EQ(numbers.size(), 58982u);
   EXPECT_EQ(numbers.front(), 3276);
   EXPECT_LT(numbers.back(), 3276 + 58983);
-  int extra = 58982;
+  for (int v = 58982; v < 65534; ++v) map.add(&v, 0);
+  map.recalculatePositions();
+  numbers = allInts(map);
+  ASSERT_EQ(numbers.size(), 65534u) << "every number is taken, each by one value";
+  EXPECT_EQ(numbers.front(), 1);
+  EXPECT_EQ(numbers.back(), 65534);
+  int extra = 65534;
   map.add(&extra, 0);
   EXPECT_THROW(map.recalculatePositions(), DatabaseException);
   EXPECT_EQ(allInts(map), numbers) << "a refused renumbering leaves the numbers";
+}
+
+// Loading into a full map: a value without room at its place in the order
+// takes any free number, and a renumbering (here after every thousand such
+// values) restores the order and reports each old number's new one.
+TEST(ColumnMap, EveryArrivalOrderFillsEveryNumber) {
+  for (const char* order : {"sorted", "reverse", "random", "gap"}) {
+    ColumnMap<int> map;
+    std::vector<unsigned short> translation(65536);
+    const auto renumberAndCheck = [&] {
+      const auto before = map.valueToInt;
+      map.renumber(translation.data());
+      unsigned short previous = 0;
+      for (const auto& [value, number] : map.valueToInt) {
+        ASSERT_GT(number, previous) << order << ": numbers follow the values";
+        ASSERT_EQ(translation[before.at(value)], number) << order;
+        ASSERT_EQ(*static_cast<int*>(map.getValuePointer(number)), value) << order;
+        int probe = value;
+        ASSERT_EQ(map.getInt(&probe), number) << order;
+        previous = number;
+      }
+      ASSERT_LT(previous, 65535);
+      ASSERT_EQ(map.intToValue.size(), map.valueToInt.size());
+    };
+    int provisional = 0;
+    for (int value : test_support::arrivalOrder(order, 65534)) {
+      if (map.add(&value)) continue;
+      ASSERT_NE(map.addUnordered(&value), 0) << order << " " << value;
+      if (++provisional % 1000 == 0) renumberAndCheck();
+    }
+    renumberAndCheck();
+    EXPECT_EQ(map.getSize(), 65534u);
+    int more = 70000;
+    EXPECT_FALSE(map.add(&more));
+    EXPECT_EQ(map.addUnordered(&more), 0) << order << ": no number is left";
+    EXPECT_EQ(map.getSize(), 65534u);
+  }
 }
 
 TEST(ColumnMap, NanIsOneValueAfterEveryNumber) {
@@ -135,7 +178,12 @@ TEST(ColumnMap, NanIsOneValueAfterEveryNumber) {
   ASSERT_TRUE(addValue(map, inf));
   ASSERT_TRUE(addValue(map, -inf));
   EXPECT_FALSE(addValue(map, -nan)) << "every NaN is the same value";
-  EXPECT_EQ(map.getSize(), 4u);
+  ASSERT_TRUE(addValue(map, 0.0));
+  EXPECT_FALSE(addValue(map, -0.0)) << "-0.0 is the value 0";
+  EXPECT_EQ(numberOf(map, -0.0), numberOf(map, 0.0));
+  double otherNan = std::nan("7");
+  EXPECT_EQ(map.addUnordered(&otherNan), numberOf(map, nan));
+  EXPECT_EQ(map.getSize(), 5u);
   EXPECT_LT(numberOf(map, -inf), numberOf(map, 1.0));
   EXPECT_LT(numberOf(map, 1.0), numberOf(map, inf));
   EXPECT_LT(numberOf(map, inf), numberOf(map, nan));

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "errors/database_exception.h"
 #include "storage/string_column_map.h"
 
@@ -62,6 +64,41 @@ TEST(StringColumnMap, RefusalAndRenumbering) {
   EXPECT_EQ(numberOf(map, "aaaaaaaaaaaaaab"), 3276);
   EXPECT_TRUE(addText(map, text));
   EXPECT_EQ(textOf(map, numberOf(map, text)), text);
+}
+
+// Texts without room in the order take free numbers while the store grows
+// and moves; renumbering puts them in byte order and reports each old
+// number's new one. The size limit holds for them too.
+TEST(StringColumnMap, UnorderedTextsAreRenumberedInOrder) {
+  StringColumnMap map;
+  std::vector<std::string> texts;
+  for (const int i : test_support::arrivalOrder("gap", 3000)) {
+    texts.push_back(numberedText(i) + std::string(i % 50, 'x'));
+    char* text = const_cast<char*>(texts.back().c_str());
+    if (!map.add(text)) {
+      ASSERT_NE(map.addUnordered(text), 0) << i;
+    }
+  }
+  EXPECT_EQ(map.addUnordered(const_cast<char*>(texts[5].c_str())), numberOf(map, texts[5])) << "a held text keeps its number";
+  std::map<std::string, unsigned short> before;
+  for (const std::string& text : texts) before[text] = numberOf(map, text);
+  std::vector<unsigned short> translation(65536);
+  map.renumber(translation.data());
+  unsigned short previous = 0;
+  for (const auto& [text, old] : before) {
+    const unsigned short number = numberOf(map, text);
+    EXPECT_GT(number, previous) << text;
+    EXPECT_EQ(translation[old], number) << text;
+    EXPECT_EQ(textOf(map, number), text);
+    previous = number;
+  }
+
+  StringColumnMap full;
+  for (int i = 0; i <= 40000; ++i) full.add(const_cast<char*>(numberedText(i).c_str()), 0);
+  full.recalculatePositions();
+  EXPECT_EQ(test_support::messageOf([&] { full.addUnordered(const_cast<char*>("new")); }),
+            "Category exceeds max size of 40000, unable to add value new");
+  EXPECT_EQ(full.getSize(), 40001u);
 }
 
 TEST(StringColumnMap, SamplingKeepsExistingTexts) {

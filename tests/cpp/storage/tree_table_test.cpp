@@ -209,59 +209,70 @@ TEST(TreeTableSplitTest, TableOfOnlyCategorisedColumnsKeepsItsRowsAfterSplits) {
   EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
 }
 
+// A second level whose values arrive in every order, renumbered at once
+// or once at the end (as a load does), in a tree where some nodes hold the
+// level in their paths and others in their rows: afterwards every row reads
+// back the same, numbers follow the values and every node is found by its
+// path again (the renumbering may reorder the paths).
 TEST(TreeTableRebalanceTest, RenumberingRewritesPathsAndStoredRows) {
   const std::vector<DATA_TYPE> types{INT, INT, INT, STRING};
-  TreeTable table;
-  configure(table, types, {0, 1});
-  RowBuilder rows(types);
-  std::vector<Row> loaded;
-  const auto add = [&](int a, int b) {
-    loaded.push_back({std::to_string(a), std::to_string(b), std::to_string(loaded.size()), pad(300)});
-    table.addRow(rows.row(loaded.back()));
-  };
-  // One second-level value per first-level value: both levels split.
-  for (int i = 0; i < 2000; ++i) add(1 + i % 2, 1000);
-  // A small third branch keeps its second-level numbers in its rows.
-  for (int i = 0; i < 5; ++i) add(3, 1000);
-  for (int b = 999; b > 900; --b) {
-    add(1 + b % 2, b);
-    add(3, b);
+  for (const bool deferred : {false, true}) {
+    for (const char* order : {"sorted", "reverse", "random", "gap"}) {
+      SCOPED_TRACE(std::string(order) + (deferred ? ", deferred" : ", at once"));
+      TreeTable table;
+      configure(table, types, {0, 1});
+      RowBuilder rows(types);
+      std::vector<Row> loaded;
+      const auto add = [&](int a, int b) {
+        loaded.push_back({std::to_string(a), std::to_string(b), std::to_string(loaded.size()), pad(300)});
+        table.addRow(rows.row(loaded.back()));
+      };
+      // One second-level value per first-level value: both levels split.
+      for (int i = 0; i < 2000; ++i) add(1 + i % 2, 5000);
+      // A small third branch keeps its second-level numbers in its rows.
+      for (int i = 0; i < 5; ++i) add(3, 5000);
+      if (deferred) table.deferRenumbering();
+      for (const int b : test_support::arrivalOrder(order, 1500)) {
+        add(1 + b % 2, b);
+        add(3, b);
+      }
+      if (deferred) table.completeRenumbering();
+      bool pathHoldsLevel = false;
+      bool rowsHoldLevel = false;
+      for (const NodeTable* node : table.nodes) {
+        (pathOf(table, node)[1] != 0 ? pathHoldsLevel : rowsHoldLevel) = true;
+        EXPECT_EQ(table.findNode(node->pathIndex), node);
+      }
+      EXPECT_TRUE(pathHoldsLevel);
+      EXPECT_TRUE(rowsHoldLevel);
+      unsigned short previous = 0;
+      for (int b = 0; b <= 5000; b = b == 1499 ? 5000 : b + 1) {
+        EXPECT_GT(numberOf(table, 1, b), previous) << b;
+        previous = numberOf(table, 1, b);
+      }
+      table.validateTree();
+      EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
+    }
   }
-  bool pathHoldsLevel = false;
-  bool rowsHoldLevel = false;
-  for (const NodeTable* node : table.nodes) {
-    (pathOf(table, node)[1] != 0 ? pathHoldsLevel : rowsHoldLevel) = true;
-  }
-  EXPECT_TRUE(pathHoldsLevel);
-  EXPECT_TRUE(rowsHoldLevel);
-  table.validateTree();
-  EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
 }
 
-TEST(TreeTableRebalanceTest, NoRoomEvenAfterRenumberingNamesTheColumn) {
+TEST(TreeTableRebalanceTest, OnlyAFullMapRefusesAValueAndNamesTheColumn) {
   const std::vector<DATA_TYPE> types{STRING, INT};
   TreeTable table;
   table.columnMaps[1] = test_support::makeMap(INT);
   ColumnMapBase* map = table.columnMaps[1];
-  for (int value = 0; value < 80000; value += 2) map->add(&value, 0);
+  // Every number but one taken, neighbours one apart.
+  for (int value = 0; value < 2 * 65533; value += 2) map->add(&value, 0);
   map->recalculatePositions();
   table.init(types, {1});
-  // Find two neighbours whose numbers are adjacent: nothing fits between.
-  int probe = -1;
-  for (int value = 0; value + 2 < 80000; value += 2) {
-    int next = value + 2;
-    if (map->getInt(&next) - map->getInt(&value) == 1) {
-      probe = value + 1;
-      break;
-    }
-  }
-  ASSERT_GE(probe, 0);
   RowBuilder rows(types);
   table.addRow(rows.row({"first", "4"}));
-  EXPECT_EQ(test_support::messageOf([&] { table.addRow(rows.row({"second", std::to_string(probe)})); }),
+  table.addRow(rows.row({"second", "5"}));
+  EXPECT_EQ(map->getSize(), 65534u);
+  EXPECT_EQ(test_support::messageOf([&] { table.addRow(rows.row({"third", "7"})); }),
             "Unable to add another value to column 1. Column should be setup as non-category.");
-  EXPECT_EQ(table.numRows, 1u);
-  EXPECT_EQ(readAll(table), (std::vector<Row>{{"first", "4"}}));
+  EXPECT_EQ(table.numRows, 2u);
+  EXPECT_EQ(readAll(table), (std::vector<Row>{{"first", "4"}, {"second", "5"}}));
   table.validateTree();
 }
 

@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""Times loading a table whose tree level has many distinct values.
+
+For each count n of distinct values, a table of ROWS rows (id int, key,
+amount double) is written to a scratch folder twice: with the keys in
+ascending order (each value's rows together) and in random order (every
+value present). tabulon loads it with the key column as its only tree level
+(`cat 1`), pandas reads it with read_csv; both answers are read back into
+Python and must agree on row count and key checksum before any time counts.
+Each load runs several times in separate databases and the median counts.
+
+Keys are ints (`--type int`, any n up to 65,534) or texts of nine
+characters (`--type string`); a load that tabulon refuses is reported with
+its message.
+
+Usage: PYTHONPATH=build python3 bench/level_load.py [--rows N] [--runs N]
+       [--counts 4000,8000,...] [--type int|string] [--scratch DIR]
+"""
+
+import argparse
+import gc
+import random
+import statistics
+import tempfile
+import time
+from pathlib import Path
+
+import pandas as pd
+
+import tabulon
+
+SEED = 20240611
+DEFAULT_COUNTS = "4000,8000,16000,24000,32000,40000,48000,56000,64000"
+
+
+def key_text(value, kind):
+    return str(value * 7 + 3) if kind == "int" else f"k{value:08d}"
+
+
+def write_table(path, rows, distinct, order, kind):
+    if path.exists():
+        return
+    keys = [i % distinct for i in range(rows)]
+    if order == "random":
+        random.Random(SEED + distinct).shuffle(keys)
+    else:
+        keys.sort()
+    texts = [key_text(v, kind) for v in range(distinct)]
+    partial = path.with_suffix(".part")
+    with open(partial, "w") as out:
+        out.write("id,key,amount\n")
+        out.writelines(f"{i},{texts[k]},{(i * 37) % 100000 / 100}\n" for i, k in enumerate(keys))
+    partial.rename(path)
+
+
+def key_checksum(values, kind):
+    if kind == "int":
+        return sum(int(v) for v in values)
+    return sum(int(v[1:]) for v in values)
+
+
+def load_tabulon(path, kind):
+    db = tabulon.DatabaseParser()
+    db.executeCommand(f"create table t (id int, key {kind} cat 1, amount double)")
+    db.executeCommand(f"load t from '{path}'")
+    return db
+
+
+def answer_tabulon(db, kind):
+    keys = db.executeSelect("select key from t").getColumn(0)
+    return len(keys), key_checksum(keys, kind)
+
+
+def answer_pandas(frame, kind):
+    return len(frame), key_checksum(frame["key"].tolist(), kind)
+
+
+def timed(load, runs):
+    times = []
+    result = None
+    for _ in range(runs):
+        result = None
+        gc.collect()
+        start = time.perf_counter()
+        result = load()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), result
+
+
+def measure(path, kind, runs):
+    try:
+        tabulon_time, db = timed(lambda: load_tabulon(path, kind), runs)
+    except RuntimeError as error:
+        return None, str(error), None
+    pandas_time, frame = timed(lambda: pd.read_csv(path, dtype={"key": str if kind == "string" else "int64"}),
+                               runs)
+    if answer_tabulon(db, kind) != answer_pandas(frame, kind):
+        raise SystemExit(f"{path.name}: tabulon and pandas disagree")
+    return tabulon_time, None, pandas_time
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--rows", type=int, default=1000000)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--counts", default=DEFAULT_COUNTS)
+    parser.add_argument("--type", dest="kind", choices=["int", "string"], default="int")
+    parser.add_argument("--scratch", type=Path, default=Path(tempfile.gettempdir()) / "tabulon-level-load")
+    args = parser.parse_args()
+    args.scratch.mkdir(parents=True, exist_ok=True)
+
+    print(f"{args.rows:,} rows, {args.kind} keys, median of {args.runs} loads, seconds")
+    print("| distinct values | sorted: tabulon | pandas | ratio | random: tabulon | pandas | ratio |")
+    print("| --- | --- | --- | --- | --- | --- | --- |")
+    for distinct in (int(c) for c in args.counts.split(",")):
+        cells = [f"{distinct:,}"]
+        for order in ("sorted", "random"):
+            path = args.scratch / f"level_{args.kind}_{order}_{distinct}_{args.rows}.csv"
+            write_table(path, args.rows, distinct, order, args.kind)
+            tabulon_time, refused, pandas_time = measure(path, args.kind, args.runs)
+            if refused is not None:
+                cells += [f"refused: {refused}", "", ""]
+                continue
+            cells += [f"{tabulon_time:.3f}", f"{pandas_time:.3f}", f"{tabulon_time / pandas_time:.2f}"]
+        print("| " + " | ".join(cells) + " |", flush=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -75,6 +75,9 @@ class Condition {
   // Set while filtering when `result` does not hold this row's answer yet;
   // read by partial evaluation of the expression tree.
   bool unknown = false;
+  // Set for a stand-in whose answer is `result` for every row: filtering
+  // neither reads its column nor asks it.
+  bool fixedAnswer = false;
   ConditionType type = EQ;
   // Brackets opened directly before the condition; tells adjacent groups
   // such as "(a or b) and (c or d)" apart.

@@ -280,9 +280,10 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     // its rows; the rest are unknown until the rows are read.
     const unsigned short* path = t.branches.getPath(node->pathIndex);
     for (ConditionSource& source : sources) {
+      Condition& condition = *source.condition;
       const bool fixed = source.categorised && path[source.index] != 0;
-      source.condition->unknown = !fixed;
-      if (fixed) source.condition->evaluate(path + source.index);
+      condition.unknown = !fixed && !condition.fixedAnswer;
+      if (fixed && !condition.fixedAnswer) condition.evaluate(path + source.index);
     }
     const Truth decided = root.evaluatePartial();
     if (decided == Truth::False) continue;

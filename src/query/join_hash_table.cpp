@@ -23,35 +23,41 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
   size_t slots = 16;
   while (slots < 2 * values.size()) slots *= 2;
   slots_.resize(slots);
-  std::vector<uint32_t> groupOf(values.size(), UINT32_MAX);
-  std::vector<uint32_t> counts;
+  if (type_ == STRING) texts_.resize(slots);
+  std::vector<uint32_t> slotOf(values.size(), UINT32_MAX);
   for (size_t i = 0; i < values.size(); ++i) {
     uint64_t word = 0;
-    uint32_t length = 0;
-    if (!wordOf(values[i], word, length)) continue;
-    const char* text = type_ == STRING ? static_cast<const char*>(values[i]) : nullptr;
-    Slot& slot = slots_[slotFor(word, text, length)];
-    if (slot.group == UINT32_MAX) {
-      slot = Slot{word, text, length, static_cast<uint32_t>(counts.size())};
-      counts.push_back(0);
+    if (!wordOf(values[i], word)) continue;
+    const size_t at = slotFor(word, values[i]);
+    Slot& slot = slots_[at];
+    if (slot.count == 0) {
+      slot.word = word;
+      slot.first = static_cast<uint32_t>(i);
+      if (type_ == STRING) texts_[at] = static_cast<const char*>(values[i]);
     }
-    groupOf[i] = slot.group;
-    ++counts[slot.group];
+    ++slot.count;
+    slotOf[i] = static_cast<uint32_t>(at);
   }
-  firsts_.resize(counts.size() + 1);
-  for (size_t g = 0; g < counts.size(); ++g) firsts_[g + 1] = firsts_[g] + counts[g];
-  positions_.resize(firsts_.back());
-  std::vector<uint32_t> next(firsts_.begin(), firsts_.end() - 1);
+  // A value held once keeps its position in its slot; the others get a run
+  // of positions_, filled in ascending order.
+  std::vector<uint32_t> next(slots, 0);
+  uint32_t used = 0;
+  for (size_t at = 0; at < slots; ++at) {
+    Slot& slot = slots_[at];
+    if (slot.count < 2) continue;
+    slot.first = next[at] = used;
+    used += slot.count;
+  }
+  positions_.resize(used);
   for (size_t i = 0; i < values.size(); ++i) {
-    if (groupOf[i] != UINT32_MAX) positions_[next[groupOf[i]]++] = static_cast<uint32_t>(i);
+    if (slotOf[i] != UINT32_MAX && slots_[slotOf[i]].count > 1) positions_[next[slotOf[i]]++] = static_cast<uint32_t>(i);
   }
 }
 
-bool JoinHashTable::wordOf(const void* value, uint64_t& word, uint32_t& length) const {
+bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
   if (type_ == STRING) {
     const char* text = static_cast<const char*>(value);
-    length = static_cast<uint32_t>(std::strlen(text));
-    word = text_bytes::hash(text, length);
+    word = text_bytes::hash(text, std::strlen(text));
     return true;
   }
   if (type_ == DOUBLE || type_ == FLOAT) {
@@ -73,23 +79,22 @@ bool JoinHashTable::wordOf(const void* value, uint64_t& word, uint32_t& length) 
   return true;
 }
 
-size_t JoinHashTable::slotFor(uint64_t word, const char* text, uint32_t length) const {
+size_t JoinHashTable::slotFor(uint64_t word, const void* value) const {
   const size_t mask = slots_.size() - 1;
   for (size_t at = text_bytes::slotOf(word, slots_.size());; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
-    if (slot.group == UINT32_MAX) return at;
+    if (slot.count == 0) return at;
     if (slot.word != word) continue;
-    if (text == nullptr || (slot.length == length && text_bytes::same(slot.text, text, length))) return at;
+    if (type_ != STRING || std::strcmp(texts_[at], static_cast<const char*>(value)) == 0) return at;
   }
 }
 
 std::pair<const uint32_t*, const uint32_t*> JoinHashTable::find(const void* key) const {
   uint64_t word = 0;
-  uint32_t length = 0;
-  if (!wordOf(key, word, length)) return {nullptr, nullptr};
-  const char* text = type_ == STRING ? static_cast<const char*>(key) : nullptr;
-  const Slot& slot = slots_[slotFor(word, text, length)];
-  if (slot.group == UINT32_MAX) return {nullptr, nullptr};
-  const uint32_t* base = positions_.data();
-  return {base + firsts_[slot.group], base + firsts_[slot.group + 1]};
+  if (!wordOf(key, word)) return {nullptr, nullptr};
+  const Slot& slot = slots_[slotFor(word, key)];
+  if (slot.count == 0) return {nullptr, nullptr};
+  if (slot.count == 1) return {&slot.first, &slot.first + 1};
+  const uint32_t* base = positions_.data() + slot.first;
+  return {base, base + slot.count};
 }

@@ -24,21 +24,20 @@ class JoinHashTable {
 
  private:
   struct Slot {
-    uint64_t word = 0;           // the value's bits, or a text's hash
-    const char* text = nullptr;  // the text, for a text column
-    uint32_t length = 0;         // its length
-    uint32_t group = UINT32_MAX;  // UINT32_MAX: the slot is free
+    uint64_t word = 0;      // the value's bits, or a text's hash
+    uint32_t first = 0;     // the only position, or where the group's start in positions_
+    uint32_t count = 0;     // positions of the value; 0: the slot is free
   };
 
   // The value at `value` as a word that equals another value's word exactly
   // when the values are equal (for texts: the hash); false for NaN.
-  bool wordOf(const void* value, uint64_t& word, uint32_t& length) const;
+  bool wordOf(const void* value, uint64_t& word) const;
   // The slot holding the value, or the free slot where it belongs.
-  size_t slotFor(uint64_t word, const char* text, uint32_t length) const;
+  size_t slotFor(uint64_t word, const void* value) const;
 
   DATA_TYPE type_;
   unsigned short width_;
-  std::vector<Slot> slots_;        // open addressing, a power of two, at most half full
-  std::vector<uint32_t> firsts_;   // group g's positions are positions_[firsts_[g] .. firsts_[g + 1])
-  std::vector<uint32_t> positions_;
+  std::vector<Slot> slots_;          // open addressing, a power of two, at most half full
+  std::vector<const char*> texts_;   // per slot, the text it holds, for a text column
+  std::vector<uint32_t> positions_;  // the groups of more than one position, one after the other
 };

@@ -199,23 +199,22 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
 }
 
 void JoinedSet::narrowSides(const std::vector<Condition*>& conditions) {
-  bool onLeft = false;
-  bool onRight = false;
-  for (const Condition* condition : conditions) (condition->column < leftColumnCount_ ? onLeft : onRight) = true;
+  const bool onRight = std::any_of(conditions.begin(), conditions.end(),
+                                   [this](const Condition* c) { return c->column >= leftColumnCount_; });
   const auto narrow = [&](bool rightSide, auto&& keep) {
     const std::vector<std::unique_ptr<Condition>> owned = sideConditions(conditions, rightSide);
     std::vector<Condition*> side;
     for (const std::unique_ptr<Condition>& condition : owned) side.push_back(condition.get());
     keep(side);
   };
-  if (onLeft) {
-    narrow(false, [&](std::vector<Condition*>& side) {
-      auto rows = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
-                                             std::vector<unsigned short>{});
-      rows->processRequest(side);
-      setLeft(std::move(rows), leftJoinColumn_);
-    });
-  }
+  // The left rows are always taken from the table: the set given may be
+  // unfilled.
+  narrow(false, [&](std::vector<Condition*>& side) {
+    auto rows = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
+                                           std::vector<unsigned short>{});
+    rows->processRequest(side);
+    setLeft(std::move(rows), leftJoinColumn_);
+  });
   if (onRight) {
     narrow(true, [&](std::vector<Condition*>& side) {
       auto rows = std::make_unique<IndexSet>();

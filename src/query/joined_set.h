@@ -34,6 +34,8 @@ class JoinedSet : public ResultSet, public Buffer {
   void setRight(std::unique_ptr<IndexSet> right);
   // Takes over the left rows, replacing any earlier left set; `column` is
   // the left join column. Call after setRight and before reading rows.
+  // filterRows takes the left rows afresh from the set's table, so for it
+  // the set may be unfilled; the row-by-row walk pairs the rows it holds.
   void setLeft(std::unique_ptr<TableSet> left, unsigned short column);
   // Appends a selected column: `column` of the right table when `rightSide`,
   // else of the left table.

@@ -77,16 +77,29 @@ std::string TableSet::getSelectString(unsigned short k) {
 std::string TableSet::getString(unsigned short col) { return iterator_->getString(col); }
 
 void* TableSet::getSelectPointer(unsigned short k) {
-  if (placedNode_ != iterator_->node || places_.size() != selectedColumns.size()) placeColumns();
-  void* const value = valueIn(places_[k], iterator_->rows.current, *iterator_->rows.config);
+  if (placedNode_ != iterator_->node || placedColumns_ != selectedColumns) placeColumns();
+  void* const value = valueIn((*places_)[k], iterator_->rows.current, *iterator_->rows.config);
   return value != nullptr ? value : iterator_->getPointer(selectedColumns[k]);
 }
 
 void TableSet::placeColumns(const NodeTable* node) {
-  places_.assign(selectedColumns.size(), ColumnPlace{});
+  if (placedColumns_ != selectedColumns) {
+    placedColumns_ = selectedColumns;
+    placesByPath_.clear();
+  }
   placedNode_ = node;
-  if (node == nullptr) return;
-  for (size_t k = 0; k < selectedColumns.size(); ++k) places_[k] = placeColumn(*node, k);
+  if (node == nullptr) {
+    unplaced_.assign(selectedColumns.size(), ColumnPlace{});
+    places_ = &unplaced_;
+    return;
+  }
+  if (placesByPath_.size() <= node->pathIndex) placesByPath_.resize(node->pathIndex + 1);
+  std::vector<ColumnPlace>& places = placesByPath_[node->pathIndex];
+  if (places.size() != selectedColumns.size()) {
+    places.resize(selectedColumns.size());
+    for (size_t k = 0; k < selectedColumns.size(); ++k) places[k] = placeColumn(*node, k);
+  }
+  places_ = &places;
 }
 
 TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) const {
@@ -140,7 +153,7 @@ void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
   char* plains[kRunRows];
   for (uint32_t position = first; position < end;) {
     NodeTable* const node = reference(storedRow(position)).first;
-    if (node != placedNode_ || places_.size() != columns) placeColumns(node);
+    if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
     uint32_t run = 0;
     for (; run < kRunRows && position + run < end; ++run) {
       const auto [rowNode, offset] = reference(storedRow(position + run));
@@ -155,7 +168,7 @@ void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
 
 void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, uint32_t position, uint32_t run,
                          const void** out) {
-  const ColumnPlace& place = places_[k];
+  const ColumnPlace& place = (*places_)[k];
   if (place.fixed != nullptr) {
     std::fill(out, out + run, place.fixed);
     return;

@@ -93,8 +93,7 @@ class TableSet : public ResultSet, public Buffer {
     return {node, offset};
   }
   // Where the selected columns' values lie in the rows of `node` (of the
-  // current node when not given), worked out once per node: rows read one
-  // after the other mostly share it.
+  // current node when not given), worked out once per node.
   void placeColumns(const NodeTable* node);
   void placeColumns() { placeColumns(iterator_->node); }
   // Where the k-th selected column's value lies in the rows of `node`.
@@ -105,6 +104,12 @@ class TableSet : public ResultSet, public Buffer {
   void selectRun(size_t k, const NodeTable& node, char* const* plains, uint32_t position, uint32_t run,
                  const void** out);
 
-  const NodeTable* placedNode_ = nullptr;  // node `places_` belongs to
-  std::vector<ColumnPlace> places_;        // per selected column
+  const NodeTable* placedNode_ = nullptr;          // node `places_` belongs to
+  const std::vector<ColumnPlace>* places_ = nullptr;  // per selected column
+  // Places per node path index, worked out on first need: sorted rows
+  // visit the nodes in no order. Valid for the selected columns in
+  // `placedColumns_`.
+  std::vector<std::vector<ColumnPlace>> placesByPath_;
+  std::vector<unsigned short> placedColumns_;
+  std::vector<ColumnPlace> unplaced_;  // places when there is no node
 };

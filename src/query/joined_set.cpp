@@ -103,6 +103,39 @@ void* JoinedSet::getSelectPointer(unsigned short k) {
   return sideOf(selected).getPointer(selected.column);
 }
 
+void JoinedSet::selectRows(uint32_t first, uint32_t end, const void** out) {
+  // Each side reads its own selected columns for the stored rows its pairs
+  // name, and its values are copied to those columns' rows of `out`.
+  std::vector<size_t> slots[2];
+  std::vector<unsigned short> columns[2];
+  for (size_t k = 0; k < selected_.size(); ++k) {
+    slots[selected_[k].rightSide].push_back(k);
+    columns[selected_[k].rightSide].push_back(selected_[k].column);
+  }
+  TableSet* const sides[2] = {left_.get(), right_.get()};
+  for (int side = 0; side < 2; ++side) sides[side]->selectedColumns = columns[side];
+  constexpr uint32_t kChunkRows = 256;
+  uint32_t rows[2][kChunkRows];
+  std::vector<const void*> values(selected_.size() * kChunkRows);
+  const size_t count = end - first;
+  for (uint32_t position = first; position < end; position += kChunkRows) {
+    const uint32_t chunk = std::min(kChunkRows, end - position);
+    for (uint32_t i = 0; i < chunk; ++i) {
+      uint32_t pair[2];
+      std::memcpy(pair, start() + static_cast<size_t>(storedRow(position + i)) * kPairWidth, kPairWidth);
+      rows[0][i] = left_->storedRow(pair[0]);
+      rows[1][i] = right_->storedRow(pair[1]);
+    }
+    for (int side = 0; side < 2; ++side) {
+      if (slots[side].empty()) continue;
+      sides[side]->selectStored(rows[side], chunk, values.data(), chunk);
+      for (size_t j = 0; j < slots[side].size(); ++j) {
+        std::copy_n(values.data() + j * chunk, chunk, out + slots[side][j] * count + (position - first));
+      }
+    }
+  }
+}
+
 std::string JoinedSet::getString(unsigned short col) { return sideOf(col).getString(col); }
 
 void* JoinedSet::getPointer(unsigned short col) { return sideOf(col).getPointer(col); }

@@ -54,6 +54,9 @@ class JoinedSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // Reads the pairs of a run of positions, then each side's columns for
+  // its rows of them, run by run of one node.
+  void selectRows(uint32_t first, uint32_t end, const void** out) override;
   // Pairs the left rows with their partners and keeps the pairs for which
   // `root` holds, in the order of the row-by-row walk. Each side is first
   // narrowed to the rows that can pass with some row of the other side;

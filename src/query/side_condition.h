@@ -37,6 +37,9 @@ class SideCondition : public Condition {
   void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override {
     own_->evaluateDense(values, width, count, bits);
   }
+  void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) override {
+    own_->evaluateTexts(texts, count, bits);
+  }
 
  private:
   Condition* own_;

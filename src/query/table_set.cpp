@@ -144,29 +144,38 @@ void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, co
 }
 
 void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
-  const size_t count = end - first;
+  constexpr uint32_t kChunkRows = 256;
+  uint32_t rows[kChunkRows];
+  for (uint32_t position = first; position < end; position += kChunkRows) {
+    const uint32_t chunk = std::min(kChunkRows, end - position);
+    for (uint32_t i = 0; i < chunk; ++i) rows[i] = storedRow(position + i);
+    selectStored(rows, chunk, out + (position - first), end - first);
+  }
+}
+
+void TableSet::selectStored(const uint32_t* rows, uint32_t count, const void** out, size_t stride) {
   const size_t columns = selectedColumns.size();
   // Rows are taken in runs that lie in one node, and each run column by
   // column: a column's place is looked at once per run, and its values are
   // written one after the other.
   constexpr uint32_t kRunRows = 256;
   char* plains[kRunRows];
-  for (uint32_t position = first; position < end;) {
-    NodeTable* const node = reference(storedRow(position)).first;
+  for (uint32_t i = 0; i < count;) {
+    NodeTable* const node = reference(rows[i]).first;
     if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
     uint32_t run = 0;
-    for (; run < kRunRows && position + run < end; ++run) {
-      const auto [rowNode, offset] = reference(storedRow(position + run));
+    for (; run < kRunRows && i + run < count; ++run) {
+      const auto [rowNode, offset] = reference(rows[i + run]);
       if (rowNode != node) break;
       plains[run] = node->start() + offset;
     }
-    const void** slot = out + (position - first);
-    for (size_t k = 0; k < columns; ++k, slot += count) selectRun(k, *node, plains, position, run, slot);
-    position += run;
+    const void** slot = out + i;
+    for (size_t k = 0; k < columns; ++k, slot += stride) selectRun(k, *node, plains, rows + i, run, slot);
+    i += run;
   }
 }
 
-void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, uint32_t position, uint32_t run,
+void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, const uint32_t* rows, uint32_t run,
                          const void** out) {
   const ColumnPlace& place = (*places_)[k];
   if (place.fixed != nullptr) {
@@ -183,7 +192,7 @@ void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, u
     return;
   }
   for (uint32_t i = 0; i < run; ++i) {
-    setRowDerived(storedRow(position + i));
+    setRowDerived(rows[i]);
     out[i] = iterator_->getPointer(selectedColumns[k]);
   }
 }
@@ -323,6 +332,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
       columns[i] = dense ? node->plainColumn(source.offset, source.width).data() : nullptr;
     }
     // Every condition reads a block of rows while it is still in the cache.
+    const char* texts[kBlockRows];
     for (size_t first = 0; first < count; first += kBlockRows) {
       const size_t blockRows = std::min(kBlockRows, count - first);
       const uint32_t* block = rows.data() + first;
@@ -336,12 +346,8 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
         } else if (!source.text) {
           condition.evaluateDense(columns[i] + first * source.width, source.width, blockRows, bits);
         } else {
-          std::fill(bits, bits + row_bits::wordsFor(blockRows), 0);
-          for (size_t row = 0; row < blockRows; ++row) {
-            if (condition.evaluate(layout.valueAt(base + block[row], source.index))) {
-              bits[row / 64] |= uint64_t{1} << (row % 64);
-            }
-          }
+          for (size_t row = 0; row < blockRows; ++row) texts[row] = layout.valueAt(base + block[row], source.index);
+          condition.evaluateTexts(texts, blockRows, bits);
         }
       }
     }

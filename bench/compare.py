@@ -621,7 +621,7 @@ def main():
                                  "mismatches": mismatches}
         readme += ([""] if readme else []) + readme_lines(
             medians, ratio, verdicts, host, args.rows, steps,
-            "Second workload (joins with a 100,000-row dimension, sorts of every row)")
+            "Second workload, joins with a 100,000-row dimension and sorts of every row")
         failed = failed or bool(mismatches)
 
     report["wall_seconds"] = round(time.time() - started, 1)

@@ -12,8 +12,14 @@ agree with tabulon's in row count and checksum.
 Results: a table on standard output, bench/results/latest.json, a bar chart
 bench/results/latest.png and the performance section of README.md.
 
+A second workload (bench/joins_sorts.py: joins with a 100,000-row
+dimension, sorts of every row, a wide table, a high-cardinality load) runs
+after the first on its own data, every system reading each answer into
+Python as row tuples.
+
 Usage: PYTHONPATH=build python3 bench/compare.py [--rows N] [--runs N]
-       [--load-runs N] [--scratch DIR] [--no-readme]
+       [--load-runs N] [--runs2 N] [--workload 1|2|both] [--peers a,b]
+       [--steps a,b] [--scratch DIR] [--no-readme]
 """
 
 import argparse
@@ -40,6 +46,7 @@ import pandas as pd  # noqa: E402
 import polars as pl  # noqa: E402
 import pyarrow as pa  # noqa: E402
 
+import joins_sorts  # noqa: E402
 import tabulon  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
@@ -575,18 +582,18 @@ def targets(medians, ratio):
     return verdicts
 
 
-def table(medians, ratio, names):
-    label_width = max(len(label) for _, label in STEPS)
+def table(medians, ratio, names, steps=STEPS):
+    label_width = max(len(label) for _, label in steps)
     lines = ["Median seconds"]
     lines.append(f"{'step':<{label_width}} " + " ".join(f"{n:>10}" for n in names))
-    for step, label in STEPS:
+    for step, label in steps:
         cells = [f"{medians[step][n]:10.4f}" if n in medians[step] else f"{'-':>10}" for n in names]
         lines.append(f"{label:<{label_width}} " + " ".join(cells))
     peers = [n for n in names if n != "tabulon"]
     lines.append("")
     lines.append("Ratio tabulon/peer (below 1: tabulon faster)")
     lines.append(f"{'step':<{label_width}} " + " ".join(f"{n:>10}" for n in peers))
-    for step, label in STEPS:
+    for step, label in steps:
         cells = [f"{ratio[step][n]:10.3f}" if n in ratio[step] else f"{'-':>10}" for n in peers]
         lines.append(f"{label:<{label_width}} " + " ".join(cells))
     return "\n".join(lines)
@@ -615,10 +622,10 @@ def chart(medians, names, path, title):
     plt.close(figure)
 
 
-def readme_lines(medians, ratio, verdicts, host, rows):
-    lines = [f"Last `make bench` ({rows:,} rows; {host}): tabulon's median time, and its time "
+def readme_lines(medians, ratio, verdicts, host, rows, steps=STEPS, title="Last `make bench`"):
+    lines = [f"{title} ({rows:,} rows; {host}): tabulon's median time, and its time "
              "divided by each peer's (below 1: tabulon faster).", ""]
-    for step, label in STEPS:
+    for step, label in steps:
         if "tabulon" not in medians[step]:
             lines.append(f"- {label}: not answered by tabulon")
             continue
@@ -626,7 +633,7 @@ def readme_lines(medians, ratio, verdicts, host, rows):
         # not read as meeting it.
         parts = ", ".join(f"{name} {value:.3f}x" for name, value in ratio[step].items())
         lines.append(f"- {label}: {medians[step]['tabulon'] * 1000:.1f} ms; {parts}")
-    labels = dict(STEPS + ARROW_STEPS)
+    labels = dict(list(steps) + ARROW_STEPS)
     missed = [f"{labels.get(step, step)}, {goal}" for step, goal in
               (target.split(": ", 1) for target, met in verdicts.items() if met is False)]
     met = sum(1 for value in verdicts.values() if value)
@@ -644,60 +651,92 @@ def update_readme(lines):
     README.write_text(head + README_START + "\n" + "\n".join(lines) + "\n" + README_END + tail)
 
 
+def settle(medians, checks):
+    """Drops the peers' times of every step whose answers disagree with
+    tabulon's (they time nothing comparable); the ratios and mismatches."""
+    mismatches = verify(checks)
+    for step in mismatches:
+        medians[step] = {"tabulon": medians[step]["tabulon"]} if "tabulon" in medians[step] else {}
+    return ratios(medians), mismatches
+
+
+def report_workload(name, steps, medians, ratio, verdicts, failures, mismatches, names):
+    print(f"== {name}")
+    print(table(medians, ratio, names, steps))
+    print()
+    for target, verdict in verdicts.items():
+        print(f"{'met   ' if verdict else 'MISSED' if verdict is False else 'n/a   '} {target}")
+    for step, by_system in failures.items():
+        for system, message in by_system.items():
+            print(f"FAILED {step} on {system}: {message}")
+    for step, detail in mismatches.items():
+        print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
+    print()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rows", type=int, default=1000000)
     parser.add_argument("--runs", type=int, default=7, help="runs per query step")
     parser.add_argument("--load-runs", type=int, default=5, help="runs per load step")
+    parser.add_argument("--runs2", type=int, default=5, help="runs per query step of the second workload")
+    parser.add_argument("--workload", choices=["1", "2", "both"], default="both")
+    parser.add_argument("--peers", help="comma-separated peers of the second workload (default: all)")
+    parser.add_argument("--steps", help="comma-separated steps of the second workload (default: all)")
     parser.add_argument("--scratch", default=str(HERE.parent / "build" / "bench-data"))
     parser.add_argument("--no-readme", action="store_true", help="leave README.md as it is")
     args = parser.parse_args()
 
     started = time.time()
-    medians, checks, failures = run(args)
-    mismatches = verify(checks)
-    # A step whose answers disagree times nothing comparable.
-    for step in mismatches:
-        medians[step] = {"tabulon": medians[step]["tabulon"]} if "tabulon" in medians[step] else {}
-    ratio = ratios(medians)
     names = ["tabulon", "sqlite3", "duckdb-1t", f"duckdb-{os.cpu_count() or 1}t", "pandas", "polars-1t"]
     host = machine()
-    verdicts = targets(medians, ratio)
-    arrow = arrow_run(args)
-    verdicts.update(arrow["targets"])
-
-    print(table(medians, ratio, names))
-    print()
-    for name, verdict in verdicts.items():
-        print(f"{'met   ' if verdict else 'MISSED' if verdict is False else 'n/a   '} {name}")
-    for step, by_system in failures.items():
-        for name, message in by_system.items():
-            print(f"FAILED {step} on {name}: {message}")
-    for step, detail in mismatches.items():
-        print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
-    print("\nArrow steps, median seconds: " + json.dumps(arrow["medians"]))
-    for step, detail in arrow["mismatches"].items():
-        print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
-
-    RESULTS.mkdir(exist_ok=True)
     report = {
         "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
-        "machine": host, "rows": args.rows, "runs": args.runs, "load_runs": args.load_runs,
+        "machine": host, "rows": args.rows, "runs": args.runs, "load_runs": args.load_runs, "runs2": args.runs2,
         "versions": {"tabulon": "working tree", "sqlite3": sqlite3.sqlite_version, "duckdb": duckdb.__version__,
                      "pandas": pd.__version__, "polars": pl.__version__, "pyarrow": pa.__version__},
-        "steps": {step: label for step, label in STEPS},
-        "median_seconds": medians, "ratio_tabulon_to_peer": ratio, "checksums": checks,
-        "targets": verdicts, "failures": failures, "mismatches": mismatches,
-        "arrow": arrow,
-        "wall_seconds": round(time.time() - started, 1),
     }
-    (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")
-    chart(medians, names, RESULTS / "latest.png", f"{args.rows:,} rows, one thread except {names[3]}; {host}")
-    if not args.no_readme:
+    readme = []
+    failed = False
+    RESULTS.mkdir(exist_ok=True)
+    if args.workload in ("1", "both"):
+        medians, checks, failures = run(args)
+        ratio, mismatches = settle(medians, checks)
+        verdicts = targets(medians, ratio)
+        arrow = arrow_run(args)
+        verdicts.update(arrow["targets"])
+        report_workload("filters, sorts, a small join, a read", STEPS, medians, ratio, verdicts, failures,
+                        mismatches, names)
+        print("\nArrow steps, median seconds: " + json.dumps(arrow["medians"]))
+        for step, detail in arrow["mismatches"].items():
+            print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
+        report.update({"steps": dict(STEPS), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
+                       "checksums": checks, "targets": verdicts, "failures": failures, "mismatches": mismatches,
+                       "arrow": arrow})
+        chart(medians, names, RESULTS / "latest.png", f"{args.rows:,} rows, one thread except {names[3]}; {host}")
         lines = readme_lines(medians, ratio, verdicts, host, args.rows)
-        update_readme(lines[:-2] + arrow_lines(arrow) + lines[-2:])
-    print(f"\nwall time {report['wall_seconds']} s; results in {RESULTS}", file=sys.stderr)
-    return 1 if mismatches or arrow["mismatches"] else 0
+        readme += lines[:-2] + arrow_lines(arrow) + lines[-2:]
+        failed = failed or bool(mismatches) or bool(arrow["mismatches"])
+    if args.workload in ("2", "both"):
+        steps = [(step, label) for step, label, _ in joins_sorts.STEPS]
+        medians, checks, failures = joins_sorts.run(args, Path(args.scratch), timed)
+        ratio, mismatches = settle(medians, checks)
+        verdicts = joins_sorts.targets(medians, ratio)
+        report_workload("joins and sorts", steps, medians, ratio, verdicts, failures, mismatches, names)
+        report["joins_sorts"] = {"steps": dict(steps), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
+                                 "checksums": checks, "targets": verdicts, "failures": failures,
+                                 "mismatches": mismatches}
+        readme += ([""] if readme else []) + readme_lines(
+            medians, ratio, verdicts, host, args.rows, steps,
+            "Second workload, joins with a 100,000-row dimension and sorts of every row")
+        failed = failed or bool(mismatches)
+
+    report["wall_seconds"] = round(time.time() - started, 1)
+    (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")
+    if not args.no_readme and args.workload == "both":
+        update_readme(readme)
+    print(f"wall time {report['wall_seconds']} s; results in {RESULTS}", file=sys.stderr)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

@@ -61,7 +61,10 @@ CellConverter::CellConverter(CellConverter&& other) noexcept
       sets_(other.sets_),
       cache_(std::move(other.cache_)),
       last_(other.last_),
-      lastValue_(other.lastValue_) {
+      lastValue_(other.lastValue_),
+      textLookups_(other.textLookups_),
+      textHits_(other.textHits_),
+      uncached_(other.uncached_) {
   other.cache_.clear();
   other.last_ = nullptr;
   other.lastValue_ = nullptr;
@@ -85,8 +88,13 @@ PyObject* CellConverter::unknownType() {
 
 PyObject* CellConverter::lookUpText(const char* value) {
   const std::string_view bytes(value, NodeConfig::textBytes(value) - 1);
+  if (uncached_) return PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace");
   Slot* const set = setFor(text_bytes::slotOf(text_bytes::hash(bytes.data(), bytes.size()), sets_));
   PyObject* made = find(set, [&](const Slot& slot) { return holds(slot.object, bytes); });
+  if (made != nullptr) ++textHits_;
+  // Texts that are rarely seen twice are made without the cache from the
+  // trial on: there it costs a hash, two probes and a release per text.
+  if (++textLookups_ == kTextTrial && textHits_ * 4 < textLookups_) uncached_ = true;
   if (made == nullptr) {
     made = remember(set, PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()),
                                               "replace"));

@@ -108,6 +108,13 @@ class CellConverter {
   std::vector<Slot> cache_;    // two slots per set; empty until the first text or date
   PyObject* last_ = nullptr;          // last text handed out, kept alive by the cache
   const char* lastValue_ = nullptr;   // where `last_`'s bytes are stored
+  // Texts looked up in the cache, and found there, during the trial of the
+  // first kTextTrial lookups; a cache that hits fewer than a quarter of
+  // them is left alone from then on (`uncached_`).
+  static constexpr uint32_t kTextTrial = 4096;
+  uint32_t textLookups_ = 0;
+  uint32_t textHits_ = 0;
+  bool uncached_ = false;
 };
 
 template <typename Visit, typename Answer>

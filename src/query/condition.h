@@ -63,6 +63,17 @@ class Condition {
       bits[first / 64] = word;
     }
   }
+  // The same for texts: bit i is set when the NUL-terminated text at
+  // texts[i] satisfies the condition.
+  virtual void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) {
+    for (size_t first = 0; first < count; first += 64) {
+      uint64_t word = 0;
+      for (size_t row = first; row < count && row < first + 64; ++row) {
+        word |= static_cast<uint64_t>(evaluate(texts[row]) ? 1 : 0) << (row - first);
+      }
+      bits[first / 64] = word;
+    }
+  }
 
   // Column read, in the numbering of the result set that evaluates it.
   unsigned short column = 0;
@@ -75,6 +86,9 @@ class Condition {
   // Set while filtering when `result` does not hold this row's answer yet;
   // read by partial evaluation of the expression tree.
   bool unknown = false;
+  // Set for a stand-in whose answer is `result` for every row: filtering
+  // neither reads its column nor asks it.
+  bool fixedAnswer = false;
   ConditionType type = EQ;
   // Brackets opened directly before the condition; tells adjacent groups
   // such as "(a or b) and (c or d)" apart.

@@ -32,8 +32,6 @@ class FieldComparator : public FieldComparatorBase {
     return less(y, x) ? 1 : 0;
   }
 
-  bool hasOrderKey() const override { return true; }
-
   // Integers are offset into unsigned order; floating-point values use
   // their bits (negative ones inverted), with -0 made 0 and every NaN the
   // largest key, as compare() orders them.

@@ -17,10 +17,12 @@ class FieldComparatorBase {
   // Negative when a orders before b, 0 when equal, positive after; always
   // ascending (the caller applies `descending`).
   virtual int compare(const void* a, const void* b) const = 0;
-  // Whether orderKey is available: it maps each value to an unsigned
-  // 64-bit key whose order (and equality) is the order of compare().
-  virtual bool hasOrderKey() const { return false; }
-  virtual uint64_t orderKey(const void*) const { return 0; }
+  // An unsigned 64-bit key of the value: a smaller key means an earlier
+  // value by compare().
+  virtual uint64_t orderKey(const void* value) const = 0;
+  // Whether equal order keys also mean equal values; otherwise compare()
+  // decides between values of equal keys.
+  virtual bool orderKeyIsExact() const { return true; }
 
   // Column compared, in the numbering of the result set that sorts.
   unsigned short column;

@@ -14,11 +14,20 @@ void IndexSet::initIndex(unsigned short table, Database& database, unsigned shor
 }
 
 void IndexSet::initIndex(std::unique_ptr<TableIterator> iterator, unsigned short column) {
+  std::vector<Condition*> everyRow;
+  initRows(std::move(iterator), column, everyRow);
+  sortIndex();
+}
+
+void IndexSet::initRows(std::unique_ptr<TableIterator> iterator, unsigned short column,
+                        std::vector<Condition*>& conditions) {
   indexedColumn = column;
   setIterator(std::move(iterator));
   comparator_ = ResultSetFactory::createComparator(table(), column, false);
-  std::vector<Condition*> everyRow;
-  processRequest(everyRow);
+  processRequest(conditions);
+}
+
+void IndexSet::sortIndex() {
   std::vector<FieldComparatorBase*> comparators{comparator_.get()};
   sort(comparators);
 }
@@ -61,6 +70,7 @@ int IndexSet::compareCurrent(const void* rowKey) {
 }
 
 bool IndexSet::findRow(const void* key) {
+  if (!hasPermutation()) sortIndex();
   bool matchable = false;
   const void* rowKey = rowForm(key, matchable);
   uint32_t first = 0;

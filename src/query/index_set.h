@@ -2,16 +2,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "query/field_comparator_base.h"
 #include "query/table_set.h"
 
 class Database;
 
-// Every row of one table, ordered by one column, for lookups by bisection.
-// The index order is the permutation built by sort(): positions 0 .. rowCount
-// - 1 ascending in the indexed column (rows with equal values in table
-// order). Keys are decoded values of the column's type (a pointer to the
+// The rows of one table (every row, or those that pass a filter), ordered
+// by one column, for lookups by bisection. The index order is the
+// permutation built by sort(): positions 0 .. rowCount - 1 ascending in the
+// indexed column (rows with equal values in table order). A set built by
+// initRows is sorted by its first lookup; until then its positions are
+// its rows in table order. Keys are decoded values of the column's type (a pointer to the
 // stored form, or to text); for a categorised column a key is translated to
 // its category number, so the index compares what the rows hold. Equality
 // is that of the values: a NaN key matches no row (NaN rows sort last),
@@ -26,6 +29,10 @@ class IndexSet : public TableSet {
   // Builds the index over `column` of the table that `iterator` reads;
   // takes over the iterator, which must stand before the first row.
   void initIndex(std::unique_ptr<TableIterator> iterator, unsigned short column);
+  // Keeps the rows of the table that `iterator` reads for which the clause
+  // over `conditions` holds, in table order, unsorted; takes over the
+  // iterator, which must stand before the first row.
+  void initRows(std::unique_ptr<TableIterator> iterator, unsigned short column, std::vector<Condition*>& conditions);
 
   // Positions the index on the first row whose value is not less than
   // `key`; true when that row's value equals `key`. When every row is
@@ -46,6 +53,8 @@ class IndexSet : public TableSet {
   // The key in the form the rows hold it. `matchable` is false for a key
   // that no row can equal (a value missing from the column's map).
   const void* rowForm(const void* key, bool& matchable);
+  // Orders the positions by the indexed column.
+  void sortIndex();
   // Compares the current row's indexed value with a key in row form.
   int compareCurrent(const void* rowKey);
 

@@ -1,10 +1,14 @@
 #include "query/joined_set.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
+#include "query/join_hash_table.h"
+#include "query/side_condition.h"
+#include "query/simple_boolean_expression.h"
 
 #include "storage/tree_table.h"
 
@@ -99,6 +103,39 @@ void* JoinedSet::getSelectPointer(unsigned short k) {
   return sideOf(selected).getPointer(selected.column);
 }
 
+void JoinedSet::selectRows(uint32_t first, uint32_t end, const void** out) {
+  // Each side reads its own selected columns for the stored rows its pairs
+  // name, and its values are copied to those columns' rows of `out`.
+  std::vector<size_t> slots[2];
+  std::vector<unsigned short> columns[2];
+  for (size_t k = 0; k < selected_.size(); ++k) {
+    slots[selected_[k].rightSide].push_back(k);
+    columns[selected_[k].rightSide].push_back(selected_[k].column);
+  }
+  TableSet* const sides[2] = {left_.get(), right_.get()};
+  for (int side = 0; side < 2; ++side) sides[side]->selectedColumns = columns[side];
+  constexpr uint32_t kChunkRows = 256;
+  uint32_t rows[2][kChunkRows];
+  std::vector<const void*> values(selected_.size() * kChunkRows);
+  const size_t count = end - first;
+  for (uint32_t position = first; position < end; position += kChunkRows) {
+    const uint32_t chunk = std::min(kChunkRows, end - position);
+    for (uint32_t i = 0; i < chunk; ++i) {
+      uint32_t pair[2];
+      std::memcpy(pair, start() + static_cast<size_t>(storedRow(position + i)) * kPairWidth, kPairWidth);
+      rows[0][i] = left_->storedRow(pair[0]);
+      rows[1][i] = right_->storedRow(pair[1]);
+    }
+    for (int side = 0; side < 2; ++side) {
+      if (slots[side].empty()) continue;
+      sides[side]->selectStored(rows[side], chunk, values.data(), chunk);
+      for (size_t j = 0; j < slots[side].size(); ++j) {
+        std::copy_n(values.data() + j * chunk, chunk, out + slots[side][j] * count + (position - first));
+      }
+    }
+  }
+}
+
 std::string JoinedSet::getString(unsigned short col) { return sideOf(col).getString(col); }
 
 void* JoinedSet::getPointer(unsigned short col) { return sideOf(col).getPointer(col); }
@@ -111,14 +148,6 @@ unsigned short JoinedSet::getNumberOfSelectCols() {
 
 unsigned short JoinedSet::getNumberOfCols() {
   return static_cast<unsigned short>(leftColumnCount_ + rightColumnCount_);
-}
-
-void JoinedSet::findPartners(std::vector<uint32_t>& partners) {
-  partners.clear();
-  key_ = left_->getPointer(leftJoinColumn_);
-  for (bool found = right_->findRow(key_); found; found = right_->checkNextRow(key_)) {
-    partners.push_back(right_->cursor);
-  }
 }
 
 namespace {
@@ -140,20 +169,136 @@ class UnknownGuard {
   std::vector<Condition*>& conditions_;
 };
 
+// Which sides (bit 0 left, bit 1 right) the conditions under `expression`
+// read; `rightResults` are the result fields of the right side's conditions.
+unsigned sidesUnder(BooleanExpresssion& expression, const std::vector<const bool*>& rightResults) {
+  unsigned sides = 0;
+  std::vector<BooleanExpresssion*> pending{&expression};
+  while (!pending.empty() && sides != 3) {
+    BooleanExpresssion* node = pending.back();
+    pending.pop_back();
+    if (CombinedBooleanExpression* group = node->asGroup()) {
+      pending.insert(pending.end(), group->children.begin(), group->children.end());
+      continue;
+    }
+    const bool* result = static_cast<SimpleBooleanExpression*>(node)->conditionResult();
+    const bool right = std::find(rightResults.begin(), rightResults.end(), result) != rightResults.end();
+    sides |= right ? 2U : 1U;
+  }
+  return sides;
+}
+
+// Whether the clause is an "and" of parts that each read one side only, so
+// that a pair passes exactly when its left row passes the clause with the
+// right side's answers taken as true and its right row with the left's.
+bool splitsBySide(CombinedBooleanExpression& root, const std::vector<const bool*>& rightResults) {
+  std::vector<CombinedBooleanExpression*> pending{&root};
+  while (!pending.empty()) {
+    CombinedBooleanExpression* group = pending.back();
+    pending.pop_back();
+    if (sidesUnder(*group, rightResults) != 3) continue;
+    const std::vector<BooleanExpresssion*>& children = group->children;
+    for (size_t i = 0; i + 1 < children.size(); ++i) {
+      if (children[i]->boolOperator == OR) return false;
+    }
+    for (BooleanExpresssion* child : children) {
+      if (CombinedBooleanExpression* inner = child->asGroup()) pending.push_back(inner);
+    }
+  }
+  return true;
+}
+
+// The decoded values of `column` at positions 0 .. rowCount - 1 of `side`.
+std::vector<const void*> joinValues(TableSet& side, unsigned short column) {
+  side.selectedColumns = {column};
+  std::vector<const void*> values(side.rowCount);
+  side.selectPointers(0, 0, side.rowCount, values.data());
+  return values;
+}
+
 }  // namespace
 
-void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
-  if (left_ == nullptr || right_ == nullptr || leftCursor_ != UINT32_MAX) {
-    ResultSet::filterRows(conditions, root);
-    return;
+std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vector<Condition*>& conditions,
+                                                                   bool rightSide) const {
+  std::vector<std::unique_ptr<Condition>> side;
+  for (Condition* condition : conditions) {
+    const bool own = (condition->column >= leftColumnCount_) == rightSide;
+    const auto column = static_cast<unsigned short>(rightSide ? condition->column - leftColumnCount_
+                                                              : condition->column);
+    side.push_back(std::make_unique<SideCondition>(*condition, own ? condition : nullptr,
+                                                   own ? column : rightSide ? right_->indexedColumn : leftJoinColumn_));
   }
-  const UnknownGuard clearFlags(conditions);
+  return side;
+}
+
+void JoinedSet::narrowSides(const std::vector<Condition*>& conditions) {
+  const bool onRight = std::any_of(conditions.begin(), conditions.end(),
+                                   [this](const Condition* c) { return c->column >= leftColumnCount_; });
+  const auto narrow = [&](bool rightSide, auto&& keep) {
+    const std::vector<std::unique_ptr<Condition>> owned = sideConditions(conditions, rightSide);
+    std::vector<Condition*> side;
+    for (const std::unique_ptr<Condition>& condition : owned) side.push_back(condition.get());
+    keep(side);
+  };
+  // The left rows are always taken from the table: the set given may be
+  // unfilled.
+  narrow(false, [&](std::vector<Condition*>& side) {
+    auto rows = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
+                                           std::vector<unsigned short>{});
+    rows->processRequest(side);
+    setLeft(std::move(rows), leftJoinColumn_);
+  });
+  if (onRight) {
+    narrow(true, [&](std::vector<Condition*>& side) {
+      auto rows = std::make_unique<IndexSet>();
+      rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, side);
+      setRight(std::move(rows));
+    });
+  }
+}
+
+void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys) {
+  // Rows of a categorised column hold their value at one address per
+  // category: a small cache by address saves most lookups.
+  struct Remembered {
+    const void* key = nullptr;
+    std::pair<const uint32_t*, const uint32_t*> found;
+  };
+  constexpr size_t kRemembered = 4096;
+  const bool remember = left_->table().isPlain[leftJoinColumn_] == 0;
+  std::vector<Remembered> remembered(remember ? kRemembered : 0);
+  for (uint32_t left = 0; left < leftRowCount_; ++left) {
+    const void* key = keys[left];
+    std::pair<const uint32_t*, const uint32_t*> found;
+    if (remember) {
+      Remembered& slot = remembered[(reinterpret_cast<uintptr_t>(key) >> 3) % kRemembered];
+      if (slot.key != key) slot = {key, partners.find(key)};
+      found = slot.found;
+    } else {
+      found = partners.find(key);
+    }
+    const auto [first, last] = found;
+    if (first == last) continue;
+    reserve(static_cast<size_t>(last - first) * kPairWidth);
+    char* out = position;
+    for (const uint32_t* right = first; right != last; ++right) {
+      const uint32_t pair[2] = {left, *right};
+      std::memcpy(out, pair, kPairWidth);
+      out += kPairWidth;
+    }
+    position = out;
+    rowCount += static_cast<uint32_t>(last - first);
+  }
+}
+
+void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
+                            std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
   std::vector<Condition*> leftConditions;
   std::vector<Condition*> rightConditions;
   for (Condition* condition : conditions) {
     (condition->column < leftColumnCount_ ? leftConditions : rightConditions).push_back(condition);
   }
-  // Answers of the right-side conditions per right index position.
+  // Answers of the right-side conditions per right position.
   const size_t rightCount = rightConditions.size();
   std::vector<Answer> rightAnswers(static_cast<size_t>(right_->rowCount) * rightCount, Answer::Unset);
   const auto loadRightAnswers = [&](uint32_t partner) {
@@ -176,64 +321,11 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
       condition.unknown = false;
     }
   };
-  // Without left-side conditions a pair's fate depends on its right row
-  // alone: decided once per right row.
-  std::vector<Answer> rightDecision(leftConditions.empty() ? right_->rowCount : 0, Answer::Unset);
-  const auto rightPasses = [&](uint32_t partner) {
-    Answer& decision = rightDecision[partner];
-    if (decision == Answer::Unset) {
-      loadRightAnswers(partner);
-      decision = root.evaluate() ? Answer::Yes : Answer::No;
-    }
-    return decision == Answer::Yes;
-  };
-
-  // Partner lists per left category number, when the left join column is
-  // categorised: rows with one number have one key.
-  const TreeTable& leftTable = left_->table();
-  const bool keyedByNumber = leftTable.isPlain[leftJoinColumn_] == 0;
-  std::vector<int32_t> listOfNumber(keyedByNumber ? 65536 : 0, -1);
-  std::vector<std::vector<uint32_t>> lists;
-  std::vector<uint32_t> partners;
-
-  // Without left-side conditions a left row is only needed for its key:
-  // its number is read from the stored reference, and the row positioned
-  // only to look a new key up.
-  const bool keyOnly = keyedByNumber && leftConditions.empty();
   for (uint32_t left = 0; left < leftRowCount_; ++left) {
-    const uint32_t stored = left_->storedRow(left);
-    const auto position = [&] {
-      left_->currentRow = left;
-      left_->setRowDerived(stored);
-    };
-    if (!keyOnly) position();
-    const std::vector<uint32_t>* found = &partners;
-    if (keyedByNumber) {
-      unsigned short number = 0;
-      if (keyOnly) {
-        number = left_->categoryNumberAt(stored, leftJoinColumn_);
-      } else {
-        std::memcpy(&number, left_->getPointerPath(leftJoinColumn_), sizeof number);
-      }
-      int32_t& list = listOfNumber[number];
-      if (list < 0) {
-        if (keyOnly) position();
-        findPartners(partners);
-        list = static_cast<int32_t>(lists.size());
-        lists.push_back(partners);
-      }
-      found = &lists[static_cast<size_t>(list)];
-    } else {
-      findPartners(partners);
-    }
-    if (found->empty()) continue;
-
-    if (leftConditions.empty()) {
-      for (const uint32_t partner : *found) {
-        if (rightPasses(partner)) addPair(left, partner);
-      }
-      continue;
-    }
+    const auto [first, last] = partners.find(keys[left]);
+    if (first == last) continue;
+    left_->currentRow = left;
+    left_->setRowDerived(left_->storedRow(left));
     for (Condition* condition : leftConditions) {
       condition->evaluate(left_->getPointerPath(condition->column));
       condition->unknown = false;
@@ -241,14 +333,35 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
     for (Condition* condition : rightConditions) condition->unknown = true;
     const Truth decided = root.evaluatePartial();
     if (decided == Truth::False) continue;
-    for (const uint32_t partner : *found) {
+    for (const uint32_t* partner = first; partner != last; ++partner) {
       if (decided == Truth::True) {
-        addPair(left, partner);
+        addPair(left, *partner);
         continue;
       }
-      loadRightAnswers(partner);
-      if (root.evaluate()) addPair(left, partner);
+      loadRightAnswers(*partner);
+      if (root.evaluate()) addPair(left, *partner);
     }
+  }
+}
+
+void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
+  if (left_ == nullptr || right_ == nullptr || leftCursor_ != UINT32_MAX) {
+    ResultSet::filterRows(conditions, root);
+    return;
+  }
+  const UnknownGuard clearFlags(conditions);
+  narrowSides(conditions);
+  const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
+                               joinValues(*right_, right_->indexedColumn));
+  const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
+  std::vector<const bool*> rightResults;
+  for (const Condition* condition : conditions) {
+    if (condition->column >= leftColumnCount_) rightResults.push_back(&condition->result);
+  }
+  if (splitsBySide(root, rightResults)) {
+    pairEvery(partners, keys);
+  } else {
+    pairChecked(partners, keys, conditions, root);
   }
   // Left as the row-by-row walk leaves it: past the last left row.
   leftCursor_ = leftRowCount_ - 1;

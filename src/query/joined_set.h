@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "query/index_set.h"
+#include "query/join_hash_table.h"
+#include "query/condition.h"
 #include "query/result_set.h"
 #include "query/table_set.h"
 #include "storage/buffer.h"
@@ -32,6 +34,8 @@ class JoinedSet : public ResultSet, public Buffer {
   void setRight(std::unique_ptr<IndexSet> right);
   // Takes over the left rows, replacing any earlier left set; `column` is
   // the left join column. Call after setRight and before reading rows.
+  // filterRows takes the left rows afresh from the set's table, so for it
+  // the set may be unfilled; the row-by-row walk pairs the rows it holds.
   void setLeft(std::unique_ptr<TableSet> left, unsigned short column);
   // Appends a selected column: `column` of the right table when `rightSide`,
   // else of the left table.
@@ -50,11 +54,16 @@ class JoinedSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // Reads the pairs of a run of positions, then each side's columns for
+  // its rows of them, run by run of one node.
+  void selectRows(uint32_t first, uint32_t end, const void** out) override;
   // Pairs the left rows with their partners and keeps the pairs for which
-  // `root` holds, in the order of the row-by-row walk. Partners of a left
-  // key and the answers of right-side conditions are looked up once per
-  // distinct key and right row; without left-side conditions the decision
-  // for a right row is taken once for all left rows.
+  // `root` holds, in the order of the row-by-row walk. Each side is first
+  // narrowed to the rows that can pass with some row of the other side;
+  // the partners of a key come from a hash table over the right rows built
+  // once; when the clause is an "and" of one-sided parts, every partner of
+  // a narrowed left row in the narrowed right rows is a pair, otherwise
+  // each pair is decided from its rows' answers.
   void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) override;
 
  private:
@@ -70,9 +79,19 @@ class JoinedSet : public ResultSet, public Buffer {
   // Moves the left side to its next row and looks its key up in the index;
   // false when the left rows are used up.
   bool nextLeftRowWithPartner();
-  // Index positions of the right rows equal to the current left row's key,
-  // in index order.
-  void findPartners(std::vector<uint32_t>& partners);
+  // Stand-ins for `conditions` as one side's table sees them (see
+  // SideCondition).
+  std::vector<std::unique_ptr<Condition>> sideConditions(const std::vector<Condition*>& conditions,
+                                                         bool rightSide) const;
+  // Replaces each side on which a condition lies by its rows that can pass
+  // the clause with some row of the other side, in the same order.
+  void narrowSides(const std::vector<Condition*>& conditions);
+  // Stores every left position with each of its partners: `keys` holds the
+  // left positions' join values.
+  void pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys);
+  // The same, keeping only the pairs for which `root` holds.
+  void pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
+                   std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
   // Stores the pair of left position `left` and right index position `right`.
   void addPair(uint32_t left, uint32_t right);
 

@@ -1,6 +1,7 @@
 #include "query/result_set.h"
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <utility>
 
@@ -27,37 +28,6 @@ void ResultSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   }
 }
 
-namespace {
-
-// Orders stored rows by their extracted sort keys, the first comparator
-// deciding first; rows equal under every key keep their stored order, so
-// the result is deterministic.
-class RowComparator {
- public:
-  RowComparator(const std::vector<FieldComparatorBase*>& comparators,
-                const std::vector<const void*>& keys)
-      : comparators_(comparators), keys_(keys) {}
-
-  bool operator()(uint32_t a, uint32_t b) const {
-    const size_t width = comparators_.size();
-    const void* const* keysA = keys_.data() + static_cast<size_t>(a) * width;
-    const void* const* keysB = keys_.data() + static_cast<size_t>(b) * width;
-    for (size_t i = 0; i < width; ++i) {
-      const int c = comparators_[i]->compare(keysA[i], keysB[i]);
-      if (c != 0) {
-        return comparators_[i]->descending ? c > 0 : c < 0;
-      }
-    }
-    return a < b;
-  }
-
- private:
-  const std::vector<FieldComparatorBase*>& comparators_;
-  const std::vector<const void*>& keys_;
-};
-
-}  // namespace
-
 void ResultSet::sort(std::vector<FieldComparatorBase*>& comparators) {
   if (comparators.empty()) {
     return;
@@ -73,20 +43,39 @@ void ResultSet::sort(std::vector<FieldComparatorBase*>& comparators) {
       keys[static_cast<size_t>(row) * width + i] = getPointerPath(comparators[i]->column);
     }
   }
-  const bool byOrderKeys = std::all_of(comparators.begin(), comparators.end(),
-                                       [](const FieldComparatorBase* c) { return c->hasOrderKey(); });
-  if (byOrderKeys) {
-    sortByOrderKeys(comparators, keys);
-    return;
-  }
-  std::sort(permutation.begin(), permutation.end(), RowComparator(comparators, keys));
+  sortByOrderKeys(comparators, keys);
 }
+
+namespace {
+
+// Sorts (key, stored row) pairs by key, stably, eight bits at a time from
+// the lowest; a byte that is the same in every key costs no pass.
+void radixSort(std::vector<std::pair<uint64_t, uint32_t>>& keyed) {
+  const size_t count = keyed.size();
+  std::vector<std::array<uint32_t, 256>> counts(8);
+  for (auto& byteCounts : counts) byteCounts.fill(0);
+  for (const auto& [key, row] : keyed) {
+    for (size_t byte = 0; byte < 8; ++byte) ++counts[byte][(key >> (8 * byte)) & 0xff];
+  }
+  std::vector<std::pair<uint64_t, uint32_t>> other(count);
+  for (size_t byte = 0; byte < 8; ++byte) {
+    std::array<uint32_t, 256>& byteCounts = counts[byte];
+    if (byteCounts[(keyed.front().first >> (8 * byte)) & 0xff] == count) continue;
+    uint32_t next = 0;
+    for (uint32_t& slot : byteCounts) next += std::exchange(slot, next);
+    for (const auto& entry : keyed) other[byteCounts[(entry.first >> (8 * byte)) & 0xff]++] = entry;
+    keyed.swap(other);
+  }
+}
+
+}  // namespace
 
 void ResultSet::sortByOrderKeys(const std::vector<FieldComparatorBase*>& comparators,
                                 const std::vector<const void*>& values) {
-  // Integer keys, inverted for descending comparators, then the stored row
-  // as the last key: the same order as RowComparator, compared without a
-  // virtual call.
+  // Integer keys, inverted for descending comparators; a key that leaves
+  // ties between different values (a text's first bytes) is followed by
+  // the comparator. The stored row breaks the remaining ties: most decisions are
+  // taken without a virtual call.
   const size_t width = comparators.size();
   std::vector<uint64_t> keys(values.size());
   for (size_t i = 0; i < values.size(); ++i) {
@@ -94,21 +83,45 @@ void ResultSet::sortByOrderKeys(const std::vector<FieldComparatorBase*>& compara
     const uint64_t key = comparator.orderKey(values[i]);
     keys[i] = comparator.descending ? ~key : key;
   }
-  if (width == 1) {
-    std::vector<std::pair<uint64_t, uint32_t>> keyed(rowCount);
-    for (uint32_t row = 0; row < rowCount; ++row) keyed[row] = {keys[row], row};
-    std::sort(keyed.begin(), keyed.end());
-    for (uint32_t position = 0; position < rowCount; ++position) permutation[position] = keyed[position].second;
-    return;
-  }
-  std::sort(permutation.begin(), permutation.end(), [&keys, width](uint32_t a, uint32_t b) {
-    const uint64_t* keysA = keys.data() + static_cast<size_t>(a) * width;
-    const uint64_t* keysB = keys.data() + static_cast<size_t>(b) * width;
+  const auto before = [&](uint32_t a, uint32_t b) {
+    const size_t atA = static_cast<size_t>(a) * width;
+    const size_t atB = static_cast<size_t>(b) * width;
     for (size_t i = 0; i < width; ++i) {
-      if (keysA[i] != keysB[i]) return keysA[i] < keysB[i];
+      if (keys[atA + i] != keys[atB + i]) return keys[atA + i] < keys[atB + i];
+      const FieldComparatorBase& comparator = *comparators[i];
+      if (comparator.orderKeyIsExact()) continue;
+      const int c = comparator.compare(values[atA + i], values[atB + i]);
+      if (c != 0) return comparator.descending ? c > 0 : c < 0;
     }
     return a < b;
-  });
+  };
+  // Sorted stably by each key from the last to the first, rows equal under
+  // every key stay in stored order; where a key leaves ties between
+  // different values, the runs it ties are then sorted by the comparators.
+  std::vector<std::pair<uint64_t, uint32_t>> keyed(rowCount);
+  for (size_t i = width; i-- > 0;) {
+    for (uint32_t position = 0; position < rowCount; ++position) {
+      const uint32_t row = permutation[position];
+      keyed[position] = {keys[static_cast<size_t>(row) * width + i], row};
+    }
+    if (rowCount > 1) radixSort(keyed);
+    for (uint32_t position = 0; position < rowCount; ++position) permutation[position] = keyed[position].second;
+  }
+  const auto inexact = std::find_if(comparators.begin(), comparators.end(),
+                                    [](const FieldComparatorBase* c) { return !c->orderKeyIsExact(); });
+  if (inexact == comparators.end()) return;
+  // Rows agreeing on the keys up to the first inexact one are in one run.
+  const auto decided = static_cast<ptrdiff_t>(inexact - comparators.begin()) + 1;
+  const auto sameKeys = [&](uint32_t a, uint32_t b) {
+    const auto keysA = keys.begin() + static_cast<ptrdiff_t>(a * width);
+    return std::equal(keysA, keysA + decided, keys.begin() + static_cast<ptrdiff_t>(b * width));
+  };
+  for (uint32_t first = 0; first < rowCount;) {
+    uint32_t end = first + 1;
+    while (end < rowCount && sameKeys(permutation[first], permutation[end])) ++end;
+    if (end - first > 1) std::sort(permutation.begin() + first, permutation.begin() + end, before);
+    first = end;
+  }
 }
 
 void ResultSet::initPermutation() {

@@ -107,8 +107,8 @@ class ResultSet {
   uint32_t currentRow = 0;
 
  private:
-  // The sort when every comparator has order keys; `values` holds each
-  // stored row's key values, one per comparator.
+  // Orders the permutation by the comparators' order keys; `values` holds
+  // each stored row's key values, one per comparator.
   void sortByOrderKeys(const std::vector<FieldComparatorBase*>& comparators,
                        const std::vector<const void*>& values);
 

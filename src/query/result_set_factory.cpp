@@ -286,13 +286,15 @@ std::unique_ptr<ResultSet> ResultSetFactory::createJoinedResult() {
   result->watchTable(database_.getTableName(rightColumn.table),
                      database_.getTableChanges(rightColumn.table));
 
+  // The joined set takes the left rows from the table itself as it
+  // filters; the right rows are indexed as it needs them.
   auto left = std::make_unique<TableSet>(
       std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)),
       std::vector<unsigned short>{});
-  std::vector<Condition*> everyRow;
-  left->processRequest(everyRow);
   auto right = std::make_unique<IndexSet>();
-  right->initIndex(rightColumn.table, database_, rightColumn.column);
+  std::vector<Condition*> everyRow;
+  right->initRows(std::make_unique<TableIterator>(&database_.getTreeTable(rightColumn.table)), rightColumn.column,
+                  everyRow);
   result->setRight(std::move(right));
   result->setLeft(std::move(left), leftColumn.column);
 

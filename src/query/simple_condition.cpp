@@ -1,5 +1,6 @@
 #include "query/simple_condition.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "errors/database_exception.h"
@@ -130,5 +131,44 @@ void SimpleCondition::evaluateRows(const char* base, const uint32_t* rows, ptrdi
       return;
     default:
       Condition::evaluateRows(base, rows, delta, count, bits);
+  }
+}
+
+namespace {
+
+// Masks the texts for which `keep` accepts the sign of constant minus text.
+template <typename Keep>
+void fillTexts(const char* const* texts, size_t count, uint64_t* bits, const unsigned char* constant,
+               unsigned short length, Keep keep) {
+  for (size_t first = 0; first < count; first += 64) {
+    uint64_t word = 0;
+    const size_t end = std::min(count, first + 64);
+    for (size_t row = first; row < end; ++row) {
+      const int d = compareBytes(constant, reinterpret_cast<const unsigned char*>(texts[row]), length);
+      word |= static_cast<uint64_t>(keep(d) ? 1 : 0) << (row - first);
+    }
+    bits[first / 64] = word;
+  }
+}
+
+}  // namespace
+
+void SimpleCondition::evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) {
+  const auto* constant = reinterpret_cast<const unsigned char*>(value_.get());
+  switch (type) {
+    case EQ:
+      return fillTexts(texts, count, bits, constant, length_, [](int d) { return d == 0; });
+    case NE:
+      return fillTexts(texts, count, bits, constant, length_, [](int d) { return d != 0; });
+    case LT:
+      return fillTexts(texts, count, bits, constant, length_, [](int d) { return d > 0; });
+    case GT:
+      return fillTexts(texts, count, bits, constant, length_, [](int d) { return d < 0; });
+    case LE:
+      return fillTexts(texts, count, bits, constant, length_, [](int d) { return d >= 0; });
+    case GE:
+      return fillTexts(texts, count, bits, constant, length_, [](int d) { return d <= 0; });
+    default:
+      Condition::evaluateTexts(texts, count, bits);
   }
 }

@@ -19,6 +19,8 @@ class SimpleCondition : public Condition {
   // as integers, which is byte equality; other cases go row by row.
   void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override;
   void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override;
+  // Texts are compared in one loop per comparison type.
+  void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) override;
 
   const char* value() const { return value_.get(); }
   unsigned short length() const { return length_; }

@@ -77,16 +77,29 @@ std::string TableSet::getSelectString(unsigned short k) {
 std::string TableSet::getString(unsigned short col) { return iterator_->getString(col); }
 
 void* TableSet::getSelectPointer(unsigned short k) {
-  if (placedNode_ != iterator_->node || places_.size() != selectedColumns.size()) placeColumns();
-  void* const value = valueIn(places_[k], iterator_->rows.current, *iterator_->rows.config);
+  if (placedNode_ != iterator_->node || placedColumns_ != selectedColumns) placeColumns();
+  void* const value = valueIn((*places_)[k], iterator_->rows.current, *iterator_->rows.config);
   return value != nullptr ? value : iterator_->getPointer(selectedColumns[k]);
 }
 
 void TableSet::placeColumns(const NodeTable* node) {
-  places_.assign(selectedColumns.size(), ColumnPlace{});
+  if (placedColumns_ != selectedColumns) {
+    placedColumns_ = selectedColumns;
+    placesByPath_.clear();
+  }
   placedNode_ = node;
-  if (node == nullptr) return;
-  for (size_t k = 0; k < selectedColumns.size(); ++k) places_[k] = placeColumn(*node, k);
+  if (node == nullptr) {
+    unplaced_.assign(selectedColumns.size(), ColumnPlace{});
+    places_ = &unplaced_;
+    return;
+  }
+  if (placesByPath_.size() <= node->pathIndex) placesByPath_.resize(node->pathIndex + 1);
+  std::vector<ColumnPlace>& places = placesByPath_[node->pathIndex];
+  if (places.size() != selectedColumns.size()) {
+    places.resize(selectedColumns.size());
+    for (size_t k = 0; k < selectedColumns.size(); ++k) places[k] = placeColumn(*node, k);
+  }
+  places_ = &places;
 }
 
 TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) const {
@@ -131,31 +144,40 @@ void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, co
 }
 
 void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
-  const size_t count = end - first;
+  constexpr uint32_t kChunkRows = 256;
+  uint32_t rows[kChunkRows];
+  for (uint32_t position = first; position < end; position += kChunkRows) {
+    const uint32_t chunk = std::min(kChunkRows, end - position);
+    for (uint32_t i = 0; i < chunk; ++i) rows[i] = storedRow(position + i);
+    selectStored(rows, chunk, out + (position - first), end - first);
+  }
+}
+
+void TableSet::selectStored(const uint32_t* rows, uint32_t count, const void** out, size_t stride) {
   const size_t columns = selectedColumns.size();
   // Rows are taken in runs that lie in one node, and each run column by
   // column: a column's place is looked at once per run, and its values are
   // written one after the other.
   constexpr uint32_t kRunRows = 256;
   char* plains[kRunRows];
-  for (uint32_t position = first; position < end;) {
-    NodeTable* const node = reference(storedRow(position)).first;
-    if (node != placedNode_ || places_.size() != columns) placeColumns(node);
+  for (uint32_t i = 0; i < count;) {
+    NodeTable* const node = reference(rows[i]).first;
+    if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
     uint32_t run = 0;
-    for (; run < kRunRows && position + run < end; ++run) {
-      const auto [rowNode, offset] = reference(storedRow(position + run));
+    for (; run < kRunRows && i + run < count; ++run) {
+      const auto [rowNode, offset] = reference(rows[i + run]);
       if (rowNode != node) break;
       plains[run] = node->start() + offset;
     }
-    const void** slot = out + (position - first);
-    for (size_t k = 0; k < columns; ++k, slot += count) selectRun(k, *node, plains, position, run, slot);
-    position += run;
+    const void** slot = out + i;
+    for (size_t k = 0; k < columns; ++k, slot += stride) selectRun(k, *node, plains, rows + i, run, slot);
+    i += run;
   }
 }
 
-void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, uint32_t position, uint32_t run,
+void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, const uint32_t* rows, uint32_t run,
                          const void** out) {
-  const ColumnPlace& place = places_[k];
+  const ColumnPlace& place = (*places_)[k];
   if (place.fixed != nullptr) {
     std::fill(out, out + run, place.fixed);
     return;
@@ -170,7 +192,7 @@ void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, u
     return;
   }
   for (uint32_t i = 0; i < run; ++i) {
-    setRowDerived(storedRow(position + i));
+    setRowDerived(rows[i]);
     out[i] = iterator_->getPointer(selectedColumns[k]);
   }
 }
@@ -280,9 +302,10 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     // its rows; the rest are unknown until the rows are read.
     const unsigned short* path = t.branches.getPath(node->pathIndex);
     for (ConditionSource& source : sources) {
+      Condition& condition = *source.condition;
       const bool fixed = source.categorised && path[source.index] != 0;
-      source.condition->unknown = !fixed;
-      if (fixed) source.condition->evaluate(path + source.index);
+      condition.unknown = !fixed && !condition.fixedAnswer;
+      if (fixed && !condition.fixedAnswer) condition.evaluate(path + source.index);
     }
     const Truth decided = root.evaluatePartial();
     if (decided == Truth::False) continue;
@@ -309,6 +332,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
       columns[i] = dense ? node->plainColumn(source.offset, source.width).data() : nullptr;
     }
     // Every condition reads a block of rows while it is still in the cache.
+    const char* texts[kBlockRows];
     for (size_t first = 0; first < count; first += kBlockRows) {
       const size_t blockRows = std::min(kBlockRows, count - first);
       const uint32_t* block = rows.data() + first;
@@ -322,12 +346,8 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
         } else if (!source.text) {
           condition.evaluateDense(columns[i] + first * source.width, source.width, blockRows, bits);
         } else {
-          std::fill(bits, bits + row_bits::wordsFor(blockRows), 0);
-          for (size_t row = 0; row < blockRows; ++row) {
-            if (condition.evaluate(layout.valueAt(base + block[row], source.index))) {
-              bits[row / 64] |= uint64_t{1} << (row % 64);
-            }
-          }
+          for (size_t row = 0; row < blockRows; ++row) texts[row] = layout.valueAt(base + block[row], source.index);
+          condition.evaluateTexts(texts, blockRows, bits);
         }
       }
     }

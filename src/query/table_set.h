@@ -48,6 +48,9 @@ class TableSet : public ResultSet, public Buffer {
   void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) override;
   // Reads each row reference once for all selected columns.
   void selectRows(uint32_t first, uint32_t end, const void** out) override;
+  // selectRows for stored rows rows[0 .. count) (not result positions):
+  // the k-th selected column's values go to out[k * stride ...].
+  void selectStored(const uint32_t* rows, uint32_t count, const void** out, size_t stride);
   // The category number that stored row `row` holds for categorised column
   // `col`, read without repositioning the iterator.
   unsigned short categoryNumberAt(uint32_t row, unsigned short col) const;
@@ -93,18 +96,23 @@ class TableSet : public ResultSet, public Buffer {
     return {node, offset};
   }
   // Where the selected columns' values lie in the rows of `node` (of the
-  // current node when not given), worked out once per node: rows read one
-  // after the other mostly share it.
+  // current node when not given), worked out once per node.
   void placeColumns(const NodeTable* node);
   void placeColumns() { placeColumns(iterator_->node); }
   // Where the k-th selected column's value lies in the rows of `node`.
   ColumnPlace placeColumn(const NodeTable& node, size_t k) const;
-  // selectRows for the k-th selected column over a run of `run` rows of
-  // `node`, the first at `position`, whose plain parts start at plains[i]:
-  // writes out[0 .. run). places_ must belong to `node`.
-  void selectRun(size_t k, const NodeTable& node, char* const* plains, uint32_t position, uint32_t run,
+  // selectStored for the k-th selected column over a run of `run` rows of
+  // `node`, stored rows rows[0 .. run), whose plain parts start at
+  // plains[i]: writes out[0 .. run). places_ must belong to `node`.
+  void selectRun(size_t k, const NodeTable& node, char* const* plains, const uint32_t* rows, uint32_t run,
                  const void** out);
 
-  const NodeTable* placedNode_ = nullptr;  // node `places_` belongs to
-  std::vector<ColumnPlace> places_;        // per selected column
+  const NodeTable* placedNode_ = nullptr;          // node `places_` belongs to
+  const std::vector<ColumnPlace>* places_ = nullptr;  // per selected column
+  // Places per node path index, worked out on first need: sorted rows
+  // visit the nodes in no order. Valid for the selected columns in
+  // `placedColumns_`.
+  std::vector<std::vector<ColumnPlace>> placesByPath_;
+  std::vector<unsigned short> placedColumns_;
+  std::vector<ColumnPlace> unplaced_;  // places when there is no node
 };

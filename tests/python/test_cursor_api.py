@@ -63,17 +63,19 @@ class TestTypedValues:
         # Equal values share one object; values that differ only slightly
         # (same length, same prefix) must not be mistaken for each other,
         # nor values that meet in the reader's cache: more distinct texts
-        # and days than it has room for.
+        # and days than it has room for, and texts seen once each (which
+        # the reader soon stops looking for in its cache).
         rng = random.Random(3)
         words = ["ab", "ac", "ab", "abc", "", "é", "ab\u00e9", "zz"] + [f"w{n:05}" for n in range(6000)]
         first = datetime.date(1970, 1, 1).toordinal()
         days = ["2001-01-01", "2001-01-02"] + [
             datetime.date.fromordinal(first + rng.randrange(65000)).isoformat() for _ in range(6000)]
-        rows = [[i, rng.choice(words), rng.choice(days), rng.choice(words)] for i in range(20000)]
+        rows = [[i, rng.choice(words), rng.choice(days), rng.choice(words), f"u{i:05}"] for i in range(20000)]
         db = tabulon.DatabaseParser()
-        load_table(db, tmp_path, "w", "id int, cat string cat 1, day date cat 2, word string", rows)
+        load_table(db, tmp_path, "w", "id int, cat string cat 1, day date cat 2, word string, once string", rows)
+        assert db.executeSelect("select once from w order by id").getColumn(0) == [row[4] for row in rows]
         qs = db.executeSelect("select id, cat, day, word from w order by id")
-        expected = [(i, c, datetime.date.fromisoformat(d), w) for i, c, d, w in rows]
+        expected = [(i, c, datetime.date.fromisoformat(d), w) for i, c, d, w, _ in rows]
         assert qs.fetchAll() == expected
         assert qs.getColumn(1) == [row[1] for row in expected]
         unordered = db.executeSelect("select cat, day, word, id from w").fetchAll()

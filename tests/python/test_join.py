@@ -56,6 +56,74 @@ def test_every_key_type_and_storage_gives_the_plain_answer(tmp_path, key_type, l
     assert ints(db, "select fid, did from f join d on k = k") == expected
 
 
+# Conditions of random where clauses: text, and the test on (left row, right
+# row); left rows are (fid, k, x, v), right rows (did, k, w, name, u).
+def random_condition(rng):
+    choice = rng.randrange(6)
+    if choice == 0:
+        bound = rng.randrange(5000)
+        return f"fid < {bound}", lambda l, r: l[0] < bound
+    if choice == 1:
+        value = rng.randrange(4)
+        return f"x = {value}", lambda l, r: l[2] == value
+    if choice == 2:
+        bound = rng.randrange(-50, 50)
+        return f"v >= {bound}", lambda l, r: l[3] >= bound
+    if choice == 3:
+        value = rng.randrange(3)
+        return f"w != {value}", lambda l, r: r[2] != value
+    if choice == 4:
+        name = rng.choice("abc")
+        return f"name <= {name}", lambda l, r: r[3] <= name
+    bound = rng.randrange(300)
+    return f"u > {bound}", lambda l, r: r[4] > bound
+
+
+def random_clause(rng, depth=0):
+    """A where clause of conditions on either side, "and" binding more
+    tightly than "or", brackets nested up to two deep: its text and test."""
+    items = []
+    for _ in range(rng.randint(1, 3)):
+        if depth < 2 and rng.random() < 0.35:
+            text, test = random_clause(rng, depth + 1)
+            items.append((f"( {text} )", test))
+        else:
+            items.append(random_condition(rng))
+    connectors = [rng.choice(["and", "or"]) for _ in items[1:]]
+    chains = [[items[0][1]]]
+    for connector, (_, test) in zip(connectors, items[1:]):
+        if connector == "or":
+            chains.append([])
+        chains[-1].append(test)
+    text = items[0][0] + "".join(f" {c} {t}" for c, (t, _) in zip(connectors, items[1:]))
+    return text, lambda l, r: any(all(test(l, r) for test in chain) for chain in chains)
+
+
+@pytest.mark.parametrize("key_type", ["double", "int", "string"])
+@pytest.mark.parametrize("left_cat", [False, True], ids=["left-plain", "left-cat"])
+@pytest.mark.parametrize("right_cat", [False, True], ids=["right-plain", "right-cat"])
+def test_random_clauses_keep_every_pair_in_order(tmp_path, key_type, left_cat, right_cat):
+    # 5,000 left rows on two tree levels fill nodes past their split size.
+    rng = random.Random(key_type + str(left_cat) + str(right_cat))
+    pool = KEY_POOLS[key_type]
+    left = [[i, rng.choice(pool[:-1]), rng.randrange(4), rng.randrange(-60, 60)] for i in range(5000)]
+    right = [[10000 + i, rng.choice(pool[1:]), rng.randrange(3), rng.choice("abc"), rng.randrange(300)]
+             for i in range(40)]
+    db = tabulon.DatabaseParser()
+    load_table(db, tmp_path, "f", f"fid int, k {key_type}{' cat 1' if left_cat else ''}, x int cat 2, v double", left)
+    load_table(db, tmp_path, "d", f"did int, k {key_type}{' cat 1' if right_cat else ''}, w int, name string, u int",
+               right)
+    by_fid = {row[0]: row for row in left}
+    by_did = {row[0]: row for row in right}
+    left_ordered = [by_fid[i] for (i,) in db.executeSelect("select fid from f").fetchAll()]
+    right_ordered = [by_did[i] for (i,) in db.executeSelect("select did from d").fetchAll()]
+    pairs = expected_pairs(left_ordered, right_ordered)
+    for _ in range(8):
+        where, keep = random_clause(rng)
+        expected = [(l[0], r[0]) for l, r in pairs if keep(l, r)]
+        assert db.executeSelect(f"select fid, did from f join d on k = k where {where}").fetchAll() == expected, where
+
+
 class TestJoinedQueries:
     @pytest.fixture(params=["plain", "categorised"], autouse=True)
     def tables(self, request, tmp_path):

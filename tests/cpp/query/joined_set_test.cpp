@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -60,6 +59,17 @@ std::unique_ptr<Set> join(TestTable& left, TestTable& right, std::vector<Conditi
   return joined;
 }
 
+// The stored rows of each pair in result order, told apart by where they
+// keep their last (plain) column.
+std::vector<std::pair<const void*, const void*>> pairedRows(JoinedSet& joined) {
+  std::vector<std::pair<const void*, const void*>> rows;
+  for (uint32_t row = 0; row < joined.rowCount; ++row) {
+    joined.setRow(row);
+    rows.emplace_back(joined.getPointerPath(2), joined.getPointerPath(4));
+  }
+  return rows;
+}
+
 // Parameters: left key categorised, right key categorised.
 class JoinedSetTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
  protected:
@@ -69,7 +79,7 @@ class JoinedSetTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
 
 }  // namespace
 
-// Partner lists per key, answers per right row and decisions per right row
+// Narrowed sides, hash lookups and pairs decided by side or pair by pair
 // must keep exactly the pairs, in the order, of the pair-by-pair walk.
 TEST_P(JoinedSetTest, MemoisedFilteringKeepsThePairsOfThePairWalk) {
   std::mt19937 random(3);
@@ -103,7 +113,7 @@ TEST_P(JoinedSetTest, MemoisedFilteringKeepsThePairsOfThePairWalk) {
     auto fast = join(*left, *right, conditions);
     auto slow = join<RowByRowJoinedSet>(*left, *right, conditions);
     ASSERT_EQ(fast->rowCount, slow->rowCount) << "trial " << trial;
-    EXPECT_EQ(std::memcmp(fast->start(), slow->start(), fast->used()), 0) << "trial " << trial;
+    EXPECT_EQ(pairedRows(*fast), pairedRows(*slow)) << "trial " << trial;
     for (const Condition* condition : conditions) EXPECT_FALSE(condition->unknown);
   }
 }

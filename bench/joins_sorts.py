@@ -1,0 +1,405 @@
+"""The second workload of bench/compare.py: joins of a 1,000,000-row fact
+table with a 100,000-row dimension, sorts of every row, a range on a
+high-cardinality text, a sort of a 100-column table and a `config from`
+load whose tree levels have 20,000 distinct values.
+
+Every answer is read into Python as a list of row tuples (tabulon's
+`fetchAll`, the connections' `fetchall`, pandas' rows, polars' `rows`), and
+its checksum is computed from those tuples: row count and sums of the
+numbers, plus the sequence of the sort keys for a sorted answer (ties may
+come in any order, their keys cannot).
+"""
+
+import os
+import sqlite3
+import string
+import sys
+
+import duckdb
+import numpy as np
+import pandas as pd
+import polars as pl
+
+import tabulon
+
+SEED = 20261207
+DIM_ROWS = 100000
+WIDE_ROWS = 100000
+WIDE_COLUMNS = 100
+GROUPS = DIM_ROWS // 3          # the dimension holds each group three times
+STATUSES = [f"S{k:02d}" for k in range(50)]
+REGIONS = [f"R{k}" for k in range(10)]
+LEVELS = 20000                  # distinct values of the high-cardinality load's tree level
+
+# Step, label, and for each answer column how the checksum reads it:
+# "i" an integer, "c" a double in cents, "t" a text (its length and first
+# letter), with "k" marking the sort keys (their sequence is hashed).
+STEPS = [
+    ("load_levels", "load CSV, `config from`, level of 20,000 values", None),
+    ("j1", "join 1:1 on int key", "i c c"),
+    ("j1_dim", "same, filter on dimension (1%)", "i c c"),
+    ("j1_fact", "same, filter on fact (1%)", "i c c"),
+    ("j1_cat", "same, filter on categorised fact column (2%)", "i c c"),
+    ("jn", "join 1:3 on int key", "i c"),
+    ("jn_dim", "same, filter on dimension (1%)", "i c"),
+    ("jn_fact", "same, filter on fact (1%)", "i c"),
+    ("jt", "join 1:1 on 12-char text key", "i c c"),
+    ("jt_dim", "same, filter on dimension (1%)", "i c c"),
+    ("jt_fact", "same, filter on fact (1%)", "i c c"),
+    ("sort_double", "order by double, all rows", "i ck"),
+    ("sort_text", "order by 12-char text, all rows", "i tk"),
+    ("sort_two", "order by int desc, double, all rows", "i ik ck"),
+    ("range_text", "range on 12-char text (~4%)", "i t"),
+    ("sort_wide", "order by double, 100-column table, 2 columns", "i ck"),
+]
+LOAD_STEPS = {"load_levels"}
+CAT_JOIN = "j1_cat"
+
+# The same questions for every SQL peer; tabulon's forms follow.
+SQL = {
+    "j1": "select f.id, f.amount, d.score from fact f join dim d on f.cust = d.cust",
+    "j1_dim": "select f.id, f.amount, d.score from fact f join dim d on f.cust = d.cust where d.score < 0.01",
+    "j1_fact": "select f.id, f.amount, d.score from fact f join dim d on f.cust = d.cust where f.amount < 10",
+    "j1_cat": "select f.id, f.amount, d.score from fact f join dim d on f.cust = d.cust where f.status = 'S07'",
+    "jn": "select f.id, d.score from fact f join dim d on f.grp = d.grp",
+    "jn_dim": "select f.id, d.score from fact f join dim d on f.grp = d.grp where d.score < 0.01",
+    "jn_fact": "select f.id, d.score from fact f join dim d on f.grp = d.grp where f.amount < 10",
+    "jt": "select f.id, f.amount, d.score from fact f join dim d on f.code = d.code",
+    "jt_dim": "select f.id, f.amount, d.score from fact f join dim d on f.code = d.code where d.score < 0.01",
+    "jt_fact": "select f.id, f.amount, d.score from fact f join dim d on f.code = d.code where f.amount < 10",
+    "sort_double": "select id, amount from fact order by amount",
+    "sort_text": "select id, tag from fact order by tag",
+    "sort_two": "select id, qty, amount from fact order by qty desc, amount",
+    "range_text": "select id, tag from fact where tag >= 'KA' and tag < 'LC'",
+    "sort_wide": "select c0, c1 from wide order by c1",
+}
+
+
+def tabulon_query(step):
+    """The SQL question in tabulon's language: no aliases, bare names."""
+    text = SQL[step].replace("f.", "").replace("d.", "").replace(" fact f ", " fact ").replace(" dim d ", " dim ")
+    return text.replace("'", "")
+
+
+# ---------------------------------------------------------------- data
+
+def texts(rng, count, length):
+    letters = np.frombuffer(string.ascii_uppercase.encode(), dtype=np.uint8)
+    codes = letters[rng.integers(0, 26, (count, length))]
+    return codes.view(f"S{length}").ravel().astype(str)
+
+
+def write_csv(path, header, columns):
+    """Writes columns of equal length (lists of texts) as CSV, once."""
+    if path.exists():
+        return path
+    partial = path.with_suffix(".part")
+    with open(partial, "w") as out:
+        out.write(header + "\n")
+        rows = len(columns[0])
+        for start in range(0, rows, 100000):
+            end = min(rows, start + 100000)
+            out.write("".join(",".join(values) + "\n" for values in zip(*(c[start:end] for c in columns))))
+    partial.rename(path)
+    return path
+
+
+def cents_text(values):
+    return [f"{v // 100}.{v % 100:02d}" for v in values.tolist()]
+
+
+def write_data(folder, rows):
+    folder.mkdir(parents=True, exist_ok=True)
+    rng = np.random.default_rng(SEED)
+    codes = texts(rng, DIM_ROWS, 12)
+    cust = rng.permutation(DIM_ROWS) + 1
+    dim = write_csv(folder / f"dim_{SEED}.csv", "cust,grp,code,region,score", [
+        [str(v) for v in cust.tolist()],
+        [str(i % GROUPS + 1) for i in range(DIM_ROWS)],
+        list(codes),
+        [REGIONS[v] for v in rng.integers(0, len(REGIONS), DIM_ROWS).tolist()],
+        [f"{v:.6f}" for v in rng.random(DIM_ROWS).tolist()],
+    ])
+    fact_rng = np.random.default_rng(SEED + rows)
+    fact = write_csv(folder / f"fact2_{rows}_{SEED}.csv", "id,cust,grp,code,tag,status,amount,qty", [
+        [str(i + 1) for i in range(rows)],
+        [str(v) for v in fact_rng.integers(1, DIM_ROWS + 1, rows).tolist()],
+        [str(v) for v in fact_rng.integers(1, 3 * GROUPS + 1, rows).tolist()],
+        list(codes[fact_rng.integers(0, DIM_ROWS, rows)]),
+        list(texts(fact_rng, rows, 12)),
+        [STATUSES[v] for v in fact_rng.integers(0, len(STATUSES), rows).tolist()],
+        cents_text(fact_rng.integers(0, 100000, rows)),
+        [str(v) for v in fact_rng.integers(0, 100, rows).tolist()],
+    ])
+    wide_rng = np.random.default_rng(SEED + 1)
+    wide_columns = [[str(i) for i in range(WIDE_ROWS)], cents_text(wide_rng.integers(0, 10**7, WIDE_ROWS))]
+    for k in range(2, WIDE_COLUMNS):
+        values = wide_rng.integers(0, 10**6, WIDE_ROWS)
+        wide_columns.append(cents_text(values) if k % 2 else [str(v) for v in values.tolist()])
+    wide = write_csv(folder / f"wide_{WIDE_ROWS}_{SEED}.csv", ",".join(f"c{k}" for k in range(WIDE_COLUMNS)),
+                     wide_columns)
+    level_rng = np.random.default_rng(SEED + 2)
+    level_names = [f"L{v:05d}" for v in range(LEVELS)]
+    levels = write_csv(folder / f"levels_{rows}_{SEED}.csv", "id,place,kind,value", [
+        [str(i + 1) for i in range(rows)],
+        [level_names[v] for v in level_rng.integers(0, LEVELS, rows).tolist()],
+        [REGIONS[v] for v in level_rng.integers(0, len(REGIONS), rows).tolist()],
+        cents_text(level_rng.integers(0, 10**6, rows)),
+    ])
+    return {"fact": fact, "dim": dim, "wide": wide, "levels": levels}
+
+
+# ---------------------------------------------------------------- answers
+
+def checksum(step, rows):
+    """Row count, per-column sums, and the hash of the sort keys' sequence."""
+    kinds = dict((s, spec) for s, _, spec in STEPS)[step]
+    if kinds is None:
+        return {"rows": rows}
+    kinds = kinds.split()
+    check = {"rows": len(rows)}
+    keys = []
+    for k, kind in enumerate(kinds):
+        column = [r[k] for r in rows]
+        if kind[0] == "i":
+            values = [int(v) for v in column]
+        elif kind[0] == "c":
+            values = [round(float(v) * 100) for v in column]
+        else:
+            values = [len(v) * 32 + ord(v[0]) - 64 if v else 0 for v in column]
+            if kind.endswith("k"):
+                keys.append(hash(tuple(column)))
+        check[f"sum{k}"] = sum(values)
+        if kind.endswith("k") and kind[0] != "t":
+            keys.append(hash(tuple(values)))
+    if keys:
+        check["order"] = hash(tuple(keys))
+    return check
+
+
+# ---------------------------------------------------------------- systems
+
+FACT_DEFINITION = ("id int, cust int, grp int, code string, tag string, status string cat 1, "
+                   "amount double, qty int")
+DIM_DEFINITION = "cust int, grp int, code string, region string cat 1, score double"
+
+
+class Tabulon:
+    name = "tabulon"
+
+    def __init__(self):
+        self.db = None
+
+    def load(self, files):
+        db = tabulon.DatabaseParser()
+        wide = ", ".join(f"c{k} {'int' if k % 2 == 0 else 'double'}" for k in range(WIDE_COLUMNS))
+        for table, definition in (("fact", FACT_DEFINITION), ("dim", DIM_DEFINITION), ("wide", wide)):
+            db.executeCommand(f"create table {table} ({definition})")
+            db.executeCommand(f"load {table} from '{files[table]}'")
+        self.db = db
+
+    def load_levels(self, files):
+        db = tabulon.DatabaseParser()
+        db.executeCommand(f"create table levels (id int, place string, kind string, value double) "
+                          f"config from '{files['levels']}'")
+        db.executeCommand(f"load levels from '{files['levels']}'")
+        return db
+
+    def query(self, step):
+        return self.db.executeSelect(tabulon_query(step)).fetchAll()
+
+    def drop(self):
+        self.db = None
+
+
+class SQLite:
+    name = "sqlite3"
+
+    def __init__(self):
+        self.con = None
+
+    def load(self, files):
+        import csv
+        con = sqlite3.connect(":memory:")
+        con.execute("create table fact (id integer, cust integer, grp integer, code text, tag text, status text, "
+                    "amount real, qty integer)")
+        con.execute("create table dim (cust integer, grp integer, code text, region text, score real)")
+        con.execute("create table wide (" + ", ".join(
+            f"c{k} {'integer' if k % 2 == 0 else 'real'}" for k in range(WIDE_COLUMNS)) + ")")
+        for table in ("fact", "dim", "wide"):
+            with open(files[table], newline="") as source:
+                reader = csv.reader(source)
+                marks = len(next(reader))
+                con.executemany(f"insert into {table} values ({','.join('?' * marks)})", reader)
+        con.commit()
+        self.con = con
+
+    def load_levels(self, files):
+        import csv
+        con = sqlite3.connect(":memory:")
+        con.execute("create table levels (id integer, place text, kind text, value real)")
+        with open(files["levels"], newline="") as source:
+            reader = csv.reader(source)
+            next(reader)
+            con.executemany("insert into levels values (?, ?, ?, ?)", reader)
+        con.commit()
+        return con
+
+    def query(self, step):
+        return self.con.execute(SQL[step]).fetchall()
+
+    def drop(self):
+        if self.con is not None:
+            self.con.close()
+        self.con = None
+
+
+class DuckDB(SQLite):
+    def __init__(self, threads):
+        super().__init__()
+        self.threads = threads
+        self.name = "duckdb-1t" if threads == 1 else f"duckdb-{threads}t"
+
+    def connect(self):
+        return duckdb.connect(":memory:", config={"threads": self.threads})
+
+    def load(self, files):
+        con = self.connect()
+        for table in ("fact", "dim", "wide"):
+            con.execute(f"create table {table} as select * from read_csv('{files[table]}', header = true)")
+        self.con = con
+
+    def load_levels(self, files):
+        con = self.connect()
+        con.execute(f"create table levels as select * from read_csv('{files['levels']}', header = true)")
+        return con
+
+
+class Pandas:
+    name = "pandas"
+
+    def __init__(self):
+        self.tables = {}
+
+    def load(self, files):
+        self.tables = {table: pd.read_csv(files[table]) for table in ("fact", "dim", "wide")}
+
+    def load_levels(self, files):
+        return pd.read_csv(files["levels"])
+
+    def drop(self):
+        self.tables = {}
+
+    @staticmethod
+    def rows(frame):
+        return list(frame.itertuples(index=False, name=None))
+
+    def query(self, step):
+        fact, dim = self.tables["fact"], self.tables["dim"]
+        if step.startswith("j"):
+            key = {"1": "cust", "n": "grp", "t": "code"}[step[1]]
+            if step.endswith("_dim"):
+                dim = dim[dim["score"] < 0.01]
+            elif step.endswith("_fact"):
+                fact = fact[fact["amount"] < 10]
+            elif step.endswith("_cat"):
+                fact = fact[fact["status"] == "S07"]
+            left = fact[["id", "amount", key]] if step[1] != "n" else fact[["id", key]]
+            joined = left.merge(dim[[key, "score"]], on=key)
+            return self.rows(joined.drop(columns=key))
+        if step == "sort_double":
+            return self.rows(fact[["id", "amount"]].sort_values("amount", kind="stable"))
+        if step == "sort_text":
+            return self.rows(fact[["id", "tag"]].sort_values("tag", kind="stable"))
+        if step == "sort_two":
+            return self.rows(fact[["id", "qty", "amount"]].sort_values(["qty", "amount"], ascending=[False, True],
+                                                                        kind="stable"))
+        if step == "range_text":
+            tag = fact["tag"]
+            return self.rows(fact.loc[(tag >= "KA") & (tag < "LC"), ["id", "tag"]])
+        return self.rows(self.tables["wide"][["c0", "c1"]].sort_values("c1", kind="stable"))
+
+
+class Polars(Pandas):
+    name = "polars-1t"
+
+    def load(self, files):
+        self.tables = {table: pl.read_csv(files[table]) for table in ("fact", "dim", "wide")}
+
+    def load_levels(self, files):
+        return pl.read_csv(files["levels"])
+
+    def query(self, step):
+        fact, dim = self.tables["fact"], self.tables["dim"]
+        if step.startswith("j"):
+            key = {"1": "cust", "n": "grp", "t": "code"}[step[1]]
+            if step.endswith("_dim"):
+                dim = dim.filter(pl.col("score") < 0.01)
+            elif step.endswith("_fact"):
+                fact = fact.filter(pl.col("amount") < 10)
+            elif step.endswith("_cat"):
+                fact = fact.filter(pl.col("status") == "S07")
+            left = fact.select("id", "amount", key) if step[1] != "n" else fact.select("id", key)
+            return left.join(dim.select(key, "score"), on=key).drop(key).rows()
+        if step == "sort_double":
+            return fact.select("id", "amount").sort("amount").rows()
+        if step == "sort_text":
+            return fact.select("id", "tag").sort("tag").rows()
+        if step == "sort_two":
+            return fact.select("id", "qty", "amount").sort(["qty", "amount"], descending=[True, False]).rows()
+        if step == "range_text":
+            return fact.filter((pl.col("tag") >= "KA") & (pl.col("tag") < "LC")).select("id", "tag").rows()
+        return self.tables["wide"].select("c0", "c1").sort("c1").rows()
+
+
+# ---------------------------------------------------------------- runs
+
+def systems(names):
+    every = [Tabulon(), SQLite(), DuckDB(1), DuckDB(os.cpu_count() or 1), Pandas(), Polars()]
+    return [s for s in every if s.name == "tabulon" or names is None or s.name in names]
+
+
+def run(args, folder, timed):
+    """Medians and checksums of every step on every system, as compare.run
+    gives them for the first workload; `timed(action, runs)` times a step."""
+    files = write_data(folder, args.rows)
+    medians = {step: {} for step, _, _ in STEPS}
+    checks = {step: {} for step, _, _ in STEPS}
+    failures = {}
+    wanted = set(args.steps.split(",")) if args.steps else None
+    for system in systems(args.peers.split(",") if args.peers else None):
+        print(f"-- {system.name} (joins and sorts)", file=sys.stderr, flush=True)
+        if wanted is None or "load_levels" in wanted:
+            medians["load_levels"][system.name], _ = timed(lambda: system.load_levels(files), args.load_runs)
+        system.load(files)
+        for step, _, _ in STEPS:
+            if step in LOAD_STEPS or (wanted is not None and step not in wanted):
+                continue
+            try:
+                seconds, answer = timed(lambda: system.query(step), args.runs2)
+            except RuntimeError as error:
+                failures.setdefault(step, {})[system.name] = str(error)
+                continue
+            medians[step][system.name] = seconds
+            checks[step][system.name] = checksum(step, answer)
+            del answer
+        system.drop()
+    return medians, checks, failures
+
+
+def targets(medians, ratio):
+    """Every step no slower than duckdb-1t and polars-1t; the join filtered
+    on a categorised fact column at least twice as fast as duckdb-1t."""
+    verdicts = {}
+    for step, _, _ in STEPS:
+        r = ratio.get(step, {})
+        if "tabulon" not in medians[step]:
+            verdicts[f"{step}: measured"] = None
+            continue
+        for peer in ("duckdb-1t", "polars-1t"):
+            verdicts[f"{step}: no slower than {peer}"] = r[peer] <= 1.0 if peer in r else None
+        if step in LOAD_STEPS:
+            verdicts[f"{step}: no slower than pandas"] = r["pandas"] <= 1.0 if "pandas" in r else None
+        if step == CAT_JOIN:
+            verdicts[f"{step}: 2x faster than duckdb-1t"] = r["duckdb-1t"] <= 0.5 if "duckdb-1t" in r else None
+    return verdicts

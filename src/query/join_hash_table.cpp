@@ -1,0 +1,100 @@
+#include "query/join_hash_table.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "storage/text_bytes.h"
+
+namespace {
+
+// Mixes a value's word so that its top bits, which pick the slot, depend on
+// every bit.
+uint64_t mix(uint64_t word) {
+  word ^= word >> 29;
+  word *= 0xbf58476d1ce4e5b9ULL;
+  return word ^ (word >> 32);
+}
+
+}  // namespace
+
+JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values)
+    : type_(type), width_(type == STRING ? 0 : getTypeWidth(type)) {
+  size_t slots = 16;
+  while (slots < 2 * values.size()) slots *= 2;
+  slots_.resize(slots);
+  if (type_ == STRING) texts_.resize(slots);
+  std::vector<uint32_t> slotOf(values.size(), UINT32_MAX);
+  for (size_t i = 0; i < values.size(); ++i) {
+    uint64_t word = 0;
+    if (!wordOf(values[i], word)) continue;
+    const size_t at = slotFor(word, values[i]);
+    Slot& slot = slots_[at];
+    if (slot.count == 0) {
+      slot.word = word;
+      slot.first = static_cast<uint32_t>(i);
+      if (type_ == STRING) texts_[at] = static_cast<const char*>(values[i]);
+    }
+    ++slot.count;
+    slotOf[i] = static_cast<uint32_t>(at);
+  }
+  // A value held once keeps its position in its slot; the others get a run
+  // of positions_, filled in ascending order.
+  std::vector<uint32_t> next(slots, 0);
+  uint32_t used = 0;
+  for (size_t at = 0; at < slots; ++at) {
+    Slot& slot = slots_[at];
+    if (slot.count < 2) continue;
+    slot.first = next[at] = used;
+    used += slot.count;
+  }
+  positions_.resize(used);
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (slotOf[i] != UINT32_MAX && slots_[slotOf[i]].count > 1) positions_[next[slotOf[i]]++] = static_cast<uint32_t>(i);
+  }
+}
+
+bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
+  if (type_ == STRING) {
+    const char* text = static_cast<const char*>(value);
+    word = text_bytes::hash(text, std::strlen(text));
+    return true;
+  }
+  if (type_ == DOUBLE || type_ == FLOAT) {
+    double v;
+    if (type_ == DOUBLE) {
+      std::memcpy(&v, value, sizeof v);
+    } else {
+      float f;
+      std::memcpy(&f, value, sizeof f);
+      v = f;
+    }
+    if (std::isnan(v)) return false;
+    word = mix(std::bit_cast<uint64_t>(v == 0 ? 0.0 : v));
+    return true;
+  }
+  uint64_t bits = 0;
+  std::memcpy(&bits, value, width_);
+  word = mix(bits);
+  return true;
+}
+
+size_t JoinHashTable::slotFor(uint64_t word, const void* value) const {
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = text_bytes::slotOf(word, slots_.size());; at = (at + 1) & mask) {
+    const Slot& slot = slots_[at];
+    if (slot.count == 0) return at;
+    if (slot.word != word) continue;
+    if (type_ != STRING || std::strcmp(texts_[at], static_cast<const char*>(value)) == 0) return at;
+  }
+}
+
+std::pair<const uint32_t*, const uint32_t*> JoinHashTable::find(const void* key) const {
+  uint64_t word = 0;
+  if (!wordOf(key, word)) return {nullptr, nullptr};
+  const Slot& slot = slots_[slotFor(word, key)];
+  if (slot.count == 0) return {nullptr, nullptr};
+  if (slot.count == 1) return {&slot.first, &slot.first + 1};
+  const uint32_t* base = positions_.data() + slot.first;
+  return {base, base + slot.count};
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "storage/data_type.h"
+
+// The rows of one side of a join grouped by their join value, for lookups
+// by value. Built once from the decoded values of positions 0 .. n - 1;
+// find() answers the positions holding a value equal to the key, in
+// ascending order. Equality is that of the values: texts byte by byte, -0.0
+// equal to 0.0, NaN equal to nothing. Refers to the values it was built from
+// (texts are not copied), so they must outlive the table.
+class JoinHashTable {
+ public:
+  // Groups positions 0 .. values.size() - 1 by the values of type `type`
+  // they point at.
+  JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values);
+
+  // The positions whose value equals `key` (a decoded value of the same
+  // type), ascending, as [first, last); empty when none does.
+  std::pair<const uint32_t*, const uint32_t*> find(const void* key) const;
+
+ private:
+  struct Slot {
+    uint64_t word = 0;      // the value's bits, or a text's hash
+    uint32_t first = 0;     // the only position, or where the group's start in positions_
+    uint32_t count = 0;     // positions of the value; 0: the slot is free
+  };
+
+  // The value at `value` as a word that equals another value's word exactly
+  // when the values are equal (for texts: the hash); false for NaN.
+  bool wordOf(const void* value, uint64_t& word) const;
+  // The slot holding the value, or the free slot where it belongs.
+  size_t slotFor(uint64_t word, const void* value) const;
+
+  DATA_TYPE type_;
+  unsigned short width_;
+  std::vector<Slot> slots_;          // open addressing, a power of two, at most half full
+  std::vector<const char*> texts_;   // per slot, the text it holds, for a text column
+  std::vector<uint32_t> positions_;  // the groups of more than one position, one after the other
+};

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "errors/interruption.h"
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/join_hash_table.h"
@@ -267,6 +268,7 @@ void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const
   constexpr size_t kRemembered = 4096;
   const bool remember = left_->table().isPlain[leftJoinColumn_] == 0;
   std::vector<Remembered> remembered(remember ? kRemembered : 0);
+  size_t work = 0;  // rows and pairs since the last interrupt check
   for (uint32_t left = 0; left < leftRowCount_; ++left) {
     const void* key = keys[left];
     std::pair<const uint32_t*, const uint32_t*> found;
@@ -278,6 +280,11 @@ void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const
       found = partners.find(key);
     }
     const auto [first, last] = found;
+    work += 1 + static_cast<size_t>(last - first);
+    if (work >= kRowsPerInterruptCheck) {
+      checkInterrupt();
+      work = 0;
+    }
     if (first == last) continue;
     reserve(static_cast<size_t>(last - first) * kPairWidth);
     char* out = position;
@@ -321,8 +328,14 @@ void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<con
       condition.unknown = false;
     }
   };
+  size_t work = 0;  // rows and pairs since the last interrupt check
   for (uint32_t left = 0; left < leftRowCount_; ++left) {
     const auto [first, last] = partners.find(keys[left]);
+    work += 1 + static_cast<size_t>(last - first);
+    if (work >= kRowsPerInterruptCheck) {
+      checkInterrupt();
+      work = 0;
+    }
     if (first == last) continue;
     left_->currentRow = left;
     left_->setRowDerived(left_->storedRow(left));

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "errors/database_exception.h"
+#include "errors/interruption.h"
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/field_comparator_base.h"
@@ -18,7 +19,8 @@ void ResultSet::processRequest(std::vector<Condition*>& conditions) {
 }
 
 void ResultSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
-  while (nextRow()) {
+  for (uint32_t rows = 1; nextRow(); ++rows) {
+    if (rows % kRowsPerInterruptCheck == 0) checkInterrupt();
     for (Condition* condition : conditions) {
       condition->evaluate(getPointerPath(condition->column));
     }
@@ -38,6 +40,7 @@ void ResultSet::sort(std::vector<FieldComparatorBase*>& comparators) {
   const size_t width = comparators.size();
   std::vector<const void*> keys(static_cast<size_t>(rowCount) * width);
   for (uint32_t row = 0; row < rowCount; ++row) {
+    if (row % kRowsPerInterruptCheck == 0) checkInterrupt();
     setRowDerived(row);
     for (size_t i = 0; i < width; ++i) {
       keys[static_cast<size_t>(row) * width + i] = getPointerPath(comparators[i]->column);
@@ -100,6 +103,7 @@ void ResultSet::sortByOrderKeys(const std::vector<FieldComparatorBase*>& compara
   // different values, the runs it ties are then sorted by the comparators.
   std::vector<std::pair<uint64_t, uint32_t>> keyed(rowCount);
   for (size_t i = width; i-- > 0;) {
+    checkInterrupt();
     for (uint32_t position = 0; position < rowCount; ++position) {
       const uint32_t row = permutation[position];
       keyed[position] = {keys[static_cast<size_t>(row) * width + i], row};

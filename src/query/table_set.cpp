@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "errors/interruption.h"
 #include "query/block_filter.h"
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
@@ -297,6 +298,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
   size_t total = 0;
 
   for (NodeTable* node : t.nodes) {
+    checkInterrupt();
     if (node->used() == 0) continue;
     // Conditions on levels the node's path fixes have one answer for all
     // its rows; the rest are unknown until the rows are read.

@@ -88,7 +88,7 @@ def test_ctrl_c_stops_a_load_and_undoes_it(tmp_path, writer):
             os.close(silent)
 
 
-def test_ctrl_c_stops_reads_into_python(tmp_path):
+def test_ctrl_c_stops_queries_and_reads_into_python(tmp_path):
     path = tmp_path / "big.csv"
     path.write_text("a,b\n" + "".join(f"{i},{i % 1000}.5\n" for i in range(1500000)))
     run_python(f"""
@@ -100,7 +100,10 @@ def test_ctrl_c_stops_reads_into_python(tmp_path):
         db.executeCommand("create table t (a int, b double)")
         db.executeCommand("load t from {path}")
         cursor = db.executeSelect("select * from t")
-        for read in (cursor.fetchAll, lambda: cursor.getColumn(1), lambda: list(cursor)):
+        queries = [lambda query=query: db.executeSelect(query) for query in (
+            "select * from t order by b desc, a", "select * from t join t on a = a",
+            "select * from t join t on b = b where a < 3000")]
+        for read in (cursor.fetchAll, lambda: cursor.getColumn(1), lambda: list(cursor), *queries):
             signal.setitimer(signal.ITIMER_REAL, 0.02)
             started = time.monotonic()
             try:

@@ -173,7 +173,8 @@ constexpr const char* kDatabaseParserDoc =
 PyMethodDef kDatabaseParserMethods[] = {
     {"executeCommand", &methodWith<DatabaseParser, executeCommand>, METH_O,
      "executeCommand($self, command, /)\n--\n\n"
-     "Runs a CREATE TABLE, LOAD or DROP TABLE statement. SELECT is refused."},
+     "Runs a CREATE TABLE, LOAD or DROP TABLE statement, all or nothing; any\n"
+     "other statement, SELECT included, is refused."},
     {"executeSelect", &methodWith<DatabaseParser, executeSelect>, METH_O,
      "executeSelect($self, command, /)\n--\n\n"
      "Runs a SELECT statement and returns a cursor (QuerySet) over its result."},

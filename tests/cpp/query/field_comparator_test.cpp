@@ -47,7 +47,9 @@ TEST(FieldComparatorTest, OrderKeysOrderLikeCompare) {
     for (const char* b : words) {
       const uint64_t keyA = texts.orderKey(a);
       const uint64_t keyB = texts.orderKey(b);
-      if (keyA != keyB) EXPECT_EQ(keyA < keyB, texts.compare(a, b) < 0) << a << " vs " << b;
+      if (keyA != keyB) {
+        EXPECT_EQ(keyA < keyB, texts.compare(a, b) < 0) << a << " vs " << b;
+      }
     }
   }
 }

@@ -2,8 +2,8 @@
 
 // The Arrow C data interface and C stream interface: the structures through
 // which Arrow libraries hand columnar data to each other inside one process
-// without sharing any code. They are defined by the Arrow specification
-// ("The Arrow C data interface", "The Arrow C stream interface"), which asks
+// without sharing any code. They are defined by Arrow's format documents
+// ("The Arrow C data interface", "The Arrow C stream interface"), which ask
 // producers to copy them as they stand, guarded by these macros so that a
 // file which also includes Arrow's own copy sees one definition.
 

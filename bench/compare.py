@@ -402,7 +402,9 @@ def frame_checksum(frame):
     taken over by polars first), whatever integer widths a system chose."""
     if isinstance(frame, pa.Table):
         frame = pl.from_arrow(frame)
-    return {"rows": frame.height, "sum_id": int(frame["id"].sum()), "sum_qty": int(frame["qty"].sum()),
+    # Sums in 64 bits: polars sums an Int32 column in 32.
+    return {"rows": frame.height, "sum_id": int(frame["id"].cast(pl.Int64).sum()),
+            "sum_qty": int(frame["qty"].cast(pl.Int64).sum()),
             "sum_price_cents": int((frame["price"] * 100).round().sum()),
             "sum_amount_cents": int((frame["amount"] * 100).round().sum()),
             "returned": int(frame["returned"].sum()),

@@ -188,7 +188,9 @@ class BlockCache {
     {
       const std::lock_guard<std::mutex> guard(lock_);
       if (kept_ + mapped <= kKeptBytes && blocks_.size() < blocks_.capacity()) {
+#ifdef MADV_FREE
         madvise(block, mapped, MADV_FREE);
+#endif
         blocks_.push_back(Kept{block, mapped});
         kept_ += mapped;
         return;
@@ -239,7 +241,9 @@ class Block {
         mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage;
         grown = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (grown == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
         madvise(grown, mapped, MADV_HUGEPAGE);  // a hint: without huge pages, plain ones
+#endif
       }
     } else {
       grown = std::malloc(bytes);

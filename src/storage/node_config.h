@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "storage/data_type.h"
+#include "storage/text_bytes.h"
 
 // The storage layout of the plain part of a stored row. Columns are stored
 // by type in DATA_TYPE_PRIORITY order (within one type in column order):
@@ -29,12 +30,7 @@ class NodeConfig {
   }
   // Bytes of the NUL-terminated text at `text`, the NUL included. Short
   // texts, the common case in rows, are measured in line without a call.
-  static size_t textBytes(const char* text) {
-    for (size_t i = 0; i < 16; ++i) {
-      if (text[i] == '\0') return i + 1;
-    }
-    return 16 + std::strlen(text + 16) + 1;
-  }
+  static size_t textBytes(const char* text) { return text_bytes::terminatedLength(text) + 1; }
   // The `index`-th text (0 for the first STRING position) of the row.
   const char* stringAt(const char* row, unsigned short index) const;
   // Pointer to the value of `column` in the row; nullptr for a column that

@@ -5,12 +5,16 @@
 #include <cstdint>
 #include <cstring>
 
-// Hashing, comparison, copying and digit checks of the short texts and values that fill
-// rows, done in line: for a few bytes a library call costs more than the
-// work. Short texts are read as a few overlapping words chosen by the
-// length class (up to 3, 4 to 7, 8 to 16 bytes) rather than byte by byte,
-// so texts of different lengths in one class take the same branches. No
-// byte outside the text is read.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Hashing, comparison, copying, measuring and digit checks of the short
+// texts and values that fill rows, done in line: for a few bytes a library
+// call costs more than the work. Short texts are read as a few overlapping
+// words chosen by the length class (up to 3, 4 to 7, 8 to 16 bytes) rather
+// than byte by byte, so texts of different lengths in one class take the
+// same branches. Only terminatedLength reads bytes outside the text.
 namespace text_bytes {
 
 namespace detail {
@@ -94,6 +98,39 @@ inline bool same(const char* a, const char* b, size_t length) {
 constexpr bool allDigitValues(uint64_t values) {
   return (((values + 0x7676'7676'7676'7676ULL) | values) & 0x8080'8080'8080'8080ULL) == 0;
 }
+
+// Whether every byte of the text is ASCII (below 0x80): a word at a time,
+// the last word overlapping the one before.
+inline bool ascii(const char* text, size_t length) {
+  constexpr uint64_t kTopBits = 0x8080'8080'8080'8080ULL;
+  if (length < 8) return (detail::shortWord(text, length) & kTopBits) == 0;
+  uint64_t top = detail::load64(text + length - 8);
+  for (size_t at = 0; at + 8 < length; at += 8) top |= detail::load64(text + at);
+  return (top & kTopBits) == 0;
+}
+
+// Bytes before the first NUL at or after `text`, found sixteen bytes at a
+// time. It reads the aligned sixteen-byte blocks that hold the text, which
+// never cross a page and so cannot fault, but may hold bytes before the
+// text and after its NUL that belong to no value: this one read is exempt
+// from the address checks of sanitizer builds.
+#if defined(__SSE2__)
+[[gnu::no_sanitize_address]] inline size_t terminatedLength(const char* text) {
+  const auto address = reinterpret_cast<uintptr_t>(text);
+  const auto* block = reinterpret_cast<const __m128i*>(address & ~uintptr_t{15});
+  const __m128i zero = _mm_setzero_si128();
+  // Bits of the bytes before the text are shifted out.
+  unsigned nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_load_si128(block), zero))) >> (address & 15);
+  if (nuls != 0) return static_cast<size_t>(std::countr_zero(nuls));
+  for (;;) {
+    ++block;
+    nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_load_si128(block), zero)));
+    if (nuls != 0) return static_cast<size_t>(reinterpret_cast<const char*>(block) - text) + std::countr_zero(nuls);
+  }
+}
+#else
+inline size_t terminatedLength(const char* text) { return std::strlen(text); }
+#endif
 
 // Copies `length` bytes from `source` to `target` (which must not overlap);
 // up to 16 bytes as two overlapping loads and stores.

@@ -458,22 +458,10 @@ class ColumnBuilder {
   }
 
   // The length of the stored text at `text` and its size once repaired
-  // (the same when it is valid UTF-8). Short texts, the common case, are
-  // measured and checked for ASCII in one pass over their bytes.
+  // (the same when it is valid UTF-8, as every ASCII text is).
   static void measure(const char* text, uint32_t& length, uint32_t& size, bool& valid) {
-    unsigned char high = 0;
-    for (size_t i = 0; i < 16; ++i) {
-      const auto byte = static_cast<unsigned char>(text[i]);
-      if (byte == 0) {
-        length = size = static_cast<uint32_t>(i);
-        valid = high < 0x80 || utf8::valid(text, i);
-        if (!valid) size = static_cast<uint32_t>(utf8::repairedSize(text, i));
-        return;
-      }
-      high |= byte;
-    }
-    const size_t bytes = NodeConfig::textBytes(text) - 1;
-    valid = utf8::valid(text, bytes);
+    const size_t bytes = text_bytes::terminatedLength(text);
+    valid = text_bytes::ascii(text, bytes) || utf8::valid(text, bytes);
     const size_t repaired = valid ? bytes : utf8::repairedSize(text, bytes);
     if (repaired > UINT32_MAX) {
       throw DatabaseException("A text of %u bytes is too long for an Arrow string", UINT32_MAX);

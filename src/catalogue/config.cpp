@@ -1,3 +1,6 @@
+// Reading .tbconfig into the process-wide settings: no file keeps the defaults;
+// a bad line stops there, the lines before it applied.
+
 #include "catalogue/config.h"
 
 #include <cstdio>

@@ -1,3 +1,6 @@
+// A table's life: create, load, rebuild as a tree, drop. A load adds all its
+// rows or none, and every change raises the table's change counter.
+
 #include "catalogue/database.h"
 
 #include <algorithm>

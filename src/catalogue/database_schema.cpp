@@ -1,3 +1,6 @@
+// The name catalogue: table numbers, column names and the column-name index,
+// kept dense and in order across every removal.
+
 #include "catalogue/database_schema.h"
 
 #include <algorithm>

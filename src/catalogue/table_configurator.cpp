@@ -1,3 +1,6 @@
+// Choosing tree levels from a sample of rows: every column starts a candidate
+// and drops out once its distinct values outgrow the rows seen.
+
 #include "catalogue/table_configurator.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// DatabaseParser: forwards commands to its engine; its cursors share the
+// database, so the tables live while any cursor does.
+
 #include "databaseparser/database_parser.h"
 
 #include "catalogue/database.h"

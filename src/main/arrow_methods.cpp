@@ -1,3 +1,6 @@
+// QuerySet's Arrow methods: the export wrapped in PyCapsules, and
+// toArrow/toPandas/toPolars, which import their library only when called.
+
 #include "main/arrow_methods.h"
 
 #include <memory>

@@ -1,3 +1,6 @@
+// Turning the C++ exception being handled into its Python exception, with the
+// message decoded as UTF-8, bad bytes replaced.
+
 #include "main/python_errors.h"
 
 #include <nanobind/nanobind.h>

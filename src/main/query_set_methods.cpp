@@ -1,3 +1,6 @@
+// The QuerySet methods only Python has (fetchAll, getColumn, iteration, names,
+// CSV, repr, HTML), built on the native cursor and RowConverter.
+
 #include "main/query_set_methods.h"
 
 #include <algorithm>

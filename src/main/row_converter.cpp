@@ -1,3 +1,6 @@
+// Rows and columns to Python in chunks of positions, one typed loop per column,
+// with the garbage collector paused so no finalizer runs mid-read.
+
 #include "main/row_converter.h"
 
 #include <nanobind/nanobind.h>

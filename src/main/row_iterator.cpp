@@ -1,3 +1,6 @@
+// RowIterator: steps through result positions on its own copy of the cursor,
+// one tuple per step.
+
 #include "main/row_iterator.h"
 
 RowIterator::RowIterator(const QuerySet& cursor) : cursor_(cursor), converter_(cursor_) {}

@@ -1,3 +1,6 @@
+// The CREATE TABLE grammar as a parser chain; CONFIG FROM and its file name are
+// optional together.
+
 #include "parser/create_parser.h"
 
 #include "parser/grammar_elements.h"

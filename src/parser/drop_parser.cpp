@@ -1,3 +1,5 @@
+// The DROP TABLE grammar as a parser chain.
+
 #include "parser/drop_parser.h"
 
 DropParser::DropParser()

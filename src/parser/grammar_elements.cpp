@@ -1,3 +1,6 @@
+// Factories of the element chains statements repeat (column, join, condition,
+// sort column, column definition) and typed access to their parts.
+
 #include "parser/grammar_elements.h"
 
 #include <stdexcept>

@@ -1,3 +1,6 @@
+// ListParser: a fresh element chain per element, until an element consumes
+// nothing or the token after one is not a separator.
+
 #include "parser/list_parser.h"
 
 #include <utility>

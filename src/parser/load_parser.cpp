@@ -1,3 +1,5 @@
+// The LOAD grammar as a parser chain.
+
 #include "parser/load_parser.h"
 
 LoadParser::LoadParser()

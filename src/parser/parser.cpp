@@ -1,3 +1,6 @@
+// Running a parser chain without backtracking: a mandatory link that consumes
+// nothing fails at that token; an empty optional link skips its dependents.
+
 #include "parser/parser.h"
 
 #include <cctype>

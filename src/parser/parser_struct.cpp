@@ -1,3 +1,6 @@
+// ParserStruct: resets its whole chain before every run, so one grammar object
+// serves command after command.
+
 #include "parser/parser_struct.h"
 
 unsigned short ParserStruct::run(const TokenList& tokens) {

@@ -1,3 +1,6 @@
+// RepeatedStatementParser: counts how often a keyword repeats from the current
+// token on, as the brackets around a condition do.
+
 #include "parser/repeated_statement_parser.h"
 
 RepeatedStatementParser::RepeatedStatementParser(const std::string& keyword)

@@ -1,3 +1,6 @@
+// The SELECT grammar as a parser chain: joins, WHERE and ORDER BY are optional;
+// the lists after WHERE and ORDER BY depend on their keyword.
+
 #include "parser/select_parser.h"
 
 #include "parser/grammar_elements.h"

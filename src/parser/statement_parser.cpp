@@ -1,3 +1,5 @@
+// StatementParser: matches one keyword in any letter case.
+
 #include "parser/statement_parser.h"
 
 StatementParser::StatementParser(const std::string& keyword) : keyword(toLower(keyword)) {}

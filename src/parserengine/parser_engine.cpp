@@ -1,3 +1,6 @@
+// ParserEngine: tokenizes a command, picks the grammar by its first word and
+// runs CREATE, LOAD and DROP; SELECT goes on in select_execution.cpp.
+
 #include "parserengine/parser_engine.h"
 
 #include <cstdlib>

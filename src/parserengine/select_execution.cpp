@@ -1,3 +1,6 @@
+// The SELECT half of ParserEngine: resolves the recorded names to table and
+// column numbers for the factory; in a join the main table's columns win.
+
 #include <functional>
 #include <memory>
 #include <string>

@@ -1,3 +1,6 @@
+// Cutting a command into tokens in one pass: blanks and separators end a word;
+// a quoted token keeps them and reads a doubled quote as one.
+
 #include "parserengine/tokenizer.h"
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// JoinHashTable: open addressing on each value's 64-bit word (its bits, or a
+// text's hash); a value held once keeps its position in its slot.
+
 #include "query/join_hash_table.h"
 
 #include <bit>

@@ -1,3 +1,6 @@
+// What every ResultSet shares: filtering, sorting (radix passes over order
+// keys, comparators only for ties), header, CSV and the validity check.
+
 #include "query/result_set.h"
 
 #include <algorithm>

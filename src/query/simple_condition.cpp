@@ -1,3 +1,6 @@
+// SimpleCondition: the constant against stored bytes; equality on 1, 2, 4 or 8
+// bytes is one integer compare, and texts compare as strcmp does.
+
 #include "query/simple_condition.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// TableIndex: every lookup and read checks first that the table is unchanged (a
+// read also that the index stands on a row), then asks the IndexSet.
+
 #include "query/table_index.h"
 
 #include "errors/database_exception.h"

@@ -1,3 +1,6 @@
+// BranchManager: fixed-length branch paths back to back in one buffer; the
+// length is checked on every add and overwrite.
+
 #include "storage/branch_manager.h"
 
 #include <algorithm>

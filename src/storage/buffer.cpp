@@ -1,3 +1,6 @@
+// Buffer: a block from the BufferManager that grows as writes need room,
+// keeping the position's offset; the block goes back with the buffer.
+
 #include "storage/buffer.h"
 
 #include "storage/text_bytes.h"

@@ -1,3 +1,6 @@
+// BufferManager: blocks by size class, a registry of every block handed out
+// (freed at exit), and growth with room to spare so most steps copy nothing.
+
 #include "storage/buffer_manager.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Dropping candidate category maps: a column stays a tree level while its
+// distinct values are within the threshold and their square within the rows.
+
 #include "storage/column_map.h"
 
 #include <cmath>

@@ -1,3 +1,6 @@
+// NodeConfig: the plain row layout (fixed-width values by type priority, then
+// NUL-terminated texts) and finding a row's texts in it.
+
 #include "storage/node_config.h"
 
 #include <cstdint>

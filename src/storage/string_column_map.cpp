@@ -1,3 +1,6 @@
+// StringColumnMap: texts stored once, numbered in text order by an ordered map,
+// found by a hash index; both are re-pointed when the store moves.
+
 #include "storage/string_column_map.h"
 
 #include <iterator>

@@ -1,3 +1,6 @@
+// TableIterator: nodes in branch-path order, a node's rows in insertion order,
+// categorised columns decoded through their maps.
+
 #include "storage/table_iterator.h"
 
 #include <cstring>

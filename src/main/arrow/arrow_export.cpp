@@ -1,3 +1,6 @@
+// A result as Arrow C structures: the schema, and a stream of batches whose
+// columns are copied into buffers it owns (large ones mapped, reused).
+
 #include "main/arrow/arrow_export.h"
 
 #include <algorithm>

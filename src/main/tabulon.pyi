@@ -1,5 +1,8 @@
 """Type information for the tabulon extension module."""
 
+# Every docstring here is the module's own, word for word, so that editors
+# show what help() shows; the binding tests hold the two together.
+
 import datetime
 from collections.abc import Iterator
 from typing import Any, TypeAlias
@@ -12,58 +15,102 @@ _Row: TypeAlias = tuple[_Value, ...]
 __version__: str
 
 class DatabaseParser:
-    """An in-memory database and the engine that runs commands on it."""
+    """An in-memory database and the engine that runs commands on it.
+
+    DatabaseParser() creates an empty database, reading .tbconfig from the
+    working directory if it exists. Every failure raises RuntimeError with a
+    plain English message; the object stays usable afterwards."""
 
     def __init__(self) -> None: ...
     def executeCommand(self, command: str, /) -> None:
-        """Runs a CREATE TABLE, LOAD or DROP TABLE statement."""
+        """Runs a CREATE TABLE, LOAD or DROP TABLE statement, all or nothing; any
+        other statement, SELECT included, is refused."""
     def executeSelect(self, command: str, /) -> QuerySet:
-        """Runs a SELECT statement and returns a cursor over its result."""
+        """Runs a SELECT statement and returns a cursor (QuerySet) over its result."""
 
 class QuerySet:
-    """A cursor over the result of a query."""
+    """A cursor over the result of a query.
+
+    Read it cell by cell (setRow, then getString/getInt/getFloat), row by
+    row (for row in cursor), all at once (fetchAll, getColumn) or as Arrow
+    data (toArrow, toPandas, toPolars, or any library that reads the Arrow
+    PyCapsule interface: pyarrow.table(cursor), polars.DataFrame(cursor),
+    duckdb.sql("select ... from cursor")). Values come as int (long, int,
+    short), float (double, float), str (string), bool (bool) and
+    datetime.date (date); invalid UTF-8 in stored text is replaced by
+    U+FFFD. Copies share one current row. Once a table behind the result is
+    loaded into or dropped, every read raises RuntimeError "Query result is
+    no longer valid: table NAME has changed"; len() and the column names
+    stay available. QuerySet() makes an empty cursor: no result, no rows,
+    no columns."""
 
     def __init__(self) -> None: ...
     def getString(self, col: int, /) -> str:
-        """Text of selected column col in the current row."""
+        """Text of selected column col in the current row, for every column type."""
     def getFloat(self, col: int, /) -> float:
         """Numeric column col of the current row as a float."""
     def getInt(self, col: int, /) -> int:
-        """Numeric column col of the current row as an int."""
+        """Numeric column col of the current row as an int; floating-point values
+        are truncated toward zero."""
     def getNumberOfRows(self) -> int:
         """Rows in the result."""
     def getNumberOfCols(self) -> int:
         """Selected columns in the result."""
     def setRow(self, row: int, /) -> None:
         """Makes row (from 0, in result order) the current row."""
-    def __len__(self) -> int: ...
-    def __iter__(self) -> QuerySetIterator: ...
+    def __len__(self) -> int:
+        """Rows in the result, as getNumberOfRows()."""
+    def __iter__(self) -> QuerySetIterator:
+        """Iterates over the rows in result order, each a tuple of typed values.
+        Every iteration starts at the first row; the current row is not moved."""
     def fetchAll(self) -> list[_Row]:
-        """Every row as a tuple of typed values, in result order."""
+        """Every row as a tuple of typed values, in result order, built in one call.
+        The current row is not moved."""
     def getColumn(self, col: int, /) -> list[_Value]:
-        """Selected column col of every row, in result order."""
+        """Selected column col of every row, in result order, built in one call.
+        The current row is not moved."""
     def getColumnNames(self) -> list[str]:
         """Names of the selected columns, in select order."""
     def toCSV(self) -> str:
-        """The result as CSV text: a header line, then one line per row."""
+        """The result as CSV text: a header line with the column names, then one
+        line per row with values in their text form; a value holding a comma
+        is put in double quotes. The current row is not moved."""
+    def __repr__(self) -> str:
+        """Shape and column names of the result; reads no rows."""
     def _repr_html_(self) -> str:
-        """The first 20 rows as an HTML table."""
+        """The first 20 rows as an HTML table, text escaped, for notebooks."""
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
-        """The rows as an Arrow C stream in a PyCapsule named "arrow_array_stream"."""
+        """The rows as an Arrow C stream of record batches, in result order, in a
+        PyCapsule named "arrow_array_stream" (the Arrow PyCapsule interface).
+        Types: long, int, short as int64, int32, int16; double, float as
+        float64, float32; bool as boolean; date as date32; string as utf8, with
+        invalid UTF-8 replaced by U+FFFD. requested_schema is accepted and not
+        followed. The stream shares the result; once a table behind it is
+        loaded into or dropped, its next batch fails with "Query result is no
+        longer valid: table NAME has changed". The current row is not moved."""
     def __arrow_c_schema__(self) -> object:
-        """The result's schema in a PyCapsule named "arrow_schema"."""
+        """The result's schema (a struct with one field per column) in a PyCapsule
+        named "arrow_schema" (the Arrow PyCapsule interface)."""
     # The libraries are optional and imported when called, so their types
     # are not named here: toArrow gives a pyarrow.Table, toPandas a
     # pandas.DataFrame, toPolars a polars.DataFrame.
     def toArrow(self) -> Any:
-        """The result as a pyarrow.Table."""
+        """The result as a pyarrow.Table, read through the Arrow C stream.
+        Needs pyarrow; raises ImportError naming it when it is not installed."""
     def toPandas(self) -> Any:
-        """The result as a pandas.DataFrame (needs pandas and pyarrow)."""
+        """The result as a pandas.DataFrame, by way of toArrow(); date columns
+        hold datetime.date objects. Needs pandas and pyarrow; raises ImportError
+        naming the one that is not installed."""
     def toPolars(self) -> Any:
-        """The result as a polars.DataFrame."""
+        """The result as a polars.DataFrame, read through the Arrow C stream.
+        Needs polars (not pyarrow); raises ImportError naming it when it is not
+        installed."""
 
 class QuerySetIterator(Iterator[_Row]):
-    """Iterator over the rows of a QuerySet, made by iter(cursor)."""
+    """Iterator over the rows of a QuerySet, made by iter(cursor); yields one
+    tuple of typed values per row."""
 
-    def __iter__(self) -> QuerySetIterator: ...
-    def __next__(self) -> _Row: ...
+    def __iter__(self) -> QuerySetIterator:
+        """The iterator itself."""
+    def __next__(self) -> _Row:
+        """The next row; StopIteration after the last."""

@@ -10,6 +10,7 @@ import pydoc
 import site
 import subprocess
 import sys
+import textwrap
 import tomllib
 
 import pytest
@@ -119,27 +120,29 @@ class TestIntrospection:
         with open(REPO / "pyproject.toml", "rb") as handle:
             assert tabulon.__version__ == tomllib.load(handle)["project"]["version"]
 
-    def test_every_method_has_a_signature_matching_its_stub(self):
-        stub = ast.parse(STUB.read_text())
-        stubbed = {node.name: {item.name: item for item in node.body if isinstance(item, ast.FunctionDef)}
-                   for node in stub.body if isinstance(node, ast.ClassDef)}
+    def test_the_stub_holds_every_method_with_its_signature_and_docstring(self):
+        stub = {node.name: node for node in ast.parse(STUB.read_text()).body if isinstance(node, ast.ClassDef)}
+        assert sorted(stub) == sorted(cls.__name__ for cls in self.CLASSES)
         for cls in self.CLASSES:
+            assert inspect.cleandoc(cls.__doc__) == ast.get_docstring(stub[cls.__name__]), cls.__name__
+            stubbed = {item.name: item for item in stub[cls.__name__].body if isinstance(item, ast.FunctionDef)}
             if cls is not tabulon.QuerySetIterator:
                 # The constructor's signature is the class's, as the stub's __init__ has it.
                 assert list(inspect.signature(cls).parameters) == []
-                assert [a.arg for a in stubbed[cls.__name__]["__init__"].args.args] == ["self"]
-            for name, member in vars(cls).items():
-                if not callable(member):
-                    continue
+                assert [a.arg for a in stubbed.pop("__init__").args.args] == ["self"]
+            bound = {name: member for name, member in vars(cls).items()
+                     if callable(member) and name not in ("__new__", "__init__")}
+            assert sorted(bound) == sorted(stubbed), cls.__name__
+            for name, member in bound.items():
+                where = f"{cls.__name__}.{name}"
+                assert inspect.cleandoc(member.__doc__) == ast.get_docstring(stubbed[name]), where
                 signature = inspect.signature(member)
-                if name in ("__new__", "__init__") or name not in stubbed[cls.__name__]:
-                    continue
-                arguments = stubbed[cls.__name__][name].args
+                arguments = stubbed[name].args
                 names = [a.arg for a in arguments.posonlyargs + arguments.args + arguments.kwonlyargs]
-                assert list(signature.parameters) == names, (cls.__name__, name, signature)
+                assert list(signature.parameters) == names, (where, signature)
                 # Arguments the binding takes by position only are stubbed so.
                 positional = [p.name for p in list(signature.parameters.values())[1:] if p.kind is p.POSITIONAL_ONLY]
-                assert positional == [a.arg for a in arguments.posonlyargs[1:]], (cls.__name__, name)
+                assert positional == [a.arg for a in arguments.posonlyargs[1:]], where
 
     def test_help_lists_the_methods_as_methods(self):
         for cls in self.CLASSES:
@@ -153,7 +156,7 @@ class TestIntrospection:
 
     @pytest.mark.skipif(importlib.util.find_spec("mypy") is None,
                         reason="mypy is not installed (make deps installs it)")
-    def test_mypy_finds_the_stub_of_the_module_imported_here(self, tmp_path):
+    def test_mypy_finds_the_stub_accepts_the_examples_and_catches_misuse(self, tmp_path):
         # Installed (site-packages: the tabulon-stubs package) or imported
         # from a build tree (the stub beside the module there), mypy knows
         # the module this test session imported.
@@ -163,16 +166,34 @@ class TestIntrospection:
         env.pop("MYPYPATH", None)
         if not installed:
             env["MYPYPATH"] = str(module_dir)
-        (tmp_path / "use.py").write_text(
-            "import tabulon\n"
-            "reveal_type(tabulon.__version__)\n"
-            "reveal_type(tabulon.DatabaseParser().executeSelect('select a from t').fetchAll())\n"
-            "tabulon.QuerySet().getColumn('0')\n")
+        (tmp_path / "good.py").write_text(textwrap.dedent("""
+            import datetime
+            import tabulon
+
+            reveal_type(tabulon.__version__)
+            db = tabulon.DatabaseParser()
+            qs: tabulon.QuerySet = db.executeSelect("select a from t")
+            count: int = len(qs) + qs.getNumberOfRows() + qs.getNumberOfCols()
+            for row in qs:
+                first = row[0]
+                if isinstance(first, datetime.date):
+                    print(first.year)
+            reveal_type(qs.fetchAll())
+            names: list[str] = qs.getColumnNames()
+            text: str = qs.toCSV() + qs._repr_html_() + qs.getString(0) + repr(qs)
+            number: float = qs.getFloat(0) + qs.getInt(1)
+            qs.setRow(0)
+            column = qs.getColumn(0)
+        """))
+        (tmp_path / "bad.py").write_text("import tabulon\ntabulon.QuerySet().getColumn('0')\ntabulon.QuerySet().fetch()\n")
         checked = subprocess.run(
-            [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", os.devnull,
-             "--python-executable", sys.executable, str(tmp_path / "use.py")],
+            [sys.executable, "-m", "mypy", "--no-incremental", "--cache-dir", os.devnull, "--check-untyped-defs",
+             "--warn-unused-ignores", "--python-executable", sys.executable, str(REPO / "examples"), "good.py",
+             "bad.py"],
             cwd=tmp_path, env=env, capture_output=True, text=True, timeout=600)
         out = checked.stdout.replace("builtins.", "")
         assert 'Revealed type is "str"' in out, out
         assert 'Revealed type is "list[tuple[int | float | str | bool | datetime.date, ...]]"' in out, out
-        assert 'incompatible type "str"; expected "int"' in out, out
+        errors = [line for line in out.splitlines() if ": error:" in line]
+        assert [line.split(":")[0] for line in errors] == ["bad.py", "bad.py"], out
+        assert 'incompatible type "str"; expected "int"' in errors[0] and '"QuerySet" has no attribute "fetch"' in errors[1]

@@ -75,6 +75,28 @@ def error(action, *args):
     return None
 
 
+def random_where(rng, condition, depth=0):
+    """A random where clause of one to three items joined by "and" and "or"
+    ("and" binding more tightly), each item a condition(rng) -> (text, test)
+    or, up to two deep, a clause in brackets. Returns the clause's text and
+    its test, which takes what the conditions' tests take."""
+    items = []
+    for _ in range(rng.randint(1, 3)):
+        if depth < 2 and rng.random() < 0.35:
+            text, test = random_where(rng, condition, depth + 1)
+            items.append((f"( {text} )" if rng.random() < 0.5 else f"({text})", test))
+        else:
+            items.append(condition(rng))
+    connectors = [rng.choice(["and", "or"]) for _ in items[1:]]
+    chains = [[items[0][1]]]
+    for connector, (_, test) in zip(connectors, items[1:]):
+        if connector == "or":
+            chains.append([])
+        chains[-1].append(test)
+    text = items[0][0] + "".join(f" {c} {t}" for c, (t, _) in zip(connectors, items[1:]))
+    return text, lambda *row: any(all(test(*row) for test in chain) for chain in chains)
+
+
 @contextlib.contextmanager
 def settings(directory, text):
     """Runs the body in `directory` beside a .tbconfig holding `text` (str or
@@ -94,14 +116,19 @@ def settings(directory, text):
         os.chdir(previous)
 
 
-def run_python(source, cwd, *args, env=None):
-    """Runs `source` in a fresh interpreter that finds this tabulon module, so
-    that a fault shows as a failed run instead of ending the test session.
-    Fails unless it exits cleanly; returns the completed process."""
+def python_command(source, *args, env=None):
+    """The command line and environment that run `source` in a fresh
+    interpreter which finds this tabulon module."""
     module_dir = os.path.dirname(os.path.abspath(tabulon.__file__))
     path = os.pathsep.join(p for p in (module_dir, os.environ.get("PYTHONPATH")) if p)
-    completed = subprocess.run([sys.executable, "-c", textwrap.dedent(source), *map(str, args)], cwd=cwd,
-                               env=dict(env or os.environ, PYTHONPATH=path), capture_output=True, text=True,
-                               timeout=900)
+    return [sys.executable, "-c", textwrap.dedent(source), *map(str, args)], dict(env or os.environ, PYTHONPATH=path)
+
+
+def run_python(source, cwd, *args, env=None):
+    """Runs `source` in a fresh interpreter, so that a fault shows as a failed
+    run instead of ending the test session. Fails unless it exits cleanly;
+    returns the completed process."""
+    command, env = python_command(source, *args, env=env)
+    completed = subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True, timeout=900)
     assert completed.returncode == 0, completed.stderr[-3000:]
     return completed

@@ -58,51 +58,34 @@ def assert_columns(cursor, columns):
 
 
 class TestRoundTrips:
-    def test_pyarrow_reads_every_type(self, db):
+    def test_pyarrow_reads_every_type_again_and_again(self, db):
         pa = peer("pyarrow")
         qs = db.executeSelect(QUERY)
         qs.setRow(3)
-        table = pa.table(qs)
-        assert table.schema == pa.schema([
+        tables = [pa.table(qs), pa.table(qs), qs.toArrow(), pa.RecordBatchReader.from_stream(qs).read_all()]
+        assert tables[0].schema == pa.schema([
             ("id", pa.int32()), ("name", pa.string()), ("ratio", pa.float64()), ("small", pa.int16()),
             ("flag", pa.bool_()), ("day", pa.date32()), ("big", pa.int64()), ("weight", pa.float32())])
-        assert table.num_rows == len(ROWS)
-        assert_columns(qs, [table.column(name).to_pylist() for name in NAMES])
-        assert_columns(qs, [column.to_pylist() for column in qs.toArrow().columns])
+        assert len(qs) == len(ROWS)
+        for table in tables:
+            assert_columns(qs, [column.to_pylist() for column in table.columns])
         # Reading the result leaves the current row where it was.
         assert qs.getInt(0) == 3
 
-    def test_polars_reads_every_type(self, db):
-        pl = peer("polars")
+    def test_polars_pandas_and_duckdb_read_every_type(self, db):
+        pl, duckdb = peer("polars"), peer("duckdb")
+        peer("pandas"), peer("pyarrow")
         qs = db.executeSelect(QUERY)
-        frame = pl.DataFrame(qs)
-        assert frame.columns == NAMES
+        frame, pandas_frame = pl.DataFrame(qs), qs.toPandas()
+        assert frame.columns == list(pandas_frame.columns) == NAMES
         assert frame.dtypes == [pl.Int32, pl.String, pl.Float64, pl.Int16, pl.Boolean, pl.Date, pl.Int64,
                                 pl.Float32]
         assert_columns(qs, [frame.get_column(name).to_list() for name in NAMES])
         assert_columns(qs, [column.to_list() for column in qs.toPolars().get_columns()])
-
-    def test_pandas_reads_every_type(self, db):
-        peer("pandas")
-        peer("pyarrow")
-        qs = db.executeSelect(QUERY)
-        frame = qs.toPandas()
-        assert list(frame.columns) == NAMES
-        assert_columns(qs, [[value.item() if hasattr(value, "item") else value for value in frame[name].tolist()]
+        assert_columns(qs, [[value.item() if hasattr(value, "item") else value for value in pandas_frame[name].tolist()]
                             for name in NAMES])
-
-    def test_duckdb_queries_the_cursor(self, db):
-        duckdb = peer("duckdb")
-        qs = db.executeSelect(QUERY)
-        answer = duckdb.sql("select * from qs").fetchall()
-        assert_columns(qs, [list(column) for column in zip(*answer)])
+        assert_columns(qs, [list(column) for column in zip(*duckdb.sql("select * from qs").fetchall())])
         assert duckdb.sql("select count(*), sum(small) from qs where flag").fetchall() == [(3, -5 - 32768 + 7)]
-
-    def test_a_cursor_can_be_read_again_and_again(self, db):
-        pa = peer("pyarrow")
-        qs = db.executeSelect(QUERY)
-        for table in (pa.table(qs), pa.table(qs), pa.RecordBatchReader.from_stream(qs).read_all()):
-            assert_columns(qs, [column.to_pylist() for column in table.columns])
 
     def test_joined_results(self, tmp_path):
         pa = peer("pyarrow")
@@ -133,7 +116,7 @@ class TestRoundTrips:
 
 
 class TestEmpty:
-    def test_result_without_rows_keeps_its_schema(self, db):
+    def test_no_rows_keep_the_schema_and_no_result_is_a_table_without_columns(self, db):
         pa, pl = peer("pyarrow"), peer("polars")
         qs = db.executeSelect("select id, name, day from t where id = 99")
         table = pa.table(qs)
@@ -141,9 +124,6 @@ class TestEmpty:
         assert table.schema.types == [pa.int32(), pa.string(), pa.date32()]
         frame = pl.DataFrame(qs)
         assert frame.shape == (0, 3) and frame.dtypes == [pl.Int32, pl.String, pl.Date]
-
-    def test_cursor_without_result_is_a_table_without_columns(self):
-        pa = peer("pyarrow")
         table = pa.table(tabulon.QuerySet())
         assert table.num_rows == 0 and table.num_columns == 0
 
@@ -176,45 +156,37 @@ class TestTexts:
         assert pl.DataFrame(qs).get_column("plain").to_list() == expected
 
 
+class Taken:
+    """Hands a consumer a stream made earlier."""
+
+    def __init__(self, capsule):
+        self.capsule = capsule
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        return self.capsule
+
+
 class TestLifetime:
     @pytest.mark.parametrize("change", ["drop table t", "load t from '{path}'"])
-    def test_stream_taken_before_a_change_fails_on_its_next_batch(self, tmp_path, change):
-        pa = peer("pyarrow")
+    def test_streams_taken_before_a_change_fail_on_their_next_batch(self, tmp_path, change):
+        pa, pl, duckdb = peer("pyarrow"), peer("polars"), peer("duckdb")
         db = tabulon.DatabaseParser()
         path = load_table(db, tmp_path, "t", COLUMNS, ROWS)
         qs = db.executeSelect(QUERY)
-        capsule = qs.__arrow_c_stream__()
-        reader = pa.RecordBatchReader._import_from_c_capsule(capsule)
+        reader = pa.RecordBatchReader._import_from_c_capsule(qs.__arrow_c_stream__())
+        for_polars, for_duckdb = Taken(qs.__arrow_c_stream__()), Taken(qs.__arrow_c_stream__())
         db.executeCommand(change.format(path=path))
         assert reader.schema.names == NAMES  # the schema was read when the stream was made
         with pytest.raises(pa.ArrowInvalid, match=INVALID.format("t")):
             reader.read_all()
-        # Asking anew raises the cursor's own error.
-        with pytest.raises(RuntimeError, match=INVALID.format("t")):
-            pa.table(qs)
-        with pytest.raises(RuntimeError, match=INVALID.format("t")):
-            qs.toArrow()
-
-    def test_polars_and_duckdb_report_the_change_too(self, tmp_path):
-        pl, duckdb = peer("polars"), peer("duckdb")
-        db = tabulon.DatabaseParser()
-        load_table(db, tmp_path, "t", COLUMNS, ROWS)
-        qs = db.executeSelect(QUERY)
-
-        class Taken:
-            """Hands out a stream made before the change."""
-            def __init__(self, capsule):
-                self.capsule = capsule
-
-            def __arrow_c_stream__(self, requested_schema=None):
-                return self.capsule
-
-        for_polars, for_duckdb = Taken(qs.__arrow_c_stream__()), Taken(qs.__arrow_c_stream__())
-        db.executeCommand("drop table t")
         with pytest.raises(Exception, match=INVALID.format("t")):
             pl.DataFrame(for_polars)
         with pytest.raises(Exception, match=INVALID.format("t")):
             duckdb.sql("select * from for_duckdb").fetchall()
+        # Asking anew raises the cursor's own error.
+        for read in (pa.table, type(qs).toArrow):
+            with pytest.raises(RuntimeError, match=INVALID.format("t")):
+                read(qs)
 
     def test_capsules_named_released_once_taken_or_not(self, db):
         pa = peer("pyarrow")

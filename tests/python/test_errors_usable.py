@@ -1,12 +1,8 @@
-"""Every error message reachable from Python, each followed by a check that
-the database still answers its reference queries exactly as before.
-
-Messages that only internal code can raise (tree validation, path store,
-node layout, index handles, native getters that Python does not bind) are
-covered by the C++ tests; this file drives everything a Python program can
-run into: command dispatch and grammar, table definition and loading, query
-building and the cursor (the configuration file has its own tests).
-"""
+"""Refused commands and cursor reads through Python, each followed by a
+check that the database still answers its reference queries exactly as
+before. Grammar refusals are in test_grammar.py and join refusals in
+test_join.py; the C++ failed-command tests run these refusals and failed
+loads against the engine itself, validating every tree after each."""
 
 import pytest
 
@@ -54,16 +50,11 @@ def session(tmp_path):
 
 def statement_refusals(d):
     return [
-        ("select * from p", "Function supports all non-select statements"),
         ("drop p", "Unexpected token identified at pos 1: p"),
         ("load p into x", "Unexpected token identified at pos 2: into"),
         ("create table z (a int) config data.csv", "Unexpected token identified at pos 8: data.csv"),
-        ("create table z (a 'int", "Unmatched quotation mark in token 'int"),
         ("create table z (a Integer)", "Column type integer is not supported"),
         ("create table z (a int cat '')", "Category number is empty for column a"),
-        (f"create table p (a int) config from {d / 'data.csv'}", "Table p already exists"),
-        ("create table p (a int)", "Table is already defined - unable to initialize p"),
-        ("create table z (a int cat 2, b int cat 2)", "Multiple columns mapped to the same category 2"),
         ("create table z (a int, a string)", "Column a is defined twice in table z"),
         ("create table", "Table name is empty"),
         ("create table z (", "Table z has no columns"),
@@ -81,15 +72,10 @@ def statement_refusals(d):
         ("load p from", "Unable to read file "),
         ("drop table nope", "Table nope is not defined"),
         ("drop table", "Table  is not defined"),
-        ("drop table " + "," * 70000, "Command has more than 65535 tokens"),
     ]
 
 
 QUERY_REFUSALS = [
-    ("drop table p", "Function supports only select statements"),
-    ("  ", "Empty SELECT statement"),
-    ("select id from p extra", "Invalid token identified: extra"),
-    ("select id from p where g = 'x", "Unmatched quotation mark in token 'x"),
     ("select id from", "Empty table name in the select query"),
     ("select id from nope", "Table nope is not defined"),
     ("select q from p", "Column q is not defined for table p"),
@@ -99,11 +85,8 @@ QUERY_REFUSALS = [
     ("select id from p where flag = yes", BAD_BOOL.format("yes")),
     ("select id from p where day = 2024-13-45", BAD_DATE.format("2024-13-45")),
     ("select id from c where g = " + "x" * 70000, TOO_LONG.format(70001)),
-    ("select id from p where" + " id = 1 or" * 16400 + " id = 1", "Command has more than 65535 tokens"),
     ("select id from p join c on id = id join s on id = id", "Only 1 join condition allowed"),
-    ("select id from p join c on id = zz", "Column zz is not defined"),
     ("select zz from p join c on id = id", "Column zz is not defined"),
-    ("select id from p join c on g = k", "Join columns g and k have different types"),
     ("select " + ",".join(["*"] * 10923) + " from p", "Select list has more than 65535 columns"),
     ("select " + ",".join(["*"] * 5462) + " from p join c on id = id", "Select list has more than 65535 columns"),
 ]
@@ -124,65 +107,32 @@ def test_refused_queries_change_nothing(session, query, expected):
     unchanged()
 
 
-@pytest.mark.parametrize(
-    "bad_line, expected",
-    [
-        ("3,east,1", "Incorrect number of columns in input file {file}, line: 3,east,1"),
-        ("3,east,1,2.5,2024-01-01,maybe", BAD_BOOL.format("maybe") + ", line {line} of {file}"),
-        ("3,east,1,2.5,01/02/2024,1", BAD_DATE.format("01/02/2024") + ", line {line} of {file}"),
-        # 19 bytes of fixed-width values, then the text and its NUL.
-        ("3," + "a" * 70000 + ",1,2.5,2024-01-01,1",
-         "Row of 70020 bytes is too long: a stored row holds at most 65535 bytes, line {line} of {file}"),
-    ],
-    ids=["columns", "bool", "date", "row length"],
-)
-def test_a_failed_load_changes_nothing(session, bad_line, expected):
-    db, d, unchanged = session
-    # New values for every level (k below all of them renumbers its map).
-    good = [f"{100 + i},r{i % 50},{-1 - i},1.5,2024-03-01,1" for i in range(400)]
-    path = d / "bad.csv"
-    for table in "pcsw":
-        stored = rows(db, f"select * from {table}")
-        before = db.executeSelect(f"select * from {table}")
-        for at in (0, 200, 400):
-            path.write_text("id,g,k,x,day,flag\n" + "\n".join(good[:at] + [bad_line] + good[at:]) + "\n")
-            assert error(db.executeCommand, f"load {table} from {path}") == expected.format(file=path, line=at + 2)
-            assert rows(db, f"select * from {table}") == stored
-            assert before.fetchAll() == db.executeSelect(f"select * from {table}").fetchAll()
-        unchanged()
-    # The fixed file adds each row once.
-    path.write_text("id,g,k,x,day,flag\n" + "\n".join(good) + "\n")
-    db.executeCommand(f"load w from {path}")
-    assert len(db.executeSelect("select id from w where id >= 100")) == 400
-
-
-def test_bytes_that_are_not_utf8_are_replaced_in_messages_and_texts(session):
+def test_bytes_that_are_not_utf8_are_replaced_in_texts_and_messages(session):
     db, d, unchanged = session
     path = d / "latin1.csv"
-    db.executeCommand(f"create table latin ({LEVELS})")
-    path.write_bytes(b"id,g,k,x,day,flag\n1,caf\xe9,1,0.5,2024-02-01,1\n")
-    db.executeCommand(f"load latin from {path}")
-    cursor = db.executeSelect("select g from latin")
-    cursor.setRow(0)
-    assert cursor.getString(0) == "caf\ufffd" == cursor.fetchAll()[0][0]
-    path.write_bytes(b"id,g,k,x,day,flag\n2,caf\xe9,1,0.5,2024-02-01\n")
-    assert error(db.executeCommand, f"load latin from {path}") == (
-        f"Incorrect number of columns in input file {path}, line: 2,caf\ufffd,1,0.5,2024-02-01")
-    path.write_bytes(b"id,g,k,x,day,flag\n3,caf\xe9,1,0.5,2024-02-01,s\xed\n")
-    assert error(db.executeCommand, f"load latin from {path}") == BAD_BOOL.format("s\ufffd") + f", line 2 of {path}"
+    db.executeCommand("create table b (id int, plain string, cat string cat 1, flag bool)")
+    path.write_bytes(b"id,plain,cat,flag\n1,ok\xff\xfe,x\xc3,1\n2,\xe2\x82,fine,0\n")
+    db.executeCommand(f"load b from {path}")
+    qs = db.executeSelect("select id, plain, cat from b order by id")
+    assert qs.fetchAll() == list(qs) == [(1, "ok\ufffd\ufffd", "x\ufffd"), (2, "\ufffd", "fine")]
+    assert (qs.getColumn(2), qs.getString(1), qs.getString(2)) == (["x\ufffd", "fine"], "ok\ufffd\ufffd", "x\ufffd")
+    assert qs.toCSV() == "id,plain,cat\n1,ok\ufffd\ufffd,x\ufffd\n2,\ufffd,fine"
+    assert "ok\ufffd\ufffd" in qs._repr_html_()
+    path.write_bytes(b"id,plain,cat,flag\n2,caf\xe9,1\n")
+    assert error(db.executeCommand, f"load b from {path}") == (
+        f"Incorrect number of columns in input file {path}, line: 2,caf\ufffd,1")
+    path.write_bytes(b"id,plain,cat,flag\n3,caf\xe9,x,s\xed\n")
+    assert error(db.executeCommand, f"load b from {path}") == BAD_BOOL.format("s\ufffd") + f", line 2 of {path}"
     unchanged()
 
 
 def test_cursor_refusals(session):
     db, d, unchanged = session
     cursor = db.executeSelect("select g, x from p where id < 3 order by id")
-    assert error(cursor.getInt, 0) == "Unable to convert column 0 to long. Incompatible data type."
-    assert error(cursor.getFloat, 0) == "Unable to convert column 0 to double. Incompatible data type."
     assert error(cursor.setRow, 3) == "Row 3 is out of range: the result has 3 rows"
     assert error(cursor.getString, 2) == "Column 2 is out of range: the result has 2 columns"
     empty = db.executeSelect("select g from p where id > 1000")
     assert error(empty.getString, 0) == "The query result has no rows"
-    assert error(tabulon.QuerySet().getString, 0) == "The cursor holds no query result"
 
     (d / "huge.csv").write_text("v\n1e300\n")
     db.executeCommand("create table huge (v double)")

@@ -6,15 +6,12 @@ import os
 import select
 import signal
 import subprocess
-import sys
-import textwrap
 import threading
 import time
 
 import pytest
 
-import tabulon
-from conftest import run_python
+from conftest import python_command, run_python
 
 # Generous against a busy host; the check itself runs every few thousand rows.
 BOUND_SECONDS = 3.0
@@ -39,10 +36,8 @@ LOAD_CHILD = """
 
 
 def child(source, *args):
-    module_dir = os.path.dirname(os.path.abspath(tabulon.__file__))
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in (module_dir, os.environ.get("PYTHONPATH")) if p))
-    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(source), *map(str, args)], env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    command, env = python_command(source, *args)
+    return subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
 
 def next_line(process, timeout=60):

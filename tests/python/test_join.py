@@ -1,11 +1,12 @@
-"""Joined queries end to end, checked against answers computed in Python."""
+"""Joined queries end to end, random where and order clauses included,
+checked against answers computed in Python."""
 
 import random
 
 import pytest
 
 import tabulon
-from conftest import error, load_table, rows
+from conftest import error, load_table, random_where, rows
 
 KEY_POOLS = {
     "string": ["apple", "pear", "fig", "kiwi", "plum", "lime", "date"],
@@ -40,22 +41,6 @@ def ints(db, query):
     return [tuple(int(v) for v in row) for row in rows(db, query)]
 
 
-@pytest.mark.parametrize("key_type", sorted(KEY_POOLS))
-@pytest.mark.parametrize("left_cat", [False, True], ids=["left-plain", "left-cat"])
-@pytest.mark.parametrize("right_cat", [False, True], ids=["right-plain", "right-cat"])
-def test_every_key_type_and_storage_gives_the_plain_answer(tmp_path, key_type, left_cat, right_cat):
-    db, left, right = make_tables(tmp_path, key_type, left_cat, right_cat)
-    # Left rows in the table's own order, each with its partners in the
-    # right table's order.
-    by_fid = {row[0]: row for row in left}
-    by_did = {row[0]: row for row in right}
-    left_ordered = [by_fid[i] for (i,) in ints(db, "select fid from f")]
-    right_ordered = [by_did[i] for (i,) in ints(db, "select did from d")]
-    expected = [(l[0], r[0]) for l, r in expected_pairs(left_ordered, right_ordered)]
-    assert expected, "the data must produce pairs"
-    assert ints(db, "select fid, did from f join d on k = k") == expected
-
-
 # Conditions of random where clauses: text, and the test on (left row, right
 # row); left rows are (fid, k, x, v), right rows (did, k, w, name, u).
 def random_condition(rng):
@@ -79,30 +64,15 @@ def random_condition(rng):
     return f"u > {bound}", lambda l, r: r[4] > bound
 
 
-def random_clause(rng, depth=0):
-    """A where clause of conditions on either side, "and" binding more
-    tightly than "or", brackets nested up to two deep: its text and test."""
-    items = []
-    for _ in range(rng.randint(1, 3)):
-        if depth < 2 and rng.random() < 0.35:
-            text, test = random_clause(rng, depth + 1)
-            items.append((f"( {text} )", test))
-        else:
-            items.append(random_condition(rng))
-    connectors = [rng.choice(["and", "or"]) for _ in items[1:]]
-    chains = [[items[0][1]]]
-    for connector, (_, test) in zip(connectors, items[1:]):
-        if connector == "or":
-            chains.append([])
-        chains[-1].append(test)
-    text = items[0][0] + "".join(f" {c} {t}" for c, (t, _) in zip(connectors, items[1:]))
-    return text, lambda l, r: any(all(test(l, r) for test in chain) for chain in chains)
+# Sort keys of the random test's pairs: (left row, right row).
+SORT_KEYS = {"fid": lambda p: p[0][0], "x": lambda p: p[0][2], "v": lambda p: p[0][3], "w": lambda p: p[1][2],
+             "name": lambda p: p[1][3], "u": lambda p: p[1][4]}
 
 
-@pytest.mark.parametrize("key_type", ["double", "int", "string"])
+@pytest.mark.parametrize("key_type", sorted(KEY_POOLS))
 @pytest.mark.parametrize("left_cat", [False, True], ids=["left-plain", "left-cat"])
 @pytest.mark.parametrize("right_cat", [False, True], ids=["right-plain", "right-cat"])
-def test_random_clauses_keep_every_pair_in_order(tmp_path, key_type, left_cat, right_cat):
+def test_every_key_type_and_storage_keeps_every_pair_in_order(tmp_path, key_type, left_cat, right_cat):
     # 5,000 left rows on two tree levels fill nodes past their split size.
     rng = random.Random(key_type + str(left_cat) + str(right_cat))
     pool = KEY_POOLS[key_type]
@@ -117,11 +87,23 @@ def test_random_clauses_keep_every_pair_in_order(tmp_path, key_type, left_cat, r
     by_did = {row[0]: row for row in right}
     left_ordered = [by_fid[i] for (i,) in db.executeSelect("select fid from f").fetchAll()]
     right_ordered = [by_did[i] for (i,) in db.executeSelect("select did from d").fetchAll()]
+    # Left rows in the table's own order, each with its partners in the
+    # right table's order.
     pairs = expected_pairs(left_ordered, right_ordered)
+    assert pairs, "the data must produce pairs"
+    assert db.executeSelect("select fid, did from f join d on k = k").fetchAll() == [(l[0], r[0]) for l, r in pairs]
     for _ in range(8):
-        where, keep = random_clause(rng)
-        expected = [(l[0], r[0]) for l, r in pairs if keep(l, r)]
-        assert db.executeSelect(f"select fid, did from f join d on k = k where {where}").fetchAll() == expected, where
+        where, keep = random_where(rng, random_condition)
+        kept = [(l, r) for l, r in pairs if keep(l, r)]
+        order = [(column, rng.random() < 0.5) for column in rng.sample(sorted(SORT_KEYS), rng.randrange(3))]
+        if order:
+            # Ties between pairs are broken by fid, then did, as the query asks.
+            kept.sort(key=lambda pair: (pair[0][0], pair[1][0]))
+            for column, descending in reversed(order):
+                kept.sort(key=SORT_KEYS[column], reverse=descending)
+        clause = "".join(f"{column}{' desc' if descending else ''}, " for column, descending in order)
+        query = f"select fid, did from f join d on k = k where {where}" + (f" order by {clause}fid, did" if order else "")
+        assert db.executeSelect(query).fetchAll() == [(l[0], r[0]) for l, r in kept], query
 
 
 class TestJoinedQueries:

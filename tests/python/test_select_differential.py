@@ -1,6 +1,7 @@
-"""One generated data set loaded three ways (every column plain, tree levels
-given with "cat", tree levels chosen by sampling the file) must answer every
-query exactly as Python computes it from the data."""
+"""One generated data set loaded four ways (every column plain, tree levels
+given with "cat", tree levels chosen by sampling the file, a plain table
+rebuilt as a tree while it loads) must answer every query, random where and
+order clauses included, exactly as Python computes it from the data."""
 
 import datetime
 import math
@@ -11,7 +12,7 @@ import struct
 import pytest
 
 import tabulon
-from conftest import rows, settings, write_csv
+from conftest import random_where, rows, settings, write_csv
 
 ROWS = 20000
 SEED = 20240611
@@ -118,21 +119,23 @@ def data(tmp_path_factory):
     write_csv(directory / "first.csv", NAMES, lines[:FIRST_LOAD])
     write_csv(directory / "second.csv", NAMES, lines[FIRST_LOAD:])
     plain = ", ".join(f"{name} {TYPES[name]}" for name in NAMES)
-    # The plain table must stay plain: raise the row count at which a table
-    # created without tree levels is rebuilt as a tree.
-    with settings(directory, "lines.threshold=100000000\n"):
-        db = tabulon.DatabaseParser()
-        for table, command in (("t_plain", f"create table t_plain ({plain})"),
-                               ("t_cat", f"create table t_cat ({DEFINITIONS})"),
-                               ("t_conf", f"create table t_conf ({plain}) config from data.csv")):
-            db.executeCommand(command)
+    # A table created without tree levels is rebuilt as a tree once a load
+    # takes it past lines.threshold rows: never for t_plain, early in the
+    # first load for t_rebuilt.
+    databases = {}
+    for table, definition, threshold in (("t_plain", f"({plain})", 10**8), ("t_cat", f"({DEFINITIONS})", 10**8),
+                                         ("t_conf", f"({plain}) config from data.csv", 10**8),
+                                         ("t_rebuilt", f"({plain})", 100)):
+        with settings(directory, f"lines.threshold={threshold}\n"):
+            databases[table] = db = tabulon.DatabaseParser()
+            db.executeCommand(f"create table {table} {definition}")
             db.executeCommand(f"load {table} from first.csv")
             db.executeCommand(f"load {table} from second.csv")
     parsed = [{name: python_value(name, row[name]) for name in NAMES} for row in rows]
-    return db, parsed
+    return databases, parsed
 
 
-TABLES = ["t_plain", "t_cat", "t_conf"]
+TABLES = ["t_plain", "t_cat", "t_conf", "t_rebuilt"]
 
 
 def ids_of(db, query):
@@ -158,42 +161,17 @@ def single_answers(data):
 
 @pytest.mark.parametrize("table", TABLES)
 def test_single_conditions(data, single_answers, table):
-    db, _ = data
+    databases, _ = data
     for (column, op, constant), expected in zip(SINGLE_CASES, single_answers):
         query = f"select id from {table} where {column} {op} '{constant}'"
-        assert sorted(ids_of(db, query)) == expected, query
+        assert sorted(ids_of(databases[table], query)) == expected, query
 
 
-def random_expression(rng, depth=0):
-    """A random where clause as (text, test, is_or_chain)."""
-    if depth >= 3 or rng.random() < 0.35:
-        column = rng.choice(list(CONSTANTS))
-        op = rng.choice(list(OPERATORS))
-        constant = rng.choice(CONSTANTS[column])
-        return f"{column} {op} '{constant}'", condition_test(column, op, constant), False
-    connector = rng.choice(["and", "or"])
-    left_text, left_test, left_or = random_expression(rng, depth + 1)
-    right_text, right_test, right_or = random_expression(rng, depth + 1)
-    # "and" binds more tightly: an "or" chain inside an "and" needs
-    # brackets; every other operand gets them at random.
-    if (connector == "and" and left_or) or rng.random() < 0.3:
-        left_text = f"({left_text})"
-    if (connector == "and" and right_or) or rng.random() < 0.3:
-        right_text = f"({right_text})"
-    if connector == "and":
-        return f"{left_text} and {right_text}", lambda r: left_test(r) and right_test(r), False
-    return f"{left_text} or {right_text}", lambda r: left_test(r) or right_test(r), True
-
-
-def test_random_where_clauses(data):
-    db, rows = data
-    rng = random.Random(SEED + 1)
-    for _ in range(60):
-        text, test, _ = random_expression(rng)
-        expected = [row["id"] for row in rows if test(row)]
-        for table in TABLES:
-            query = f"select id from {table} where {text}"
-            assert sorted(ids_of(db, query)) == expected, query
+def random_condition(rng):
+    column = rng.choice(list(CONSTANTS))
+    op = rng.choice(list(OPERATORS))
+    constant = rng.choice(CONSTANTS[column])
+    return f"{column} {op} '{constant}'", condition_test(column, op, constant)
 
 
 def sort_key(column):
@@ -205,6 +183,30 @@ def sort_key(column):
         return value
 
     return key
+
+
+def sorted_rows(rows, order):
+    """The rows in the order of the (column, descending) keys, then by id.
+    Python's sort is stable, so sorting by the least significant key first
+    gives the combined order."""
+    ordered = sorted(rows, key=lambda r: r["id"])
+    for column, descending in reversed(order):
+        ordered.sort(key=sort_key(column), reverse=descending)
+    return ordered
+
+
+def test_random_where_and_order_clauses(data):
+    databases, rows = data
+    rng = random.Random(SEED + 1)
+    for _ in range(60):
+        text, test = random_where(rng, random_condition)
+        order = [(column, rng.random() < 0.4) for column in rng.sample(NAMES[1:], rng.randrange(3))]
+        expected = [row["id"] for row in sorted_rows([row for row in rows if test(row)], order)]
+        clause = "".join(f"{column}{' desc' if descending else ''}, " for column, descending in order)
+        for table in TABLES:
+            query = f"select id from {table} where {text}" + (f" order by {clause}id" if order else "")
+            got = ids_of(databases[table], query)
+            assert (got if order else sorted(got)) == expected, query
 
 
 @pytest.mark.parametrize(
@@ -221,31 +223,27 @@ def sort_key(column):
     ],
 )
 def test_ordering(data, order):
-    db, rows = data
+    databases, rows = data
     where = "qty > '-30' and (flag = 1 or lvl >= 400)"
     selected = [row for row in rows if row["qty"] > -30 and (row["flag"] == 1 or row["lvl"] >= 400)]
-    # Sort by the keys, then by id: Python's sort is stable, so sorting by the
-    # least significant key first gives the combined order.
-    expected = sorted(selected, key=lambda r: r["id"])
-    for column, descending in reversed(order):
-        expected.sort(key=sort_key(column), reverse=descending)
+    expected = sorted_rows(selected, order)
     clause = ", ".join(f"{column}{' desc' if descending else ''}" for column, descending in order)
     for table in TABLES:
         query = f"select id from {table} where {where} order by {clause}, id"
-        assert ids_of(db, query) == [row["id"] for row in expected], query
+        assert ids_of(databases[table], query) == [row["id"] for row in expected], query
 
 
 def test_values_read_back_identically(data):
-    db, parsed = data
+    databases, parsed = data
     price = NAMES.index("price")
     answers = []
     for table in TABLES:
         query = f"select {', '.join(NAMES)} from {table} where id < '2000' order by id"
-        texts = [list(line) for line in rows(db, query)]
+        texts = [list(line) for line in rows(databases[table], query)]
         for line in texts:
             # A tree level keeps one of the equal values 0.0 and -0.0.
             line[price] = repr(float(line[price]) + 0.0)
         answers.append(texts)
-    assert len(answers[0]) == 2000 and answers[0] == answers[1] == answers[2]
+    assert len(answers[0]) == 2000 and all(answer == answers[0] for answer in answers)
     for texts, row in zip(answers[0], parsed):
         assert (texts[1], texts[3], int(texts[4]), texts[10]) == (row["grp"], row["day"], row["qty"], row["name"])

@@ -6,7 +6,7 @@ import random
 import pytest
 
 import tabulon
-from conftest import INVALID, error, load_table, rows, settings
+from conftest import error, load_table, rows, settings
 
 
 @pytest.fixture
@@ -149,22 +149,6 @@ class TestRebuild:
         with settings(tmp_path, "lines.threshold=50\n"):
             yield tabulon.DatabaseParser()
 
-    def test_rows_survive_the_rebuild(self, db, csv):
-        # a (3 values) qualifies as a tree level, b does not.
-        lines = [f"{i % 3},{i},name{i % 7}" for i in range(400)]
-        db.executeCommand("create table t (a int, b int, c string)")
-        db.executeCommand(f"load t from {csv('first.csv', lines[:30])}")
-        db.executeCommand(f"load t from {csv('second.csv', lines[30:])}")
-        assert table_rows(db, "t") == sorted(tuple(line.split(",")) for line in lines)
-        assert len(rows(db, "select b from t where a = 1 and c = name3")) == sum(
-            1 for i in range(400) if i % 3 == 1 and i % 7 == 3)
-
-    def test_all_distinct_rows_load_without_a_tree(self, db, csv):
-        db.executeCommand("create table t (a int, b string)")
-        db.executeCommand(f"load t from {csv('data.csv', [f'{i},v{i}' for i in range(60000)])}")
-        assert db.executeSelect("select a from t").getNumberOfRows() == 60000
-        assert rows(db, "select b from t where a = 59999") == [("v59999",)]
-
     def test_a_failed_load_that_rebuilt_the_table_changes_nothing(self, db, csv):
         lines = [f"{i % 2},{i}" for i in range(120)]
         db.executeCommand("create table t (a int, b int)")
@@ -186,11 +170,3 @@ class TestRebuild:
             db.executeCommand(f"load t from {csv(name, [f'{i % 2},{i}' for i in range(30)])}")
         assert len(db.executeSelect("select a from t")) == 101
         assert rows(db, "select b from t where a = 1 and b > bbb") == [(long_row[2:],)]
-
-    def test_cursor_sees_a_rebuild_as_a_change(self, db, csv):
-        db.executeCommand("create table t (a int)")
-        db.executeCommand(f"load t from {csv('first.csv', [str(i % 2) for i in range(50)])}")
-        cursor = db.executeSelect("select a from t")
-        db.executeCommand(f"load t from {csv('second.csv', ['1', '0'])}")
-        assert error(cursor.getString, 0) == INVALID.format("t")
-        assert db.executeSelect("select a from t").getNumberOfRows() == 52

@@ -1,6 +1,6 @@
 """Helpers shared by the Python tests: a fresh database, tables loaded from CSV
-files, reading results as text, catching error messages, process-wide
-settings and running code in a fresh interpreter."""
+files, reading results as text, catching error messages, random where
+clauses, process-wide settings and running code in a fresh interpreter."""
 
 import contextlib
 import csv

@@ -97,10 +97,6 @@ class TestRoundTrips:
         table = pa.table(qs)
         assert table.column_names == qs.getColumnNames() == ["fid", "k", "x", "did", "k", "name", "day"]
         assert_columns(qs, [column.to_pylist() for column in table.columns])
-        named = db.executeSelect("select fid, x, did, name, day from f join d on k = k order by fid, did")
-        pl = peer("polars")
-        frame = pl.DataFrame(named)
-        assert_columns(named, [frame.get_column(name).to_list() for name in frame.columns])
 
     def test_many_rows_over_many_chunks(self, tmp_path):
         pa = peer("pyarrow")

@@ -1,3 +1,6 @@
+// Conversion of stored values into Python objects, with a small cache of
+// the objects made for texts and dates.
+
 #include "main/cell_converter.h"
 
 #include <datetime.h>
@@ -19,27 +22,6 @@ namespace {
 // thousand values, and for every date of a decade without collisions. A
 // converter serving fewer values gets fewer sets.
 constexpr uint32_t kMaxCacheSets = 4096;
-
-struct CivilDate {
-  int year;
-  int month;
-  int day;
-};
-
-// The proleptic Gregorian date `days` days after 1970-01-01.
-CivilDate civilFromDays(unsigned short days) {
-  // Days counted from 0000-03-01, so that leap days end each 400-year era.
-  const int z = static_cast<int>(days) + 719468;
-  const int era = z / 146097;
-  const int dayOfEra = z - era * 146097;
-  const int yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int shiftedMonth = (5 * dayOfYear + 2) / 153;
-  const int day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-  const int month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-  const int year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-  return CivilDate{year, month, day};
-}
 
 }  // namespace
 

@@ -4,12 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
 #include "storage/data_type.h"
+#include "storage/unaligned.h"
 
 // Turns the stored values of one result column into Python objects: LONG,
 // INT and SHORT as int, DOUBLE and FLOAT as float, STRING as str (invalid
@@ -60,14 +60,6 @@ class CellConverter {
   // type; both return nullptr.
   static PyObject* missingValue();
   static PyObject* unknownType();
-
-  // Reads a stored value, which packed rows may hold unaligned.
-  template <typename T>
-  static T load(const void* value) {
-    T v;
-    std::memcpy(&v, value, sizeof(T));
-    return v;
-  }
 
   // A cache entry: the object made for a value, owned, and for dates the
   // day count it was made from.
@@ -143,14 +135,14 @@ Answer CellConverter::dispatch(Visit&& visit, Answer failed) const {
 
 template <DATA_TYPE Type>
 PyObject* CellConverter::make(const void* value) {
-  if constexpr (Type == LONG) return PyLong_FromLongLong(load<int64_t>(value));
-  if constexpr (Type == INT) return PyLong_FromLong(load<int32_t>(value));
-  if constexpr (Type == SHORT) return PyLong_FromLong(load<int16_t>(value));
-  if constexpr (Type == DOUBLE) return PyFloat_FromDouble(load<double>(value));
-  if constexpr (Type == FLOAT) return PyFloat_FromDouble(load<float>(value));
+  if constexpr (Type == LONG) return PyLong_FromLongLong(unaligned::load<int64_t>(value));
+  if constexpr (Type == INT) return PyLong_FromLong(unaligned::load<int32_t>(value));
+  if constexpr (Type == SHORT) return PyLong_FromLong(unaligned::load<int16_t>(value));
+  if constexpr (Type == DOUBLE) return PyFloat_FromDouble(unaligned::load<double>(value));
+  if constexpr (Type == FLOAT) return PyFloat_FromDouble(unaligned::load<float>(value));
   if constexpr (Type == STRING) return text(static_cast<const char*>(value));
-  if constexpr (Type == BOOL) return PyBool_FromLong(load<uint8_t>(value));
-  if constexpr (Type == DATE) return date(load<uint16_t>(value));
+  if constexpr (Type == BOOL) return PyBool_FromLong(unaligned::load<uint8_t>(value));
+  if constexpr (Type == DATE) return date(unaligned::load<uint16_t>(value));
 }
 
 template <typename Put>

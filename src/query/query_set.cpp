@@ -1,11 +1,11 @@
 #include "query/query_set.h"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "errors/database_exception.h"
 #include "storage/buffer.h"
+#include "storage/unaligned.h"
 
 QuerySet::QuerySet(std::unique_ptr<ResultSet> result, std::shared_ptr<Database> database)
     : database_(std::move(database)), result_(std::move(result)) {
@@ -119,17 +119,7 @@ constexpr const char* kLongRangeMessage =
     "Unable to convert column %d to long. Value out of range.";
 constexpr const char* kIntRangeMessage = "Unable to convert column %d to int. Value out of range.";
 
-// Reads a stored value, which packed rows may hold unaligned.
-template <typename T>
-T load(const void* value) {
-  T v;
-  std::memcpy(&v, value, sizeof(T));
-  return v;
-}
-
-bool isNumeric(DATA_TYPE type) {
-  return type == LONG || type == INT || type == SHORT || type == DOUBLE || type == FLOAT;
-}
+using unaligned::load;
 
 // Rounds to single precision; magnitudes beyond its range become infinite.
 float narrowToFloat(double value) {

@@ -12,6 +12,7 @@
 #include "errors/database_exception.h"
 #include "storage/column_map_base.h"
 #include "storage/data_type.h"
+#include "storage/unaligned.h"
 #include "storage/value_hash_index.h"
 
 // Rules of category numbering shared by every category map.
@@ -145,24 +146,24 @@ class ColumnMap : public ColumnMapBase {
   using ValueMap = std::map<T, unsigned short, ValueLess<T>>;
 
   unsigned short getInt(void* value) override {
-    return static_cast<unsigned short>(lookup(loadValue(value)));
+    return static_cast<unsigned short>(lookup(unaligned::load<T>(value)));
   }
 
   unsigned short getIntLessEq(void* value) override {
-    const T probe = loadValue(value);
+    const T probe = unaligned::load<T>(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::lessEqual(valueToInt, found, isKey(found, probe));
   }
 
   unsigned short getIntGreatEQ(void* value) override {
-    const T probe = loadValue(value);
+    const T probe = unaligned::load<T>(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::greaterEqual(valueToInt, found, isKey(found, probe));
   }
 
   // A value already in the map is not added again (false).
   bool add(void* value) override {
-    const T newValue = loadValue(value);
+    const T newValue = unaligned::load<T>(value);
     if (lookup(newValue) != 0) return false;
     const auto successor = valueToInt.lower_bound(newValue);
     const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
@@ -178,7 +179,7 @@ class ColumnMap : public ColumnMapBase {
   }
 
   void add(void* value, unsigned short number) override {
-    const T newValue = loadValue(value);
+    const T newValue = unaligned::load<T>(value);
     // Sampling records the same values over and over: skip the tree.
     if (lookup(newValue) == (kPresent | number)) return;
     valueToInt[newValue] = number;
@@ -187,7 +188,7 @@ class ColumnMap : public ColumnMapBase {
 
   // A value already in the map keeps its number.
   unsigned short addUnordered(void* value) override {
-    const T newValue = loadValue(value);
+    const T newValue = unaligned::load<T>(value);
     const uint32_t known = lookup(newValue);
     if (known != 0) return static_cast<unsigned short>(known);
     const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
@@ -198,7 +199,7 @@ class ColumnMap : public ColumnMapBase {
     return number;
   }
 
-  bool containsValue(void* value) override { return lookup(loadValue(value)) != 0; }
+  bool containsValue(void* value) override { return lookup(unaligned::load<T>(value)) != 0; }
 
   bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
 
@@ -282,13 +283,6 @@ class ColumnMap : public ColumnMapBase {
     } else {
       hashed_.set(keyOf(value), kPresent | number);
     }
-  }
-
-  // Values arrive as pointers into packed rows, which are not aligned for T.
-  static T loadValue(const void* value) {
-    T loaded;
-    std::memcpy(&loaded, value, sizeof(T));
-    return loaded;
   }
 
   bool isKey(typename ValueMap::const_iterator found, const T& value) const {

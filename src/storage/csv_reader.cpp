@@ -29,12 +29,6 @@ constexpr size_t kSlackBytes = kShortLineBytes;
 
 const char* const kUnreadable = "Unable to read file %s";
 
-// Types whose text conversion never fails (lenient number parsing), so it
-// can wait until the value is read.
-bool isNumber(DATA_TYPE type) {
-  return type == LONG || type == INT || type == SHORT || type == DOUBLE || type == FLOAT;
-}
-
 // Fields of a line: one more than its commas outside double quotes.
 size_t countFields(const char* line, size_t length) {
   size_t fields = 1;
@@ -278,7 +272,7 @@ void CSVReader::buildLayout() {
   textColumns.clear();
   checkedColumns.clear();
   for (unsigned short column = 0; column < numColumns; ++column) {
-    if (isNumber(types[column])) {
+    if (isNumeric(types[column])) {
       numberColumns.push_back(column);
     } else if (types[column] == STRING) {
       textColumns.push_back(column);
@@ -373,7 +367,7 @@ void CSVReader::getTexts(const char** texts, size_t* bytes) const {
 }
 
 void CSVReader::convertNumber(unsigned short column) {
-  if (!isNumber(types[column]) || convertedAt[column] == rowSerial) return;
+  if (!isNumeric(types[column]) || convertedAt[column] == rowSerial) return;
   const Field& field = fields[column];
   char* const target = start() + rowOffsets[column];
   if (!readNumberField(field.text, field.length, target, types[column])) {

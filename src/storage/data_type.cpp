@@ -1,3 +1,6 @@
+// Conversions between the text form and the stored form of column values,
+// and the calendar arithmetic of dates.
+
 #include "storage/data_type.h"
 
 #include <bit>
@@ -9,6 +12,7 @@
 
 #include "errors/database_exception.h"
 #include "storage/text_bytes.h"
+#include "storage/unaligned.h"
 
 namespace {
 
@@ -41,9 +45,10 @@ void requireStringFits(size_t length) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Reads between minDigits and maxDigits decimal digits at text; advances text
-// past them. False when fewer than minDigits are present.
-bool readNumber(const char*& text, int minDigits, int maxDigits, int& value) {
+// Reads between minDigits and maxDigits decimal digits of a date's year,
+// month or day at text; advances text past them. False when fewer than
+// minDigits are present.
+bool readDateDigits(const char*& text, int minDigits, int maxDigits, int& value) {
   value = 0;
   int digits = 0;
   while (digits < maxDigits && isDigit(*text)) {
@@ -54,8 +59,16 @@ bool readNumber(const char*& text, int minDigits, int maxDigits, int& value) {
   return digits >= minDigits;
 }
 
-// Days from 1970-01-01 to a valid proleptic Gregorian date (civil calendar
-// arithmetic on 400-year eras, so no time zone or C library state enters).
+// Civil calendar arithmetic on 400-year eras, so no time zone or C library
+// state enters. Years are counted from 1 March, so that a leap day ends its
+// year; an era of the Gregorian calendar has 146097 days, and 1970-01-01 is
+// day 719468 counted from 0000-03-01. A month of the shifted year (March is
+// 0) starts on day (153 * month + 2) / 5, which follows the 31/30 pattern
+// of March to February.
+constexpr long kDaysPerEra = 146097;
+constexpr long kEpochFromYearZero = 719468;
+
+// Days from 1970-01-01 to a valid proleptic Gregorian date.
 constexpr long daysFromCivil(int year, int month, int day) {
   year -= month <= 2 ? 1 : 0;
   const int era = year / 400;
@@ -63,7 +76,7 @@ constexpr long daysFromCivil(int year, int month, int day) {
   const int shiftedMonth = month > 2 ? month - 3 : month + 9;
   const int dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
   const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return static_cast<long>(era) * 146097 + dayOfEra - 719468;
+  return static_cast<long>(era) * kDaysPerEra + dayOfEra - kEpochFromYearZero;
 }
 
 // The years a stored date can fall in, with the day number of the first of
@@ -94,19 +107,6 @@ long storedDayNumber(int year, int month, int day) {
   const int32_t* const starts = &kMonthStarts.days[year - kFirstDateYear][month - 1];
   const long days = starts[0] + day - 1;
   return days < starts[1] && days <= MAX_DATE_DAYS ? days : -1;
-}
-
-// Inverse of daysFromCivil for non-negative day counts.
-void civilFromDays(long days, int& year, int& month, int& day) {
-  days += 719468;
-  const long era = days / 146097;
-  const long dayOfEra = days - era * 146097;
-  const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const long shiftedMonth = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-  month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
 }
 
 void writeDigits(char* out, int value, int count) {
@@ -167,18 +167,6 @@ double parseFloating(const char* text, size_t length) {
   return std::strtod(text, nullptr);
 }
 
-template <typename T>
-void storeValue(char* dest, T value) {
-  std::memcpy(dest, &value, sizeof(T));
-}
-
-template <typename T>
-T loadValue(const void* source) {
-  T value;
-  std::memcpy(&value, source, sizeof(T));
-  return value;
-}
-
 std::string formatFloating(double value) {
   // "%f" of the largest double needs 309 digits before the point.
   char text[400];
@@ -215,29 +203,29 @@ bool getTypeFromKeyword(const std::string& keyword, DATA_TYPE& type) {
 void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type) {
   switch (type) {
     case LONG:
-      storeValue<int64_t>(dest, parseInteger(text, length));
+      unaligned::store<int64_t>(dest, parseInteger(text, length));
       return;
     case INT:
-      storeValue<int32_t>(dest, static_cast<int32_t>(parseInteger(text, length)));
+      unaligned::store<int32_t>(dest, static_cast<int32_t>(parseInteger(text, length)));
       return;
     case SHORT:
-      storeValue<int16_t>(dest, static_cast<int16_t>(parseInteger(text, length)));
+      unaligned::store<int16_t>(dest, static_cast<int16_t>(parseInteger(text, length)));
       return;
     case DOUBLE:
-      storeValue<double>(dest, parseFloating(text, length));
+      unaligned::store<double>(dest, parseFloating(text, length));
       return;
     case FLOAT:
-      storeValue<float>(dest, static_cast<float>(parseFloating(text, length)));
+      unaligned::store<float>(dest, static_cast<float>(parseFloating(text, length)));
       return;
     case STRING:
       requireStringFits(length);
       std::memcpy(dest, text, length + 1);
       return;
     case BOOL:
-      storeValue<uint8_t>(dest, strob(text) ? 1 : 0);
+      unaligned::store<uint8_t>(dest, strob(text) ? 1 : 0);
       return;
     case DATE:
-      storeValue<uint16_t>(dest, dateStringToInt(text));
+      unaligned::store<uint16_t>(dest, dateStringToInt(text));
       return;
   }
   throw DatabaseException(kUnknownType);
@@ -265,21 +253,21 @@ void* stringValueToBuffer(const char* text, DATA_TYPE type) {
 std::string getStringFromPtr(void* value, DATA_TYPE type) {
   switch (type) {
     case LONG:
-      return std::to_string(loadValue<int64_t>(value));
+      return std::to_string(unaligned::load<int64_t>(value));
     case INT:
-      return std::to_string(loadValue<int32_t>(value));
+      return std::to_string(unaligned::load<int32_t>(value));
     case SHORT:
-      return std::to_string(loadValue<int16_t>(value));
+      return std::to_string(unaligned::load<int16_t>(value));
     case DOUBLE:
-      return formatFloating(loadValue<double>(value));
+      return formatFloating(unaligned::load<double>(value));
     case FLOAT:
-      return formatFloating(static_cast<double>(loadValue<float>(value)));
+      return formatFloating(static_cast<double>(unaligned::load<float>(value)));
     case STRING:
       return std::string(static_cast<const char*>(value));
     case BOOL:
-      return std::to_string(static_cast<unsigned>(loadValue<uint8_t>(value)));
+      return std::to_string(static_cast<unsigned>(unaligned::load<uint8_t>(value)));
     case DATE:
-      return intToDateString(loadValue<uint16_t>(value));
+      return intToDateString(unaligned::load<uint16_t>(value));
   }
   throw DatabaseException(kUnknownType);
 }
@@ -323,8 +311,9 @@ unsigned short dateStringToInt(const char* text) {
   int year = 0;
   int month = 0;
   int day = 0;
-  const bool matched = readNumber(cursor, 4, 4, year) && *cursor++ == '-' && readNumber(cursor, 1, 2, month) &&
-                       *cursor++ == '-' && readNumber(cursor, 1, 2, day) && !isDigit(*cursor);
+  const bool matched = readDateDigits(cursor, 4, 4, year) && *cursor++ == '-' &&
+                       readDateDigits(cursor, 1, 2, month) && *cursor++ == '-' &&
+                       readDateDigits(cursor, 1, 2, day) && !isDigit(*cursor);
   const long days = matched ? storedDayNumber(year, month, day) : -1;
   if (days < 0) throw DatabaseException(kBadDate, text);
   return static_cast<unsigned short>(days);
@@ -354,16 +343,29 @@ bool plainDateToInt(const char* text, size_t length, unsigned short& days) {
   return true;
 }
 
+CivilDate civilFromDays(unsigned short days) {
+  // The inverse of daysFromCivil. The year of the era discounts the leap
+  // days: one every 1460 days (4 years), none every 36524 (100 years), one
+  // again at the era's last day, 146096.
+  const long z = days + kEpochFromYearZero;
+  const long era = z / kDaysPerEra;
+  const long dayOfEra = z - era * kDaysPerEra;
+  const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long shiftedMonth = (5 * dayOfYear + 2) / 153;
+  const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+  const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+  const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+  return CivilDate{year, month, day};
+}
+
 void intToDateChars(unsigned short days, char out[11]) {
-  int year = 0;
-  int month = 0;
-  int day = 0;
-  civilFromDays(days, year, month, day);
-  writeDigits(out, year, 4);
+  const CivilDate civil = civilFromDays(days);
+  writeDigits(out, civil.year, 4);
   out[4] = '-';
-  writeDigits(out + 5, month, 2);
+  writeDigits(out + 5, civil.month, 2);
   out[7] = '-';
-  writeDigits(out + 8, day, 2);
+  writeDigits(out + 8, civil.day, 2);
   out[10] = '\0';
 }
 

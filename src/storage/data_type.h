@@ -26,6 +26,11 @@ inline constexpr DATA_TYPE DATA_TYPE_PRIORITY[] = {BOOL, SHORT, DATE, INT,
 // True for the eight members of the enumeration.
 constexpr bool isValidType(int type) { return type >= LONG && type <= DATE; }
 
+// True for the five number types, integers and floating point.
+constexpr bool isNumeric(DATA_TYPE type) {
+  return type == LONG || type == INT || type == SHORT || type == DOUBLE || type == FLOAT;
+}
+
 // Largest stored STRING value, its terminating NUL included.
 inline constexpr uint32_t MAX_STRING_BYTES = 65535;
 
@@ -79,6 +84,13 @@ unsigned short dateStringToInt(const char* text);
 // other text, which dateStringToInt then reads or refuses. The `length`
 // bytes at `text` must be readable.
 bool plainDateToInt(const char* text, size_t length, unsigned short& days);
+// The proleptic Gregorian calendar date of a day count.
+struct CivilDate {
+  int year;
+  int month;  // 1 to 12
+  int day;    // 1 to 31
+};
+CivilDate civilFromDays(unsigned short days);
 // The YYYY-MM-DD text of a day count.
 std::string intToDateString(unsigned short days);
 // Writes the ten characters of YYYY-MM-DD and a NUL into out.

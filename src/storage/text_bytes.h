@@ -9,6 +9,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "storage/unaligned.h"
+
 // Hashing, comparison, copying, measuring and digit checks of the short
 // texts and values that fill rows, done in line: for a few bytes a library
 // call costs more than the work. Short texts are read as a few overlapping
@@ -19,21 +21,13 @@ namespace text_bytes {
 
 namespace detail {
 
-inline uint64_t load64(const char* at) {
-  uint64_t word = 0;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
+inline uint64_t load64(const char* at) { return unaligned::load<uint64_t>(at); }
 
-inline uint32_t load32(const char* at) {
-  uint32_t word = 0;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
+inline uint32_t load32(const char* at) { return unaligned::load<uint32_t>(at); }
 
-inline void store64(char* at, uint64_t word) { std::memcpy(at, &word, sizeof word); }
+inline void store64(char* at, uint64_t word) { unaligned::store(at, word); }
 
-inline void store32(char* at, uint32_t word) { std::memcpy(at, &word, sizeof word); }
+inline void store32(char* at, uint32_t word) { unaligned::store(at, word); }
 
 inline uint64_t byteAt(const char* text, size_t index) { return static_cast<unsigned char>(text[index]); }
 

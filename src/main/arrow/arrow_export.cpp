@@ -23,6 +23,7 @@
 #include "main/arrow/utf8.h"
 #include "storage/node_config.h"
 #include "storage/text_bytes.h"
+#include "storage/unaligned.h"
 
 namespace arrow_export {
 
@@ -306,13 +307,6 @@ void releaseBatch(ArrowArray* array) {
   array->release = nullptr;
 }
 
-template <typename T>
-T load(const void* value) {
-  T v;
-  std::memcpy(&v, value, sizeof v);
-  return v;
-}
-
 // Writes `value` to `at` past the caches where the processor can: a batch
 // is written once and read much later, so a store that first reads the
 // line into the cache (as ordinary stores do) doubles the memory traffic.
@@ -344,7 +338,7 @@ inline void storesDone() {
 // Stored values of type Stored, copied to Out.
 template <typename Stored, typename Out>
 void copyValues(const void* const* values, size_t count, Out* out) {
-  for (size_t i = 0; i < count; ++i) streamStore(out + i, static_cast<Out>(load<Stored>(values[i])));
+  for (size_t i = 0; i < count; ++i) streamStore(out + i, static_cast<Out>(unaligned::load<Stored>(values[i])));
 }
 
 // Builds one column of a batch from chunks of stored values.
@@ -448,15 +442,15 @@ class ColumnBuilder {
     size_t i = 0;
     size_t bit = rows_;
     for (; i < count && (bit & 7) != 0; ++i, ++bit) {
-      bits[bit >> 3] |= static_cast<uint8_t>((load<uint8_t>(values[i]) != 0) << (bit & 7));
+      bits[bit >> 3] |= static_cast<uint8_t>((unaligned::load<uint8_t>(values[i]) != 0) << (bit & 7));
     }
     for (; i + 8 <= count; i += 8, bit += 8) {
       unsigned byte = 0;
-      for (unsigned k = 0; k < 8; ++k) byte |= static_cast<unsigned>(load<uint8_t>(values[i + k]) != 0) << k;
+      for (unsigned k = 0; k < 8; ++k) byte |= static_cast<unsigned>(unaligned::load<uint8_t>(values[i + k]) != 0) << k;
       bits[bit >> 3] = static_cast<uint8_t>(byte);
     }
     for (; i < count; ++i, ++bit) {
-      bits[bit >> 3] |= static_cast<uint8_t>((load<uint8_t>(values[i]) != 0) << (bit & 7));
+      bits[bit >> 3] |= static_cast<uint8_t>((unaligned::load<uint8_t>(values[i]) != 0) << (bit & 7));
     }
   }
 

@@ -8,13 +8,16 @@
 #include "storage/buffer.h"
 #include "storage/data_iterator.h"
 #include "storage/data_type.h"
-#include "storage/input_file.h"
+#include "storage/line_reader.h"
+#include "storage/line_splitter.h"
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
 
 // Reads a CSV file row by row and presents each row in the stored row
 // layout of a node table (every column plain), so rows can be handed to a
-// table builder like rows of a stored table. The Buffer base is the row
+// table builder like rows of a stored table. Lines come from a LineReader,
+// are cut into fields by a LineSplitter, and each field is converted as
+// copyStringValueToBuffer converts text. The Buffer base is the row
 // buffer holding the current row: the fixed-width values at their layout
 // offsets, then the texts of the STRING columns in column order, each
 // NUL-terminated.
@@ -82,32 +85,15 @@ class CSVReader : public Buffer, public DataIterator {
   std::vector<DATA_TYPE> types;  // column types, file order
   NodeConfig config;             // layout of the row buffer
   NodeIterator rowView;          // the current row in the row buffer
-  InputFile input;
-  Buffer lineBuffer;             // block of file data holding the current line
   std::string fileName;
   unsigned short numColumns = 0;
 
  private:
   // Builds the layout and the per-column write targets from `types`.
   void buildLayout();
-  // Finds the next line in the file data, reading more blocks as needed,
-  // and NUL-terminates it in place without its line end. False when the
-  // file has no more lines.
-  bool readLine(char*& line, size_t& length);
-  // readLine, skipping empty lines.
-  bool readFilledLine(char*& line, size_t& length);
-  // Appends the next block of the file after the unread data; grows the
-  // line buffer when the unread data fills it.
-  void readBlock();
-  // Cuts a line into NUL-terminated fields in place; records the first
-  // numColumns fields and answers the number of fields. The 16 bytes after
-  // the line's end must be readable (the line buffer's slack).
-  size_t splitLine(char* line, size_t length);
-  // Cuts the next line in place when it is short (a line feed within 64
-  // bytes), holds no double quote and no NUL, and has exactly numColumns
-  // fields: the usual line, cut in one step. False, with nothing changed,
-  // for any other line, which readLine and splitLine then take.
-  bool splitShortLine();
+  // Cuts the next non-empty line into the splitter's fields; false at the
+  // end of the file. Throws for a line whose field count is not numColumns.
+  bool splitNextLine();
   // Converts the recorded fields into the row buffer, all but the numbers.
   void storeRow();
   // Converts the number of `column` into the row buffer unless done for
@@ -117,20 +103,10 @@ class CSVReader : public Buffer, public DataIterator {
   void copyTexts();
   [[noreturn]] void throwColumnCount(char* line, size_t length);
 
-  // One field of the current line.
-  struct Field {
-    char* text;
-    size_t length;
-  };
-
-  size_t lineBegin = 0;     // offset in lineBuffer of the first unread byte
-  size_t dataEnd = 0;       // offset in lineBuffer just past the file data read
-  bool endOfFile = true;    // the file has no more data to read
+  LineReader lines;
+  LineSplitter splitter;    // holds the fields of the current line
   bool finished = true;     // no further row will be returned
   size_t headerFields = 0;  // fields of the header line (0 without one)
-  std::vector<Field> fields;               // first numColumns fields of the line, one per column
-  bool lineHasQuotes = false;              // the current line holds a double quote
-  bool lineHasNuls = false;                // the current line holds a NUL byte
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
   std::vector<unsigned short> numberColumns;  // columns converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order
@@ -138,5 +114,4 @@ class CSVReader : public Buffer, public DataIterator {
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far
-  uint64_t linesRead = 0;                     // lines taken from the file so far
 };

@@ -3,6 +3,7 @@
 
 #include "storage/data_type.h"
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -32,6 +33,19 @@ const char* const kKeywords[] = {"", "long", "int", "short", "double", "float", 
 
 // Widths indexed by DATA_TYPE value; STRING has no fixed width.
 const unsigned short kWidths[] = {0, 8, 4, 2, 8, 4, 0, 1, 2};
+
+// A word of up to 8 characters as littleWord reads it.
+constexpr uint64_t wordOf(const char* text) {
+  uint64_t word = 0;
+  for (unsigned i = 0; text[i] != '\0'; ++i) {
+    word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+  }
+  return word;
+}
+
+// The written forms of a boolean, as words.
+constexpr uint64_t kTrueWords[] = {wordOf("true"), wordOf("True"), wordOf("TRUE"), wordOf("1")};
+constexpr uint64_t kFalseWords[] = {wordOf("false"), wordOf("False"), wordOf("FALSE"), wordOf("0")};
 
 void requireValidType(DATA_TYPE type) {
   if (!isValidType(type)) throw DatabaseException(kUnknownType);
@@ -116,20 +130,77 @@ void writeDigits(char* out, int value, int count) {
   }
 }
 
-// strtol base 10 on the text. The common plain form is read with
-// from_chars; blanks, a plus sign, overflow and text without digits take the
-// C library's path.
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// mantissa / 10^scale as the nearest double, for a mantissa of at most 15
+// decimal digits and a scale of at most 15: both are exact doubles, so the
+// one rounding of the division gives the value strtod gives for the same
+// digits.
+double exactDecimal(uint64_t mantissa, int scale) {
+  return static_cast<double>(mantissa) / kExactPowersOfTen[scale];
+}
+
+// The low `bytes` bytes of a word set, for 0 to 8 bytes.
+constexpr uint64_t lowBytes(size_t bytes) { return bytes >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1; }
+
+// Every byte of a word set to `byte`.
+constexpr uint64_t everyByte(char byte) { return 0x0101'0101'0101'0101ULL * static_cast<unsigned char>(byte); }
+
+// Reads a text of 1 to 8 characters made of digits and at most one decimal
+// point (at least one digit), as its digits without the point (`mantissa`)
+// and the count of digits after the point (`scale`): the usual number field
+// of a file, read as one word. The point is found and cut out, the digits
+// checked and combined by a few multiplications, with no branch on the
+// number's length or digits. False for any other text.
+bool readShortDecimal(const char* text, size_t length, uint64_t& mantissa, int& scale, bool& hasPoint) {
+  if (length == 0 || length > 8) return false;
+  const uint64_t word = text_bytes::littleWord(text, length);
+  // A byte equal to '.' is zero in `points`. Adding 0x7F to the low seven
+  // bits of a byte sets its top bit unless they are zero, and or-ing the
+  // byte itself covers a set top bit: after the complement only the bytes
+  // that were zero keep their top bit (no carry crosses a byte).
+  constexpr uint64_t kLow7 = 0x7F7F'7F7F'7F7F'7F7FULL;
+  const uint64_t points = word ^ everyByte('.');
+  const uint64_t isPoint = ~(((points & kLow7) + kLow7) | points | kLow7);
+  const size_t point = std::min<size_t>(static_cast<size_t>(std::countr_zero(isPoint)) / 8, length);
+  hasPoint = point < length;
+  const size_t digits = length - (hasPoint ? 1 : 0);
+  const uint64_t joined = (word & lowBytes(point)) | ((word >> 8) & ~lowBytes(point));
+  const uint64_t values = (joined ^ everyByte('0')) & lowBytes(digits);
+  if (digits == 0 || !text_bytes::allDigitValues(values)) return false;
+  // Eight digit values, the lowest byte most significant, led by zeros.
+  // v * 10 + (v >> 8) makes the even bytes 0, 2, 4 and 6 two-digit values
+  // p0 to p3; two multiplications then leave p0 * 10^6 + p1 * 10^4 +
+  // p2 * 10^2 + p3 in the top half of the word: kPairs picks p0 and p2
+  // (bytes 0 and 4), scaled by the two halves of kFirstPairScales, and,
+  // after a shift by two bytes, p1 and p3, scaled by kSecondPairScales.
+  uint64_t v = values << (8 * (8 - digits));
+  v = v * 10 + (v >> 8);
+  constexpr uint64_t kPairs = 0x0000'00FF'0000'00FFULL;
+  constexpr uint64_t kFirstPairScales = (uint64_t{1000000} << 32) | 100;
+  constexpr uint64_t kSecondPairScales = (uint64_t{10000} << 32) | 1;
+  v = (((v & kPairs) * kFirstPairScales) + (((v >> 16) & kPairs) * kSecondPairScales)) >> 32;
+  mantissa = v;
+  scale = static_cast<int>(hasPoint ? length - 1 - point : 0);
+  return true;
+}
+
+// strtol base 10 on the text. Short plain integers are read as one word,
+// the rest of the common plain form with from_chars; blanks, a plus sign,
+// overflow and text without digits take the C library's path.
 long parseInteger(const char* text, size_t length) {
+  uint64_t mantissa = 0;
+  int scale = 0;
+  bool hasPoint = false;
+  if (readShortDecimal(text, length, mantissa, scale, hasPoint) && !hasPoint) return static_cast<long>(mantissa);
   long value = 0;
   const auto result = std::from_chars(text, text + length, value);
   if (result.ec == std::errc()) return value;
   return std::strtol(text, nullptr, 10);
 }
-
-// Powers of ten that a double holds exactly.
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // Reads the whole text as a plain decimal (an optional minus, digits, an
 // optional point and digits) of at most 15 digits. Such a value is an exact
@@ -137,13 +208,19 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 // that correctly, so the answer is the one strtod gives. False for any
 // other text.
 bool parsePlainDecimal(const char* text, size_t length, double& out) {
+  uint64_t mantissa = 0;
+  int scale = 0;
+  bool hasPoint = false;
+  if (readShortDecimal(text, length, mantissa, scale, hasPoint)) {
+    out = exactDecimal(mantissa, scale);
+    return true;
+  }
   const char* c = text;
   const char* const end = text + length;
   const bool negative = c != end && *c == '-';
   if (negative) ++c;
-  uint64_t mantissa = 0;
   int digits = 0;
-  int scale = 0;
+  mantissa = 0;
   for (; c != end && isDigit(*c); ++c, ++digits) mantissa = mantissa * 10 + static_cast<uint64_t>(*c - '0');
   if (c != end && *c == '.') {
     for (++c; c != end && isDigit(*c); ++c, ++digits, ++scale) {
@@ -175,10 +252,6 @@ std::string formatFloating(double value) {
 }
 
 }  // namespace
-
-double exactDecimal(uint64_t mantissa, int scale) {
-  return static_cast<double>(mantissa) / kExactPowersOfTen[scale];
-}
 
 unsigned short getTypeWidth(DATA_TYPE type) {
   requireValidType(type);
@@ -222,10 +295,10 @@ void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_T
       std::memcpy(dest, text, length + 1);
       return;
     case BOOL:
-      unaligned::store<uint8_t>(dest, strob(text) ? 1 : 0);
+      unaligned::store<uint8_t>(dest, strob(text, length) ? 1 : 0);
       return;
     case DATE:
-      unaligned::store<uint16_t>(dest, dateStringToInt(text));
+      unaligned::store<uint16_t>(dest, dateStringToInt(text, length));
       return;
   }
   throw DatabaseException(kUnknownType);
@@ -272,42 +345,29 @@ std::string getStringFromPtr(void* value, DATA_TYPE type) {
   throw DatabaseException(kUnknownType);
 }
 
-bool strob(const char* text) {
-  // The eight accepted words, told apart by length and letters without a
-  // call: "1", "0", true/True/TRUE and false/False/FALSE.
-  const auto is = [text](const char* word) {
-    size_t i = 0;
-    for (; word[i] != '\0'; ++i) {
-      if (text[i] != word[i]) return false;
-    }
-    return text[i] == '\0';
-  };
-  switch (text[0]) {
-    case '1':
-      if (text[1] == '\0') return true;
-      break;
-    case '0':
-      if (text[1] == '\0') return false;
-      break;
-    case 't':
-    case 'T':
-      if (is("true") || is("True") || is("TRUE")) return true;
-      break;
-    case 'f':
-    case 'F':
-      if (is("false") || is("False") || is("FALSE")) return false;
-      break;
-    default:
-      break;
-  }
-  throw DatabaseException(kBadBool, text);
+bool strob(const char* text, size_t length) {
+  // The text, read as one word, is compared with every accepted word, with
+  // no branch on its value: random true and false cost no mispredicted
+  // jump. Every accepted word has 1 to 5 characters; any other text gets a
+  // word of 0, which no accepted word is.
+  const uint64_t word = length >= 1 && length <= 8 ? text_bytes::littleWord(text, length) : 0;
+  bool isTrue = false;
+  bool isFalse = false;
+  for (const uint64_t accepted : kTrueWords) isTrue |= word == accepted;
+  for (const uint64_t accepted : kFalseWords) isFalse |= word == accepted;
+  if (!isTrue && !isFalse) throw DatabaseException(kBadBool, text);
+  return isTrue;
 }
 
-unsigned short dateStringToInt(const char* text) {
+bool strob(const char* text) { return strob(text, std::strlen(text)); }
+
+unsigned short dateStringToInt(const char* text) { return dateStringToInt(text, std::strlen(text)); }
+
+unsigned short dateStringToInt(const char* text, size_t length) {
   const char* cursor = text;
   while (*cursor == ' ' || (*cursor >= '\t' && *cursor <= '\r')) ++cursor;
   unsigned short plain = 0;
-  if (plainDateToInt(cursor, std::strlen(cursor), plain)) return plain;
+  if (plainDateToInt(cursor, length - static_cast<size_t>(cursor - text), plain)) return plain;
   int year = 0;
   int month = 0;
   int day = 0;
@@ -322,16 +382,15 @@ unsigned short dateStringToInt(const char* text) {
 bool plainDateToInt(const char* text, size_t length, unsigned short& days) {
   if constexpr (std::endian::native != std::endian::little) return false;
   if (length != 10) return false;
-  // "YYYY-MM-" as one word, with the dashes in bytes 4 and 7, and "DD".
-  uint64_t head = 0;
-  uint16_t tail = 0;
-  std::memcpy(&head, text, sizeof head);
-  std::memcpy(&tail, text + sizeof head, sizeof tail);
+  // "YYYY-MM-" as one word, with the dashes ('-' is 0x2D) in bytes 4 and
+  // 7, and "DD"; each digit less '0' is its value.
+  const uint64_t head = unaligned::load<uint64_t>(text);
+  const uint64_t tail = unaligned::load<uint16_t>(text + sizeof head);
   constexpr uint64_t kDashBytes = 0xFF00'00FF'0000'0000ULL;
   constexpr uint64_t kDashes = 0x2D00'002D'0000'0000ULL;
   if ((head & kDashBytes) != kDashes) return false;
-  const uint64_t values = (head ^ 0x3030'3030'3030'3030ULL) & ~kDashBytes;
-  const uint64_t dayValues = tail ^ 0x3030U;
+  const uint64_t values = (head ^ everyByte('0')) & ~kDashBytes;
+  const uint64_t dayValues = tail ^ (everyByte('0') & 0xFFFF);
   if (!text_bytes::allDigitValues(values) || !text_bytes::allDigitValues(dayValues)) return false;
   const auto digit = [values](int at) { return static_cast<int>((values >> (8 * at)) & 0xFF); };
   const int year = digit(0) * 1000 + digit(1) * 100 + digit(2) * 10 + digit(3);

@@ -61,26 +61,25 @@ void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type);
 // Same, for a text of known length (its NUL at text[length]), so the text
 // is not measured again.
 void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type);
-// mantissa / 10^scale as the nearest double, for a mantissa of at most 15
-// decimal digits and a scale of at most 15: both are exact doubles, so the
-// one rounding of the division gives the value strtod gives for the same
-// digits.
-double exactDecimal(uint64_t mantissa, int scale);
 // The text form of a stored value.
 std::string getStringFromPtr(void* value, DATA_TYPE type);
 
 // "true"/"True"/"TRUE"/"1" and "false"/"False"/"FALSE"/"0"; any other text
 // throws DatabaseException.
 bool strob(const char* text);
+// Same, for a text of known length (its NUL at text[length]).
+bool strob(const char* text, size_t length);
 // Days since 1970-01-01 of a YYYY-MM-DD text: leading blanks are skipped,
 // the year has four digits, month and day one or two, and text after the
 // day is ignored unless it continues the day's digits. Throws
 // DatabaseException for other text, for days the month does not have and
 // for dates outside 1970-01-01 .. 2149-06-06.
 unsigned short dateStringToInt(const char* text);
+// Same, for a text of known length (its NUL at text[length]).
+unsigned short dateStringToInt(const char* text, size_t length);
 // Days since 1970-01-01 of a text of exactly the ten characters YYYY-MM-DD
 // naming a day in range, read as two words with no branch on the digits:
-// the common form of a date field. False, with `days` untouched, for any
+// the fast path of dateStringToInt. False, with `days` untouched, for any
 // other text, which dateStringToInt then reads or refuses. The `length`
 // bytes at `text` must be readable.
 bool plainDateToInt(const char* text, size_t length, unsigned short& days);

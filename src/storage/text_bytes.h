@@ -11,12 +11,12 @@
 
 #include "storage/unaligned.h"
 
-// Hashing, comparison, copying, measuring and digit checks of the short
-// texts and values that fill rows, done in line: for a few bytes a library
-// call costs more than the work. Short texts are read as a few overlapping
-// words chosen by the length class (up to 3, 4 to 7, 8 to 16 bytes) rather
-// than byte by byte, so texts of different lengths in one class take the
-// same branches. Only terminatedLength reads bytes outside the text.
+// Hashing, comparison, copying, measuring, word reads and digit checks of
+// the short texts and values that fill rows, done in line: for a few bytes
+// a library call costs more than the work. Short texts are read as a few
+// overlapping words chosen by the length class (up to 3, 4 to 7, 8 to 16
+// bytes) rather than byte by byte, so texts of different lengths in one
+// class take the same branches. Only terminatedLength reads bytes outside the text.
 namespace text_bytes {
 
 namespace detail {
@@ -28,6 +28,12 @@ inline uint32_t load32(const char* at) { return unaligned::load<uint32_t>(at); }
 inline void store64(char* at, uint64_t word) { unaligned::store(at, word); }
 
 inline void store32(char* at, uint32_t word) { unaligned::store(at, word); }
+
+// Four bytes as a little-endian word on any host.
+inline uint32_t loadLittle32(const char* at) {
+  const uint32_t word = load32(at);
+  return std::endian::native == std::endian::little ? word : __builtin_bswap32(word);
+}
 
 inline uint64_t byteAt(const char* text, size_t index) { return static_cast<unsigned char>(text[index]); }
 
@@ -83,6 +89,22 @@ inline bool same(const char* a, const char* b, size_t length) {
   const uint64_t head = detail::load64(a) ^ detail::load64(b);
   const uint64_t tail = detail::load64(a + length - 8) ^ detail::load64(b + length - 8);
   return (head | tail) == 0;
+}
+
+// The 1 to 8 bytes of a text as a little-endian word, its first byte
+// lowest, zero past its length: the form in which the number and boolean
+// readers take a short value in one step. No byte after the text is read;
+// that byte is often a terminator just stored, which a wider load would
+// have to wait for.
+inline uint64_t littleWord(const char* text, size_t length) {
+  if (length >= 4) {
+    // Two overlapping halves; their shared bytes are equal.
+    const uint64_t head = detail::loadLittle32(text);
+    const uint64_t tail = detail::loadLittle32(text + length - 4);
+    return head | tail << (8 * (length - 4));
+  }
+  return detail::byteAt(text, 0) | detail::byteAt(text, length / 2) << (8 * (length / 2)) |
+         detail::byteAt(text, length - 1) << (8 * (length - 1));
 }
 
 // Whether every byte of the word, a character minus '0', is a digit's

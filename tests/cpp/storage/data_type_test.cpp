@@ -67,7 +67,8 @@ TEST(DataType, KeywordsAndUnknownTypes) {
 TEST(DataType, StrobAcceptsExactlyEightForms) {
   for (const char* text : {"true", "True", "TRUE", "1"}) EXPECT_TRUE(strob(text)) << text;
   for (const char* text : {"false", "False", "FALSE", "0"}) EXPECT_FALSE(strob(text)) << text;
-  for (const char* text : {"yes", "tRuE", "", "1 ", "01", "t", "tru", "truex", "TRue", "fals", "falsey", "10", " 1"}) {
+  for (const char* text : {"yes", "tRuE", "", "1 ", "01", "t", "tru", "truex", "TRue", "fals", "falsey", "10", " 1",
+                           "2", "TRUE ", "true\"", "FALSE!", "truefals", "falsefalse"}) {
     EXPECT_THROW(strob(text), DatabaseException) << text;
   }
   EXPECT_EQ(messageOf([] { strob("yes"); }),
@@ -188,14 +189,16 @@ TEST(DataType, Strings) {
             "Text of 70001 bytes is too long: a text value holds at most 65535 bytes including its terminating NUL");
 }
 
-// Plain decimals take a fast path of their own; whatever path a text takes,
-// the stored double must be bit for bit the one strtod reads.
-TEST(DataType, DecimalTextsConvertExactlyAsStrtod) {
+// Short plain numbers are read as one word and other plain decimals digit
+// by digit; whatever path a text takes, every number type must store what
+// the C library reads: the double bit for bit.
+TEST(DataType, NumberTextsConvertExactlyAsTheCLibrary) {
   std::mt19937 random(7);
   std::vector<std::string> texts = {"0",     "-0",     "5.",     ".5",    "-.25",       "123456789012345",
                                     "1234567890123456", "0.1",   "0.3",   "9007199254740993", "1e5",
                                     " 12.5", "+3.25",  "12.5abc", "-",    ".",          "",
-                                    "0.000000000000001", "99999999999999.9", "00000000000000000001.5"};
+                                    "0.000000000000001", "99999999999999.9", "00000000000000000001.5",
+                                    "99999999", "123456789", "00000001", "1.2.3", "12a", "a1", "0x1A", "4 ", "-0.0"};
   for (int i = 0; i < 20000; ++i) {
     std::string text = random() % 4 == 0 ? "-" : "";
     const unsigned whole = random() % 12;
@@ -212,5 +215,9 @@ TEST(DataType, DecimalTextsConvertExactlyAsStrtod) {
     EXPECT_EQ(std::memcmp(&actual, &expected, sizeof(double)), 0) << "text \"" << text << "\"";
     StoredValue narrow(text.c_str(), FLOAT);
     EXPECT_EQ(narrow.as<float>(), static_cast<float>(expected)) << "text \"" << text << "\"";
+    const long integer = std::strtol(text.c_str(), nullptr, 10);
+    EXPECT_EQ(StoredValue(text.c_str(), LONG).as<int64_t>(), integer) << text;
+    EXPECT_EQ(StoredValue(text.c_str(), INT).as<int32_t>(), static_cast<int32_t>(integer)) << text;
+    EXPECT_EQ(StoredValue(text.c_str(), SHORT).as<int16_t>(), static_cast<int16_t>(integer)) << text;
   }
 }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "storage/buffer.h"
+#include "storage/input_file.h"
+
+// Hands out the lines of a file one by one, in place in a buffer of file
+// data read in large blocks. A line ends at a line feed, at a carriage
+// return and a line feed, or at the end of the file; it is handed out
+// NUL-terminated without its line end, writable, and valid until the next
+// call that reads or takes a line. Lines of any length are read whole: the
+// buffer grows to hold the longest. kSlackBytes readable bytes follow the
+// unread data, so a reader of the lines may load whole chunks that run past
+// a line's end. Reading checks for an interrupt before each block, and a
+// read that a signal interrupts is retried.
+class LineReader {
+ public:
+  // Readable bytes kept after the file data: the terminator of a last line
+  // without line feed, and room for chunks loaded past a line's end.
+  static constexpr size_t kSlackBytes = 64;
+
+  // Opens `fileName` to read it from its start. Throws DatabaseException
+  // "Unable to read file %s" when it cannot be opened.
+  void open(const std::string& fileName);
+  // The next line and its length; false when the file has no more lines.
+  // Throws DatabaseException "Unable to read file %s" when the file cannot
+  // be read.
+  bool readLine(char*& line, size_t& length);
+  // readLine, skipping empty lines.
+  bool readFilledLine(char*& line, size_t& length);
+
+  // The data read from the file and not yet handed out, for a caller that
+  // cuts the next line itself; kSlackBytes bytes past its end are readable.
+  char* unread() const { return buffer_.start() + lineBegin_; }
+  size_t unreadBytes() const { return dataEnd_ - lineBegin_; }
+  // Takes the first `bytes` bytes of the unread data, one line with its
+  // line feed, which the caller has cut itself, as the next line.
+  void takeLine(size_t bytes) {
+    lineBegin_ += bytes;
+    ++linesRead_;
+  }
+  // Lines handed out or taken since open(), empty lines included.
+  uint64_t linesRead() const { return linesRead_; }
+
+ private:
+  // Appends the next block of the file after the unread data, which moves
+  // to the start of the buffer; grows the buffer when the unread data fills
+  // it.
+  void readBlock();
+
+  InputFile input_;
+  Buffer buffer_;
+  std::string fileName_;
+  size_t lineBegin_ = 0;  // offset in buffer_ of the first unread byte
+  size_t dataEnd_ = 0;    // offset in buffer_ just past the file data read
+  bool endOfFile_ = true; // the file has no more data to read
+  uint64_t linesRead_ = 0;
+};

@@ -149,13 +149,17 @@ constexpr uint64_t lowBytes(size_t bytes) { return bytes >= 8 ? ~uint64_t{0} : (
 // Every byte of a word set to `byte`.
 constexpr uint64_t everyByte(char byte) { return 0x0101'0101'0101'0101ULL * static_cast<unsigned char>(byte); }
 
+// The number parsers below are declared inline so that the compiler folds
+// them, fast paths first, into copyStringValueToBuffer, which converts
+// every field of a loaded file: a call per step costs as much as the step.
+
 // Reads a text of 1 to 8 characters made of digits and at most one decimal
 // point (at least one digit), as its digits without the point (`mantissa`)
 // and the count of digits after the point (`scale`): the usual number field
 // of a file, read as one word. The point is found and cut out, the digits
 // checked and combined by a few multiplications, with no branch on the
 // number's length or digits. False for any other text.
-bool readShortDecimal(const char* text, size_t length, uint64_t& mantissa, int& scale, bool& hasPoint) {
+inline bool readShortDecimal(const char* text, size_t length, uint64_t& mantissa, int& scale, bool& hasPoint) {
   if (length == 0 || length > 8) return false;
   const uint64_t word = text_bytes::littleWord(text, length);
   // A byte equal to '.' is zero in `points`. Adding 0x7F to the low seven
@@ -191,7 +195,7 @@ bool readShortDecimal(const char* text, size_t length, uint64_t& mantissa, int& 
 // strtol base 10 on the text. Short plain integers are read as one word,
 // the rest of the common plain form with from_chars; blanks, a plus sign,
 // overflow and text without digits take the C library's path.
-long parseInteger(const char* text, size_t length) {
+inline long parseInteger(const char* text, size_t length) {
   uint64_t mantissa = 0;
   int scale = 0;
   bool hasPoint = false;
@@ -207,7 +211,7 @@ long parseInteger(const char* text, size_t length) {
 // integer divided by an exact power of ten, and one IEEE division rounds
 // that correctly, so the answer is the one strtod gives. False for any
 // other text.
-bool parsePlainDecimal(const char* text, size_t length, double& out) {
+inline bool parsePlainDecimal(const char* text, size_t length, double& out) {
   uint64_t mantissa = 0;
   int scale = 0;
   bool hasPoint = false;
@@ -235,7 +239,7 @@ bool parsePlainDecimal(const char* text, size_t length, double& out) {
 
 // strtod on the text, with the same fast paths; hexadecimal input, which
 // from_chars reads only up to its "0x", goes to the C library as well.
-double parseFloating(const char* text, size_t length) {
+inline double parseFloating(const char* text, size_t length) {
   double value = 0;
   if (parsePlainDecimal(text, length, value)) return value;
   const auto result = std::from_chars(text, text + length, value);

@@ -16,7 +16,8 @@
 // a library call costs more than the work. Short texts are read as a few
 // overlapping words chosen by the length class (up to 3, 4 to 7, 8 to 16
 // bytes) rather than byte by byte, so texts of different lengths in one
-// class take the same branches. Only terminatedLength reads bytes outside the text.
+// class take the same branches. Only terminatedLength reads bytes outside
+// the text.
 namespace text_bytes {
 
 namespace detail {

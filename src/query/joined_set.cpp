@@ -1,3 +1,6 @@
+// The result of an inner join: pairing left rows with their partners, row
+// by row or all at once under a where clause, and reading joined rows.
+
 #include "query/joined_set.h"
 
 #include <algorithm>
@@ -29,11 +32,6 @@ void JoinedSet::addSelectCol(bool rightSide, unsigned short column) {
   selected_.push_back(SelectCol{column, rightSide});
 }
 
-void JoinedSet::setRow(unsigned int row) {
-  currentRow = row;
-  setRowDerived(storedRow(row));
-}
-
 bool JoinedSet::nextRow() {
   if (matching_ && right_->checkNextRow(key_)) {
     return true;
@@ -44,8 +42,7 @@ bool JoinedSet::nextRow() {
 bool JoinedSet::nextLeftRowWithPartner() {
   matching_ = false;
   while (++leftCursor_ < leftRowCount_) {
-    left_->currentRow = leftCursor_;
-    left_->setRowDerived(left_->storedRow(leftCursor_));
+    left_->setRow(leftCursor_);
     key_ = left_->getPointer(leftJoinColumn_);
     if (right_->findRow(key_)) {
       matching_ = true;
@@ -71,10 +68,8 @@ void JoinedSet::addPair(uint32_t left, uint32_t right) {
 void JoinedSet::setRowDerived(unsigned int row) {
   uint32_t pair[2];
   std::memcpy(pair, start() + static_cast<size_t>(row) * kPairWidth, kPairWidth);
-  right_->currentRow = pair[1];
-  right_->setRowDerived(right_->storedRow(pair[1]));
-  left_->currentRow = pair[0];
-  left_->setRowDerived(left_->storedRow(pair[0]));
+  right_->setRow(pair[1]);
+  left_->setRow(pair[0]);
 }
 
 TableSet& JoinedSet::sideOf(unsigned short& col) {
@@ -217,6 +212,108 @@ std::vector<const void*> joinValues(TableSet& side, unsigned short column) {
   return values;
 }
 
+// Counts rows and pairs handled and looks for an interrupt after every
+// kRowsPerInterruptCheck of them.
+class InterruptMeter {
+ public:
+  void add(size_t work) {
+    work_ += work;
+    if (work_ < kRowsPerInterruptCheck) return;
+    checkInterrupt();
+    work_ = 0;
+  }
+
+ private:
+  size_t work_ = 0;
+};
+
+// The partners of join keys. Rows of a categorised column hold their value
+// at one address per category: a small cache by address saves most
+// lookups. Keys of a plain column are looked up each time.
+class PartnerLookup {
+ public:
+  using Range = std::pair<const uint32_t*, const uint32_t*>;
+
+  PartnerLookup(const JoinHashTable& partners, bool remember)
+      : partners_(partners), remembered_(remember ? kRemembered : 0) {}
+
+  Range find(const void* key) {
+    if (remembered_.empty()) return partners_.find(key);
+    Remembered& slot = remembered_[(reinterpret_cast<uintptr_t>(key) >> 3) % kRemembered];
+    if (slot.key != key) slot = {key, partners_.find(key)};
+    return slot.found;
+  }
+
+ private:
+  struct Remembered {
+    const void* key = nullptr;
+    Range found;
+  };
+  static constexpr size_t kRemembered = 4096;
+
+  const JoinHashTable& partners_;
+  std::vector<Remembered> remembered_;
+};
+
+// The answers of the right side's conditions per right position, each
+// worked out on first need: a right row is the partner of many left rows.
+class RightAnswers {
+ public:
+  // `conditions` read right columns numbered after `leftColumns` left ones.
+  RightAnswers(TableSet& right, std::vector<Condition*> conditions, unsigned short leftColumns)
+      : right_(right),
+        conditions_(std::move(conditions)),
+        leftColumns_(leftColumns),
+        answers_(static_cast<size_t>(right.rowCount) * conditions_.size(), Answer::Unset) {}
+
+  // Sets the conditions' results to their answers for right position
+  // `partner` and marks them known.
+  void load(uint32_t partner) {
+    Answer* answers = answers_.data() + static_cast<size_t>(partner) * conditions_.size();
+    bool positioned = false;
+    for (size_t j = 0; j < conditions_.size(); ++j) {
+      Condition& condition = *conditions_[j];
+      if (answers[j] == Answer::Unset) {
+        if (!positioned) {
+          right_.setRow(partner);
+          positioned = true;
+        }
+        const auto column = static_cast<unsigned short>(condition.column - leftColumns_);
+        answers[j] = condition.evaluate(right_.getPointerPath(column)) ? Answer::Yes : Answer::No;
+      }
+      condition.result = answers[j] == Answer::Yes;
+      condition.unknown = false;
+    }
+  }
+
+ private:
+  TableSet& right_;
+  std::vector<Condition*> conditions_;
+  unsigned short leftColumns_;
+  std::vector<Answer> answers_;
+};
+
+// The clause's answer for left position `position` of `left` with every
+// partner, from the left conditions alone; Unknown when the right
+// conditions' answers are needed.
+Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Condition*>& leftConditions,
+                   const std::vector<Condition*>& rightConditions, CombinedBooleanExpression& root) {
+  left.setRow(position);
+  for (Condition* condition : leftConditions) {
+    condition->evaluate(left.getPointerPath(condition->column));
+    condition->unknown = false;
+  }
+  for (Condition* condition : rightConditions) condition->unknown = true;
+  return root.evaluatePartial();
+}
+
+// The raw pointers of owned conditions, as filtering takes them.
+std::vector<Condition*> pointersTo(const std::vector<std::unique_ptr<Condition>>& owned) {
+  std::vector<Condition*> pointers;
+  for (const std::unique_ptr<Condition>& condition : owned) pointers.push_back(condition.get());
+  return pointers;
+}
+
 }  // namespace
 
 std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vector<Condition*>& conditions,
@@ -232,69 +329,45 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
   return side;
 }
 
+bool JoinedSet::readsRight(const Condition& condition) const { return condition.column >= leftColumnCount_; }
+
 void JoinedSet::narrowSides(const std::vector<Condition*>& conditions) {
-  const bool onRight = std::any_of(conditions.begin(), conditions.end(),
-                                   [this](const Condition* c) { return c->column >= leftColumnCount_; });
-  const auto narrow = [&](bool rightSide, auto&& keep) {
-    const std::vector<std::unique_ptr<Condition>> owned = sideConditions(conditions, rightSide);
-    std::vector<Condition*> side;
-    for (const std::unique_ptr<Condition>& condition : owned) side.push_back(condition.get());
-    keep(side);
-  };
   // The left rows are always taken from the table: the set given may be
   // unfilled.
-  narrow(false, [&](std::vector<Condition*>& side) {
-    auto rows = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
-                                           std::vector<unsigned short>{});
-    rows->processRequest(side);
-    setLeft(std::move(rows), leftJoinColumn_);
-  });
-  if (onRight) {
-    narrow(true, [&](std::vector<Condition*>& side) {
-      auto rows = std::make_unique<IndexSet>();
-      rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, side);
-      setRight(std::move(rows));
-    });
+  const std::vector<std::unique_ptr<Condition>> leftOwned = sideConditions(conditions, false);
+  std::vector<Condition*> onLeft = pointersTo(leftOwned);
+  auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
+                                         std::vector<unsigned short>{});
+  left->processRequest(onLeft);
+  setLeft(std::move(left), leftJoinColumn_);
+  const auto right = [this](const Condition* condition) { return readsRight(*condition); };
+  if (std::none_of(conditions.begin(), conditions.end(), right)) return;
+  const std::vector<std::unique_ptr<Condition>> rightOwned = sideConditions(conditions, true);
+  std::vector<Condition*> onRight = pointersTo(rightOwned);
+  auto rows = std::make_unique<IndexSet>();
+  rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, onRight);
+  setRight(std::move(rows));
+}
+
+void JoinedSet::addPairs(uint32_t left, const uint32_t* first, const uint32_t* last) {
+  reserve(static_cast<size_t>(last - first) * kPairWidth);
+  char* out = position;
+  for (const uint32_t* right = first; right != last; ++right) {
+    const uint32_t pair[2] = {left, *right};
+    std::memcpy(out, pair, kPairWidth);
+    out += kPairWidth;
   }
+  position = out;
+  rowCount += static_cast<uint32_t>(last - first);
 }
 
 void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys) {
-  // Rows of a categorised column hold their value at one address per
-  // category: a small cache by address saves most lookups.
-  struct Remembered {
-    const void* key = nullptr;
-    std::pair<const uint32_t*, const uint32_t*> found;
-  };
-  constexpr size_t kRemembered = 4096;
-  const bool remember = left_->table().isPlain[leftJoinColumn_] == 0;
-  std::vector<Remembered> remembered(remember ? kRemembered : 0);
-  size_t work = 0;  // rows and pairs since the last interrupt check
+  PartnerLookup lookup(partners, left_->table().isPlain[leftJoinColumn_] == 0);
+  InterruptMeter meter;
   for (uint32_t left = 0; left < leftRowCount_; ++left) {
-    const void* key = keys[left];
-    std::pair<const uint32_t*, const uint32_t*> found;
-    if (remember) {
-      Remembered& slot = remembered[(reinterpret_cast<uintptr_t>(key) >> 3) % kRemembered];
-      if (slot.key != key) slot = {key, partners.find(key)};
-      found = slot.found;
-    } else {
-      found = partners.find(key);
-    }
-    const auto [first, last] = found;
-    work += 1 + static_cast<size_t>(last - first);
-    if (work >= kRowsPerInterruptCheck) {
-      checkInterrupt();
-      work = 0;
-    }
-    if (first == last) continue;
-    reserve(static_cast<size_t>(last - first) * kPairWidth);
-    char* out = position;
-    for (const uint32_t* right = first; right != last; ++right) {
-      const uint32_t pair[2] = {left, *right};
-      std::memcpy(out, pair, kPairWidth);
-      out += kPairWidth;
-    }
-    position = out;
-    rowCount += static_cast<uint32_t>(last - first);
+    const auto [first, last] = lookup.find(keys[left]);
+    meter.add(1 + static_cast<size_t>(last - first));
+    if (first != last) addPairs(left, first, last);
   }
 }
 
@@ -303,55 +376,22 @@ void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<con
   std::vector<Condition*> leftConditions;
   std::vector<Condition*> rightConditions;
   for (Condition* condition : conditions) {
-    (condition->column < leftColumnCount_ ? leftConditions : rightConditions).push_back(condition);
+    (readsRight(*condition) ? rightConditions : leftConditions).push_back(condition);
   }
-  // Answers of the right-side conditions per right position.
-  const size_t rightCount = rightConditions.size();
-  std::vector<Answer> rightAnswers(static_cast<size_t>(right_->rowCount) * rightCount, Answer::Unset);
-  const auto loadRightAnswers = [&](uint32_t partner) {
-    Answer* answers = rightAnswers.data() + static_cast<size_t>(partner) * rightCount;
-    bool positioned = false;
-    for (size_t j = 0; j < rightCount; ++j) {
-      Condition& condition = *rightConditions[j];
-      if (answers[j] == Answer::Unset) {
-        if (!positioned) {
-          right_->currentRow = partner;
-          right_->setRowDerived(right_->storedRow(partner));
-          positioned = true;
-        }
-        answers[j] = condition.evaluate(right_->getPointerPath(
-                         static_cast<unsigned short>(condition.column - leftColumnCount_)))
-                         ? Answer::Yes
-                         : Answer::No;
-      }
-      condition.result = answers[j] == Answer::Yes;
-      condition.unknown = false;
-    }
-  };
-  size_t work = 0;  // rows and pairs since the last interrupt check
+  RightAnswers rightAnswers(*right_, rightConditions, leftColumnCount_);
+  InterruptMeter meter;
   for (uint32_t left = 0; left < leftRowCount_; ++left) {
     const auto [first, last] = partners.find(keys[left]);
-    work += 1 + static_cast<size_t>(last - first);
-    if (work >= kRowsPerInterruptCheck) {
-      checkInterrupt();
-      work = 0;
-    }
+    meter.add(1 + static_cast<size_t>(last - first));
     if (first == last) continue;
-    left_->currentRow = left;
-    left_->setRowDerived(left_->storedRow(left));
-    for (Condition* condition : leftConditions) {
-      condition->evaluate(left_->getPointerPath(condition->column));
-      condition->unknown = false;
-    }
-    for (Condition* condition : rightConditions) condition->unknown = true;
-    const Truth decided = root.evaluatePartial();
+    const Truth decided = decideByLeft(*left_, left, leftConditions, rightConditions, root);
     if (decided == Truth::False) continue;
+    if (decided == Truth::True) {
+      addPairs(left, first, last);
+      continue;
+    }
     for (const uint32_t* partner = first; partner != last; ++partner) {
-      if (decided == Truth::True) {
-        addPair(left, *partner);
-        continue;
-      }
-      loadRightAnswers(*partner);
+      rightAnswers.load(*partner);
       if (root.evaluate()) addPair(left, *partner);
     }
   }
@@ -369,7 +409,7 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
   std::vector<const bool*> rightResults;
   for (const Condition* condition : conditions) {
-    if (condition->column >= leftColumnCount_) rightResults.push_back(&condition->result);
+    if (readsRight(*condition)) rightResults.push_back(&condition->result);
   }
   if (splitsBySide(root, rightResults)) {
     pairEvery(partners, keys);

@@ -40,9 +40,6 @@ class JoinedSet : public ResultSet, public Buffer {
   // Appends a selected column: `column` of the right table when `rightSide`,
   // else of the left table.
   void addSelectCol(bool rightSide, unsigned short column);
-  // Puts both sides on result position `row`'s pair.
-  void setRow(unsigned int row);
-
   bool nextRow() override;
   void addCurrentRow() override;
   DATA_TYPE getSelectDataType(unsigned short k) override;
@@ -83,6 +80,8 @@ class JoinedSet : public ResultSet, public Buffer {
   // SideCondition).
   std::vector<std::unique_ptr<Condition>> sideConditions(const std::vector<Condition*>& conditions,
                                                          bool rightSide) const;
+  // Whether the condition reads a column of the right table.
+  bool readsRight(const Condition& condition) const;
   // Replaces each side on which a condition lies by its rows that can pass
   // the clause with some row of the other side, in the same order.
   void narrowSides(const std::vector<Condition*>& conditions);
@@ -94,6 +93,9 @@ class JoinedSet : public ResultSet, public Buffer {
                    std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
   // Stores the pair of left position `left` and right index position `right`.
   void addPair(uint32_t left, uint32_t right);
+  // Stores the pairs of left position `left` with each right index
+  // position in [first, last).
+  void addPairs(uint32_t left, const uint32_t* first, const uint32_t* last);
 
   std::unique_ptr<IndexSet> right_;
   std::unique_ptr<TableSet> left_;

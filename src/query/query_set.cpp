@@ -1,3 +1,6 @@
+// The cursor over a query result: positioning, reading cells in the types
+// asked for, and reading rows and columns in bulk.
+
 #include "query/query_set.h"
 
 #include <cmath>
@@ -9,10 +12,7 @@
 
 QuerySet::QuerySet(std::unique_ptr<ResultSet> result, std::shared_ptr<Database> database)
     : database_(std::move(database)), result_(std::move(result)) {
-  if (result_ != nullptr && result_->rowCount > 0) {
-    result_->currentRow = 0;
-    result_->setRowDerived(result_->storedRow(0));
-  }
+  if (result_ != nullptr && result_->rowCount > 0) result_->setRow(0);
 }
 
 uint32_t QuerySet::getNumberOfRows() const {
@@ -32,8 +32,7 @@ void QuerySet::setRow(unsigned int row) {
     throw DatabaseException("Row %u is out of range: the result has %u rows", row,
                             result_->rowCount);
   }
-  result_->currentRow = row;
-  result_->setRowDerived(result_->storedRow(row));
+  result_->setRow(row);
 }
 
 ResultSet& QuerySet::valid() const {
@@ -74,10 +73,8 @@ void QuerySet::readColumns(uint32_t first, uint32_t end, const void** out) const
 }
 
 QuerySet::RowRestorer::~RowRestorer() {
-  result_.currentRow = current_;
-  if (result_.rowCount > 0) {
-    result_.setRowDerived(result_.storedRow(current_));
-  }
+  // Without rows nothing has moved the position.
+  if (result_.rowCount > 0) result_.setRow(current_);
 }
 
 ResultSet& QuerySet::readable(unsigned short col) const {

@@ -183,8 +183,7 @@ void ResultSet::populateCSV(Buffer& out) {
   const unsigned short columns = getNumberOfSelectCols();
   std::string line;
   for (uint32_t position = 0; position < rowCount; ++position) {
-    currentRow = position;
-    setRowDerived(storedRow(position));
+    setRow(position);
     line.clear();
     if (position > 0) {
       line += '\n';

@@ -52,6 +52,12 @@ class ResultSet {
   virtual unsigned short getNumberOfCols() = 0;
   // Positions the source on stored row `row` (not a result position).
   virtual void setRowDerived(unsigned int row) = 0;
+  // Makes result position `position` current: positions the source on its
+  // stored row.
+  void setRow(uint32_t position) {
+    currentRow = position;
+    setRowDerived(storedRow(position));
+  }
   // Writes the stored values of the k-th selected column at result
   // positions [first, end) to out[0 .. end - first). These pointers lead
   // into the source's storage or its category maps and, unlike

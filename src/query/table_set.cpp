@@ -1,3 +1,6 @@
+// The result set over one tree table: row references, reading selected
+// values by node, and filtering node by node.
+
 #include "query/table_set.h"
 
 #include <algorithm>
@@ -31,29 +34,28 @@ bool TableSet::nextRow() {
   return true;
 }
 
-void TableSet::addCurrentRow() {
-  NodeTable* const node = iterator_->node;
-  addReference(node, static_cast<uint32_t>(iterator_->rows.current - node->start()));
+namespace {
+
+// Writes the reference of the row whose plain part starts `offset` bytes
+// into `node`'s block at `out`; returns the end of what it wrote.
+char* putReference(char* out, NodeTable* node, uint32_t offset) {
+  std::memcpy(out, &node, sizeof node);
+  std::memcpy(out + sizeof node, &offset, sizeof offset);
+  return out + TableSet::kRowWidth;
 }
 
-void TableSet::addReference(NodeTable* node, uint32_t offset) {
+}  // namespace
+
+void TableSet::addCurrentRow() {
+  NodeTable* const node = iterator_->node;
   reserve(kRowWidth);
-  std::memcpy(position, &node, sizeof node);
-  std::memcpy(position + sizeof node, &offset, sizeof offset);
-  position += kRowWidth;
+  position = putReference(position, node, static_cast<uint32_t>(iterator_->rows.current - node->start()));
   ++rowCount;
 }
 
 void TableSet::setRowDerived(unsigned int row) {
   const auto [node, offset] = reference(row);
-  TableIterator& it = *iterator_;
-  it.node = node;
-  it.pathIndex = node->pathIndex;
-  it.beforeFirst = false;
-  it.rows.config = node->config;
-  it.rows.level = node->level;
-  it.rows.end = node->position;
-  it.rows.current = node->start() + offset;
+  iterator_->positionAt(node, offset);
 }
 
 unsigned short TableSet::categoryNumberAt(uint32_t row, unsigned short col) const {
@@ -62,9 +64,7 @@ unsigned short TableSet::categoryNumberAt(uint32_t row, unsigned short col) cons
   const unsigned short index = t.columnIndex[col];
   const unsigned short fixed = t.branches.getPath(node->pathIndex)[index];
   if (fixed != 0) return fixed;
-  unsigned short number = 0;
-  std::memcpy(&number, node->start() + offset - 2 * static_cast<size_t>(t.numCategories - index), sizeof number);
-  return number;
+  return NodeTable::categoryNumberAt(node->start() + offset + NodeTable::numberOffset(index, t.numCategories));
 }
 
 DATA_TYPE TableSet::getSelectDataType(unsigned short k) {
@@ -213,7 +213,7 @@ void* TableSet::getPointerPath(unsigned short col) {
   if (path[index] != 0) {
     return const_cast<unsigned short*>(path + index);
   }
-  return rows.current - 2 * static_cast<size_t>(t.numCategories - index);
+  return rows.current + NodeTable::numberOffset(index, t.numCategories);
 }
 
 unsigned short TableSet::getNumberOfSelectCols() {
@@ -232,171 +232,223 @@ constexpr size_t kBlockRows = 256;
 struct ConditionSource {
   Condition* condition;
   bool categorised;       // the value is a category number
+  bool text;              // a plain STRING value, found by walking the texts
   unsigned short index;   // path position, or plain index
   unsigned short offset;  // byte offset in the plain part of a fixed-width plain value
   unsigned short width;   // bytes of a fixed-width plain value
-  bool text;              // a plain STRING value, found by walking the texts
+  ptrdiff_t number;       // where a row holds a category number, from its plain part
 };
 
-// Clears the conditions' unknown flags however filtering ends.
-class UnknownFlags {
+// The conditions of a where clause as a scan of one table's nodes answers
+// them: which are fixed by a node's path, and where the others read their
+// values. Clears the conditions' unknown flags when it goes, however
+// filtering ends.
+class ConditionPlan {
  public:
-  explicit UnknownFlags(std::vector<ConditionSource>& sources) : sources_(sources) {}
-  ~UnknownFlags() {
+  ConditionPlan(const TreeTable& table, const std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
+  ~ConditionPlan() {
     for (ConditionSource& source : sources_) source.condition->unknown = false;
   }
-  UnknownFlags(const UnknownFlags&) = delete;
-  UnknownFlags& operator=(const UnknownFlags&) = delete;
+  ConditionPlan(const ConditionPlan&) = delete;
+  ConditionPlan& operator=(const ConditionPlan&) = delete;
+
+  // The clause's answer for every row of `node`, from the conditions on
+  // levels its path fixes; Unknown when the rows must be read.
+  Truth decide(const NodeTable& node);
+  // After decide() answered Unknown: the mask of the rows of `node` (at
+  // `rows`, its plain offsets) that pass, bits past the rows clear; valid
+  // until the next call.
+  const uint64_t* passingRows(NodeTable& node, const std::vector<uint32_t>& rows);
 
  private:
-  std::vector<ConditionSource>& sources_;
+  static ConditionSource sourceOf(const TreeTable& table, Condition* condition);
+  // Sizes the masks for `words` words, fills those of the conditions the
+  // node's path answered and finds the column copies the others read.
+  void prepareMasks(NodeTable& node, size_t words);
+  // Answers the unknown conditions for the `count` rows at plain offsets
+  // block[0 .. count) of the block at `base`, the rows from `first` on.
+  void evaluateBlock(const char* base, const uint32_t* block, size_t first, size_t count);
+
+  const TreeTable& table_;
+  const NodeConfig& layout_;  // of the rows' plain parts
+  CombinedBooleanExpression& root_;
+  std::vector<ConditionSource> sources_;
+  BlockFilter filter_;
+  std::vector<std::vector<uint64_t>> masks_;  // per condition
+  std::vector<const char*> columns_;          // per condition: its column copy, if read from one
 };
 
-}  // namespace
+ConditionPlan::ConditionPlan(const TreeTable& table, const std::vector<Condition*>& conditions,
+                             CombinedBooleanExpression& root)
+    : table_(table), layout_(table.plainConfig), root_(root), masks_(conditions.size()), columns_(conditions.size()) {
+  sources_.reserve(conditions.size());
+  for (Condition* condition : conditions) sources_.push_back(sourceOf(table, condition));
+  filter_.prepare(root, conditions);
+}
 
-void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
-  const TreeTable& t = table();
-  bool usable = iterator_ != nullptr && iterator_->beforeFirst;
-  for (const Condition* condition : conditions) usable = usable && condition->column < t.numColumns;
-  if (!usable) {
-    ResultSet::filterRows(conditions, root);
-    return;
+ConditionSource ConditionPlan::sourceOf(const TreeTable& table, Condition* condition) {
+  const unsigned short column = condition->column;
+  const unsigned short index = table.columnIndex[column];
+  ConditionSource source{condition, table.isPlain[column] == 0, false, index, 0, 0, 0};
+  if (source.categorised) {
+    source.number = NodeTable::numberOffset(index, table.numCategories);
+    return source;
   }
-  const NodeConfig& layout = t.plainConfig;
-  std::vector<ConditionSource> sources;
-  sources.reserve(conditions.size());
-  for (Condition* condition : conditions) {
-    const unsigned short column = condition->column;
-    const unsigned short index = t.columnIndex[column];
-    ConditionSource source{condition, t.isPlain[column] == 0, index, 0, 0, false};
-    if (!source.categorised) {
-      const unsigned short position = layout.positions[index];
-      source.text = position >= layout.numFixed;
-      if (!source.text) {
-        source.offset = layout.offsets[position];
-        source.width = getTypeWidth(t.columnTypes[column]);
-      }
+  const NodeConfig& layout = table.plainConfig;
+  const unsigned short position = layout.positions[index];
+  source.text = position >= layout.numFixed;
+  if (!source.text) {
+    source.offset = layout.offsets[position];
+    source.width = getTypeWidth(table.columnTypes[column]);
+  }
+  return source;
+}
+
+Truth ConditionPlan::decide(const NodeTable& node) {
+  const unsigned short* path = table_.branches.getPath(node.pathIndex);
+  for (ConditionSource& source : sources_) {
+    Condition& condition = *source.condition;
+    const bool fixed = source.categorised && path[source.index] != 0;
+    condition.unknown = !fixed && !condition.fixedAnswer;
+    if (fixed && !condition.fixedAnswer) condition.evaluate(path + source.index);
+  }
+  return root_.evaluatePartial();
+}
+
+const uint64_t* ConditionPlan::passingRows(NodeTable& node, const std::vector<uint32_t>& rows) {
+  const size_t count = rows.size();
+  const size_t words = row_bits::wordsFor(count);
+  prepareMasks(node, words);
+  // Every condition reads a block of rows while it is still in the cache.
+  for (size_t first = 0; first < count; first += kBlockRows) {
+    evaluateBlock(node.start(), rows.data() + first, first, std::min(kBlockRows, count - first));
+  }
+  uint64_t* keep = filter_.combine(masks_, words);
+  if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
+  return keep;
+}
+
+void ConditionPlan::prepareMasks(NodeTable& node, size_t words) {
+  for (size_t i = 0; i < sources_.size(); ++i) {
+    const ConditionSource& source = sources_[i];
+    const Condition& condition = *source.condition;
+    masks_[i].resize(words);
+    if (!condition.unknown) std::fill(masks_[i].begin(), masks_[i].end(), condition.result ? ~uint64_t{0} : 0);
+    // Plain fixed-width values are read from the node's column copies.
+    const bool dense = condition.unknown && !source.categorised && !source.text;
+    columns_[i] = dense ? node.plainColumn(source.offset, source.width).data() : nullptr;
+  }
+}
+
+void ConditionPlan::evaluateBlock(const char* base, const uint32_t* block, size_t first, size_t count) {
+  const char* texts[kBlockRows];
+  for (size_t i = 0; i < sources_.size(); ++i) {
+    const ConditionSource& source = sources_[i];
+    Condition& condition = *source.condition;
+    if (!condition.unknown) continue;
+    uint64_t* bits = masks_[i].data() + first / 64;
+    if (source.categorised) {
+      condition.evaluateRows(base, block, source.number, count, bits);
+    } else if (!source.text) {
+      condition.evaluateDense(columns_[i] + first * source.width, source.width, count, bits);
+    } else {
+      for (size_t row = 0; row < count; ++row) texts[row] = layout_.valueAt(base + block[row], source.index);
+      condition.evaluateTexts(texts, count, bits);
     }
-    sources.push_back(source);
   }
-  const UnknownFlags clearFlags(sources);
-  BlockFilter filter;
-  filter.prepare(root, conditions);
-  std::vector<std::vector<uint64_t>> masks(conditions.size());
-  std::vector<const char*> columns(conditions.size());
-  // A row's own category numbers lie just before its plain part.
-  const ptrdiff_t numbersBefore = 2 * static_cast<ptrdiff_t>(t.numCategories);
-  // What each node keeps, gathered first so that the references are stored
-  // into a buffer grown once.
+}
+
+// The rows each node keeps, gathered before any reference is stored so
+// that the references go into a buffer grown once.
+class KeptRows {
+ public:
+  // Keeps the `count` rows of `node`.
+  void addWhole(NodeTable* node, size_t count) {
+    nodes_.push_back({node, true, 0});
+    total_ += count;
+  }
+  // Keeps the rows of `node` whose bit is set in bits[0 .. words).
+  void addMarked(NodeTable* node, const uint64_t* bits, size_t words) {
+    for (size_t w = 0; w < words; ++w) total_ += static_cast<size_t>(countOnes(bits[w]));
+    nodes_.push_back({node, false, bits_.size()});
+    bits_.insert(bits_.end(), bits, bits + words);
+  }
+  size_t total() const { return total_; }
+  // Writes the references of the kept rows from `out` on, in node order;
+  // returns the end of what it wrote.
+  char* write(char* out) const;
+
+ private:
   struct NodeKeeps {
     NodeTable* node;
     bool whole;        // every row, or the rows whose bit is set
-    size_t firstWord;  // where the node's bits start in `keptBits`
+    size_t firstWord;  // where the node's bits start in `bits_`
   };
-  std::vector<NodeKeeps> keeps;
-  std::vector<uint64_t> keptBits;
-  size_t total = 0;
+  std::vector<NodeKeeps> nodes_;
+  std::vector<uint64_t> bits_;
+  size_t total_ = 0;
+};
 
-  for (NodeTable* node : t.nodes) {
-    checkInterrupt();
-    if (node->used() == 0) continue;
-    // Conditions on levels the node's path fixes have one answer for all
-    // its rows; the rest are unknown until the rows are read.
-    const unsigned short* path = t.branches.getPath(node->pathIndex);
-    for (ConditionSource& source : sources) {
-      Condition& condition = *source.condition;
-      const bool fixed = source.categorised && path[source.index] != 0;
-      condition.unknown = !fixed && !condition.fixedAnswer;
-      if (fixed && !condition.fixedAnswer) condition.evaluate(path + source.index);
-    }
-    const Truth decided = root.evaluatePartial();
-    if (decided == Truth::False) continue;
-
-    const std::vector<uint32_t>& rows = node->plainOffsets();
-    const size_t count = rows.size();
-    const char* const base = node->start();
-    if (decided == Truth::True) {
-      keeps.push_back({node, true, 0});
-      total += count;
-      continue;
-    }
-
-    const size_t words = row_bits::wordsFor(count);
-    for (size_t i = 0; i < sources.size(); ++i) {
-      masks[i].resize(words);
-      const Condition& condition = *sources[i].condition;
-      if (!condition.unknown) std::fill(masks[i].begin(), masks[i].end(), condition.result ? ~uint64_t{0} : 0);
-    }
-    // Plain fixed-width values are read from the node's column copies.
-    for (size_t i = 0; i < sources.size(); ++i) {
-      const ConditionSource& source = sources[i];
-      const bool dense = source.condition->unknown && !source.categorised && !source.text;
-      columns[i] = dense ? node->plainColumn(source.offset, source.width).data() : nullptr;
-    }
-    // Every condition reads a block of rows while it is still in the cache.
-    const char* texts[kBlockRows];
-    for (size_t first = 0; first < count; first += kBlockRows) {
-      const size_t blockRows = std::min(kBlockRows, count - first);
-      const uint32_t* block = rows.data() + first;
-      for (size_t i = 0; i < sources.size(); ++i) {
-        const ConditionSource& source = sources[i];
-        Condition& condition = *source.condition;
-        uint64_t* bits = masks[i].data() + first / 64;
-        if (!condition.unknown) continue;
-        if (source.categorised) {
-          condition.evaluateRows(base, block, 2 * static_cast<ptrdiff_t>(source.index) - numbersBefore, blockRows, bits);
-        } else if (!source.text) {
-          condition.evaluateDense(columns[i] + first * source.width, source.width, blockRows, bits);
-        } else {
-          for (size_t row = 0; row < blockRows; ++row) texts[row] = layout.valueAt(base + block[row], source.index);
-          condition.evaluateTexts(texts, blockRows, bits);
-        }
-      }
-    }
-    uint64_t* keep = filter.combine(masks, words);
-    if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
-    for (size_t w = 0; w < words; ++w) total += static_cast<size_t>(countOnes(keep[w]));
-    keeps.push_back({node, false, keptBits.size()});
-    keptBits.insert(keptBits.end(), keep, keep + words);
-  }
-
-  // The references are written through a local pointer into room reserved
-  // once: stores into the buffer could otherwise alias its own bookkeeping,
-  // which would then be reloaded for every row.
-  reserve(total * kRowWidth);
-  char* out = position;
-  for (const NodeKeeps& kept : keeps) {
+char* KeptRows::write(char* out) const {
+  for (const NodeKeeps& kept : nodes_) {
     NodeTable* const node = kept.node;
-    const auto put = [&out, node](uint32_t offset) {
-      std::memcpy(out, &node, sizeof node);
-      std::memcpy(out + sizeof node, &offset, sizeof offset);
-      out += kRowWidth;
-    };
-    // The node's offsets were built above and are only read here.
+    // The node's offsets were built by the scan and are only read here.
     const std::vector<uint32_t>& rows = node->plainOffsets();
     if (kept.whole) {
-      for (const uint32_t row : rows) put(row);
+      for (const uint32_t row : rows) out = putReference(out, node, row);
       continue;
     }
-    const uint64_t* bits = keptBits.data() + kept.firstWord;
+    const uint64_t* bits = bits_.data() + kept.firstWord;
     for (size_t w = 0; w < row_bits::wordsFor(rows.size()); ++w) {
       for (uint64_t word = bits[w]; word != 0; word &= word - 1) {
-        put(rows[w * 64 + static_cast<size_t>(std::countr_zero(word))]);
+        out = putReference(out, node, rows[w * 64 + static_cast<size_t>(std::countr_zero(word))]);
       }
     }
   }
-  position = out;
-  rowCount += static_cast<uint32_t>(total);
+  return out;
+}
+
+// Keeps the rows of `node` that pass the clause `plan` answers.
+void keepPassingRows(ConditionPlan& plan, NodeTable& node, KeptRows& kept) {
+  const Truth decided = plan.decide(node);
+  if (decided == Truth::False) return;
+  const std::vector<uint32_t>& rows = node.plainOffsets();
+  if (decided == Truth::True) {
+    kept.addWhole(&node, rows.size());
+    return;
+  }
+  kept.addMarked(&node, plan.passingRows(node, rows), row_bits::wordsFor(rows.size()));
+}
+
+}  // namespace
+
+bool TableSet::filtersByNode(const std::vector<Condition*>& conditions) const {
+  if (iterator_ == nullptr || !iterator_->beforeFirst) return false;
+  const unsigned short columns = table().numColumns;
+  return std::all_of(conditions.begin(), conditions.end(),
+                     [columns](const Condition* condition) { return condition->column < columns; });
+}
+
+void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
+  if (!filtersByNode(conditions)) {
+    ResultSet::filterRows(conditions, root);
+    return;
+  }
+  const TreeTable& t = table();
+  ConditionPlan plan(t, conditions, root);
+  KeptRows kept;
+  for (NodeTable* node : t.nodes) {
+    checkInterrupt();
+    if (node->used() != 0) keepPassingRows(plan, *node, kept);
+  }
+  // The references are written through KeptRows's own pointer into room
+  // reserved once: stores into the buffer could otherwise alias its own
+  // bookkeeping, which would then be reloaded for every row.
+  reserve(kept.total() * kRowWidth);
+  position = kept.write(position);
+  rowCount += static_cast<uint32_t>(kept.total());
   // The scan read every row, as the row-by-row walk would have; the
   // iterator is left at the end as that walk leaves it.
   currentRow += t.numRows;
-  if (!t.nodes.empty()) {
-    NodeTable* last = *t.nodes.rbegin();
-    TableIterator& it = *iterator_;
-    it.node = last;
-    it.pathIndex = last->pathIndex;
-    it.rows.reset(last->start(), last->position, last->config, last->level);
-    it.rows.current = it.rows.end;
-    it.beforeFirst = false;
-  }
+  iterator_->positionAtEnd();
 }

@@ -83,9 +83,9 @@ class TableSet : public ResultSet, public Buffer {
     return nullptr;
   }
 
-  // Appends the reference of the row whose plain part starts `offset`
-  // bytes into `node`'s buffer.
-  void addReference(NodeTable* node, uint32_t offset);
+  // Whether filterRows can scan node by node: the iterator stands before
+  // the first row and every condition reads a column of the table.
+  bool filtersByNode(const std::vector<Condition*>& conditions) const;
   // The node and row offset that stored row `row`'s reference holds.
   std::pair<NodeTable*, uint32_t> reference(uint32_t row) const {
     const char* at = start() + static_cast<size_t>(row) * kRowWidth;

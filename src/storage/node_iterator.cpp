@@ -1,3 +1,5 @@
+// Stepping through the packed rows of one block.
+
 #include "storage/node_iterator.h"
 
 NodeIterator::NodeIterator(char* rows, char* end, const NodeConfig* config,
@@ -10,7 +12,7 @@ void NodeIterator::reset(char* rows, char* rowsEnd, const NodeConfig* layout,
   end = rowsEnd;
   config = layout;
   level = rowLevel;
-  current = rows < rowsEnd ? rows + 2 * rowLevel : rowsEnd;
+  current = rows < rowsEnd ? rows + NodeTable::numbersBytes(rowLevel) : rowsEnd;
 }
 
 bool NodeIterator::nextRow() {
@@ -20,7 +22,7 @@ bool NodeIterator::nextRow() {
     current = end;
     return false;
   }
-  current += 2 * level;
+  current += NodeTable::numbersBytes(level);
   return true;
 }
 

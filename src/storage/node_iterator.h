@@ -2,12 +2,14 @@
 
 #include "storage/data_iterator.h"
 #include "storage/node_config.h"
+#include "storage/node_table.h"
 
 // Walks packed rows in one block laid out by a NodeConfig. Each row is
-// `level` category numbers (two bytes each) followed by the plain part. The
-// iterator neither owns the block nor the layout: both must outlive it and
-// the block must not move while it is read. The first row is current right
-// after construction; nextRow() answers whether another row followed.
+// `level` category numbers followed by the plain part, as NodeTable lays
+// them out. The iterator neither owns the block nor the layout: both must
+// outlive it and the block must not move while it is read. The first row
+// is current right after construction; nextRow() answers whether another
+// row followed.
 class NodeIterator : public DataIterator {
  public:
   NodeIterator() = default;
@@ -28,8 +30,6 @@ class NodeIterator : public DataIterator {
 
   // True while `current` stands on a row.
   bool hasRow() const { return current < end; }
-  // First byte of the current row's category numbers.
-  char* rowStart() const { return current - 2 * level; }
 
   char* current = nullptr;             // plain part of the current row
   char* end = nullptr;                 // just past the last row

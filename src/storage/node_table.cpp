@@ -1,9 +1,13 @@
+// A node's block of rows: appending rows, the split decision, and the row
+// offsets and column copies that scans read.
+
 #include "storage/node_table.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "errors/database_exception.h"
+#include "storage/node_iterator.h"
 
 namespace {
 
@@ -46,8 +50,7 @@ bool NodeTable::performSplit() {
   }
   const char* row = start() + scannedBytes_;
   while (row < position) {
-    unsigned short first = 0;
-    std::memcpy(&first, row, sizeof first);
+    const unsigned short first = categoryNumberAt(row);
     uint64_t& word = seen_[first / 64];
     const uint64_t bit = uint64_t{1} << (first % 64);
     if ((word & bit) == 0) {
@@ -77,7 +80,7 @@ const std::vector<uint32_t>& NodeTable::plainOffsets() {
     indexedBytes_ = 0;
     for (ColumnCopy& copy : columnCopies_) copy.values.clear();
   }
-  const size_t numbers = 2 * static_cast<size_t>(level);
+  const size_t numbers = numbersBytes(level);
   const char* const base = start();
   for (const char* row = base + indexedBytes_; row < position;) {
     const char* plain = row + numbers;

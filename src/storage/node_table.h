@@ -2,21 +2,47 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "storage/buffer.h"
 #include "storage/data_type.h"
 #include "storage/node_config.h"
-#include "storage/node_iterator.h"
+
+class NodeIterator;
 
 // One node of a tree table: a block of packed rows (the Buffer base, rows
 // from its start up to its position). A row at level L is L category
 // numbers (unsigned 16-bit, native order, unaligned) followed by the plain
-// part in the `config` layout. The node does not own `config`, which must
-// outlive it; it is created, filled, split and destroyed by its tree table.
+// part in the `config` layout: the numbers of the last L positions of the
+// node's path, which the path leaves unset, in path order. The helpers
+// below are the one description of that layout. The node does not own
+// `config`, which must outlive it; it is created, filled, split and
+// destroyed by its tree table.
 class NodeTable : public Buffer {
  public:
+  // Bytes of one stored category number.
+  static constexpr size_t kCategoryNumberWidth = sizeof(unsigned short);
+  // Bytes of `count` category numbers: those opening a row at level
+  // `count`, or those before the number in slot `count` of a row.
+  static constexpr size_t numbersBytes(unsigned short count) { return kCategoryNumberWidth * count; }
+  // Where a row of a table with `categories` path positions holds the
+  // number of path position `position`, relative to the row's plain part:
+  // the last position's number lies just before it. Only positions the
+  // node's path leaves unset are held.
+  static constexpr ptrdiff_t numberOffset(unsigned short position, unsigned short categories) {
+    return (static_cast<ptrdiff_t>(position) - categories) * static_cast<ptrdiff_t>(kCategoryNumberWidth);
+  }
+  // The category number stored at `at`.
+  static unsigned short categoryNumberAt(const char* at) {
+    unsigned short number = 0;
+    std::memcpy(&number, at, sizeof number);
+    return number;
+  }
+  // Stores `number` at `at`.
+  static void setCategoryNumberAt(char* at, unsigned short number) { std::memcpy(at, &number, sizeof number); }
+
   // Threshold steps of the split decision, in bytes of buffer capacity.
   static constexpr uint32_t kSplitThresholdStep = 81920;
   static constexpr double kMinBytesPerChild = 8192.0;
@@ -57,7 +83,9 @@ class NodeTable : public Buffer {
   // since; the reference is valid until the next call.
   const std::vector<char>& plainColumn(unsigned short offset, unsigned short width);
   // Byte length of the row starting at `row` (category numbers included).
-  size_t rowLength(const char* row) const { return 2 * level + config->rowLength(row + 2 * level); }
+  size_t rowLength(const char* row) const {
+    return numbersBytes(level) + config->rowLength(row + numbersBytes(level));
+  }
 
   const NodeConfig* config;      // layout of the plain part (not owned)
   unsigned int pathIndex;        // index of the node's path in the BranchManager

@@ -3,8 +3,6 @@
 
 #include "storage/table_iterator.h"
 
-#include <cstring>
-
 #include "errors/database_exception.h"
 #include "storage/tree_table.h"
 
@@ -58,6 +56,13 @@ bool TableIterator::advanceNode() {
   return false;
 }
 
+void TableIterator::positionAtEnd() {
+  if (nodes->empty()) return;
+  enterNode(*nodes->rbegin());
+  rows.current = rows.end;
+  beforeFirst = false;
+}
+
 bool TableIterator::nextRow() {
   if (node == nullptr) return false;
   if (beforeFirst) {
@@ -77,8 +82,7 @@ void* TableIterator::getPointer(unsigned short column) {
   if (table->isPlain[column] != 0) return const_cast<char*>(rows.config->valueAt(rows.current, index));
   unsigned short number = table->branches.getPath(pathIndex)[index];
   if (number == 0) {
-    const size_t slot = index - (table->numCategories - node->level);
-    std::memcpy(&number, rows.rowStart() + 2 * slot, sizeof number);
+    number = NodeTable::categoryNumberAt(rows.current + NodeTable::numberOffset(index, table->numCategories));
   }
   return table->levelMaps[index]->getValuePointer(number);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -33,6 +34,21 @@ class TableIterator final : public DataIterator {
   // Text form of the column's value in the current row. Throws for a column
   // the table does not have.
   std::string getString(unsigned short column);
+
+  // Makes current the row whose plain part starts `offset` bytes into the
+  // block of `at`, one of the table's nodes with rows.
+  void positionAt(NodeTable* at, uint32_t offset) {
+    node = at;
+    pathIndex = at->pathIndex;
+    beforeFirst = false;
+    rows.config = at->config;
+    rows.level = at->level;
+    rows.end = at->position;
+    rows.current = at->start() + offset;
+  }
+  // Leaves the iterator where a walk over every row ends: past the rows of
+  // the last node, so that nextRow() answers false.
+  void positionAtEnd();
 
   NodeTable* node;                                    // node being read
   const TreeTable* table;                             // not owned

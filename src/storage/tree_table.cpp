@@ -1,3 +1,6 @@
+// A tree table's configuration, adding rows (numbering their categories and
+// finding their node), node splits and renumbering of category maps.
+
 #include "storage/tree_table.h"
 
 #include <algorithm>
@@ -36,14 +39,6 @@ void copyFixedWidth(char* target, const char* source, unsigned short width) {
 constexpr size_t kNumbers = 65536;
 
 const char* kInconsistentCategories = "Inconsistent number of categories in tree table";
-
-unsigned short readNumber(const char* at) {
-  unsigned short number = 0;
-  std::memcpy(&number, at, sizeof number);
-  return number;
-}
-
-void writeNumber(char* at, unsigned short number) { std::memcpy(at, &number, sizeof number); }
 
 }  // namespace
 
@@ -247,7 +242,7 @@ size_t TreeTable::plainLengthOfTexts() const {
   for (size_t index = 0; index < textIsPlain_.size(); ++index) {
     if (textIsPlain_[index] != 0) length += rowTextBytes_[index];
   }
-  const size_t stored = length + 2 * size_t{numCategories};
+  const size_t stored = length + NodeTable::numbersBytes(numCategories);
   if (stored > kMaxRowBytes) {
     throw DatabaseException("Row of %d bytes exceeds the limit of %d bytes per stored row",
                             static_cast<int>(stored), static_cast<int>(kMaxRowBytes));
@@ -330,7 +325,7 @@ NodeTable* TreeTable::openBranch() {
 }
 
 void TreeTable::writeRow(NodeTable& node, const char* plain) {
-  const size_t numbersBytes = 2 * size_t{node.level};
+  const size_t numbersBytes = NodeTable::numbersBytes(node.level);
   node.reserve(numbersBytes + plainLength_);
   char* target = node.position;
   if (numbersBytes != 0) {
@@ -376,7 +371,7 @@ void TreeTable::splitTable(unsigned int pathIndex) {
   const char* row = parent->start();
   const char* const end = parent->position;
 
-  unsigned short value = readNumber(row);
+  unsigned short value = NodeTable::categoryNumberAt(row);
   trialPath_[split] = value;
   branches.updatePath(pathIndex, trialPath_);
   std::map<unsigned short, NodeTable*> children;
@@ -385,7 +380,7 @@ void TreeTable::splitTable(unsigned int pathIndex) {
 
   while (row < end) {
     const size_t length = parent->rowLength(row);
-    const unsigned short rowValue = readNumber(row);
+    const unsigned short rowValue = NodeTable::categoryNumberAt(row);
     if (rowValue != value) {
       value = rowValue;
       auto entry = children.find(value);
@@ -396,7 +391,9 @@ void TreeTable::splitTable(unsigned int pathIndex) {
       }
       child = entry->second;
     }
-    child->writeLine(row + 2, static_cast<unsigned short>(length - 2));
+    // The child's path holds the first number: its rows drop it.
+    constexpr size_t kDropped = NodeTable::kCategoryNumberWidth;
+    child->writeLine(row + kDropped, static_cast<unsigned short>(length - kDropped));
     row += length;
   }
 }
@@ -457,10 +454,10 @@ void TreeTable::translateLevel(unsigned int position) {
 void TreeTable::renumberRows(NodeTable& node, unsigned int position, const std::vector<unsigned short>& renumbered) {
   // Rows hold the numbers of the positions their node's path leaves unset.
   if (position + node.level < numCategories) return;
-  const size_t slot = position - (numCategories - node.level);
+  const auto slot = static_cast<unsigned short>(position - (numCategories - node.level));
   for (char* row = node.start(); row < node.position; row += node.rowLength(row)) {
-    char* stored = row + 2 * slot;
-    writeNumber(stored, renumbered[readNumber(stored)]);
+    char* stored = row + NodeTable::numbersBytes(slot);
+    NodeTable::setCategoryNumberAt(stored, renumbered[NodeTable::categoryNumberAt(stored)]);
   }
   if (slot == 0) node.forgetSplitScan();
 }

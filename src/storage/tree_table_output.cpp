@@ -64,8 +64,7 @@ void TreeTable::validateTree() const {
     }
     for (const char* row = node->start(); row < node->position; row += node->rowLength(row)) {
       for (unsigned short slot = 0; slot < node->level; ++slot) {
-        unsigned short number = 0;
-        std::memcpy(&number, row + 2 * slot, sizeof number);
+        const unsigned short number = NodeTable::categoryNumberAt(row + NodeTable::numbersBytes(slot));
         if (!levelMaps[set + slot]->containsInt(number)) {
           throw DatabaseException("Tree validation: incorrect node path value");
         }

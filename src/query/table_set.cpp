@@ -1,3 +1,5 @@
+// The rows of one table, kept as references to node rows; filtering decides
+// whole nodes from their paths and answers the other rows a block at a time.
 #include "query/table_set.h"
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <cstring>
 
 #include "errors/interruption.h"
-#include "query/block_filter.h"
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/row_bits.h"
@@ -238,20 +239,6 @@ struct ConditionSource {
   bool text;              // a plain STRING value, found by walking the texts
 };
 
-// Clears the conditions' unknown flags however filtering ends.
-class UnknownFlags {
- public:
-  explicit UnknownFlags(std::vector<ConditionSource>& sources) : sources_(sources) {}
-  ~UnknownFlags() {
-    for (ConditionSource& source : sources_) source.condition->unknown = false;
-  }
-  UnknownFlags(const UnknownFlags&) = delete;
-  UnknownFlags& operator=(const UnknownFlags&) = delete;
-
- private:
-  std::vector<ConditionSource>& sources_;
-};
-
 }  // namespace
 
 void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
@@ -279,9 +266,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
     }
     sources.push_back(source);
   }
-  const UnknownFlags clearFlags(sources);
-  BlockFilter filter;
-  filter.prepare(root, conditions);
+  const UnknownFlags clearFlags(conditions);
   std::vector<std::vector<uint64_t>> masks(conditions.size());
   std::vector<const char*> columns(conditions.size());
   // A row's own category numbers lie just before its plain part.
@@ -353,8 +338,7 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
         }
       }
     }
-    uint64_t* keep = filter.combine(masks, words);
-    if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
+    const uint64_t* keep = root.combine(masks, count);
     for (size_t w = 0; w < words; ++w) total += static_cast<size_t>(countOnes(keep[w]));
     keeps.push_back({node, false, keptBits.size()});
     keptBits.insert(keptBits.end(), keep, keep + words);

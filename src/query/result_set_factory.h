@@ -67,8 +67,6 @@ class ResultSetFactory {
                                                                unsigned short column,
                                                                bool descending);
 
-  const std::vector<Condition*>& getConditions() const { return conditions_; }
-  const std::vector<FieldComparatorBase*>& getComparators() const { return comparators_; }
   const std::string& getHeader() const { return header_; }
 
   // Number of the table named after "from"; 65535 until set.

@@ -62,10 +62,6 @@ class ResultSetFactory {
   // "Unsupported condition type" for a type above GE.
   static std::unique_ptr<Condition> createCondition(const TableConfig& table, unsigned short column,
                                                     ConditionType type, const std::string& value);
-  // The sort key on `column` of `table`, comparing what the rows hold.
-  static std::unique_ptr<FieldComparatorBase> createComparator(const TableConfig& table,
-                                                               unsigned short column,
-                                                               bool descending);
 
   const std::string& getHeader() const { return header_; }
 

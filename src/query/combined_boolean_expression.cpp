@@ -3,6 +3,7 @@
 #include "query/combined_boolean_expression.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "query/condition.h"
 #include "query/row_bits.h"
@@ -17,19 +18,22 @@ constexpr uint64_t kKnownFalse = 0;
 constexpr uint64_t kKnownTrue = 3;
 constexpr uint64_t kUnknown = 2;
 
-// Ands the W words of `value` into the chain of the group whose words start
-// at `group` (the group's "or", then its chain's "and"); a member that ends
-// the chain ors the chain into the group and starts the next one.
-template <size_t W>
-void addMember(uint64_t* group, const uint64_t* value, bool endsChain) {
-  uint64_t* const chain = group + W;
-  for (size_t w = 0; w < W; ++w) chain[w] &= value[w];
+// Ands the `words` words of `value` into the chain of the group whose words
+// start at `group` (the group's "or", then its chain's "and"); a member that
+// ends the chain ors the chain into the group and starts the next one.
+template <typename Width>
+void addMember(uint64_t* group, const uint64_t* value, Width words, bool endsChain) {
+  uint64_t* const chain = group + words;
+  for (size_t w = 0; w < words; ++w) chain[w] &= value[w];
   if (!endsChain) return;
-  for (size_t w = 0; w < W; ++w) {
+  for (size_t w = 0; w < words; ++w) {
     group[w] |= chain[w];
     chain[w] = ~uint64_t{0};
   }
 }
+
+// The width of a run over one word, known when compiling.
+using OneWord = std::integral_constant<size_t, 1>;
 
 }  // namespace
 
@@ -51,7 +55,8 @@ CombinedBooleanExpression::CombinedBooleanExpression(const std::vector<Condition
   // Groups still open at the end are the last members of their parents.
   for (; depth > 0; --depth) close(false);
   close(true);
-  levels_.resize(2 * kChunkWords * (deepest + 1));
+  levels_ = deepest + 1;
+  work_.resize(2 * levels_);
 }
 
 void CombinedBooleanExpression::close(bool endsChain) {
@@ -61,35 +66,36 @@ void CombinedBooleanExpression::close(bool endsChain) {
   program_.push_back({Op::Close, endsChain, empty, 0});
 }
 
-template <size_t W, typename Leaf>
-void CombinedBooleanExpression::run(Leaf leaf, uint64_t* out) {
-  uint64_t* const levels = levels_.data();
+template <typename Width, typename Leaf>
+void CombinedBooleanExpression::run(Width words, Leaf leaf, uint64_t* out) {
+  uint64_t* const levels = work_.data();
   size_t open = 0;
   for (const Step& step : program_) {
     if (step.op == Op::Open) {
-      uint64_t* const group = levels + 2 * W * open++;
-      std::fill_n(group, W, uint64_t{0});
-      std::fill_n(group + W, W, ~uint64_t{0});
+      uint64_t* const group = levels + 2 * words * open++;
+      std::fill_n(group, words, uint64_t{0});
+      std::fill_n(group + words, words, ~uint64_t{0});
       continue;
     }
-    uint64_t* const inner = levels + 2 * W * (open - 1);
+    uint64_t* const inner = levels + 2 * words * (open - 1);
     if (step.op == Op::Leaf) {
-      addMember<W>(inner, leaf(step.leaf), step.endsChain);
+      addMember(inner, leaf(step.leaf), words, step.endsChain);
       continue;
     }
-    if (step.emptyGroup) std::fill_n(inner, W, ~uint64_t{0});
+    if (step.emptyGroup) std::fill_n(inner, words, ~uint64_t{0});
     if (--open == 0) {
-      std::copy_n(inner, W, out);
+      std::copy_n(inner, words, out);
       return;
     }
-    addMember<W>(inner - 2 * W, inner, step.endsChain);
+    addMember(inner - 2 * words, inner, words, step.endsChain);
   }
 }
 
 bool CombinedBooleanExpression::evaluate() {
   uint64_t word = 0;
   uint64_t answer = 0;
-  run<1>(
+  run(
+      OneWord{},
       [this, &word](size_t k) {
         word = conditions_[k]->result ? 1 : 0;
         return &word;
@@ -101,7 +107,8 @@ bool CombinedBooleanExpression::evaluate() {
 Truth CombinedBooleanExpression::evaluatePartial() {
   uint64_t word = 0;
   uint64_t answer = 0;
-  run<1>(
+  run(
+      OneWord{},
       [this, &word](size_t k) {
         const Condition& condition = *conditions_[k];
         word = condition.unknown ? kUnknown : condition.result ? kKnownTrue : kKnownFalse;
@@ -116,13 +123,14 @@ Truth CombinedBooleanExpression::evaluatePartial() {
 const uint64_t* CombinedBooleanExpression::combine(const std::vector<std::vector<uint64_t>>& masks, size_t rows) {
   const size_t words = row_bits::wordsFor(rows);
   combined_.resize(words);
+  work_.resize(std::max(work_.size(), 2 * std::min(words, kChunkWords) * levels_));
+  // The leaves of a run from word `first` on.
+  const auto from = [&masks](size_t first) { return [&masks, first](size_t k) { return masks[k].data() + first; }; };
   size_t first = 0;
   for (; first + kChunkWords <= words; first += kChunkWords) {
-    run<kChunkWords>([&masks, first](size_t k) { return masks[k].data() + first; }, combined_.data() + first);
+    run(std::integral_constant<size_t, kChunkWords>{}, from(first), combined_.data() + first);
   }
-  for (; first < words; ++first) {
-    run<1>([&masks, first](size_t k) { return masks[k].data() + first; }, combined_.data() + first);
-  }
+  if (first < words) run(words - first, from(first), combined_.data() + first);
   if (rows % 64 != 0) combined_[words - 1] &= (uint64_t{1} << (rows % 64)) - 1;
   return combined_.data();
 }

@@ -55,21 +55,26 @@ class CombinedBooleanExpression {
     bool emptyGroup;  // for Close: the group has no member, so it holds
     size_t leaf;      // for Leaf: the condition's index
   };
-  // Words of a block combined by one run of the program.
-  static constexpr size_t kChunkWords = 8;
+  // Words of a block combined by one run of the program: enough to spread
+  // the cost of stepping through the program, few enough for the work
+  // space to stay in the first-level cache.
+  static constexpr size_t kChunkWords = 32;
 
   // Closes the innermost open group; the member before it ends its chain.
   void close(bool endsChain);
-  // Runs the program over `W` words at once: leaf(k) gives the W words of
-  // condition k, and the clause's W words are written to `out`.
-  template <size_t W, typename Leaf>
-  void run(Leaf leaf, uint64_t* out);
+  // Runs the program over `words` words at once: a constant kChunkWords
+  // for most of a block, fewer at its end, a constant one for a single row.
+  // leaf(k) gives the words of condition k; the clause's go to `out`.
+  template <typename Width, typename Leaf>
+  void run(Width words, Leaf leaf, uint64_t* out);
 
   std::vector<const Condition*> conditions_;
   std::vector<Step> program_;
-  // Per open group, kChunkWords words each: the "or" of its finished
+  // Groups open at most at once, the root included.
+  size_t levels_ = 1;
+  // Per open group, the words of a run twice: the "or" of its finished
   // chains, then the "and" of the chain it is in.
-  std::vector<uint64_t> levels_;
+  std::vector<uint64_t> work_;
   // What combine() returns.
   std::vector<uint64_t> combined_;
 };

@@ -1,5 +1,6 @@
 // The where clause compiled into one flat program of "or"s of "and" chains,
 // and the one interpreter that answers it for a row, three-valued, or a block.
+
 #include "query/combined_boolean_expression.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // The sort keys of a column: by category number, by typed stored value, or
 // by text.
+
 #include "query/comparator_factory.h"
 
 #include "query/field_comparator.h"

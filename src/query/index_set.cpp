@@ -1,5 +1,6 @@
 // An index of one table's rows ordered by one column, and the lookups by
 // bisection that joins make in it.
+
 #include "query/index_set.h"
 
 #include <vector>

@@ -1,5 +1,6 @@
 // The pairs of an equality join, found through a hash table of the right
 // rows, and the filter that checks each pair's conditions.
+
 #include "query/joined_set.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // Collecting the parts of a query, translating condition constants into the
 // form the rows hold, and building the filtered, sorted result set.
+
 #include "query/result_set_factory.h"
 
 #include <cmath>

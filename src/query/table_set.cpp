@@ -1,5 +1,6 @@
 // The rows of one table, kept as references to node rows; filtering decides
 // whole nodes from their paths and answers the other rows a block at a time.
+
 #include "query/table_set.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 // The compiled where clause: its answers for a row, for a row with unknown
 // answers and for a block of rows, against clauses written out by hand.
+
 #include <gtest/gtest.h>
 
 #include <memory>

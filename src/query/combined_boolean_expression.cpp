@@ -36,6 +36,16 @@ void addMember(uint64_t* group, const uint64_t* value, Width words, bool endsCha
 // The width of a run over one word, known when compiling.
 using OneWord = std::integral_constant<size_t, 1>;
 
+// The leaves of a run over one row: condition k's word, `answer` of it, is
+// put in `word`.
+template <typename Answer>
+auto rowLeaf(const std::vector<const Condition*>& conditions, uint64_t& word, Answer answer) {
+  return [&conditions, &word, answer](size_t k) {
+    word = answer(*conditions[k]);
+    return &word;
+  };
+}
+
 }  // namespace
 
 CombinedBooleanExpression::CombinedBooleanExpression(const std::vector<Condition*>& conditions)
@@ -95,27 +105,15 @@ void CombinedBooleanExpression::run(Width words, Leaf leaf, uint64_t* out) {
 bool CombinedBooleanExpression::evaluate() {
   uint64_t word = 0;
   uint64_t answer = 0;
-  run(
-      OneWord{},
-      [this, &word](size_t k) {
-        word = conditions_[k]->result ? 1 : 0;
-        return &word;
-      },
-      &answer);
+  run(OneWord{}, rowLeaf(conditions_, word, [](const Condition& c) -> uint64_t { return c.result ? 1 : 0; }), &answer);
   return answer != 0;
 }
 
 Truth CombinedBooleanExpression::evaluatePartial() {
+  const auto twoBits = [](const Condition& c) { return c.unknown ? kUnknown : c.result ? kKnownTrue : kKnownFalse; };
   uint64_t word = 0;
   uint64_t answer = 0;
-  run(
-      OneWord{},
-      [this, &word](size_t k) {
-        const Condition& condition = *conditions_[k];
-        word = condition.unknown ? kUnknown : condition.result ? kKnownTrue : kKnownFalse;
-        return &word;
-      },
-      &answer);
+  run(OneWord{}, rowLeaf(conditions_, word, twoBits), &answer);
   answer &= kKnownTrue;
   if (answer == kKnownTrue) return Truth::True;
   return answer == kKnownFalse ? Truth::False : Truth::Unknown;

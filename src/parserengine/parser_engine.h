@@ -34,9 +34,6 @@ class ParserEngine {
   // Any other statement and trailing tokens are refused.
   std::unique_ptr<ResultSet> executeSelect(const char* command);
 
-  // The tokens of the last command.
-  const TokenList& getTokens() const { return tokens_; }
-
  private:
   void copyCommandToBuffer(const char* command);
   void populateTokens();

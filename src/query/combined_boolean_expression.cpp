@@ -1,166 +1,164 @@
+// The where clause compiled into one flat program of "or"s of "and" chains,
+// and the one interpreter that answers it for a row, three-valued, or a block.
+
 #include "query/combined_boolean_expression.h"
 
-#include "query/simple_boolean_expression.h"
+#include <algorithm>
+#include <type_traits>
 
-CombinedBooleanExpression::~CombinedBooleanExpression() {
-  std::vector<BooleanExpresssion*> pending = std::move(children);
-  children.clear();
-  while (!pending.empty()) {
-    BooleanExpresssion* expression = pending.back();
-    pending.pop_back();
-    if (CombinedBooleanExpression* group = expression->asGroup()) {
-      pending.insert(pending.end(), group->children.begin(), group->children.end());
-      group->children.clear();
-    }
-    delete expression;
-  }
-}
-
-void CombinedBooleanExpression::addChild(std::unique_ptr<BooleanExpresssion> child) {
-  children.push_back(child.get());
-  child.release();
-}
-
-std::unique_ptr<CombinedBooleanExpression> CombinedBooleanExpression::build(
-    const std::vector<Condition*>& conditions) {
-  auto root = std::make_unique<CombinedBooleanExpression>();
-  std::vector<CombinedBooleanExpression*> enclosing;
-  CombinedBooleanExpression* current = root.get();
-  const Condition* previous = nullptr;
-  for (const Condition* condition : conditions) {
-    const size_t base = condition->level >= condition->openBrackets
-                            ? condition->level - condition->openBrackets
-                            : 0;
-    while (enclosing.size() > base) {
-      current->boolOperator = previous->boolOperator;
-      current = enclosing.back();
-      enclosing.pop_back();
-    }
-    while (enclosing.size() < condition->level) {
-      auto group = std::make_unique<CombinedBooleanExpression>();
-      CombinedBooleanExpression* opened = group.get();
-      current->addChild(std::move(group));
-      enclosing.push_back(current);
-      current = opened;
-    }
-    current->addChild(std::make_unique<SimpleBooleanExpression>(
-        &condition->result, condition->boolOperator, &condition->unknown));
-    previous = condition;
-  }
-  return root;
-}
+#include "query/condition.h"
+#include "query/row_bits.h"
 
 namespace {
 
-// What a group does after one of its children gave `value`.
-struct Step {
-  bool done;    // the group's answer is known
-  bool answer;  // that answer, when done
-  size_t next;  // otherwise the child to evaluate next
-};
+// Three-valued answers travel as two bits: bit 0 is the answer with every
+// unknown answer taken as false, bit 1 with every unknown answer taken as
+// true. "and" and "or" are monotone, so combining the bits word-wise gives
+// both bounds at once; they agree exactly when the answer is known.
+constexpr uint64_t kKnownFalse = 0;
+constexpr uint64_t kKnownTrue = 3;
+constexpr uint64_t kUnknown = 2;
 
-Step advance(const std::vector<BooleanExpresssion*>& children, size_t index, bool value) {
-  const size_t last = children.size() - 1;
-  const bool isOr = children[index]->boolOperator == OR;
-  if (value) {
-    if (isOr || index == last) {
-      return {true, true, 0};
-    }
-    return {false, false, index + 1};
+// Ands the `words` words of `value` into the chain of the group whose words
+// start at `group` (the group's "or", then its chain's "and"); a member that
+// ends the chain ors the chain into the group and starts the next one.
+template <typename Width>
+void addMember(uint64_t* group, const uint64_t* value, Width words, bool endsChain) {
+  uint64_t* const chain = group + words;
+  for (size_t w = 0; w < words; ++w) chain[w] &= value[w];
+  if (!endsChain) return;
+  for (size_t w = 0; w < words; ++w) {
+    group[w] |= chain[w];
+    chain[w] = ~uint64_t{0};
   }
-  if (isOr) {
-    if (index == last) {
-      return {true, false, 0};
-    }
-    return {false, false, index + 1};
-  }
-  // A false member makes its "and" chain false: skip to after the chain's
-  // closing "or".
-  for (size_t j = index + 1; j <= last; ++j) {
-    if (children[j]->boolOperator == OR) {
-      if (j == last) {
-        return {true, false, 0};
-      }
-      return {false, false, j + 1};
-    }
-  }
-  return {true, false, 0};
 }
 
-Truth andOf(Truth a, Truth b) {
-  if (a == Truth::False || b == Truth::False) return Truth::False;
-  return a == Truth::True && b == Truth::True ? Truth::True : Truth::Unknown;
-}
+// The width of a run over one word, known when compiling.
+using OneWord = std::integral_constant<size_t, 1>;
 
-Truth orOf(Truth a, Truth b) {
-  if (a == Truth::True || b == Truth::True) return Truth::True;
-  return a == Truth::False && b == Truth::False ? Truth::False : Truth::Unknown;
+// The leaves of a run over one row: condition k's word, `answer` of it, is
+// put in `word`.
+template <typename Answer>
+auto rowLeaf(const std::vector<const Condition*>& conditions, uint64_t& word, Answer answer) {
+  return [&conditions, &word, answer](size_t k) {
+    word = answer(*conditions[k]);
+    return &word;
+  };
 }
 
 }  // namespace
 
-Truth CombinedBooleanExpression::evaluatePartial() {
-  // A group is the "or" of its "and" chains; a chain ends at a member whose
-  // connector is "or", and at the last member whatever its connector.
-  partialStack_.clear();
-  partialStack_.push_back({this, 0, Truth::False, Truth::True});
-  while (true) {
-    PartialFrame& frame = partialStack_.back();
-    const std::vector<BooleanExpresssion*>& members = frame.group->children;
-    if (frame.index == members.size()) {
-      const Truth value = members.empty() ? Truth::True : frame.groupValue;
-      partialStack_.pop_back();
-      if (partialStack_.empty()) return value;
-      PartialFrame& parent = partialStack_.back();
-      const std::vector<BooleanExpresssion*>& siblings = parent.group->children;
-      parent.chainValue = andOf(parent.chainValue, value);
-      if (siblings[parent.index]->boolOperator == OR || parent.index + 1 == siblings.size()) {
-        parent.groupValue = orOf(parent.groupValue, parent.chainValue);
-        parent.chainValue = Truth::True;
-      }
-      ++parent.index;
+CombinedBooleanExpression::CombinedBooleanExpression(const std::vector<Condition*>& conditions)
+    : conditions_(conditions.begin(), conditions.end()) {
+  program_.push_back({Op::Open, false, false, 0});
+  size_t depth = 0;  // groups open inside the root
+  size_t deepest = 0;
+  BoolOperator previous = NONE;  // connector of the condition placed last
+  for (size_t k = 0; k < conditions.size(); ++k) {
+    const Condition& condition = *conditions[k];
+    const size_t base = condition.level >= condition.openBrackets ? condition.level - condition.openBrackets : 0;
+    for (; depth > base; --depth) close(previous == OR);
+    for (; depth < condition.level; ++depth) program_.push_back({Op::Open, false, false, 0});
+    deepest = std::max(deepest, depth);
+    program_.push_back({Op::Leaf, condition.boolOperator == OR, false, k});
+    previous = condition.boolOperator;
+  }
+  // Groups still open at the end are the last members of their parents.
+  for (; depth > 0; --depth) close(false);
+  close(true);
+  levels_ = deepest + 1;
+  work_.resize(2 * levels_);
+}
+
+void CombinedBooleanExpression::close(bool endsChain) {
+  Step& last = program_.back();
+  const bool empty = last.op == Op::Open;
+  if (!empty) last.endsChain = true;
+  program_.push_back({Op::Close, endsChain, empty, 0});
+}
+
+template <typename Width, typename Leaf>
+void CombinedBooleanExpression::run(Width words, Leaf leaf, uint64_t* out) {
+  uint64_t* const levels = work_.data();
+  size_t open = 0;
+  for (const Step& step : program_) {
+    if (step.op == Op::Open) {
+      uint64_t* const group = levels + 2 * words * open++;
+      std::fill_n(group, words, uint64_t{0});
+      std::fill_n(group + words, words, ~uint64_t{0});
       continue;
     }
-    BooleanExpresssion* member = members[frame.index];
-    if (CombinedBooleanExpression* group = member->asGroup()) {
-      partialStack_.push_back({group, 0, Truth::False, Truth::True});
+    uint64_t* const inner = levels + 2 * words * (open - 1);
+    if (step.op == Op::Leaf) {
+      addMember(inner, leaf(step.leaf), words, step.endsChain);
       continue;
     }
-    frame.chainValue = andOf(frame.chainValue, member->evaluatePartial());
-    if (member->boolOperator == OR || frame.index + 1 == members.size()) {
-      frame.groupValue = orOf(frame.groupValue, frame.chainValue);
-      frame.chainValue = Truth::True;
+    if (step.emptyGroup) std::fill_n(inner, words, ~uint64_t{0});
+    if (--open == 0) {
+      std::copy_n(inner, words, out);
+      return;
     }
-    ++frame.index;
+    addMember(inner - 2 * words, inner, words, step.endsChain);
   }
 }
 
 bool CombinedBooleanExpression::evaluate() {
-  if (children.empty()) {
-    return true;
+  uint64_t word = 0;
+  uint64_t answer = 0;
+  run(OneWord{}, rowLeaf(conditions_, word, [](const Condition& c) -> uint64_t { return c.result ? 1 : 0; }), &answer);
+  return answer != 0;
+}
+
+Truth CombinedBooleanExpression::evaluatePartial() {
+  const auto twoBits = [](const Condition& c) { return c.unknown ? kUnknown : c.result ? kKnownTrue : kKnownFalse; };
+  uint64_t word = 0;
+  uint64_t answer = 0;
+  run(OneWord{}, rowLeaf(conditions_, word, twoBits), &answer);
+  answer &= kKnownTrue;
+  if (answer == kKnownTrue) return Truth::True;
+  return answer == kKnownFalse ? Truth::False : Truth::Unknown;
+}
+
+const uint64_t* CombinedBooleanExpression::combine(const std::vector<std::vector<uint64_t>>& masks, size_t rows) {
+  const size_t words = row_bits::wordsFor(rows);
+  combined_.resize(words);
+  work_.resize(std::max(work_.size(), 2 * std::min(words, kChunkWords) * levels_));
+  // The leaves of a run from word `first` on.
+  const auto from = [&masks](size_t first) { return [&masks, first](size_t k) { return masks[k].data() + first; }; };
+  size_t first = 0;
+  for (; first + kChunkWords <= words; first += kChunkWords) {
+    run(std::integral_constant<size_t, kChunkWords>{}, from(first), combined_.data() + first);
   }
-  stack_.clear();
-  stack_.push_back({this, 0});
-  while (true) {
-    BooleanExpresssion* child = stack_.back().group->children[stack_.back().index];
-    CombinedBooleanExpression* group = child->asGroup();
-    if (group != nullptr && !group->children.empty()) {
-      stack_.push_back({group, 0});
+  if (first < words) run(words - first, from(first), combined_.data() + first);
+  if (rows % 64 != 0) combined_[words - 1] &= (uint64_t{1} << (rows % 64)) - 1;
+  return combined_.data();
+}
+
+bool CombinedBooleanExpression::splitsBy(const std::vector<bool>& side) const {
+  // Per open group: the sides its conditions lie on (bit 0 for false, bit 1
+  // for true) and the "and" chains it has ended.
+  struct Group {
+    unsigned sides = 0;
+    size_t chains = 0;
+  };
+  std::vector<Group> open;
+  for (const Step& step : program_) {
+    if (step.op == Op::Open) {
+      open.push_back({});
       continue;
     }
-    bool value = group != nullptr ? true : child->evaluate();
-    while (true) {
-      Frame& frame = stack_.back();
-      const Step step = advance(frame.group->children, frame.index, value);
-      if (!step.done) {
-        frame.index = step.next;
-        break;
-      }
-      stack_.pop_back();
-      if (stack_.empty()) {
-        return step.answer;
-      }
-      value = step.answer;
+    unsigned sides = 0;
+    if (step.op == Op::Leaf) {
+      sides = side[step.leaf] ? 2U : 1U;
+    } else {
+      const Group closed = open.back();
+      open.pop_back();
+      if (closed.sides == 3 && closed.chains > 1) return false;
+      if (open.empty()) return true;
+      sides = closed.sides;
     }
+    open.back().sides |= sides;
+    open.back().chains += step.endsChain ? 1 : 0;
   }
+  return true;
 }

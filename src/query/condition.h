@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // The comparison of a condition: v (the row's value) against c (the constant).
 enum ConditionType : int32_t {
@@ -25,8 +26,8 @@ enum BoolOperator : int32_t {
 // constant. evaluate() receives the column's value in the form in which the
 // row holds it (a category number for a categorised column, the stored value
 // for a plain one) and never decodes it; the pointer may be unaligned.
-// Conditions are owned by the result-set factory; expression trees point at
-// their `result` fields.
+// Conditions are owned by the result-set factory; the compiled where clause
+// (CombinedBooleanExpression) reads their `result` and `unknown` fields.
 class Condition {
  public:
   Condition() = default;
@@ -84,7 +85,7 @@ class Condition {
   // Answer of the last evaluate().
   bool result = false;
   // Set while filtering when `result` does not hold this row's answer yet;
-  // read by partial evaluation of the expression tree.
+  // read by partial evaluation of the where clause.
   bool unknown = false;
   // Set for a stand-in whose answer is `result` for every row: filtering
   // neither reads its column nor asks it.
@@ -93,4 +94,20 @@ class Condition {
   // Brackets opened directly before the condition; tells adjacent groups
   // such as "(a or b) and (c or d)" apart.
   unsigned short openBrackets = 0;
+};
+
+// Clears the `unknown` flags of a list of conditions when it goes out of
+// scope, so that filtering leaves none set however it ends. The list must
+// outlive it.
+class UnknownFlags {
+ public:
+  explicit UnknownFlags(const std::vector<Condition*>& conditions) : conditions_(conditions) {}
+  ~UnknownFlags() {
+    for (Condition* condition : conditions_) condition->unknown = false;
+  }
+  UnknownFlags(const UnknownFlags&) = delete;
+  UnknownFlags& operator=(const UnknownFlags&) = delete;
+
+ private:
+  const std::vector<Condition*>& conditions_;
 };

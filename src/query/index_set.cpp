@@ -1,11 +1,13 @@
+// An index of one table's rows ordered by one column, and the lookups by
+// bisection that joins make in it.
+
 #include "query/index_set.h"
 
-#include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "catalogue/database.h"
-#include "query/result_set_factory.h"
+#include "query/comparator_factory.h"
+#include "storage/data_type.h"
 #include "storage/tree_table.h"
 
 void IndexSet::initIndex(unsigned short table, Database& database, unsigned short column) {
@@ -23,7 +25,7 @@ void IndexSet::initRows(std::unique_ptr<TableIterator> iterator, unsigned short 
                         std::vector<Condition*>& conditions) {
   indexedColumn = column;
   setIterator(std::move(iterator));
-  comparator_ = ResultSetFactory::createComparator(table(), column, false);
+  comparator_ = createComparator(table(), column, false);
   processRequest(conditions);
 }
 
@@ -32,28 +34,9 @@ void IndexSet::sortIndex() {
   sort(comparators);
 }
 
-namespace {
-
-// Whether a key of the type is NaN, which equals no value.
-bool isNanKey(const void* key, DATA_TYPE type) {
-  if (type == DOUBLE) {
-    double v;
-    std::memcpy(&v, key, sizeof v);
-    return std::isnan(v);
-  }
-  if (type == FLOAT) {
-    float v;
-    std::memcpy(&v, key, sizeof v);
-    return std::isnan(v);
-  }
-  return false;
-}
-
-}  // namespace
-
 const void* IndexSet::rowForm(const void* key, bool& matchable) {
   const TreeTable& t = table();
-  const bool nan = isNanKey(key, t.columnTypes[indexedColumn]);
+  const bool nan = isNanValue(key, t.columnTypes[indexedColumn]);
   if (t.isPlain[indexedColumn] != 0) {
     matchable = !nan;
     return key;

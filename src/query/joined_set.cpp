@@ -12,7 +12,6 @@
 #include "query/condition.h"
 #include "query/join_hash_table.h"
 #include "query/side_condition.h"
-#include "query/simple_boolean_expression.h"
 
 #include "storage/tree_table.h"
 
@@ -150,59 +149,6 @@ namespace {
 
 // A condition's answer for one right row, once known.
 enum class Answer : unsigned char { Unset, No, Yes };
-
-// Clears the conditions' unknown flags however filtering ends.
-class UnknownGuard {
- public:
-  explicit UnknownGuard(std::vector<Condition*>& conditions) : conditions_(conditions) {}
-  ~UnknownGuard() {
-    for (Condition* condition : conditions_) condition->unknown = false;
-  }
-  UnknownGuard(const UnknownGuard&) = delete;
-  UnknownGuard& operator=(const UnknownGuard&) = delete;
-
- private:
-  std::vector<Condition*>& conditions_;
-};
-
-// Which sides (bit 0 left, bit 1 right) the conditions under `expression`
-// read; `rightResults` are the result fields of the right side's conditions.
-unsigned sidesUnder(BooleanExpresssion& expression, const std::vector<const bool*>& rightResults) {
-  unsigned sides = 0;
-  std::vector<BooleanExpresssion*> pending{&expression};
-  while (!pending.empty() && sides != 3) {
-    BooleanExpresssion* node = pending.back();
-    pending.pop_back();
-    if (CombinedBooleanExpression* group = node->asGroup()) {
-      pending.insert(pending.end(), group->children.begin(), group->children.end());
-      continue;
-    }
-    const bool* result = static_cast<SimpleBooleanExpression*>(node)->conditionResult();
-    const bool right = std::find(rightResults.begin(), rightResults.end(), result) != rightResults.end();
-    sides |= right ? 2U : 1U;
-  }
-  return sides;
-}
-
-// Whether the clause is an "and" of parts that each read one side only, so
-// that a pair passes exactly when its left row passes the clause with the
-// right side's answers taken as true and its right row with the left's.
-bool splitsBySide(CombinedBooleanExpression& root, const std::vector<const bool*>& rightResults) {
-  std::vector<CombinedBooleanExpression*> pending{&root};
-  while (!pending.empty()) {
-    CombinedBooleanExpression* group = pending.back();
-    pending.pop_back();
-    if (sidesUnder(*group, rightResults) != 3) continue;
-    const std::vector<BooleanExpresssion*>& children = group->children;
-    for (size_t i = 0; i + 1 < children.size(); ++i) {
-      if (children[i]->boolOperator == OR) return false;
-    }
-    for (BooleanExpresssion* child : children) {
-      if (CombinedBooleanExpression* inner = child->asGroup()) pending.push_back(inner);
-    }
-  }
-  return true;
-}
 
 // The decoded values of `column` at positions 0 .. rowCount - 1 of `side`.
 std::vector<const void*> joinValues(TableSet& side, unsigned short column) {
@@ -402,16 +348,17 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
     ResultSet::filterRows(conditions, root);
     return;
   }
-  const UnknownGuard clearFlags(conditions);
+  const UnknownFlags clearFlags(conditions);
   narrowSides(conditions);
   const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
                                joinValues(*right_, right_->indexedColumn));
   const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
-  std::vector<const bool*> rightResults;
-  for (const Condition* condition : conditions) {
-    if (readsRight(*condition)) rightResults.push_back(&condition->result);
-  }
-  if (splitsBySide(root, rightResults)) {
+  std::vector<bool> rightSide;
+  for (const Condition* condition : conditions) rightSide.push_back(readsRight(*condition));
+  // When the clause is an "and" of parts that each read one side, a pair
+  // passes exactly when both its rows passed their side's narrowing, so
+  // every pair of partners is kept.
+  if (root.splitsBy(rightSide)) {
     pairEvery(partners, keys);
   } else {
     pairChecked(partners, keys, conditions, root);

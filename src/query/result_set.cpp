@@ -16,9 +16,8 @@
 #include "storage/buffer.h"
 
 void ResultSet::processRequest(std::vector<Condition*>& conditions) {
-  const std::unique_ptr<CombinedBooleanExpression> root =
-      CombinedBooleanExpression::build(conditions);
-  filterRows(conditions, *root);
+  CombinedBooleanExpression root(conditions);
+  filterRows(conditions, root);
 }
 
 void ResultSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {

@@ -1,3 +1,6 @@
+// Collecting the parts of a query, translating condition constants into the
+// form the rows hold, and building the filtered, sorted result set.
+
 #include "query/result_set_factory.h"
 
 #include <cmath>
@@ -6,13 +9,12 @@
 #include "catalogue/database.h"
 #include "errors/database_exception.h"
 #include "query/category_range_condition.h"
+#include "query/comparator_factory.h"
 #include "query/compare_condition.h"
 #include "query/equal_condition.h"
-#include "query/field_comparator.h"
 #include "query/index_set.h"
 #include "query/joined_set.h"
 #include "query/simple_condition.h"
-#include "query/string_comparator.h"
 #include "query/table_set.h"
 #include "storage/table_config.h"
 #include "storage/templated_class.h"
@@ -89,20 +91,6 @@ std::unique_ptr<char[]> storedValue(const std::string& text, DATA_TYPE type) {
   return std::unique_ptr<char[]>(static_cast<char*>(stringValueToBuffer(text.c_str(), type)));
 }
 
-bool isNan(const void* value, DATA_TYPE type) {
-  if (type == DOUBLE) {
-    double v;
-    std::memcpy(&v, value, sizeof v);
-    return std::isnan(v);
-  }
-  if (type == FLOAT) {
-    float v;
-    std::memcpy(&v, value, sizeof v);
-    return std::isnan(v);
-  }
-  return false;
-}
-
 // The category number of NaN when the column is floating-point and its map
 // holds NaN, else 0. NaN numbers after every other value, yet compares
 // false, so lower bounds must stop below it.
@@ -132,7 +120,7 @@ std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataT
                                              ConditionType type, const std::string& value) {
   const std::unique_ptr<char[]> stored = storedValue(value, dataType);
   void* const constant = stored.get();
-  if (isNan(constant, dataType)) {
+  if (isNanValue(constant, dataType)) {
     // Compared with NaN every operator but != answers false.
     if (type == EQ || type == NE) {
       return categoryEquality(type, 0);
@@ -202,12 +190,6 @@ std::unique_ptr<Condition> plainCondition(DATA_TYPE dataType, ConditionType type
   return condition;
 }
 
-void requireColumn(const TableConfig& table, unsigned short column) {
-  if (column >= table.numColumns || column >= table.columnTypes.size()) {
-    throw DatabaseException("Column %d is not part of the table", column);
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& table,
@@ -217,27 +199,12 @@ std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& 
   if (type < EQ || type > GE) {
     throw DatabaseException("Unsupported condition type");
   }
-  requireColumn(table, column);
+  table.requireColumn(column);
   const DATA_TYPE dataType = table.columnTypes[column];
   if (table.isPlain[column] == 0) {
     return categoryCondition(*table.columnMaps.at(column), dataType, type, value);
   }
   return plainCondition(dataType, type, value);
-}
-
-std::unique_ptr<FieldComparatorBase> ResultSetFactory::createComparator(const TableConfig& table,
-                                                                        unsigned short column,
-                                                                        bool descending) {
-  requireColumn(table, column);
-  if (table.isPlain[column] == 0) {
-    return std::make_unique<FieldComparator<unsigned short>>(column, descending);
-  }
-  const DATA_TYPE dataType = table.columnTypes[column];
-  if (dataType == STRING) {
-    return std::make_unique<StringComparator>(column, descending);
-  }
-  return std::unique_ptr<FieldComparatorBase>(static_cast<FieldComparatorBase*>(
-      createTemplatedClass<FieldComparator, unsigned short, bool>(dataType, column, descending)));
 }
 
 const TableConfig& ResultSetFactory::tableConfig(unsigned short table) {
@@ -267,8 +234,8 @@ void ResultSetFactory::checkJoinTypes() {
   // The left key is read from the main table whatever table the pair names.
   const TableCol left{mainTable, joins.front().first.column};
   const TableCol right = joins.front().second;
-  requireColumn(tableConfig(left.table), left.column);
-  requireColumn(tableConfig(right.table), right.column);
+  tableConfig(left.table).requireColumn(left.column);
+  tableConfig(right.table).requireColumn(right.column);
   if (tableConfig(left.table).columnTypes[left.column] !=
       tableConfig(right.table).columnTypes[right.column]) {
     throw DatabaseException("Join columns %s and %s have different types",

@@ -62,13 +62,7 @@ class ResultSetFactory {
   // "Unsupported condition type" for a type above GE.
   static std::unique_ptr<Condition> createCondition(const TableConfig& table, unsigned short column,
                                                     ConditionType type, const std::string& value);
-  // The sort key on `column` of `table`, comparing what the rows hold.
-  static std::unique_ptr<FieldComparatorBase> createComparator(const TableConfig& table,
-                                                               unsigned short column,
-                                                               bool descending);
 
-  const std::vector<Condition*>& getConditions() const { return conditions_; }
-  const std::vector<FieldComparatorBase*>& getComparators() const { return comparators_; }
   const std::string& getHeader() const { return header_; }
 
   // Number of the table named after "from"; 65535 until set.

@@ -1,5 +1,5 @@
-// The result set over one tree table: row references, reading selected
-// values by node, and filtering node by node.
+// The rows of one table, kept as references to node rows; filtering decides
+// whole nodes from their paths and answers the other rows a block at a time.
 
 #include "query/table_set.h"
 
@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "errors/interruption.h"
-#include "query/block_filter.h"
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/row_bits.h"
@@ -245,12 +244,8 @@ struct ConditionSource {
 // filtering ends.
 class ConditionPlan {
  public:
+  // `conditions` must outlive the plan.
   ConditionPlan(const TreeTable& table, const std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
-  ~ConditionPlan() {
-    for (ConditionSource& source : sources_) source.condition->unknown = false;
-  }
-  ConditionPlan(const ConditionPlan&) = delete;
-  ConditionPlan& operator=(const ConditionPlan&) = delete;
 
   // The clause's answer for every row of `node`, from the conditions on
   // levels its path fixes; Unknown when the rows must be read.
@@ -269,21 +264,25 @@ class ConditionPlan {
   // block[0 .. count) of the block at `base`, the rows from `first` on.
   void evaluateBlock(const char* base, const uint32_t* block, size_t first, size_t count);
 
+  const UnknownFlags clearFlags_;
   const TreeTable& table_;
   const NodeConfig& layout_;  // of the rows' plain parts
   CombinedBooleanExpression& root_;
   std::vector<ConditionSource> sources_;
-  BlockFilter filter_;
   std::vector<std::vector<uint64_t>> masks_;  // per condition
   std::vector<const char*> columns_;          // per condition: its column copy, if read from one
 };
 
 ConditionPlan::ConditionPlan(const TreeTable& table, const std::vector<Condition*>& conditions,
                              CombinedBooleanExpression& root)
-    : table_(table), layout_(table.plainConfig), root_(root), masks_(conditions.size()), columns_(conditions.size()) {
+    : clearFlags_(conditions),
+      table_(table),
+      layout_(table.plainConfig),
+      root_(root),
+      masks_(conditions.size()),
+      columns_(conditions.size()) {
   sources_.reserve(conditions.size());
   for (Condition* condition : conditions) sources_.push_back(sourceOf(table, condition));
-  filter_.prepare(root, conditions);
 }
 
 ConditionSource ConditionPlan::sourceOf(const TreeTable& table, Condition* condition) {
@@ -323,9 +322,7 @@ const uint64_t* ConditionPlan::passingRows(NodeTable& node, const std::vector<ui
   for (size_t first = 0; first < count; first += kBlockRows) {
     evaluateBlock(node.start(), rows.data() + first, first, std::min(kBlockRows, count - first));
   }
-  uint64_t* keep = filter_.combine(masks_, words);
-  if (count % 64 != 0) keep[words - 1] &= (uint64_t{1} << (count % 64)) - 1;
-  return keep;
+  return root_.combine(masks_, count);
 }
 
 void ConditionPlan::prepareMasks(NodeTable& node, size_t words) {

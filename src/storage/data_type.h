@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <type_traits>
 
@@ -94,6 +95,22 @@ CivilDate civilFromDays(unsigned short days);
 std::string intToDateString(unsigned short days);
 // Writes the ten characters of YYYY-MM-DD and a NUL into out.
 void intToDateChars(unsigned short days, char out[11]);
+
+// Whether the stored value at `value` (possibly unaligned) is NaN; only
+// DOUBLE and FLOAT values can be.
+inline bool isNanValue(const void* value, DATA_TYPE type) {
+  if (type == DOUBLE) {
+    double v;
+    std::memcpy(&v, value, sizeof v);
+    return std::isnan(v);
+  }
+  if (type == FLOAT) {
+    float v;
+    std::memcpy(&v, value, sizeof v);
+    return std::isnan(v);
+  }
+  return false;
+}
 
 // Strict weak order on stored values used by every ordered structure: for
 // floating-point values it is a total order in which NaN sorts after every

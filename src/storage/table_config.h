@@ -22,6 +22,10 @@ class TableConfig {
   TableConfig(const TableConfig&) = delete;
   TableConfig& operator=(const TableConfig&) = delete;
 
+  // Throws DatabaseException "Column %d is not part of the table" unless
+  // `column` numbers one of the table's columns.
+  void requireColumn(unsigned short column) const;
+
   std::vector<DATA_TYPE> columnTypes;                 // column -> type
   std::set<NodeTable*, BranchComparator> nodes;       // live nodes by branch path
   BranchManager branches;                             // one path per live node

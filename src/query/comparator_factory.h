@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+#include "query/field_comparator_base.h"
+
+class TableConfig;
+
+// Creates sort keys. A key on a categorised column compares category
+// numbers, which order as the values do; one on a plain column compares the
+// stored values of the column's type (texts as strcmp does). The caller owns
+// the key; the table must outlive it.
+
+// The sort key on `column` of `table`, comparing what the rows hold. Throws
+// DatabaseException "Column %d is not part of the table" for a column the
+// table lacks.
+std::unique_ptr<FieldComparatorBase> createComparator(const TableConfig& table, unsigned short column,
+                                                      bool descending);

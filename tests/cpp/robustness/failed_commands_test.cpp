@@ -270,7 +270,7 @@ TEST_F(FailedCommands, AFailedLoadLeavesTheTableAsItWas) {
 // Loads that split nodes or rebuild an unconfigured table as a tree before
 // their last row fails are undone whole.
 TEST_F(FailedCommands, SplitsAndRebuildsOfAFailedLoadAreUndone) {
-  const uint32_t threshold = CONFIG_LINES_THRESHOLD;
+  test_support::ThresholdGuard guard;
   CONFIG_LINES_THRESHOLD = 50;
   run("create table split (a int cat 1, b int cat 2, t string)");
   run("create table plain (a int, b int, t string)");
@@ -296,7 +296,6 @@ TEST_F(FailedCommands, SplitsAndRebuildsOfAFailedLoadAreUndone) {
     EXPECT_EQ(select(std::string("select * from ") + table), stored) << table;
     EXPECT_NO_THROW(after.validateTree());
   }
-  CONFIG_LINES_THRESHOLD = threshold;
 }
 
 TEST_F(FailedCommands, ATextLevelFullOfValuesRefusesTheNextOne) {

@@ -76,9 +76,8 @@ bool IndexSet::findRow(const void* key) {
     return false;
   }
   cursor = first;
-  currentRow = first;
   positioned_ = true;
-  setRowDerived(permutation[first]);
+  setRow(first);
   return matchable && compareCurrent(rowKey) == 0;
 }
 
@@ -89,7 +88,6 @@ bool IndexSet::checkNextRow(const void* key) {
   bool matchable = false;
   const void* rowKey = rowForm(key, matchable);
   ++cursor;
-  currentRow = cursor;
-  setRowDerived(permutation[cursor]);
+  setRow(cursor);
   return matchable && compareCurrent(rowKey) == 0;
 }

@@ -48,6 +48,15 @@ inline bool candidate(const unsigned short* predecessor, const unsigned short* s
   return true;
 }
 
+// candidate() for a new value that goes just before `successor` in the
+// value-ordered map `valueToInt` (its end when the value is the largest).
+template <typename Map>
+bool candidateBefore(const Map& valueToInt, typename Map::const_iterator successor, unsigned short& out) {
+  const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
+  const unsigned short* predecessorNumber = successor == valueToInt.begin() ? nullptr : &std::prev(successor)->second;
+  return candidate(predecessorNumber, successorNumber, out);
+}
+
 // The renumbered number of the index-th of `count` values in ascending
 // order: evenly spaced from RENUMBER_START, with room below and above, while
 // the spacing keeps a step of at least 1; beyond that spread over every
@@ -166,11 +175,8 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     if (lookup(newValue) != 0) return false;
     const auto successor = valueToInt.lower_bound(newValue);
-    const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
-    const unsigned short* predecessorNumber =
-        successor == valueToInt.begin() ? nullptr : &std::prev(successor)->second;
     unsigned short number = 0;
-    if (!category_numbering::candidate(predecessorNumber, successorNumber, number)) return false;
+    if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
     if (intToValue.count(number) != 0) return false;
     const auto entry = valueToInt.emplace_hint(successor, newValue, number);
     intToValue.emplace(number, const_cast<T*>(&entry->first));

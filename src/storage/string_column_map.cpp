@@ -47,11 +47,8 @@ bool StringColumnMap::add(void* value) {
   const size_t length = std::strlen(newText);
   reserveText(length);
   const auto successor = valueToInt.lower_bound(newText);
-  const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
-  const unsigned short* predecessorNumber =
-      successor == valueToInt.begin() ? nullptr : &std::prev(successor)->second;
   unsigned short number = 0;
-  if (!category_numbering::candidate(predecessorNumber, successorNumber, number)) return false;
+  if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
   if (intToValue.count(number) != 0) return false;
   enterText(newText, length, number, successor);
   return true;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "storage/text_bytes.h"
+#include "storage/unaligned.h"
 
 namespace {
 
@@ -24,22 +25,13 @@ uint64_t mix(uint64_t word) {
 uint64_t bitsOf(const void* value, unsigned short width) {
   switch (width) {
     case 1:
-      return *static_cast<const uint8_t*>(value);
-    case 2: {
-      uint16_t bits;
-      std::memcpy(&bits, value, sizeof bits);
-      return bits;
-    }
-    case 4: {
-      uint32_t bits;
-      std::memcpy(&bits, value, sizeof bits);
-      return bits;
-    }
-    default: {
-      uint64_t bits;
-      std::memcpy(&bits, value, sizeof bits);
-      return bits;
-    }
+      return unaligned::load<uint8_t>(value);
+    case 2:
+      return unaligned::load<uint16_t>(value);
+    case 4:
+      return unaligned::load<uint32_t>(value);
+    default:
+      return unaligned::load<uint64_t>(value);
   }
 }
 
@@ -84,18 +76,11 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
 bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
   if (type_ == STRING) {
     const char* text = static_cast<const char*>(value);
-    word = text_bytes::hash(text, std::strlen(text));
+    word = text_bytes::hash(text, text_bytes::terminatedLength(text));
     return true;
   }
   if (type_ == DOUBLE || type_ == FLOAT) {
-    double v;
-    if (type_ == DOUBLE) {
-      std::memcpy(&v, value, sizeof v);
-    } else {
-      float f;
-      std::memcpy(&f, value, sizeof f);
-      v = f;
-    }
+    const double v = type_ == DOUBLE ? unaligned::load<double>(value) : unaligned::load<float>(value);
     if (std::isnan(v)) return false;
     word = mix(std::bit_cast<uint64_t>(v == 0 ? 0.0 : v));
     return true;

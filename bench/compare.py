@@ -478,19 +478,29 @@ def arrow_lines(arrow):
         ours, conversion = medians[step]["tabulon"], medians[step]["tabulon conversion"]
         peers = ", ".join(f"{name} {ours / seconds:.3f}x" for name, seconds in medians[step].items()
                           if not name.startswith("tabulon"))
-        lines.append(f"- {label}: {ours * 1000:.1f} ms (query {query * 1000:.1f} ms, conversion "
-                     f"{conversion * 1000:.1f} ms); {peers}")
+        lines.append(f"- {label}: {ours * 1000:.1f} ms (query {milliseconds(query)}, conversion "
+                     f"{milliseconds(conversion)}); {peers}")
     conversion = medians["to_arrow"]["tabulon conversion"]
-    lines.append(f"- the same result by fetchAll(): {fetch_all * 1000:.1f} ms, {fetch_all / conversion:.1f} times "
+    lines.append(f"- the same result by fetchAll(): {milliseconds(fetch_all)}, {fetch_all / conversion:.1f} times "
                  "the conversion into pyarrow")
     return lines
 
 
 # ---------------------------------------------------------------- timing
 
+class Seconds(float):
+    """The median of several timed runs, in seconds, which also keeps the
+    fastest and the slowest run: the README shows that spread."""
+
+    def __new__(cls, times):
+        value = super().__new__(cls, statistics.median(times))
+        value.low, value.high = min(times), max(times)
+        return value
+
+
 def timed(action, runs, before=None):
-    """Median wall time of `runs` calls and the last call's answer; `before`
-    runs ahead of each call, untimed."""
+    """Median wall time of `runs` calls (as Seconds) and the last call's
+    answer; `before` runs ahead of each call, untimed."""
     times = []
     answer = None
     for _ in range(runs):
@@ -501,7 +511,7 @@ def timed(action, runs, before=None):
         start = time.perf_counter()
         answer = action()
         times.append(time.perf_counter() - start)
-    return statistics.median(times), answer
+    return Seconds(times), answer
 
 
 def machine():
@@ -624,9 +634,15 @@ def chart(medians, names, path, title):
     plt.close(figure)
 
 
+def milliseconds(seconds):
+    """A median in milliseconds, with its runs' spread when it has one."""
+    spread = f" ({seconds.low * 1000:.1f} to {seconds.high * 1000:.1f})" if isinstance(seconds, Seconds) else ""
+    return f"{seconds * 1000:.1f} ms{spread}"
+
+
 def readme_lines(medians, ratio, verdicts, host, rows, steps=STEPS, title="Last `make bench`"):
-    lines = [f"{title} ({rows:,} rows; {host}): tabulon's median time, and its time "
-             "divided by each peer's (below 1: tabulon faster).", ""]
+    lines = [f"{title} ({rows:,} rows; {host}): tabulon's median time (in brackets its fastest and "
+             "slowest run), and its median divided by each peer's (below 1: tabulon faster).", ""]
     for step, label in steps:
         if "tabulon" not in medians[step]:
             lines.append(f"- {label}: not answered by tabulon")
@@ -634,7 +650,7 @@ def readme_lines(medians, ratio, verdicts, host, rows, steps=STEPS, title="Last 
         # Three decimals: a ratio just past a target (1.004 against 1) must
         # not read as meeting it.
         parts = ", ".join(f"{name} {value:.3f}x" for name, value in ratio[step].items())
-        lines.append(f"- {label}: {medians[step]['tabulon'] * 1000:.1f} ms; {parts}")
+        lines.append(f"- {label}: {milliseconds(medians[step]['tabulon'])}; {parts}")
     labels = dict(list(steps) + ARROW_STEPS)
     missed = [f"{labels.get(step, step)}, {goal}" for step, goal in
               (target.split(": ", 1) for target, met in verdicts.items() if met is False)]

@@ -3,10 +3,12 @@
 
 #include "query/join_hash_table.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 
+#include "query/row_bits.h"
 #include "storage/text_bytes.h"
 #include "storage/unaligned.h"
 
@@ -33,6 +35,38 @@ uint64_t bitsOf(const void* value, unsigned short width) {
     default:
       return unaligned::load<uint64_t>(value);
   }
+}
+
+// Calls `run` with a value of the C++ type of integer type `type`; false
+// for a type that is not an integer one.
+template <typename Run>
+bool withIntegerType(DATA_TYPE type, Run run) {
+  switch (type) {
+    case LONG:
+      run(int64_t{});
+      return true;
+    case INT:
+      run(int32_t{});
+      return true;
+    case SHORT:
+      run(int16_t{});
+      return true;
+    case DATE:
+      run(uint16_t{});
+      return true;
+    case BOOL:
+      run(uint8_t{});
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The integer of type T at `value`, sign-extended to a word: the words of
+// two values differ by the values' difference modulo 2^64.
+template <typename T>
+uint64_t integerWord(const void* value) {
+  return static_cast<uint64_t>(static_cast<int64_t>(unaligned::load<T>(value)));
 }
 
 }  // namespace
@@ -71,6 +105,30 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
   for (size_t i = 0; i < values.size(); ++i) {
     if (slotOf[i] != UINT32_MAX && slots_[slotOf[i]].count > 1) positions_[next[slotOf[i]]++] = static_cast<uint32_t>(i);
   }
+  markPresent(values);
+}
+
+void JoinHashTable::markPresent(const std::vector<const void*>& values) {
+  if (values.empty()) return;
+  withIntegerType(type_, [&](auto zero) {
+    using T = decltype(zero);
+    int64_t low = static_cast<int64_t>(integerWord<T>(values[0]));
+    int64_t high = low;
+    for (const void* value : values) {
+      const auto v = static_cast<int64_t>(integerWord<T>(value));
+      low = std::min(low, v);
+      high = std::max(high, v);
+    }
+    const uint64_t last = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
+    if (last >= kMaxPresentBits) return;
+    low_ = static_cast<uint64_t>(low);
+    span_ = last + 1;
+    present_.assign(row_bits::wordsFor(span_), 0);
+    for (const void* value : values) {
+      const uint64_t at = integerWord<T>(value) - low_;
+      present_[at / 64] |= uint64_t{1} << (at % 64);
+    }
+  });
 }
 
 bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
@@ -107,4 +165,31 @@ std::pair<const uint32_t*, const uint32_t*> JoinHashTable::find(const void* key)
   if (slot.count == 1) return {&slot.first, &slot.first + 1};
   const uint32_t* base = positions_.data() + slot.first;
   return {base, base + slot.count};
+}
+
+bool JoinHashTable::holds(const void* key) const {
+  if (present_.empty()) {
+    const auto [first, last] = find(key);
+    return first != last;
+  }
+  uint64_t at = 0;
+  withIntegerType(type_, [&](auto zero) { at = integerWord<decltype(zero)>(key) - low_; });
+  return at < span_ && (present_[at / 64] >> (at % 64) & 1) != 0;
+}
+
+template <typename T>
+void JoinHashTable::holdsEachPresent(const char* values, size_t count, uint64_t* bits) const {
+  const uint64_t low = low_;
+  const uint64_t span = span_;
+  const uint64_t* present = present_.data();
+  row_bits::fillDense<T>(values, count, bits, [=](T value) {
+    const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(value)) - low;
+    return at < span && (present[at / 64] >> (at % 64) & 1) != 0;
+  });
+}
+
+bool JoinHashTable::holdsEach(const char* values, size_t count, uint64_t* bits) const {
+  if (present_.empty()) return false;
+  withIntegerType(type_, [&](auto zero) { holdsEachPresent<decltype(zero)>(values, count, bits); });
+  return true;
 }

@@ -11,7 +11,9 @@
 // find() answers the positions holding a value equal to the key, in
 // ascending order. Equality is that of the values: texts byte by byte, -0.0
 // equal to 0.0, NaN equal to nothing. Refers to the values it was built from
-// (texts are not copied), so they must outlive the table.
+// (texts are not copied), so they must outlive the table. The values of an
+// integer type that span a short range are also marked in a bitmap, so that
+// holds() and holdsEach() answer from one bit.
 class JoinHashTable {
  public:
   // Groups positions 0 .. values.size() - 1 by the values of type `type`
@@ -21,6 +23,13 @@ class JoinHashTable {
   // The positions whose value equals `key` (a decoded value of the same
   // type), ascending, as [first, last); empty when none does.
   std::pair<const uint32_t*, const uint32_t*> find(const void* key) const;
+  // Whether some position holds a value equal to `key`.
+  bool holds(const void* key) const;
+  // holds() for `count` values of the table's integer type packed one after
+  // another from `values`, from the bitmap: bit i of `bits` (whole words,
+  // bits past `count` clear) is set when the i-th is held. False, writing
+  // nothing, when the table keeps no bitmap.
+  bool holdsEach(const char* values, size_t count, uint64_t* bits) const;
 
  private:
   struct Slot {
@@ -34,10 +43,25 @@ class JoinHashTable {
   bool wordOf(const void* value, uint64_t& word) const;
   // The slot holding the value, or the free slot where it belongs.
   size_t slotFor(uint64_t word, const void* value) const;
+  // Marks the values in present_ when their type is an integer one and
+  // they span at most kMaxPresentBits.
+  void markPresent(const std::vector<const void*>& values);
+  // holdsEach for values of integer type T, read from the bitmap.
+  template <typename T>
+  void holdsEachPresent(const char* values, size_t count, uint64_t* bits) const;
+
+  // Largest bitmap of present values: 128 KiB, a small part of the
+  // second-level cache.
+  static constexpr uint64_t kMaxPresentBits = uint64_t{1} << 20;
 
   DATA_TYPE type_;
   unsigned short width_;
   std::vector<Slot> slots_;          // open addressing, a power of two, at most half full
   std::vector<const char*> texts_;   // per slot, the text it holds, for a text column
   std::vector<uint32_t> positions_;  // the groups of more than one position, one after the other
+  // Bit v - low_ is set for each held integer value v (as a sign-extended
+  // 64-bit word, subtracted modulo 2^64); empty when not kept.
+  uint64_t low_ = 0;
+  uint64_t span_ = 0;
+  std::vector<uint64_t> present_;
 };

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "errors/interruption.h"
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/join_hash_table.h"
+#include "query/partner_condition.h"
 #include "query/side_condition.h"
 
 #include "storage/tree_table.h"
@@ -147,6 +149,10 @@ unsigned short JoinedSet::getNumberOfCols() {
 
 namespace {
 
+// The right rows are few when they are at most one in kFewPartnersShare of
+// their table's rows.
+constexpr uint64_t kFewPartnersShare = 2;
+
 // A condition's answer for one right row, once known.
 enum class Answer : unsigned char { Unset, No, Yes };
 
@@ -206,9 +212,9 @@ class PartnerLookup {
 class RightAnswers {
  public:
   // `conditions` read right columns numbered after `leftColumns` left ones.
-  RightAnswers(TableSet& right, std::vector<Condition*> conditions, unsigned short leftColumns)
+  RightAnswers(TableSet& right, const std::vector<Condition*>& conditions, unsigned short leftColumns)
       : right_(right),
-        conditions_(std::move(conditions)),
+        conditions_(conditions),
         leftColumns_(leftColumns),
         answers_(static_cast<size_t>(right.rowCount) * conditions_.size(), Answer::Unset) {}
 
@@ -253,6 +259,20 @@ Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Conditio
   return root.evaluatePartial();
 }
 
+// Makes the conditions of `clause` (owned by the caller) one bracketed
+// group and appends `extra` after it, joined by "and".
+void andWith(std::vector<Condition*>& clause, Condition& extra) {
+  if (!clause.empty()) {
+    for (Condition* condition : clause) ++condition->level;
+    ++clause.front()->openBrackets;
+    clause.back()->boolOperator = AND;
+  }
+  extra.level = 0;
+  extra.openBrackets = 0;
+  extra.boolOperator = NONE;
+  clause.push_back(&extra);
+}
+
 // The raw pointers of owned conditions, as filtering takes them.
 std::vector<Condition*> pointersTo(const std::vector<std::unique_ptr<Condition>>& owned) {
   std::vector<Condition*> pointers;
@@ -277,15 +297,7 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
 
 bool JoinedSet::readsRight(const Condition& condition) const { return condition.column >= leftColumnCount_; }
 
-void JoinedSet::narrowSides(const std::vector<Condition*>& conditions) {
-  // The left rows are always taken from the table: the set given may be
-  // unfilled.
-  const std::vector<std::unique_ptr<Condition>> leftOwned = sideConditions(conditions, false);
-  std::vector<Condition*> onLeft = pointersTo(leftOwned);
-  auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
-                                         std::vector<unsigned short>{});
-  left->processRequest(onLeft);
-  setLeft(std::move(left), leftJoinColumn_);
+void JoinedSet::narrowRight(const std::vector<Condition*>& conditions) {
   const auto right = [this](const Condition* condition) { return readsRight(*condition); };
   if (std::none_of(conditions.begin(), conditions.end(), right)) return;
   const std::vector<std::unique_ptr<Condition>> rightOwned = sideConditions(conditions, true);
@@ -293,6 +305,24 @@ void JoinedSet::narrowSides(const std::vector<Condition*>& conditions) {
   auto rows = std::make_unique<IndexSet>();
   rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, onRight);
   setRight(std::move(rows));
+}
+
+void JoinedSet::narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable& partners) {
+  const std::vector<std::unique_ptr<Condition>> leftOwned = sideConditions(conditions, false);
+  std::vector<Condition*> onLeft = pointersTo(leftOwned);
+  // When the right rows are a small part of their table, most left rows
+  // are likely to have no partner: the narrowing leaves those out too, by
+  // the join column alone, before any of their references is stored.
+  std::optional<PartnerCondition> partner;
+  if (static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows) {
+    andWith(onLeft, partner.emplace(partners, left_->table(), leftJoinColumn_));
+  }
+  // The left rows are always taken from the table: the set given may be
+  // unfilled.
+  auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
+                                         std::vector<unsigned short>{});
+  left->processRequest(onLeft);
+  setLeft(std::move(left), leftJoinColumn_);
 }
 
 void JoinedSet::addPairs(uint32_t left, const uint32_t* first, const uint32_t* last) {
@@ -349,9 +379,10 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
     return;
   }
   const UnknownFlags clearFlags(conditions);
-  narrowSides(conditions);
+  narrowRight(conditions);
   const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
                                joinValues(*right_, right_->indexedColumn));
+  narrowLeft(conditions, partners);
   const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
   std::vector<bool> rightSide;
   for (const Condition* condition : conditions) rightSide.push_back(readsRight(*condition));

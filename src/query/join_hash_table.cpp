@@ -148,8 +148,12 @@ bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
 }
 
 size_t JoinHashTable::slotFor(uint64_t word, const void* value) const {
+  return slotFor(word, value, text_bytes::slotOf(word, slots_.size()));
+}
+
+size_t JoinHashTable::slotFor(uint64_t word, const void* value, size_t at) const {
   const size_t mask = slots_.size() - 1;
-  for (size_t at = text_bytes::slotOf(word, slots_.size());; at = (at + 1) & mask) {
+  for (;; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.count == 0) return at;
     if (slot.word != word) continue;
@@ -157,14 +161,40 @@ size_t JoinHashTable::slotFor(uint64_t word, const void* value) const {
   }
 }
 
-std::pair<const uint32_t*, const uint32_t*> JoinHashTable::find(const void* key) const {
-  uint64_t word = 0;
-  if (!wordOf(key, word)) return {nullptr, nullptr};
-  const Slot& slot = slots_[slotFor(word, key)];
+JoinHashTable::Range JoinHashTable::positionsIn(size_t at) const {
+  const Slot& slot = slots_[at];
   if (slot.count == 0) return {nullptr, nullptr};
   if (slot.count == 1) return {&slot.first, &slot.first + 1};
   const uint32_t* base = positions_.data() + slot.first;
   return {base, base + slot.count};
+}
+
+JoinHashTable::Range JoinHashTable::find(const void* key) const {
+  uint64_t word = 0;
+  if (!wordOf(key, word)) return {nullptr, nullptr};
+  return positionsIn(slotFor(word, key));
+}
+
+void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found) const {
+  constexpr size_t kUnmatchable = SIZE_MAX;
+  uint64_t words[kFindBatch];
+  size_t first[kFindBatch];
+  for (size_t i = 0; i < count; ++i) {
+    first[i] = wordOf(keys[i], words[i]) ? text_bytes::slotOf(words[i], slots_.size()) : kUnmatchable;
+    if (first[i] == kUnmatchable) continue;
+    __builtin_prefetch(&slots_[first[i]]);
+    if (type_ == STRING) __builtin_prefetch(&texts_[first[i]]);
+  }
+  // A text is compared with the one its slot holds: that text is asked
+  // for too once the slot's pointer to it has arrived.
+  if (type_ == STRING) {
+    for (size_t i = 0; i < count; ++i) {
+      if (first[i] != kUnmatchable && texts_[first[i]] != nullptr) __builtin_prefetch(texts_[first[i]]);
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    found[i] = first[i] == kUnmatchable ? Range{nullptr, nullptr} : positionsIn(slotFor(words[i], keys[i], first[i]));
+  }
 }
 
 bool JoinHashTable::holds(const void* key) const {

@@ -20,9 +20,18 @@ class JoinHashTable {
   // they point at.
   JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values);
 
+  // Positions [first, last) of the table.
+  using Range = std::pair<const uint32_t*, const uint32_t*>;
+  // Keys looked up together by findEach at most.
+  static constexpr size_t kFindBatch = 16;
+
   // The positions whose value equals `key` (a decoded value of the same
   // type), ascending, as [first, last); empty when none does.
-  std::pair<const uint32_t*, const uint32_t*> find(const void* key) const;
+  Range find(const void* key) const;
+  // find() for keys[0 .. count), count at most kFindBatch, into found[i]:
+  // the memory holding every key's slot is asked for before any is read,
+  // so that the misses of a table larger than the caches overlap.
+  void findEach(const void* const* keys, size_t count, Range* found) const;
   // Whether some position holds a value equal to `key`.
   bool holds(const void* key) const;
   // holds() for `count` values of the table's integer type packed one after
@@ -41,8 +50,12 @@ class JoinHashTable {
   // The value at `value` as a word that equals another value's word exactly
   // when the values are equal (for texts: the hash); false for NaN.
   bool wordOf(const void* value, uint64_t& word) const;
-  // The slot holding the value, or the free slot where it belongs.
+  // The slot holding the value, or the free slot where it belongs,
+  // searched from slot `at` (the value's first choice by default).
   size_t slotFor(uint64_t word, const void* value) const;
+  size_t slotFor(uint64_t word, const void* value, size_t at) const;
+  // The positions of the value in slot `at`.
+  Range positionsIn(size_t at) const;
   // Marks the values in present_ when their type is an integer one and
   // they span at most kMaxPresentBits.
   void markPresent(const std::vector<const void*>& values);

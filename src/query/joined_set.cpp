@@ -181,22 +181,32 @@ class InterruptMeter {
 
 // The partners of join keys. Rows of a categorised column hold their value
 // at one address per category: a small cache by address saves most
-// lookups. Keys of a plain column are looked up each time.
+// lookups. Keys of a plain column are looked up each time, a batch at once.
 class PartnerLookup {
  public:
-  using Range = std::pair<const uint32_t*, const uint32_t*>;
+  using Range = JoinHashTable::Range;
 
   PartnerLookup(const JoinHashTable& partners, bool remember)
       : partners_(partners), remembered_(remember ? kRemembered : 0) {}
 
+  // The partners of keys[0 .. count), count at most
+  // JoinHashTable::kFindBatch, into found[i].
+  void findEach(const void* const* keys, size_t count, Range* found) {
+    if (remembered_.empty()) {
+      partners_.findEach(keys, count, found);
+      return;
+    }
+    for (size_t i = 0; i < count; ++i) found[i] = find(keys[i]);
+  }
+
+ private:
+  // The partners of one key of a categorised column, by its address.
   Range find(const void* key) {
-    if (remembered_.empty()) return partners_.find(key);
     Remembered& slot = remembered_[(reinterpret_cast<uintptr_t>(key) >> 3) % kRemembered];
     if (slot.key != key) slot = {key, partners_.find(key)};
     return slot.found;
   }
 
- private:
   struct Remembered {
     const void* key = nullptr;
     Range found;
@@ -340,10 +350,15 @@ void JoinedSet::addPairs(uint32_t left, const uint32_t* first, const uint32_t* l
 void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys) {
   PartnerLookup lookup(partners, left_->table().isPlain[leftJoinColumn_] == 0);
   InterruptMeter meter;
-  for (uint32_t left = 0; left < leftRowCount_; ++left) {
-    const auto [first, last] = lookup.find(keys[left]);
-    meter.add(1 + static_cast<size_t>(last - first));
-    if (first != last) addPairs(left, first, last);
+  JoinHashTable::Range found[JoinHashTable::kFindBatch];
+  for (uint32_t batch = 0; batch < leftRowCount_; batch += JoinHashTable::kFindBatch) {
+    const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, leftRowCount_ - batch));
+    lookup.findEach(keys.data() + batch, count, found);
+    for (uint32_t i = 0; i < count; ++i) {
+      const auto [first, last] = found[i];
+      meter.add(1 + static_cast<size_t>(last - first));
+      if (first != last) addPairs(batch + i, first, last);
+    }
   }
 }
 

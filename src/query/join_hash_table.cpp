@@ -77,10 +77,17 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
   while (slots < 2 * values.size()) slots *= 2;
   slots_.resize(slots);
   if (type_ == STRING) texts_.resize(slots);
+  markPresent(values);
+  if (present_.empty()) {
+    const uint64_t bits = std::min<uint64_t>(slots * kFilterBitsPerSlot, kMaxBitmapBits);
+    filter_.assign(row_bits::wordsFor(bits), 0);
+    filterShift_ = 64 - static_cast<unsigned>(std::countr_zero(bits));
+  }
   std::vector<uint32_t> slotOf(values.size(), UINT32_MAX);
   for (size_t i = 0; i < values.size(); ++i) {
     uint64_t word = 0;
     if (!wordOf(values[i], word)) continue;
+    if (!filter_.empty()) filter_[(word >> filterShift_) / 64] |= uint64_t{1} << ((word >> filterShift_) % 64);
     const size_t at = slotFor(word, values[i]);
     Slot& slot = slots_[at];
     if (slot.count == 0) {
@@ -105,7 +112,6 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
   for (size_t i = 0; i < values.size(); ++i) {
     if (slotOf[i] != UINT32_MAX && slots_[slotOf[i]].count > 1) positions_[next[slotOf[i]]++] = static_cast<uint32_t>(i);
   }
-  markPresent(values);
 }
 
 void JoinHashTable::markPresent(const std::vector<const void*>& values) {
@@ -120,7 +126,7 @@ void JoinHashTable::markPresent(const std::vector<const void*>& values) {
       high = std::max(high, v);
     }
     const uint64_t last = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
-    if (last >= kMaxPresentBits) return;
+    if (last >= kMaxBitmapBits) return;
     low_ = static_cast<uint64_t>(low);
     span_ = last + 1;
     present_.assign(row_bits::wordsFor(span_), 0);
@@ -199,8 +205,8 @@ void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found
 
 bool JoinHashTable::holds(const void* key) const {
   if (present_.empty()) {
-    const auto [first, last] = find(key);
-    return first != last;
+    uint64_t word = 0;
+    return wordOf(key, word) && mayHold(word) && slots_[slotFor(word, key)].count != 0;
   }
   uint64_t at = 0;
   withIntegerType(type_, [&](auto zero) { at = integerWord<decltype(zero)>(key) - low_; });
@@ -222,4 +228,14 @@ bool JoinHashTable::holdsEach(const char* values, size_t count, uint64_t* bits) 
   if (present_.empty()) return false;
   withIntegerType(type_, [&](auto zero) { holdsEachPresent<decltype(zero)>(values, count, bits); });
   return true;
+}
+
+void JoinHashTable::holdsEachText(const char* const* texts, size_t count, uint64_t* bits) const {
+  for (size_t first = 0; first < count; first += 64) {
+    uint64_t word = 0;
+    for (size_t i = first; i < count && i < first + 64; ++i) {
+      word |= static_cast<uint64_t>(holds(texts[i]) ? 1 : 0) << (i - first);
+    }
+    bits[first / 64] = word;
+  }
 }

@@ -13,7 +13,9 @@
 // equal to 0.0, NaN equal to nothing. Refers to the values it was built from
 // (texts are not copied), so they must outlive the table. The values of an
 // integer type that span a short range are also marked in a bitmap, so that
-// holds() and holdsEach() answer from one bit.
+// holds() and holdsEach() answer from one bit; the others' words in a
+// filter, so that holds() answers most keys that no position holds from
+// one bit.
 class JoinHashTable {
  public:
   // Groups positions 0 .. values.size() - 1 by the values of type `type`
@@ -39,6 +41,9 @@ class JoinHashTable {
   // bits past `count` clear) is set when the i-th is held. False, writing
   // nothing, when the table keeps no bitmap.
   bool holdsEach(const char* values, size_t count, uint64_t* bits) const;
+  // holds() for the texts texts[0 .. count) of a text table, into `bits`
+  // as holdsEach() fills it.
+  void holdsEachText(const char* const* texts, size_t count, uint64_t* bits) const;
 
  private:
   struct Slot {
@@ -57,15 +62,23 @@ class JoinHashTable {
   // The positions of the value in slot `at`.
   Range positionsIn(size_t at) const;
   // Marks the values in present_ when their type is an integer one and
-  // they span at most kMaxPresentBits.
+  // they span at most kMaxBitmapBits.
   void markPresent(const std::vector<const void*>& values);
   // holdsEach for values of integer type T, read from the bitmap.
   template <typename T>
   void holdsEachPresent(const char* values, size_t count, uint64_t* bits) const;
 
-  // Largest bitmap of present values: 128 KiB, a small part of the
-  // second-level cache.
-  static constexpr uint64_t kMaxPresentBits = uint64_t{1} << 20;
+  // Whether the filter lets a value with word `word` through.
+  bool mayHold(uint64_t word) const {
+    const uint64_t at = word >> filterShift_;
+    return (filter_[at / 64] >> (at % 64) & 1) != 0;
+  }
+
+  // Largest bitmap of present values or filter: 128 KiB, a small part of
+  // the second-level cache.
+  static constexpr uint64_t kMaxBitmapBits = uint64_t{1} << 20;
+  // Filter bits per slot, when the filter is not at its largest.
+  static constexpr uint64_t kFilterBitsPerSlot = 16;
 
   DATA_TYPE type_;
   unsigned short width_;
@@ -77,4 +90,8 @@ class JoinHashTable {
   uint64_t low_ = 0;
   uint64_t span_ = 0;
   std::vector<uint64_t> present_;
+  // Without present_: bit (word >> filterShift_) set for the word of each
+  // value held.
+  std::vector<uint64_t> filter_;
+  unsigned filterShift_ = 64;
 };

@@ -32,3 +32,7 @@ void PartnerCondition::evaluateDense(const char* values, size_t width, size_t co
   if (partners_.holdsEach(values, count, bits)) return;
   Condition::evaluateDense(values, width, count, bits);
 }
+
+void PartnerCondition::evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) {
+  partners_.holdsEachText(texts, count, bits);
+}

@@ -23,6 +23,7 @@ class PartnerCondition : public Condition {
   // Integer values are answered from the hash table's bitmap when it keeps
   // one.
   void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override;
+  void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) override;
 
  private:
   const JoinHashTable& partners_;

@@ -231,11 +231,5 @@ bool JoinHashTable::holdsEach(const char* values, size_t count, uint64_t* bits) 
 }
 
 void JoinHashTable::holdsEachText(const char* const* texts, size_t count, uint64_t* bits) const {
-  for (size_t first = 0; first < count; first += 64) {
-    uint64_t word = 0;
-    for (size_t i = first; i < count && i < first + 64; ++i) {
-      word |= static_cast<uint64_t>(holds(texts[i]) ? 1 : 0) << (i - first);
-    }
-    bits[first / 64] = word;
-  }
+  row_bits::fillEach(count, bits, [&](size_t i) { return holds(texts[i]); });
 }

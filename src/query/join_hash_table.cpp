@@ -71,14 +71,14 @@ uint64_t integerWord(const void* value) {
 
 }  // namespace
 
-JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values)
+JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values, bool sieved)
     : type_(type), width_(type == STRING ? 0 : getTypeWidth(type)) {
   size_t slots = 16;
   while (slots < 2 * values.size()) slots *= 2;
   slots_.resize(slots);
   if (type_ == STRING) texts_.resize(slots);
-  markPresent(values);
-  if (present_.empty()) {
+  if (sieved) markPresent(values);
+  if (sieved && present_.empty()) {
     const uint64_t bits = std::min<uint64_t>(slots * kFilterBitsPerSlot, kMaxBitmapBits);
     filter_.assign(row_bits::wordsFor(bits), 0);
     filterShift_ = 64 - static_cast<unsigned>(std::countr_zero(bits));
@@ -206,7 +206,7 @@ void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found
 bool JoinHashTable::holds(const void* key) const {
   if (present_.empty()) {
     uint64_t word = 0;
-    return wordOf(key, word) && mayHold(word) && slots_[slotFor(word, key)].count != 0;
+    return wordOf(key, word) && (filter_.empty() || mayHold(word)) && slots_[slotFor(word, key)].count != 0;
   }
   uint64_t at = 0;
   withIntegerType(type_, [&](auto zero) { at = integerWord<decltype(zero)>(key) - low_; });

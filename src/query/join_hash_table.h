@@ -11,16 +11,16 @@
 // find() answers the positions holding a value equal to the key, in
 // ascending order. Equality is that of the values: texts byte by byte, -0.0
 // equal to 0.0, NaN equal to nothing. Refers to the values it was built from
-// (texts are not copied), so they must outlive the table. The values of an
-// integer type that span a short range are also marked in a bitmap, so that
-// holds() and holdsEach() answer from one bit; the others' words in a
-// filter, so that holds() answers most keys that no position holds from
-// one bit.
+// (texts are not copied), so they must outlive the table. A table built to
+// be asked whether it holds keys that it mostly lacks also marks the values
+// of an integer type that span a short range in a bitmap, so that holds()
+// and holdsEach() answer from one bit, and the others' words in a filter,
+// so that holds() answers most keys that no position holds from one bit.
 class JoinHashTable {
  public:
   // Groups positions 0 .. values.size() - 1 by the values of type `type`
-  // they point at.
-  JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values);
+  // they point at; with `sieved`, also keeps the bitmap or the filter.
+  JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values, bool sieved);
 
   // Positions [first, last) of the table.
   using Range = std::pair<const uint32_t*, const uint32_t*>;
@@ -90,8 +90,8 @@ class JoinHashTable {
   uint64_t low_ = 0;
   uint64_t span_ = 0;
   std::vector<uint64_t> present_;
-  // Without present_: bit (word >> filterShift_) set for the word of each
-  // value held.
+  // Without present_, when sieved: bit (word >> filterShift_) set for the
+  // word of each value held.
   std::vector<uint64_t> filter_;
   unsigned filterShift_ = 64;
 };

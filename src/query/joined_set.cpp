@@ -317,16 +317,11 @@ void JoinedSet::narrowRight(const std::vector<Condition*>& conditions) {
   setRight(std::move(rows));
 }
 
-void JoinedSet::narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable& partners) {
+void JoinedSet::narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners) {
   const std::vector<std::unique_ptr<Condition>> leftOwned = sideConditions(conditions, false);
   std::vector<Condition*> onLeft = pointersTo(leftOwned);
-  // When the right rows are a small part of their table, most left rows
-  // are likely to have no partner: the narrowing leaves those out too, by
-  // the join column alone, before any of their references is stored.
   std::optional<PartnerCondition> partner;
-  if (static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows) {
-    andWith(onLeft, partner.emplace(partners, left_->table(), leftJoinColumn_));
-  }
+  if (partners != nullptr) andWith(onLeft, partner.emplace(*partners, left_->table(), leftJoinColumn_));
   // The left rows are always taken from the table: the set given may be
   // unfilled.
   auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
@@ -395,9 +390,14 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   }
   const UnknownFlags clearFlags(conditions);
   narrowRight(conditions);
+  // When the right rows left are a small part of their table, most left
+  // rows are likely to have no partner: the left narrowing leaves those out
+  // too, asking the hash table by the join column alone.
+  const bool fewPartners =
+      static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows;
   const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
-                               joinValues(*right_, right_->indexedColumn));
-  narrowLeft(conditions, partners);
+                               joinValues(*right_, right_->indexedColumn), fewPartners);
+  narrowLeft(conditions, fewPartners ? &partners : nullptr);
   const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
   std::vector<bool> rightSide;
   for (const Condition* condition : conditions) rightSide.push_back(readsRight(*condition));

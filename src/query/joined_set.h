@@ -88,10 +88,10 @@ class JoinedSet : public ResultSet, public Buffer {
   // can pass the clause with some row of the left side, in the same order.
   void narrowRight(const std::vector<Condition*>& conditions);
   // Takes the left rows afresh from the table: those that can pass the
-  // clause with some row of the right side, in table order. When the right
-  // rows are few, only those with a partner in `partners`, the hash table
-  // over the right rows.
-  void narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable& partners);
+  // clause with some row of the right side, in table order; when
+  // `partners` (the sieved hash table over the right rows) is given, only
+  // those with a partner in it.
+  void narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
   // Stores every left position with each of its partners: `keys` holds the
   // left positions' join values.
   void pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys);

@@ -208,20 +208,15 @@ bool JoinHashTable::holds(const void* key) const {
     uint64_t word = 0;
     return wordOf(key, word) && (filter_.empty() || mayHold(word)) && slots_[slotFor(word, key)].count != 0;
   }
-  uint64_t at = 0;
-  withIntegerType(type_, [&](auto zero) { at = integerWord<decltype(zero)>(key) - low_; });
-  return at < span_ && (present_[at / 64] >> (at % 64) & 1) != 0;
+  uint64_t word = 0;
+  withIntegerType(type_, [&](auto zero) { word = integerWord<decltype(zero)>(key); });
+  return isPresent(word);
 }
 
 template <typename T>
 void JoinHashTable::holdsEachPresent(const char* values, size_t count, uint64_t* bits) const {
-  const uint64_t low = low_;
-  const uint64_t span = span_;
-  const uint64_t* present = present_.data();
-  row_bits::fillDense<T>(values, count, bits, [=](T value) {
-    const uint64_t at = static_cast<uint64_t>(static_cast<int64_t>(value)) - low;
-    return at < span && (present[at / 64] >> (at % 64) & 1) != 0;
-  });
+  row_bits::fillDense<T>(values, count, bits,
+                         [this](T value) { return isPresent(static_cast<uint64_t>(static_cast<int64_t>(value))); });
 }
 
 bool JoinHashTable::holdsEach(const char* values, size_t count, uint64_t* bits) const {

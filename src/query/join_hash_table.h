@@ -68,6 +68,11 @@ class JoinHashTable {
   template <typename T>
   void holdsEachPresent(const char* values, size_t count, uint64_t* bits) const;
 
+  // Whether present_ marks the integer whose sign-extended word is `word`.
+  bool isPresent(uint64_t word) const {
+    const uint64_t at = word - low_;
+    return at < span_ && (present_[at / 64] >> (at % 64) & 1) != 0;
+  }
   // Whether the filter lets a value with word `word` through.
   bool mayHold(uint64_t word) const {
     const uint64_t at = word >> filterShift_;

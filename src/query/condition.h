@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "query/row_bits.h"
+
 // The comparison of a condition: v (the row's value) against c (the constant).
 enum ConditionType : int32_t {
   EQ = 0,  // v = c
@@ -45,35 +47,17 @@ class Condition {
   // value (never a text) at base + rows[i] + delta satisfies it. `result` is left unspecified. This
   // version calls evaluate() per row; typed conditions run a tight loop.
   virtual void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) {
-    for (size_t first = 0; first < count; first += 64) {
-      uint64_t word = 0;
-      for (size_t row = first; row < count && row < first + 64; ++row) {
-        word |= static_cast<uint64_t>(evaluate(base + rows[row] + delta) ? 1 : 0) << (row - first);
-      }
-      bits[first / 64] = word;
-    }
+    row_bits::fillEach(count, bits, [&](size_t row) { return evaluate(base + rows[row] + delta); });
   }
   // The same for fixed-width values packed `width` bytes apart from
   // `values`.
   virtual void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) {
-    for (size_t first = 0; first < count; first += 64) {
-      uint64_t word = 0;
-      for (size_t row = first; row < count && row < first + 64; ++row) {
-        word |= static_cast<uint64_t>(evaluate(values + row * width) ? 1 : 0) << (row - first);
-      }
-      bits[first / 64] = word;
-    }
+    row_bits::fillEach(count, bits, [&](size_t row) { return evaluate(values + row * width); });
   }
   // The same for texts: bit i is set when the NUL-terminated text at
   // texts[i] satisfies the condition.
   virtual void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) {
-    for (size_t first = 0; first < count; first += 64) {
-      uint64_t word = 0;
-      for (size_t row = first; row < count && row < first + 64; ++row) {
-        word |= static_cast<uint64_t>(evaluate(texts[row]) ? 1 : 0) << (row - first);
-      }
-      bits[first / 64] = word;
-    }
+    row_bits::fillEach(count, bits, [&](size_t row) { return evaluate(texts[row]); });
   }
 
   // Column read, in the numbering of the result set that evaluates it.

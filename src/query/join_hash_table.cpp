@@ -3,10 +3,12 @@
 
 #include "query/join_hash_table.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
 
+#include "query/row_bits.h"
 #include "storage/text_bytes.h"
 #include "storage/unaligned.h"
 
@@ -35,18 +37,57 @@ uint64_t bitsOf(const void* value, unsigned short width) {
   }
 }
 
+// Calls `run` with a value of the C++ type of integer type `type`; false
+// for a type that is not an integer one.
+template <typename Run>
+bool withIntegerType(DATA_TYPE type, Run run) {
+  switch (type) {
+    case LONG:
+      run(int64_t{});
+      return true;
+    case INT:
+      run(int32_t{});
+      return true;
+    case SHORT:
+      run(int16_t{});
+      return true;
+    case DATE:
+      run(uint16_t{});
+      return true;
+    case BOOL:
+      run(uint8_t{});
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The integer of type T at `value`, sign-extended to a word: the words of
+// two values differ by the values' difference modulo 2^64.
+template <typename T>
+uint64_t integerWord(const void* value) {
+  return static_cast<uint64_t>(static_cast<int64_t>(unaligned::load<T>(value)));
+}
+
 }  // namespace
 
-JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values)
+JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values, bool sieved)
     : type_(type), width_(type == STRING ? 0 : getTypeWidth(type)) {
   size_t slots = 16;
   while (slots < 2 * values.size()) slots *= 2;
   slots_.resize(slots);
   if (type_ == STRING) texts_.resize(slots);
+  if (sieved) markPresent(values);
+  if (sieved && present_.empty()) {
+    const uint64_t bits = std::min<uint64_t>(slots * kFilterBitsPerSlot, kMaxBitmapBits);
+    filter_.assign(row_bits::wordsFor(bits), 0);
+    filterShift_ = 64 - static_cast<unsigned>(std::countr_zero(bits));
+  }
   std::vector<uint32_t> slotOf(values.size(), UINT32_MAX);
   for (size_t i = 0; i < values.size(); ++i) {
     uint64_t word = 0;
     if (!wordOf(values[i], word)) continue;
+    if (!filter_.empty()) filter_[(word >> filterShift_) / 64] |= uint64_t{1} << ((word >> filterShift_) % 64);
     const size_t at = slotFor(word, values[i]);
     Slot& slot = slots_[at];
     if (slot.count == 0) {
@@ -73,6 +114,29 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
   }
 }
 
+void JoinHashTable::markPresent(const std::vector<const void*>& values) {
+  if (values.empty()) return;
+  withIntegerType(type_, [&](auto zero) {
+    using T = decltype(zero);
+    int64_t low = static_cast<int64_t>(integerWord<T>(values[0]));
+    int64_t high = low;
+    for (const void* value : values) {
+      const auto v = static_cast<int64_t>(integerWord<T>(value));
+      low = std::min(low, v);
+      high = std::max(high, v);
+    }
+    const uint64_t last = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
+    if (last >= kMaxBitmapBits) return;
+    low_ = static_cast<uint64_t>(low);
+    span_ = last + 1;
+    present_.assign(row_bits::wordsFor(span_), 0);
+    for (const void* value : values) {
+      const uint64_t at = integerWord<T>(value) - low_;
+      present_[at / 64] |= uint64_t{1} << (at % 64);
+    }
+  });
+}
+
 bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
   if (type_ == STRING) {
     const char* text = static_cast<const char*>(value);
@@ -90,8 +154,12 @@ bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
 }
 
 size_t JoinHashTable::slotFor(uint64_t word, const void* value) const {
+  return slotFor(word, value, text_bytes::slotOf(word, slots_.size()));
+}
+
+size_t JoinHashTable::slotFor(uint64_t word, const void* value, size_t at) const {
   const size_t mask = slots_.size() - 1;
-  for (size_t at = text_bytes::slotOf(word, slots_.size());; at = (at + 1) & mask) {
+  for (;; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.count == 0) return at;
     if (slot.word != word) continue;
@@ -99,12 +167,64 @@ size_t JoinHashTable::slotFor(uint64_t word, const void* value) const {
   }
 }
 
-std::pair<const uint32_t*, const uint32_t*> JoinHashTable::find(const void* key) const {
-  uint64_t word = 0;
-  if (!wordOf(key, word)) return {nullptr, nullptr};
-  const Slot& slot = slots_[slotFor(word, key)];
+JoinHashTable::Range JoinHashTable::positionsIn(size_t at) const {
+  const Slot& slot = slots_[at];
   if (slot.count == 0) return {nullptr, nullptr};
   if (slot.count == 1) return {&slot.first, &slot.first + 1};
   const uint32_t* base = positions_.data() + slot.first;
   return {base, base + slot.count};
+}
+
+JoinHashTable::Range JoinHashTable::find(const void* key) const {
+  uint64_t word = 0;
+  if (!wordOf(key, word)) return {nullptr, nullptr};
+  return positionsIn(slotFor(word, key));
+}
+
+void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found) const {
+  constexpr size_t kUnmatchable = SIZE_MAX;
+  uint64_t words[kFindBatch];
+  size_t first[kFindBatch];
+  for (size_t i = 0; i < count; ++i) {
+    first[i] = wordOf(keys[i], words[i]) ? text_bytes::slotOf(words[i], slots_.size()) : kUnmatchable;
+    if (first[i] == kUnmatchable) continue;
+    __builtin_prefetch(&slots_[first[i]]);
+    if (type_ == STRING) __builtin_prefetch(&texts_[first[i]]);
+  }
+  // A text is compared with the one its slot holds: that text is asked
+  // for too once the slot's pointer to it has arrived.
+  if (type_ == STRING) {
+    for (size_t i = 0; i < count; ++i) {
+      if (first[i] != kUnmatchable && texts_[first[i]] != nullptr) __builtin_prefetch(texts_[first[i]]);
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    found[i] = first[i] == kUnmatchable ? Range{nullptr, nullptr} : positionsIn(slotFor(words[i], keys[i], first[i]));
+  }
+}
+
+bool JoinHashTable::holds(const void* key) const {
+  if (present_.empty()) {
+    uint64_t word = 0;
+    return wordOf(key, word) && (filter_.empty() || mayHold(word)) && slots_[slotFor(word, key)].count != 0;
+  }
+  uint64_t word = 0;
+  withIntegerType(type_, [&](auto zero) { word = integerWord<decltype(zero)>(key); });
+  return isPresent(word);
+}
+
+template <typename T>
+void JoinHashTable::holdsEachPresent(const char* values, size_t count, uint64_t* bits) const {
+  row_bits::fillDense<T>(values, count, bits,
+                         [this](T value) { return isPresent(static_cast<uint64_t>(static_cast<int64_t>(value))); });
+}
+
+bool JoinHashTable::holdsEach(const char* values, size_t count, uint64_t* bits) const {
+  if (present_.empty()) return false;
+  withIntegerType(type_, [&](auto zero) { holdsEachPresent<decltype(zero)>(values, count, bits); });
+  return true;
+}
+
+void JoinHashTable::holdsEachText(const char* const* texts, size_t count, uint64_t* bits) const {
+  row_bits::fillEach(count, bits, [&](size_t i) { return holds(texts[i]); });
 }

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "errors/interruption.h"
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/join_hash_table.h"
+#include "query/partner_condition.h"
 #include "query/side_condition.h"
 
 #include "storage/tree_table.h"
@@ -147,6 +149,10 @@ unsigned short JoinedSet::getNumberOfCols() {
 
 namespace {
 
+// The right rows are few when they are at most one in kFewPartnersShare of
+// their table's rows.
+constexpr uint64_t kFewPartnersShare = 2;
+
 // A condition's answer for one right row, once known.
 enum class Answer : unsigned char { Unset, No, Yes };
 
@@ -175,22 +181,32 @@ class InterruptMeter {
 
 // The partners of join keys. Rows of a categorised column hold their value
 // at one address per category: a small cache by address saves most
-// lookups. Keys of a plain column are looked up each time.
+// lookups. Keys of a plain column are looked up each time, a batch at once.
 class PartnerLookup {
  public:
-  using Range = std::pair<const uint32_t*, const uint32_t*>;
+  using Range = JoinHashTable::Range;
 
   PartnerLookup(const JoinHashTable& partners, bool remember)
       : partners_(partners), remembered_(remember ? kRemembered : 0) {}
 
+  // The partners of keys[0 .. count), count at most
+  // JoinHashTable::kFindBatch, into found[i].
+  void findEach(const void* const* keys, size_t count, Range* found) {
+    if (remembered_.empty()) {
+      partners_.findEach(keys, count, found);
+      return;
+    }
+    for (size_t i = 0; i < count; ++i) found[i] = find(keys[i]);
+  }
+
+ private:
+  // The partners of one key of a categorised column, by its address.
   Range find(const void* key) {
-    if (remembered_.empty()) return partners_.find(key);
     Remembered& slot = remembered_[(reinterpret_cast<uintptr_t>(key) >> 3) % kRemembered];
     if (slot.key != key) slot = {key, partners_.find(key)};
     return slot.found;
   }
 
- private:
   struct Remembered {
     const void* key = nullptr;
     Range found;
@@ -206,9 +222,9 @@ class PartnerLookup {
 class RightAnswers {
  public:
   // `conditions` read right columns numbered after `leftColumns` left ones.
-  RightAnswers(TableSet& right, std::vector<Condition*> conditions, unsigned short leftColumns)
+  RightAnswers(TableSet& right, const std::vector<Condition*>& conditions, unsigned short leftColumns)
       : right_(right),
-        conditions_(std::move(conditions)),
+        conditions_(conditions),
         leftColumns_(leftColumns),
         answers_(static_cast<size_t>(right.rowCount) * conditions_.size(), Answer::Unset) {}
 
@@ -253,6 +269,20 @@ Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Conditio
   return root.evaluatePartial();
 }
 
+// Makes the conditions of `clause` (owned by the caller) one bracketed
+// group and appends `extra` after it, joined by "and".
+void andWith(std::vector<Condition*>& clause, Condition& extra) {
+  if (!clause.empty()) {
+    for (Condition* condition : clause) ++condition->level;
+    ++clause.front()->openBrackets;
+    clause.back()->boolOperator = AND;
+  }
+  extra.level = 0;
+  extra.openBrackets = 0;
+  extra.boolOperator = NONE;
+  clause.push_back(&extra);
+}
+
 // The raw pointers of owned conditions, as filtering takes them.
 std::vector<Condition*> pointersTo(const std::vector<std::unique_ptr<Condition>>& owned) {
   std::vector<Condition*> pointers;
@@ -277,15 +307,7 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
 
 bool JoinedSet::readsRight(const Condition& condition) const { return condition.column >= leftColumnCount_; }
 
-void JoinedSet::narrowSides(const std::vector<Condition*>& conditions) {
-  // The left rows are always taken from the table: the set given may be
-  // unfilled.
-  const std::vector<std::unique_ptr<Condition>> leftOwned = sideConditions(conditions, false);
-  std::vector<Condition*> onLeft = pointersTo(leftOwned);
-  auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
-                                         std::vector<unsigned short>{});
-  left->processRequest(onLeft);
-  setLeft(std::move(left), leftJoinColumn_);
+void JoinedSet::narrowRight(const std::vector<Condition*>& conditions) {
   const auto right = [this](const Condition* condition) { return readsRight(*condition); };
   if (std::none_of(conditions.begin(), conditions.end(), right)) return;
   const std::vector<std::unique_ptr<Condition>> rightOwned = sideConditions(conditions, true);
@@ -293,6 +315,19 @@ void JoinedSet::narrowSides(const std::vector<Condition*>& conditions) {
   auto rows = std::make_unique<IndexSet>();
   rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, onRight);
   setRight(std::move(rows));
+}
+
+void JoinedSet::narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners) {
+  const std::vector<std::unique_ptr<Condition>> leftOwned = sideConditions(conditions, false);
+  std::vector<Condition*> onLeft = pointersTo(leftOwned);
+  std::optional<PartnerCondition> partner;
+  if (partners != nullptr) andWith(onLeft, partner.emplace(*partners, left_->table(), leftJoinColumn_));
+  // The left rows are always taken from the table: the set given may be
+  // unfilled.
+  auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
+                                         std::vector<unsigned short>{});
+  left->processRequest(onLeft);
+  setLeft(std::move(left), leftJoinColumn_);
 }
 
 void JoinedSet::addPairs(uint32_t left, const uint32_t* first, const uint32_t* last) {
@@ -310,10 +345,15 @@ void JoinedSet::addPairs(uint32_t left, const uint32_t* first, const uint32_t* l
 void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys) {
   PartnerLookup lookup(partners, left_->table().isPlain[leftJoinColumn_] == 0);
   InterruptMeter meter;
-  for (uint32_t left = 0; left < leftRowCount_; ++left) {
-    const auto [first, last] = lookup.find(keys[left]);
-    meter.add(1 + static_cast<size_t>(last - first));
-    if (first != last) addPairs(left, first, last);
+  JoinHashTable::Range found[JoinHashTable::kFindBatch];
+  for (uint32_t batch = 0; batch < leftRowCount_; batch += JoinHashTable::kFindBatch) {
+    const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, leftRowCount_ - batch));
+    lookup.findEach(keys.data() + batch, count, found);
+    for (uint32_t i = 0; i < count; ++i) {
+      const auto [first, last] = found[i];
+      meter.add(1 + static_cast<size_t>(last - first));
+      if (first != last) addPairs(batch + i, first, last);
+    }
   }
 }
 
@@ -349,9 +389,15 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
     return;
   }
   const UnknownFlags clearFlags(conditions);
-  narrowSides(conditions);
+  narrowRight(conditions);
+  // When the right rows left are a small part of their table, most left
+  // rows are likely to have no partner: the left narrowing leaves those out
+  // too, asking the hash table by the join column alone.
+  const bool fewPartners =
+      static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows;
   const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
-                               joinValues(*right_, right_->indexedColumn));
+                               joinValues(*right_, right_->indexedColumn), fewPartners);
+  narrowLeft(conditions, fewPartners ? &partners : nullptr);
   const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
   std::vector<bool> rightSide;
   for (const Condition* condition : conditions) rightSide.push_back(readsRight(*condition));

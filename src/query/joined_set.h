@@ -56,7 +56,9 @@ class JoinedSet : public ResultSet, public Buffer {
   void selectRows(uint32_t first, uint32_t end, const void** out) override;
   // Pairs the left rows with their partners and keeps the pairs for which
   // `root` holds, in the order of the row-by-row walk. Each side is first
-  // narrowed to the rows that can pass with some row of the other side;
+  // narrowed to the rows that can pass with some row of the other side,
+  // the right side first; when the right rows left are few, the left rows
+  // without a partner are left out as well, by their join column alone;
   // the partners of a key come from a hash table over the right rows built
   // once; when the clause is an "and" of one-sided parts, every partner of
   // a narrowed left row in the narrowed right rows is a pair, otherwise
@@ -82,9 +84,14 @@ class JoinedSet : public ResultSet, public Buffer {
                                                          bool rightSide) const;
   // Whether the condition reads a column of the right table.
   bool readsRight(const Condition& condition) const;
-  // Replaces each side on which a condition lies by its rows that can pass
-  // the clause with some row of the other side, in the same order.
-  void narrowSides(const std::vector<Condition*>& conditions);
+  // Replaces the right side, when a condition lies on it, by its rows that
+  // can pass the clause with some row of the left side, in the same order.
+  void narrowRight(const std::vector<Condition*>& conditions);
+  // Takes the left rows afresh from the table: those that can pass the
+  // clause with some row of the right side, in table order; when
+  // `partners` (the sieved hash table over the right rows) is given, only
+  // those with a partner in it.
+  void narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
   // Stores every left position with each of its partners: `keys` holds the
   // left positions' join values.
   void pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys);

@@ -18,21 +18,28 @@ namespace row_bits {
 // Words that hold `count` bits.
 inline size_t wordsFor(size_t count) { return (count + 63) / 64; }
 
+// Sets bit i when test(i) holds, for i in [0, count); every word of the
+// mask is written, bits past `count` cleared.
+template <typename Test>
+void fillEach(size_t count, uint64_t* bits, Test test) {
+  for (size_t first = 0; first < count; first += 64) {
+    const size_t last = std::min(count, first + 64);
+    uint64_t word = 0;
+    for (size_t i = first; i < last; ++i) word |= static_cast<uint64_t>(test(i) ? 1 : 0) << (i - first);
+    bits[first / 64] = word;
+  }
+}
+
 // Sets bit i when `test` holds for the T stored (possibly unaligned) at
 // base + rows[i] + delta; every word of the mask is written, bits past
 // `count` cleared.
 template <typename T, typename Test>
 void fill(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits, Test test) {
-  for (size_t first = 0; first < count; first += 64) {
-    const size_t last = std::min(count, first + 64);
-    uint64_t word = 0;
-    for (size_t row = first; row < last; ++row) {
-      T value;
-      std::memcpy(&value, base + rows[row] + delta, sizeof(T));
-      word |= static_cast<uint64_t>(test(value) ? 1 : 0) << (row - first);
-    }
-    bits[first / 64] = word;
-  }
+  fillEach(count, bits, [&](size_t row) {
+    T value;
+    std::memcpy(&value, base + rows[row] + delta, sizeof(T));
+    return test(value);
+  });
 }
 
 namespace detail {

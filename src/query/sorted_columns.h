@@ -7,40 +7,41 @@
 // The selected values of a sorted result laid out in result order, so that
 // reading the answer walks arrays instead of jumping from row to row. A
 // value of fixed width is copied; any other (a text) is kept as the pointer
-// its source gave, which stays valid while the source is unchanged. A
-// missing value (nullptr) is read back as nullptr. Filled by put() in any
-// order, then finish(); read() once finished.
+// its source gave, which stays valid while the source is unchanged. Filled
+// by put(), usually in the order the rows are stored, then permuted() into
+// result order; read() once every position has been put.
 class SortedColumns {
  public:
-  // Room for `rows` result positions of one column per entry of `widths`:
-  // the bytes of a copied value, 0 for a column kept as pointers.
+  // Room for `rows` positions of one column per entry of `widths`: the
+  // bytes of a copied value, 0 for a column kept as pointers.
   SortedColumns(const std::vector<unsigned short>& widths, uint32_t rows);
 
-  // Puts `value` as column k's value at result position `position`.
+  // Puts `value` as column k's value at position `position`; a copied
+  // column's value must exist (not nullptr).
   void put(size_t k, uint32_t position, const void* value) {
     Column& column = columns_[k];
     char* const at = column.bytes.data() + size_t{position} * column.width;
     if (column.pointers) {
       std::memcpy(at, &value, sizeof value);
-    } else if (value == nullptr) {
-      column.missing.push_back(position);
     } else {
       copyValue(at, value, column.width);
     }
   }
-  // Orders what read() needs after the last put().
-  void finish();
-  // Writes column k's values at result positions [first, end) to
+  // The columns in the order `order` gives: position i of the copy holds
+  // position order[i] of this one.
+  SortedColumns permuted(const std::vector<uint32_t>& order) const;
+  // Writes column k's values at positions [first, end) to
   // out[0 .. end - first); the pointers stay valid while this object lives.
   void read(size_t k, uint32_t first, uint32_t end, const void** out) const;
 
  private:
   struct Column {
-    bool pointers;                  // bytes hold pointers, not values
-    unsigned short width;           // bytes per position
-    std::vector<char> bytes;        // per result position
-    std::vector<uint32_t> missing;  // positions of copied columns without a value
+    bool pointers;            // bytes hold pointers, not values
+    unsigned short width;     // bytes per position
+    std::vector<char> bytes;  // per position
   };
+
+  SortedColumns() = default;
 
   // Copies `width` bytes; the usual widths by one load each.
   static void copyValue(char* to, const void* from, unsigned short width) {

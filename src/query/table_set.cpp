@@ -127,14 +127,11 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
 
 void TableSet::keepSortedValues() {
   if (!hasPermutation() || selectedColumns.empty()) return;
-  const TreeTable& t = table();
   std::vector<unsigned short> widths;
-  for (const unsigned short col : selectedColumns) widths.push_back(col < t.numColumns ? getTypeWidth(t.columnTypes[col]) : 0);
-  auto sorted = std::make_unique<SortedColumns>(widths, rowCount);
-  std::vector<uint32_t> positions(rowCount);  // stored row -> result position
-  for (uint32_t position = 0; position < rowCount; ++position) positions[permutation[position]] = position;
-  // The rows are read in stored order, node after node, and each value is
-  // put at its row's result position.
+  for (unsigned short k = 0; k < selectedColumns.size(); ++k) widths.push_back(getTypeWidth(getSelectDataType(k)));
+  // The values are copied in stored order, node after node, then gathered
+  // into result order.
+  SortedColumns stored(widths, rowCount);
   constexpr uint32_t kChunkRows = 256;
   uint32_t rows[kChunkRows];
   std::vector<const void*> values(kChunkRows * widths.size());
@@ -145,10 +142,10 @@ void TableSet::keepSortedValues() {
     selectStored(rows, chunk, values.data(), chunk);
     for (size_t k = 0; k < widths.size(); ++k) {
       const void* const* const column = values.data() + k * chunk;
-      for (uint32_t i = 0; i < chunk; ++i) sorted->put(k, positions[first + i], column[i]);
+      for (uint32_t i = 0; i < chunk; ++i) stored.put(k, first + i, column[i]);
     }
   }
-  sorted->finish();
+  auto sorted = std::make_unique<SortedColumns>(stored.permuted(permutation));
   sorted_ = std::move(sorted);
 }
 

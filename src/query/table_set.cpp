@@ -145,8 +145,7 @@ void TableSet::keepSortedValues() {
       for (uint32_t i = 0; i < chunk; ++i) stored.put(k, first + i, column[i]);
     }
   }
-  auto sorted = std::make_unique<SortedColumns>(stored.permuted(permutation));
-  sorted_ = std::move(sorted);
+  sorted_ = std::make_unique<SortedColumns>(stored.permuted(permutation));
 }
 
 void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) {

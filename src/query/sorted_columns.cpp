@@ -45,7 +45,7 @@ void SortedColumns::read(size_t k, uint32_t first, uint32_t end, const void** ou
   const char* const values = column.bytes.data() + size_t{first} * column.width;
   const uint32_t count = end - first;
   if (column.pointers) {
-    std::memcpy(out, values, size_t{count} * sizeof *out);
+    for (uint32_t i = 0; i < count; ++i) std::memcpy(&out[i], values + i * sizeof *out, sizeof *out);
     return;
   }
   for (uint32_t i = 0; i < count; ++i) out[i] = values + size_t{i} * column.width;

@@ -53,22 +53,30 @@ void ResultSet::sort(std::vector<FieldComparatorBase*>& comparators) {
 
 namespace {
 
-// Sorts (key, stored row) pairs by key, stably, eight bits at a time from
-// the lowest; a byte that is the same in every key costs no pass.
+// Digits of a radix pass: eleven bits, so that a 64-bit key takes six
+// passes while each pass's counts stay in the first-level cache.
+constexpr unsigned kDigitBits = 11;
+constexpr unsigned kDigits = (64 + kDigitBits - 1) / kDigitBits;
+constexpr size_t kDigitValues = size_t{1} << kDigitBits;
+
+size_t digitOf(uint64_t key, unsigned digit) { return (key >> (kDigitBits * digit)) & (kDigitValues - 1); }
+
+// Sorts (key, stored row) pairs by key, stably, one digit at a time from
+// the lowest; a digit that is the same in every key costs no pass.
 void radixSort(std::vector<std::pair<uint64_t, uint32_t>>& keyed) {
   const size_t count = keyed.size();
-  std::vector<std::array<uint32_t, 256>> counts(8);
-  for (auto& byteCounts : counts) byteCounts.fill(0);
+  std::vector<std::array<uint32_t, kDigitValues>> counts(kDigits);
+  for (auto& digitCounts : counts) digitCounts.fill(0);
   for (const auto& [key, row] : keyed) {
-    for (size_t byte = 0; byte < 8; ++byte) ++counts[byte][(key >> (8 * byte)) & 0xff];
+    for (unsigned digit = 0; digit < kDigits; ++digit) ++counts[digit][digitOf(key, digit)];
   }
   std::vector<std::pair<uint64_t, uint32_t>> other(count);
-  for (size_t byte = 0; byte < 8; ++byte) {
-    std::array<uint32_t, 256>& byteCounts = counts[byte];
-    if (byteCounts[(keyed.front().first >> (8 * byte)) & 0xff] == count) continue;
+  for (unsigned digit = 0; digit < kDigits; ++digit) {
+    std::array<uint32_t, kDigitValues>& digitCounts = counts[digit];
+    if (digitCounts[digitOf(keyed.front().first, digit)] == count) continue;
     uint32_t next = 0;
-    for (uint32_t& slot : byteCounts) next += std::exchange(slot, next);
-    for (const auto& entry : keyed) other[byteCounts[(entry.first >> (8 * byte)) & 0xff]++] = entry;
+    for (uint32_t& slot : digitCounts) next += std::exchange(slot, next);
+    for (const auto& entry : keyed) other[digitCounts[digitOf(entry.first, digit)]++] = entry;
     keyed.swap(other);
   }
 }

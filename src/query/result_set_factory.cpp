@@ -227,6 +227,7 @@ std::unique_ptr<ResultSet> ResultSetFactory::createTableResult() {
   result->processRequest(conditions_);
   result->header = header_;
   result->sort(comparators_);
+  result->keepSortedValues();
   return result;
 }
 

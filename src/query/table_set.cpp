@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 
 #include "errors/interruption.h"
 #include "query/combined_boolean_expression.h"
@@ -124,7 +125,34 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
   return place;
 }
 
+void TableSet::keepSortedValues() {
+  if (!hasPermutation() || selectedColumns.empty()) return;
+  std::vector<unsigned short> widths;
+  for (unsigned short k = 0; k < selectedColumns.size(); ++k) widths.push_back(getTypeWidth(getSelectDataType(k)));
+  // The values are copied in stored order, node after node, then gathered
+  // into result order.
+  SortedColumns stored(widths, rowCount);
+  constexpr uint32_t kChunkRows = 256;
+  uint32_t rows[kChunkRows];
+  std::vector<const void*> values(kChunkRows * widths.size());
+  for (uint32_t first = 0; first < rowCount; first += kChunkRows) {
+    if (first % kRowsPerInterruptCheck == 0) checkInterrupt();
+    const uint32_t chunk = std::min(kChunkRows, rowCount - first);
+    std::iota(rows, rows + chunk, first);
+    selectStored(rows, chunk, values.data(), chunk);
+    for (size_t k = 0; k < widths.size(); ++k) {
+      const void* const* const column = values.data() + k * chunk;
+      for (uint32_t i = 0; i < chunk; ++i) stored.put(k, first + i, column[i]);
+    }
+  }
+  sorted_ = std::make_unique<SortedColumns>(stored.permuted(permutation));
+}
+
 void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) {
+  if (sorted_ != nullptr) {
+    sorted_->read(k, first, end, out);
+    return;
+  }
   const NodeTable* placed = nullptr;
   ColumnPlace place;
   for (uint32_t position = first; position < end; ++position) {
@@ -144,6 +172,10 @@ void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, co
 }
 
 void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
+  if (sorted_ != nullptr) {
+    for (size_t k = 0; k < selectedColumns.size(); ++k) sorted_->read(k, first, end, out + k * (end - first));
+    return;
+  }
   constexpr uint32_t kChunkRows = 256;
   uint32_t rows[kChunkRows];
   for (uint32_t position = first; position < end; position += kChunkRows) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "query/result_set.h"
+#include "query/sorted_columns.h"
 #include "storage/buffer.h"
 #include "storage/node_config.h"
 #include "storage/table_iterator.h"
@@ -43,6 +44,11 @@ class TableSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // After sort(): copies the selected values into result order, so that
+  // selectPointers and selectRows read arrays instead of scattered rows.
+  // Nothing happens without a permutation. The selected columns must not
+  // change afterwards.
+  void keepSortedValues();
   // Reads the row references directly and finds each node's place of the
   // column once, without positioning the iterator for fixed-width values.
   void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) override;
@@ -115,4 +121,5 @@ class TableSet : public ResultSet, public Buffer {
   std::vector<std::vector<ColumnPlace>> placesByPath_;
   std::vector<unsigned short> placedColumns_;
   std::vector<ColumnPlace> unplaced_;  // places when there is no node
+  std::unique_ptr<SortedColumns> sorted_;  // set by keepSortedValues
 };

@@ -1,0 +1,52 @@
+// Sorted answers kept as arrays in result order: values copied, texts as pointers.
+
+#include "query/sorted_columns.h"
+
+SortedColumns::SortedColumns(const std::vector<unsigned short>& widths, uint32_t rows) {
+  columns_.reserve(widths.size());
+  for (const unsigned short width : widths) {
+    const bool pointers = width == 0;
+    const auto bytes = static_cast<unsigned short>(pointers ? sizeof(const void*) : width);
+    columns_.push_back(Column{pointers, bytes, std::vector<char>(size_t{rows} * bytes)});
+  }
+}
+
+namespace {
+
+// to[i] = from[order[i]] for values of `Width` bytes.
+template <size_t Width>
+void gather(char* to, const char* from, const std::vector<uint32_t>& order) {
+  for (const uint32_t source : order) {
+    std::memcpy(to, from + size_t{source} * Width, Width);
+    to += Width;
+  }
+}
+
+}  // namespace
+
+SortedColumns SortedColumns::permuted(const std::vector<uint32_t>& order) const {
+  SortedColumns copy;
+  copy.columns_.reserve(columns_.size());
+  for (const Column& column : columns_) {
+    Column& to = copy.columns_.emplace_back(
+        Column{column.pointers, column.width, std::vector<char>(order.size() * column.width)});
+    switch (column.width) {
+      case 8: gather<8>(to.bytes.data(), column.bytes.data(), order); break;
+      case 4: gather<4>(to.bytes.data(), column.bytes.data(), order); break;
+      case 2: gather<2>(to.bytes.data(), column.bytes.data(), order); break;
+      default: gather<1>(to.bytes.data(), column.bytes.data(), order);
+    }
+  }
+  return copy;
+}
+
+void SortedColumns::read(size_t k, uint32_t first, uint32_t end, const void** out) const {
+  const Column& column = columns_[k];
+  const char* const values = column.bytes.data() + size_t{first} * column.width;
+  const uint32_t count = end - first;
+  if (column.pointers) {
+    for (uint32_t i = 0; i < count; ++i) std::memcpy(&out[i], values + i * sizeof *out, sizeof *out);
+    return;
+  }
+  for (uint32_t i = 0; i < count; ++i) out[i] = values + size_t{i} * column.width;
+}

@@ -128,7 +128,14 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
 void TableSet::keepSortedValues() {
   if (!hasPermutation() || selectedColumns.empty()) return;
   std::vector<unsigned short> widths;
-  for (unsigned short k = 0; k < selectedColumns.size(); ++k) widths.push_back(getTypeWidth(getSelectDataType(k)));
+  size_t rowBytes = 0;
+  for (unsigned short k = 0; k < selectedColumns.size(); ++k) {
+    widths.push_back(getTypeWidth(getSelectDataType(k)));
+    rowBytes += widths.back() == 0 ? sizeof(const void*) : widths.back();
+  }
+  // A wide answer reads its rows where they are: a copy of it would cost
+  // about as much memory again as the table.
+  if (rowBytes > kMaxSortedRowBytes) return;
   // The values are copied in stored order, node after node, then gathered
   // into result order.
   SortedColumns stored(widths, rowCount);

@@ -46,9 +46,13 @@ class TableSet : public ResultSet, public Buffer {
   void setRowDerived(unsigned int row) override;
   // After sort(): copies the selected values into result order, so that
   // selectPointers and selectRows read arrays instead of scattered rows.
-  // Nothing happens without a permutation. The selected columns must not
-  // change afterwards.
+  // Nothing happens without a permutation, nor when a row of the copy would
+  // take more than kMaxSortedRowBytes. The selected columns must not change
+  // afterwards.
   void keepSortedValues();
+  // Most bytes a row of the sorted copy may take: a fixed-width value its
+  // width, a text its pointer.
+  static constexpr size_t kMaxSortedRowBytes = 64;
   // Reads the row references directly and finds each node's place of the
   // column once, without positioning the iterator for fixed-width values.
   void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) override;

@@ -2,12 +2,13 @@
 
 #include "query/sorted_columns.h"
 
-SortedColumns::SortedColumns(const std::vector<unsigned short>& widths, uint32_t rows) {
+SortedColumns::SortedColumns(const std::vector<unsigned short>& widths, const std::vector<bool>& copiedTexts,
+                             uint32_t rows) {
   columns_.reserve(widths.size());
-  for (const unsigned short width : widths) {
-    const bool pointers = width == 0;
-    const auto bytes = static_cast<unsigned short>(pointers ? sizeof(const void*) : width);
-    columns_.push_back(Column{pointers, bytes, std::vector<char>(size_t{rows} * bytes)});
+  for (size_t k = 0; k < widths.size(); ++k) {
+    const bool pointers = widths[k] == 0;
+    const auto bytes = static_cast<unsigned short>(pointers ? sizeof(const void*) : widths[k]);
+    columns_.push_back(Column{pointers, pointers && copiedTexts[k], bytes, std::vector<char>(size_t{rows} * bytes)});
   }
 }
 
@@ -29,15 +30,36 @@ SortedColumns SortedColumns::permuted(const std::vector<uint32_t>& order) const 
   copy.columns_.reserve(columns_.size());
   for (const Column& column : columns_) {
     Column& to = copy.columns_.emplace_back(
-        Column{column.pointers, column.width, std::vector<char>(order.size() * column.width)});
+        Column{column.pointers, column.copiedTexts, column.width, std::vector<char>(order.size() * column.width)});
+    to.textBytes = column.textBytes;
     switch (column.width) {
       case 8: gather<8>(to.bytes.data(), column.bytes.data(), order); break;
       case 4: gather<4>(to.bytes.data(), column.bytes.data(), order); break;
       case 2: gather<2>(to.bytes.data(), column.bytes.data(), order); break;
       default: gather<1>(to.bytes.data(), column.bytes.data(), order);
     }
+    if (to.copiedTexts && to.textBytes <= kMaxTextBytesPerRow * order.size()) copyTexts(to);
   }
   return copy;
+}
+
+void SortedColumns::copyTexts(Column& column) {
+  column.texts.resize(column.textBytes);
+  char* const copies = column.texts.data();
+  char* const pointers = column.bytes.data();
+  const size_t count = column.bytes.size() / sizeof(const char*);
+  size_t used = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const char* text;
+    std::memcpy(&text, pointers + i * sizeof text, sizeof text);
+    if (text == nullptr) continue;
+    const size_t bytes = text_bytes::terminatedLength(text) + 1;
+    // The same texts were measured when put: they fit exactly.
+    std::memcpy(copies + used, text, bytes);
+    const char* const copy = copies + used;
+    std::memcpy(pointers + i * sizeof copy, &copy, sizeof copy);
+    used += bytes;
+  }
 }
 
 void SortedColumns::read(size_t k, uint32_t first, uint32_t end, const void** out) const {

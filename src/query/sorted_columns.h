@@ -4,27 +4,40 @@
 #include <cstring>
 #include <vector>
 
+#include "storage/text_bytes.h"
+
 // The selected values of a sorted result laid out in result order, so that
 // reading the answer walks arrays instead of jumping from row to row. A
-// value of fixed width is copied; any other (a text) is kept as the pointer
-// its source gave, which stays valid while the source is unchanged. Filled
-// by put(), usually in the order the rows are stored, then permuted() into
-// result order; read() once every position has been put.
+// value of fixed width is copied; any other (a NUL-terminated text) is kept
+// as the pointer its source gave, which stays valid while the source is
+// unchanged, or, for a column whose texts are to be copied, as a pointer
+// to its own copy of the text once permuted() has laid the texts out in
+// result order. Filled by put(), usually in the order the rows are stored,
+// then permuted() into result order; read() once every position has been
+// put.
 class SortedColumns {
  public:
+  // Most bytes a copied text column may take, on average per position,
+  // its texts' NULs included; a column with longer texts keeps pointers.
+  static constexpr size_t kMaxTextBytesPerRow = 32;
+
   // Room for `rows` positions of one column per entry of `widths`: the
-  // bytes of a copied value, 0 for a column kept as pointers.
-  SortedColumns(const std::vector<unsigned short>& widths, uint32_t rows);
+  // bytes of a copied value, 0 for a column kept as pointers. A pointer
+  // column k whose copiedTexts[k] is set has its texts copied.
+  SortedColumns(const std::vector<unsigned short>& widths, const std::vector<bool>& copiedTexts, uint32_t rows);
 
   // Puts `value` as column k's value at position `position`; a copied
-  // column's value must exist (not nullptr).
+  // value must exist (not nullptr).
   void put(size_t k, uint32_t position, const void* value) {
     Column& column = columns_[k];
     char* const at = column.bytes.data() + size_t{position} * column.width;
-    if (column.pointers) {
-      std::memcpy(at, &value, sizeof value);
-    } else {
+    if (!column.pointers) {
       copyValue(at, value, column.width);
+      return;
+    }
+    std::memcpy(at, &value, sizeof value);
+    if (column.copiedTexts && value != nullptr) {
+      column.textBytes += text_bytes::terminatedLength(static_cast<const char*>(value)) + 1;
     }
   }
   // The columns in the order `order` gives: position i of the copy holds
@@ -37,9 +50,16 @@ class SortedColumns {
  private:
   struct Column {
     bool pointers;            // bytes hold pointers, not values
+    bool copiedTexts;         // the texts pointed at are to be copied
     unsigned short width;     // bytes per position
     std::vector<char> bytes;  // per position
+    size_t textBytes = 0;     // of the texts put, NULs included
+    std::vector<char> texts;  // the copies, in result order
   };
+
+  // Copies the texts that column `column`'s pointers point at into its own
+  // buffer, one after the other, and points at the copies instead.
+  static void copyTexts(Column& column);
 
   SortedColumns() = default;
 

@@ -128,9 +128,15 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
 void TableSet::keepSortedValues() {
   if (!hasPermutation() || selectedColumns.empty()) return;
   std::vector<unsigned short> widths;
+  // Texts of plain columns are copied into result order too; a categorised
+  // column's texts are its map's, few and shared.
+  std::vector<bool> copiedTexts;
   size_t rowBytes = 0;
+  const TreeTable& t = table();
   for (unsigned short k = 0; k < selectedColumns.size(); ++k) {
     widths.push_back(getTypeWidth(getSelectDataType(k)));
+    const unsigned short col = selectedColumns[k];
+    copiedTexts.push_back(widths.back() == 0 && col < t.numColumns && t.isPlain[col] != 0);
     rowBytes += widths.back() == 0 ? sizeof(const void*) : widths.back();
   }
   // A wide answer reads its rows where they are: a copy of it would cost
@@ -138,7 +144,7 @@ void TableSet::keepSortedValues() {
   if (rowBytes > kMaxSortedRowBytes) return;
   // The values are copied in stored order, node after node, then gathered
   // into result order.
-  SortedColumns stored(widths, rowCount);
+  SortedColumns stored(widths, copiedTexts, rowCount);
   constexpr uint32_t kChunkRows = 256;
   uint32_t rows[kChunkRows];
   std::vector<const void*> values(kChunkRows * widths.size());

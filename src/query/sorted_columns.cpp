@@ -1,4 +1,4 @@
-// Sorted answers kept as arrays in result order: values copied, texts as pointers.
+// Sorted answers kept as arrays in result order: values copied, texts as pointers or copies.
 
 #include "query/sorted_columns.h"
 

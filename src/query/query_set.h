@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "errors/database_exception.h"
 #include "query/result_set.h"
@@ -74,6 +75,14 @@ class QuerySet {
   // readColumn of every selected column, column after column: column k's
   // values go to out[k * (end - first) ...].
   void readColumns(uint32_t first, uint32_t end, const void** out) const;
+  // Bulk reading by runs: checks the cursor like readRows, then describes
+  // result positions [first, end) run after run where their values lie
+  // (see ResultSet::selectRun) and calls take(runs, count), runs[k] for the
+  // k-th selected column at the run's `count` positions. `take` returns how
+  // many of them it used; the reading ends at the first run it does not use
+  // whole. Returns the positions used. The current row is left as it was.
+  template <typename Take>
+  uint32_t readRuns(uint32_t first, uint32_t end, Take&& take) const;
 
  private:
   // Checks that a row is current, `col` is selected and the tables are
@@ -114,4 +123,22 @@ void QuerySet::readRows(uint32_t first, uint32_t end, Visitor&& visit) const {
     result.setRowDerived(result.storedRow(position));
     visit(row);
   }
+}
+
+template <typename Take>
+uint32_t QuerySet::readRuns(uint32_t first, uint32_t end, Take&& take) const {
+  ResultSet& result = valid();
+  requireRows(result, first, end);
+  const RowRestorer restorer(result);
+  const unsigned short columns = result.getNumberOfSelectCols();
+  std::vector<ValueRun> runs(columns);
+  std::vector<const void*> scratch((size_t{columns} + 1) * ResultSet::kMaxRunRows);
+  uint32_t position = first;
+  while (position < end) {
+    const uint32_t count = result.selectRun(position, end, runs.data(), scratch.data());
+    const uint32_t used = take(static_cast<const ValueRun*>(runs.data()), count);
+    position += used;
+    if (used < count) break;
+  }
+  return position - first;
 }

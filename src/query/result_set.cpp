@@ -218,6 +218,14 @@ void ResultSet::selectRows(uint32_t first, uint32_t end, const void** out) {
   for (unsigned short k = 0; k < columns; ++k) selectPointers(k, first, end, out + size_t{k} * (end - first));
 }
 
+uint32_t ResultSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch) {
+  const uint32_t count = std::min(end - first, kMaxRunRows);
+  selectRows(first, first + count, scratch);
+  const unsigned short columns = getNumberOfSelectCols();
+  for (unsigned short k = 0; k < columns; ++k) runs[k] = ValueRun{nullptr, scratch + size_t{k} * count, 0};
+  return count;
+}
+
 void ResultSet::watchTable(const std::string& tableName,
                            std::shared_ptr<const uint64_t> changes) {
   const uint64_t seen = *changes;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +12,20 @@ class Buffer;
 class CombinedBooleanExpression;
 class Condition;
 class FieldComparatorBase;
+
+// Where one selected column's values lie at a run of result positions: at
+// `same` for every position when it is set, else the i-th position's value
+// at static_cast<const char*>(bases[i]) + offset. A run of pointers to the
+// values is bases with offset 0.
+struct ValueRun {
+  const void* same = nullptr;
+  const void* const* bases = nullptr;
+  size_t offset = 0;
+
+  const void* at(uint32_t i) const {
+    return same != nullptr ? same : static_cast<const char*>(bases[i]) + offset;
+  }
+};
 
 // The answer of a query: references to the rows of a row source that passed
 // the where clause, an optional permutation giving the result order, and the
@@ -67,6 +82,18 @@ class ResultSet {
   // The same for every selected column at once, column by column: the
   // k-th selected column's values go to out[k * (end - first) ...].
   virtual void selectRows(uint32_t first, uint32_t end, const void** out);
+  // Most positions one selectRun describes.
+  static constexpr uint32_t kMaxRunRows = 256;
+  // Describes where the selected columns' values lie at a run of result
+  // positions from `first` (first < end): runs[k] for the k-th selected
+  // column. Returns the run's length, at least 1 and at most
+  // min(end - first, kMaxRunRows). `scratch` is room for
+  // (columns + 1) * kMaxRunRows pointers that the runs may point at; what
+  // they describe stays valid until scratch is reused and while the source
+  // is unchanged. This version writes pointers to every value, like
+  // selectRows; a derived class may describe the values where they lie.
+  // The source is left positioned on any row.
+  virtual uint32_t selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch);
   // The row loop of processRequest: stores, in source order, every row for
   // which `root`, built over `conditions`, holds. This version walks the
   // source row by row; a derived class may skip rows whose answer it knows.

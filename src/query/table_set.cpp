@@ -199,41 +199,68 @@ void TableSet::selectRows(uint32_t first, uint32_t end, const void** out) {
 }
 
 void TableSet::selectStored(const uint32_t* rows, uint32_t count, const void** out, size_t stride) {
-  const size_t columns = selectedColumns.size();
   // Rows are taken in runs that lie in one node, and each run column by
   // column: a column's place is looked at once per run, and its values are
   // written one after the other.
-  constexpr uint32_t kRunRows = 256;
-  char* plains[kRunRows];
+  const void* plains[kMaxRunRows];
   for (uint32_t i = 0; i < count;) {
-    NodeTable* const node = reference(rows[i]).first;
-    if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
-    uint32_t run = 0;
-    for (; run < kRunRows && i + run < count; ++run) {
-      const auto [rowNode, offset] = reference(rows[i + run]);
-      if (rowNode != node) break;
-      plains[run] = node->start() + offset;
-    }
+    const auto [node, run] = nodeRun(rows + i, count - i, plains);
     const void** slot = out + i;
-    for (size_t k = 0; k < columns; ++k, slot += stride) selectRun(k, *node, plains, rows + i, run, slot);
+    for (size_t k = 0; k < selectedColumns.size(); ++k, slot += stride) pointRun(k, *node, plains, rows + i, run, slot);
     i += run;
   }
 }
 
-void TableSet::selectRun(size_t k, const NodeTable& node, char* const* plains, const uint32_t* rows, uint32_t run,
-                         const void** out) {
+uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch) {
+  if (sorted_ != nullptr) return ResultSet::selectRun(first, end, runs, scratch);
+  uint32_t rows[kMaxRunRows];
+  const uint32_t count = std::min(end - first, kMaxRunRows);
+  for (uint32_t i = 0; i < count; ++i) rows[i] = storedRow(first + i);
+  const void** const plains = scratch;
+  const auto [node, run] = nodeRun(rows, count, plains);
+  for (size_t k = 0; k < selectedColumns.size(); ++k) {
+    const ColumnPlace& place = (*places_)[k];
+    if (place.fixed != nullptr) {
+      runs[k] = ValueRun{place.fixed, nullptr, 0};
+    } else if (place.offset >= 0) {
+      runs[k] = ValueRun{nullptr, plains, static_cast<size_t>(place.offset)};
+    } else if (place.text == 0) {
+      runs[k] = ValueRun{nullptr, plains, node->config->fixedWidth};  // the first text follows the fixed part
+    } else {
+      const void** const pointers = scratch + (k + 1) * kMaxRunRows;
+      pointRun(k, *node, plains, rows, run, pointers);
+      runs[k] = ValueRun{nullptr, pointers, 0};
+    }
+  }
+  return run;
+}
+
+std::pair<const NodeTable*, uint32_t> TableSet::nodeRun(const uint32_t* rows, uint32_t count, const void** plains) {
+  NodeTable* const node = reference(rows[0]).first;
+  if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
+  uint32_t run = 0;
+  for (const uint32_t limit = std::min(count, kMaxRunRows); run < limit; ++run) {
+    const auto [rowNode, offset] = reference(rows[run]);
+    if (rowNode != node) break;
+    plains[run] = node->start() + offset;
+  }
+  return {node, run};
+}
+
+void TableSet::pointRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows,
+                        uint32_t run, const void** out) {
   const ColumnPlace& place = (*places_)[k];
   if (place.fixed != nullptr) {
     std::fill(out, out + run, place.fixed);
     return;
   }
   if (place.offset >= 0) {
-    for (uint32_t i = 0; i < run; ++i) out[i] = plains[i] + place.offset;
+    for (uint32_t i = 0; i < run; ++i) out[i] = static_cast<const char*>(plains[i]) + place.offset;
     return;
   }
   if (place.text >= 0) {
     const auto text = static_cast<unsigned short>(place.text);
-    for (uint32_t i = 0; i < run; ++i) out[i] = node.config->stringAt(plains[i], text);
+    for (uint32_t i = 0; i < run; ++i) out[i] = node.config->stringAt(static_cast<const char*>(plains[i]), text);
     return;
   }
   for (uint32_t i = 0; i < run; ++i) {

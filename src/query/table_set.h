@@ -58,6 +58,11 @@ class TableSet : public ResultSet, public Buffer {
   void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) override;
   // Reads each row reference once for all selected columns.
   void selectRows(uint32_t first, uint32_t end, const void** out) override;
+  // Describes a run of rows that lie in one node where they lie: a column
+  // at a fixed offset in the rows as the rows' plain parts plus that
+  // offset, a column the node's path fixes as one value. A sorted answer
+  // whose values were copied reads them as ResultSet does.
+  uint32_t selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch) override;
   // selectRows for stored rows rows[0 .. count) (not result positions):
   // the k-th selected column's values go to out[k * stride ...].
   void selectStored(const uint32_t* rows, uint32_t count, const void** out, size_t stride);
@@ -86,9 +91,9 @@ class TableSet : public ResultSet, public Buffer {
   };
   // The value `place` describes in the row whose plain part is at `row`
   // of a node with layout `layout`; nullptr when the iterator must find it.
-  static void* valueIn(const ColumnPlace& place, char* row, const NodeConfig& layout) {
+  static void* valueIn(const ColumnPlace& place, const char* row, const NodeConfig& layout) {
     if (place.fixed != nullptr) return place.fixed;
-    if (place.offset >= 0) return row + place.offset;
+    if (place.offset >= 0) return const_cast<char*>(row + place.offset);
     if (place.text >= 0) return const_cast<char*>(layout.stringAt(row, static_cast<unsigned short>(place.text)));
     return nullptr;
   }
@@ -111,11 +116,16 @@ class TableSet : public ResultSet, public Buffer {
   void placeColumns() { placeColumns(iterator_->node); }
   // Where the k-th selected column's value lies in the rows of `node`.
   ColumnPlace placeColumn(const NodeTable& node, size_t k) const;
-  // selectStored for the k-th selected column over a run of `run` rows of
-  // `node`, stored rows rows[0 .. run), whose plain parts start at
-  // plains[i]: writes out[0 .. run). places_ must belong to `node`.
-  void selectRun(size_t k, const NodeTable& node, char* const* plains, const uint32_t* rows, uint32_t run,
-                 const void** out);
+  // The longest run, at most kMaxRunRows, of stored rows rows[0 .. count)
+  // that lie in one node: writes the start of each one's plain part to
+  // plains[i], places the selected columns in that node and returns the
+  // node and the run's length.
+  std::pair<const NodeTable*, uint32_t> nodeRun(const uint32_t* rows, uint32_t count, const void** plains);
+  // Writes pointers to the k-th selected column's values in a run of `run`
+  // stored rows rows[0 .. run) of `node`, whose plain parts start at
+  // plains[i], to out[0 .. run). places_ must belong to `node`.
+  void pointRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows, uint32_t run,
+                const void** out);
 
   const NodeTable* placedNode_ = nullptr;          // node `places_` belongs to
   const std::vector<ColumnPlace>* places_ = nullptr;  // per selected column

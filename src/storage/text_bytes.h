@@ -145,8 +145,54 @@ inline bool ascii(const char* text, size_t length) {
     if (nuls != 0) return static_cast<size_t>(reinterpret_cast<const char*>(block) - text) + std::countr_zero(nuls);
   }
 }
+
+// terminatedLength, also telling from the same reads whether every byte of
+// the text is ASCII (below 0x80).
+[[gnu::no_sanitize_address]] inline size_t terminatedLength(const char* text, bool& ascii) {
+  const auto address = reinterpret_cast<uintptr_t>(text);
+  const __m128i zero = _mm_setzero_si128();
+  constexpr uintptr_t kPage = 4096;
+  if ((address & (kPage - 1)) <= kPage - 16) {
+    // The sixteen bytes from the text on lie in its page: a text shorter
+    // than that is measured without a branch on where it lies.
+    const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+    const auto headNuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(head, zero)));
+    if (headNuls != 0) {
+      const auto length = static_cast<unsigned>(std::countr_zero(headNuls));
+      ascii = (static_cast<unsigned>(_mm_movemask_epi8(head)) & ((1u << length) - 1)) == 0;
+      return length;
+    }
+  }
+  const auto* block = reinterpret_cast<const __m128i*>(address & ~uintptr_t{15});
+  __m128i bytes = _mm_load_si128(block);
+  // A byte's top bit is set exactly when it is not ASCII.
+  unsigned nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero))) >> (address & 15);
+  unsigned tops = static_cast<unsigned>(_mm_movemask_epi8(bytes)) >> (address & 15);
+  if (nuls != 0) {
+    const unsigned length = static_cast<unsigned>(std::countr_zero(nuls));
+    ascii = (tops & ((1u << length) - 1)) == 0;
+    return length;
+  }
+  for (;;) {
+    bytes = _mm_load_si128(++block);
+    nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)));
+    const auto blockTops = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    if (nuls != 0) {
+      const unsigned tail = static_cast<unsigned>(std::countr_zero(nuls));
+      ascii = (tops | (blockTops & ((1u << tail) - 1))) == 0;
+      return static_cast<size_t>(reinterpret_cast<const char*>(block) - text) + tail;
+    }
+    tops |= blockTops;
+  }
+}
 #else
 inline size_t terminatedLength(const char* text) { return std::strlen(text); }
+
+inline size_t terminatedLength(const char* text, bool& ascii) {
+  const size_t length = std::strlen(text);
+  ascii = text_bytes::ascii(text, length);
+  return length;
+}
 #endif
 
 // Copies `length` bytes from `source` to `target` (which must not overlap);

@@ -135,21 +135,32 @@ class TestTexts:
         pool = [bytes([b]) for b in range(0x20, 0x7F) if b not in b',"'] + [bytes([b]) for b in range(0x80, 0x100)]
         pool += ["é".encode(), "☃".encode(), "😀".encode(), b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xe2\x82"]
         texts = [b"".join(rng.choice(pool) for _ in range(rng.randrange(0, 24))) for _ in range(1500)]
+        # Enough rows for the tree to split by cat.
+        rows = 4000
         with open(tmp_path / "u.csv", "wb") as out:
-            out.write(b"id,plain,cat\n")
-            for i, text in enumerate(texts):
-                out.write(b"%d,%s,%s\n" % (i, text, texts[i % 40]))
+            out.write(b"id,plain,cat,again\n")
+            for i in range(rows):
+                out.write(b"%d,%s,%s,%s\n" % (i, texts[i % 1500], texts[i % 8], texts[i * 7 % 1500]))
         db = tabulon.DatabaseParser()
-        db.executeCommand("create table u (id int, plain string, cat string cat 1)")
+        db.executeCommand("create table u (id int, plain string, cat string cat 1, again string)")
         db.executeCommand(f"load u from '{tmp_path / 'u.csv'}'")
         qs = db.executeSelect("select id, plain, cat from u order by id")
-        expected = [text.decode("utf-8", "replace") for text in texts]
+        decoded = [text.decode("utf-8", "replace") for text in texts]
+        expected = [decoded[i % 1500] for i in range(rows)]
         assert qs.getColumn(1) == expected
         table = pa.table(qs)
         table.validate(full=True)
         assert table.column("plain").to_pylist() == expected
-        assert table.column("cat").to_pylist() == [expected[i % 40] for i in range(len(texts))]
+        assert table.column("cat").to_pylist() == [decoded[i % 8] for i in range(rows)]
         assert pl.DataFrame(qs).get_column("plain").to_list() == expected
+        # In stored order: the rows of a node share one cat text, and
+        # `again` is a row's second text.
+        qs = db.executeSelect("select again, cat, plain from u")
+        cats = qs.getColumn(1)
+        assert sum(a == b for a, b in zip(cats, cats[1:])) > rows // 2
+        table = pa.table(qs)
+        table.validate(full=True)
+        assert_columns(qs, [column.to_pylist() for column in table.columns])
 
 
 class Taken:

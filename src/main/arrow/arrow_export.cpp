@@ -17,6 +17,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "errors/database_exception.h"
@@ -29,9 +30,8 @@ namespace arrow_export {
 
 namespace {
 
-// Result positions read from the cursor at a time: the value pointers of a
-// chunk stay in the cache while each column's loop copies them out.
-constexpr uint32_t kChunkRows = 1024;
+// Rows of a text column's first room for texts, sixteen bytes each.
+constexpr size_t kFirstTextRows = 1024;
 
 // The streams of one result share its position, and the streams of several
 // results may be read by a consumer's threads at once: batches are read one
@@ -335,13 +335,26 @@ inline void storesDone() {
 #endif
 }
 
+// The values of a ValueRun with `same` set: one value at every position.
+struct SameValue {
+  const void* value;
+  const void* operator[](size_t) const { return value; }
+};
+
+// The values of a ValueRun without `same`: each at its base plus the offset.
+struct BasedValues {
+  const void* const* bases;
+  size_t offset;
+  const void* operator[](size_t i) const { return static_cast<const char*>(bases[i]) + offset; }
+};
+
 // Stored values of type Stored, copied to Out.
-template <typename Stored, typename Out>
-void copyValues(const void* const* values, size_t count, Out* out) {
+template <typename Stored, typename Out, typename Values>
+void copyValues(const Values& values, size_t count, Out* out) {
   for (size_t i = 0; i < count; ++i) streamStore(out + i, static_cast<Out>(unaligned::load<Stored>(values[i])));
 }
 
-// Builds one column of a batch from chunks of stored values.
+// Builds one column of a batch from runs of stored values.
 class ColumnBuilder {
  public:
   // `capacity`: the most rows the batch can have.
@@ -368,7 +381,7 @@ class ColumnBuilder {
       case STRING:
         values.resize((capacity + 1) * sizeof(int32_t));
         static_cast<int32_t*>(values.data())[0] = 0;
-        textCapacity_ = std::min<size_t>(capacity, kChunkRows) * 16;
+        textCapacity_ = std::min(capacity, kFirstTextRows) * 16;
         data_->blocks[2].resize(textCapacity_);
         break;
       default:
@@ -378,10 +391,41 @@ class ColumnBuilder {
 
   bool isText() const { return column_.type == STRING; }
 
-  // Appends values[0 .. count): all of them, except that a text column
-  // stops before the text that would take its bytes past the limit.
-  // Returns how many it appended.
-  size_t append(const void* const* values, size_t count) {
+  // Appends the values `run` describes at its first `count` positions: all
+  // of them, except that a text column stops before the text that would
+  // take its bytes past the limit. Returns how many it appended.
+  size_t append(const ValueRun& run, size_t count) {
+    if (run.same != nullptr) return appendValues(SameValue{run.same}, count);
+    return appendValues(BasedValues{run.bases, run.offset}, count);
+  }
+
+  // Drops the rows from `rows` on; the batch ends there, nothing is
+  // appended afterwards.
+  void truncate(size_t rows) {
+    if (rows >= rows_) return;
+    rows_ = rows;
+    if (isText()) textSize_ = static_cast<size_t>(static_cast<int32_t*>(data_->blocks[1].data())[rows]);
+  }
+
+  // Hands the column's memory to `out` as an array of rows() values.
+  void finish(ArrowArray* out) noexcept {
+    data_->buffers[1] = data_->blocks[1].data();
+    data_->buffers[2] = data_->blocks[2].data();
+    out->length = static_cast<int64_t>(rows_);
+    out->null_count = 0;
+    out->offset = 0;
+    out->n_buffers = isText() ? 3 : 2;
+    out->n_children = 0;
+    out->buffers = data_->buffers;
+    out->children = nullptr;
+    out->dictionary = nullptr;
+    out->release = &releaseColumn;
+    out->private_data = data_.release();
+  }
+
+ private:
+  template <typename Values>
+  size_t appendValues(const Values& values, size_t count) {
     void* const out = data_->blocks[1].data();
     switch (column_.type) {
       case LONG:
@@ -413,31 +457,8 @@ class ColumnBuilder {
     return count;
   }
 
-  // Drops the rows from `rows` on.
-  void truncate(size_t rows) {
-    if (rows >= rows_) return;
-    rows_ = rows;
-    if (isText()) textSize_ = static_cast<size_t>(static_cast<int32_t*>(data_->blocks[1].data())[rows]);
-  }
-
-  // Hands the column's memory to `out` as an array of rows() values.
-  void finish(ArrowArray* out) noexcept {
-    data_->buffers[1] = data_->blocks[1].data();
-    data_->buffers[2] = data_->blocks[2].data();
-    out->length = static_cast<int64_t>(rows_);
-    out->null_count = 0;
-    out->offset = 0;
-    out->n_buffers = isText() ? 3 : 2;
-    out->n_children = 0;
-    out->buffers = data_->buffers;
-    out->children = nullptr;
-    out->dictionary = nullptr;
-    out->release = &releaseColumn;
-    out->private_data = data_.release();
-  }
-
- private:
-  void appendBits(const void* const* values, size_t count, uint8_t* bits) {
+  template <typename Values>
+  void appendBits(const Values& values, size_t count, uint8_t* bits) {
     // The bitmap starts zeroed and is only ever appended to.
     size_t i = 0;
     size_t bit = rows_;
@@ -457,8 +478,9 @@ class ColumnBuilder {
   // The length of the stored text at `text` and its size once repaired
   // (the same when it is valid UTF-8, as every ASCII text is).
   static void measure(const char* text, uint32_t& length, uint32_t& size, bool& valid) {
-    const size_t bytes = text_bytes::terminatedLength(text);
-    valid = text_bytes::ascii(text, bytes) || utf8::valid(text, bytes);
+    bool ascii;
+    const size_t bytes = text_bytes::terminatedLength(text, ascii);
+    valid = ascii || utf8::valid(text, bytes);
     const size_t repaired = valid ? bytes : utf8::repairedSize(text, bytes);
     if (repaired > UINT32_MAX) {
       throw DatabaseException("A text of %u bytes is too long for an Arrow string", UINT32_MAX);
@@ -467,61 +489,112 @@ class ColumnBuilder {
     size = static_cast<uint32_t>(repaired);
   }
 
-  // A chunk of texts in two passes: the first measures them (and finds how
-  // many fit under the limit), the second copies them into room reserved
-  // once.
-  size_t appendTexts(const void* const* values, size_t count) {
-    size_t total = textSize_;
-    size_t fit = count;
-    for (size_t i = 0; i < count; ++i) {
+  // Appends texts in one pass. A text equal to the one before (a
+  // categorised column repeats its value for every row of a node) is not
+  // measured again. The state is kept in locals while the loop runs: its
+  // byte stores could otherwise change the members, for all the compiler
+  // knows, and force them to be read again for every text.
+  template <typename Values>
+  size_t appendTexts(const Values& values, size_t count) {
+    if constexpr (std::is_same_v<Values, SameValue>) return appendSameText(values.value, count);
+    const char* last = lastText_;
+    uint32_t length = lastLength_;
+    uint32_t size = lastSize_;
+    bool valid = lastValid_;
+    size_t at = textSize_;
+    const auto limit = static_cast<size_t>(textLimit_);
+    char* bytes = static_cast<char*>(data_->blocks[2].data());
+    int32_t* const offsets = static_cast<int32_t*>(data_->blocks[1].data()) + rows_ + 1;
+    size_t i = 0;
+    for (; i < count; ++i) {
       const auto* text = static_cast<const char*>(values[i]);
-      // Runs of one category value read one stored text: measured once.
-      if (text != lastText_) {
-        lastText_ = text;
-        measure(text, lastLength_, lastSize_, lastValid_);
+      if (text != last) {
+        last = text;
+        measure(text, length, size, valid);
       }
-      if (static_cast<int64_t>(total + lastSize_) > textLimit_) {
+      if (at + size > limit) {
         if (rows_ + i == 0) {
           throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
         }
-        fit = i;
         break;
       }
-      total += lastSize_;
-      lengths_[i] = lastLength_;
-      sizes_[i] = lastSize_;
-      valid_[i] = lastValid_;
-    }
-    if (rows_ == 0 && fit < capacity_) {
-      // The first chunk tells the batch's text size, give or take: room
-      // for an eighth more is made at once rather than grown in steps.
-      const double perRow = static_cast<double>(total) / static_cast<double>(std::max<size_t>(fit, 1));
-      reserve(static_cast<size_t>(std::min(perRow * static_cast<double>(capacity_) * 1.125 + 64.0,
-                                           static_cast<double>(textLimit_))));
-    }
-    reserve(total - textSize_);
-    char* const bytes = static_cast<char*>(data_->blocks[2].data());
-    auto* const offsets = static_cast<int32_t*>(data_->blocks[1].data()) + rows_;
-    size_t at = textSize_;
-    for (size_t i = 0; i < fit; ++i) {
-      const auto* text = static_cast<const char*>(values[i]);
-      if (valid_[i]) {
-        text_bytes::copy(bytes + at, text, lengths_[i]);
+      if (at + size > textCapacity_) bytes = grow(at, size, rows_ + i);
+      if (valid) {
+        text_bytes::copy(bytes + at, text, length);
       } else {
-        utf8::repair(text, lengths_[i], bytes + at);
+        utf8::repair(text, length, bytes + at);
       }
-      at += sizes_[i];
-      streamStore(offsets + i + 1, static_cast<int32_t>(at));
+      at += size;
+      offsets[i] = static_cast<int32_t>(at);
+    }
+    lastText_ = last;
+    lastLength_ = length;
+    lastSize_ = size;
+    lastValid_ = valid;
+    textSize_ = at;
+    return i;
+  }
+
+  // appendTexts for `count` copies of one text: measured once, and a short
+  // valid one written as one sixteen-byte store a row, each store's tail
+  // overwritten by the next.
+  size_t appendSameText(const void* value, size_t count) {
+    const auto* text = static_cast<const char*>(value);
+    if (text != lastText_) {
+      lastText_ = text;
+      measure(text, lastLength_, lastSize_, lastValid_);
+    }
+    const size_t room = static_cast<size_t>(textLimit_) - textSize_;
+    const size_t fit = count * lastSize_ <= room ? count : room / lastSize_;
+    if (fit == 0 && rows_ == 0) {
+      throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
+    }
+    constexpr size_t kHead = 16;
+    // Locals, as in appendTexts: the byte stores could change members.
+    const size_t length = lastLength_;
+    const size_t size = lastSize_;
+    const bool valid = lastValid_;
+    size_t at = textSize_;
+    char* const bytes = at + fit * size + kHead > textCapacity_ ? grow(at, fit * size + kHead, rows_)
+                                                              : static_cast<char*>(data_->blocks[2].data());
+    int32_t* const offsets = static_cast<int32_t*>(data_->blocks[1].data()) + rows_ + 1;
+    if (valid && length <= kHead) {
+      char head[kHead] = {};
+      std::memcpy(head, text, length);
+      for (size_t i = 0; i < fit; ++i, at += size) {
+        std::memcpy(bytes + at, head, kHead);
+        offsets[i] = static_cast<int32_t>(at + size);
+      }
+    } else {
+      for (size_t i = 0; i < fit; ++i, at += size) {
+        if (valid) {
+          std::memcpy(bytes + at, text, length);
+        } else {
+          utf8::repair(text, length, bytes + at);
+        }
+        offsets[i] = static_cast<int32_t>(at + size);
+      }
     }
     textSize_ = at;
     return fit;
   }
 
-  void reserve(size_t more) {
-    if (textSize_ + more <= textCapacity_) return;
-    const size_t capacity = std::max(textCapacity_ * 2, textSize_ + more);
-    data_->blocks[2].resize(capacity, textSize_);
+  // Makes room for `more` bytes after the first `used`, once `rows` rows
+  // are in, and returns the text buffer. The first growth takes the batch's
+  // text size from the rows in so far, give or take: room for an eighth
+  // more than that is made at once rather than grown in steps.
+  char* grow(size_t used, size_t more, size_t rows) {
+    size_t capacity = std::max(textCapacity_ * 2, used + more);
+    if (!grown_ && rows > 0) {
+      const double perRow = static_cast<double>(used) / static_cast<double>(rows);
+      const double estimate = std::min(perRow * static_cast<double>(capacity_) * 1.125 + 64.0,
+                                       static_cast<double>(textLimit_));
+      capacity = std::max(capacity, static_cast<size_t>(estimate));
+    }
+    grown_ = true;
+    data_->blocks[2].resize(capacity, used);
     textCapacity_ = capacity;
+    return static_cast<char*>(data_->blocks[2].data());
   }
 
   const Column& column_;
@@ -538,11 +611,7 @@ class ColumnBuilder {
   uint32_t lastLength_ = 0;
   uint32_t lastSize_ = 0;
   bool lastValid_ = true;
-  // A chunk's texts, measured: source length, size once repaired, and
-  // whether they are valid UTF-8 (then copied as they are).
-  uint32_t lengths_[kChunkRows];
-  uint32_t sizes_[kChunkRows];
-  bool valid_[kChunkRows];
+  bool grown_ = false;  // whether the text buffer has grown once
 };
 
 // ---------------------------------------------------------------- stream
@@ -574,29 +643,26 @@ void fillBatch(StreamState& state, ArrowArray* out) {
   for (const Column& column : state.columns) {
     builders.emplace_back(column, capacity, state.limits.batchTextBytes);
   }
-  std::vector<const void*> values(columns * kChunkRows);
-  const uint32_t end = first + capacity;
-  uint32_t position = first;
-  while (position < end) {
-    const uint32_t count = std::min(end - position, kChunkRows);
-    state.cursor.readColumns(position, position + count, values.data());
-    // Texts first: they may take fewer rows than the chunk, and then every
-    // column takes as many as the shortest.
-    const size_t before = position - first;
+  size_t rows = 0;
+  const auto take = [&](const ValueRun* runs, uint32_t count) {
+    // Fixed-width values first: their loops have no branches on what they
+    // read, so the rows' cache lines arrive many at a time, and the texts,
+    // read next, find them there. A text column may take fewer rows than
+    // the run; then every column keeps as many as the shortest.
+    for (size_t k = 0; k < columns; ++k) {
+      if (!builders[k].isText()) builders[k].append(runs[k], count);
+    }
     size_t taken = count;
     for (size_t k = 0; k < columns; ++k) {
-      if (builders[k].isText()) taken = std::min(taken, builders[k].append(values.data() + k * count, count));
+      if (builders[k].isText()) taken = std::min(taken, builders[k].append(runs[k], count));
     }
-    for (size_t k = 0; k < columns; ++k) {
-      if (builders[k].isText()) {
-        builders[k].truncate(before + taken);
-      } else {
-        builders[k].append(values.data() + k * count, taken);
-      }
+    if (taken < count) {
+      for (ColumnBuilder& builder : builders) builder.truncate(rows + taken);
     }
-    position += static_cast<uint32_t>(taken);
-    if (taken < count) break;
-  }
+    rows += taken;
+    return static_cast<uint32_t>(taken);
+  };
+  const uint32_t position = first + state.cursor.readRuns(first, first + capacity, take);
   storesDone();
   auto data = std::make_unique<BatchData>();
   data->columns.resize(columns);

@@ -1,17 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <set>
 #include <string>
 
 #include "storage/text_bytes.h"
 
-// Texts of every length up to past two words, copied, compared and hashed
-// at different addresses: a copy lands exactly (no byte before or after the
-// target range), a difference in any single byte must be seen, equal bytes
-// must hash alike, and nothing past a text's end may matter (the copies are
-// followed by different bytes).
+// Texts of every length up to past two words, copied, compared, hashed and
+// measured at different addresses: a copy lands exactly (no byte before or
+// after the target range), a difference in any single byte must be seen,
+// equal bytes must hash alike, and nothing past a text's end may matter (the
+// copies are followed by different bytes). Measuring finds the length at
+// every alignment and a non-ASCII byte anywhere in the text, and only there.
 TEST(TextBytes, EveryByteOfEveryLengthCounts) {
   for (size_t length = 0; length <= 40; ++length) {
     std::string text;
@@ -32,6 +34,24 @@ TEST(TextBytes, EveryByteOfEveryLengthCounts) {
       changed[at] = static_cast<char>(changed[at] ^ 0x20);
       ASSERT_FALSE(text_bytes::same(first.data(), changed.data(), length)) << length << " " << at;
       ASSERT_NE(text_bytes::hash(first.data(), length), text_bytes::hash(changed.data(), length)) << length << " " << at;
+    }
+    // At every alignment, and starting just before a page's end.
+    alignas(4096) static char pages[8192];
+    for (size_t align = 0; align < 36; ++align) {
+      // Non-ASCII bytes just before the text and just after its NUL.
+      const std::string frame = std::string(align % 16, '\xC3') + text + std::string(1, '\0') + "\xA9\xA9";
+      char* const framed = align < 16 ? pages : pages + 4096 - frame.size() + length - (align - 16);
+      std::memcpy(framed, frame.data(), frame.size());
+      const char* const start = framed + align % 16;
+      bool ascii = false;
+      ASSERT_EQ(length, text_bytes::terminatedLength(start, ascii)) << length << " " << align;
+      ASSERT_TRUE(ascii) << length << " " << align;
+      for (size_t at = 0; at < length; ++at) {
+        framed[align % 16 + at] = '\xE9';
+        ASSERT_EQ(length, text_bytes::terminatedLength(start, ascii)) << length << " " << align << " " << at;
+        ASSERT_FALSE(ascii) << length << " " << align << " " << at;
+        framed[align % 16 + at] = text[at];
+      }
     }
   }
 }

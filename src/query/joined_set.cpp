@@ -100,17 +100,32 @@ void* JoinedSet::getSelectPointer(unsigned short k) {
   return sideOf(selected).getPointer(selected.column);
 }
 
-void JoinedSet::selectRows(uint32_t first, uint32_t end, const void** out) {
-  // Each side reads its own selected columns for the stored rows its pairs
-  // name, and its values are copied to those columns' rows of `out`.
-  std::vector<size_t> slots[2];
+std::array<std::vector<size_t>, 2> JoinedSet::selectBySide() {
+  std::array<std::vector<size_t>, 2> slots;
   std::vector<unsigned short> columns[2];
   for (size_t k = 0; k < selected_.size(); ++k) {
     slots[selected_[k].rightSide].push_back(k);
     columns[selected_[k].rightSide].push_back(selected_[k].column);
   }
+  left_->selectedColumns = columns[0];
+  right_->selectedColumns = columns[1];
+  return slots;
+}
+
+void JoinedSet::keepSideValues() {
+  const std::array<std::vector<size_t>, 2> slots = selectBySide();
   TableSet* const sides[2] = {left_.get(), right_.get()};
-  for (int side = 0; side < 2; ++side) sides[side]->selectedColumns = columns[side];
+  for (int side = 0; side < 2; ++side) {
+    if (slots[side].empty() || uint64_t{sides[side]->rowCount} * kCopiedSideShare > rowCount) continue;
+    copies_[side] = sides[side]->copyStoredValues(false);
+  }
+}
+
+void JoinedSet::selectRows(uint32_t first, uint32_t end, const void** out) {
+  // Each side reads its own selected columns for the stored rows its pairs
+  // name, and its values are copied to those columns' rows of `out`.
+  const std::array<std::vector<size_t>, 2> slots = selectBySide();
+  TableSet* const sides[2] = {left_.get(), right_.get()};
   constexpr uint32_t kChunkRows = 256;
   uint32_t rows[2][kChunkRows];
   std::vector<const void*> values(selected_.size() * kChunkRows);
@@ -125,9 +140,15 @@ void JoinedSet::selectRows(uint32_t first, uint32_t end, const void** out) {
     }
     for (int side = 0; side < 2; ++side) {
       if (slots[side].empty()) continue;
-      sides[side]->selectStored(rows[side], chunk, values.data(), chunk);
+      const CopiedColumns* const copy = copies_[side].get();
+      if (copy == nullptr) sides[side]->selectStored(rows[side], chunk, values.data(), chunk);
       for (size_t j = 0; j < slots[side].size(); ++j) {
-        std::copy_n(values.data() + j * chunk, chunk, out + slots[side][j] * count + (position - first));
+        const void** const to = out + slots[side][j] * count + (position - first);
+        if (copy != nullptr) {
+          for (uint32_t i = 0; i < chunk; ++i) to[i] = copy->at(j, rows[side][i]);
+        } else {
+          std::copy_n(values.data() + j * chunk, chunk, to);
+        }
       }
     }
   }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "query/copied_columns.h"
 #include "query/index_set.h"
 #include "query/join_hash_table.h"
 #include "query/condition.h"
@@ -51,8 +53,14 @@ class JoinedSet : public ResultSet, public Buffer {
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
+  // Once the selected columns are added: copies the selected values of
+  // each side whose rows are few against the pairs (at most one for every
+  // kCopiedSideShare pairs) into arrays in its stored order, so that bulk
+  // reads take them from a small array instead of from rows scattered over
+  // its table.
+  void keepSideValues();
   // Reads the pairs of a run of positions, then each side's columns for
-  // its rows of them, run by run of one node.
+  // its rows of them, from the side's copy or run by run of one node.
   void selectRows(uint32_t first, uint32_t end, const void** out) override;
   // Pairs the left rows with their partners and keeps the pairs for which
   // `root` holds, in the order of the row-by-row walk. Each side is first
@@ -98,14 +106,22 @@ class JoinedSet : public ResultSet, public Buffer {
   // The same, keeping only the pairs for which `root` holds.
   void pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
                    std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
+  // Points each side's selected columns at its columns that are selected
+  // and returns, per side, the select position of each.
+  std::array<std::vector<size_t>, 2> selectBySide();
   // Stores the pair of left position `left` and right index position `right`.
   void addPair(uint32_t left, uint32_t right);
   // Stores the pairs of left position `left` with each right index
   // position in [first, last).
   void addPairs(uint32_t left, const uint32_t* first, const uint32_t* last);
 
+  // A side is copied when it has at most one row for every this many pairs.
+  static constexpr uint64_t kCopiedSideShare = 4;
+
   std::unique_ptr<IndexSet> right_;
   std::unique_ptr<TableSet> left_;
+  // Per side (left, right), the copy keepSideValues made, or nullptr.
+  std::array<std::unique_ptr<CopiedColumns>, 2> copies_;
   std::vector<SelectCol> selected_;
   unsigned short leftJoinColumn_ = 0;
   unsigned short rightColumnCount_ = 0;

@@ -279,5 +279,6 @@ std::unique_ptr<ResultSet> ResultSetFactory::createJoinedResult() {
       result->addSelectCol(true, column.column);
     }
   }
+  result->keepSideValues();
   return result;
 }

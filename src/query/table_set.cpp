@@ -127,24 +127,27 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
 
 void TableSet::keepSortedValues() {
   if (!hasPermutation() || selectedColumns.empty()) return;
-  std::vector<unsigned short> widths;
   // Texts of plain columns are copied into result order too; a categorised
   // column's texts are its map's, few and shared.
+  const std::unique_ptr<CopiedColumns> stored = copyStoredValues(true);
+  if (stored != nullptr) sorted_ = std::make_unique<CopiedColumns>(stored->permuted(permutation));
+}
+
+std::unique_ptr<CopiedColumns> TableSet::copyStoredValues(bool copyTexts) {
+  std::vector<unsigned short> widths;
   std::vector<bool> copiedTexts;
   size_t rowBytes = 0;
   const TreeTable& t = table();
   for (unsigned short k = 0; k < selectedColumns.size(); ++k) {
     widths.push_back(getTypeWidth(getSelectDataType(k)));
     const unsigned short col = selectedColumns[k];
-    copiedTexts.push_back(widths.back() == 0 && col < t.numColumns && t.isPlain[col] != 0);
+    copiedTexts.push_back(copyTexts && widths.back() == 0 && col < t.numColumns && t.isPlain[col] != 0);
     rowBytes += widths.back() == 0 ? sizeof(const void*) : widths.back();
   }
   // A wide answer reads its rows where they are: a copy of it would cost
   // about as much memory again as the table.
-  if (rowBytes > kMaxSortedRowBytes) return;
-  // The values are copied in stored order, node after node, then gathered
-  // into result order.
-  SortedColumns stored(widths, copiedTexts, rowCount);
+  if (rowBytes > kMaxCopiedRowBytes) return nullptr;
+  auto stored = std::make_unique<CopiedColumns>(widths, copiedTexts, rowCount);
   constexpr uint32_t kChunkRows = 256;
   uint32_t rows[kChunkRows];
   std::vector<const void*> values(kChunkRows * widths.size());
@@ -155,10 +158,10 @@ void TableSet::keepSortedValues() {
     selectStored(rows, chunk, values.data(), chunk);
     for (size_t k = 0; k < widths.size(); ++k) {
       const void* const* const column = values.data() + k * chunk;
-      for (uint32_t i = 0; i < chunk; ++i) stored.put(k, first + i, column[i]);
+      for (uint32_t i = 0; i < chunk; ++i) stored->put(k, first + i, column[i]);
     }
   }
-  sorted_ = std::make_unique<SortedColumns>(stored.permuted(permutation));
+  return stored;
 }
 
 void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) {

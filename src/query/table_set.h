@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "query/result_set.h"
-#include "query/sorted_columns.h"
+#include "query/copied_columns.h"
 #include "storage/buffer.h"
 #include "storage/node_config.h"
 #include "storage/table_iterator.h"
@@ -47,12 +47,17 @@ class TableSet : public ResultSet, public Buffer {
   // After sort(): copies the selected values into result order, so that
   // selectPointers and selectRows read arrays instead of scattered rows.
   // Nothing happens without a permutation, nor when a row of the copy would
-  // take more than kMaxSortedRowBytes. The selected columns must not change
+  // take more than kMaxCopiedRowBytes. The selected columns must not change
   // afterwards.
   void keepSortedValues();
-  // Most bytes a row of the sorted copy may take: a fixed-width value its
-  // width, a text its pointer.
-  static constexpr size_t kMaxSortedRowBytes = 64;
+  // The selected values of every stored row, in stored order, texts as
+  // pointers; the texts of plain columns are marked to be copied when
+  // `copyTexts` (see CopiedColumns). nullptr when a row of the copy would
+  // take more than kMaxCopiedRowBytes. Valid while the table is unchanged.
+  std::unique_ptr<CopiedColumns> copyStoredValues(bool copyTexts);
+  // Most bytes a row of a copy may take: a fixed-width value its width, a
+  // text its pointer.
+  static constexpr size_t kMaxCopiedRowBytes = 64;
   // Reads the row references directly and finds each node's place of the
   // column once, without positioning the iterator for fixed-width values.
   void selectPointers(unsigned short k, uint32_t first, uint32_t end, const void** out) override;
@@ -135,5 +140,5 @@ class TableSet : public ResultSet, public Buffer {
   std::vector<std::vector<ColumnPlace>> placesByPath_;
   std::vector<unsigned short> placedColumns_;
   std::vector<ColumnPlace> unplaced_;  // places when there is no node
-  std::unique_ptr<SortedColumns> sorted_;  // set by keepSortedValues
+  std::unique_ptr<CopiedColumns> sorted_;  // set by keepSortedValues
 };

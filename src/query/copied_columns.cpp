@@ -1,8 +1,8 @@
-// Sorted answers kept as arrays in result order: values copied, texts as pointers or copies.
+// Result values kept as arrays by position: values copied, texts as pointers or copies.
 
-#include "query/sorted_columns.h"
+#include "query/copied_columns.h"
 
-SortedColumns::SortedColumns(const std::vector<unsigned short>& widths, const std::vector<bool>& copiedTexts,
+CopiedColumns::CopiedColumns(const std::vector<unsigned short>& widths, const std::vector<bool>& copiedTexts,
                              uint32_t rows) {
   columns_.reserve(widths.size());
   for (size_t k = 0; k < widths.size(); ++k) {
@@ -25,8 +25,8 @@ void gather(char* to, const char* from, const std::vector<uint32_t>& order) {
 
 }  // namespace
 
-SortedColumns SortedColumns::permuted(const std::vector<uint32_t>& order) const {
-  SortedColumns copy;
+CopiedColumns CopiedColumns::permuted(const std::vector<uint32_t>& order) const {
+  CopiedColumns copy;
   copy.columns_.reserve(columns_.size());
   for (const Column& column : columns_) {
     Column& to = copy.columns_.emplace_back(
@@ -43,7 +43,7 @@ SortedColumns SortedColumns::permuted(const std::vector<uint32_t>& order) const 
   return copy;
 }
 
-void SortedColumns::copyTexts(Column& column) {
+void CopiedColumns::copyTexts(Column& column) {
   column.texts.resize(column.textBytes);
   char* const copies = column.texts.data();
   char* const pointers = column.bytes.data();
@@ -62,7 +62,7 @@ void SortedColumns::copyTexts(Column& column) {
   }
 }
 
-void SortedColumns::read(size_t k, uint32_t first, uint32_t end, const void** out) const {
+void CopiedColumns::read(size_t k, uint32_t first, uint32_t end, const void** out) const {
   const Column& column = columns_[k];
   const char* const values = column.bytes.data() + size_t{first} * column.width;
   const uint32_t count = end - first;

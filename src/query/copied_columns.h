@@ -6,16 +6,17 @@
 
 #include "storage/text_bytes.h"
 
-// The selected values of a sorted result laid out in result order, so that
-// reading the answer walks arrays instead of jumping from row to row. A
-// value of fixed width is copied; any other (a NUL-terminated text) is kept
-// as the pointer its source gave, which stays valid while the source is
-// unchanged, or, for a column whose texts are to be copied, as a pointer
-// to its own copy of the text once permuted() has laid the texts out in
-// result order. Filled by put(), usually in the order the rows are stored,
-// then permuted() into result order; read() once every position has been
-// put.
-class SortedColumns {
+// The selected values of a result's rows laid out as arrays, one per
+// column, so that reading them walks or indexes arrays instead of jumping
+// from row to row: a sorted answer's in result order, a join side's in the
+// order its rows are stored. A value of fixed width is copied; any other (a
+// NUL-terminated text) is kept as the pointer its source gave, which stays
+// valid while the source is unchanged, or, for a column whose texts are to
+// be copied, as a pointer to its own copy of the text once permuted() has
+// laid the texts out in result order. Filled by put(), usually in the order
+// the rows are stored, then permuted() into result order where that
+// differs; read() and at() once every position has been put.
+class CopiedColumns {
  public:
   // Most bytes a copied text column may take, on average per position,
   // its texts' NULs included; a column with longer texts keeps pointers.
@@ -24,7 +25,7 @@ class SortedColumns {
   // Room for `rows` positions of one column per entry of `widths`: the
   // bytes of a copied value, 0 for a column kept as pointers. A pointer
   // column k whose copiedTexts[k] is set has its texts copied.
-  SortedColumns(const std::vector<unsigned short>& widths, const std::vector<bool>& copiedTexts, uint32_t rows);
+  CopiedColumns(const std::vector<unsigned short>& widths, const std::vector<bool>& copiedTexts, uint32_t rows);
 
   // Puts `value` as column k's value at position `position`; a copied
   // value must exist (not nullptr).
@@ -42,10 +43,19 @@ class SortedColumns {
   }
   // The columns in the order `order` gives: position i of the copy holds
   // position order[i] of this one.
-  SortedColumns permuted(const std::vector<uint32_t>& order) const;
+  CopiedColumns permuted(const std::vector<uint32_t>& order) const;
   // Writes column k's values at positions [first, end) to
   // out[0 .. end - first); the pointers stay valid while this object lives.
   void read(size_t k, uint32_t first, uint32_t end, const void** out) const;
+  // Column k's value at `position`, valid as read()'s.
+  const void* at(size_t k, uint32_t position) const {
+    const Column& column = columns_[k];
+    const char* const value = column.bytes.data() + size_t{position} * column.width;
+    if (!column.pointers) return value;
+    const void* pointer;
+    std::memcpy(&pointer, value, sizeof pointer);
+    return pointer;
+  }
 
  private:
   struct Column {
@@ -61,7 +71,7 @@ class SortedColumns {
   // buffer, one after the other, and points at the copies instead.
   static void copyTexts(Column& column);
 
-  SortedColumns() = default;
+  CopiedColumns() = default;
 
   // Copies `width` bytes; the usual widths by one load each.
   static void copyValue(char* to, const void* from, unsigned short width) {

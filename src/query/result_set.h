@@ -21,10 +21,6 @@ struct ValueRun {
   const void* same = nullptr;
   const void* const* bases = nullptr;
   size_t offset = 0;
-
-  const void* at(uint32_t i) const {
-    return same != nullptr ? same : static_cast<const char*>(bases[i]) + offset;
-  }
 };
 
 // The answer of a query: references to the rows of a row source that passed

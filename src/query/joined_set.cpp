@@ -247,12 +247,12 @@ class RightAnswers {
       : right_(right),
         conditions_(conditions),
         leftColumns_(leftColumns),
-        answers_(static_cast<size_t>(right.rowCount) * conditions_.size(), Answer::Unset) {}
+        answers_(std::make_unique<Answer[]>(static_cast<size_t>(right.rowCount) * conditions_.size())) {}
 
   // Sets the conditions' results to their answers for right position
   // `partner` and marks them known.
   void load(uint32_t partner) {
-    Answer* answers = answers_.data() + static_cast<size_t>(partner) * conditions_.size();
+    Answer* answers = answers_.get() + static_cast<size_t>(partner) * conditions_.size();
     bool positioned = false;
     for (size_t j = 0; j < conditions_.size(); ++j) {
       Condition& condition = *conditions_[j];
@@ -273,7 +273,8 @@ class RightAnswers {
   TableSet& right_;
   std::vector<Condition*> conditions_;
   unsigned short leftColumns_;
-  std::vector<Answer> answers_;
+  // Per right position, one answer per condition; all Unset (zero) at first.
+  std::unique_ptr<Answer[]> answers_;
 };
 
 // The clause's answer for left position `position` of `left` with every

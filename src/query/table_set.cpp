@@ -215,10 +215,12 @@ void TableSet::selectStored(const uint32_t* rows, uint32_t count, const void** o
 }
 
 uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch) {
-  if (sorted_ != nullptr) return ResultSet::selectRun(first, end, runs, scratch);
+  // Sorted rows seldom share a node with the next: they are read as
+  // pointers, from the sorted copy when there is one.
+  if (hasPermutation()) return ResultSet::selectRun(first, end, runs, scratch);
   uint32_t rows[kMaxRunRows];
   const uint32_t count = std::min(end - first, kMaxRunRows);
-  for (uint32_t i = 0; i < count; ++i) rows[i] = storedRow(first + i);
+  std::iota(rows, rows + count, first);
   const void** const plains = scratch;
   const auto [node, run] = nodeRun(rows, count, plains);
   for (size_t k = 0; k < selectedColumns.size(); ++k) {

@@ -66,7 +66,7 @@ class TableSet : public ResultSet, public Buffer {
   // Describes a run of rows that lie in one node where they lie: a column
   // at a fixed offset in the rows as the rows' plain parts plus that
   // offset, a column the node's path fixes as one value. A sorted answer
-  // whose values were copied reads them as ResultSet does.
+  // is read as ResultSet reads it.
   uint32_t selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch) override;
   // selectRows for stored rows rows[0 .. count) (not result positions):
   // the k-th selected column's values go to out[k * stride ...].

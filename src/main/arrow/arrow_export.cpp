@@ -513,9 +513,7 @@ class ColumnBuilder {
         measure(text, length, size, valid);
       }
       if (at + size > limit) {
-        if (rows_ + i == 0) {
-          throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
-        }
+        if (rows_ + i == 0) refuseLongText();
         break;
       }
       if (at + size > textCapacity_) bytes = grow(at, size, rows_ + i);
@@ -546,9 +544,7 @@ class ColumnBuilder {
     }
     const size_t room = static_cast<size_t>(textLimit_) - textSize_;
     const size_t fit = count * lastSize_ <= room ? count : room / lastSize_;
-    if (fit == 0 && rows_ == 0) {
-      throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
-    }
+    if (fit == 0 && rows_ == 0) refuseLongText();
     constexpr size_t kHead = 16;
     // Locals, as in appendTexts: the byte stores could change members.
     const size_t length = lastLength_;
@@ -577,6 +573,11 @@ class ColumnBuilder {
     }
     textSize_ = at;
     return fit;
+  }
+
+  // A batch's first text is past the limit: no batch can hold it.
+  [[noreturn]] void refuseLongText() const {
+    throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
   }
 
   // Makes room for `more` bytes after the first `used`, once `rows` rows

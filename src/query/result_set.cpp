@@ -13,6 +13,7 @@
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/field_comparator_base.h"
+#include "storage/csv_field.h"
 #include "storage/buffer.h"
 
 void ResultSet::processRequest(std::vector<Condition*>& conditions) {
@@ -168,21 +169,6 @@ std::string ResultSet::getHeader(const std::string& separator) {
   return joined;
 }
 
-namespace {
-
-// Appends one CSV field: quoted when it holds a comma.
-void appendField(std::string& line, const std::string& value) {
-  if (value.find(',') == std::string::npos) {
-    line += value;
-  } else {
-    line += '"';
-    line += value;
-    line += '"';
-  }
-}
-
-}  // namespace
-
 void ResultSet::populateCSV(Buffer& out) {
   out.reset();
   const std::string head = getHeader(",") + "\n";
@@ -199,7 +185,7 @@ void ResultSet::populateCSV(Buffer& out) {
       if (k > 0) {
         line += ',';
       }
-      appendField(line, getSelectString(k));
+      appendCsvField(line, getSelectString(k));
     }
     out.write(line.data(), line.size());
   }

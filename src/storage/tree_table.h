@@ -82,8 +82,8 @@ class TreeTable : public TableConfig {
   // path and stored row holding its numbers.
   void rebalanceColumn(unsigned int position);
 
-  // Writes every row as a CSV line (no header) in reading order; a value
-  // holding a comma is enclosed in double quotes. Throws "Unable to write
+  // Writes every row as a CSV line (no header) in reading order, each
+  // value as appendCsvField writes it. Throws "Unable to write
   // file %s" when the file cannot be opened or written.
   void writeTable(std::string path) const;
   // Checks node levels against their paths and every stored category number

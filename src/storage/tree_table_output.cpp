@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "errors/database_exception.h"
+#include "storage/csv_field.h"
 #include "storage/table_iterator.h"
 #include "storage/tree_table.h"
 
@@ -16,16 +17,6 @@ namespace {
 struct FileCloser {
   void operator()(FILE* file) const { std::fclose(file); }
 };
-
-void appendField(std::string& line, const std::string& value) {
-  if (value.find(',') == std::string::npos) {
-    line += value;
-    return;
-  }
-  line += '"';
-  line += value;
-  line += '"';
-}
 
 // Number of set positions before the first 0 of a path.
 unsigned short setPositions(const unsigned short* path, unsigned short length) {
@@ -45,7 +36,7 @@ void TreeTable::writeTable(std::string path) const {
     line.clear();
     for (unsigned short column = 0; column < numColumns; ++column) {
       if (column != 0) line += ',';
-      appendField(line, rows.getString(column));
+      appendCsvField(line, rows.getString(column));
     }
     std::fprintf(file.get(), "%s\n", line.c_str());
   }

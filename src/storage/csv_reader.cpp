@@ -59,8 +59,8 @@ void CSVReader::openFile(std::string name) {
   rowView = NodeIterator();
   char* header = nullptr;
   size_t headerLength = 0;
-  finished = !lines.readFilledLine(header, headerLength);
-  headerFields = finished ? 0 : LineSplitter::countFields(header, headerLength);
+  finished = !readRecord(header, headerLength, headerFields);
+  if (finished) headerFields = 0;
 }
 
 bool CSVReader::nextRow() {
@@ -82,17 +82,34 @@ bool CSVReader::splitNextLine() {
   const size_t shortLine = splitter.splitShort(lines.unread(), lines.unreadBytes());
   if (shortLine != 0) {
     lines.takeLine(shortLine);
+    recordLine = lines.linesRead();
     return true;
   }
   char* line = nullptr;
   size_t length = 0;
+  size_t fields = 0;
+  if (!readRecord(line, length, fields)) return false;
+  if (fields != numColumns) throwColumnCount(line, length);
+  return true;
+}
+
+bool CSVReader::readRecord(char*& line, size_t& length, size_t& fields) {
   if (!lines.readFilledLine(line, length)) return false;
-  if (splitter.split(line, length) != numColumns) throwColumnCount(line, length);
+  recordLine = lines.linesRead();
+  fields = splitter.split(line, length);
+  while (splitter.endsInQuotes()) {
+    const size_t cut = length;
+    if (!lines.extendLine(line, length)) {
+      throw DatabaseException("Quoted field on line %llu of %s is not closed before the end of the file",
+                              static_cast<unsigned long long>(recordLine), fileName.c_str());
+    }
+    fields = splitter.resume(line, cut, length);
+  }
   return true;
 }
 
 std::string CSVReader::where() const {
-  return string_format(", line %llu of %s", static_cast<unsigned long long>(lines.linesRead()), fileName.c_str());
+  return string_format(", line %llu of %s", static_cast<unsigned long long>(recordLine), fileName.c_str());
 }
 
 void* CSVReader::getPointer(unsigned short col) {

@@ -22,14 +22,16 @@
 // offsets, then the texts of the STRING columns in column order, each
 // NUL-terminated.
 //
-// Input format: lines end with a line feed or a carriage return and a line
-// feed; empty lines are skipped. The first line is a header and is skipped;
-// every further line is a row of comma-separated fields; a double quote
-// toggles a quoted state in which commas belong to the field; a field
-// starting with a double quote loses its first and last characters, and a
-// doubled double quote inside it stands for one; a text ends at a NUL byte
-// in its field. Lines of any length are read whole; a row whose stored form
-// would take 65536 bytes or more is refused.
+// Input format (RFC 4180): lines end with a line feed or a carriage return
+// and a line feed; empty lines are skipped. The first record is a header
+// and is skipped; every further record is a row of comma-separated fields.
+// A field that starts with a double quote is quoted: commas and line ends
+// up to its closing quote belong to it (so a record may span lines), and a
+// doubled double quote inside stands for one; text after the closing quote
+// is kept. A double quote elsewhere is an ordinary character. A text ends
+// at a NUL byte in its field. Lines of any length are read whole; a row
+// whose stored form would take 65536 bytes or more is refused, and so is a
+// quoted field that the end of the file leaves open.
 //
 // Pointers from getPointer() and the row view are valid until the next
 // nextRow(). Any failure in nextRow() ends the reading: later calls answer
@@ -78,8 +80,8 @@ class CSVReader : public Buffer, public DataIterator {
   // every STRING column. Valid until the next nextRow().
   void getTexts(const char** texts, size_t* bytes) const;
   unsigned short getNumberOfColumns() const { return numColumns; }
-  // ", line N of FILE" for the line of the current row (counted from 1, the
-  // header and empty lines included), to end a message about that row.
+  // ", line N of FILE" for the first line of the current row (counted from
+  // 1, the header and empty lines included), to end a message about it.
   std::string where() const;
 
   std::vector<DATA_TYPE> types;  // column types, file order
@@ -91,9 +93,14 @@ class CSVReader : public Buffer, public DataIterator {
  private:
   // Builds the layout and the per-column write targets from `types`.
   void buildLayout();
-  // Cuts the next non-empty line into the splitter's fields; false at the
-  // end of the file. Throws for a line whose field count is not numColumns.
+  // Cuts the next record into the splitter's fields; false at the end of
+  // the file. Throws for a record whose field count is not numColumns.
   bool splitNextLine();
+  // Reads the next record that does not start with an empty line into the
+  // splitter's fields, and its field count into `fields`: a line, joined
+  // with the lines after it while a quoted field runs on. False at the end
+  // of the file; throws when the file ends inside a quoted field.
+  bool readRecord(char*& line, size_t& length, size_t& fields);
   // Converts the recorded fields into the row buffer, all but the numbers.
   void storeRow();
   // Converts the number of `column` into the row buffer unless done for
@@ -114,4 +121,5 @@ class CSVReader : public Buffer, public DataIterator {
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far
+  uint64_t recordLine = 0;                    // line number where the current record starts
 };

@@ -17,9 +17,11 @@ constexpr size_t kReadBlockBytes = 256 * 1024;
 const char* const kUnreadable = "Unable to read file %s";
 
 // Drops the carriage return of a CR LF line end from a line of `length`
-// bytes, which then ends at the new length.
-void dropCarriageReturn(char* line, size_t& length) {
-  if (length != 0 && line[length - 1] == '\r') line[--length] = '\0';
+// bytes, which then ends at the new length; true when it did.
+bool dropCarriageReturn(char* line, size_t& length) {
+  if (length == 0 || line[length - 1] != '\r') return false;
+  line[--length] = '\0';
+  return true;
 }
 
 }  // namespace
@@ -32,6 +34,7 @@ void LineReader::open(const std::string& fileName) {
   dataEnd_ = 0;
   linesRead_ = 0;
   endOfFile_ = false;
+  lineEndedAtFeed_ = false;
 }
 
 bool LineReader::readFilledLine(char*& line, size_t& length) {
@@ -41,35 +44,45 @@ bool LineReader::readFilledLine(char*& line, size_t& length) {
   return true;
 }
 
-bool LineReader::readLine(char*& line, size_t& length) {
-  size_t scanned = lineBegin_;
+bool LineReader::readLine(char*& line, size_t& length) { return cutLine(0, line, length); }
+
+bool LineReader::extendLine(char*& line, size_t& length) {
+  if (!lineEndedAtFeed_) return false;
+  // The line's end goes back into the data, which is unread again from the
+  // line's start.
+  char* const base = buffer_.start();
+  base[lineBegin_ - 1] = '\n';
+  if (droppedReturn_) base[lineBegin_ - 2] = '\r';
+  const size_t skip = lineBegin_ - lineStart_;
+  lineBegin_ = lineStart_;
+  return cutLine(skip, line, length);
+}
+
+bool LineReader::cutLine(size_t skip, char*& line, size_t& length) {
+  size_t scanned = lineBegin_ + skip;
   for (;;) {
     char* const base = buffer_.start();
     auto* const newline = static_cast<char*>(std::memchr(base + scanned, '\n', dataEnd_ - scanned));
-    if (newline != nullptr) {
-      *newline = '\0';
-      line = base + lineBegin_;
-      length = static_cast<size_t>(newline - line);
-      lineBegin_ = static_cast<size_t>(newline - base) + 1;
-      dropCarriageReturn(line, length);
-      ++linesRead_;
-      return true;
+    const bool atFeed = newline != nullptr;
+    if (!atFeed && !endOfFile_) {
+      // readBlock moves the unread data to the start of the block.
+      scanned = dataEnd_ - lineBegin_;
+      readBlock();
+      continue;
     }
-    if (endOfFile_) {
-      if (lineBegin_ == dataEnd_) return false;
-      // The last line has no line feed; readBlock keeps bytes free after
-      // the data for its terminator.
-      base[dataEnd_] = '\0';
-      line = base + lineBegin_;
-      length = dataEnd_ - lineBegin_;
-      lineBegin_ = dataEnd_;
-      dropCarriageReturn(line, length);
-      ++linesRead_;
-      return true;
-    }
-    // readBlock moves the unread data to the start of the block.
-    scanned = dataEnd_ - lineBegin_;
-    readBlock();
+    if (!atFeed && lineBegin_ == dataEnd_) return false;
+    // The last line may have no line feed; readBlock keeps bytes free after
+    // the data for its terminator.
+    char* const lineEnd = atFeed ? newline : base + dataEnd_;
+    *lineEnd = '\0';
+    lineStart_ = lineBegin_;
+    line = base + lineStart_;
+    length = static_cast<size_t>(lineEnd - line);
+    lineBegin_ = static_cast<size_t>(lineEnd - base) + (atFeed ? 1 : 0);
+    lineEndedAtFeed_ = atFeed;
+    droppedReturn_ = dropCarriageReturn(line, length);
+    ++linesRead_;
+    return true;
   }
 }
 

@@ -11,7 +11,7 @@
 // data read in large blocks. A line ends at a line feed, at a carriage
 // return and a line feed, or at the end of the file; it is handed out
 // NUL-terminated without its line end, writable, and valid until the next
-// call that reads or takes a line. Lines of any length are read whole: the
+// call that reads, extends or takes a line. Lines of any length are read whole: the
 // buffer grows to hold the longest. kSlackBytes readable bytes follow the
 // unread data, so a reader of the lines may load whole chunks that run past
 // a line's end. Reading checks for an interrupt before each block, and a
@@ -31,6 +31,12 @@ class LineReader {
   bool readLine(char*& line, size_t& length);
   // readLine, skipping empty lines.
   bool readFilledLine(char*& line, size_t& length);
+  // Joins the next line to the line readLine handed out last, with the
+  // line end between them as the file has it, and hands out the whole (at
+  // a new address when the buffer moved). False, with nothing changed, when
+  // that line ended the file or came from takeLine. The bytes of the line
+  // must be as they were handed out.
+  bool extendLine(char*& line, size_t& length);
 
   // The data read from the file and not yet handed out, for a caller that
   // cuts the next line itself; kSlackBytes bytes past its end are readable.
@@ -41,6 +47,7 @@ class LineReader {
   void takeLine(size_t bytes) {
     lineBegin_ += bytes;
     ++linesRead_;
+    lineEndedAtFeed_ = false;
   }
   // Lines handed out or taken since open(), empty lines included.
   uint64_t linesRead() const { return linesRead_; }
@@ -50,6 +57,9 @@ class LineReader {
   // to the start of the buffer; grows the buffer when the unread data fills
   // it.
   void readBlock();
+  // Hands out the unread data up to its first line feed at least `skip`
+  // bytes into it, or up to the end of the file, as the next line.
+  bool cutLine(size_t skip, char*& line, size_t& length);
 
   InputFile input_;
   Buffer buffer_;
@@ -57,5 +67,8 @@ class LineReader {
   size_t lineBegin_ = 0;  // offset in buffer_ of the first unread byte
   size_t dataEnd_ = 0;    // offset in buffer_ just past the file data read
   bool endOfFile_ = true; // the file has no more data to read
+  size_t lineStart_ = 0;         // offset in buffer_ of the line readLine handed out last
+  bool lineEndedAtFeed_ = false; // that line was cut at a line feed
+  bool droppedReturn_ = false;   // and a carriage return before the feed was cut off
   uint64_t linesRead_ = 0;
 };

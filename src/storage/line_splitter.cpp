@@ -3,6 +3,7 @@
 
 #include "storage/line_splitter.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -22,23 +23,49 @@ constexpr size_t kChunkBytes = 16;
 static_assert(LineSplitter::kShortLineBytes % kChunkBytes == 0 && LineSplitter::kShortLineBytes <= 64,
               "a short line is whole chunks, its positions one 64-bit mask");
 
-// Unquotes a field that starts with a double quote: its first and last
-// characters go, and a doubled quote inside stands for one. A lone quote
-// leaves an empty text.
-void stripQuotes(char*& text, size_t& length) {
+using Quoting = LineSplitter::Quoting;
+
+// Byte classes of the quoting rules.
+enum ByteClass : unsigned char { kOther, kQuote, kComma };
+
+// The state after a byte of each class, read in each state. In a quoted
+// field, a quote right after a quote stands for one.
+constexpr Quoting kNextState[4][3] = {
+    {Quoting::kPlain, Quoting::kQuoted, Quoting::kFieldStart},  // kFieldStart
+    {Quoting::kPlain, Quoting::kPlain, Quoting::kFieldStart},   // kPlain
+    {Quoting::kQuoted, Quoting::kQuoteSeen, Quoting::kQuoted},  // kQuoted
+    {Quoting::kPlain, Quoting::kQuoted, Quoting::kFieldStart},  // kQuoteSeen
+};
+
+Quoting nextState(Quoting state, ByteClass byte) { return kNextState[static_cast<unsigned>(state)][byte]; }
+
+// Unquotes a field that starts with a double quote: the opening quote goes,
+// a doubled quote inside stands for one, the next single quote closes the
+// field and goes, and what follows it is kept as it stands.
+void unquote(char*& text, size_t& length) {
   if (length == 0 || *text != '"') return;
-  if (length == 1) {
-    *text = '\0';
-    length = 0;
+  // The usual quoted field, whose only other quote closes it at its end,
+  // keeps its bytes where they are.
+  const void* const closing = std::memchr(text + 1, '"', length - 1);
+  if (closing == text + length - 1) {
+    text[length - 1] = '\0';
+    ++text;
+    length -= 2;
     return;
   }
-  ++text;
-  length -= 2;
-  const char* in = text;
+  const char* in = text + 1;
   const char* const end = text + length;
+  ++text;
   char* out = text;
+  bool quoted = true;
   while (in != end) {
-    if (in[0] == '"' && in + 1 != end && in[1] == '"') ++in;
+    if (quoted && *in == '"') {
+      const bool doubled = in + 1 != end && in[1] == '"';
+      if (doubled) *out++ = '"';
+      quoted = doubled;
+      in += doubled ? 2 : 1;
+      continue;
+    }
     *out++ = *in++;
   }
   length = static_cast<size_t>(out - text);
@@ -46,8 +73,9 @@ void stripQuotes(char*& text, size_t& length) {
 }
 
 // Bit i of `commas` (`quotes`, `nuls`) is set when byte i of the chunk at
-// `c` is a comma (a double quote, a NUL). All its bytes must be readable.
-void separatorMasks(const char* c, unsigned& commas, unsigned& quotes, unsigned& nuls) {
+// `c` is a comma (a double quote, a NUL) before `end`. All the chunk's
+// bytes must be readable.
+void separatorMasks(const char* c, const char* end, unsigned& commas, unsigned& quotes, unsigned& nuls) {
 #if defined(__SSE2__)
   const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
   commas = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(','))));
@@ -63,6 +91,86 @@ void separatorMasks(const char* c, unsigned& commas, unsigned& quotes, unsigned&
     if (c[i] == '\0') nuls |= 1u << i;
   }
 #endif
+  if (static_cast<size_t>(end - c) < kChunkBytes) {
+    const unsigned inLine = (1u << (end - c)) - 1;
+    commas &= inLine;
+    quotes &= inLine;
+    nuls &= inLine;
+  }
+}
+
+// Cuts a line at the commas that end its fields and records the first
+// `columns` fields.
+struct FieldCutter {
+  LineSplitter::Field* out;
+  size_t columns;
+  size_t count;      // fields so far, the one being read included
+  char* fieldStart;  // start of the field being read
+
+  void cut(char* comma) {
+    *comma = '\0';
+    if (count <= columns) out[count - 1] = {fieldStart, static_cast<size_t>(comma - fieldStart)};
+    fieldStart = comma + 1;
+    ++count;
+  }
+};
+
+// Reads the bytes [from, end) from `state` and answers the state after
+// them, cutting the fields and setting `anyNul` when a byte is NUL. Only
+// the commas and double quotes are taken one by one, found a chunk at a
+// time: a run of other bytes between them moves the state as its first
+// byte would, and the rest of the run leaves it as it is.
+Quoting readFields(char* from, char* end, Quoting state, FieldCutter& fields, unsigned& anyNul) {
+  char* unread = from;  // the first byte that has not moved the state
+  for (char* c = from; c < end; c += kChunkBytes) {
+    unsigned commas = 0;
+    unsigned quotes = 0;
+    unsigned nuls = 0;
+    separatorMasks(c, end, commas, quotes, nuls);
+    anyNul |= nuls;
+    for (unsigned marks = commas | quotes; marks != 0; marks &= marks - 1) {
+      char* const at = c + std::countr_zero(marks);
+      if (at != unread) state = nextState(state, kOther);
+      const bool comma = *at == ',';
+      const bool separator = comma && state != Quoting::kQuoted;
+      state = nextState(state, comma ? kComma : kQuote);
+      if (separator) fields.cut(at);
+      unread = at + 1;
+    }
+  }
+  return unread != end ? nextState(state, kOther) : state;
+}
+
+// Reads the bytes from the start of the field being read to `end` in the
+// quoting rules' usual case, where each double quote enters or leaves a
+// quoted field: every quote that enters one starts its field or follows
+// the quote that left it (a doubled quote), and every quote that leaves
+// one is followed by a comma, a quote or the line's end. Then a quote only
+// toggles, as cheap as a comma. False at the first quote that breaks this,
+// the fields before its own cut; else true, with `inQuotes` set when the
+// line ends inside a quoted field.
+bool readToggling(char* end, FieldCutter& fields, bool& inQuotes, unsigned& anyNul) {
+  bool quoted = false;
+  for (char* c = fields.fieldStart; c < end; c += kChunkBytes) {
+    unsigned commas = 0;
+    unsigned quotes = 0;
+    unsigned nuls = 0;
+    separatorMasks(c, end, commas, quotes, nuls);
+    anyNul |= nuls;
+    for (unsigned marks = commas | quotes; marks != 0; marks &= marks - 1) {
+      char* const at = c + std::countr_zero(marks);
+      if (*at == ',') {
+        if (!quoted) fields.cut(at);
+        continue;
+      }
+      quoted = !quoted;
+      const bool usual =
+          quoted ? at == fields.fieldStart || at[-1] == '"' : at + 1 == end || at[1] == ',' || at[1] == '"';
+      if (!usual) return false;
+    }
+  }
+  inQuotes = quoted;
+  return true;
 }
 
 // Bit i of `commas` (`newlines`, `special`) is set when byte i of the
@@ -100,63 +208,59 @@ void LineSplitter::setColumns(unsigned short columns) {
   fields_.assign(columns, Field{nullptr, 0});
 }
 
-size_t LineSplitter::countFields(const char* line, size_t length) {
-  size_t fields = 1;
-  bool quoted = false;
-  for (const char* c = line; c != line + length; ++c) {
-    if (*c == '"') quoted = !quoted;
-    if (*c == ',' && !quoted) ++fields;
-  }
-  return fields;
-}
-
 size_t LineSplitter::split(char* line, size_t length) {
-  Field* const out = fields_.data();
-  char* fieldStart = line;
-  size_t count = 1;
-  bool quoted = false;
+  FieldCutter fields{fields_.data(), columns_, 1, line};
   lineHasQuotes_ = false;
   unsigned anyNul = 0;
   char* const end = line + length;
-  // Ends the field at a comma outside quotes.
-  const auto cut = [&](char* comma) {
-    *comma = '\0';
-    if (count <= columns_) out[count - 1] = {fieldStart, static_cast<size_t>(comma - fieldStart)};
-    fieldStart = comma + 1;
-    ++count;
-  };
   // A chunk at a time: the separators of a chunk come as bit masks. The
-  // last chunk may run past the line (readable, see the class comment), so
-  // its masks are cut to the bytes of the line. Outside quotes a chunk
-  // without a quote is only commas, taken in a tight loop.
+  // last chunk may run past the line (readable, see the class comment); its
+  // masks hold only the bytes of the line. A chunk without a double quote
+  // is only commas, taken in a tight loop; from the first double quote on,
+  // the rest of the line is read from the start of its field, which holds
+  // no comma before that chunk.
   for (char* c = line; c < end; c += kChunkBytes) {
     unsigned commas = 0;
     unsigned quotes = 0;
     unsigned nuls = 0;
-    separatorMasks(c, commas, quotes, nuls);
-    if (static_cast<size_t>(end - c) < kChunkBytes) {
-      const unsigned inLine = (1u << (end - c)) - 1;
-      commas &= inLine;
-      quotes &= inLine;
-      nuls &= inLine;
-    }
+    separatorMasks(c, end, commas, quotes, nuls);
     anyNul |= nuls;
-    if (quotes == 0 && !quoted) {
-      for (; commas != 0; commas &= commas - 1) cut(c + std::countr_zero(commas));
-      continue;
+    if (quotes != 0) {
+      lineHasQuotes_ = true;
+      break;
     }
-    lineHasQuotes_ = true;
-    for (unsigned mask = commas | quotes; mask != 0; mask &= mask - 1) {
-      char* const separator = c + std::countr_zero(mask);
-      if (*separator == '"') {
-        quoted = !quoted;
-      } else if (!quoted) {
-        cut(separator);
-      }
+    for (; commas != 0; commas &= commas - 1) fields.cut(c + std::countr_zero(commas));
+  }
+  Quoting state = Quoting::kPlain;
+  if (lineHasQuotes_) {
+    bool inQuotes = false;
+    if (readToggling(end, fields, inQuotes, anyNul)) {
+      state = inQuotes ? Quoting::kQuoted : Quoting::kPlain;
+    } else {
+      state = readFields(fields.fieldStart, end, Quoting::kFieldStart, fields, anyNul);
     }
   }
-  if (count <= columns_) out[count - 1] = {fieldStart, static_cast<size_t>(end - fieldStart)};
   lineHasNuls_ = anyNul != 0;
+  return stopAt(line, length, fields.count, fields.fieldStart, state);
+}
+
+size_t LineSplitter::resume(char* line, size_t cut, size_t length) {
+  // The fields recorded so far move with the line.
+  const size_t recorded = std::min<size_t>(count_, columns_);
+  for (size_t field = 0; field < recorded; ++field) fields_[field].text = line + (fields_[field].text - line_);
+  FieldCutter fields{fields_.data(), columns_, count_, line + fieldStart_};
+  unsigned anyNul = 0;
+  const Quoting state = readFields(line + cut, line + length, endState_, fields, anyNul);
+  lineHasNuls_ = lineHasNuls_ || anyNul != 0;
+  return stopAt(line, length, fields.count, fields.fieldStart, state);
+}
+
+size_t LineSplitter::stopAt(char* line, size_t length, size_t count, char* fieldStart, Quoting state) {
+  line_ = line;
+  count_ = count;
+  fieldStart_ = static_cast<size_t>(fieldStart - line);
+  endState_ = state;
+  if (count <= columns_) fields_[count - 1] = {fieldStart, length - fieldStart_};
   return count;
 }
 
@@ -194,7 +298,7 @@ size_t LineSplitter::splitShort(char* data, size_t available) {
 void LineSplitter::finishSpecialFields() {
   // Only a line with a double quote can hold a quoted field.
   if (lineHasQuotes_) {
-    for (Field& field : fields_) stripQuotes(field.text, field.length);
+    for (Field& field : fields_) unquote(field.text, field.length);
   }
   // A value ends at its first NUL: a NUL byte read from the file ends the
   // field there, so that a stored row holds each text whole and in its

@@ -3,13 +3,15 @@
 #include <cstddef>
 #include <vector>
 
-// Cuts lines of comma-separated fields in place. A double quote toggles a
-// quoted state in which commas belong to the field; every other comma ends
-// a field and is overwritten by the NUL that terminates it. The splitter
-// records the first `columns` fields of the line it cut last, and whether
-// that line held a double quote or a NUL byte; the fields point into the
-// line and are valid while its bytes are. finishFields() then turns them
-// into the values they stand for.
+// Cuts lines of comma-separated fields in place, as RFC 4180 reads them. A
+// field that starts with a double quote is quoted: commas and line breaks
+// up to its closing quote belong to it, and a doubled double quote inside
+// stands for one. A double quote anywhere else is an ordinary character.
+// Every comma that ends a field is overwritten by the NUL that terminates
+// it. The splitter records the first `columns` fields of the line it cut
+// last, and whether that line held a double quote or a NUL byte; the fields
+// point into the line and are valid while its bytes are. finishFields()
+// then turns them into the values they stand for.
 //
 // The splitters load the line in chunks of 16 or 64 bytes: kReadAheadBytes
 // bytes after a line's start, and after its end, must be readable (their
@@ -26,12 +28,25 @@ class LineSplitter {
   static constexpr size_t kShortLineBytes = 64;
   static constexpr size_t kReadAheadBytes = kShortLineBytes;
 
+  // Where a reading of a line stands: at a field's start, in an unquoted
+  // field, in a quoted field, or just past a double quote in a quoted field
+  // (which closed the field unless another double quote follows).
+  enum class Quoting : unsigned char { kFieldStart, kPlain, kQuoted, kQuoteSeen };
+
   // Sets how many fields of a line are recorded.
   void setColumns(unsigned short columns);
 
   // Cuts the NUL-terminated line of `length` bytes, recording its first
-  // fields; answers how many fields it has.
+  // fields; answers how many fields it has so far. When the line ends
+  // inside a quoted field (endsInQuotes), the field runs on into the next
+  // line, and resume() goes on once it is joined.
   size_t split(char* line, size_t length);
+  // Goes on cutting the line that split() or resume() cut last, now
+  // `length` bytes at `line` (it may have moved, its first `cut` bytes as
+  // they were left), from byte `cut`; answers the fields so far.
+  size_t resume(char* line, size_t cut, size_t length);
+  // The line cut last ends inside a quoted field.
+  bool endsInQuotes() const { return endState_ == Quoting::kQuoted; }
   // Cuts the line at the start of `data` (`available` bytes, a line feed
   // ending the line, a carriage return before it dropped) when it is short
   // (a line feed within kShortLineBytes bytes), holds no double quote and
@@ -40,23 +55,29 @@ class LineSplitter {
   // changed, for any other line, which split() then takes.
   size_t splitShort(char* data, size_t available);
   // Unquotes the recorded fields of a line that held a double quote (a
-  // field starting with a double quote loses its first and last characters,
-  // and a doubled double quote inside stands for one) and ends each field
-  // at its first NUL byte.
+  // quoted field loses its opening and closing quotes, a doubled double
+  // quote inside stands for one, and text after the closing quote is kept)
+  // and ends each field at its first NUL byte.
   void finishFields() {
     if (lineHasQuotes_ || lineHasNuls_) finishSpecialFields();
   }
 
   const Field& field(unsigned short column) const { return fields_[column]; }
 
-  // Fields of a line: one more than its commas outside double quotes.
-  static size_t countFields(const char* line, size_t length);
-
  private:
   void finishSpecialFields();
+  // Records where cutting `line` (`length` bytes) stopped: `count` fields,
+  // the last from `fieldStart` to the line's end, in `state`; answers
+  // `count`.
+  size_t stopAt(char* line, size_t length, size_t count, char* fieldStart, Quoting state);
 
   std::vector<Field> fields_;   // the first `columns` fields, one per column
   unsigned short columns_ = 0;
   bool lineHasQuotes_ = false;  // the line cut last holds a double quote
   bool lineHasNuls_ = false;    // the line cut last holds a NUL byte
+  // Where split() or resume() stopped:
+  char* line_ = nullptr;        // the line
+  size_t count_ = 1;            // its fields so far
+  size_t fieldStart_ = 0;       // offset of its last field
+  Quoting endState_ = Quoting::kFieldStart;
 };

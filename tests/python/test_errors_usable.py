@@ -32,6 +32,8 @@ def session(tmp_path):
         data.append(f"{i},{regions[i % 4]},{i % 5},{i * 0.5 - 7},2024-01-{10 + i % 20},{'true' if i % 3 == 0 else 0}")
     (tmp_path / "data.csv").write_text("\n".join(data) + "\n")
     (tmp_path / "sample.csv").write_text("a,b\n1,true\n2,perhaps\n")
+    (tmp_path / "open.csv").write_text('a,b\n1,x\n2,"y\n3,z\n')
+    (tmp_path / "lines.csv").write_text('a,b,c\n1,"x\ny",true\n2,"z\n",perhaps\n')
     db = tabulon.DatabaseParser()
     db.executeCommand(f"create table p ({COLUMNS})")
     db.executeCommand(f"create table c ({LEVELS})")
@@ -66,6 +68,11 @@ def statement_refusals(d):
         (f"create table z (a int) config from {d / 'sample.csv'}",
          f"Incorrect number of columns in input file {d / 'sample.csv'}, line: 1,true"),
         (f"create table z (a int) config from {d / 'missing.csv'}", f"Unable to read file {d / 'missing.csv'}"),
+        # A row spanning lines is named by its first line.
+        (f"create table z (a int, b string, c bool) config from {d / 'lines.csv'}",
+         BAD_BOOL.format("perhaps") + f", line 4 of {d / 'lines.csv'}"),
+        (f"create table z (a int, b string) config from {d / 'open.csv'}",
+         f"Quoted field on line 3 of {d / 'open.csv'} is not closed before the end of the file"),
         (f"load nope from {d / 'data.csv'}", "Table nope is not defined"),
         (f"load p from {d / 'missing.csv'}", f"Unable to read file {d / 'missing.csv'}"),
         (f"load p from {d}", f"Unable to read file {d}"),

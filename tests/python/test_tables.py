@@ -77,11 +77,20 @@ class TestCreate:
          [(1, "a\rb", "c\r"), (2, "\r", "")]),
         # Empty lines, also holding only a CR, are skipped wherever they are.
         ("id int, s string", b"\nid,s\n\n1,a\n\r\n\n2,b\r\n\n\n3,c\n\n", [(1, "a"), (2, "b"), (3, "c")]),
-        # A doubled quote inside a quoted field stands for one.
-        ("id int, s string", b'id,s\n1,"W. H. ""Bud"" Barron"\n2,""""\n3,"a,""b"",c"\n4,""\n5,a""b\n',
-         [(1, 'W. H. "Bud" Barron'), (2, '"'), (3, 'a,"b",c'), (4, ""), (5, 'a""b')]),
+        # A doubled quote inside a quoted field stands for one; elsewhere a
+        # quote is an ordinary character, and text after a closing quote stays.
+        ("id int, s string, t string",
+         b'id,s,t\n1,"W. H. ""Bud"" Barron",5" pipe\n2,"""",a"b"\n3,"a,""b"",c",\n4,"",""\n5,a""b,"x"y"z"\n',
+         [(1, 'W. H. "Bud" Barron', '5" pipe'), (2, '"', 'a"b"'), (3, 'a,"b",c', ""), (4, "", ""),
+          (5, 'a""b', 'xy"z"')]),
+        # Line breaks inside quotes belong to the value, as the file has them,
+        # also in the header; the record's other fields follow on its last line,
+        # which may end the file.
+        ("id int, s string, t string",
+         b'id,"s\nname",t\n1,"two\nlines",x\n2,"crlf\r\n\r\n,""q""\n",y\r\n3,"\n",\n4,"x\n",z',
+         [(1, "two\nlines", "x"), (2, 'crlf\r\n\r\n,"q"\n', "y"), (3, "\n", ""), (4, "x\n", "z")]),
     ],
-    ids=["crlf", "crlf quoted last field", "cr as data", "empty lines", "doubled quotes"],
+    ids=["crlf", "crlf quoted last field", "cr as data", "empty lines", "quotes", "line breaks in quotes"],
 )
 def test_csv_files_load_as_written(db, tmp_path, definition, data, expected):
     path = tmp_path / "data.csv"
@@ -91,6 +100,11 @@ def test_csv_files_load_as_written(db, tmp_path, definition, data, expected):
     for table in ("plain", "sampled"):
         db.executeCommand(f"load {table} from '{path}'")
         assert db.executeSelect(f"select * from {table} order by id").fetchAll() == expected
+    # The answer as CSV text loads back to the same rows.
+    (tmp_path / "again.csv").write_bytes(db.executeSelect("select * from plain").toCSV().encode())
+    db.executeCommand(f"create table again ({definition})")
+    db.executeCommand(f"load again from '{tmp_path / 'again.csv'}'")
+    assert db.executeSelect("select * from again order by id").fetchAll() == expected
     for number, text, *_ in expected:
         quoted = "'" + text.replace("'", "''") + "'"
         assert db.executeSelect(f"select id from plain where s = {quoted}").fetchAll() == [(number,)]

@@ -60,7 +60,7 @@ TEST_F(CSVReaderTest, HeaderOnlyAndEmptyFilesHaveNoRows) {
 }
 
 TEST_F(CSVReaderTest, QuotedAndEmptyFields) {
-  reader.init(writeFile("1,2,3,4\n1,\"a,b\",x\n5,,\n,x,\"\"\n\"12\",\"say \"\"hi\"\"\",\"\n"), {INT, STRING, STRING});
+  reader.init(writeFile("1,2,3,4\n1,\"a,b\",x\n5,,\n,x,\"\"\n\"12\",\"say \"\"hi\"\"\",\"\"\n"), {INT, STRING, STRING});
   ASSERT_TRUE(reader.nextRow()) << "the header is skipped whatever its field count";
   EXPECT_EQ(value<int32_t>(0), 1);
   EXPECT_EQ(text(1), "a,b");
@@ -76,7 +76,7 @@ TEST_F(CSVReaderTest, QuotedAndEmptyFields) {
   ASSERT_TRUE(reader.nextRow());
   EXPECT_EQ(value<int32_t>(0), 12);
   EXPECT_EQ(text(1), "say \"hi\"") << "a doubled quote stands for one";
-  EXPECT_EQ(text(2), "") << "a lone quote has no content";
+  EXPECT_EQ(text(2), "") << "two quotes are an empty quoted field";
   EXPECT_FALSE(reader.nextRow());
 }
 
@@ -255,9 +255,9 @@ TEST_F(CSVReaderTest, BooleanWordsInTheLine) {
     EXPECT_EQ(*static_cast<const uint8_t*>(lastReader.getPointer(1)), expected) << word;
   }
   reader.init(writeFile("h,i\n\"true\"x,x\n"), {BOOL, STRING});
-  EXPECT_EQ(nextRowError(), "Unable to convert value true\" to boolean. Accepted values "
+  EXPECT_EQ(nextRowError(), "Unable to convert value truex to boolean. Accepted values "
                             "TRUE/True/true/FALSE/False/false/0/1, line 2 of " + reader.fileName)
-      << "a quoted word is unquoted, then refused";
+      << "a quoted word is unquoted, the text after it kept, then refused";
 }
 
 // Plain dates are read from the line word-wise, other forms by the general

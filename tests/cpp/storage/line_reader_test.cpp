@@ -30,3 +30,41 @@ TEST(LineReader, LineEndsEmptyLinesAndLineNumbers) {
   size_t length = 0;
   EXPECT_FALSE(reader.readFilledLine(line, length));
 }
+
+// extendLine joins the next line to the line handed out last, its line end
+// as the file has it, also when the join needs the next block of the file
+// (the line moves); a line that ended the file, or was taken by the caller,
+// cannot be extended.
+TEST(LineReader, ExtendedLinesKeepTheirLineEnds) {
+  test_support::ScratchDir directory;
+  const std::string blockLong(256 * 1024 - 3, 'x');
+  LineReader reader;
+  reader.open(directory.write("input.csv", "a\r\nb\n\nc\n" + blockLong + "\nd\ne\r\nf"));
+  char* line = nullptr;
+  size_t length = 0;
+  const auto text = [&] { return std::string(line, length); };
+  ASSERT_TRUE(reader.readLine(line, length));
+  ASSERT_TRUE(reader.extendLine(line, length));
+  ASSERT_TRUE(reader.extendLine(line, length));
+  EXPECT_EQ(text(), "a\r\nb\n");
+  ASSERT_TRUE(reader.extendLine(line, length));
+  EXPECT_EQ(text(), "a\r\nb\n\nc");
+  EXPECT_EQ(line[length], '\0');
+  EXPECT_EQ(reader.linesRead(), 4u);
+  ASSERT_TRUE(reader.readLine(line, length));
+  ASSERT_TRUE(reader.extendLine(line, length));
+  EXPECT_EQ(text(), blockLong + "\nd");
+  ASSERT_TRUE(reader.readLine(line, length));
+  ASSERT_TRUE(reader.extendLine(line, length));
+  EXPECT_EQ(text(), "e\r\nf");
+  EXPECT_FALSE(reader.extendLine(line, length));
+  EXPECT_EQ(text(), "e\r\nf");
+  EXPECT_FALSE(reader.readLine(line, length));
+
+  reader.open(directory.write("taken.csv", "g\nh\ni\n"));
+  ASSERT_TRUE(reader.readLine(line, length));
+  reader.takeLine(2);
+  EXPECT_FALSE(reader.extendLine(line, length));
+  ASSERT_TRUE(reader.readLine(line, length));
+  EXPECT_EQ(text(), "i");
+}

@@ -1,7 +1,9 @@
 """The second workload of bench/compare.py: joins of a 1,000,000-row fact
 table with a 100,000-row dimension, sorts of every row, a range on a
 high-cardinality text, a sort of a 100-column table and a `config from`
-load whose tree levels have 20,000 distinct values.
+load of a table with a 20,000-value text column (sampling 1,000,000 rows
+keeps only columns of at most 1,000 values as tree levels, here a
+10-value one; bench/level_load.py loads levels of up to 64,000 values).
 
 Every answer is read into Python as a list of row tuples (tabulon's
 `fetchAll`, the connections' `fetchall`, pandas' rows, polars' `rows`), and
@@ -29,13 +31,13 @@ WIDE_COLUMNS = 100
 GROUPS = DIM_ROWS // 3          # the dimension holds each group three times
 STATUSES = [f"S{k:02d}" for k in range(50)]
 REGIONS = [f"R{k}" for k in range(10)]
-LEVELS = 20000                  # distinct values of the high-cardinality load's tree level
+LEVELS = 20000                  # distinct values of the load's high-cardinality text column
 
 # Step, label, and for each answer column how the checksum reads it:
 # "i" an integer, "c" a double in cents, "t" a text (its length and first
 # letter), with "k" marking the sort keys (their sequence is hashed).
 STEPS = [
-    ("load_levels", "load CSV, `config from`, level of 20,000 values", None),
+    ("load_levels", "load CSV, `config from`, 20,000-value text, 10-value level", None),
     ("j1", "join 1:1 on int key", "i c c"),
     ("j1_dim", "same, filter on dimension (1%)", "i c c"),
     ("j1_fact", "same, filter on fact (1%)", "i c c"),

@@ -115,13 +115,11 @@ struct FieldCutter {
   }
 };
 
-// Reads the bytes [from, end) from `state` and answers the state after
-// them, cutting the fields and setting `anyNul` when a byte is NUL. Only
-// the commas and double quotes are taken one by one, found a chunk at a
-// time: a run of other bytes between them moves the state as its first
-// byte would, and the rest of the run leaves it as it is.
-Quoting readFields(char* from, char* end, Quoting state, FieldCutter& fields, unsigned& anyNul) {
-  char* unread = from;  // the first byte that has not moved the state
+// Calls visit(separator) for every comma and double quote in [from, end),
+// in order, found a chunk at a time, until visit answers false; sets
+// `anyNul` when a byte read is NUL. False when visit stopped it.
+template <typename Visit>
+bool visitSeparators(char* from, char* end, unsigned& anyNul, Visit visit) {
   for (char* c = from; c < end; c += kChunkBytes) {
     unsigned commas = 0;
     unsigned quotes = 0;
@@ -129,15 +127,28 @@ Quoting readFields(char* from, char* end, Quoting state, FieldCutter& fields, un
     separatorMasks(c, end, commas, quotes, nuls);
     anyNul |= nuls;
     for (unsigned marks = commas | quotes; marks != 0; marks &= marks - 1) {
-      char* const at = c + std::countr_zero(marks);
-      if (at != unread) state = nextState(state, kOther);
-      const bool comma = *at == ',';
-      const bool separator = comma && state != Quoting::kQuoted;
-      state = nextState(state, comma ? kComma : kQuote);
-      if (separator) fields.cut(at);
-      unread = at + 1;
+      if (!visit(c + std::countr_zero(marks))) return false;
     }
   }
+  return true;
+}
+
+// Reads the bytes [from, end) from `state` and answers the state after
+// them, cutting the fields and setting `anyNul` when a byte is NUL. Only
+// the commas and double quotes are taken one by one: a run of other bytes
+// between them moves the state as its first byte would, and the rest of
+// the run leaves it as it is.
+Quoting readFields(char* from, char* end, Quoting state, FieldCutter& fields, unsigned& anyNul) {
+  char* unread = from;  // the first byte that has not moved the state
+  visitSeparators(from, end, anyNul, [&](char* at) {
+    if (at != unread) state = nextState(state, kOther);
+    const bool comma = *at == ',';
+    const bool separator = comma && state != Quoting::kQuoted;
+    state = nextState(state, comma ? kComma : kQuote);
+    if (separator) fields.cut(at);
+    unread = at + 1;
+    return true;
+  });
   return unread != end ? nextState(state, kOther) : state;
 }
 
@@ -151,26 +162,16 @@ Quoting readFields(char* from, char* end, Quoting state, FieldCutter& fields, un
 // line ends inside a quoted field.
 bool readToggling(char* end, FieldCutter& fields, bool& inQuotes, unsigned& anyNul) {
   bool quoted = false;
-  for (char* c = fields.fieldStart; c < end; c += kChunkBytes) {
-    unsigned commas = 0;
-    unsigned quotes = 0;
-    unsigned nuls = 0;
-    separatorMasks(c, end, commas, quotes, nuls);
-    anyNul |= nuls;
-    for (unsigned marks = commas | quotes; marks != 0; marks &= marks - 1) {
-      char* const at = c + std::countr_zero(marks);
-      if (*at == ',') {
-        if (!quoted) fields.cut(at);
-        continue;
-      }
-      quoted = !quoted;
-      const bool usual =
-          quoted ? at == fields.fieldStart || at[-1] == '"' : at + 1 == end || at[1] == ',' || at[1] == '"';
-      if (!usual) return false;
+  const bool usual = visitSeparators(fields.fieldStart, end, anyNul, [&](char* at) {
+    if (*at == ',') {
+      if (!quoted) fields.cut(at);
+      return true;
     }
-  }
+    quoted = !quoted;
+    return quoted ? at == fields.fieldStart || at[-1] == '"' : at + 1 == end || at[1] == ',' || at[1] == '"';
+  });
   inQuotes = quoted;
-  return true;
+  return usual;
 }
 
 // Bit i of `commas` (`newlines`, `special`) is set when byte i of the

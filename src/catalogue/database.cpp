@@ -88,11 +88,11 @@ void Database::addStoredTable(const std::string& tableName, const std::vector<Co
 }
 
 void Database::configTable(std::string tableName, const std::string& fileName,
-                           const std::vector<ColumnConfig>& columns) {
+                           const std::vector<ColumnConfig>& columns, char separator) {
   requireNewTable(tableName, columns, "Table %s already exists");
   const std::vector<DATA_TYPE> types = typesOf(columns);
   CSVReader reader;
-  reader.init(fileName, types);
+  reader.init(fileName, types, separator);
   std::unique_ptr<TreeTable> tree;
   if (reader.nextRow()) {
     tree.reset(configTreeTableFromDataIterator(&reader, types));
@@ -137,10 +137,10 @@ bool Database::needsRebuild(const StoredTable& table) {
          tree.numRows >= table.rebuildAt;
 }
 
-void Database::loadFile(const std::string& tableName, const std::string& fileName) {
+void Database::loadFile(const std::string& tableName, const std::string& fileName, char separator) {
   StoredTable& table = trees[getTableNumber(tableName)];
   CSVReader reader;
-  reader.init(fileName, table.tree->columnTypes);
+  reader.init(fileName, table.tree->columnTypes, separator);
   const uint64_t changes = *table.changes;
   const uint64_t rebuildAt = table.rebuildAt;
   std::unique_ptr<TreeTable> replaced;

@@ -35,19 +35,20 @@ class Database : public DatabaseSchema {
   Database();
 
   // CREATE TABLE ... CONFIG FROM: a new empty table configured from a
-  // sample of the whole CSV file. The category numbers of `columns` play no
-  // part. A file without data rows gives a table without tree levels.
+  // sample of the whole CSV file, its fields separated by `separator`. The
+  // category numbers of `columns` play no part. A file without data rows
+  // gives a table without tree levels.
   void configTable(std::string tableName, const std::string& fileName,
-                   const std::vector<ColumnConfig>& columns);
+                   const std::vector<ColumnConfig>& columns, char separator = ',');
   // CREATE TABLE without CONFIG FROM: a new empty table whose tree levels
   // are the columns with a category number, in ascending number order; left
   // unconfigured when no column has one.
   void tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns);
-  // LOAD: appends the rows of a CSV file to the table, all or none: a bad
-  // row ends the load with its message, naming the file and the line, and
-  // leaves the table as it was before the load (results read from it before
-  // stay valid).
-  void loadFile(const std::string& tableName, const std::string& fileName);
+  // LOAD: appends the rows of a CSV file, its fields separated by
+  // `separator`, to the table, all or none: a bad row ends the load with its
+  // message, naming the file and the line, and leaves the table as it was
+  // before the load (results read from it before stay valid).
+  void loadFile(const std::string& tableName, const std::string& fileName, char separator = ',');
   // Replaces an unconfigured table by a tree configured from its rows,
   // holding the same rows. A table that already has tree levels, or no
   // rows, is left as it is; so is one whose rows qualify no column.

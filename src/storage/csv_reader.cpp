@@ -15,16 +15,29 @@ static_assert(LineReader::kSlackBytes >= LineSplitter::kReadAheadBytes,
 
 CSVReader::CSVReader() = default;
 
-void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes) {
+void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes, char separator) {
+  setSeparator(separator);
   types = std::move(columnTypes);
   buildLayout();
   openFile(std::move(name));
 }
 
-void CSVReader::init(std::string name) {
+void CSVReader::init(std::string name, char separator) {
+  setSeparator(separator);
   openFile(std::move(name));
   types.assign(headerFields, STRING);
   buildLayout();
+}
+
+void CSVReader::setSeparator(char separator) {
+  if (separator == '"') {
+    throw DatabaseException("Separator '\"' cannot separate fields: a double quote starts a quoted field");
+  }
+  if (separator == '\n' || separator == '\r') {
+    throw DatabaseException("Separator cannot be a line break: line feeds and carriage returns end lines");
+  }
+  if (separator == '\0') throw DatabaseException("Separator cannot be a NUL byte");
+  splitter.setSeparator(separator);
 }
 
 void CSVReader::buildLayout() {
@@ -157,9 +170,9 @@ void CSVReader::convertNumber(unsigned short column) {
 }
 
 void CSVReader::throwColumnCount(char* line, size_t length) {
-  // Splitting replaced the separating commas by NULs; put them back so the
+  // Splitting replaced the separators by NULs; put them back so the
   // message shows the whole line.
-  std::replace(line, line + length, '\0', ',');
+  std::replace(line, line + length, '\0', splitter.separator());
   throw DatabaseException("Incorrect number of columns in input file %s, line: %s", fileName.c_str(), line);
 }
 

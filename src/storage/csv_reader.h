@@ -24,9 +24,10 @@
 //
 // Input format (RFC 4180): lines end with a line feed or a carriage return
 // and a line feed; empty lines are skipped. The first record is a header
-// and is skipped; every further record is a row of comma-separated fields.
-// A field that starts with a double quote is quoted: commas and line ends
-// up to its closing quote belong to it (so a record may span lines), and a
+// and is skipped; every further record is a row of fields separated by a
+// comma, or by the one-byte separator init() names (a semicolon, a tab).
+// A field that starts with a double quote is quoted: separators and line
+// ends up to its closing quote belong to it (so a record may span lines), and a
 // doubled double quote inside stands for one; text after the closing quote
 // is kept. A double quote elsewhere is an ordinary character. A text ends
 // at a NUL byte in its field. Lines of any length are read whole; a row
@@ -48,11 +49,13 @@ class CSVReader : public Buffer, public DataIterator {
 
   CSVReader();
 
-  // Reads `fileName` with the given column types, in file order. Throws
-  // DatabaseException "Unable to read file %s" when it cannot be opened.
-  void init(std::string fileName, std::vector<DATA_TYPE> columnTypes);
+  // Reads `fileName` with the given column types, in file order, its
+  // fields separated by `separator`. Throws DatabaseException "Unable to
+  // read file %s" when it cannot be opened, and refuses a separator that
+  // is a double quote, a line break or NUL.
+  void init(std::string fileName, std::vector<DATA_TYPE> columnTypes, char separator = ',');
   // Reads `fileName` with as many STRING columns as the header has fields.
-  void init(std::string fileName);
+  void init(std::string fileName, char separator = ',');
   // Opens the file and skips its header line; the next nextRow() reads the
   // first data line. An empty file has no rows.
   void openFile(std::string fileName);
@@ -93,6 +96,9 @@ class CSVReader : public Buffer, public DataIterator {
  private:
   // Builds the layout and the per-column write targets from `types`.
   void buildLayout();
+  // Refuses a separator that could not be told from quoting or a line end,
+  // else hands it to the splitter.
+  void setSeparator(char separator);
   // Cuts the next record into the splitter's fields; false at the end of
   // the file. Throws for a record whose field count is not numColumns.
   bool splitNextLine();

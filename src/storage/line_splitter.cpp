@@ -1,5 +1,4 @@
-// Cutting lines into comma-separated fields, sixteen or sixty-four bytes at
-// a time.
+// Cutting lines into separated fields, sixteen or sixty-four bytes at a time.
 
 #include "storage/line_splitter.h"
 
@@ -26,7 +25,7 @@ static_assert(LineSplitter::kShortLineBytes % kChunkBytes == 0 && LineSplitter::
 using Quoting = LineSplitter::Quoting;
 
 // Byte classes of the quoting rules.
-enum ByteClass : unsigned char { kOther, kQuote, kComma };
+enum ByteClass : unsigned char { kOther, kQuote, kSeparator };
 
 // The state after a byte of each class, read in each state. In a quoted
 // field, a quote right after a quote stands for one.
@@ -72,34 +71,35 @@ void unquote(char*& text, size_t& length) {
   text[length] = '\0';
 }
 
-// Bit i of `commas` (`quotes`, `nuls`) is set when byte i of the chunk at
-// `c` is a comma (a double quote, a NUL) before `end`. All the chunk's
-// bytes must be readable.
-void separatorMasks(const char* c, const char* end, unsigned& commas, unsigned& quotes, unsigned& nuls) {
+// Bit i of `separators` (`quotes`, `nuls`) is set when byte i of the chunk at
+// `c` is the separator (a double quote, a NUL) before `end`. All the
+// chunk's bytes must be readable.
+void separatorMasks(const char* c, const char* end, char separator, unsigned& separators, unsigned& quotes,
+                    unsigned& nuls) {
 #if defined(__SSE2__)
   const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
-  commas = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(','))));
+  separators = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(separator))));
   quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"'))));
   nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(chunk, _mm_setzero_si128())));
 #else
-  commas = 0;
+  separators = 0;
   quotes = 0;
   nuls = 0;
   for (unsigned i = 0; i < kChunkBytes; ++i) {
-    if (c[i] == ',') commas |= 1u << i;
+    if (c[i] == separator) separators |= 1u << i;
     if (c[i] == '"') quotes |= 1u << i;
     if (c[i] == '\0') nuls |= 1u << i;
   }
 #endif
   if (static_cast<size_t>(end - c) < kChunkBytes) {
     const unsigned inLine = (1u << (end - c)) - 1;
-    commas &= inLine;
+    separators &= inLine;
     quotes &= inLine;
     nuls &= inLine;
   }
 }
 
-// Cuts a line at the commas that end its fields and records the first
+// Cuts a line at the separators that end its fields and records the first
 // `columns` fields.
 struct FieldCutter {
   LineSplitter::Field* out;
@@ -107,26 +107,26 @@ struct FieldCutter {
   size_t count;      // fields so far, the one being read included
   char* fieldStart;  // start of the field being read
 
-  void cut(char* comma) {
-    *comma = '\0';
-    if (count <= columns) out[count - 1] = {fieldStart, static_cast<size_t>(comma - fieldStart)};
-    fieldStart = comma + 1;
+  void cut(char* separatorAt) {
+    *separatorAt = '\0';
+    if (count <= columns) out[count - 1] = {fieldStart, static_cast<size_t>(separatorAt - fieldStart)};
+    fieldStart = separatorAt + 1;
     ++count;
   }
 };
 
-// Calls visit(separator) for every comma and double quote in [from, end),
+// Calls visit(at) for every `separator` and double quote in [from, end),
 // in order, found a chunk at a time, until visit answers false; sets
 // `anyNul` when a byte read is NUL. False when visit stopped it.
 template <typename Visit>
-bool visitSeparators(char* from, char* end, unsigned& anyNul, Visit visit) {
+bool visitSeparators(char* from, char* end, char separator, unsigned& anyNul, Visit visit) {
   for (char* c = from; c < end; c += kChunkBytes) {
-    unsigned commas = 0;
+    unsigned separators = 0;
     unsigned quotes = 0;
     unsigned nuls = 0;
-    separatorMasks(c, end, commas, quotes, nuls);
+    separatorMasks(c, end, separator, separators, quotes, nuls);
     anyNul |= nuls;
-    for (unsigned marks = commas | quotes; marks != 0; marks &= marks - 1) {
+    for (unsigned marks = separators | quotes; marks != 0; marks &= marks - 1) {
       if (!visit(c + std::countr_zero(marks))) return false;
     }
   }
@@ -134,18 +134,18 @@ bool visitSeparators(char* from, char* end, unsigned& anyNul, Visit visit) {
 }
 
 // Reads the bytes [from, end) from `state` and answers the state after
-// them, cutting the fields and setting `anyNul` when a byte is NUL. Only
-// the commas and double quotes are taken one by one: a run of other bytes
-// between them moves the state as its first byte would, and the rest of
-// the run leaves it as it is.
-Quoting readFields(char* from, char* end, Quoting state, FieldCutter& fields, unsigned& anyNul) {
+// them, cutting the fields at `separator` and setting `anyNul` when a byte
+// is NUL. Only the separators and double quotes are taken one by one: a
+// run of other bytes between them moves the state as its first byte
+// would, and the rest of the run leaves it as it is.
+Quoting readFields(char* from, char* end, char separator, Quoting state, FieldCutter& fields, unsigned& anyNul) {
   char* unread = from;  // the first byte that has not moved the state
-  visitSeparators(from, end, anyNul, [&](char* at) {
+  visitSeparators(from, end, separator, anyNul, [&](char* at) {
     if (at != unread) state = nextState(state, kOther);
-    const bool comma = *at == ',';
-    const bool separator = comma && state != Quoting::kQuoted;
-    state = nextState(state, comma ? kComma : kQuote);
-    if (separator) fields.cut(at);
+    const bool isSeparator = *at == separator;
+    const bool endsField = isSeparator && state != Quoting::kQuoted;
+    state = nextState(state, isSeparator ? kSeparator : kQuote);
+    if (endsField) fields.cut(at);
     unread = at + 1;
     return true;
   });
@@ -156,29 +156,29 @@ Quoting readFields(char* from, char* end, Quoting state, FieldCutter& fields, un
 // quoting rules' usual case, where each double quote enters or leaves a
 // quoted field: every quote that enters one starts its field or follows
 // the quote that left it (a doubled quote), and every quote that leaves
-// one is followed by a comma, a quote or the line's end. Then a quote only
-// toggles, as cheap as a comma. False at the first quote that breaks this,
-// the fields before its own cut; else true, with `inQuotes` set when the
-// line ends inside a quoted field.
-bool readToggling(char* end, FieldCutter& fields, bool& inQuotes, unsigned& anyNul) {
+// one is followed by the separator, a quote or the line's end. Then a
+// quote only toggles, as cheap as a separator. False at the first quote
+// that breaks this, the fields before its own cut; else true, with
+// `inQuotes` set when the line ends inside a quoted field.
+bool readToggling(char* end, char separator, FieldCutter& fields, bool& inQuotes, unsigned& anyNul) {
   bool quoted = false;
-  const bool usual = visitSeparators(fields.fieldStart, end, anyNul, [&](char* at) {
-    if (*at == ',') {
+  const bool usual = visitSeparators(fields.fieldStart, end, separator, anyNul, [&](char* at) {
+    if (*at == separator) {
       if (!quoted) fields.cut(at);
       return true;
     }
     quoted = !quoted;
-    return quoted ? at == fields.fieldStart || at[-1] == '"' : at + 1 == end || at[1] == ',' || at[1] == '"';
+    return quoted ? at == fields.fieldStart || at[-1] == '"' : at + 1 == end || at[1] == separator || at[1] == '"';
   });
   inQuotes = quoted;
   return usual;
 }
 
-// Bit i of `commas` (`newlines`, `special`) is set when byte i of the
-// kShortLineBytes bytes at `c` is a comma (a line feed, a double quote or
-// NUL). All of them must be readable.
-void shortLineMasks(const char* c, uint64_t& commas, uint64_t& newlines, uint64_t& special) {
-  commas = 0;
+// Bit i of `separators` (`newlines`, `special`) is set when byte i of the
+// kShortLineBytes bytes at `c` is the separator (a line feed, a double
+// quote or NUL). All of them must be readable.
+void shortLineMasks(const char* c, char separator, uint64_t& separators, uint64_t& newlines, uint64_t& special) {
+  separators = 0;
   newlines = 0;
   special = 0;
 #if defined(__SSE2__)
@@ -188,14 +188,14 @@ void shortLineMasks(const char* c, uint64_t& commas, uint64_t& newlines, uint64_
       return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
     };
     const unsigned shift = kChunkBytes * part;
-    commas |= mask(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(','))) << shift;
+    separators |= mask(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(separator))) << shift;
     newlines |= mask(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('\n'))) << shift;
     special |= mask(_mm_or_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8('"')), _mm_cmpeq_epi8(chunk, _mm_setzero_si128())))
                << shift;
   }
 #else
   for (unsigned i = 0; i < LineSplitter::kShortLineBytes; ++i) {
-    if (c[i] == ',') commas |= uint64_t{1} << i;
+    if (c[i] == separator) separators |= uint64_t{1} << i;
     if (c[i] == '\n') newlines |= uint64_t{1} << i;
     if (c[i] == '"' || c[i] == '\0') special |= uint64_t{1} << i;
   }
@@ -217,28 +217,29 @@ size_t LineSplitter::split(char* line, size_t length) {
   // A chunk at a time: the separators of a chunk come as bit masks. The
   // last chunk may run past the line (readable, see the class comment); its
   // masks hold only the bytes of the line. A chunk without a double quote
-  // is only commas, taken in a tight loop; from the first double quote on,
-  // the rest of the line is read from the start of its field, which holds
-  // no comma before that chunk.
+  // is only separators, taken in a tight loop; from the first double quote
+  // on, the rest of the line is read from the start of its field, which
+  // holds no separator before that chunk.
+  const char separator = separator_;
   for (char* c = line; c < end; c += kChunkBytes) {
-    unsigned commas = 0;
+    unsigned separators = 0;
     unsigned quotes = 0;
     unsigned nuls = 0;
-    separatorMasks(c, end, commas, quotes, nuls);
+    separatorMasks(c, end, separator, separators, quotes, nuls);
     anyNul |= nuls;
     if (quotes != 0) {
       lineHasQuotes_ = true;
       break;
     }
-    for (; commas != 0; commas &= commas - 1) fields.cut(c + std::countr_zero(commas));
+    for (; separators != 0; separators &= separators - 1) fields.cut(c + std::countr_zero(separators));
   }
   Quoting state = Quoting::kPlain;
   if (lineHasQuotes_) {
     bool inQuotes = false;
-    if (readToggling(end, fields, inQuotes, anyNul)) {
+    if (readToggling(end, separator, fields, inQuotes, anyNul)) {
       state = inQuotes ? Quoting::kQuoted : Quoting::kPlain;
     } else {
-      state = readFields(fields.fieldStart, end, Quoting::kFieldStart, fields, anyNul);
+      state = readFields(fields.fieldStart, end, separator, Quoting::kFieldStart, fields, anyNul);
     }
   }
   lineHasNuls_ = anyNul != 0;
@@ -251,7 +252,7 @@ size_t LineSplitter::resume(char* line, size_t cut, size_t length) {
   for (size_t field = 0; field < recorded; ++field) fields_[field].text = line + (fields_[field].text - line_);
   FieldCutter fields{fields_.data(), columns_, count_, line + fieldStart_};
   unsigned anyNul = 0;
-  const Quoting state = readFields(line + cut, line + length, endState_, fields, anyNul);
+  const Quoting state = readFields(line + cut, line + length, separator_, endState_, fields, anyNul);
   lineHasNuls_ = lineHasNuls_ || anyNul != 0;
   return stopAt(line, length, fields.count, fields.fieldStart, state);
 }
@@ -266,28 +267,28 @@ size_t LineSplitter::stopAt(char* line, size_t length, size_t count, char* field
 }
 
 size_t LineSplitter::splitShort(char* data, size_t available) {
-  uint64_t commas = 0;
+  uint64_t separators = 0;
   uint64_t newlines = 0;
   uint64_t special = 0;
-  shortLineMasks(data, commas, newlines, special);
+  shortLineMasks(data, separator_, separators, newlines, special);
   if (available < kShortLineBytes) newlines &= (uint64_t{1} << available) - 1;
   if (newlines == 0) return 0;
   const unsigned lineFeed = static_cast<unsigned>(std::countr_zero(newlines));
   // A CR LF line end is cut before its carriage return.
   const unsigned length = lineFeed != 0 && data[lineFeed - 1] == '\r' ? lineFeed - 1 : lineFeed;
   const uint64_t inLine = (uint64_t{1} << length) - 1;
-  commas &= inLine;
-  if (length == 0 || (special & inLine) != 0 || countOnes(commas) + 1 != columns_) return 0;
-  // Exactly one comma between two fields: the loop runs the same number of
-  // times for every line.
+  separators &= inLine;
+  if (length == 0 || (special & inLine) != 0 || countOnes(separators) + 1 != columns_) return 0;
+  // Exactly one separator between two fields: the loop runs the same number
+  // of times for every line.
   Field* const out = fields_.data();
   char* fieldStart = data;
   for (unsigned short column = 0; column + 1 < columns_; ++column) {
-    char* const comma = data + std::countr_zero(commas);
-    commas &= commas - 1;
-    *comma = '\0';
-    out[column] = {fieldStart, static_cast<size_t>(comma - fieldStart)};
-    fieldStart = comma + 1;
+    char* const separatorAt = data + std::countr_zero(separators);
+    separators &= separators - 1;
+    *separatorAt = '\0';
+    out[column] = {fieldStart, static_cast<size_t>(separatorAt - fieldStart)};
+    fieldStart = separatorAt + 1;
   }
   data[length] = '\0';
   out[columns_ - 1] = {fieldStart, static_cast<size_t>(data + length - fieldStart)};

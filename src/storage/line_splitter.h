@@ -3,11 +3,12 @@
 #include <cstddef>
 #include <vector>
 
-// Cuts lines of comma-separated fields in place, as RFC 4180 reads them. A
-// field that starts with a double quote is quoted: commas and line breaks
-// up to its closing quote belong to it, and a doubled double quote inside
-// stands for one. A double quote anywhere else is an ordinary character.
-// Every comma that ends a field is overwritten by the NUL that terminates
+// Cuts lines of separated fields in place, as RFC 4180 reads them, with a
+// one-byte separator that is a comma unless set otherwise. A field that
+// starts with a double quote is quoted: separators and line breaks up to
+// its closing quote belong to it, and a doubled double quote inside stands
+// for one. A double quote anywhere else is an ordinary character. Every
+// separator that ends a field is overwritten by the NUL that terminates
 // it. The splitter records the first `columns` fields of the line it cut
 // last, and whether that line held a double quote or a NUL byte; the fields
 // point into the line and are valid while its bytes are. finishFields()
@@ -35,6 +36,10 @@ class LineSplitter {
 
   // Sets how many fields of a line are recorded.
   void setColumns(unsigned short columns);
+  // Sets the byte that separates fields; it must not be a double quote, a
+  // carriage return, a line feed or NUL.
+  void setSeparator(char separator) { separator_ = separator; }
+  char separator() const { return separator_; }
 
   // Cuts the NUL-terminated line of `length` bytes, recording its first
   // fields; answers how many fields it has so far. When the line ends
@@ -73,6 +78,7 @@ class LineSplitter {
 
   std::vector<Field> fields_;   // the first `columns` fields, one per column
   unsigned short columns_ = 0;
+  char separator_ = ',';
   bool lineHasQuotes_ = false;  // the line cut last holds a double quote
   bool lineHasNuls_ = false;    // the line cut last holds a NUL byte
   // Where split() or resume() stopped:

@@ -9,11 +9,12 @@
 
 namespace {
 
-// Fields of a line read field by field as RFC 4180 reads them: a field
-// that starts with a double quote runs to its closing quote (a doubled
-// quote inside stands for one) and on to the next comma, what follows the
-// closing quote kept; any other field runs to the next comma.
-std::vector<std::string> referenceSplit(const std::string& line) {
+// Fields of a line read field by field as RFC 4180 reads them, with
+// `separator` in place of the comma: a field that starts with a double
+// quote runs to its closing quote (a doubled quote inside stands for one)
+// and on to the next separator, what follows the closing quote kept; any
+// other field runs to the next separator.
+std::vector<std::string> referenceSplit(const std::string& line, char separator) {
   std::vector<std::string> fields;
   size_t at = 0;
   for (;;) {
@@ -30,35 +31,42 @@ std::vector<std::string> referenceSplit(const std::string& line) {
         }
       }
     }
-    const size_t comma = std::min(line.find(',', at), line.size());
-    field += line.substr(at, comma - at);
+    const size_t end = std::min(line.find(separator, at), line.size());
+    field += line.substr(at, end - at);
     fields.push_back(field);
-    if (comma == line.size()) return fields;
-    at = comma + 1;
+    if (end == line.size()) return fields;
+    at = end + 1;
   }
 }
 
 }  // namespace
 
-// Random short lines, each followed by the separators of a next line: a
+class LineSplitterTest : public ::testing::TestWithParam<char> {};
+
+// Random lines, each followed by the separators of a next line: a short
 // line without quotes is cut in one step by splitShort (a carriage return
 // before its line feed dropped), any other by split, and either way the
-// fields are those of the reference reading, and so is their count.
-TEST(LineSplitter, SplittingMatchesTheReferenceReading) {
+// fields are those of the reference reading, and so is their count. Lines
+// hold commas, tabs and semicolons, which are data unless they separate.
+TEST_P(LineSplitterTest, SplittingMatchesTheReferenceReading) {
+  const char separator = GetParam();
   std::mt19937 random(7);
-  const char alphabet[] = {'a', 'b', ',', '"', ' ', '\r'};
-  const std::string next = "\n,\",\r\n" + std::string(LineSplitter::kReadAheadBytes, ',');
-  for (int round = 0; round < 300; ++round) {
+  const char alphabet[] = {'a', separator, separator, '"', ' ', '\r', ',', '\t', ';'};
+  const std::string next = std::string("\n") + separator + '"' + separator + "\r\n" +
+                           std::string(LineSplitter::kReadAheadBytes, separator);
+  for (int round = 0; round < 500; ++round) {
     std::string line;
-    const int length = 1 + static_cast<int>(random() % 40);
-    for (int i = 0; i < length; ++i) line += alphabet[random() % 6];
+    const int length = 1 + static_cast<int>(random() % 100);
+    for (int i = 0; i < length; ++i) line += alphabet[random() % sizeof(alphabet)];
     const std::string content = line.back() == '\r' ? line.substr(0, length - 1) : line;
-    const std::vector<std::string> expected = referenceSplit(content);
+    const std::vector<std::string> expected = referenceSplit(content, separator);
     LineSplitter splitter;
+    splitter.setSeparator(separator);
     splitter.setColumns(static_cast<unsigned short>(expected.size()));
     std::string data = line + next;
     const size_t taken = splitter.splitShort(data.data(), data.size());
-    const bool plain = !content.empty() && content.find('"') == std::string::npos;
+    const bool plain = !content.empty() && content.find('"') == std::string::npos &&
+                       line.size() < LineSplitter::kShortLineBytes;
     ASSERT_EQ(taken, plain ? line.size() + 1 : 0) << line;
     if (!plain) {
       data = content + '\0' + next;
@@ -72,3 +80,8 @@ TEST(LineSplitter, SplittingMatchesTheReferenceReading) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Separators, LineSplitterTest, ::testing::Values(',', ';', '\t', '|', ' '),
+                         [](const ::testing::TestParamInfo<char>& info) {
+                           return "byte" + std::to_string(static_cast<int>(info.param));
+                         });

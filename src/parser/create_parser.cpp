@@ -1,5 +1,5 @@
 // The CREATE TABLE grammar as a parser chain; CONFIG FROM and its file name are
-// optional together.
+// optional together, and a SEPARATOR clause may follow them.
 
 #include "parser/create_parser.h"
 
@@ -8,14 +8,21 @@
 CreateParser::CreateParser()
     : create(append(std::make_unique<StatementParser>("create"))),
       table(append(std::make_unique<StatementParser>("table"))),
-      tableName(append(std::make_unique<StringParser>())),
+      tableName(append(std::make_unique<StringParser>("table name"))),
       openBracket(append(std::make_unique<StatementParser>("("))),
-      columnList(append(std::make_unique<ListParser>(&createColParser, std::set<std::string>{","}))),
+      columnList(append(std::make_unique<ListParser>(&createColParser, std::set<std::string>{","}, "column definition"))),
       closeBracket(append(std::make_unique<StatementParser>(")"))),
       config(append(std::make_unique<StatementParser>("config"))),
       from(append(std::make_unique<StatementParser>("from"))),
-      fileName(append(std::make_unique<StringParser>())) {
+      fileName(append(std::make_unique<StringParser>("file name"))),
+      separator(append(std::make_unique<StatementParser>("separator"))),
+      separatorText(append(std::make_unique<StringParser>("separator character"))) {
   config->optional = true;
   from->dependent = true;
   fileName->dependent = true;
+  // Without "config" the whole clause is skipped; after its file name the
+  // separator may be left out.
+  separator->dependent = true;
+  separator->optional = true;
+  separatorText->dependent = true;
 }

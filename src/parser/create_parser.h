@@ -7,9 +7,9 @@
 
 // Grammar of:
 //   "create" "table" name "(" column-definition { "," column-definition } ")"
-//   [ "config" "from" file-name ]
+//   [ "config" "from" file-name [ "separator" character ] ]
 // with column definitions from createColParser(). "config" is optional and
-// the two parts after it depend on it. The member pointers point into the
+// the parts after it depend on it; "separator" is optional in turn. The member pointers point into the
 // grammar's own chain and live as long as the grammar.
 class CreateParser : public ParserStruct {
  public:
@@ -24,4 +24,6 @@ class CreateParser : public ParserStruct {
   StatementParser* config;        // "config", optional
   StatementParser* from;          // "from", dependent
   StringParser* fileName;         // dependent
+  StatementParser* separator;     // "separator", dependent and optional
+  StringParser* separatorText;    // dependent
 };

@@ -5,4 +5,4 @@
 DropParser::DropParser()
     : drop(append(std::make_unique<StatementParser>("drop"))),
       table(append(std::make_unique<StatementParser>("table"))),
-      tableName(append(std::make_unique<StringParser>())) {}
+      tableName(append(std::make_unique<StringParser>("table name"))) {}

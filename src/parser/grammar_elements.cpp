@@ -25,8 +25,8 @@ std::unique_ptr<StatementParser> keyword(const char* text, bool optional, bool d
   return parser;
 }
 
-std::unique_ptr<StringParser> dependentString() {
-  auto parser = std::make_unique<StringParser>();
+std::unique_ptr<StringParser> dependentString(const char* what) {
+  auto parser = std::make_unique<StringParser>(what);
   parser->dependent = true;
   return parser;
 }
@@ -39,38 +39,38 @@ std::unique_ptr<RepeatedStatementParser> optionalRepeated(const char* text) {
 
 }  // namespace
 
-std::unique_ptr<Parser> colParser() { return std::make_unique<StringParser>(); }
+std::unique_ptr<Parser> colParser() { return std::make_unique<StringParser>("column"); }
 
 std::unique_ptr<Parser> condParser() {
   std::unique_ptr<Parser> head = optionalRepeated("(");
-  head->append(std::make_unique<StringParser>());
-  head->append(std::make_unique<StringParser>());
-  head->append(std::make_unique<StringParser>());
+  head->append(std::make_unique<StringParser>("column"));
+  head->append(std::make_unique<StringParser>("operator"));
+  head->append(std::make_unique<StringParser>("value"));
   head->append(optionalRepeated(")"));
   return head;
 }
 
 std::unique_ptr<Parser> sortColumns() {
-  std::unique_ptr<Parser> head = std::make_unique<StringParser>();
+  std::unique_ptr<Parser> head = std::make_unique<StringParser>("column");
   head->append(keyword("desc", true, false));
   return head;
 }
 
 std::unique_ptr<Parser> createColParser() {
-  std::unique_ptr<Parser> head = std::make_unique<StringParser>();
-  head->append(std::make_unique<StringParser>());
+  std::unique_ptr<Parser> head = std::make_unique<StringParser>("column name");
+  head->append(std::make_unique<StringParser>("column type"));
   head->append(keyword("cat", true, false));
-  head->append(dependentString());
+  head->append(dependentString("category number"));
   return head;
 }
 
 std::unique_ptr<Parser> joinParser() {
   std::unique_ptr<Parser> head = keyword("join", true, false);
-  head->append(dependentString());
+  head->append(dependentString("table name"));
   head->append(keyword("on", false, true));
-  head->append(dependentString());
+  head->append(dependentString("column"));
   head->append(keyword("=", false, true));
-  head->append(dependentString());
+  head->append(dependentString("column"));
   return head;
 }
 

@@ -5,8 +5,10 @@
 
 #include <utility>
 
-ListParser::ListParser(ElementFactory factory, std::set<std::string> separators)
-    : separators(std::move(separators)), factory_(factory) {}
+#include "errors/database_exception.h"
+
+ListParser::ListParser(ElementFactory factory, std::set<std::string> separators, std::string element)
+    : separators(std::move(separators)), factory_(factory), element_(std::move(element)) {}
 
 void ListParser::reset() {
   elements.clear();
@@ -26,6 +28,9 @@ unsigned short ListParser::parse(const TokenList& tokens, unsigned short positio
     if (separators.count(tokens[current]) == 0) break;
     separatorsFound.push_back(tokens[current]);
     ++current;
+    if (current == tokens.size()) {
+      throw DatabaseException("Missing %s after '%s'", element_.c_str(), tokens.back().c_str());
+    }
   }
   return static_cast<unsigned short>(current - position);
 }

@@ -4,8 +4,9 @@
 #include "parser/statement_parser.h"
 #include "parser/string_parser.h"
 
-// Grammar of: "load" table-name "from" file-name. The member pointers point
-// into the grammar's own chain and live as long as the grammar.
+// Grammar of: "load" table-name "from" file-name [ "separator" character ].
+// The member pointers point into the grammar's own chain and live as long
+// as the grammar.
 class LoadParser : public ParserStruct {
  public:
   LoadParser();
@@ -14,4 +15,6 @@ class LoadParser : public ParserStruct {
   StringParser* tableName;
   StatementParser* from;  // "from"
   StringParser* fileName;
+  StatementParser* separator;  // "separator", optional
+  StringParser* separatorText; // dependent
 };

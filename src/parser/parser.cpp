@@ -21,8 +21,31 @@ Parser* Parser::last() {
   return current;
 }
 
+namespace {
+
+// The parser after `parser` that a run applies when `parser` consumed
+// `consumed` tokens: an empty match skips the dependent parsers after it.
+Parser* following(Parser* parser, unsigned short consumed) {
+  Parser* next = parser->successor.get();
+  while (consumed == 0 && next != nullptr && next->dependent) next = next->successor.get();
+  return next;
+}
+
+// The tokens ran out with `rest` still to apply: each part left must be one
+// the chain may leave out, else the statement stops short of it.
+void requireOptionalRest(Parser* rest, const TokenList& tokens) {
+  for (Parser* current = rest; current != nullptr; current = following(current, 0)) {
+    if (!current->optional) {
+      throw DatabaseException("Missing %s after '%s'", current->describe().c_str(), tokens.back().c_str());
+    }
+  }
+}
+
+}  // namespace
+
 unsigned short runChain(Parser* head, const TokenList& tokens, unsigned short position) {
   checkTokenCount(tokens);
+  if (tokens.empty()) return position;
   Parser* current = head;
   while (current != nullptr && position < tokens.size()) {
     const unsigned short consumed = current->parse(tokens, position);
@@ -31,11 +54,9 @@ unsigned short runChain(Parser* head, const TokenList& tokens, unsigned short po
                               static_cast<int>(position), tokens[position].c_str());
     }
     position = static_cast<unsigned short>(position + consumed);
-    current = current->successor.get();
-    while (consumed == 0 && current != nullptr && current->dependent) {
-      current = current->successor.get();
-    }
+    current = following(current, consumed);
   }
+  requireOptionalRest(current, tokens);
   return position;
 }
 

@@ -24,6 +24,9 @@ class Parser {
   virtual unsigned short parse(const TokenList& tokens, unsigned short position) = 0;
   // Forgets what the last parse recorded (this parser only, not its chain).
   virtual void reset() = 0;
+  // What the parser reads, as a message names it when a statement ends
+  // before it: "'from'", "table name".
+  virtual std::string describe() const = 0;
 
   // The parser k links down the chain (this one for k = 0), or null.
   Parser* next(unsigned short k);
@@ -48,8 +51,10 @@ class Parser {
 // each parser in turn, skips dependent parsers after one that consumed
 // nothing, and stops when the chain or the tokens are used up. Returns the
 // position reached. A parser that is not optional and consumes nothing throws
-// DatabaseException "Unexpected token identified at pos %d: %s"; so does a
-// token list longer than MAX_TOKENS, with its own message.
+// DatabaseException "Unexpected token identified at pos %d: %s"; so do tokens
+// that run out while a part the chain cannot leave out is still to come
+// ("Missing %s after '%s'", naming the part and the last token), and a token
+// list longer than MAX_TOKENS, with its own message.
 unsigned short runChain(Parser* head, const TokenList& tokens, unsigned short position);
 
 // Returns every parser of the chain starting at `head` to its constructed state.

@@ -3,9 +3,16 @@
 
 #include "parser/parser_struct.h"
 
+#include "errors/database_exception.h"
+
 unsigned short ParserStruct::run(const TokenList& tokens) {
   reset();
   return runChain(root.get(), tokens, 0);
 }
 
 void ParserStruct::reset() { resetChain(root.get()); }
+
+void ParserStruct::runWhole(const TokenList& tokens) {
+  const unsigned short end = run(tokens);
+  if (end != tokens.size()) throw DatabaseException("Invalid token identified: %s", tokens[end].c_str());
+}

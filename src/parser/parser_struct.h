@@ -17,6 +17,9 @@ class ParserStruct {
   // tokens left over are not checked. An empty token list runs nothing.
   // Throws DatabaseException when a mandatory part does not match.
   unsigned short run(const TokenList& tokens);
+  // run(), refusing tokens left over after the grammar's end with
+  // DatabaseException "Invalid token identified: %s" naming the first.
+  void runWhole(const TokenList& tokens);
   // Returns every parser of the chain to its constructed state.
   void reset();
 

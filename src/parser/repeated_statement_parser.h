@@ -13,6 +13,7 @@ class RepeatedStatementParser : public Parser {
 
   unsigned short parse(const TokenList& tokens, unsigned short position) override;
   void reset() override { count = 0; }
+  std::string describe() const override { return "'" + keyword + "'"; }
 
   const std::string keyword;  // lower case
   unsigned short count = 0;   // repetitions found by the last parse

@@ -13,6 +13,7 @@ class StatementParser : public Parser {
 
   unsigned short parse(const TokenList& tokens, unsigned short position) override;
   void reset() override { matched = false; }
+  std::string describe() const override { return "'" + keyword + "'"; }
 
   const std::string keyword;  // lower case
   bool matched = false;       // whether the last parse consumed the keyword

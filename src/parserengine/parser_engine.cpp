@@ -33,6 +33,18 @@ ColumnConfig columnConfig(Parser& definition) {
   return column;
 }
 
+// The field separator a SEPARATOR clause gives: one character, written as
+// itself or, for a tab, as \t; a comma when the statement has no clause.
+// Which characters may separate fields is the CSV reader's to check.
+char fieldSeparator(const StatementParser& keyword, const StringParser& text) {
+  if (!keyword.matched) return ',';
+  const std::string& written = text.value;
+  if (written == "\\t") return '\t';
+  if (written.size() == 1) return written.front();
+  if (written.empty()) throw DatabaseException("Separator is empty: it must be one character, such as ';' or '\\t'");
+  throw DatabaseException("Separator '%s' must be one character, such as ';' or '\\t'", written.c_str());
+}
+
 }  // namespace
 
 ParserEngine::ParserEngine(Database& database) : database_(database), factory_(database) {}
@@ -69,35 +81,35 @@ std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command) {
     throw DatabaseException("Function supports only select statements");
   }
   factory_.clear();
-  const unsigned short end = selectParser_.run(tokens_);
-  if (end != tokens_.size()) throw DatabaseException("Invalid token identified: %s", tokens_[end].c_str());
+  selectParser_.runWhole(tokens_);
   if (selectParser_.joinList->elements.empty()) return executeSelect();
   return executeJoinedSelect();
 }
 
 void ParserEngine::executeCreate() {
-  createParser_.run(tokens_);
+  createParser_.runWhole(tokens_);
   const std::string tableName = createParser_.tableName->value;
   std::vector<ColumnConfig> columns;
   for (const std::unique_ptr<Parser>& definition : createParser_.columnList->elements) {
     columns.push_back(columnConfig(*definition));
   }
-  if (createParser_.config->matched && createParser_.from->matched) {
-    database_.configTable(tableName, createParser_.fileName->value, columns);
+  if (createParser_.config->matched) {
+    const char separator = fieldSeparator(*createParser_.separator, *createParser_.separatorText);
+    database_.configTable(tableName, createParser_.fileName->value, columns, separator);
   } else {
     database_.tableInit(tableName, columns);
   }
 }
 
 void ParserEngine::executeLoad() {
-  loadParser_.run(tokens_);
+  loadParser_.runWhole(tokens_);
   const std::string tableName = loadParser_.tableName->value;
   const std::string fileName = loadParser_.fileName->value;
-  database_.loadFile(tableName, fileName);
+  database_.loadFile(tableName, fileName, fieldSeparator(*loadParser_.separator, *loadParser_.separatorText));
 }
 
 void ParserEngine::executeDrop() {
-  dropParser_.run(tokens_);
+  dropParser_.runWhole(tokens_);
   const std::string tableName = dropParser_.tableName->value;
   database_.deleteTable(tableName);
 }

@@ -76,9 +76,15 @@ void addWhereClause(const SelectParser& grammar, ResultSetFactory& factory,
                          static_cast<unsigned short>(depth), op, opens);
     const unsigned short closes = elementCount(element, COND_CLOSE_BRACKETS);
     if (closes > depth) {
-      throw DatabaseException("Invalid boolean expression - unmatched brackets");
+      throw DatabaseException("Missing '(' in the where clause: a ')' after %s %s %s closes no bracket",
+                              elementText(element, COND_COLUMN).c_str(), elementText(element, COND_OPERATOR).c_str(),
+                              elementText(element, COND_VALUE).c_str());
     }
     depth -= closes;
+  }
+  if (depth != 0) {
+    throw DatabaseException("Missing ')' in the where clause: %d bracket(s) opened and not closed",
+                            static_cast<int>(depth));
   }
 }
 

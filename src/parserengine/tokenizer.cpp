@@ -34,11 +34,15 @@ void addToken(TokenList& tokens, const char* text, size_t length) {
 
 bool isQuote(char c) { return c == '\'' || c == '"'; }
 
+// Blanks separate words: spaces, tabs and line ends, so that a command may
+// span lines.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 // Where the word that starts at `begin` ends: at a blank, at a separator or
 // at the end of the command. A quote inside a word is an ordinary byte.
 size_t wordEnd(std::string_view command, size_t begin) {
   size_t end = begin;
-  while (end < command.size() && command[end] != ' ' &&
+  while (end < command.size() && !isBlank(command[end]) &&
          separatorAt(command.data() + end, command.size() - end) == nullptr) {
     ++end;
   }
@@ -93,7 +97,7 @@ void populateTokens(Buffer& buffer, TokenList& tokens) {
   const std::string_view command(text);
   size_t at = 0;
   while (at < command.size()) {
-    if (command[at] == ' ') {
+    if (isBlank(command[at])) {
       ++at;
     } else if (const std::string_view* separator = separatorAt(command.data() + at, command.size() - at)) {
       addToken(tokens, separator->data(), separator->size());

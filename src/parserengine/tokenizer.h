@@ -6,13 +6,13 @@
 // The first stage of every command: copying its text into the engine's
 // command buffer and cutting it into tokens.
 //
-// Tokens are separated by blanks (the space character only) and by the
-// separators "," "(" ")" "!=" ">=" "<=" "=" "<" ">" (tried in that order, so
-// ">=" is one token). A token that starts with a single or a double quote
-// runs to the next quote of the same kind: blanks and separators inside
-// belong to it, the quote written twice stands for one, and the quotes are
-// removed. A quote inside an unquoted word is an ordinary byte. Letter case
-// is kept.
+// Tokens are separated by blanks (spaces, tabs, line feeds and carriage
+// returns) and by the separators "," "(" ")" "!=" ">=" "<=" "=" "<" ">"
+// (tried in that order, so ">=" is one token). A token that starts with a
+// single or a double quote runs to the next quote of the same kind: blanks
+// and separators inside belong to it, the quote written twice stands for
+// one, and the quotes are removed. A quote inside an unquoted word is an
+// ordinary byte. Letter case is kept.
 
 // Replaces the contents of `buffer` with `command` and a terminating NUL,
 // growing the buffer as needed. Throws std::logic_error for a null command.

@@ -9,6 +9,7 @@ import pytest
 import tabulon
 from conftest import BAD_BOOL, BAD_DATE, INVALID, error, rows
 
+LINE_BREAK_SEPARATOR = "Separator cannot be a line break: line feeds and carriage returns end lines"
 TOO_LONG = "Text of {} bytes is too long: a text value holds at most 65535 bytes including its terminating NUL"
 
 COLUMNS = "id int, g string, k int, x double, day date, flag bool"
@@ -58,9 +59,9 @@ def statement_refusals(d):
         ("create table z (a Integer)", "Column type integer is not supported"),
         ("create table z (a int cat '')", "Category number is empty for column a"),
         ("create table z (a int, a string)", "Column a is defined twice in table z"),
-        ("create table", "Table name is empty"),
-        ("create table z (", "Table z has no columns"),
-        ("create table z", "Table z has no columns"),
+        ("create table", "Missing table name after 'table'"),
+        ("create table z (", "Missing column definition after '('"),
+        ("create table z", "Missing '(' after 'z'"),
         ("create table '' (a int)", "Table name is empty"),
         # Refused while sampling the file: the table is not created.
         (f"create table z (a int, b bool) config from {d / 'sample.csv'}",
@@ -76,19 +77,68 @@ def statement_refusals(d):
         (f"load nope from {d / 'data.csv'}", "Table nope is not defined"),
         (f"load p from {d / 'missing.csv'}", f"Unable to read file {d / 'missing.csv'}"),
         (f"load p from {d}", f"Unable to read file {d}"),
-        ("load p from", "Unable to read file "),
         ("drop table nope", "Table nope is not defined"),
-        ("drop table", "Table  is not defined"),
+        # Every word counts: a statement that stops short of a part, or that
+        # has words after its end, is refused as a whole.
+        ("create table z (a int); drop table p", "Invalid token identified: ;"),
+        (f"create table z (a int) from {d / 'data.csv'}", "Invalid token identified: from"),
+        (f"create table z (a int) config from {d / 'data.csv'} extra", "Invalid token identified: extra"),
+        (f"create table z (a int) config from {d / 'data.csv'} separator ',' ;", "Invalid token identified: ;"),
+        ("create table z (a int))", "Invalid token identified: )"),
+        (f"load p from {d / 'data.csv'} {d / 'data.csv'}", f"Invalid token identified: {d / 'data.csv'}"),
+        (f"load p from {d / 'data.csv'} separator ',' again", "Invalid token identified: again"),
+        # ";" is no separator of words: it ends the file name, and "drop" is left.
+        (f"load p from {d / 'data.csv'}; drop table c", "Invalid token identified: drop"),
+        ("drop table p c", "Invalid token identified: c"),
+        ("drop table p; drop table c", "Invalid token identified: drop"),
+        ("create table z (a int", "Missing ')' after 'int'"),
+        ("create table z (a int,", "Missing column definition after ','"),
+        ("create table z (a int cat", "Missing category number after 'cat'"),
+        ("create table z (a int) config", "Missing 'from' after 'config'"),
+        ("create table z (a int) config from", "Missing file name after 'from'"),
+        (f"create table z (a int) config from {d / 'data.csv'} separator",
+         "Missing separator character after 'separator'"),
+        ("load p", "Missing 'from' after 'p'"),
+        ("load p from", "Missing file name after 'from'"),
+        (f"load p from {d / 'data.csv'} SEPARATOR", "Missing separator character after 'SEPARATOR'"),
+        ("drop", "Missing 'table' after 'drop'"),
+        ("drop table", "Missing table name after 'table'"),
+        # A separator is one character that neither quotes nor ends a line.
+        *[(f"{statement} separator {written}", message)
+          for statement in (f"load p from {d / 'data.csv'}", f"create table z (a int) config from {d / 'data.csv'}")
+          for written, message in [
+              ("'\"'", "Separator '\"' cannot separate fields: a double quote starts a quoted field"),
+              ("'\n'", LINE_BREAK_SEPARATOR),
+              ("'\r'", LINE_BREAK_SEPARATOR),
+              ("''", "Separator is empty: it must be one character, such as ';' or '\\t'"),
+              ("';;'", "Separator ';;' must be one character, such as ';' or '\\t'"),
+              ("'\\n'", "Separator '\\n' must be one character, such as ';' or '\\t'"),
+              ("'§'", "Separator '§' must be one character, such as ';' or '\\t'"),
+          ]],
     ]
 
 
 QUERY_REFUSALS = [
-    ("select id from", "Empty table name in the select query"),
+    ("select id from", "Missing table name after 'from'"),
+    ("select id from p where", "Missing condition after 'where'"),
+    ("select id from p where id = 1 or", "Missing condition after 'or'"),
+    ("select id from p where id =", "Missing value after '='"),
+    ("select id from p where (", "Missing column after '('"),
+    ("select id from p order", "Missing 'by' after 'order'"),
+    ("select id from p order by", "Missing sort column after 'by'"),
+    ("select id from p order by id,", "Missing sort column after ','"),
+    ("select id,", "Missing column after ','"),
+    ("select id from p join", "Missing table name after 'join'"),
+    ("select id from p join c on id =", "Missing column after '='"),
+    ("select id from c where (id = 1", "Missing ')' in the where clause: 1 bracket(s) opened and not closed"),
+    ("select id from c where ((id = 1) or (id = 2)", "Missing ')' in the where clause: 1 bracket(s) opened and not closed"),
+    ("select id from c where (id = 1)) or (id = 2",
+     "Missing '(' in the where clause: a ')' after id = 1 closes no bracket"),
     ("select id from nope", "Table nope is not defined"),
     ("select q from p", "Column q is not defined for table p"),
     ("select id from c where q = 1", "Column q is not defined for table c"),
     ("select id from p where id like 3", "Unsupported select condition operator like"),
-    ("select id from c where (id = 1))", "Invalid boolean expression - unmatched brackets"),
+    ("select id from c where (id = 1))", "Missing '(' in the where clause: a ')' after id = 1 closes no bracket"),
     ("select id from p where flag = yes", BAD_BOOL.format("yes")),
     ("select id from p where day = 2024-13-45", BAD_DATE.format("2024-13-45")),
     ("select id from c where g = " + "x" * 70000, TOO_LONG.format(70001)),

@@ -16,6 +16,7 @@ REFUSALS = (
     "Command has more than",
     "Column type",
     "Category number is empty",
+    "Missing",
 )
 
 
@@ -37,7 +38,7 @@ class TestDispatch:
 
     @pytest.mark.parametrize(
         "command", ["create table t (a int)", "drop table t", "load t from f.csv", "selects a from t", "hello",
-                    "select\ta from t"]
+                    "\tdrop\ttable\tt"]
     )
     def test_execute_select_refuses_other_statements(self, db, command):
         assert error(db.executeSelect, command) == "Function supports only select statements"
@@ -50,7 +51,7 @@ class TestDispatch:
     @pytest.mark.parametrize("command, word", [
         ("insert into t values (1)", "insert"), ("delete from t", "delete"), ("update t set a = 1", "update"),
         ("show tables", "show"), ("creat table t (a int)", "creat"), ("selects a from t", "selects"),
-        ("DROP\ttable t", "DROP\ttable"),
+        ("\r\nselects\ra from t", "selects"),
     ])
     def test_unknown_statements_are_refused(self, db, command, word):
         assert error(db.executeCommand, command) == (
@@ -76,7 +77,7 @@ class TestTokenizer:
 
     def test_quoted_values_keep_blanks_separators_and_the_other_quote(self, db, tmp_path):
         values = ["Adult, 1 Egg Stage", "Adelie Penguin (Pygoscelis adeliae)", "Eagle's Nest Airport",
-                  'say "hi"', "a=b!=c<=d>=e<f>g", "it's", "  padded  ", ""]
+                  'say "hi"', "a=b!=c<=d>=e<f>g", "it's", "  padded  ", "", "tab\tline\nfeed\r\n"]
         load_table(db, tmp_path, "t", "id int, s string", list(enumerate(values)))
         for number, value in enumerate(values):
             for quoted in ("'" + value.replace("'", "''") + "'", '"' + value.replace('"', '""') + '"'):
@@ -123,23 +124,19 @@ class TestTokenizer:
         "select a from t where (a > 100 or b = 'North West') and id != 7 order by a desc",
         "select id, name from sales join customers on customer = id",
         "select k from a join b on x = y join c on x = z",
-        "select a from t where ((a = 1)",
         "select a from t where a like 1",
-        "select a from t order",
-        "select a from t where",
         "select *, a from t",
         "DROP TABLE Sales",
         "Load Sales From data.csv",
-        "load t from data.csv extra",
-        "drop table t extra",
-        "drop table",
-        "load t",
+        "load t from data.csv separator ';'",
+        "LOAD t FROM data.csv SEPARATOR '\\t'",
+        "select a\nfrom t",
+        "select\ta\r\nfrom t\r\n",
         "create table t (a INT, b String cat 40)",
         "create table t (a short, b long, c double, d float, e bool, f date, g string)",
         "create table t (a int cat 70000, b int cat -1, c int cat x7, d int cat 12abc)",
-        "create table t (a int) from data.csv",
-        "create table t (a int) trailing words",
-        "create table t (a int) config",
+        "create table t (a int) config from data.csv separator '|'",
+        "create\ntable\tt\r\n(a int,\n b int)\n",
     ],
 )
 def test_accepted(db, command):
@@ -156,8 +153,7 @@ def test_accepted(db, command):
         ("select a from t where a<>b", "Invalid token identified: b"),
         # "!" alone is no separator.
         ("select a!b c from t", "Unexpected token identified at pos 2: c"),
-        # Only spaces separate words: the table name is "t\nwhere".
-        ("select a from t\nwhere a = 1", "Invalid token identified: a"),
+        ("select a from t\nwhere\ta = 1\r\nb", "Invalid token identified: b"),
         ("select a from t ünïcødé", "Invalid token identified: ünïcødé"),
         ("select a from t '€ 5'", "Invalid token identified: € 5"),
         ("select a from t where a = 1 AND b = 2", "Invalid token identified: AND"),
@@ -171,7 +167,7 @@ def test_accepted(db, command):
         ("drop tables t", "Unexpected token identified at pos 1: tables"),
         ("create table t (a int, b varchar, c text)", "Column type varchar is not supported"),
         ("create table t (a '')", "Column type  is not supported"),
-        ("create table t (a int cat", "Category number is empty for column a"),
+        ("create table t (a int cat", "Missing category number after 'cat'"),
         ("create table t (a nope cat '')", "Column type nope is not supported"),
         ("create table t (a int, B int cat '')", "Category number is empty for column B"),
         ("create t (a int)", "Unexpected token identified at pos 1: t"),
@@ -191,3 +187,25 @@ def test_clauses_of_an_earlier_statement_do_not_carry_over(db):
     assert accepted(db, "select a from t")
     assert error(db.executeCommand, "create table t (a nope)") == "Column type nope is not supported"
     assert accepted(db, "create table t (a int)")
+
+
+@pytest.mark.parametrize(
+    "query, expected",
+    [
+        ("select id\nfrom t\nwhere id >= 1", [1, 2]),
+        ("select id\r\nfrom t\r\nwhere id >= 1\r\n", [1, 2]),
+        ("\tselect\tid\tfrom\tt\twhere\tid\t>=\t1\t", [1, 2]),
+        ("""
+        select id
+          from t
+         where id >= 2
+            or s = 'a b'
+        """, [0, 2]),
+    ],
+    ids=["lf", "crlf", "tabs", "triple-quoted"],
+)
+def test_line_ends_and_tabs_separate_words(db, tmp_path, query, expected):
+    path = write_csv(tmp_path / "t.csv", ["id", "s"], [[0, "a b"], [1, "x"], [2, "y"]])
+    db.executeCommand("create\ttable t\n(id int,\r\n s string)")
+    db.executeCommand(f"load t\nfrom\n'{path}'\n")
+    assert sorted(int(row[0]) for row in rows(db, query)) == expected

@@ -65,7 +65,7 @@ def test_select_lists(db):
         ("(city = Oslo or city = Rome) and (small = 7 or flag = 0)", [2, 3]),
         ("((city = Oslo or city = Rome) and (small = 7 or flag = 0)) or id = 6", [2, 3, 6]),
         ("(id = 1 or id = 2) and (id = 2 or id = 3) and (id = 2 or id = 4)", [2]),
-        ("((id = 1", [1]),
+        ("((id = 1))", [1]),
         ("(" * 20000 + "id = 2 or id = 3" + ")" * 20000 + " and flag = 1", [3]),
     ],
     ids=lambda value: value[:60] if isinstance(value, str) else None,

@@ -66,39 +66,52 @@ class TestCreate:
 
 
 @pytest.mark.parametrize(
-    "definition, data, expected",
+    "definition, data, expected, clause",
     [
         # CR LF line ends, also before a quoted last field and after a bool.
         ("id int, s string, b bool", b'id,s,b\r\n1,American Airlines Inc.,true\r\n2,"x,y",0\r\n3,z,1',
-         [(1, "American Airlines Inc.", True), (2, "x,y", False), (3, "z", True)]),
-        ("id int, s string", b'id,s\r\n1,"x,y"\r\n2,plain\r\n', [(1, "x,y"), (2, "plain")]),
+         [(1, "American Airlines Inc.", True), (2, "x,y", False), (3, "z", True)], ""),
+        ("id int, s string", b'id,s\r\n1,"x,y"\r\n2,plain\r\n', [(1, "x,y"), (2, "plain")], ""),
         # A carriage return anywhere else is data.
         ("id int, s string, t string", b"id,s,t\n1,a\rb,c\r\r\n2,\r,\r\n",
-         [(1, "a\rb", "c\r"), (2, "\r", "")]),
+         [(1, "a\rb", "c\r"), (2, "\r", "")], ""),
         # Empty lines, also holding only a CR, are skipped wherever they are.
-        ("id int, s string", b"\nid,s\n\n1,a\n\r\n\n2,b\r\n\n\n3,c\n\n", [(1, "a"), (2, "b"), (3, "c")]),
+        ("id int, s string", b"\nid,s\n\n1,a\n\r\n\n2,b\r\n\n\n3,c\n\n", [(1, "a"), (2, "b"), (3, "c")], ""),
         # A doubled quote inside a quoted field stands for one; elsewhere a
         # quote is an ordinary character, and text after a closing quote stays.
         ("id int, s string, t string",
          b'id,s,t\n1,"W. H. ""Bud"" Barron",5" pipe\n2,"""",a"b"\n3,"a,""b"",c",\n4,"",""\n5,a""b,"x"y"z"\n',
          [(1, 'W. H. "Bud" Barron', '5" pipe'), (2, '"', 'a"b"'), (3, 'a,"b",c', ""), (4, "", ""),
-          (5, 'a""b', 'xy"z"')]),
+          (5, 'a""b', 'xy"z"')], ""),
         # Line breaks inside quotes belong to the value, as the file has them,
         # also in the header; the record's other fields follow on its last line,
         # which may end the file.
         ("id int, s string, t string",
          b'id,"s\nname",t\n1,"two\nlines",x\n2,"crlf\r\n\r\n,""q""\n",y\r\n3,"\n",\n4,"x\n",z',
-         [(1, "two\nlines", "x"), (2, 'crlf\r\n\r\n,"q"\n', "y"), (3, "\n", ""), (4, "x\n", "z")]),
+         [(1, "two\nlines", "x"), (2, 'crlf\r\n\r\n,"q"\n', "y"), (3, "\n", ""), (4, "x\n", "z")], ""),
+        # Other separators, by the same rules: quoted fields hold the
+        # separator, quotes and line breaks; commas are data.
+        ("id int, s string, t string",
+         b'id;s;t\n1;"a;b";x,y\n2;"say ""hi"";";\r\n3;"two\nlines;";"\t"\n4;;\n',
+         [(1, "a;b", "x,y"), (2, 'say "hi";', ""), (3, "two\nlines;", "\t"), (4, "", "")], "separator ';'"),
+        ("id int, s string, t string",
+         b'id\ts\tt\n1\t"a\tb"\tx,y;z\n2\t\t"q""\t"\r\n3\t"l1\nl2\t"\tend\n',
+         [(1, "a\tb", "x,y;z"), (2, "", 'q"\t'), (3, "l1\nl2\t", "end")], "SEPARATOR '\\t'"),
+        ("id int, s string", b'id\ts\n1\t"a\tb"\n2\tc,d\n', [(1, "a\tb"), (2, "c,d")], "Separator '\t'"),
+        ("id int, s string, t string", b'id|s|t\n1|"a|b"|c\n2|,|"|"\n3|"x\r\ny"|\n',
+         [(1, "a|b", "c"), (2, ",", "|"), (3, "x\r\ny", "")], "separator '|'"),
+        ("id int, s string", b'id,s\n1,"a,b"\n', [(1, "a,b")], "separator ','"),
     ],
-    ids=["crlf", "crlf quoted last field", "cr as data", "empty lines", "quotes", "line breaks in quotes"],
+    ids=["crlf", "crlf quoted last field", "cr as data", "empty lines", "quotes", "line breaks in quotes",
+         "semicolon", "tab written as backslash-t", "tab", "pipe", "comma named"],
 )
-def test_csv_files_load_as_written(db, tmp_path, definition, data, expected):
+def test_csv_files_load_as_written(db, tmp_path, definition, data, expected, clause):
     path = tmp_path / "data.csv"
     path.write_bytes(data)
     db.executeCommand(f"create table plain ({definition})")
-    db.executeCommand(f"create table sampled ({definition}) config from '{path}'")
+    db.executeCommand(f"create table sampled ({definition}) config from '{path}' {clause}")
     for table in ("plain", "sampled"):
-        db.executeCommand(f"load {table} from '{path}'")
+        db.executeCommand(f"load {table} from '{path}' {clause}")
         assert db.executeSelect(f"select * from {table} order by id").fetchAll() == expected
     # The answer as CSV text loads back to the same rows.
     (tmp_path / "again.csv").write_bytes(db.executeSelect("select * from plain").toCSV().encode())
@@ -108,6 +121,22 @@ def test_csv_files_load_as_written(db, tmp_path, definition, data, expected):
     for number, text, *_ in expected:
         quoted = "'" + text.replace("'", "''") + "'"
         assert db.executeSelect(f"select id from plain where s = {quoted}").fetchAll() == [(number,)]
+
+
+def test_a_file_read_with_another_separator_is_refused_whole(db, tmp_path):
+    path = tmp_path / "data.csv"
+    path.write_bytes(b"a;b\n1;2\n3;4\n")
+    db.executeCommand("create table t (a int, b int)")
+    message = error(db.executeCommand, f"load t from '{path}'")
+    assert message.startswith(f"Incorrect number of columns in input file {path}, line: 1;2")
+    assert error(db.executeCommand, f"create table u (a int, b int) config from '{path}' separator ','") == message
+    db.executeCommand(f"load t from '{path}' separator ';'")
+    assert table_rows(db, "t") == [("1", "2"), ("3", "4")]
+    path.write_bytes(b"a,b\n5,6\n")
+    assert error(db.executeCommand, f"load t from '{path}' separator ';'").startswith(
+        f"Incorrect number of columns in input file {path}, line: 5,6")
+    assert table_rows(db, "t") == [("1", "2"), ("3", "4")]
+    assert error(db.executeSelect, "select * from u") == "Table u is not defined"
 
 
 @pytest.mark.parametrize("order", ["sorted", "reverse", "random", "gap"])

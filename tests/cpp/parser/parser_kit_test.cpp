@@ -20,8 +20,8 @@ class FlagGrammar : public ParserStruct {
   FlagGrammar()
       : first(append(std::make_unique<StatementParser>("a"))),
         optionalPart(append(std::make_unique<StatementParser>("b"))),
-        dependentOne(append(std::make_unique<StringParser>())),
-        dependentTwo(append(std::make_unique<StringParser>())),
+        dependentOne(append(std::make_unique<StringParser>("first value"))),
+        dependentTwo(append(std::make_unique<StringParser>("second value"))),
         last(append(std::make_unique<StatementParser>("end"))) {
     optionalPart->optional = true;
     dependentOne->dependent = true;
@@ -34,7 +34,7 @@ class FlagGrammar : public ParserStruct {
   StatementParser* last;
 };
 
-std::unique_ptr<Parser> singleString() { return std::make_unique<StringParser>(); }
+std::unique_ptr<Parser> singleString() { return std::make_unique<StringParser>("name"); }
 
 }  // namespace
 
@@ -60,17 +60,37 @@ TEST(ParserKit, OptionalAndDependentFlags) {
   EXPECT_EQ(test_support::messageOf([&] { grammar.run({"z"}); }), "Unexpected token identified at pos 0: z");
 }
 
+// Tokens that run out before a part the grammar cannot leave out are
+// refused, naming that part; optional parts and those skipped with them
+// may be missing.
+TEST(ParserKit, TokensEndingBeforeAMandatoryPartAreRefused) {
+  const struct Case {
+    TokenList tokens;
+    const char* message;
+  } cases[] = {
+      {{"a"}, "Missing 'end' after 'a'"},
+      {{"a", "b"}, "Missing first value after 'b'"},
+      {{"a", "b", "x"}, "Missing second value after 'x'"},
+      {{"a", "b", "x", "y"}, "Missing 'end' after 'y'"},
+      {{"a", "end"}, "no exception"},
+      {{"a", "b", "x", "y", "end"}, "no exception"},
+  };
+  FlagGrammar grammar;
+  for (const Case& c : cases) {
+    const std::string message = test_support::messageOf([&] { grammar.run(c.tokens); });
+    EXPECT_EQ(message, c.message) << c.tokens.size() << " tokens";
+  }
+}
+
 TEST(ParserKit, ListWithSeparators) {
-  ListParser list(&singleString, {","});
+  ListParser list(&singleString, {","}, "name");
   EXPECT_EQ(list.parse({"a", ",", "b", "from"}, 0), 3);
   ASSERT_EQ(list.elements.size(), 2u);
   EXPECT_EQ(elementText(*list.elements[1], COL_NAME), "b");
   EXPECT_EQ(list.separatorsFound, (std::vector<std::string>{","}));
 
-  // A separator as the last token is consumed.
-  EXPECT_EQ(list.parse({"x", "a", ",", "b", ","}, 1), 4);
-  EXPECT_EQ(list.elements.size(), 2u);
-  EXPECT_EQ(list.separatorsFound.size(), 2u);
+  // A separator as the last token leaves an element missing.
+  EXPECT_EQ(test_support::messageOf([&] { list.parse({"x", "a", ",", "b", ","}, 1); }), "Missing name after ','");
 
   list.reset();
   EXPECT_TRUE(list.elements.empty());
@@ -87,7 +107,7 @@ TEST(ParserKit, ElementReadersRefuseTheWrongPartType) {
 // One token more is refused (checked through the engine with the refused
 // commands); at the limit every position still fits.
 TEST(ParserKit, AListTakesAllTokensAtTheLimit) {
-  ListParser list(&singleString, {","});
+  ListParser list(&singleString, {","}, "name");
   const TokenList longest(MAX_TOKENS, ",");
   EXPECT_EQ(list.parse(longest, 0), 65535);
   EXPECT_EQ(list.elements.size(), 32768u);

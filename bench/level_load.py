@@ -13,13 +13,21 @@ Keys are ints (`--type int`, any n up to 65,534) or texts of nine
 characters (`--type string`); a load that tabulon refuses is reported with
 its message.
 
+`--rebuild` times the level a table chooses in the middle of a load
+instead: the table is created without `cat`, its file holds PREFIX rows
+with 20 keys, so that the rebuild at `lines.threshold` (10,000 by
+default) makes the key a tree level, then n rows with n new keys. A load
+that takes longer than `--cap` seconds is stopped and shown as such.
+
 Usage: PYTHONPATH=build python3 bench/level_load.py [--rows N] [--runs N]
        [--counts 4000,8000,...] [--type int|string] [--scratch DIR]
+       [--rebuild [--cap SECONDS]]
 """
 
 import argparse
 import gc
 import random
+import signal
 import statistics
 import tempfile
 import time
@@ -99,6 +107,61 @@ def measure(path, kind, runs):
     return tabulon_time, None, pandas_time
 
 
+PREFIX = 20000
+PREFIX_KEYS = 20
+
+
+class Capped(Exception):
+    """A load stopped after the time it was given."""
+
+
+def write_rebuild_table(path, new_keys, kind):
+    if path.exists():
+        return
+    partial = path.with_suffix(".part")
+    with open(partial, "w") as out:
+        out.write("id,key,amount\n")
+        out.writelines(f"{i},{key_text(i % PREFIX_KEYS, kind)},{i % 1000 / 10}\n" for i in range(PREFIX))
+        out.writelines(f"{PREFIX + j},{key_text(PREFIX_KEYS + j, kind)},{j % 1000 / 10}\n" for j in range(new_keys))
+    partial.rename(path)
+
+
+def load_unconfigured(path, kind, cap):
+    def stop(*_):
+        raise Capped()
+
+    db = tabulon.DatabaseParser()
+    db.executeCommand(f"create table t (id int, key {kind}, amount double)")
+    previous = signal.signal(signal.SIGALRM, stop)
+    signal.setitimer(signal.ITIMER_REAL, cap)
+    try:
+        db.executeCommand(f"load t from '{path}'")
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    return db
+
+
+def rebuild_main(args):
+    print(f"{PREFIX:,} rows with {PREFIX_KEYS} {args.kind} keys, then n rows with n new keys; "
+          f"no `cat`: the key becomes a level at the rebuild; median of {args.runs} loads, seconds")
+    print("| n | load | per 1,000 new keys |")
+    print("| --- | --- | --- |")
+    for new_keys in (int(c) for c in args.counts.split(",")):
+        path = args.scratch / f"rebuild_{args.kind}_{new_keys}.csv"
+        write_rebuild_table(path, new_keys, args.kind)
+        try:
+            load_time, db = timed(lambda: load_unconfigured(path, args.kind, args.cap), args.runs)
+        except Capped:
+            print(f"| {new_keys:,} | > {args.cap:g} (stopped) | |", flush=True)
+            continue
+        keys = [key_text(i % PREFIX_KEYS, args.kind) for i in range(PREFIX)]
+        keys += [key_text(PREFIX_KEYS + j, args.kind) for j in range(new_keys)]
+        if answer_tabulon(db, args.kind) != (len(keys), key_checksum(keys, args.kind)):
+            raise SystemExit(f"{path.name}: wrong answer")
+        print(f"| {new_keys:,} | {load_time:.3f} | {load_time / new_keys * 1000:.4f} |", flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rows", type=int, default=1000000)
@@ -106,8 +169,13 @@ def main():
     parser.add_argument("--counts", default=DEFAULT_COUNTS)
     parser.add_argument("--type", dest="kind", choices=["int", "string"], default="int")
     parser.add_argument("--scratch", type=Path, default=Path(tempfile.gettempdir()) / "tabulon-level-load")
+    parser.add_argument("--rebuild", action="store_true")
+    parser.add_argument("--cap", type=float, default=120.0)
     args = parser.parse_args()
     args.scratch.mkdir(parents=True, exist_ok=True)
+    if args.rebuild:
+        rebuild_main(args)
+        return
 
     print(f"{args.rows:,} rows, {args.kind} keys, median of {args.runs} loads, seconds")
     print("| distinct values | sorted: tabulon | pandas | ratio | random: tabulon | pandas | ratio |")

@@ -4,6 +4,7 @@
 #include "catalogue/database.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 #include "errors/database_exception.h"
 #include "errors/interruption.h"
 #include "storage/csv_reader.h"
+#include "storage/full_level_exception.h"
 #include "storage/node_iterator.h"
 #include "storage/node_table.h"
 
@@ -55,6 +57,51 @@ bool copyRows(NodeIterator& rows, TreeTable& tree) {
   }
   tree.completeRenumbering();
   return true;
+}
+
+// A tree over the columns of `tree` whose levels are those of `tree` but
+// the one of `column`, which is plain; its maps are copies, so it takes
+// the rows of `tree` without numbering a value. The numbers of `tree` must
+// be in order.
+std::unique_ptr<TreeTable> treeWithoutLevel(const TreeTable& tree, unsigned short column) {
+  auto lowered = std::make_unique<TreeTable>();
+  std::vector<unsigned short> order;
+  for (unsigned short position = 0; position < tree.numCategories; ++position) {
+    const unsigned short kept = tree.categoryColumns[position];
+    if (kept == column) continue;
+    std::unique_ptr<ColumnMapBase> map = tree.levelMaps[position]->clone();
+    lowered->columnMaps.emplace(kept, map.get());
+    map.release();
+    order.push_back(kept);
+  }
+  lowered->init(tree.columnTypes, std::move(order));
+  return lowered;
+}
+
+// Adds every row of `source`, in the order it reads them, to `target`,
+// which has the same column types.
+void copyTable(const TreeTable& source, TreeTable& target) {
+  NodeConfig layout;
+  layout.init(source.columnTypes);
+  std::vector<char> fixed(size_t{layout.fixedWidth} + 1);
+  std::vector<const char*> texts(layout.numStrings);
+  std::vector<size_t> textBytes(layout.numStrings);
+  NodeIterator row;
+  row.reset(fixed.data(), fixed.data() + fixed.size(), &layout, 0);
+  TableIterator rows(&source);
+  for (unsigned count = 1; rows.nextRow(); ++count) {
+    if (count % kRowsPerInterruptCheck == 0) checkInterrupt();
+    for (unsigned short position = 0; position < layout.numFixed; ++position) {
+      const unsigned short column = layout.columns[position];
+      std::memcpy(fixed.data() + layout.offsets[position], rows.getPointer(column),
+                  getTypeWidth(source.columnTypes[column]));
+    }
+    for (unsigned short text = 0; text < layout.numStrings; ++text) {
+      texts[text] = static_cast<const char*>(rows.getPointer(layout.columns[layout.numFixed + text]));
+      textBytes[text] = std::strlen(texts[text]) + 1;
+    }
+    target.addRow(row, texts.data(), textBytes.data());
+  }
 }
 
 }  // namespace
@@ -129,6 +176,7 @@ void Database::tableInit(const std::string& tableName, const std::vector<ColumnC
   tree->init(types, std::move(order));
   tree->needsConfiguration = false;
   addStoredTable(tableName, columns, std::move(tree));
+  trees.back().namedLevels = true;
 }
 
 bool Database::needsRebuild(const StoredTable& table) {
@@ -168,8 +216,8 @@ void Database::appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr
   for (unsigned rows = 1; reader.nextRow(); ++rows) {
     if (rows % kRowsPerInterruptCheck == 0) checkInterrupt();
     if (needsRebuild(table)) {
-      std::unique_ptr<TreeTable> old = rebuildAsTree(table);
-      if (old != nullptr) replaced = std::move(old);
+      std::unique_ptr<TreeTable> rebuilt = rebuiltAsTree(table);
+      if (rebuilt != nullptr) replaceDuringLoad(table, std::move(rebuilt), replaced);
     }
     if (!counted) {
       ++*table.changes;
@@ -178,18 +226,61 @@ void Database::appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr
     NodeIterator& row = reader.getFixedView();
     reader.getTexts(rowTexts.data(), rowTextBytes.data());
     try {
-      table.tree->addRow(row, rowTexts.data(), rowTextBytes.data());
+      addLoadedRow(table, row, rowTexts.data(), rowTextBytes.data(), replaced);
     } catch (const DatabaseException& e) {
       throw DatabaseException("%s%s", e.what(), reader.where().c_str());
     }
   }
 }
 
-void Database::constructTreeTable(const std::string& tableName) {
-  rebuildAsTree(trees[getTableNumber(tableName)]);
+void Database::addLoadedRow(StoredTable& table, NodeIterator& row, const char* const* texts,
+                            const size_t* textBytes, std::unique_ptr<TreeTable>& replaced) {
+  // Each attempt that fails drops a level, so the attempts end.
+  for (;;) {
+    unsigned short fullColumn = 0;
+    try {
+      table.tree->addRow(row, texts, textBytes);
+      return;
+    } catch (const FullLevelException& full) {
+      if (table.namedLevels) throw;
+      fullColumn = full.column;
+    }
+    dropLevel(table, fullColumn, replaced);
+  }
 }
 
-std::unique_ptr<TreeTable> Database::rebuildAsTree(StoredTable& table) {
+void Database::dropLevel(StoredTable& table, unsigned short column, std::unique_ptr<TreeTable>& replaced) {
+  TreeTable& old = *table.tree;
+  // The old tree is read in its order, which holds once its numbers are.
+  old.completeRenumbering();
+  std::unique_ptr<TreeTable> lowered = treeWithoutLevel(old, column);
+  lowered->deferRenumbering();
+  copyTable(old, *lowered);
+  // Without levels left the table waits, as after a rebuild that found
+  // none, before it samples its rows again.
+  if (lowered->needsConfiguration) table.rebuildAt = uint64_t{lowered->numRows} * 2;
+  replaceDuringLoad(table, std::move(lowered), replaced);
+}
+
+void Database::replaceDuringLoad(StoredTable& table, std::unique_ptr<TreeTable> tree,
+                                 std::unique_ptr<TreeTable>& replaced) {
+  std::swap(table.tree, tree);
+  ++*table.changes;
+  // Like the tree the load began with, the new one renumbers its levels
+  // once, when the load ends.
+  table.tree->deferRenumbering();
+  if (replaced == nullptr) replaced = std::move(tree);
+}
+
+void Database::constructTreeTable(const std::string& tableName) {
+  StoredTable& table = trees[getTableNumber(tableName)];
+  std::unique_ptr<TreeTable> rebuilt = rebuiltAsTree(table);
+  if (rebuilt == nullptr) return;
+  table.tree = std::move(rebuilt);
+  ++*table.changes;
+}
+
+std::unique_ptr<TreeTable> Database::rebuiltAsTree(StoredTable& table) {
   const TreeTable& old = *table.tree;
   if (!old.needsConfiguration || old.numRows == 0) return nullptr;
 
@@ -211,8 +302,6 @@ std::unique_ptr<TreeTable> Database::rebuildAsTree(StoredTable& table) {
     table.rebuildAt = uint64_t{old.numRows} * 2;
     return nullptr;
   }
-  std::swap(table.tree, rebuilt);
-  ++*table.changes;
   return rebuilt;
 }
 

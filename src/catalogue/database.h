@@ -30,6 +30,12 @@ class CSVReader;
 // configured from its rows. When a rebuild finds no column fit to be a
 // level, the next attempt waits until the row count has doubled, so that
 // loading stays linear in the number of rows.
+//
+// Levels the table chose itself (by sampling, or at that rebuild) give way:
+// when one of them can number no more values, the load goes on with the
+// table rebuilt without that level, its column plain and the rows in the
+// order the table read them. Levels named with `cat` refuse the value and
+// fail the load.
 class Database : public DatabaseSchema {
  public:
   Database();
@@ -78,6 +84,7 @@ class Database : public DatabaseSchema {
     std::unique_ptr<TreeTable> tree;
     std::shared_ptr<uint64_t> changes;  // see getTableChanges
     uint64_t rebuildAt = 0;             // fewest rows for the next rebuild attempt
+    bool namedLevels = false;           // levels given with `cat`, which never give way
   };
 
   // Refuses an empty name, a name already in use (with `existsMessage`), a
@@ -94,9 +101,21 @@ class Database : public DatabaseSchema {
   // it grows past the threshold; `replaced` takes the tree a rebuild
   // replaces.
   static void appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr<TreeTable>& replaced);
-  // constructTreeTable of one table; answers the replaced tree, or null
-  // when the table stays as it is.
-  static std::unique_ptr<TreeTable> rebuildAsTree(StoredTable& table);
+  // The tree that constructTreeTable puts in place of the table's tree, or
+  // null when the table stays as it is.
+  static std::unique_ptr<TreeTable> rebuiltAsTree(StoredTable& table);
+  // Adds the row to the table during a load; a level the table chose that
+  // cannot number the row's value is dropped (dropLevel) and the row added
+  // again.
+  static void addLoadedRow(StoredTable& table, NodeIterator& row, const char* const* texts,
+                           const size_t* textBytes, std::unique_ptr<TreeTable>& replaced);
+  // Replaces the table during a load by a tree without the level of
+  // `column`, holding the same rows in the order the table reads them.
+  static void dropLevel(StoredTable& table, unsigned short column, std::unique_ptr<TreeTable>& replaced);
+  // Puts `tree` in place of the table's tree during a load; `replaced`
+  // keeps the tree the load began with, which a failed load restores.
+  static void replaceDuringLoad(StoredTable& table, std::unique_ptr<TreeTable> tree,
+                                std::unique_ptr<TreeTable>& replaced);
 
   std::vector<StoredTable> trees;  // index is the table number
 };

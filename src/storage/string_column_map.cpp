@@ -7,6 +7,7 @@
 
 #include "errors/database_exception.h"
 #include "storage/column_map.h"
+#include "storage/full_level_exception.h"
 
 namespace {
 
@@ -68,8 +69,9 @@ unsigned short StringColumnMap::addUnordered(void* value) {
 
 void StringColumnMap::requireRoomFor(const char* newText) const {
   if (intToValue.size() > MAX_TEXTS) {
-    throw DatabaseException("Category exceeds max size of %d, unable to add value %s", static_cast<int>(MAX_TEXTS),
-                            newText);
+    throw FullLevelException(FullLevelException::kNoColumn,
+                             string_format("Category exceeds max size of %d, unable to add value %s",
+                                           static_cast<int>(MAX_TEXTS), newText));
   }
 }
 

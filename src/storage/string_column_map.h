@@ -38,7 +38,7 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   unsigned short getIntLessEq(void* value) override;
   unsigned short getIntGreatEQ(void* value) override;
   // False for a text already in the map or when there is no room; throws
-  // DatabaseException when the map already holds more than MAX_TEXTS texts.
+  // FullLevelException when the map already holds more than MAX_TEXTS texts.
   bool add(void* value) override;
   // A text already in the map keeps its number.
   void add(void* value, unsigned short number) override;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "errors/database_exception.h"
+#include "storage/full_level_exception.h"
 #include "storage/string_column_map.h"
 #include "storage/text_bytes.h"
 
@@ -259,18 +260,29 @@ unsigned short TreeTable::categoryNumber(unsigned short position, void* value) {
     throw DatabaseException("Category map of column %d holds a value without a number", column);
   }
   map = changingMap(position);
-  // Once a map numbers out of order, looking for room in the order is
-  // wasted until it is renumbered.
-  if ((unordered_[position] != 0 && deferring_) || !map->add(value)) {
-    if (map->addUnordered(value) == 0) {
-      throw DatabaseException(
-          "Unable to add another value to column %d. Column should be setup as non-category.",
-          column);
-    }
-    unordered_[position] = 1;
-    if (!deferring_) rebalanceColumn(position);
+  try {
+    numberNewValue(position, *map, value);
+  } catch (const FullLevelException& full) {
+    if (full.column == column) throw;
+    throw FullLevelException(column, full.what());
   }
   return map->getInt(value);
+}
+
+void TreeTable::numberNewValue(unsigned short position, ColumnMapBase& map, void* value) {
+  // Once a map numbers out of order, looking for room in the order is
+  // wasted until it is renumbered.
+  if (unordered_[position] == 0 || !deferring_) {
+    if (map.add(value)) return;
+  }
+  if (map.addUnordered(value) == 0) {
+    const unsigned short column = categoryColumns[position];
+    throw FullLevelException(
+        column, string_format("Unable to add another value to column %d. Column should be setup as non-category.",
+                              column));
+  }
+  unordered_[position] = 1;
+  if (!deferring_) rebalanceColumn(position);
 }
 
 NodeTable* TreeTable::searchPath(const std::vector<unsigned short>& path) {

@@ -45,7 +45,8 @@ class TreeTable : public TableConfig {
   // Adds the iterator's current row, which must be laid out over all
   // columns of the table as plain columns (the layout of a NodeConfig built
   // from the table's column types). A failing row is not stored; values it
-  // already entered into category maps stay there.
+  // already entered into category maps stay there. A value that its level's
+  // map can number no more fails with FullLevelException naming the column.
   void addRow(NodeIterator& row);
   // The same for a row whose texts lie elsewhere: `row` gives the
   // fixed-width values (its texts are not read), and the i-th text of the
@@ -170,7 +171,12 @@ class TreeTable : public TableConfig {
   size_t plainLengthOfTexts() const;
   // addRow once the row's texts are known: `plain` is the incoming row.
   void addScannedRow(const char* plain);
+  // The number of the row's value at path position `position`, numbering
+  // a new value; throws FullLevelException naming the column when the
+  // level's map has no number left for it.
   unsigned short categoryNumber(unsigned short position, void* value);
+  // Gives a value that `map` (the level's map) does not hold a number.
+  void numberNewValue(unsigned short position, ColumnMapBase& map, void* value);
   NodeTable* locateNode();
   // Opens a node for a row whose path agrees with no live node.
   NodeTable* openBranch();

@@ -213,3 +213,106 @@ class TestRebuild:
             db.executeCommand(f"load t from {csv(name, [f'{i % 2},{i}' for i in range(30)])}")
         assert len(db.executeSelect("select a from t")) == 101
         assert rows(db, "select b from t where a = 1 and b > bbb") == [(long_row[2:],)]
+
+
+class TestLevelsGiveWay:
+    """A level the table chose itself (sampled by `config from`, or at
+    lines.threshold rows) that can number no more values is dropped in the
+    middle of the load: the table answers as a fresh one whose only level
+    is the other column; a level named with `cat` refuses the value."""
+
+    # A text level numbers at most 40,001 texts, any other 65,534 values;
+    # the first file brings 5, the second enough new ones to pass that.
+    NEW_VALUES = {"int": 65540, "string": 40010}
+    REFUSED = {
+        "int": "Unable to add another value to column 1. Column should be setup as non-category., line 65531 of {}",
+        "string": "Category exceeds max size of 40000, unable to add value k040001, line 39998 of {}",
+    }
+
+    @pytest.fixture
+    def db(self, tmp_path):
+        with settings(tmp_path, "lines.threshold=50\ncategory.threshold=20\n"):
+            yield tabulon.DatabaseParser()
+
+    @staticmethod
+    def key(kind, value):
+        return str(value) if kind == "int" else f"k{value:06d}"
+
+    def queries(self, kind, table):
+        low, high = self.key(kind, 60), self.key(kind, 90)
+        return [f"select * from {table} order by id",
+                f"select id, k from {table} where g = 1 order by id desc",
+                f"select id, g from {table} where k >= {low} and k < {high} order by id",
+                f"select id from {table} where k = {self.key(kind, 3)} or (g = 2 and id > 40000) order by id",
+                f"select g, k from {table}",
+                f"select * from {table} where k > {high}"]
+
+    def answers(self, db, kind, table):
+        # Only `order by id` fixes the order of an answer.
+        return [result if "order by" in query else sorted(result)
+                for query in self.queries(kind, table)
+                for result in [db.executeSelect(query).fetchAll()]]
+
+    @pytest.mark.parametrize("kind", ["int", "string"])
+    @pytest.mark.parametrize("chosen_by", ["lines.threshold", "config from", "cat"])
+    def test_a_full_level_the_table_chose_becomes_plain(self, db, csv, kind, chosen_by):
+        key = lambda value: self.key(kind, value)  # noqa: E731
+        first = csv("first.csv", [f"{i},{key(i % 5)},{i % 3}" for i in range(100)])
+        lines = [f"{100 + i},{key(5 + i)},{i % 3}" for i in range(self.NEW_VALUES[kind])]
+        second, bad = csv("second.csv", lines), csv("bad.csv", [*lines, "1,2"])
+        third = csv("third.csv", [f"{i},{key(i % 7 * 9000)},{i % 3}" for i in range(200000, 200500)])
+        columns = f"id int, k {kind}, g int"
+        if chosen_by == "config from":
+            db.executeCommand(f"create table t ({columns}) config from {first}")
+        else:
+            db.executeCommand(f"create table t ({f'id int, k {kind} cat 2, g int cat 1' if chosen_by == 'cat' else columns})")
+        db.executeCommand(f"load t from {first}")
+        stored = db.executeSelect("select * from t").fetchAll()
+        before = db.executeSelect("select * from t")
+
+        # A later bad row undoes the load, the dropped level included.
+        refused = self.REFUSED[kind] if chosen_by == "cat" else None
+        assert error(db.executeCommand, f"load t from {bad}") == (
+            refused.format(bad) if refused else f"Incorrect number of columns in input file {bad}, line: 1,2")
+        assert before.fetchAll() == stored
+        assert db.executeSelect("select * from t").fetchAll() == stored
+
+        message = error(db.executeCommand, f"load t from {second}")
+        if refused:
+            assert message == refused.format(second)
+            assert before.fetchAll() == stored
+            return
+        assert message is None
+        db.executeCommand(f"create table fresh (id int, k {kind}, g int cat 1)")
+        for path in (first, second):
+            db.executeCommand(f"load fresh from {path}")
+        assert self.answers(db, kind, "t") == self.answers(db, kind, "fresh")
+        for table in ("t", "fresh"):
+            db.executeCommand(f"load {table} from {third}")
+        assert self.answers(db, kind, "t") == self.answers(db, kind, "fresh")
+        assert len(db.executeSelect("select id from t")) == 100 + len(lines) + 500
+
+    @pytest.mark.parametrize("kind", ["int", "string"])
+    @pytest.mark.parametrize("chosen_by", ["lines.threshold", "config from"])
+    def test_a_level_chosen_during_a_load_gives_way_in_that_load(self, db, csv, kind, chosen_by):
+        # One file: 5 values of k in its first 100 rows, then new ones only;
+        # the level is chosen as the table passes 50 rows, or by sampling
+        # the same file, which sees every value and keeps k plain.
+        key = lambda value: self.key(kind, value)  # noqa: E731
+        head = csv("head.csv", [f"{i - 30},{key(i % 5)},{i % 3}" for i in range(30)])
+        lines = [f"{i},{key(i % 5)},{i % 3}" for i in range(100)]
+        lines += [f"{100 + i},{key(5 + i)},{i % 3}" for i in range(self.NEW_VALUES[kind])]
+        whole, bad = csv("whole.csv", lines), csv("bad.csv", [*lines, "1,2"])
+        config = f" config from {whole}" if chosen_by == "config from" else ""
+        db.executeCommand(f"create table t (id int, k {kind}, g int){config}")
+        db.executeCommand(f"load t from {head}")
+        stored = db.executeSelect("select * from t").fetchAll()
+        before = db.executeSelect("select * from t")
+        assert error(db.executeCommand, f"load t from {bad}") == (
+            f"Incorrect number of columns in input file {bad}, line: 1,2")
+        assert before.fetchAll() == stored
+        db.executeCommand(f"load t from {whole}")
+        db.executeCommand(f"create table fresh (id int, k {kind}, g int cat 1)")
+        for path in (head, whole):
+            db.executeCommand(f"load fresh from {path}")
+        assert self.answers(db, kind, "t") == self.answers(db, kind, "fresh")

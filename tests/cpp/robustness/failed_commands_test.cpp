@@ -17,6 +17,7 @@
 #include "catalogue/config.h"
 #include "catalogue/database.h"
 #include "errors/database_exception.h"
+#include "errors/interruption.h"
 #include "parserengine/parser_engine.h"
 #include "query/query_set.h"
 #include "storage/tree_table.h"
@@ -304,6 +305,65 @@ TEST_F(FailedCommands, SplitsAndRebuildsOfAFailedLoadAreUndone) {
     EXPECT_EQ(select(std::string("select * from ") + table), stored) << table;
     EXPECT_NO_THROW(after.validateTree());
   }
+}
+
+// The table whose tree the interrupt check below watches.
+const Database* gWatched = nullptr;
+
+// Stops a load as soon as the watched table has a single level left.
+bool stopOnceALevelIsDropped() { return gWatched->getTreeTable(gWatched->getTableNumber("chosen")).numCategories == 1; }
+
+// A load that drops a level the table chose (its 65,534 numbers all
+// taken) and then fails, at a bad row or stopped from outside, is undone
+// whole: the tree it began with comes back with its rows, their order and
+// their numbers.
+TEST_F(FailedCommands, ALoadThatDroppedALevelIsUndoneWhole) {
+  test_support::ThresholdGuard guard;
+  CONFIG_LINES_THRESHOLD = 50;
+  std::string first = "k,g\n";
+  for (int i = 0; i < 100; ++i) first += std::to_string(i % 5) + "," + std::to_string(i % 3) + "\n";
+  std::string more = "k,g\n";
+  for (int i = 0; i < 70000; ++i) more += std::to_string(5 + i) + "," + std::to_string(i % 3) + "\n";
+  directory_.write("first.csv", first);
+  directory_.write("more.csv", more);
+  directory_.write("bad.csv", more + "1\n");
+  run("create table chosen (k int, g int)");
+  run("load chosen from " + path("first.csv"));
+  const TreeTable& tree = database_->getTreeTable(database_->getTableNumber("chosen"));
+  ASSERT_EQ(tree.numCategories, 2) << "both columns are levels after the rebuild";
+  const Rows stored = select("select * from chosen");
+  const auto numbers = categoryNumbers(*database_, "chosen");
+
+  struct Failure {
+    const char* file;
+    InterruptCheck check;
+    std::string message;
+  };
+  const std::vector<Failure> failures = {
+      {"bad.csv", nullptr, "Incorrect number of columns in input file " + path("bad.csv") + ", line: 1"},
+      {"more.csv", stopOnceALevelIsDropped, "Interrupted"},
+  };
+  gWatched = database_.get();
+  for (const Failure& failure : failures) {
+    setInterruptCheck(failure.check);
+    std::string message;
+    try {
+      run("load chosen from " + path(failure.file));
+    } catch (const std::exception& e) {
+      message = e.what();
+    }
+    setInterruptCheck(nullptr);
+    EXPECT_EQ(message, failure.message);
+    EXPECT_EQ(&database_->getTreeTable(database_->getTableNumber("chosen")), &tree) << failure.file;
+    EXPECT_EQ(select("select * from chosen"), stored) << failure.file;
+    EXPECT_EQ(categoryNumbers(*database_, "chosen"), numbers) << failure.file;
+    EXPECT_NO_THROW(tree.validateTree());
+  }
+  run("load chosen from " + path("more.csv"));
+  EXPECT_EQ(database_->getTreeTable(database_->getTableNumber("chosen")).categoryColumns,
+            std::vector<unsigned short>{1});
+  EXPECT_EQ(select("select k from chosen where g = 1").size(), 33u + 23333u);
+  expectUsable();
 }
 
 TEST_F(FailedCommands, ATextLevelFullOfValuesRefusesTheNextOne) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/column_config.h"
+#include "catalogue/database_lock.h"
 #include "catalogue/database_schema.h"
 #include "storage/table_config.h"
 #include "storage/table_iterator.h"
@@ -78,6 +79,10 @@ class Database : public DatabaseSchema {
   // stays readable after the table is gone.
   std::shared_ptr<const uint64_t> getTableChanges(unsigned short table) const;
 
+  // The lock every call into this database, or into anything made from
+  // it, holds for its work (see database_lock.h).
+  DatabaseLock& lock() const { return lock_; }
+
  private:
   // One table's storage and bookkeeping.
   struct StoredTable {
@@ -118,4 +123,5 @@ class Database : public DatabaseSchema {
                                 std::unique_ptr<TreeTable>& replaced);
 
   std::vector<StoredTable> trees;  // index is the table number
+  mutable DatabaseLock lock_;
 };

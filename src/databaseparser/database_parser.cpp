@@ -14,7 +14,12 @@ DatabaseParser::DatabaseParser()
 DatabaseParser::DatabaseParser(const DatabaseParser& other)
     : database_(other.database_), engine_(std::make_unique<ParserEngine>(*database_)) {}
 
-DatabaseParser::~DatabaseParser() = default;
+DatabaseParser::~DatabaseParser() {
+  const DatabaseLock::Hold hold(&database_->lock());
+  engine_.reset();
+}
+
+DatabaseLock& DatabaseParser::lock() const { return database_->lock(); }
 
 void DatabaseParser::executeCommand(const char* command) { engine_->executeCommand(command); }
 

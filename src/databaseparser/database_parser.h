@@ -8,13 +8,16 @@
 #include "query/table_index.h"
 
 class Database;
+class DatabaseLock;
 class ParserEngine;
 
 // The facade behind the Python class DatabaseParser: owns one command engine
 // exclusively and holds its database by shared ownership, so the tables live
 // until the last DatabaseParser (or cursor) sharing the database goes. A copy
 // shares the database and gets an engine of its own. Every failure is thrown
-// as DatabaseException; the object stays usable after one.
+// as DatabaseException; the object stays usable after one. Calls are made
+// under the database's lock (lock()), which the caller takes; the
+// destructor takes it itself.
 class DatabaseParser {
  public:
   // A new, empty database (reading ".tbconfig" from the working directory,
@@ -34,6 +37,8 @@ class DatabaseParser {
   // through. Throws "Table %s does not contain column %s" for a column the
   // table lacks.
   TableIndex createIndex(std::string table, std::string column);
+  // The lock of the database, shared with its copies and cursors.
+  DatabaseLock& lock() const;
 
  private:
   // Declared first so that the engine, which refers to it, goes first.

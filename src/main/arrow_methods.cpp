@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "main/arrow/arrow_export.h"
+#include "main/python_call.h"
 
 namespace nb = nanobind;
 
@@ -97,13 +98,19 @@ nb::object attribute(const nb::object& object, const char* name) {
 
 nb::object arrowStreamCapsule(const QuerySet& cursor) {
   auto stream = std::make_unique<ArrowArrayStream>();
-  arrow_export::exportStream(cursor, stream.get());
+  {
+    const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
+    arrow_export::exportStream(cursor, stream.get());
+  }
   return capsuleOf(std::move(stream), kStreamCapsule, &deleteStreamCapsule);
 }
 
 nb::object arrowSchemaCapsule(const QuerySet& cursor) {
   auto schema = std::make_unique<ArrowSchema>();
-  arrow_export::exportSchema(cursor, schema.get());
+  {
+    const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
+    arrow_export::exportSchema(cursor, schema.get());
+  }
   return capsuleOf(std::move(schema), kSchemaCapsule, &deleteSchemaCapsule);
 }
 

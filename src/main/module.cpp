@@ -5,7 +5,10 @@
 // signatures come from the first lines of their docstrings, which makes
 // inspect.signature() and help() show them like the methods of a built-in
 // type. Every entry point catches what its work throws and hands it to
-// raisePythonError (main/python_errors.h).
+// raisePythonError (main/python_errors.h), and does its work inside a
+// PythonCall (main/python_call.h), which holds the database's lock: one
+// call at a time per database. Arguments are converted before the call
+// starts, since converting one may run Python code.
 
 #include <Python.h>
 #include <nanobind/nanobind.h>
@@ -14,10 +17,12 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "databaseparser/database_parser.h"
 #include "errors/interruption.h"
 #include "main/arrow_methods.h"
+#include "main/python_call.h"
 #include "main/python_errors.h"
 #include "main/query_set_methods.h"
 #include "main/row_iterator.h"
@@ -155,12 +160,27 @@ PyCFunction cFunction(Function function) {
 // ---------------------------------------------------------------- DatabaseParser
 
 nb::object executeCommand(DatabaseParser& parser, PyObject* command) {
-  parser.executeCommand(commandText(command, "executeCommand"));
+  const char* const text = commandText(command, "executeCommand");
+  {
+    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
+    parser.executeCommand(text);
+  }
   return none();
 }
 
 nb::object executeSelect(DatabaseParser& parser, PyObject* command) {
-  return nb::cast(parser.executeSelect(commandText(command, "executeSelect")), nb::rv_policy::move);
+  const char* const text = commandText(command, "executeSelect");
+  std::optional<QuerySet> cursor;
+  {
+    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
+    cursor.emplace(parser.executeSelect(text));
+  }
+  return nb::cast(std::move(*cursor), nb::rv_policy::move);
+}
+
+nb::object interrupt(DatabaseParser& parser) {
+  parser.lock().interrupt();
+  return none();
 }
 
 constexpr const char* kDatabaseParserDoc =
@@ -168,7 +188,10 @@ constexpr const char* kDatabaseParserDoc =
     "An in-memory database and the engine that runs commands on it.\n\n"
     "DatabaseParser() creates an empty database, reading .tbconfig from the\n"
     "working directory if it exists. Every failure raises RuntimeError with a\n"
-    "plain English message; the object stays usable afterwards.";
+    "plain English message; the object stays usable afterwards. A database\n"
+    "serves one call at a time, from any thread: commands, queries and bulk\n"
+    "reads run without the interpreter lock, and a call from another thread\n"
+    "waits for the running one.";
 
 PyMethodDef kDatabaseParserMethods[] = {
     {"executeCommand", &methodWith<DatabaseParser, executeCommand>, METH_O,
@@ -178,6 +201,11 @@ PyMethodDef kDatabaseParserMethods[] = {
     {"executeSelect", &methodWith<DatabaseParser, executeSelect>, METH_O,
      "executeSelect($self, command, /)\n--\n\n"
      "Runs a SELECT statement and returns a cursor (QuerySet) over its result."},
+    {"interrupt", &method<DatabaseParser, interrupt>, METH_NOARGS,
+     "interrupt($self, /)\n--\n\n"
+     "Stops the command, query or read running on this database, from any\n"
+     "thread: it raises RuntimeError \"Interrupted\" at its next check, within\n"
+     "milliseconds, and a load is undone. Does nothing when no call is running."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -189,29 +217,46 @@ PyType_Slot kDatabaseParserSlots[] = {
 
 // ---------------------------------------------------------------- QuerySet
 
+// Runs `read` inside a short call on the cursor's database.
+template <typename Read>
+auto locked(const QuerySet& cursor, Read&& read) {
+  const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
+  return read();
+}
+
 nb::object getString(QuerySet& cursor, PyObject* col) {
-  const std::string text = cursor.getString(unsignedArgument<unsigned short>(col, "col"));
+  const auto column = unsignedArgument<unsigned short>(col, "col");
+  const std::string text = locked(cursor, [&] { return cursor.getString(column); });
   PyObject* const decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
   if (decoded == nullptr) throw nb::python_error();
   return nb::steal(decoded);
 }
 
 nb::object getFloat(QuerySet& cursor, PyObject* col) {
-  PyObject* const made = PyFloat_FromDouble(cursor.getDouble(unsignedArgument<unsigned short>(col, "col")));
+  const auto column = unsignedArgument<unsigned short>(col, "col");
+  PyObject* const made = PyFloat_FromDouble(locked(cursor, [&] { return cursor.getDouble(column); }));
   if (made == nullptr) throw nb::python_error();
   return nb::steal(made);
 }
 
 nb::object getInt(QuerySet& cursor, PyObject* col) {
-  return integer(cursor.getLong(unsignedArgument<unsigned short>(col, "col")));
+  const auto column = unsignedArgument<unsigned short>(col, "col");
+  return integer(locked(cursor, [&] { return cursor.getLong(column); }));
 }
 
-nb::object getNumberOfRows(QuerySet& cursor) { return integer(cursor.getNumberOfRows()); }
+uint32_t rowCount(const QuerySet& cursor) {
+  return locked(cursor, [&] { return cursor.getNumberOfRows(); });
+}
 
-nb::object getNumberOfCols(QuerySet& cursor) { return integer(cursor.getNumberOfCols()); }
+nb::object getNumberOfRows(QuerySet& cursor) { return integer(rowCount(cursor)); }
+
+nb::object getNumberOfCols(QuerySet& cursor) {
+  return integer(locked(cursor, [&] { return cursor.getNumberOfCols(); }));
+}
 
 nb::object setRow(QuerySet& cursor, PyObject* row) {
-  cursor.setRow(unsignedArgument<unsigned int>(row, "row"));
+  const auto position = unsignedArgument<unsigned int>(row, "row");
+  locked(cursor, [&] { cursor.setRow(position); });
   return none();
 }
 
@@ -229,7 +274,7 @@ nb::object htmlTable(QuerySet& cursor) { return reprHtml(cursor); }
 
 nb::object iterator(QuerySet& cursor) { return iterateRows(cursor); }
 
-nb::object length(QuerySet& cursor) { return integer(cursor.getNumberOfRows()); }
+nb::object length(QuerySet& cursor) { return integer(rowCount(cursor)); }
 
 nb::object representation(QuerySet& cursor) { return reprQuerySet(cursor); }
 
@@ -251,7 +296,7 @@ PyObject* arrowStream(PyObject* self, PyObject* args, PyObject* kwargs) {
 // Slot versions of __len__, __iter__ and __repr__.
 Py_ssize_t lengthSlot(PyObject* self) {
   try {
-    return static_cast<Py_ssize_t>(instance<QuerySet>(self).getNumberOfRows());
+    return static_cast<Py_ssize_t>(rowCount(instance<QuerySet>(self)));
   } catch (...) {
     raisePythonError();
     return -1;
@@ -378,7 +423,7 @@ PyObject* iteratorSelf(PyObject* self, PyObject*) { return iteratorSelfSlot(self
 // tp_iternext: nullptr without an error after the last row.
 PyObject* nextSlot(PyObject* self) {
   try {
-    return instance<RowIterator>(self).next();
+    return nextRow(instance<RowIterator>(self)).release().ptr();
   } catch (...) {
     raisePythonError();
     return nullptr;
@@ -410,10 +455,6 @@ PyType_Slot kIteratorSlots[] = {
 };
 
 
-// Whether Python wants long work stopped: runs pending signal handlers,
-// leaving their exception (KeyboardInterrupt for Ctrl-C) set.
-bool signalPending() { return PyErr_CheckSignals() != 0; }
-
 }  // namespace
 
 NB_MODULE(tabulon, m) {
@@ -424,7 +465,7 @@ NB_MODULE(tabulon, m) {
     throw Interrupted();
   } catch (const Interrupted&) {
   }
-  setInterruptCheck(&signalPending);
+  PythonCall::install();
   nb::class_<DatabaseParser>(m, "DatabaseParser", kDatabaseParserDoc, nb::type_slots(kDatabaseParserSlots));
   nb::class_<QuerySet>(m, "QuerySet", kQuerySetDoc, nb::type_slots(kQuerySetSlots));
   nb::class_<RowIterator>(m, "QuerySetIterator", kIteratorDoc, nb::type_slots(kIteratorSlots));

@@ -24,10 +24,10 @@ void raisePythonError() noexcept {
     throw;
   } catch (nanobind::python_error& e) {
     e.restore();
-  } catch (const Interrupted&) {
-    // The interrupt check ran the signal handler, whose exception
-    // (KeyboardInterrupt for Ctrl-C) is pending already.
-    if (PyErr_Occurred() == nullptr) PyErr_SetNone(PyExc_KeyboardInterrupt);
+  } catch (const Interrupted& e) {
+    // Stopped by a signal handler, whose exception (KeyboardInterrupt for
+    // Ctrl-C) is pending already, or by DatabaseParser.interrupt().
+    if (PyErr_Occurred() == nullptr) setRuntimeError(e.what());
   } catch (const DatabaseException& e) {
     setRuntimeError(e.what());
   } catch (const std::bad_alloc&) {

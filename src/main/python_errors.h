@@ -8,7 +8,8 @@
 //   DatabaseException        -> RuntimeError with exactly its message
 //   nanobind::python_error   -> the Python exception it carries
 //   Interrupted              -> the exception the signal handler raised
-//                               (KeyboardInterrupt for Ctrl-C)
+//                               (KeyboardInterrupt for Ctrl-C), else
+//                               RuntimeError "Interrupted"
 //   std::bad_alloc           -> MemoryError
 //   other std::exception     -> RuntimeError with its what() text
 //

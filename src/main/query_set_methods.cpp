@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "main/python_call.h"
 #include "main/row_converter.h"
 #include "storage/buffer.h"
 
@@ -81,14 +82,17 @@ void appendCell(std::string& out, const char* tag, const std::string& text) {
 
 nb::object fetchAll(const QuerySet& cursor) {
   if (cursor.empty()) return nb::list();
-  return nb::steal(RowConverter(cursor).allRows());
+  PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
+  return nb::steal(RowConverter(cursor).allRows(call));
 }
 
 nb::object getColumn(const QuerySet& cursor, unsigned short col) {
-  return nb::steal(RowConverter(cursor).column(col));
+  PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
+  return nb::steal(RowConverter(cursor).column(col, call));
 }
 
 nb::object iterateRows(const QuerySet& cursor) {
+  const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
   // Made in place: the iterator can be neither copied nor moved.
   nb::object iterator = nb::inst_alloc(nb::type<RowIterator>());
   new (nb::inst_ptr<RowIterator>(iterator)) RowIterator(cursor);
@@ -96,36 +100,58 @@ nb::object iterateRows(const QuerySet& cursor) {
   return iterator;
 }
 
-nb::list getColumnNames(const QuerySet& cursor) {
-  nb::list names;
-  for (const std::string& name : columnNames(cursor)) {
-    names.append(decodeText(name));
+nb::object nextRow(RowIterator& iterator) {
+  PyObject* row = nullptr;
+  {
+    const PythonCall call(iterator.lock(), PythonCall::Interpreter::kKeep);
+    row = iterator.next();
   }
-  return names;
+  return nb::steal(row);
+}
+
+nb::list getColumnNames(const QuerySet& cursor) {
+  std::vector<std::string> names;
+  {
+    const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
+    names = columnNames(cursor);
+  }
+  nb::list list;
+  for (const std::string& name : names) {
+    list.append(decodeText(name));
+  }
+  return list;
 }
 
 nb::object toCSV(const QuerySet& cursor) {
   if (cursor.empty()) return decodeText("", 0);
   Buffer out;
-  cursor.populateCSV(out);
+  {
+    const PythonCall call(cursor.lock(), PythonCall::Interpreter::kRelease);
+    cursor.populateCSV(out);
+  }
   // The text ends with a NUL that is not part of it.
   return decodeText(out.start(), out.used() - 1);
 }
 
 nb::object reprQuerySet(const QuerySet& cursor) {
   if (cursor.empty()) return decodeText(std::string("<tabulon.QuerySet: no result>"));
-  std::string text = "<tabulon.QuerySet: " + counted(cursor.getNumberOfRows(), "row") + " x " +
-                     counted(cursor.getNumberOfCols(), "column") + " (";
-  const std::vector<std::string> names = columnNames(cursor);
-  for (size_t col = 0; col < names.size(); ++col) {
-    if (col > 0) text += ", ";
-    text += names[col];
+  std::string text;
+  {
+    const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
+    text = "<tabulon.QuerySet: " + counted(cursor.getNumberOfRows(), "row") + " x " +
+           counted(cursor.getNumberOfCols(), "column") + " (";
+    const std::vector<std::string> names = columnNames(cursor);
+    for (size_t col = 0; col < names.size(); ++col) {
+      if (col > 0) text += ", ";
+      text += names[col];
+    }
   }
   text += ")>";
   return decodeText(text);
 }
 
 nb::object reprHtml(const QuerySet& cursor) {
+  const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);
   const std::vector<std::string> names = columnNames(cursor);
   const uint32_t rows = cursor.getNumberOfRows();
   const uint32_t shown = std::min(rows, kHtmlRows);

@@ -8,6 +8,8 @@
 #include "query/query_set.h"
 
 // The Python-only methods of QuerySet, written on top of the native cursor.
+// Each makes its own PythonCall: fetchAll, getColumn and toCSV work without
+// the interpreter, making Python objects with it; the others keep it.
 // Failures are thrown: DatabaseException from the cursor,
 // nanobind::python_error when Python cannot build an object.
 // A cursor without a result reads as zero rows and zero columns. Methods
@@ -24,6 +26,8 @@ nanobind::object fetchAll(const QuerySet& cursor);
 nanobind::object getColumn(const QuerySet& cursor, unsigned short col);
 // A new QuerySetIterator over the rows, starting at the first.
 nanobind::object iterateRows(const QuerySet& cursor);
+// The iterator's next row; an invalid object (no error set) after the last.
+nanobind::object nextRow(RowIterator& iterator);
 // The selected column names as a list of str.
 nanobind::list getColumnNames(const QuerySet& cursor);
 // The result as CSV text: a header line, then one line per row.

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "errors/interruption.h"
+
 namespace nb = nanobind;
 
 namespace {
@@ -63,21 +65,26 @@ RowConverter::RowConverter(const QuerySet& cursor) : cursor_(cursor) {
   }
 }
 
-template <typename Visit>
-void RowConverter::inChunks(uint32_t rows, Visit&& visit) {
+template <typename Read, typename Convert>
+void RowConverter::inSlices(uint32_t rows, size_t width, PythonCall& call, Read&& read, Convert&& convert) {
+  width = std::max<size_t>(width, 1);
+  const uint32_t sliceRows =
+      std::max<uint32_t>(kChunkRows, static_cast<uint32_t>(kSliceValues / width) / kChunkRows * kChunkRows);
+  values_.resize(std::min<size_t>(rows, sliceRows) * width);
   for (uint32_t first = 0; first < rows;) {
-    // Ctrl-C stops a long read between chunks.
-    if (PyErr_CheckSignals() != 0) throw nb::python_error();
-    const uint32_t end = first + std::min(rows - first, kChunkRows);
-    visit(first, end);
+    const uint32_t end = first + std::min(rows - first, sliceRows);
+    {
+      const PythonCall::Released released(call);
+      checkInterrupt();
+      for (uint32_t chunk = first; chunk < end; chunk += kChunkRows) {
+        read(chunk, std::min(end, chunk + kChunkRows), values_.data() + (chunk - first) * width);
+      }
+    }
+    for (uint32_t chunk = first; chunk < end; chunk += kChunkRows) {
+      convert(chunk, std::min(end, chunk + kChunkRows), values_.data() + (chunk - first) * width);
+    }
     first = end;
   }
-}
-
-template <typename Put>
-void RowConverter::convertChunk(unsigned short col, uint32_t first, uint32_t end, Put&& put) {
-  cursor_.readColumn(col, first, end, values_.data());
-  if (!cells_[col].convertAll(values_.data(), end - first, put)) throw nb::python_error();
 }
 
 PyObject* RowConverter::tupleOf(const QuerySet::Row& row) {
@@ -90,29 +97,31 @@ PyObject* RowConverter::tupleOf(const QuerySet::Row& row) {
   return tuple.inc_ref().ptr();
 }
 
-PyObject* RowConverter::allRows() {
+PyObject* RowConverter::allRows(PythonCall& call) {
   const uint32_t rows = cursor_.getNumberOfRows();
   const nb::object list = owned(PyList_New(static_cast<Py_ssize_t>(rows)));
   const CollectorPause pause;
   PyObject** const tuples = PySequence_Fast_ITEMS(list.ptr());
   const auto columns = static_cast<Py_ssize_t>(cells_.size());
-  inChunks(rows, [&](uint32_t first, uint32_t end) {
+  // A chunk's values are read row by row, then converted column by column:
+  // each converter runs its type's loop over the chunk.
+  const auto read = [&](uint32_t first, uint32_t end, const void** values) {
+    cursor_.readColumns(first, end, values);
+  };
+  const auto convert = [&](uint32_t first, uint32_t end, const void* const* values) {
     for (uint32_t position = first; position < end; ++position) {
       tuples[position] = untrackedTuple(columns);
       if (tuples[position] == nullptr) throw nb::python_error();
     }
-    // The chunk's values are read row by row, then converted column by
-    // column: each converter runs its type's loop over the chunk.
     const size_t count = end - first;
-    values_.resize(cells_.size() * count);
-    cursor_.readColumns(first, end, values_.data());
     for (Py_ssize_t col = 0; col < columns; ++col) {
-      const void* const* const values = values_.data() + static_cast<size_t>(col) * count;
       const bool converted = cells_[static_cast<size_t>(col)].convertAll(
-          values, count, [&](size_t i, PyObject* value) { PyTuple_SET_ITEM(tuples[first + i], col, value); });
+          values + static_cast<size_t>(col) * count, count,
+          [&](size_t i, PyObject* value) { PyTuple_SET_ITEM(tuples[first + i], col, value); });
       if (!converted) throw nb::python_error();
     }
-  });
+  };
+  inSlices(rows, cells_.size(), call, read, convert);
   return list.inc_ref().ptr();
 }
 
@@ -124,7 +133,7 @@ PyObject* RowConverter::row(uint32_t position) {
   return tuple;
 }
 
-PyObject* RowConverter::column(unsigned short col) {
+PyObject* RowConverter::column(unsigned short col, PythonCall& call) {
   if (col >= cells_.size()) {
     cursor_.getColumnType(col);  // throws the column range message
   }
@@ -132,8 +141,14 @@ PyObject* RowConverter::column(unsigned short col) {
   const nb::object list = owned(PyList_New(static_cast<Py_ssize_t>(rows)));
   const CollectorPause pause;
   PyObject** const items = PySequence_Fast_ITEMS(list.ptr());
-  inChunks(rows, [&](uint32_t first, uint32_t end) {
-    convertChunk(col, first, end, [&](size_t i, PyObject* value) { items[first + i] = value; });
-  });
+  const auto read = [&](uint32_t first, uint32_t end, const void** values) {
+    cursor_.readColumn(col, first, end, values);
+  };
+  const auto convert = [&](uint32_t first, uint32_t end, const void* const* values) {
+    if (!cells_[col].convertAll(values, end - first, [&](size_t i, PyObject* value) { items[first + i] = value; })) {
+      throw nb::python_error();
+    }
+  };
+  inSlices(rows, 1, call, read, convert);
   return list.inc_ref().ptr();
 }

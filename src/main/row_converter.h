@@ -6,14 +6,17 @@
 #include <vector>
 
 #include "main/cell_converter.h"
+#include "main/python_call.h"
 #include "query/query_set.h"
 
 // Builds Python rows (tuples of typed values, see CellConverter) and
 // columns (lists) from a cursor's result in one native call each. The
-// cursor must outlive the converter. Construction checks the cursor like a
-// row read; every read checks it once more. While a read runs the cyclic
-// garbage collector is paused, so no finalizer can run Python code that
-// changes the tables between the check and the last value read. Failures:
+// cursor must outlive the converter; use it inside a PythonCall holding the
+// interpreter. Construction checks the cursor like a row read; every read
+// checks it once more. Whole results are read in slices: the values of a
+// slice are found without the interpreter, then made into objects with it.
+// While a read runs the cyclic garbage collector is paused, so no finalizer
+// runs Python code in the middle of it. Failures:
 // DatabaseException from the cursor, nanobind::python_error
 // when Python cannot build an object. The cursor's current row is left as
 // it was.
@@ -22,11 +25,11 @@ class RowConverter {
   explicit RowConverter(const QuerySet& cursor);
 
   // A new list with one tuple per row, in result order.
-  PyObject* allRows();
+  PyObject* allRows(PythonCall& call);
   // A new tuple with the values of result position `position`.
   PyObject* row(uint32_t position);
   // A new list with the values of selected column `col`, in result order.
-  PyObject* column(unsigned short col);
+  PyObject* column(unsigned short col, PythonCall& call);
 
  private:
   // Rows are converted in chunks of this many, column by column: the value
@@ -34,14 +37,17 @@ class RowConverter {
   // one loop of its type.
   static constexpr uint32_t kChunkRows = 256;
 
+  // Values found in one slice, about: enough to make the interpreter's
+  // comings and goings cheap, few enough that other threads get it often.
+  static constexpr size_t kSliceValues = size_t{1} << 16;
+
   PyObject* tupleOf(const QuerySet::Row& row);
-  // Calls visit(first, end) for consecutive chunks covering [0, rows).
-  template <typename Visit>
-  static void inChunks(uint32_t rows, Visit&& visit);
-  // Converts column `col` at result positions [first, end), a chunk at
-  // most, handing value i to put(i, object).
-  template <typename Put>
-  void convertChunk(unsigned short col, uint32_t first, uint32_t end, Put&& put);
+  // Covers result positions [0, rows) in slices of whole chunks. For each
+  // slice, without the interpreter: read(first, end, values) for each of
+  // its chunks, which puts `width` values a row at `values`; then with it:
+  // convert(first, end, values) for each chunk.
+  template <typename Read, typename Convert>
+  void inSlices(uint32_t rows, size_t width, PythonCall& call, Read&& read, Convert&& convert);
 
   const QuerySet& cursor_;
   std::vector<CellConverter> cells_;  // one per selected column

@@ -22,6 +22,8 @@ class RowIterator {
   // A new tuple with the next row's values; nullptr (no error set) after
   // the last row.
   PyObject* next();
+  // The lock of the cursor's database, which each step holds.
+  DatabaseLock* lock() const { return cursor_.lock(); }
 
  private:
   const QuerySet cursor_;   // declared before the converter that refers to it

@@ -19,7 +19,10 @@ class DatabaseParser:
 
     DatabaseParser() creates an empty database, reading .tbconfig from the
     working directory if it exists. Every failure raises RuntimeError with a
-    plain English message; the object stays usable afterwards."""
+    plain English message; the object stays usable afterwards. A database
+    serves one call at a time, from any thread: commands, queries and bulk
+    reads run without the interpreter lock, and a call from another thread
+    waits for the running one."""
 
     def __init__(self) -> None: ...
     def executeCommand(self, command: str, /) -> None:
@@ -27,6 +30,10 @@ class DatabaseParser:
         other statement, SELECT included, is refused."""
     def executeSelect(self, command: str, /) -> QuerySet:
         """Runs a SELECT statement and returns a cursor (QuerySet) over its result."""
+    def interrupt(self) -> None:
+        """Stops the command, query or read running on this database, from any
+        thread: it raises RuntimeError "Interrupted" at its next check, within
+        milliseconds, and a load is undone. Does nothing when no call is running."""
 
 class QuerySet:
     """A cursor over the result of a query.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "catalogue/database.h"
 #include "errors/database_exception.h"
 #include "storage/buffer.h"
 #include "storage/unaligned.h"
@@ -14,6 +15,19 @@ QuerySet::QuerySet(std::unique_ptr<ResultSet> result, std::shared_ptr<Database> 
     : database_(std::move(database)), result_(std::move(result)) {
   if (result_ != nullptr && result_->rowCount > 0) result_->setRow(0);
 }
+
+QuerySet::~QuerySet() {
+  const DatabaseLock::Hold hold(lock());
+  result_.reset();
+}
+
+QuerySet& QuerySet::operator=(QuerySet other) noexcept {
+  database_.swap(other.database_);
+  result_.swap(other.result_);
+  return *this;
+}
+
+DatabaseLock* QuerySet::lock() const { return database_ == nullptr ? nullptr : &database_->lock(); }
 
 uint32_t QuerySet::getNumberOfRows() const {
   return result_ == nullptr ? 0 : result_->rowCount;

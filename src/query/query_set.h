@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "errors/database_exception.h"
+#include "errors/interruption.h"
 #include "query/result_set.h"
 #include "storage/data_type.h"
 
 class Buffer;
 class Database;
+class DatabaseLock;
 
 // The cursor over a finished query result. Copies share one result set and
 // therefore one current row; the result set (and the database it reads, when
@@ -18,6 +20,10 @@ class Database;
 // checks that the tables behind the result are unchanged and throws
 // DatabaseException otherwise; row and column indices out of range and reads
 // on an empty cursor throw as well.
+//
+// A cursor is used under its database's lock (lock()), taken by the caller
+// for each call; the destructor takes it itself, since the last copy frees
+// the result. A cursor made without a database is for one thread.
 class QuerySet {
  public:
   // An empty cursor: no rows, no columns.
@@ -26,6 +32,14 @@ class QuerySet {
   // `database` is kept alive for as long as the result is.
   explicit QuerySet(std::unique_ptr<ResultSet> result,
                     std::shared_ptr<Database> database = nullptr);
+  QuerySet(const QuerySet&) = default;
+  QuerySet(QuerySet&&) = default;
+  // The result this cursor held is let go as the destructor lets it go.
+  QuerySet& operator=(QuerySet other) noexcept;
+  ~QuerySet();
+
+  // The lock of the database behind the result; null without one.
+  DatabaseLock* lock() const;
 
   bool empty() const { return result_ == nullptr; }
   uint32_t getNumberOfRows() const;
@@ -134,7 +148,12 @@ uint32_t QuerySet::readRuns(uint32_t first, uint32_t end, Take&& take) const {
   std::vector<ValueRun> runs(columns);
   std::vector<const void*> scratch((size_t{columns} + 1) * ResultSet::kMaxRunRows);
   uint32_t position = first;
+  uint32_t checked = first;
   while (position < end) {
+    if (position - checked >= kRowsPerInterruptCheck) {
+      checkInterrupt();
+      checked = position;
+    }
     const uint32_t count = result.selectRun(position, end, runs.data(), scratch.data());
     const uint32_t used = take(static_cast<const ValueRun*>(runs.data()), count);
     position += used;

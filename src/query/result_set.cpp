@@ -176,6 +176,7 @@ void ResultSet::populateCSV(Buffer& out) {
   const unsigned short columns = getNumberOfSelectCols();
   std::string line;
   for (uint32_t position = 0; position < rowCount; ++position) {
+    if (position % kRowsPerInterruptCheck == 0) checkInterrupt();
     setRow(position);
     line.clear();
     if (position > 0) {

@@ -4,9 +4,12 @@
 #include <string>
 
 // A file opened for reading by its descriptor, closed when the object goes.
-// Opening and reading wait as long as the file makes them (a FIFO without
-// a writer, a pipe without data) but stay interruptible: a signal that
-// interrupts the wait runs checkInterrupt(), which may throw Interrupted.
+// Opening never waits. Reading waits as long as the file makes it (a FIFO
+// without a writer yet, a pipe without data), in waits of at most
+// kInterruptWaitMilliseconds, each followed by checkInterrupt(), which may
+// throw Interrupted: a stop asked for from another thread, or by a signal,
+// ends the wait within milliseconds. A read that a signal interrupts is
+// retried.
 class InputFile {
  public:
   InputFile() = default;
@@ -23,5 +26,9 @@ class InputFile {
   void close();
 
  private:
+  // Waits until the descriptor has data, or its writers have gone.
+  void awaitData() const;
+
   int descriptor_ = -1;
+  bool waits_ = false;  // the file is no regular file: data may take time to come
 };

@@ -16,11 +16,14 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "catalogue/database_lock.h"
 #include "errors/database_exception.h"
+#include "errors/interruption.h"
 #include "main/arrow/utf8.h"
 #include "storage/node_config.h"
 #include "storage/text_bytes.h"
@@ -32,14 +35,6 @@ namespace {
 
 // Rows of a text column's first room for texts, sixteen bytes each.
 constexpr size_t kFirstTextRows = 1024;
-
-// The streams of one result share its position, and the streams of several
-// results may be read by a consumer's threads at once: batches are read one
-// at a time.
-std::mutex& readLock() {
-  static std::mutex lock;
-  return lock;
-}
 
 struct Column {
   std::string name;
@@ -699,6 +694,9 @@ int guarded(StreamState& state, Action&& action) noexcept {
   } catch (const DatabaseException& e) {
     state.error = e.what();
     return EINVAL;
+  } catch (const Interrupted& e) {
+    state.error = e.what();
+    return EINTR;
   } catch (const std::bad_alloc&) {
     state.error = "Out of memory while exporting a query result";
     return ENOMEM;
@@ -716,8 +714,12 @@ int getSchema(ArrowArrayStream* stream, ArrowSchema* out) {
 int getNext(ArrowArrayStream* stream, ArrowArray* out) {
   StreamState& state = stateOf(stream);
   if (state.failure != 0) return state.failure;
+  // A consumer may ask with the interpreter held; it is given up while the
+  // batch waits for the database and is read.
+  const DatabaseLock::HostReleased released;
   const int failure = guarded(state, [&] {
-    const std::lock_guard<std::mutex> lock(readLock());
+    std::optional<DatabaseLock::Call> call;
+    if (DatabaseLock* const lock = state.cursor.lock()) call.emplace(*lock);
     const uint32_t rows = state.cursor.getNumberOfRows();
     if (state.next >= rows) {
       // Also the end is told only while the tables are unchanged: a read of

@@ -18,10 +18,11 @@
 // ("+s") with one child per selected column, named as the column.
 //
 // Nothing here touches Python: a consumer may read and release a stream on
-// any thread, without the interpreter lock. Reads of batches are serialised
-// by one lock of this file, since the streams of one result share its
-// position; a stream must not be read while Python reads the same result on
-// another thread.
+// any thread. Each batch is read under the lock of the result's database,
+// so it waits for a command or read on another thread and cannot see the
+// tables change under it; a stream keeps its own position in the result.
+// A database's stop request (DatabaseParser.interrupt()) ends a batch being
+// read with "Interrupted" (errno EINTR).
 namespace arrow_export {
 
 struct Limits {

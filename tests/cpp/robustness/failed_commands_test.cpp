@@ -311,7 +311,9 @@ TEST_F(FailedCommands, SplitsAndRebuildsOfAFailedLoadAreUndone) {
 const Database* gWatched = nullptr;
 
 // Stops a load as soon as the watched table has a single level left.
-bool stopOnceALevelIsDropped() { return gWatched->getTreeTable(gWatched->getTableNumber("chosen")).numCategories == 1; }
+bool stopOnceALevelIsDropped(void*) {
+  return gWatched->getTreeTable(gWatched->getTableNumber("chosen")).numCategories == 1;
+}
 
 // A load that drops a level the table chose (its 65,534 numbers all
 // taken) and then fails, at a bad row or stopped from outside, is undone
@@ -336,7 +338,7 @@ TEST_F(FailedCommands, ALoadThatDroppedALevelIsUndoneWhole) {
 
   struct Failure {
     const char* file;
-    InterruptCheck check;
+    InterruptScope::HostCheck check;
     std::string message;
   };
   const std::vector<Failure> failures = {
@@ -345,14 +347,13 @@ TEST_F(FailedCommands, ALoadThatDroppedALevelIsUndoneWhole) {
   };
   gWatched = database_.get();
   for (const Failure& failure : failures) {
-    setInterruptCheck(failure.check);
     std::string message;
     try {
+      const InterruptScope scope(nullptr, failure.check, nullptr);
       run("load chosen from " + path(failure.file));
     } catch (const std::exception& e) {
       message = e.what();
     }
-    setInterruptCheck(nullptr);
     EXPECT_EQ(message, failure.message);
     EXPECT_EQ(&database_->getTreeTable(database_->getTableNumber("chosen")), &tree) << failure.file;
     EXPECT_EQ(select("select * from chosen"), stored) << failure.file;

@@ -42,14 +42,35 @@ const void* IndexSet::rowForm(const void* key, bool& matchable) {
     return key;
   }
   ColumnMapBase& map = *t.columnMaps.at(indexedColumn);
+  const DATA_TYPE type = t.columnTypes[indexedColumn];
+  if (isZeroValue(key, type)) {
+    // -0.0 and 0.0 are two values of the map, next to each other; a zero
+    // key equals both.
+    double zero = 0;
+    storeZero(&zero, type, true);
+    number_ = map.getIntGreatEQ(&zero);
+    matchable = map.containsValue(&zero);
+    storeZero(&zero, type, false);
+    zeroHigh_ = map.getIntLessEq(&zero);
+    matchable = matchable || map.containsValue(&zero);
+    return &number_;
+  }
   void* const value = const_cast<void*>(key);
   matchable = !nan && map.containsValue(value);
   number_ = matchable ? map.getInt(value) : map.getIntGreatEQ(value);
+  zeroHigh_ = number_;
   return &number_;
 }
 
 int IndexSet::compareCurrent(const void* rowKey) {
   return comparator_->compare(getPointerPath(indexedColumn), rowKey);
+}
+
+bool IndexSet::currentEquals(const void* rowKey) {
+  if (rowKey != &number_ || zeroHigh_ == number_) return compareCurrent(rowKey) == 0;
+  // The current row is not below the key: it equals a zero key up to 0.0's
+  // number.
+  return compareCurrent(&zeroHigh_) <= 0;
 }
 
 bool IndexSet::findRow(const void* key) {
@@ -78,7 +99,7 @@ bool IndexSet::findRow(const void* key) {
   cursor = first;
   positioned_ = true;
   setRow(first);
-  return matchable && compareCurrent(rowKey) == 0;
+  return matchable && currentEquals(rowKey);
 }
 
 bool IndexSet::checkNextRow(const void* key) {
@@ -89,5 +110,5 @@ bool IndexSet::checkNextRow(const void* key) {
   const void* rowKey = rowForm(key, matchable);
   ++cursor;
   setRow(cursor);
-  return matchable && compareCurrent(rowKey) == 0;
+  return matchable && currentEquals(rowKey);
 }

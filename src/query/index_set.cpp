@@ -42,35 +42,22 @@ const void* IndexSet::rowForm(const void* key, bool& matchable) {
     return key;
   }
   ColumnMapBase& map = *t.columnMaps.at(indexedColumn);
-  const DATA_TYPE type = t.columnTypes[indexedColumn];
-  if (isZeroValue(key, type)) {
-    // -0.0 and 0.0 are two values of the map, next to each other; a zero
-    // key equals both.
-    double zero = 0;
-    storeZero(&zero, type, true);
-    number_ = map.getIntGreatEQ(&zero);
-    matchable = map.containsValue(&zero);
-    storeZero(&zero, type, false);
-    zeroHigh_ = map.getIntLessEq(&zero);
-    matchable = matchable || map.containsValue(&zero);
-    return &number_;
+  void* value = const_cast<void*>(key);
+  double zero = 0;
+  if (isZeroValue(key, t.columnTypes[indexedColumn])) {
+    // A zero key equals -0.0 and 0.0, two values of the map that the
+    // comparator orders as one: either stands for both.
+    storeZero(&zero, t.columnTypes[indexedColumn], true);
+    if (!map.containsValue(&zero)) storeZero(&zero, t.columnTypes[indexedColumn], false);
+    value = &zero;
   }
-  void* const value = const_cast<void*>(key);
   matchable = !nan && map.containsValue(value);
   number_ = matchable ? map.getInt(value) : map.getIntGreatEQ(value);
-  zeroHigh_ = number_;
   return &number_;
 }
 
 int IndexSet::compareCurrent(const void* rowKey) {
   return comparator_->compare(getPointerPath(indexedColumn), rowKey);
-}
-
-bool IndexSet::currentEquals(const void* rowKey) {
-  if (rowKey != &number_ || zeroHigh_ == number_) return compareCurrent(rowKey) == 0;
-  // The current row is not below the key: it equals a zero key up to 0.0's
-  // number.
-  return compareCurrent(&zeroHigh_) <= 0;
 }
 
 bool IndexSet::findRow(const void* key) {
@@ -99,7 +86,7 @@ bool IndexSet::findRow(const void* key) {
   cursor = first;
   positioned_ = true;
   setRow(first);
-  return matchable && currentEquals(rowKey);
+  return matchable && compareCurrent(rowKey) == 0;
 }
 
 bool IndexSet::checkNextRow(const void* key) {
@@ -110,5 +97,5 @@ bool IndexSet::checkNextRow(const void* key) {
   const void* rowKey = rowForm(key, matchable);
   ++cursor;
   setRow(cursor);
-  return matchable && currentEquals(rowKey);
+  return matchable && compareCurrent(rowKey) == 0;
 }

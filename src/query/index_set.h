@@ -57,13 +57,9 @@ class IndexSet : public TableSet {
   void sortIndex();
   // Compares the current row's indexed value with a key in row form.
   int compareCurrent(const void* rowKey);
-  // Whether the current row, not below the key in row form, equals it.
-  bool currentEquals(const void* rowKey);
 
   std::unique_ptr<FieldComparatorBase> comparator_;
-  // Category number of the last translated key, and the last number equal
-  // to it: the same but for a zero key, which -0.0 and 0.0 both equal.
+  // Category number of the last translated key.
   unsigned short number_ = 0;
-  unsigned short zeroHigh_ = 0;
   bool positioned_ = false;
 };

@@ -1,12 +1,14 @@
-// Reading .tbconfig into the process-wide settings: no file keeps the defaults;
-// a bad line stops there, the lines before it applied.
+// Reading .tbconfig into the process-wide settings: no file keeps the
+// defaults; a file with a bad line changes nothing.
 
 #include "catalogue/config.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include <charconv>
+#include <cstdint>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
 
 #include "errors/database_exception.h"
 
@@ -15,39 +17,85 @@ uint32_t CONFIG_LINES_THRESHOLD = 10000;
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
+// One setting the file can hold: its name and the largest value its width
+// holds (the smallest is 0).
+struct Setting {
+  const char* name;
+  uint64_t max;
 };
 
-// Applies one line of the file, already cut at its newline.
-void applyLine(char* line) {
-  char* const equals = std::strchr(line, '=');
-  if (equals == nullptr) {
+constexpr Setting kSettings[] = {
+    {"category.threshold", std::numeric_limits<uint16_t>::max()},
+    {"lines.threshold", std::numeric_limits<uint32_t>::max()},
+};
+
+const char* const kSettingNames = "category.threshold, lines.threshold";
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string trimmed(const std::string& text) {
+  size_t first = 0;
+  size_t end = text.size();
+  while (first < end && isBlank(text[first])) ++first;
+  while (end > first && isBlank(text[end - 1])) --end;
+  return text.substr(first, end - first);
+}
+
+const Setting& settingNamed(const std::string& name) {
+  for (const Setting& setting : kSettings) {
+    if (name == setting.name) return setting;
+  }
+  throw DatabaseException("Unknown .tbconfig parameter %s. The parameters are %s", name.c_str(), kSettingNames);
+}
+
+// The value of `setting` written as `text`: blanks around a base-10 number
+// are skipped; anything else, or a number outside 0 to the setting's
+// largest value, is refused.
+uint64_t settingValue(const Setting& setting, const std::string& text) {
+  const std::string value = trimmed(text);
+  const char* const end = value.data() + value.size();
+  int64_t number = 0;
+  const auto [stop, failure] = std::from_chars(value.data(), end, number);
+  const bool tooLarge = failure == std::errc::result_out_of_range;
+  if ((failure != std::errc() && !tooLarge) || stop != end) {
+    throw DatabaseException("Parameter %s value %s is not a number", setting.name, value.c_str());
+  }
+  if (tooLarge || number < 0 || static_cast<uint64_t>(number) > setting.max) {
+    throw DatabaseException("Parameter %s value %s is outside the range 0 to %llu", setting.name, value.c_str(),
+                            static_cast<unsigned long long>(setting.max));
+  }
+  return static_cast<uint64_t>(number);
+}
+
+// Reads one line of the file into `values` (indexed like kSettings); blank
+// lines and comments change nothing.
+void readLine(const std::string& line, uint64_t* values) {
+  const std::string content = trimmed(line);
+  if (content.empty() || content[0] == '#') return;
+  const size_t equals = line.find('=');
+  if (equals == std::string::npos || trimmed(line.substr(0, equals)).empty()) {
     throw DatabaseException("Invalid .tbconfig file format on line %s. Expected format 'parameter=value'",
-                            line);
+                            line.c_str());
   }
-  *equals = '\0';
-  const std::string name(line);
-  const char* const value = equals + 1;
-  if (*value == '\0') throw DatabaseException("Parameter %s value is empty", name.c_str());
-  if (name == "category.threshold") {
-    CONFIG_CATEGORY_THRESHOLD = static_cast<uint16_t>(std::strtol(value, nullptr, 10));
-  } else if (name == "lines.threshold") {
-    CONFIG_LINES_THRESHOLD = static_cast<uint32_t>(std::strtol(value, nullptr, 10));
-  }
+  const std::string name = trimmed(line.substr(0, equals));
+  const std::string value = line.substr(equals + 1);
+  if (trimmed(value).empty()) throw DatabaseException("Parameter %s value is empty", name.c_str());
+  const Setting& setting = settingNamed(name);
+  values[&setting - kSettings] = settingValue(setting, value);
 }
 
 }  // namespace
 
 void readConfiguration(const std::string& fileName) {
-  const std::unique_ptr<FILE, FileCloser> file(std::fopen(fileName.c_str(), "r"));
-  if (file == nullptr) return;
-  char line[256];
-  while (std::fgets(line, sizeof line, file.get()) != nullptr) {
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file.is_open()) return;
+  uint64_t values[] = {CONFIG_CATEGORY_THRESHOLD, CONFIG_LINES_THRESHOLD};
+  std::string line;
+  while (std::getline(file, line)) {
     // The line end is a line feed or a carriage return and a line feed.
-    line[std::strcspn(line, "\n")] = '\0';
-    const size_t length = std::strlen(line);
-    if (length != 0 && line[length - 1] == '\r') line[length - 1] = '\0';
-    applyLine(line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    readLine(line, values);
   }
+  CONFIG_CATEGORY_THRESHOLD = static_cast<uint16_t>(values[0]);
+  CONFIG_LINES_THRESHOLD = static_cast<uint32_t>(values[1]);
 }

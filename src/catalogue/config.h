@@ -17,10 +17,12 @@ extern uint32_t CONFIG_LINES_THRESHOLD;
 // The configuration file every Database reads from the working directory.
 inline constexpr const char* CONFIG_FILE_NAME = ".tbconfig";
 
-// Reads `fileName` line by line (lines longer than 255 bytes arrive in
-// pieces), each line "name=value": "category.threshold" and
-// "lines.threshold" set the settings from the value parsed like strtol base
-// 10 and truncated to the setting's width; other names are ignored. A file
-// that cannot be opened changes nothing. Throws DatabaseException for a line
-// without "=" or with an empty value; lines before it keep their effect.
+// Reads `fileName`, one "name=value" a line: "category.threshold" and
+// "lines.threshold", each a base-10 number (blanks around it allowed) from 0
+// to the largest its setting holds; blanks around the name are ignored, and
+// so are empty lines and lines whose first non-blank is "#". A file that
+// cannot be opened changes nothing. Throws DatabaseException for a line
+// without "=", a name that is no setting, an empty value, or a value that
+// is not a number or does not fit its setting; the settings then stay as
+// they were.
 void readConfiguration(const std::string& fileName);

@@ -29,6 +29,13 @@ std::vector<DATA_TYPE> typesOf(const std::vector<ColumnConfig>& columns) {
   return types;
 }
 
+std::vector<std::string> namesOf(const std::vector<ColumnConfig>& columns) {
+  std::vector<std::string> names;
+  names.reserve(columns.size());
+  for (const ColumnConfig& column : columns) names.push_back(column.name);
+  return names;
+}
+
 // A tree with every column plain; it keeps `needsConfiguration` set.
 std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types) {
   auto tree = std::make_unique<TreeTable>();
@@ -140,6 +147,7 @@ void Database::configTable(std::string tableName, const std::string& fileName,
   const std::vector<DATA_TYPE> types = typesOf(columns);
   CSVReader reader;
   reader.init(fileName, types, separator);
+  reader.setColumnNames(namesOf(columns));
   std::unique_ptr<TreeTable> tree;
   if (reader.nextRow()) {
     tree.reset(configTreeTableFromDataIterator(&reader, types));
@@ -186,9 +194,15 @@ bool Database::needsRebuild(const StoredTable& table) {
 }
 
 void Database::loadFile(const std::string& tableName, const std::string& fileName, char separator) {
-  StoredTable& table = trees[getTableNumber(tableName)];
+  const unsigned short number = getTableNumber(tableName);
+  StoredTable& table = trees[number];
   CSVReader reader;
   reader.init(fileName, table.tree->columnTypes, separator);
+  std::vector<std::string> names;
+  for (unsigned short column = 0; column < table.tree->numColumns; ++column) {
+    names.push_back(getColName(number, column));
+  }
+  reader.setColumnNames(std::move(names));
   const uint64_t changes = *table.changes;
   const uint64_t rebuildAt = table.rebuildAt;
   std::unique_ptr<TreeTable> replaced;

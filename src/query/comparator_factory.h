@@ -7,7 +7,8 @@
 class TableConfig;
 
 // Creates sort keys. A key on a categorised column compares category
-// numbers, which order as the values do; one on a plain column compares the
+// numbers, which order as the values do (-0.0 and 0.0 compare equal); one
+// on a plain column compares the
 // stored values of the column's type (texts as strcmp does). The caller owns
 // the key; the table must outlive it.
 

@@ -42,7 +42,15 @@ const void* IndexSet::rowForm(const void* key, bool& matchable) {
     return key;
   }
   ColumnMapBase& map = *t.columnMaps.at(indexedColumn);
-  void* const value = const_cast<void*>(key);
+  void* value = const_cast<void*>(key);
+  double zero = 0;
+  if (isZeroValue(key, t.columnTypes[indexedColumn])) {
+    // A zero key equals -0.0 and 0.0, two values of the map that the
+    // comparator orders as one: either stands for both.
+    storeZero(&zero, t.columnTypes[indexedColumn], true);
+    if (!map.containsValue(&zero)) storeZero(&zero, t.columnTypes[indexedColumn], false);
+    value = &zero;
+  }
   matchable = !nan && map.containsValue(value);
   number_ = matchable ? map.getInt(value) : map.getIntGreatEQ(value);
   return &number_;

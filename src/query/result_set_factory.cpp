@@ -112,6 +112,17 @@ std::unique_ptr<Condition> categoryEquality(ConditionType type, unsigned short n
   return std::make_unique<SimpleCondition>(type, bytes, static_cast<unsigned short>(sizeof number));
 }
 
+// EQ or NE against a zero on a floating-point column, whose map holds -0.0
+// and 0.0 as two values next to each other: both equal the constant, so
+// the condition asks for the numbers from -0.0's place to 0.0's.
+std::unique_ptr<Condition> zeroEquality(ColumnMapBase& map, DATA_TYPE dataType, ConditionType type) {
+  double zero = 0;
+  storeZero(&zero, dataType, true);
+  const unsigned short low = map.getIntGreatEQ(&zero);
+  storeZero(&zero, dataType, false);
+  return std::make_unique<CategoryRangeCondition>(type, low, map.getIntLessEq(&zero));
+}
+
 // A condition on category numbers. Category 0 is never assigned, so EQ on a
 // constant the map lacks matches no row and NE every row; a range whose
 // constant is absent becomes the inclusive bound of the nearest value
@@ -126,6 +137,12 @@ std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataT
       return categoryEquality(type, 0);
     }
     return std::make_unique<CategoryRangeCondition>(type, 1, 0);
+  }
+  if (isZeroValue(constant, dataType)) {
+    if (type == EQ || type == NE) return zeroEquality(map, dataType, type);
+    // A range that stops below the zeros or starts above them is bounded
+    // by -0.0 or by 0.0, whichever zero the constant is written as.
+    storeZero(constant, dataType, type == LT || type == GE);
   }
   const bool present = map.containsValue(constant);
   const unsigned short number = present ? map.getInt(constant) : 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -140,19 +141,32 @@ unsigned short lessEqual(const Map& values, typename Map::const_iterator found, 
 
 }  // namespace category_numbering
 
+// The order of a category map's values: ValueLess, with -0.0 before 0.0,
+// so that a column keeps the sign of each zero it holds. Conditions treat
+// the two zeros as equal, as on a plain column.
+template <typename T>
+struct CategoryLess {
+  bool operator()(const T& a, const T& b) const {
+    if constexpr (std::is_floating_point_v<T>) {
+      if (a == b) return std::signbit(a) && !std::signbit(b);
+    }
+    return ValueLess<T>()(a, b);
+  }
+};
+
 // The category map of one column whose stored values have type T (every
 // type but text). Values are passed as T* to their stored form. The map owns
 // its values: the pointers of `intToValue` and of getValuePointer point at
 // the keys of `valueToInt` and stay valid while the value is in the map.
-// Floating-point keys are ordered by ValueLess, so NaN is one value greater
-// than every number (and -0.0 is the value 0). The exact lookups of loading
+// Floating-point keys are ordered by CategoryLess, so NaN is one value
+// greater than every number and -0.0 a value just below 0.0. The exact lookups of loading
 // and sampling go through a table beside the ordered map: for types of one
 // or two bytes (bool, short, date) a direct table indexed by the value's
 // bits, for wider types a hash index.
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
-  using ValueMap = std::map<T, unsigned short, ValueLess<T>>;
+  using ValueMap = std::map<T, unsigned short, CategoryLess<T>>;
 
   unsigned short getInt(void* value) override {
     return static_cast<unsigned short>(lookup(unaligned::load<T>(value)));
@@ -258,15 +272,13 @@ class ColumnMap : public ColumnMapBase {
   // Marks a present entry of the lookup table above its 16-bit number.
   static constexpr uint32_t kPresent = 0x10000;
 
-  // The value's bits as an unsigned number of its width; floating-point
-  // values that the map holds as one (zeros of either sign, every NaN) have
-  // the same key.
+  // The value's bits as an unsigned number of its width; every NaN, which
+  // the map holds as one value, has the same key.
   using Key = std::conditional_t<sizeof(T) == 1, uint8_t,
                                  std::conditional_t<sizeof(T) == 2, uint16_t,
                                                     std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
   static Key keyOf(T value) {
     if constexpr (std::is_floating_point_v<T>) {
-      if (value == 0) value = 0;
       if (value != value) value = std::numeric_limits<T>::quiet_NaN();
     }
     Key bits = 0;

@@ -10,6 +10,33 @@
 #include "errors/database_exception.h"
 #include "storage/text_bytes.h"
 
+namespace {
+
+// Longest line text a message quotes; a longer one is cut and ends in "...".
+constexpr size_t kQuotedBytes = 200;
+
+bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The text as a message quotes it: whole up to kQuotedBytes, else cut there
+// (before a character that the cut would split) and followed by "...".
+std::string quotedText(const char* text, size_t length) {
+  if (length <= kQuotedBytes) return std::string(text, length);
+  size_t cut = kQuotedBytes;
+  while (cut > 0 && isUtf8Continuation(text[cut])) --cut;
+  return std::string(text, cut) + "...";
+}
+
+// The number a field holds as an integer field is read: blanks skipped,
+// then a sign and the digits, quoted as a message quotes a line.
+std::string numberText(const char* text) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  size_t length = (*text == '+' || *text == '-') ? 1 : 0;
+  while (text[length] >= '0' && text[length] <= '9') ++length;
+  return quotedText(text, length);
+}
+
+}  // namespace
+
 static_assert(LineReader::kSlackBytes >= LineSplitter::kReadAheadBytes,
               "the splitter loads chunks past a line's end, within the reader's slack");
 
@@ -52,8 +79,9 @@ void CSVReader::buildLayout() {
   textColumns.clear();
   checkedColumns.clear();
   for (unsigned short column = 0; column < numColumns; ++column) {
-    // A number's conversion never fails, so it can wait until it is read.
-    if (isNumeric(types[column])) {
+    // A floating-point conversion never fails, so it can wait until it is
+    // read; an integer may not fit its column.
+    if (isFloating(types[column])) {
       numberColumns.push_back(column);
     } else if (types[column] == STRING) {
       textColumns.push_back(column);
@@ -162,8 +190,10 @@ void CSVReader::getTexts(const char** texts, size_t* bytes) const {
   }
 }
 
+void CSVReader::setColumnNames(std::vector<std::string> names) { columnNames = std::move(names); }
+
 void CSVReader::convertNumber(unsigned short column) {
-  if (!isNumeric(types[column]) || convertedAt[column] == rowSerial) return;
+  if (!isFloating(types[column]) || convertedAt[column] == rowSerial) return;
   const LineSplitter::Field& field = splitter.field(column);
   copyStringValueToBuffer(field.text, field.length, start() + rowOffsets[column], types[column]);
   convertedAt[column] = rowSerial;
@@ -173,7 +203,22 @@ void CSVReader::throwColumnCount(char* line, size_t length) {
   // Splitting replaced the separators by NULs; put them back so the
   // message shows the whole line.
   std::replace(line, line + length, '\0', splitter.separator());
-  throw DatabaseException("Incorrect number of columns in input file %s, line: %s", fileName.c_str(), line);
+  throw DatabaseException("Incorrect number of columns in input file %s, line: %s%s", fileName.c_str(),
+                          quotedText(line, length).c_str(), where().c_str());
+}
+
+void CSVReader::storeChecked(unsigned short column, char* row) {
+  const LineSplitter::Field& field = splitter.field(column);
+  const DATA_TYPE type = types[column];
+  if (type != LONG && type != INT && type != SHORT) {
+    copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], type);
+    return;
+  }
+  if (copyIntegerInRange(field.text, field.length, row + rowOffsets[column], type)) return;
+  const std::string name =
+      column < columnNames.size() ? columnNames[column] : string_format("%d", static_cast<int>(column) + 1);
+  throw DatabaseException("Value %s does not fit column %s of type %s", numberText(field.text).c_str(),
+                          name.c_str(), getTypeKeyword(type));
 }
 
 void CSVReader::storeRow() {
@@ -189,14 +234,12 @@ void CSVReader::storeRow() {
   }
   reset();
   reserve(rowLength);
-  // Booleans and dates are converted now, in column order, so that a bad
-  // value is refused by nextRow; numbers wait and texts stay in the line.
+  // Integers, booleans and dates are converted now, in column order, so
+  // that a bad value is refused by nextRow; floating-point numbers wait and
+  // texts stay in the line.
   char* const row = start();
   position = row + rowLength;
-  for (const unsigned short column : checkedColumns) {
-    const LineSplitter::Field& field = splitter.field(column);
-    copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], types[column]);
-  }
+  for (const unsigned short column : checkedColumns) storeChecked(column, row);
   ++rowSerial;
   rowView.reset(row, position, &config, 0);
 }

@@ -36,12 +36,13 @@
 //
 // Pointers from getPointer() and the row view are valid until the next
 // nextRow(). Any failure in nextRow() ends the reading: later calls answer
-// false. Numeric fields, whose conversion never fails, are converted when
-// first asked for (getPointer of that column, or getRowView for all), and
-// texts are copied into the row only by getRowView (getPointer reads them
-// in the line), so a caller that reads a few columns does not pay for the
-// others; every value that can be refused (booleans, dates, the row's
-// length) is checked in nextRow().
+// false. Floating-point fields, whose conversion never fails, are
+// converted when first asked for (getPointer of that column, or getRowView
+// for all), and texts are copied into the row only by getRowView
+// (getPointer reads them in the line), so a caller that reads a few columns
+// does not pay for the others; every value that can be refused (integers
+// that do not fit their column, booleans, dates, the row's length) is
+// checked in nextRow().
 class CSVReader : public Buffer, public DataIterator {
  public:
   // Longest stored row, fixed part and texts with their NULs.
@@ -62,9 +63,10 @@ class CSVReader : public Buffer, public DataIterator {
 
   // Reads and stores the next row; false at the end of the file and after
   // any earlier failure. Throws DatabaseException for a line whose field
-  // count differs from the number of columns (naming the line), and for a
-  // row that is too long or holds a value that does not convert (naming
-  // its line number and the file).
+  // count differs from the number of columns (quoting the line), and for a
+  // row that is too long or holds a value that does not convert or does
+  // not fit its column; every message ends naming the line number and the
+  // file.
   bool nextRow() override;
   // The stored value of column `col` (file order) in the current row; null
   // before the first row and for a column outside the layout.
@@ -83,6 +85,9 @@ class CSVReader : public Buffer, public DataIterator {
   // every STRING column. Valid until the next nextRow().
   void getTexts(const char** texts, size_t* bytes) const;
   unsigned short getNumberOfColumns() const { return numColumns; }
+  // The column names that messages use, in file order; without them a
+  // message names a column by its number, counted from 1.
+  void setColumnNames(std::vector<std::string> names);
   // ", line N of FILE" for the first line of the current row (counted from
   // 1, the header and empty lines included), to end a message about it.
   std::string where() const;
@@ -109,9 +114,12 @@ class CSVReader : public Buffer, public DataIterator {
   bool readRecord(char*& line, size_t& length, size_t& fields);
   // Converts the recorded fields into the row buffer, all but the numbers.
   void storeRow();
-  // Converts the number of `column` into the row buffer unless done for
-  // this row.
+  // Converts the floating-point number of `column` into the row buffer
+  // unless done for this row.
   void convertNumber(unsigned short column);
+  // Converts the integer, boolean or date of `column` into `row`; throws
+  // for a value that does not convert or does not fit.
+  void storeChecked(unsigned short column, char* row);
   // Copies the texts into the row buffer unless done for this row.
   void copyTexts();
   [[noreturn]] void throwColumnCount(char* line, size_t length);
@@ -121,9 +129,10 @@ class CSVReader : public Buffer, public DataIterator {
   bool finished = true;     // no further row will be returned
   size_t headerFields = 0;  // fields of the header line (0 without one)
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
-  std::vector<unsigned short> numberColumns;  // columns converted on demand
+  std::vector<std::string> columnNames;       // names for messages, file order
+  std::vector<unsigned short> numberColumns;  // floating-point columns, converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order
-  std::vector<unsigned short> checkedColumns; // BOOL and DATE columns, converted by nextRow
+  std::vector<unsigned short> checkedColumns; // integer, BOOL and DATE columns, converted by nextRow
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far

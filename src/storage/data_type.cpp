@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -23,7 +24,8 @@ const char* const kBadDate =
     "Unable to convert value %s to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06";
 
 const char* const kBadBool =
-    "Unable to convert value %s to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1";
+    "Unable to convert value %s to boolean. Accepted values TRUE/True/true/YES/Yes/yes/Y/y/1 for true and "
+    "FALSE/False/false/NO/No/no/N/n/0 for false";
 
 const char* const kStringTooLong =
     "Text of %d bytes is too long: a text value holds at most %d bytes including its terminating NUL";
@@ -44,8 +46,10 @@ constexpr uint64_t wordOf(const char* text) {
 }
 
 // The written forms of a boolean, as words.
-constexpr uint64_t kTrueWords[] = {wordOf("true"), wordOf("True"), wordOf("TRUE"), wordOf("1")};
-constexpr uint64_t kFalseWords[] = {wordOf("false"), wordOf("False"), wordOf("FALSE"), wordOf("0")};
+constexpr uint64_t kTrueWords[] = {wordOf("true"), wordOf("True"), wordOf("TRUE"), wordOf("yes"), wordOf("Yes"),
+                                   wordOf("YES"),  wordOf("y"),    wordOf("Y"),    wordOf("1")};
+constexpr uint64_t kFalseWords[] = {wordOf("false"), wordOf("False"), wordOf("FALSE"), wordOf("no"), wordOf("No"),
+                                    wordOf("NO"),    wordOf("n"),     wordOf("N"),     wordOf("0")};
 
 void requireValidType(DATA_TYPE type) {
   if (!isValidType(type)) throw DatabaseException(kUnknownType);
@@ -206,6 +210,24 @@ inline long parseInteger(const char* text, size_t length) {
   return std::strtol(text, nullptr, 10);
 }
 
+// parseInteger that tells a number beyond 64 bits apart: false for one,
+// where strtol would give the nearest bound.
+inline bool parseInteger64(const char* text, size_t length, long& value) {
+  uint64_t mantissa = 0;
+  int scale = 0;
+  bool hasPoint = false;
+  if (readShortDecimal(text, length, mantissa, scale, hasPoint) && !hasPoint) {
+    value = static_cast<long>(mantissa);
+    return true;
+  }
+  const auto result = std::from_chars(text, text + length, value);
+  if (result.ec == std::errc()) return true;
+  if (result.ec == std::errc::result_out_of_range) return false;
+  errno = 0;
+  value = std::strtol(text, nullptr, 10);
+  return errno != ERANGE;
+}
+
 // Reads the whole text as a plain decimal (an optional minus, digits, an
 // optional point and digits) of at most 15 digits. Such a value is an exact
 // integer divided by an exact power of ten, and one IEEE division rounds
@@ -306,6 +328,26 @@ void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_T
       return;
   }
   throw DatabaseException(kUnknownType);
+}
+
+bool copyIntegerInRange(const char* text, size_t length, char* dest, DATA_TYPE type) {
+  long value = 0;
+  if (!parseInteger64(text, length, value)) return false;
+  switch (type) {
+    case LONG:
+      unaligned::store<int64_t>(dest, value);
+      return true;
+    case INT:
+      if (value < INT32_MIN || value > INT32_MAX) return false;
+      unaligned::store<int32_t>(dest, static_cast<int32_t>(value));
+      return true;
+    case SHORT:
+      if (value < INT16_MIN || value > INT16_MAX) return false;
+      unaligned::store<int16_t>(dest, static_cast<int16_t>(value));
+      return true;
+    default:
+      throw DatabaseException(kUnknownType);
+  }
 }
 
 void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type) {

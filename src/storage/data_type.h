@@ -32,6 +32,9 @@ constexpr bool isNumeric(DATA_TYPE type) {
   return type == LONG || type == INT || type == SHORT || type == DOUBLE || type == FLOAT;
 }
 
+// True for DOUBLE and FLOAT.
+constexpr bool isFloating(DATA_TYPE type) { return type == DOUBLE || type == FLOAT; }
+
 // Largest stored STRING value, its terminating NUL included.
 inline constexpr uint32_t MAX_STRING_BYTES = 65535;
 
@@ -41,7 +44,7 @@ inline constexpr uint16_t MAX_DATE_DAYS = 65535;
 // Conversions between text and stored values. The text forms are those of
 // the C library: integers by strtol base 10, floating-point numbers by
 // strtod (leading blanks skipped, trailing text ignored, no digits gives 0),
-// booleans in eight written forms, dates as YYYY-MM-DD. Every function that
+// booleans in eighteen written forms, dates as YYYY-MM-DD. Every function that
 // dispatches on a DATA_TYPE throws DatabaseException "Unknown data type
 // provided" for a value outside the enumeration, before writing anything.
 
@@ -62,11 +65,17 @@ void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type);
 // Same, for a text of known length (its NUL at text[length]), so the text
 // is not measured again.
 void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_TYPE type);
+// Converts an integer text for a LONG, INT or SHORT column as
+// copyStringValueToBuffer does, but refuses a number outside the type's
+// range (false, nothing written) where that keeps its low bits or the
+// nearest 64-bit bound. Throws "Unknown data type provided" for other types.
+bool copyIntegerInRange(const char* text, size_t length, char* dest, DATA_TYPE type);
 // The text form of a stored value.
 std::string getStringFromPtr(void* value, DATA_TYPE type);
 
-// "true"/"True"/"TRUE"/"1" and "false"/"False"/"FALSE"/"0"; any other text
-// throws DatabaseException.
+// "true"/"True"/"TRUE"/"yes"/"Yes"/"YES"/"y"/"Y"/"1" and
+// "false"/"False"/"FALSE"/"no"/"No"/"NO"/"n"/"N"/"0"; any other text throws
+// DatabaseException listing them.
 bool strob(const char* text);
 // Same, for a text of known length (its NUL at text[length]).
 bool strob(const char* text, size_t length);
@@ -110,6 +119,34 @@ inline bool isNanValue(const void* value, DATA_TYPE type) {
     return std::isnan(v);
   }
   return false;
+}
+
+// Whether the stored value at `value` (possibly unaligned) is a zero of
+// either sign; only DOUBLE and FLOAT values are.
+inline bool isZeroValue(const void* value, DATA_TYPE type) {
+  if (type == DOUBLE) {
+    double v;
+    std::memcpy(&v, value, sizeof v);
+    return v == 0;
+  }
+  if (type == FLOAT) {
+    float v;
+    std::memcpy(&v, value, sizeof v);
+    return v == 0;
+  }
+  return false;
+}
+
+// Writes the zero of DOUBLE or FLOAT at `dest` (room for the type's width),
+// -0.0 when `negative`.
+inline void storeZero(void* dest, DATA_TYPE type, bool negative) {
+  if (type == DOUBLE) {
+    const double zero = negative ? -0.0 : 0.0;
+    std::memcpy(dest, &zero, sizeof zero);
+  } else if (type == FLOAT) {
+    const float zero = negative ? -0.0f : 0.0f;
+    std::memcpy(dest, &zero, sizeof zero);
+  }
 }
 
 // Strict weak order on stored values used by every ordered structure: for

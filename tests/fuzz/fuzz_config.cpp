@@ -1,7 +1,7 @@
 // libFuzzer target: the contents of ".tbconfig". The input is written to the
 // file in the scratch working directory and a database is constructed, which
 // reads it. When that succeeds, the thresholds it set (possibly extreme: 0,
-// negative values truncated, values whose sum with 5 wraps) govern a small
+// or the largest value, whose sum with 5 wraps in 32 bits) govern a small
 // workload: a table rebuilt as a tree during its load, a table configured by
 // sampling a file, and queries on both. Every table must validate and read
 // back, and the buffer pool must hold no block once the database is gone.

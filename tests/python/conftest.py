@@ -15,7 +15,8 @@ import pytest
 import tabulon
 
 INVALID = "Query result is no longer valid: table {} has changed"
-BAD_BOOL = "Unable to convert value {} to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1"
+BAD_BOOL = ("Unable to convert value {} to boolean. Accepted values TRUE/True/true/YES/Yes/yes/Y/y/1 for true and "
+            "FALSE/False/false/NO/No/no/N/n/0 for false")
 BAD_DATE = "Unable to convert value {} to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06"
 DEFAULT_SETTINGS = "category.threshold=40000\nlines.threshold=10000\n"
 

@@ -9,24 +9,39 @@ import tabulon
 from conftest import error, settings
 
 FORMAT = "Invalid .tbconfig file format on line {}. Expected format 'parameter=value'"
+UNKNOWN = "Unknown .tbconfig parameter {}. The parameters are category.threshold, lines.threshold"
+NOT_NUMBER = "Parameter {} value {} is not a number"
+RANGE = "Parameter {} value {} is outside the range 0 to {}"
 
 
 @pytest.mark.parametrize(
     "text, expected",
     [
-        ("category.threshold=300\nlines.threshold=500\nnode.split.threshold=1\nother=x=y\n", None),
-        # Names are matched exactly; the values are read as far as they are numbers.
-        ("lines.threshold=12abc\r\ncategory.threshold=70000\r\nLines.Threshold=x\r\nlines.threshold = 3\r\n",
-         None),
-        ("lines.threshold=500\n\n", FORMAT.format("")),
-        # A CR LF line end is a line end; bytes that are not UTF-8 show as U+FFFD.
-        ("lines.threshold=500\r\n\r\n", FORMAT.format("")),
-        ("category.threshold=\r\n", "Parameter category.threshold value is empty"),
+        ("category.threshold=300\nlines.threshold=500\n", None),
+        # Blanks around names and values, empty lines and comments are skipped.
+        ("# settings\n\n  # lines.threshold=x\r\n\r\n   \n lines.threshold = 3 \r\ncategory.threshold=\t0\n", None),
+        ("lines.threshold=4294967295\ncategory.threshold=65535\n", None),
+        ("lines.threshold=4294967296\n", RANGE.format("lines.threshold", "4294967296", 4294967295)),
+        ("category.threshold=65536\n", RANGE.format("category.threshold", "65536", 65535)),
+        ("category.threshold=70000\n", RANGE.format("category.threshold", "70000", 65535)),
+        ("lines.threshold=-1\n", RANGE.format("lines.threshold", "-1", 4294967295)),
+        ("lines.threshold=99999999999999999999\n",
+         RANGE.format("lines.threshold", "99999999999999999999", 4294967295)),
+        ("lines.threshold=abc\n", NOT_NUMBER.format("lines.threshold", "abc")),
+        ("lines.threshold=12abc\n", NOT_NUMBER.format("lines.threshold", "12abc")),
+        ("category.threshold=1e3\n", NOT_NUMBER.format("category.threshold", "1e3")),
+        ("lines.threshold==5\n", NOT_NUMBER.format("lines.threshold", "=5")),
+        # A name that is no setting, also one written in other letters.
+        ("node.split.threshold=1\n", UNKNOWN.format("node.split.threshold")),
+        ("Lines.Threshold=5\n", UNKNOWN.format("Lines.Threshold")),
+        ("other=x=y\n", UNKNOWN.format("other")),
+        ("lines.threshold=500\nbroken\n", FORMAT.format("broken")),
+        ("=5\n", FORMAT.format("=5")),
+        # Bytes that are not UTF-8 show as U+FFFD; a long line is read whole.
         (b"caf\xe9\n", FORMAT.format("caf\ufffd")),
-        ("x" * 254 + "\u00e9\n", FORMAT.format("x" * 254 + "\ufffd")),
-        ("# settings\nlines.threshold=5\n", FORMAT.format("# settings")),
-        ("   \n", FORMAT.format("   ")),
-        ("category.threshold=\n", "Parameter category.threshold value is empty"),
+        ("x" * 300 + "\u00e9\n", FORMAT.format("x" * 300 + "\u00e9")),
+        ("category.threshold=\r\n", "Parameter category.threshold value is empty"),
+        ("lines.threshold=  \n", "Parameter lines.threshold value is empty"),
         ("unknown=\n", "Parameter unknown value is empty"),
     ],
 )

@@ -6,7 +6,7 @@ import random
 import pytest
 
 import tabulon
-from conftest import error, load_table, rows, settings
+from conftest import BAD_BOOL, error, load_table, rows, settings
 
 
 @pytest.fixture
@@ -273,7 +273,8 @@ class TestLevelsGiveWay:
         # A later bad row undoes the load, the dropped level included.
         refused = self.REFUSED[kind] if chosen_by == "cat" else None
         assert error(db.executeCommand, f"load t from {bad}") == (
-            refused.format(bad) if refused else f"Incorrect number of columns in input file {bad}, line: 1,2")
+            refused.format(bad) if refused
+            else f"Incorrect number of columns in input file {bad}, line: 1,2, line {len(lines) + 2} of {bad}")
         assert before.fetchAll() == stored
         assert db.executeSelect("select * from t").fetchAll() == stored
 
@@ -309,10 +310,72 @@ class TestLevelsGiveWay:
         stored = db.executeSelect("select * from t").fetchAll()
         before = db.executeSelect("select * from t")
         assert error(db.executeCommand, f"load t from {bad}") == (
-            f"Incorrect number of columns in input file {bad}, line: 1,2")
+            f"Incorrect number of columns in input file {bad}, line: 1,2, line {len(lines) + 2} of {bad}")
         assert before.fetchAll() == stored
         db.executeCommand(f"load t from {whole}")
         db.executeCommand(f"create table fresh (id int, k {kind}, g int cat 1)")
         for path in (head, whole):
             db.executeCommand(f"load fresh from {path}")
         assert self.answers(db, kind, "t") == self.answers(db, kind, "fresh")
+
+
+INTEGER_BOUNDS = {"short": (-2**15, 2**15 - 1), "int": (-2**31, 2**31 - 1), "long": (-2**63, 2**63 - 1)}
+
+
+@pytest.mark.parametrize("kind", ["plain", "level", "sampled"])
+@pytest.mark.parametrize("type_", sorted(INTEGER_BOUNDS))
+def test_integers_load_up_to_their_bounds_and_no_further(db, csv, type_, kind):
+    low, high = INTEGER_BOUNDS[type_]
+    level = " cat 1" if kind == "level" else ""
+    good = csv("good.csv", [f"{low},a", f" {high}x,b", "+7,c", ",d", "z,e"])
+    config = f" config from {good}" if kind == "sampled" else ""
+    db.executeCommand(f"create table t (n {type_}{level}, s string){config}")
+    db.executeCommand(f"load t from {good}")
+    expected = [(low, "a"), (0, "d"), (0, "e"), (7, "c"), (high, "b")]
+    assert db.executeSelect("select n, s from t order by n, s").fetchAll() == expected
+    beyond = [str(low - 1), str(high + 1), "99999999999999999999", "-" + "9" * 300 + "abc"]
+    for value in beyond:
+        bad = csv("bad.csv", ["1,x", f"{value},y"])
+        shown = value if len(value) <= 200 else value[:200] + "..."
+        shown = shown.replace("abc", "")
+        message = f"Value {shown} does not fit column n of type {type_}, line 3 of {bad}"
+        assert error(db.executeCommand, f"load t from {bad}") == message
+        assert error(db.executeCommand, f"create table u (n {type_}, s string) config from {bad}") == message
+    assert db.executeSelect("select n, s from t order by n, s").fetchAll() == expected
+    assert error(db.executeSelect, "select * from u") == "Table u is not defined"
+
+
+BOOLEANS = {"true": True, "True": True, "TRUE": True, "yes": True, "Yes": True, "YES": True, "y": True, "Y": True,
+            "1": True, "false": False, "False": False, "FALSE": False, "no": False, "No": False, "NO": False,
+            "n": False, "N": False, "0": False}
+
+
+@pytest.mark.parametrize("level", ["", " cat 1"])
+def test_every_boolean_form_in_files_and_constants(db, csv, level):
+    db.executeCommand(f"create table t (id int, b bool{level})")
+    db.executeCommand(f"load t from {csv('flags.csv', [f'{i},{word}' for i, word in enumerate(BOOLEANS)])}")
+    truths = list(BOOLEANS.values())
+    for word, truth in BOOLEANS.items():
+        expected = [i for i, value in enumerate(truths) if value == truth]
+        assert db.executeSelect(f"select id from t where b = {word} order by id").getColumn(0) == expected, word
+        assert db.executeSelect(f"select id from t where b != {word}").getColumn(0) != expected, word
+    for word in ("yEs", "ye", "nO", "none", "", "t", "f"):
+        bad = csv("bad.csv", [f"1,{word}"])
+        assert error(db.executeCommand, f"load t from {bad}") == BAD_BOOL.format(word) + f", line 2 of {bad}"
+    assert error(db.executeSelect, "select id from t where b = yEs") == BAD_BOOL.format("yEs")
+
+
+def test_a_row_with_another_number_of_fields_is_named_by_its_line(db, csv):
+    db.executeCommand("create table t (a int, b string)")
+    short = csv("short.csv", ["1,x", "", "2"])
+    assert error(db.executeCommand, f"load t from {short}") == (
+        f"Incorrect number of columns in input file {short}, line: 2, line 4 of {short}")
+    # A long line is quoted up to its first 200 bytes, never cutting a character in two.
+    for line, quoted in ((",".join(["x"] * 100), ",".join(["x"] * 100)),
+                         ("3," + "y" * 300 + ",z", "3," + "y" * 198 + "..."),
+                         ("4," + "y" * 197 + "\u00e9,z", "4," + "y" * 197 + "..."),
+                         ('5,"a\nb",' + "c" * 200, '5,"a\nb",' + "c" * 192 + "...")):
+        path = csv("long.csv", ["1,x", line])
+        assert error(db.executeCommand, f"load t from {path}") == (
+            f"Incorrect number of columns in input file {path}, line: {quoted}, line 3 of {path}")
+    assert rows(db, "select * from t") == []

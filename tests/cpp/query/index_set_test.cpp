@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -86,4 +87,30 @@ TEST(TableIndexTest, GuardsUnpositionedReadsAndBadColumns) {
   EXPECT_TRUE(index.findRow(&key));
   EXPECT_EQ("a", index.getString(1));
   EXPECT_THROW(index.getString(2), DatabaseException);
+}
+
+// A categorised column keeps -0.0 and 0.0 as two values; a key of either
+// zero still finds the rows of both, as on a plain column.
+TEST_P(IndexSetTest, EitherZeroFindsTheRowsOfBoth) {
+  TestTable t(std::vector<DATA_TYPE>{DOUBLE, STRING},
+              GetParam() ? std::vector<unsigned short>{0} : std::vector<unsigned short>{});
+  const std::vector<std::string> keys = {"-1", "0.0", "-0.0", "0", "2", "-0"};
+  for (size_t i = 0; i < keys.size(); ++i) t.addRow({keys[i], "r" + std::to_string(i)});
+  auto index = indexOn(t, 0);
+  for (const double key : {0.0, -0.0}) {
+    std::vector<std::string> labels;
+    for (bool found = index->findRow(&key); found; found = index->checkNextRow(&key)) {
+      labels.push_back(index->getString(1));
+    }
+    std::sort(labels.begin(), labels.end());
+    EXPECT_EQ((std::vector<std::string>{"r1", "r2", "r3", "r5"}), labels) << key;
+  }
+  for (const double key : {-1.0, 2.0}) EXPECT_TRUE(index->findRow(&key)) << key;
+  const double missing = 1.0;
+  EXPECT_FALSE(index->findRow(&missing));
+  TestTable onlyNegative(std::vector<DATA_TYPE>{DOUBLE, STRING},
+                         GetParam() ? std::vector<unsigned short>{0} : std::vector<unsigned short>{});
+  onlyNegative.addRow({"-0.0", "n"});
+  const double zero = 0.0;
+  EXPECT_TRUE(indexOn(onlyNegative, 0)->findRow(&zero));
 }

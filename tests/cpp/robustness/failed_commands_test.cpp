@@ -31,7 +31,9 @@ const char* const kColumns = "id int, g string, k int, x double, day date, flag 
 const char* const kLevels = "id int, g string cat 1, k int cat 2, x double, day date, flag bool";
 
 const std::string kBadBool = "Unable to convert value ";
-const std::string kBoolForms = " to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1";
+const std::string kBoolForms =
+    " to boolean. Accepted values TRUE/True/true/YES/Yes/yes/Y/y/1 for true and FALSE/False/false/NO/No/no/N/n/0 "
+    "for false";
 const std::string kTooLong =
     "Text of 70001 bytes is too long: a text value holds at most 65535 bytes including its terminating NUL";
 
@@ -185,8 +187,8 @@ TEST_F(FailedCommands, RefusedQueriesChangeNothing) {
       {"select id from p where id like 3", "Unsupported select condition operator like"},
       {"select id from c where (id = 1))",
        "Missing '(' in the where clause: a ')' after id = 1 closes no bracket"},
-      {"select id from p where flag = yes",
-       kBadBool + "yes" + kBoolForms},
+      {"select id from p where flag = maybe",
+       kBadBool + "maybe" + kBoolForms},
       {"select id from c where flag != 2",
        kBadBool + "2" + kBoolForms},
       {"select id from p where day = 2024-13-45",
@@ -225,6 +227,7 @@ TEST_F(FailedCommands, AFailedLoadLeavesTheTableAsItWas) {
   };
   const std::vector<BadLine> badLines = {
       {"3,east,1", "Incorrect number of columns in input file {file}, line: 3,east,1"},
+      {"3,east,99999999999,2.5,2024-01-01,1", "Value 99999999999 does not fit column k of type int"},
       {"3,east,1,2.5,2024-01-01,maybe", kBadBool + "maybe" + kBoolForms},
       {"3,east,1,2.5,01/02/2024,1",
        "Unable to convert value 01/02/2024 to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06"},
@@ -252,11 +255,8 @@ TEST_F(FailedCommands, AFailedLoadLeavesTheTableAsItWas) {
         directory_.write("bad.csv", header + head + bad.text + "\n" + tail);
         const auto line = 2 + std::count(head.begin(), head.end(), '\n');
         std::string message = bad.message;
-        if (message.find("{file}") != std::string::npos) {
-          message.replace(message.find("{file}"), 6, path("bad.csv"));
-        } else {
-          message += ", line " + std::to_string(line) + " of " + path("bad.csv");
-        }
+        if (message.find("{file}") != std::string::npos) message.replace(message.find("{file}"), 6, path("bad.csv"));
+        message += ", line " + std::to_string(line) + " of " + path("bad.csv");
         EXPECT_EQ(commandFailure(std::string("load ") + table + " from " + path("bad.csv")), message);
         ASSERT_EQ(select(all), stored) << table << " " << bad.text.substr(0, 30) << " at line " << line;
         EXPECT_EQ(categoryNumbers(*database_, table), numbers) << table;
@@ -342,7 +342,7 @@ TEST_F(FailedCommands, ALoadThatDroppedALevelIsUndoneWhole) {
     std::string message;
   };
   const std::vector<Failure> failures = {
-      {"bad.csv", nullptr, "Incorrect number of columns in input file " + path("bad.csv") + ", line: 1"},
+      {"bad.csv", nullptr, "Incorrect number of columns in input file " + path("bad.csv") + ", line: 1, line 70002 of " + path("bad.csv")},
       {"more.csv", stopOnceALevelIsDropped, "Interrupted"},
   };
   gWatched = database_.get();

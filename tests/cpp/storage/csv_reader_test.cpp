@@ -13,6 +13,9 @@
 
 namespace {
 
+const std::string kBoolForms =
+    "TRUE/True/true/YES/Yes/yes/Y/y/1 for true and FALSE/False/false/NO/No/no/N/n/0 for false";
+
 class CSVReaderTest : public ::testing::Test {
  protected:
   std::string writeFile(const std::string& content) { return directory.write("input.csv", content); }
@@ -234,16 +237,17 @@ TEST_F(CSVReaderTest, NumbersConvertedOnDemandBelongToTheCurrentRow) {
   EXPECT_STREQ(static_cast<const char*>(row.getPointer(1)), "c") << "the row view holds the texts";
   EXPECT_EQ(row.config->rowLength(row.current), 4u + 8 + 2 + 1 + 2);
   EXPECT_EQ(value<uint8_t>(4), 1);
-  EXPECT_EQ(nextRowError(), "Unable to convert value maybe to boolean. Accepted values "
-                            "TRUE/True/true/FALSE/False/false/0/1, line 5 of " + reader.fileName);
+  EXPECT_EQ(nextRowError(), "Unable to convert value maybe to boolean. Accepted values " + kBoolForms +
+                                ", line 5 of " + reader.fileName);
 }
 
 // Each accepted boolean word gives its value in the middle of a line and as
 // the file's last bytes, and a refused one is refused with the conversion's
 // message and the line.
 TEST_F(CSVReaderTest, BooleanWordsInTheLine) {
-  const std::pair<const char*, uint8_t> accepted[] = {{"true", 1},  {"True", 1},  {"TRUE", 1},  {"1", 1},
-                                                      {"false", 0}, {"False", 0}, {"FALSE", 0}, {"0", 0}};
+  const std::pair<const char*, uint8_t> accepted[] = {
+      {"true", 1},  {"True", 1},  {"TRUE", 1},  {"yes", 1}, {"Yes", 1}, {"YES", 1}, {"y", 1}, {"Y", 1}, {"1", 1},
+      {"false", 0}, {"False", 0}, {"FALSE", 0}, {"no", 0},  {"No", 0},  {"NO", 0},  {"n", 0}, {"N", 0}, {"0", 0}};
   for (const auto& [word, expected] : accepted) {
     CSVReader lineReader;
     lineReader.init(writeFile(std::string("h,i\n") + word + ",x\n"), {BOOL, STRING});
@@ -255,8 +259,8 @@ TEST_F(CSVReaderTest, BooleanWordsInTheLine) {
     EXPECT_EQ(*static_cast<const uint8_t*>(lastReader.getPointer(1)), expected) << word;
   }
   reader.init(writeFile("h,i\n\"true\"x,x\n"), {BOOL, STRING});
-  EXPECT_EQ(nextRowError(), "Unable to convert value truex to boolean. Accepted values "
-                            "TRUE/True/true/FALSE/False/false/0/1, line 2 of " + reader.fileName)
+  EXPECT_EQ(nextRowError(), "Unable to convert value truex to boolean. Accepted values " + kBoolForms +
+                                ", line 2 of " + reader.fileName)
       << "a quoted word is unquoted, the text after it kept, then refused";
 }
 

@@ -13,6 +13,7 @@
 #include "errors/database_exception.h"
 #include "storage/data_type.h"
 #include "storage/templated_class.h"
+#include "storage/unaligned.h"
 
 namespace {
 
@@ -64,18 +65,22 @@ TEST(DataType, KeywordsAndUnknownTypes) {
   }
 }
 
-TEST(DataType, StrobAcceptsExactlyEightForms) {
-  for (const char* text : {"true", "True", "TRUE", "1"}) EXPECT_TRUE(strob(text)) << text;
-  for (const char* text : {"false", "False", "FALSE", "0"}) EXPECT_FALSE(strob(text)) << text;
-  for (const char* text : {"yes", "tRuE", "", "1 ", "01", "t", "tru", "truex", "TRue", "fals", "falsey", "10", " 1",
-                           "2", "TRUE ", "true\"", "FALSE!", "truefals", "falsefalse"}) {
+TEST(DataType, StrobAcceptsExactlyEighteenForms) {
+  for (const char* text : {"true", "True", "TRUE", "yes", "Yes", "YES", "y", "Y", "1"}) {
+    EXPECT_TRUE(strob(text)) << text;
+  }
+  for (const char* text : {"false", "False", "FALSE", "no", "No", "NO", "n", "N", "0"}) {
+    EXPECT_FALSE(strob(text)) << text;
+  }
+  for (const char* text : {"tRuE", "", "1 ", "01", "t", "tru", "truex", "TRue", "fals", "falsey", "10", " 1", "2",
+                           "TRUE ", "true\"", "FALSE!", "truefals", "falsefalse", "yEs", "ye", "yess", "nO", "Nope",
+                           "y ", "non", "YESNO"}) {
     EXPECT_THROW(strob(text), DatabaseException) << text;
   }
-  EXPECT_EQ(messageOf([] { strob("yes"); }),
-            "Unable to convert value yes to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
   // A percent sign in the text is copied, never read as a directive.
-  EXPECT_EQ(messageOf([] { strob("50%s%n"); }),
-            "Unable to convert value 50%s%n to boolean. Accepted values TRUE/True/true/FALSE/False/false/0/1");
+  EXPECT_EQ(messageOf([] { strob("50%s%n"); }), "Unable to convert value 50%s%n to boolean. Accepted values "
+                                                "TRUE/True/true/YES/Yes/yes/Y/y/1 for true and "
+                                                "FALSE/False/false/NO/No/no/N/n/0 for false");
 }
 
 TEST(DataType, IntegersAreLenientAndNarrowToLowBits) {
@@ -93,6 +98,47 @@ TEST(DataType, IntegersAreLenientAndNarrowToLowBits) {
   EXPECT_EQ(StoredValue("\t 8x", LONG).as<int64_t>(), 8);
   EXPECT_EQ(StoredValue("0x1F", INT).as<int32_t>(), 0) << "base 10 only";
   EXPECT_EQ(StoredValue("-", INT).as<int32_t>(), 0);
+}
+
+// The conversion of file fields: lenient like the general one, but a
+// number outside the column's type is refused instead of narrowed.
+TEST(DataType, IntegersInRangeOfTheirColumn) {
+  struct Case {
+    const char* text;
+    DATA_TYPE type;
+    bool fits;
+    int64_t stored;
+  };
+  const Case cases[] = {
+      {"32767", SHORT, true, 32767},
+      {"-32768", SHORT, true, -32768},
+      {"32768", SHORT, false, 0},
+      {" -32769", SHORT, false, 0},
+      {"65541", SHORT, false, 0},
+      {"2147483647x", INT, true, 2147483647},
+      {"+2147483648", INT, false, 0},
+      {"-2147483649", INT, false, 0},
+      {"4294967297", INT, false, 0},
+      {"", INT, true, 0},
+      {"abc", INT, true, 0},
+      {"  -7", INT, true, -7},
+      {"9223372036854775807", LONG, true, INT64_MAX},
+      {"-9223372036854775808", LONG, true, INT64_MIN},
+      {"9223372036854775808", LONG, false, 0},
+      {"-9223372036854775809", LONG, false, 0},
+      {"\t99999999999999999999", LONG, false, 0},
+      {"99999999999999999999abc", LONG, false, 0},
+  };
+  for (const Case& c : cases) {
+    char dest[8] = {};
+    EXPECT_EQ(copyIntegerInRange(c.text, std::strlen(c.text), dest, c.type), c.fits) << c.text;
+    const int64_t stored = c.type == LONG  ? unaligned::load<int64_t>(dest)
+                           : c.type == INT ? unaligned::load<int32_t>(dest)
+                                           : unaligned::load<int16_t>(dest);
+    EXPECT_EQ(stored, c.stored) << c.text;
+  }
+  char dest[8];
+  EXPECT_EQ(messageOf([&] { copyIntegerInRange("1", 1, dest, DOUBLE); }), "Unknown data type provided");
 }
 
 TEST(DataType, FloatingPointPrintsWithSixDecimals) {

@@ -360,9 +360,10 @@ PyMethodDef kQuerySetMethods[] = {
     {"toCSV", &method<QuerySet, csvText>, METH_NOARGS,
      "toCSV($self, /)\n--\n\n"
      "The result as CSV text: a header line with the column names, then one\n"
-     "line per row with values in their text form; a value holding a comma,\n"
-     "a double quote or a line break is put in double quotes, its double\n"
-     "quotes doubled. The current row is not moved."},
+     "line per row with values in their text form, double and float values\n"
+     "in the shortest text that reads back as the same value; a value\n"
+     "holding a comma, a double quote or a line break is put in double\n"
+     "quotes, its double quotes doubled. The current row is not moved."},
     {"__repr__", &method<QuerySet, representation>, METH_NOARGS | METH_COEXIST,
      "__repr__($self, /)\n--\n\nShape and column names of the result; reads no rows."},
     {"_repr_html_", &method<QuerySet, htmlTable>, METH_NOARGS,

@@ -80,9 +80,10 @@ class QuerySet:
         """Names of the selected columns, in select order."""
     def toCSV(self) -> str:
         """The result as CSV text: a header line with the column names, then one
-        line per row with values in their text form; a value holding a comma,
-        a double quote or a line break is put in double quotes, its double
-        quotes doubled. The current row is not moved."""
+        line per row with values in their text form, double and float values
+        in the shortest text that reads back as the same value; a value
+        holding a comma, a double quote or a line break is put in double
+        quotes, its double quotes doubled. The current row is not moved."""
     def __repr__(self) -> str:
         """Shape and column names of the result; reads no rows."""
     def _repr_html_(self) -> str:

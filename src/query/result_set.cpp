@@ -174,6 +174,13 @@ void ResultSet::populateCSV(Buffer& out) {
   const std::string head = getHeader(",") + "\n";
   out.write(head.data(), head.size());
   const unsigned short columns = getNumberOfSelectCols();
+  // Floating-point values are written in full, so that the text reads back
+  // as the same values.
+  std::vector<bool> exact(columns);
+  for (unsigned short k = 0; k < columns; ++k) {
+    const DATA_TYPE type = getSelectDataType(k);
+    exact[k] = type == DOUBLE || type == FLOAT;
+  }
   std::string line;
   for (uint32_t position = 0; position < rowCount; ++position) {
     if (position % kRowsPerInterruptCheck == 0) checkInterrupt();
@@ -186,7 +193,8 @@ void ResultSet::populateCSV(Buffer& out) {
       if (k > 0) {
         line += ',';
       }
-      appendCsvField(line, getSelectString(k));
+      appendCsvField(line, exact[k] ? getExactStringFromPtr(getSelectPointer(k), getSelectDataType(k))
+                                     : getSelectString(k));
     }
     out.write(line.data(), line.size());
   }

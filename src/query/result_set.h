@@ -115,7 +115,8 @@ class ResultSet {
   // The selected column names joined by `separator`.
   std::string getHeader(const std::string& separator);
   // Writes the whole result as CSV text into `out` from its start, followed
-  // by one NUL byte that counts as used.
+  // by one NUL byte that counts as used. Floating-point values are written
+  // in the shortest text that reads back as the same value.
   void populateCSV(Buffer& out);
 
   // Registers a table whose rows this result reads: `changes` is the table's

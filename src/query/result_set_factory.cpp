@@ -12,7 +12,9 @@
 #include "query/comparator_factory.h"
 #include "query/compare_condition.h"
 #include "query/equal_condition.h"
+#include "query/fixed_condition.h"
 #include "query/index_set.h"
+#include "query/integer_comparison.h"
 #include "query/joined_set.h"
 #include "query/simple_condition.h"
 #include "query/table_set.h"
@@ -70,7 +72,6 @@ void ResultSetFactory::addCondition(TableCol column, ConditionType type, std::st
   condition->level = level;
   condition->openBrackets = openBrackets;
   condition->boolOperator = op;
-  condition->result = false;
   conditions_.push_back(condition.get());
   condition.release();
 }
@@ -207,6 +208,17 @@ std::unique_ptr<Condition> plainCondition(DATA_TYPE dataType, ConditionType type
   return condition;
 }
 
+// The condition on the form in which the table's rows hold the column: a
+// category number or the stored value.
+std::unique_ptr<Condition> storedFormCondition(const TableConfig& table, unsigned short column, ConditionType type,
+                                               const std::string& value) {
+  const DATA_TYPE dataType = table.columnTypes[column];
+  if (table.isPlain[column] == 0) {
+    return categoryCondition(*table.columnMaps.at(column), dataType, type, value);
+  }
+  return plainCondition(dataType, type, value);
+}
+
 }  // namespace
 
 std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& table,
@@ -218,10 +230,14 @@ std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& 
   }
   table.requireColumn(column);
   const DATA_TYPE dataType = table.columnTypes[column];
-  if (table.isPlain[column] == 0) {
-    return categoryCondition(*table.columnMaps.at(column), dataType, type, value);
+  if (dataType != LONG && dataType != INT && dataType != SHORT) {
+    return storedFormCondition(table, column, type, value);
   }
-  return plainCondition(dataType, type, value);
+  // An integer column compares with the constant's true value, which its
+  // type may not hold.
+  const IntegerComparison restated(type, value, dataType);
+  if (restated.fixed()) return std::make_unique<FixedCondition>(type, restated.answer());
+  return storedFormCondition(table, column, restated.type(), std::to_string(restated.constant()));
 }
 
 const TableConfig& ResultSetFactory::tableConfig(unsigned short table) {

@@ -270,6 +270,30 @@ inline double parseFloating(const char* text, size_t length) {
   return std::strtod(text, nullptr);
 }
 
+// Powers of ten that a float holds exactly, for the scales of a short
+// decimal.
+constexpr float kExactFloatPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
+
+// Mantissas up to this are exact floats.
+constexpr uint64_t kExactFloatMantissa = uint64_t{1} << 24;
+
+// strtof on the text: read straight to the nearest float, since rounding
+// first to a double and then to a float can land on the other neighbour.
+// A short decimal whose digits a float holds takes one exact division.
+inline float parseFloat(const char* text, size_t length) {
+  uint64_t mantissa = 0;
+  int scale = 0;
+  bool hasPoint = false;
+  if (readShortDecimal(text, length, mantissa, scale, hasPoint) && mantissa <= kExactFloatMantissa) {
+    return static_cast<float>(mantissa) / kExactFloatPowersOfTen[scale];
+  }
+  float value = 0;
+  const auto result = std::from_chars(text, text + length, value);
+  const bool hexadecimal = result.ptr != text + length && (*result.ptr == 'x' || *result.ptr == 'X');
+  if (result.ec == std::errc() && !hexadecimal) return value;
+  return std::strtof(text, nullptr);
+}
+
 std::string formatFloating(double value) {
   // "%f" of the largest double needs 309 digits before the point.
   char text[400];
@@ -314,7 +338,7 @@ void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_T
       unaligned::store<double>(dest, parseFloating(text, length));
       return;
     case FLOAT:
-      unaligned::store<float>(dest, static_cast<float>(parseFloating(text, length)));
+      unaligned::store<float>(dest, parseFloat(text, length));
       return;
     case STRING:
       requireStringFits(length);
@@ -389,6 +413,21 @@ std::string getStringFromPtr(void* value, DATA_TYPE type) {
       return intToDateString(unaligned::load<uint16_t>(value));
   }
   throw DatabaseException(kUnknownType);
+}
+
+std::string getExactStringFromPtr(void* value, DATA_TYPE type) {
+  // The shortest form of the largest number, "-1.7976931348623157e+308",
+  // and every NaN and infinity fit.
+  char text[32];
+  std::to_chars_result written;
+  if (type == DOUBLE) {
+    written = std::to_chars(text, text + sizeof text, unaligned::load<double>(value));
+  } else if (type == FLOAT) {
+    written = std::to_chars(text, text + sizeof text, unaligned::load<float>(value));
+  } else {
+    return getStringFromPtr(value, type);
+  }
+  return std::string(text, written.ptr);
 }
 
 bool strob(const char* text, size_t length) {

@@ -43,10 +43,11 @@ inline constexpr uint16_t MAX_DATE_DAYS = 65535;
 
 // Conversions between text and stored values. The text forms are those of
 // the C library: integers by strtol base 10, floating-point numbers by
-// strtod (leading blanks skipped, trailing text ignored, no digits gives 0),
-// booleans in eighteen written forms, dates as YYYY-MM-DD. Every function that
-// dispatches on a DATA_TYPE throws DatabaseException "Unknown data type
-// provided" for a value outside the enumeration, before writing anything.
+// strtod, or strtof for FLOAT (leading blanks skipped, trailing text
+// ignored, no digits gives 0), booleans in eighteen written forms, dates as
+// YYYY-MM-DD. Every function that dispatches on a DATA_TYPE throws
+// DatabaseException "Unknown data type provided" for a value outside the
+// enumeration, before writing anything.
 
 // Stored width in bytes of a fixed-width type; 0 for STRING.
 unsigned short getTypeWidth(DATA_TYPE type);
@@ -72,6 +73,11 @@ void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_T
 bool copyIntegerInRange(const char* text, size_t length, char* dest, DATA_TYPE type);
 // The text form of a stored value.
 std::string getStringFromPtr(void* value, DATA_TYPE type);
+// The text of a stored value that converts back to the same value, bit for
+// bit: DOUBLE and FLOAT in the shortest such form (std::to_chars: "1e-07",
+// "0.1", "-0", "nan", "inf"), where getStringFromPtr keeps six decimals;
+// every other type as getStringFromPtr writes it.
+std::string getExactStringFromPtr(void* value, DATA_TYPE type);
 
 // "true"/"True"/"TRUE"/"yes"/"Yes"/"YES"/"y"/"Y"/"1" and
 // "false"/"False"/"FALSE"/"no"/"No"/"NO"/"n"/"N"/"0"; any other text throws

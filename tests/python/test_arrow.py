@@ -95,8 +95,30 @@ class TestRoundTrips:
                    [[100 + i, f"k{i % 5}", f"n{i}", f"2001-01-{i + 1:02d}"] for i in range(9)])
         qs = db.executeSelect("select * from f join d on k = k where x > 2 order by day desc, fid")
         table = pa.table(qs)
-        assert table.column_names == qs.getColumnNames() == ["fid", "k", "x", "did", "k", "name", "day"]
+        assert table.column_names == ["fid", "k", "x", "did", "k_1", "name", "day"]
+        assert qs.getColumnNames() == ["fid", "k", "x", "did", "k", "name", "day"]
         assert_columns(qs, [column.to_pylist() for column in table.columns])
+        frame = peer("polars").DataFrame(qs)
+        assert frame.columns == table.column_names
+        assert_columns(qs, [frame[name].to_list() for name in frame.columns])
+
+    @pytest.mark.parametrize("select, names", [
+        ("k, k", ["k", "k_1"]),
+        ("k, k, k_1", ["k", "k_2", "k_1"]),
+        ("k_1, k, k, k_2, k", ["k_1", "k", "k_3", "k_2", "k_4"]),
+        ("k_1, k_1, k, k", ["k_1", "k_1_1", "k", "k_2"]),
+    ])
+    def test_repeated_names_get_a_free_suffix(self, tmp_path, select, names):
+        pa, pl = peer("pyarrow"), peer("polars")
+        db = tabulon.DatabaseParser()
+        load_table(db, tmp_path, "u", "k int, k_1 string, k_2 double", [[1, "a", 0.5], [2, "b", -1.5]])
+        qs = db.executeSelect(f"select {select} from u")
+        selected = select.split(", ")
+        assert qs.getColumnNames() == selected and qs.toCSV().split("\n")[0] == ",".join(selected)
+        table, frame = pa.table(qs), pl.DataFrame(qs)
+        assert table.column_names == frame.columns == names
+        assert_columns(qs, [column.to_pylist() for column in table.columns])
+        assert_columns(qs, [frame[name].to_list() for name in names])
 
     def test_many_rows_over_many_chunks(self, tmp_path):
         pa = peer("pyarrow")

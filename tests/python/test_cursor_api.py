@@ -6,6 +6,7 @@ import datetime
 import gc
 import pickle
 import random
+import struct
 import sys
 
 import pytest
@@ -155,6 +156,44 @@ class TestRendering:
         assert qs.toCSV() == "id,name,flag\n1,Zürich ☃,1\n2,ann,0"
         single = db.executeSelect("select name from t where id = 1")
         assert repr(single) == "<tabulon.QuerySet: 1 row x 1 column (name)>"
+
+    @pytest.mark.parametrize("kind, text, written", [
+        ("double", "1e-7", "1e-07"), ("double", "0.1234567891", "0.1234567891"), ("double", "1e300", "1e+300"),
+        ("double", "-0", "-0"), ("double", "nan", "nan"), ("double", "-nan", "-nan"), ("double", "-inf", "-inf"),
+        ("double", "5e-324", "5e-324"), ("double", "2.5", "2.5"), ("float", "0.1", "0.1"),
+        ("float", "1e-45", "1e-45"), ("float", "3.4028235e38", "3.4028235e+38"), ("float", "inf", "inf"),
+        # Just above halfway between two floats: a double first would round to halfway, then down.
+        ("float", "1.0000000596046447754", "1.0000001"),
+    ])
+    def test_csv_writes_floating_point_values_in_full(self, tmp_path, kind, text, written):
+        (tmp_path / "x.csv").write_text(f"x\n{text}\n")
+        db = tabulon.DatabaseParser()
+        db.executeCommand(f"create table x (x {kind})")
+        db.executeCommand(f"load x from '{tmp_path / 'x.csv'}'")
+        qs = db.executeSelect("select x from x")
+        assert qs.toCSV() == f"x\n{written}"
+
+    def test_csv_reads_back_bit_for_bit(self, tmp_path):
+        rng = random.Random(29)
+        doubles = [struct.unpack("<d", struct.pack("<Q", rng.getrandbits(64)))[0] for _ in range(3000)]
+        floats = [struct.unpack("<f", struct.pack("<I", rng.getrandbits(32)))[0] for _ in range(3000)]
+        # Random bits give few subnormals and no exact special values.
+        doubles += [5e-324, 2.225073858507201e-308, 1.7976931348623157e308, 1e-7, 0.1, 0.0, -0.0]
+        floats += [1e-45, 1.1754942e-38, 3.4028234663852886e38, 1e-7, 0.0, -0.0]
+        texts = [repr(d) for d in doubles] + ["nan", "-nan", "inf", "-inf"]
+        float_texts = [repr(f) for f in floats] + ["nan", "-nan", "-inf", "inf"]
+        lines = [f"{i},{d},{f}" for i, (d, f) in enumerate(zip(texts, float_texts))]
+        (tmp_path / "in.csv").write_text("id,d,f\n" + "\n".join(lines) + "\n")
+        db = tabulon.DatabaseParser()
+        for table, source in (("first", "in.csv"), ("second", "out.csv")):
+            db.executeCommand(f"create table {table} (id int, d double, f float)")
+            db.executeCommand(f"load {table} from '{tmp_path / source}'")
+            if table == "first":
+                (tmp_path / "out.csv").write_text(db.executeSelect("select * from first").toCSV())
+        bits = [[struct.pack("<d", value) for row in db.executeSelect(f"select d, f from {table} order by id")
+                 for value in row] for table in ("first", "second")]
+        assert bits[0] == bits[1]
+        assert len({b for b in bits[0] if b[-2:] in (b"\xf8\x7f", b"\xf8\xff")}) == 2  # both signs of NaN
 
     def test_html_escapes_text_and_shows_twenty_rows(self, tmp_path):
         # Written by hand: the values hold quotes but no commas, so they stay unquoted.

@@ -19,6 +19,9 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "catalogue/database_lock.h"
@@ -48,8 +51,27 @@ std::string repaired(const std::string& text) {
   return out;
 }
 
-// The selected columns' names and types; none for a cursor without a
-// result. Reading the types checks that the tables are unchanged.
+// Makes the names unique, as data frame libraries need them: every repeat
+// of a name after its first gets the first suffix "_1", "_2", ... that
+// gives a name no other column has or gets.
+void makeUnique(std::vector<Column>& columns) {
+  std::unordered_set<std::string> taken;
+  for (const Column& column : columns) taken.insert(column.name);
+  std::unordered_set<std::string> seen;
+  std::unordered_map<std::string, size_t> nextSuffix;
+  for (Column& column : columns) {
+    if (seen.insert(column.name).second) continue;
+    size_t& suffix = nextSuffix[column.name];
+    std::string unique;
+    do {
+      unique = column.name + "_" + std::to_string(++suffix);
+    } while (!taken.insert(unique).second);
+    column.name = std::move(unique);
+  }
+}
+
+// The selected columns' names, made unique, and types; none for a cursor
+// without a result. Reading the types checks that the tables are unchanged.
 std::vector<Column> columnsOf(const QuerySet& cursor) {
   std::vector<Column> columns;
   if (cursor.empty()) return columns;
@@ -64,6 +86,7 @@ std::vector<Column> columnsOf(const QuerySet& cursor) {
     columns.push_back(Column{repaired(name), cursor.getColumnType(col)});
     start = end + 1;
   }
+  makeUnique(columns);
   return columns;
 }
 

@@ -15,7 +15,9 @@
 // as date32 ("tdD", days since 1970-01-01); string as utf8 ("u"), with every
 // ill-formed UTF-8 sequence replaced by U+FFFD as Python's getters replace
 // it. Each column is a nullable field without nulls. The result is a struct
-// ("+s") with one child per selected column, named as the column.
+// ("+s") with one child per selected column, named as the column; a name
+// selected again is made unique by a suffix ("k", "k_1"), so that data frame
+// libraries take the columns.
 //
 // Nothing here touches Python: a consumer may read and release a stream on
 // any thread. Each batch is read under the lock of the result's database,

@@ -104,7 +104,7 @@ def test_csv_files_load_as_written(db, tmp_path, definition, data, expected, pac
     path = tmp_path / "data.csv"
     path.write_bytes({"text": data, "gzip": gzip_members(data), "gzip members": gzip_members(data, 5)}[packing])
     if packing != "text" and WITHOUT_GZIP:
-        assert error(db.executeCommand, f"load plain from '{path}'") == gzip_outcome(path, None)
+        assert error(db.executeCommand, f"create table t ({definition}) config from '{path}'") == gzip_outcome(path, None)
         return
     db.executeCommand(f"create table plain ({definition})")
     db.executeCommand(f"create table sampled ({definition}) config from '{path}'")

@@ -10,7 +10,7 @@
 
 PYTHON ?= python3
 JOBS ?= 2
-APT_PACKAGES := g++ make libgtest-dev
+APT_PACKAGES := g++ make zlib1g-dev libgtest-dev
 PIP_PACKAGES := pytest scikit-build-core nanobind cmake ninja mypy
 
 ifeq ($(SANITIZE),1)
@@ -29,7 +29,7 @@ endif
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := fuzz_commands fuzz_csv fuzz_config
-FUZZ_APT_PACKAGES := clang libclang-rt-14-dev
+FUZZ_APT_PACKAGES := clang libclang-rt-14-dev zlib1g-dev
 
 .PHONY: all deps build test test-cpp test-python test-peers demo bench install wheel clean fuzz-deps fuzz-build fuzz
 

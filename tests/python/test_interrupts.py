@@ -2,6 +2,7 @@
 interpreter: it raises KeyboardInterrupt (or MemoryError) within seconds and
 leaves the database as it was and usable."""
 
+import contextlib
 import gzip
 import os
 import select
@@ -52,8 +53,8 @@ def feed_rows(fifo, compressed):
     """Writes rows into the FIFO, gzip-compressed or not, until the reader
     goes away."""
     try:
-        with open(fifo, "wb") as out:
-            sink = gzip.GzipFile(fileobj=out, mode="wb") if compressed else out
+        with open(fifo, "wb") as out, (
+                gzip.GzipFile(fileobj=out, mode="wb") if compressed else contextlib.nullcontext(out)) as sink:
             sink.write(b"a,b\n")
             while True:
                 sink.write("".join(f"{i},v{i % 7}\n" for i in range(10000)).encode())

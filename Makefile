@@ -1,6 +1,9 @@
-# make demo   install what is missing, build, run the example
+# make demo   install what is missing, build the module alone (quietly: the
+#             build's output goes to build/module-build.log and is shown
+#             only when it fails), run the example
 # make test   install what is missing, build, run every test
 # make build  build the engine, the Python module and the C++ tests
+# make module build the Python module alone, quietly, as make demo does
 # make wheel  build a wheel of the module into dist/ (pip wheel .)
 # make bench  build in Release and time tabulon against sqlite3, DuckDB, pandas
 #             and polars (bench/compare.py; results in bench/results)
@@ -10,7 +13,9 @@
 
 PYTHON ?= python3
 JOBS ?= 2
-APT_PACKAGES := g++ make libgtest-dev
+# What the module needs, and what the C++ tests need besides.
+APT_PACKAGES := g++ make zlib1g-dev
+TEST_APT_PACKAGES := libgtest-dev
 PIP_PACKAGES := pytest scikit-build-core nanobind cmake ninja mypy
 
 ifeq ($(SANITIZE),1)
@@ -29,25 +34,40 @@ endif
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := fuzz_commands fuzz_csv fuzz_config
-FUZZ_APT_PACKAGES := clang libclang-rt-14-dev
+FUZZ_APT_PACKAGES := clang libclang-rt-14-dev zlib1g-dev
 
-.PHONY: all deps build test test-cpp test-python test-peers demo bench install wheel clean fuzz-deps fuzz-build fuzz
+.PHONY: all deps test-deps build module test test-cpp test-python test-peers demo bench install wheel clean fuzz-deps fuzz-build fuzz
 
 all: build
 
-deps:
-	@missing=""; for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+# Installs with apt those of the packages $(1) that are missing.
+apt_install = missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
 	fi
+
+deps:
+	@$(call apt_install,$(APT_PACKAGES))
 	@$(PYTHON) -c "import pytest, scikit_build_core, nanobind, mypy" 2>/dev/null && command -v cmake >/dev/null && command -v ninja >/dev/null || \
 	  $(PYTHON) -m pip install -q $(PIP_PACKAGES)
 
-build: deps
+test-deps: deps
+	@$(call apt_install,$(TEST_APT_PACKAGES))
+
+build: test-deps
 	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) -DTABULON_BUILD_TESTS=ON \
 	  -DPython_EXECUTABLE=$$(command -v $(PYTHON)) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The module alone, its C++ tests left as the build tree has them (none in a
+# fresh one).
+module: deps
+	@mkdir -p $(BUILD_DIR)
+	@echo "building the tabulon module (log: $(BUILD_DIR)/module-build.log)"
+	@{ cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) -DPython_EXECUTABLE=$$(command -v $(PYTHON)) && \
+	   cmake --build $(BUILD_DIR) -j $(JOBS) --target tabulon; } > $(BUILD_DIR)/module-build.log 2>&1 || \
+	  { cat $(BUILD_DIR)/module-build.log; echo "the build failed: its output is above and in $(BUILD_DIR)/module-build.log"; exit 1; }
 
 test-cpp: build
 	@cd $(BUILD_DIR) && $(CTEST_ENV) ctest -j $(JOBS) --output-on-failure
@@ -57,7 +77,7 @@ test-python: build test-peers
 
 test: test-cpp test-python
 
-demo: build
+demo: module
 	@cd examples && PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) demo.py
 
 # The libraries results are handed to, for the Python tests that read
@@ -87,11 +107,7 @@ wheel:
 	$(PYTHON) -m pip wheel --no-deps -w dist .
 
 fuzz-deps:
-	@missing=""; for p in $(FUZZ_APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing:$$missing"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
-	fi
+	@$(call apt_install,$(FUZZ_APT_PACKAGES))
 	@command -v cmake >/dev/null && command -v ninja >/dev/null || $(PYTHON) -m pip install -q cmake ninja
 
 fuzz-build: fuzz-deps

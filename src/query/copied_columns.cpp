@@ -8,7 +8,8 @@ CopiedColumns::CopiedColumns(const std::vector<unsigned short>& widths, const st
   for (size_t k = 0; k < widths.size(); ++k) {
     const bool pointers = widths[k] == 0;
     const auto bytes = static_cast<unsigned short>(pointers ? sizeof(const void*) : widths[k]);
-    columns_.push_back(Column{pointers, pointers && copiedTexts[k], bytes, std::vector<char>(size_t{rows} * bytes)});
+    columns_.push_back(
+        Column{pointers, pointers && copiedTexts[k], bytes, std::vector<char>(size_t{rows} * bytes), 0, {}});
   }
 }
 
@@ -29,9 +30,9 @@ CopiedColumns CopiedColumns::permuted(const std::vector<uint32_t>& order) const 
   CopiedColumns copy;
   copy.columns_.reserve(columns_.size());
   for (const Column& column : columns_) {
-    Column& to = copy.columns_.emplace_back(
-        Column{column.pointers, column.copiedTexts, column.width, std::vector<char>(order.size() * column.width)});
-    to.textBytes = column.textBytes;
+    Column& to = copy.columns_.emplace_back(Column{column.pointers, column.copiedTexts, column.width,
+                                                   std::vector<char>(order.size() * column.width), column.textBytes,
+                                                   {}});
     switch (column.width) {
       case 8: gather<8>(to.bytes.data(), column.bytes.data(), order); break;
       case 4: gather<4>(to.bytes.data(), column.bytes.data(), order); break;

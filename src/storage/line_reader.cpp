@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "errors/database_exception.h"
 #include "errors/interruption.h"
 
 namespace {
@@ -13,8 +12,6 @@ namespace {
 // read costs little per line, small enough to stay in the processor's
 // caches while its lines are cut and converted.
 constexpr size_t kReadBlockBytes = 256 * 1024;
-
-const char* const kUnreadable = "Unable to read file %s";
 
 // Drops the carriage return of a CR LF line end from a line of `length`
 // bytes, which then ends at the new length; true when it did.
@@ -27,8 +24,7 @@ bool dropCarriageReturn(char* line, size_t& length) {
 }  // namespace
 
 void LineReader::open(const std::string& fileName) {
-  fileName_ = fileName;
-  if (!input_.open(fileName_)) throw DatabaseException(kUnreadable, fileName_.c_str());
+  source_.open(fileName);
   while (buffer_.capacity() < kReadBlockBytes) buffer_.increaseBuffer();
   lineBegin_ = 0;
   dataEnd_ = 0;
@@ -97,8 +93,7 @@ void LineReader::readBlock() {
   // A file that never ends (a device, a pipe) is read block by block until
   // memory runs out or the host interrupts.
   checkInterrupt();
-  size_t received = 0;
-  if (!input_.read(base + dataEnd_, room, received)) throw DatabaseException(kUnreadable, fileName_.c_str());
+  const size_t received = source_.read(base + dataEnd_, room);
   dataEnd_ += received;
   if (received < room) endOfFile_ = true;
 }

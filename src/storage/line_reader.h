@@ -5,10 +5,11 @@
 #include <string>
 
 #include "storage/buffer.h"
-#include "storage/input_file.h"
+#include "storage/text_source.h"
 
 // Hands out the lines of a file one by one, in place in a buffer of file
-// data read in large blocks. A line ends at a line feed, at a carriage
+// data read in large blocks: the text of the file as TextSource reads it, so
+// a gzip file's lines are those of the text it holds. A line ends at a line feed, at a carriage
 // return and a line feed, or at the end of the file; it is handed out
 // NUL-terminated without its line end, writable, and valid until the next
 // call that reads, extends or takes a line. Lines of any length are read whole: the
@@ -27,7 +28,7 @@ class LineReader {
   void open(const std::string& fileName);
   // The next line and its length; false when the file has no more lines.
   // Throws DatabaseException "Unable to read file %s" when the file cannot
-  // be read.
+  // be read, and TextSource's refusals of its format or data.
   bool readLine(char*& line, size_t& length);
   // readLine, skipping empty lines.
   bool readFilledLine(char*& line, size_t& length);
@@ -61,9 +62,8 @@ class LineReader {
   // bytes into it, or up to the end of the file, as the next line.
   bool cutLine(size_t skip, char*& line, size_t& length);
 
-  InputFile input_;
+  TextSource source_;
   Buffer buffer_;
-  std::string fileName_;
   size_t lineBegin_ = 0;  // offset in buffer_ of the first unread byte
   size_t dataEnd_ = 0;    // offset in buffer_ just past the file data read
   bool endOfFile_ = true; // the file has no more data to read

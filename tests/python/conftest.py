@@ -4,6 +4,7 @@ clauses, process-wide settings and running code in a fresh interpreter."""
 
 import contextlib
 import csv
+import gzip
 import importlib
 import os
 import subprocess
@@ -19,6 +20,24 @@ BAD_BOOL = ("Unable to convert value {} to boolean. Accepted values TRUE/True/tr
             "FALSE/False/false/NO/No/no/N/n/0 for false")
 BAD_DATE = "Unable to convert value {} to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06"
 DEFAULT_SETTINGS = "category.threshold=40000\nlines.threshold=10000\n"
+# Set for a module built without zlib (cmake -DTABULON_GZIP=OFF), which
+# refuses every gzip file; the gzip tests then expect that refusal.
+WITHOUT_GZIP = bool(os.environ.get("TABULON_WITHOUT_GZIP"))
+
+
+def gzip_members(text, size=None):
+    """`text` (bytes) gzip-compressed: one member, or members of `size`
+    bytes of text each, written one after the other."""
+    size = size or max(len(text), 1)
+    return b"".join(gzip.compress(text[i:i + size]) for i in range(0, max(len(text), 1), size))
+
+
+def gzip_outcome(path, message):
+    """What reading the gzip file `path` answers: `message`, or the refusal
+    of a module built without gzip support."""
+    if WITHOUT_GZIP:
+        return f"File {path} is gzip-compressed, but this tabulon module was built without gzip support"
+    return message
 
 
 def peer(name):

@@ -4,10 +4,12 @@ before. Grammar refusals are in test_grammar.py and join refusals in
 test_join.py; the C++ failed-command tests run these refusals and failed
 loads against the engine itself, validating every tree after each."""
 
+import gzip
+
 import pytest
 
 import tabulon
-from conftest import BAD_BOOL, BAD_DATE, INVALID, error, rows
+from conftest import BAD_BOOL, BAD_DATE, INVALID, error, gzip_members, gzip_outcome, rows
 
 LINE_BREAK_SEPARATOR = "Separator cannot be a line break: line feeds and carriage returns end lines"
 TOO_LONG = "Text of {} bytes is too long: a text value holds at most 65535 bytes including its terminating NUL"
@@ -35,6 +37,12 @@ def session(tmp_path):
     (tmp_path / "sample.csv").write_text("a,b\n1,true\n2,perhaps\n")
     (tmp_path / "open.csv").write_text('a,b\n1,x\n2,"y\n3,z\n')
     (tmp_path / "lines.csv").write_text('a,b,c\n1,"x\ny",true\n2,"z\n",perhaps\n')
+    (tmp_path / "lines.csv.gz").write_bytes(gzip_members((tmp_path / "lines.csv").read_bytes(), 7))
+    packed = bytearray(gzip.compress("\n".join(data).encode()))
+    (tmp_path / "cut.gz").write_bytes(packed[:len(packed) // 2])
+    (tmp_path / "garbage.gz").write_bytes(packed + b"\0\0\0\0")
+    packed[-8] ^= 1  # the checksum of the text
+    (tmp_path / "damaged.gz").write_bytes(packed)
     db = tabulon.DatabaseParser()
     db.executeCommand(f"create table p ({COLUMNS})")
     db.executeCommand(f"create table c ({LEVELS})")
@@ -72,6 +80,13 @@ def statement_refusals(d):
         # A row spanning lines is named by its first line.
         (f"create table z (a int, b string, c bool) config from {d / 'lines.csv'}",
          BAD_BOOL.format("perhaps") + f", line 4 of {d / 'lines.csv'}"),
+        (f"create table z (a int, b string, c bool) config from {d / 'lines.csv.gz'}",
+         gzip_outcome(d / 'lines.csv.gz', BAD_BOOL.format("perhaps") + f", line 4 of {d / 'lines.csv.gz'}")),
+        *[(f"{command} {d / name}", gzip_outcome(d / name, f"Gzip file {d / name} is {problem}"))
+          for command in ("load p from", "load c from", f"create table z ({COLUMNS}) config from")
+          for name, problem in (("cut.gz", "truncated: its data ends inside a member"),
+                                ("garbage.gz", "damaged (incorrect header check)"),
+                                ("damaged.gz", "damaged (incorrect data check)"))],
         (f"create table z (a int, b string) config from {d / 'open.csv'}",
          f"Quoted field on line 3 of {d / 'open.csv'} is not closed before the end of the file"),
         (f"load nope from {d / 'data.csv'}", "Table nope is not defined"),

@@ -2,6 +2,8 @@
 interpreter: it raises KeyboardInterrupt (or MemoryError) within seconds and
 leaves the database as it was and usable."""
 
+import contextlib
+import gzip
 import os
 import select
 import signal
@@ -11,7 +13,7 @@ import time
 
 import pytest
 
-from conftest import python_command, run_python
+from conftest import WITHOUT_GZIP, python_command, run_python
 
 # Generous against a busy host; the check itself runs every few thousand rows.
 BOUND_SECONDS = 3.0
@@ -47,18 +49,24 @@ def next_line(process, timeout=60):
     return process.stdout.readline()
 
 
-def feed_rows(fifo):
-    """Writes rows into the FIFO until the reader goes away."""
+def feed_rows(fifo, compressed):
+    """Writes rows into the FIFO, gzip-compressed or not, until the reader
+    goes away."""
     try:
-        with open(fifo, "w") as out:
-            out.write("a,b\n")
+        with open(fifo, "wb") as out, (
+                gzip.GzipFile(fileobj=out, mode="wb") if compressed else contextlib.nullcontext(out)) as sink:
+            sink.write(b"a,b\n")
             while True:
-                out.write("".join(f"{i},v{i % 7}\n" for i in range(10000)))
+                sink.write("".join(f"{i},v{i % 7}\n" for i in range(10000)).encode())
     except (BrokenPipeError, OSError):
         pass
 
 
-@pytest.mark.parametrize("writer", ["none", "silent", "endless"])
+# A FIFO nobody opens for writing, one whose writer never writes (after the
+# start of a gzip member), and one fed rows without end.
+@pytest.mark.parametrize("writer", ["none", "silent", "endless", *(
+    pytest.param(writer, marks=pytest.mark.skipif(WITHOUT_GZIP, reason="the module was built without gzip support"))
+    for writer in ("silent gzip", "endless gzip"))])
 def test_ctrl_c_stops_a_load_and_undoes_it(tmp_path, writer):
     small = tmp_path / "small.csv"
     small.write_text("a,b\n1,x\n2,y\n")
@@ -68,10 +76,12 @@ def test_ctrl_c_stops_a_load_and_undoes_it(tmp_path, writer):
     silent = None
     try:
         assert next_line(process) == "ready\n"
-        if writer == "silent":
+        if writer.startswith("silent"):
             silent = os.open(fifo, os.O_RDWR)  # a writer that never writes
-        elif writer == "endless":
-            threading.Thread(target=feed_rows, args=(fifo,), daemon=True).start()
+            if writer == "silent gzip":
+                os.write(silent, gzip.compress(b"a,b\n" + b"1,x\n" * 1000)[:-8])
+        elif writer.startswith("endless"):
+            threading.Thread(target=feed_rows, args=(fifo, writer == "endless gzip"), daemon=True).start()
         time.sleep(0.3)
         process.send_signal(signal.SIGINT)
         assert next_line(process, BOUND_SECONDS) == "interrupted\n"

@@ -1,12 +1,17 @@
 """CREATE TABLE, LOAD and DROP TABLE through Python: what each command
 leaves behind, above all when it fails."""
 
+import bz2
+import gzip
+import io
+import lzma
 import random
+import zipfile
 
 import pytest
 
 import tabulon
-from conftest import BAD_BOOL, error, load_table, rows, settings
+from conftest import BAD_BOOL, WITHOUT_GZIP, error, gzip_members, gzip_outcome, load_table, rows, settings
 
 
 @pytest.fixture
@@ -105,9 +110,16 @@ class TestCreate:
     ids=["crlf", "crlf quoted last field", "cr as data", "empty lines", "quotes", "line breaks in quotes",
          "semicolon", "tab written as backslash-t", "tab", "pipe", "comma named"],
 )
-def test_csv_files_load_as_written(db, tmp_path, definition, data, expected, clause):
+# The same text gzip-compressed, also in members of 5 bytes of text each,
+# which cut line ends, quoted fields and doubled quotes.
+@pytest.mark.parametrize("packing", ["text", "gzip", "gzip members"])
+def test_csv_files_load_as_written(db, tmp_path, definition, data, expected, clause, packing):
     path = tmp_path / "data.csv"
-    path.write_bytes(data)
+    path.write_bytes({"text": data, "gzip": gzip_members(data), "gzip members": gzip_members(data, 5)}[packing])
+    if packing != "text" and WITHOUT_GZIP:
+        assert error(db.executeCommand, f"create table t ({definition}) config from '{path}' {clause}") == (
+            gzip_outcome(path, None))
+        return
     db.executeCommand(f"create table plain ({definition})")
     db.executeCommand(f"create table sampled ({definition}) config from '{path}' {clause}")
     for table in ("plain", "sampled"):
@@ -137,6 +149,96 @@ def test_a_file_read_with_another_separator_is_refused_whole(db, tmp_path):
         f"Incorrect number of columns in input file {path}, line: 5,6")
     assert table_rows(db, "t") == [("1", "2"), ("3", "4")]
     assert error(db.executeSelect, "select * from u") == "Table u is not defined"
+
+
+def zip_archive(text):
+    archive = io.BytesIO()
+    with zipfile.ZipFile(archive, "w") as out:
+        out.writestr("data.csv", text)
+    return archive.getvalue()
+
+
+@pytest.mark.parametrize(
+    "data, refused_as",
+    [
+        (zip_archive("a,b\n1,2\n"), "a zip"),
+        (b"PK\x05\x06" + bytes(18), "a zip"),  # an empty archive
+        (bz2.compress(b"a,b\n1,2\n"), "a bzip2"),
+        (bz2.compress(b""), "a bzip2"),
+        (lzma.compress(b"a,b\n1,2\n"), "an xz"),
+        (bytes.fromhex("28b52ffd2009450000612c620a312c320a"), "a zstd"),
+        (b"PAR1\x15\x04\x15\x10\x15\x14L\x15\x02\x15\x00\x12\x00\x00" + bytes(20) + b"PAR1", "a Parquet"),
+        # Text that starts as a signature does, and loads.
+        (b"PAR1,PAR2\n1,2\n", None),
+        (b"PAR1\t,b\r\n1,2\n", None),
+        (b"BZh91AY,x\n1,2\n", None),
+        (b"PK,x\n1,2\n", None),
+        (b"\x1f,x\n1,2\n", None),
+    ],
+    ids=["zip", "empty zip", "bzip2", "empty bzip2", "xz", "zstd", "parquet", "PAR1 text", "PAR1 tab text",
+         "BZh text", "PK text", "0x1f text"],
+)
+def test_files_in_other_formats_are_refused_by_their_first_bytes(db, tmp_path, data, refused_as):
+    path = tmp_path / "data.csv"
+    path.write_bytes(data)
+    db.executeCommand("create table t (a int, b int)")
+    if refused_as is None:
+        db.executeCommand(f"create table s (a int, b int) config from '{path}'")
+        db.executeCommand(f"load t from '{path}'")
+        assert table_rows(db, "t") == [("1", "2")]
+        return
+    message = f"File {path} is {refused_as} file, not CSV text"
+    assert error(db.executeCommand, f"create table s (a int, b int) config from '{path}'") == message
+    assert error(db.executeCommand, f"load t from '{path}'") == message
+    assert error(db.executeSelect, "select * from s") == "Table s is not defined"
+
+
+@pytest.mark.parametrize(
+    "members, expected",
+    [
+        ([b""], []),  # no text at all: no header, no rows
+        ([b"h\n"], []),
+        ([b"h\n7\n"], [("7",)]),
+        # Empty members anywhere; a member may end inside a number.
+        ([b"", b"h\n", b"", b"1", b"2\n", b""], [("12",)]),
+    ],
+    ids=["empty", "header only", "one row", "empty members"],
+)
+def test_small_gzip_files(db, tmp_path, members, expected):
+    path = tmp_path / "data"
+    path.write_bytes(b"".join(gzip.compress(member) for member in members))
+    if WITHOUT_GZIP:
+        assert error(db.executeCommand, f"create table t (a int) config from {path}") == gzip_outcome(path, None)
+        return
+    db.executeCommand(f"create table t (a int) config from {path}")
+    db.executeCommand(f"load t from {path}")
+    assert rows(db, "select * from t") == expected
+
+
+@pytest.mark.skipif(WITHOUT_GZIP, reason="the module was built without gzip support")
+def test_large_gzip_file_in_members_loads_whole_or_not_at_all(db, tmp_path):
+    # 100,000 rows in members of random sizes, which end at every place in
+    # the blocks of compressed data and of text read.
+    count = 100000
+    text = ("a,b\n" + "".join(f"{i},{'true' if i % 3 else 'false'}\n" for i in range(count))).encode()
+    rng = random.Random(5)
+    cuts = sorted(rng.sample(range(1, len(text)), 60))
+    members = [gzip.compress(text[start:end], compresslevel=rng.choice([1, 6, 9]))
+               for start, end in zip([0, *cuts], [*cuts, len(text)])]
+    good = tmp_path / "good"
+    good.write_bytes(b"".join(members))
+    db.executeCommand(f"create table t (a int, b bool) config from {good}")
+    db.executeCommand(f"load t from {good}")
+    assert db.executeSelect("select a from t order by a").getColumn(0) == list(range(count))
+    assert len(db.executeSelect("select a from t where b = false")) == len(range(0, count, 3))
+    # Lines are counted in the text: the bad row is line count + 2.
+    bad, cut = tmp_path / "bad", tmp_path / "cut"
+    bad.write_bytes(good.read_bytes() + gzip.compress(b"7,perhaps\n"))
+    cut.write_bytes(good.read_bytes()[:-100])
+    for path, message in ((bad, BAD_BOOL.format("perhaps") + f", line {count + 2} of {bad}"),
+                          (cut, f"Gzip file {cut} is truncated: its data ends inside a member")):
+        assert error(db.executeCommand, f"load t from {path}") == message
+        assert len(db.executeSelect("select a from t")) == count
 
 
 @pytest.mark.parametrize("order", ["sorted", "reverse", "random", "gap"])

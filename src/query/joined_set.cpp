@@ -116,7 +116,10 @@ void JoinedSet::keepSideValues() {
   const std::array<std::vector<size_t>, 2> slots = selectBySide();
   TableSet* const sides[2] = {left_.get(), right_.get()};
   for (int side = 0; side < 2; ++side) {
-    if (slots[side].empty() || uint64_t{sides[side]->rowCount} * kCopiedSideShare > rowCount) continue;
+    // The left rows come in their stored order unless the pairs are sorted;
+    // the right rows come in any order.
+    const uint64_t share = side == 1 || hasPermutation() ? 1 : kCopiedSideShare;
+    if (slots[side].empty() || uint64_t{sides[side]->rowCount} * share > rowCount) continue;
     copies_[side] = sides[side]->copyStoredValues(false);
   }
 }
@@ -329,11 +332,13 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
 
 bool JoinedSet::readsRight(const Condition& condition) const { return condition.column >= leftColumnCount_; }
 
-void JoinedSet::narrowRight(const std::vector<Condition*>& conditions) {
+void JoinedSet::narrowRight(const std::vector<Condition*>& conditions, const JoinHashTable* partners) {
   const auto right = [this](const Condition* condition) { return readsRight(*condition); };
-  if (std::none_of(conditions.begin(), conditions.end(), right)) return;
+  if (partners == nullptr && std::none_of(conditions.begin(), conditions.end(), right)) return;
   const std::vector<std::unique_ptr<Condition>> rightOwned = sideConditions(conditions, true);
   std::vector<Condition*> onRight = pointersTo(rightOwned);
+  std::optional<PartnerCondition> partner;
+  if (partners != nullptr) andWith(onRight, partner.emplace(*partners, right_->table(), right_->indexedColumn));
   auto rows = std::make_unique<IndexSet>();
   rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, onRight);
   setRight(std::move(rows));
@@ -405,31 +410,94 @@ void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<con
   }
 }
 
+void JoinedSet::pairFromRight(const JoinHashTable& partners, const std::vector<const void*>& keys) {
+  // Pairs come in right order; a counting pass over the left positions
+  // puts them in left order, each left row's partners staying ascending.
+  struct Hit {
+    uint32_t right;
+    JoinHashTable::Range lefts;
+  };
+  std::vector<Hit> hits;
+  std::vector<uint32_t> starts(static_cast<size_t>(leftRowCount_) + 1, 0);
+  InterruptMeter meter;
+  JoinHashTable::Range found[JoinHashTable::kFindBatch];
+  const auto rightRows = static_cast<uint32_t>(keys.size());
+  for (uint32_t batch = 0; batch < rightRows; batch += JoinHashTable::kFindBatch) {
+    const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, rightRows - batch));
+    partners.findEach(keys.data() + batch, count, found);
+    for (uint32_t i = 0; i < count; ++i) {
+      const auto [first, last] = found[i];
+      meter.add(1 + static_cast<size_t>(last - first));
+      if (first == last) continue;
+      hits.push_back(Hit{batch + i, found[i]});
+      for (const uint32_t* left = first; left != last; ++left) ++starts[*left + 1];
+    }
+  }
+  for (size_t left = 1; left < starts.size(); ++left) starts[left] += starts[left - 1];
+  const uint32_t pairs = starts.back();
+  reserve(static_cast<size_t>(pairs) * kPairWidth);
+  char* const out = position;
+  for (const Hit& hit : hits) {
+    for (const uint32_t* left = hit.lefts.first; left != hit.lefts.second; ++left) {
+      const uint32_t pair[2] = {*left, hit.right};
+      std::memcpy(out + static_cast<size_t>(starts[*left]++) * kPairWidth, pair, kPairWidth);
+    }
+  }
+  position = out + static_cast<size_t>(pairs) * kPairWidth;
+  rowCount += pairs;
+}
+
+bool JoinedSet::buildOnLeft(const std::vector<Condition*>& conditions, bool fewPartners, bool& leftNarrowed) {
+  if (fewPartners) return false;
+  const auto left = [this](const Condition* condition) { return !readsRight(*condition); };
+  if (std::any_of(conditions.begin(), conditions.end(), left)) {
+    narrowLeft(conditions, nullptr);
+    leftNarrowed = true;
+    return left_->rowCount < right_->rowCount;
+  }
+  return left_->table().numRows < right_->rowCount;
+}
+
 void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
   if (left_ == nullptr || right_ == nullptr || leftCursor_ != UINT32_MAX) {
     ResultSet::filterRows(conditions, root);
     return;
   }
   const UnknownFlags clearFlags(conditions);
-  narrowRight(conditions);
-  // When the right rows left are a small part of their table, most left
-  // rows are likely to have no partner: the left narrowing leaves those out
-  // too, asking the hash table by the join column alone.
-  const bool fewPartners =
-      static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows;
-  const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
-                               joinValues(*right_, right_->indexedColumn), fewPartners);
-  narrowLeft(conditions, fewPartners ? &partners : nullptr);
-  const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
   std::vector<bool> rightSide;
   for (const Condition* condition : conditions) rightSide.push_back(readsRight(*condition));
   // When the clause is an "and" of parts that each read one side, a pair
   // passes exactly when both its rows passed their side's narrowing, so
   // every pair of partners is kept.
-  if (root.splitsBy(rightSide)) {
-    pairEvery(partners, keys);
+  const bool split = root.splitsBy(rightSide);
+  const bool rightNarrowed = std::find(rightSide.begin(), rightSide.end(), true) != rightSide.end();
+  narrowRight(conditions, nullptr);
+  // When the right rows left are a small part of their table, most left
+  // rows are likely to have no partner: the left narrowing leaves those out
+  // too, asking the hash table by the join column alone.
+  const bool fewPartners =
+      static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows;
+  bool leftNarrowed = false;
+  if (split && buildOnLeft(conditions, fewPartners, leftNarrowed)) {
+    if (!leftNarrowed) narrowLeft(conditions, nullptr);
+    const JoinHashTable partners(left_->table().columnTypes[leftJoinColumn_], joinValues(*left_, leftJoinColumn_),
+                                 true);
+    // Unless the right rows were narrowed already, the right rows without
+    // a partner are left out as they are read.
+    if (!rightNarrowed) narrowRight(conditions, &partners);
+    pairFromRight(partners, joinValues(*right_, right_->indexedColumn));
   } else {
-    pairChecked(partners, keys, conditions, root);
+    const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
+                                 joinValues(*right_, right_->indexedColumn), true);
+    // A bitmap of the right values answers the left narrowing's question
+    // at the cost of one bit a row.
+    if (!leftNarrowed) narrowLeft(conditions, fewPartners || partners.keepsBitmap() ? &partners : nullptr);
+    const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
+    if (split) {
+      pairEvery(partners, keys);
+    } else {
+      pairChecked(partners, keys, conditions, root);
+    }
   }
   // Left as the row-by-row walk leaves it: past the last left row.
   leftCursor_ = leftRowCount_ - 1;

@@ -333,8 +333,6 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
 bool JoinedSet::readsRight(const Condition& condition) const { return condition.column >= leftColumnCount_; }
 
 void JoinedSet::narrowRight(const std::vector<Condition*>& conditions, const JoinHashTable* partners) {
-  const auto right = [this](const Condition* condition) { return readsRight(*condition); };
-  if (partners == nullptr && std::none_of(conditions.begin(), conditions.end(), right)) return;
   const std::vector<std::unique_ptr<Condition>> rightOwned = sideConditions(conditions, true);
   std::vector<Condition*> onRight = pointersTo(rightOwned);
   std::optional<PartnerCondition> partner;
@@ -447,15 +445,16 @@ void JoinedSet::pairFromRight(const JoinHashTable& partners, const std::vector<c
   rowCount += pairs;
 }
 
-bool JoinedSet::buildOnLeft(const std::vector<Condition*>& conditions, bool fewPartners, bool& leftNarrowed) {
+bool JoinedSet::buildOnLeft(const std::vector<Condition*>& conditions, uint32_t rightRows, bool fewPartners,
+                            bool& leftNarrowed) {
   if (fewPartners) return false;
   const auto left = [this](const Condition* condition) { return !readsRight(*condition); };
   if (std::any_of(conditions.begin(), conditions.end(), left)) {
     narrowLeft(conditions, nullptr);
     leftNarrowed = true;
-    return left_->rowCount < right_->rowCount;
+    return left_->rowCount < rightRows;
   }
-  return left_->table().numRows < right_->rowCount;
+  return left_->table().numRows < rightRows;
 }
 
 void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
@@ -470,23 +469,26 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   // passes exactly when both its rows passed their side's narrowing, so
   // every pair of partners is kept.
   const bool split = root.splitsBy(rightSide);
+  // Without a condition on them, every right row is taken, and only once
+  // the side to build on is known.
   const bool rightNarrowed = std::find(rightSide.begin(), rightSide.end(), true) != rightSide.end();
-  narrowRight(conditions, nullptr);
+  if (rightNarrowed) narrowRight(conditions, nullptr);
+  const uint32_t rightRows = rightNarrowed ? right_->rowCount : right_->table().numRows;
   // When the right rows left are a small part of their table, most left
   // rows are likely to have no partner: the left narrowing leaves those out
   // too, asking the hash table by the join column alone.
-  const bool fewPartners =
-      static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows;
+  const bool fewPartners = static_cast<uint64_t>(rightRows) * kFewPartnersShare <= right_->table().numRows;
   bool leftNarrowed = false;
-  if (split && buildOnLeft(conditions, fewPartners, leftNarrowed)) {
+  if (split && buildOnLeft(conditions, rightRows, fewPartners, leftNarrowed)) {
     if (!leftNarrowed) narrowLeft(conditions, nullptr);
     const JoinHashTable partners(left_->table().columnTypes[leftJoinColumn_], joinValues(*left_, leftJoinColumn_),
                                  true);
-    // Unless the right rows were narrowed already, the right rows without
-    // a partner are left out as they are read.
+    // Unless the right rows were narrowed already, those without a partner
+    // are left out as they are read.
     if (!rightNarrowed) narrowRight(conditions, &partners);
     pairFromRight(partners, joinValues(*right_, right_->indexedColumn));
   } else {
+    if (!rightNarrowed) narrowRight(conditions, nullptr);
     const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
                                  joinValues(*right_, right_->indexedColumn), true);
     // A bitmap of the right values answers the left narrowing's question

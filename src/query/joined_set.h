@@ -32,7 +32,9 @@ class JoinedSet : public ResultSet, public Buffer {
 
   JoinedSet() = default;
 
-  // Takes over the index over the right table.
+  // Takes over the index over the right table. filterRows takes the right
+  // rows afresh from the index's table, so for it the index may hold no
+  // rows; the row-by-row walk pairs the rows it holds.
   void setRight(std::unique_ptr<IndexSet> right);
   // Takes over the left rows, replacing any earlier left set; `column` is
   // the left join column. Call after setRight and before reading rows.
@@ -95,15 +97,17 @@ class JoinedSet : public ResultSet, public Buffer {
                                                          bool rightSide) const;
   // Whether the condition reads a column of the right table.
   bool readsRight(const Condition& condition) const;
-  // Replaces the right side, when a condition lies on it or `partners` is
-  // given, by its rows that can pass the clause with some row of the left
-  // side, in the same order; when `partners` (the sieved hash table over
-  // the left rows) is given, only those with a partner in it.
+  // Takes the right rows afresh from the table: those that can pass the
+  // clause with some row of the left side, in table order; when
+  // `partners` (the sieved hash table over the left rows) is given, only
+  // those with a partner in it.
   void narrowRight(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
   // Whether the hash table is to be built over the left rows: the right
-  // rows are not few and the left rows, narrowed by their own conditions
-  // first when they have some (then `leftNarrowed` is set), are fewer.
-  bool buildOnLeft(const std::vector<Condition*>& conditions, bool fewPartners, bool& leftNarrowed);
+  // rows (`rightRows` of them) are not few and the left rows, narrowed by
+  // their own conditions first when they have some (then `leftNarrowed`
+  // is set), are fewer.
+  bool buildOnLeft(const std::vector<Condition*>& conditions, uint32_t rightRows, bool fewPartners,
+                   bool& leftNarrowed);
   // Takes the left rows afresh from the table: those that can pass the
   // clause with some row of the right side, in table order; when
   // `partners` (the sieved hash table over the right rows) is given, only

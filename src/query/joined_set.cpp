@@ -412,10 +412,12 @@ void JoinedSet::pairFromRight(const JoinHashTable& partners, const std::vector<c
   // Pairs come in right order; a counting pass over the left positions
   // puts them in left order, each left row's partners staying ascending.
   struct Hit {
+    const uint32_t* lefts;
+    uint32_t count;
     uint32_t right;
-    JoinHashTable::Range lefts;
   };
   std::vector<Hit> hits;
+  hits.reserve(keys.size());
   std::vector<uint32_t> starts(static_cast<size_t>(leftRowCount_) + 1, 0);
   InterruptMeter meter;
   JoinHashTable::Range found[JoinHashTable::kFindBatch];
@@ -427,7 +429,7 @@ void JoinedSet::pairFromRight(const JoinHashTable& partners, const std::vector<c
       const auto [first, last] = found[i];
       meter.add(1 + static_cast<size_t>(last - first));
       if (first == last) continue;
-      hits.push_back(Hit{batch + i, found[i]});
+      hits.push_back(Hit{first, static_cast<uint32_t>(last - first), batch + i});
       for (const uint32_t* left = first; left != last; ++left) ++starts[*left + 1];
     }
   }
@@ -436,7 +438,7 @@ void JoinedSet::pairFromRight(const JoinHashTable& partners, const std::vector<c
   reserve(static_cast<size_t>(pairs) * kPairWidth);
   char* const out = position;
   for (const Hit& hit : hits) {
-    for (const uint32_t* left = hit.lefts.first; left != hit.lefts.second; ++left) {
+    for (const uint32_t* left = hit.lefts; left != hit.lefts + hit.count; ++left) {
       const uint32_t pair[2] = {*left, hit.right};
       std::memcpy(out + static_cast<size_t>(starts[*left]++) * kPairWidth, pair, kPairWidth);
     }

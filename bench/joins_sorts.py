@@ -51,7 +51,7 @@ STEPS = [
     ("jt_fact", "same, filter on fact (1%)", "i c c"),
     ("j1_sparse", "join 1:1, fact id on dimension key (10% of fact rows pair)", "i c c"),
     ("j1_sparse_dimfirst", "same, dimension first", "i c c"),
-    ("j1_dimfirst", "join 1:10, dimension first (`from dim join fact`)", "c i"),
+    ("j1_dimfirst", "join 1:1 on int key written dimension first (10 partners a row)", "c i"),
     ("j1_fact_dimfirst", "same, filter on fact (1%)", "c i c"),
     ("jt_fact_dimfirst", "text-key join, dimension first, filter on fact (1%)", "c i c"),
     ("sort_double", "order by double, all rows", "i ck"),
@@ -62,6 +62,8 @@ STEPS = [
 ]
 LOAD_STEPS = {"load_levels"}
 CAT_JOIN = "j1_cat"
+# One join written fact-first and dimension-first.
+SAME_JOIN_FLIPPED = ("j1", "j1_dimfirst")
 
 # The same questions for every SQL peer; tabulon's forms follow.
 SQL = {
@@ -437,8 +439,12 @@ def run(args, folder, timed):
 
 def targets(medians, ratio):
     """Every step no slower than duckdb-1t and polars-1t; the join filtered
-    on a categorised fact column at least twice as fast as duckdb-1t."""
+    on a categorised fact column at least twice as fast as duckdb-1t; the
+    dimension-first join at most 10% slower than the same join fact-first."""
     verdicts = {}
+    first, flipped = (medians[step].get("tabulon") for step in SAME_JOIN_FLIPPED)
+    verdicts[f"{SAME_JOIN_FLIPPED[1]}: at most 10% slower than fact first"] = (
+        None if first is None or flipped is None else flipped <= 1.1 * first)
     for step, _, _ in STEPS:
         r = ratio.get(step, {})
         if "tabulon" not in medians[step]:

@@ -294,6 +294,32 @@ Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Conditio
   return root.evaluatePartial();
 }
 
+// Calls visit(position, partners) for each position of `side` in order
+// whose value of `column` has partners, as find(keys, count, found) gives
+// them for up to JoinHashTable::kFindBatch values at once. The values are
+// read a chunk of positions at a time.
+template <typename Find, typename Visit>
+void forEachPartnered(TableSet& side, unsigned short column, Find find, Visit visit) {
+  constexpr uint32_t kChunkRows = 4096;
+  side.selectedColumns = {column};
+  std::vector<const void*> keys(kChunkRows);
+  JoinHashTable::Range found[JoinHashTable::kFindBatch];
+  InterruptMeter meter;
+  for (uint32_t chunk = 0; chunk < side.rowCount; chunk += kChunkRows) {
+    const uint32_t rows = std::min(kChunkRows, side.rowCount - chunk);
+    side.selectPointers(0, chunk, chunk + rows, keys.data());
+    for (uint32_t batch = 0; batch < rows; batch += JoinHashTable::kFindBatch) {
+      const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, rows - batch));
+      find(keys.data() + batch, count, found);
+      for (uint32_t i = 0; i < count; ++i) {
+        const auto [first, last] = found[i];
+        meter.add(1 + static_cast<size_t>(last - first));
+        if (first != last) visit(chunk + batch + i, found[i]);
+      }
+    }
+  }
+}
+
 // Makes the conditions of `clause` (owned by the caller) one bracketed
 // group and appends `extra` after it, joined by "and".
 void andWith(std::vector<Condition*>& clause, Condition& extra) {
@@ -367,19 +393,14 @@ void JoinedSet::addPairs(uint32_t left, const uint32_t* first, const uint32_t* l
   rowCount += static_cast<uint32_t>(last - first);
 }
 
-void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys) {
+void JoinedSet::pairEvery(const JoinHashTable& partners) {
   PartnerLookup lookup(partners, left_->table().isPlain[leftJoinColumn_] == 0);
-  InterruptMeter meter;
-  JoinHashTable::Range found[JoinHashTable::kFindBatch];
-  for (uint32_t batch = 0; batch < leftRowCount_; batch += JoinHashTable::kFindBatch) {
-    const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, leftRowCount_ - batch));
-    lookup.findEach(keys.data() + batch, count, found);
-    for (uint32_t i = 0; i < count; ++i) {
-      const auto [first, last] = found[i];
-      meter.add(1 + static_cast<size_t>(last - first));
-      if (first != last) addPairs(batch + i, first, last);
-    }
-  }
+  forEachPartnered(
+      *left_, leftJoinColumn_,
+      [&lookup](const void* const* keys, size_t count, JoinHashTable::Range* found) {
+        lookup.findEach(keys, count, found);
+      },
+      [this](uint32_t left, JoinHashTable::Range rights) { addPairs(left, rights.first, rights.second); });
 }
 
 void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
@@ -408,7 +429,7 @@ void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<con
   }
 }
 
-void JoinedSet::pairFromRight(const JoinHashTable& partners, const std::vector<const void*>& keys) {
+void JoinedSet::pairFromRight(const JoinHashTable& partners) {
   // Pairs come in right order; a counting pass over the left positions
   // puts them in left order, each left row's partners staying ascending.
   struct Hit {
@@ -417,22 +438,17 @@ void JoinedSet::pairFromRight(const JoinHashTable& partners, const std::vector<c
     uint32_t right;
   };
   std::vector<Hit> hits;
-  hits.reserve(keys.size());
+  hits.reserve(right_->rowCount);
   std::vector<uint32_t> starts(static_cast<size_t>(leftRowCount_) + 1, 0);
-  InterruptMeter meter;
-  JoinHashTable::Range found[JoinHashTable::kFindBatch];
-  const auto rightRows = static_cast<uint32_t>(keys.size());
-  for (uint32_t batch = 0; batch < rightRows; batch += JoinHashTable::kFindBatch) {
-    const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, rightRows - batch));
-    partners.findEach(keys.data() + batch, count, found);
-    for (uint32_t i = 0; i < count; ++i) {
-      const auto [first, last] = found[i];
-      meter.add(1 + static_cast<size_t>(last - first));
-      if (first == last) continue;
-      hits.push_back(Hit{first, static_cast<uint32_t>(last - first), batch + i});
-      for (const uint32_t* left = first; left != last; ++left) ++starts[*left + 1];
-    }
-  }
+  forEachPartnered(
+      *right_, right_->indexedColumn,
+      [&partners](const void* const* keys, size_t count, JoinHashTable::Range* found) {
+        partners.findEach(keys, count, found);
+      },
+      [&](uint32_t right, JoinHashTable::Range lefts) {
+        hits.push_back(Hit{lefts.first, static_cast<uint32_t>(lefts.second - lefts.first), right});
+        for (const uint32_t* left = lefts.first; left != lefts.second; ++left) ++starts[*left + 1];
+      });
   for (size_t left = 1; left < starts.size(); ++left) starts[left] += starts[left - 1];
   const uint32_t pairs = starts.back();
   reserve(static_cast<size_t>(pairs) * kPairWidth);
@@ -488,7 +504,7 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
     // Unless the right rows were narrowed already, those without a partner
     // are left out as they are read.
     if (!rightNarrowed) narrowRight(conditions, &partners);
-    pairFromRight(partners, joinValues(*right_, right_->indexedColumn));
+    pairFromRight(partners);
   } else {
     if (!rightNarrowed) narrowRight(conditions, nullptr);
     const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
@@ -496,11 +512,10 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
     // A bitmap of the right values answers the left narrowing's question
     // at the cost of one bit a row.
     if (!leftNarrowed) narrowLeft(conditions, fewPartners || partners.keepsBitmap() ? &partners : nullptr);
-    const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
     if (split) {
-      pairEvery(partners, keys);
+      pairEvery(partners);
     } else {
-      pairChecked(partners, keys, conditions, root);
+      pairChecked(partners, joinValues(*left_, leftJoinColumn_), conditions, root);
     }
   }
   // Left as the row-by-row walk leaves it: past the last left row.

@@ -113,16 +113,16 @@ class JoinedSet : public ResultSet, public Buffer {
   // `partners` (the sieved hash table over the right rows) is given, only
   // those with a partner in it.
   void narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
-  // Stores every left position with each of its partners: `keys` holds the
-  // left positions' join values.
-  void pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys);
-  // The same, keeping only the pairs for which `root` holds.
+  // Stores every left position with each of its partners, as the hash
+  // table over the right rows gives them.
+  void pairEvery(const JoinHashTable& partners);
+  // The same, keeping only the pairs for which `root` holds: `keys` holds
+  // the left positions' join values.
   void pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
                    std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
   // Stores every right position with each of its partners in left order:
-  // `partners` is the hash table over the left rows, `keys` the right
-  // positions' join values.
-  void pairFromRight(const JoinHashTable& partners, const std::vector<const void*>& keys);
+  // `partners` is the hash table over the left rows.
+  void pairFromRight(const JoinHashTable& partners);
   // Points each side's selected columns at its columns that are selected
   // and returns, per side, the select position of each.
   std::array<std::vector<size_t>, 2> selectBySide();

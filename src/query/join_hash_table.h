@@ -11,16 +11,17 @@
 // find() answers the positions holding a value equal to the key, in
 // ascending order. Equality is that of the values: texts byte by byte, -0.0
 // equal to 0.0, NaN equal to nothing. Refers to the values it was built from
-// (texts are not copied), so they must outlive the table. A sieved table
-// also marks the values of an integer type that span a short range in a
-// bitmap, so that holds() and holdsEach() answer from one bit, and the
-// others' words in a filter; find() and findEach() ask the bitmap or the
-// filter before the slots, so that most keys that no position holds cost
-// one bit.
+// (texts are not copied), so they must outlive the table. Values of an
+// integer type that span a short range are also marked in a bitmap, so
+// that holds() and holdsEach() answer from one bit; a sieved table marks
+// the others' words in a filter. find() and findEach() ask the bitmap or
+// the filter before the slots, so that most keys that no position holds
+// cost one bit.
 class JoinHashTable {
  public:
   // Groups positions 0 .. values.size() - 1 by the values of type `type`
-  // they point at; with `sieved`, also keeps the bitmap or the filter.
+  // they point at; with `sieved`, also keeps the filter where there is no
+  // bitmap.
   JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values, bool sieved);
 
   // Positions [first, last) of the table.

@@ -508,7 +508,7 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   } else {
     if (!rightNarrowed) narrowRight(conditions, nullptr);
     const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
-                                 joinValues(*right_, right_->indexedColumn), true);
+                                 joinValues(*right_, right_->indexedColumn), fewPartners);
     // A bitmap of the right values answers the left narrowing's question
     // at the cost of one bit a row.
     if (!leftNarrowed) narrowLeft(conditions, fewPartners || partners.keepsBitmap() ? &partners : nullptr);

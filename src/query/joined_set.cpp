@@ -119,9 +119,22 @@ void JoinedSet::keepSideValues() {
     // The left rows come in their stored order unless the pairs are sorted;
     // the right rows come in any order.
     const uint64_t share = side == 1 || hasPermutation() ? 1 : kCopiedSideShare;
-    if (slots[side].empty() || uint64_t{sides[side]->rowCount} * share > rowCount) continue;
+    const uint64_t rows = sides[side]->rowCount;
+    if (slots[side].empty() || rows * share > rowCount) continue;
     copies_[side] = sides[side]->copyStoredValues(false);
+    if (side == 1 && !hasPermutation() && rowCount <= rows * kPairOrderedShare) copyInPairOrder();
   }
+}
+
+void JoinedSet::copyInPairOrder() {
+  std::vector<uint32_t> order(rowCount);
+  for (uint32_t i = 0; i < rowCount; ++i) {
+    uint32_t pair[2];
+    std::memcpy(pair, start() + static_cast<size_t>(i) * kPairWidth, kPairWidth);
+    order[i] = right_->storedRow(pair[1]);
+  }
+  copies_[1] = std::make_unique<CopiedColumns>(copies_[1]->permuted(order));
+  rightInPairOrder_ = true;
 }
 
 void JoinedSet::selectRows(uint32_t first, uint32_t end, const void** out) {
@@ -136,10 +149,11 @@ void JoinedSet::selectRows(uint32_t first, uint32_t end, const void** out) {
   for (uint32_t position = first; position < end; position += kChunkRows) {
     const uint32_t chunk = std::min(kChunkRows, end - position);
     for (uint32_t i = 0; i < chunk; ++i) {
+      const uint32_t stored = storedRow(position + i);
       uint32_t pair[2];
-      std::memcpy(pair, start() + static_cast<size_t>(storedRow(position + i)) * kPairWidth, kPairWidth);
+      std::memcpy(pair, start() + static_cast<size_t>(stored) * kPairWidth, kPairWidth);
       rows[0][i] = left_->storedRow(pair[0]);
-      rows[1][i] = right_->storedRow(pair[1]);
+      rows[1][i] = rightInPairOrder_ ? stored : right_->storedRow(pair[1]);
     }
     for (int side = 0; side < 2; ++side) {
       if (slots[side].empty()) continue;

@@ -61,6 +61,9 @@ class JoinedSet : public ResultSet, public Buffer {
   // from rows scattered over its table: a side read in its stored order
   // (the left side of unsorted pairs) when it has at most one row for
   // every kCopiedSideShare pairs, another when it has at most one a pair.
+  // The right side of unsorted pairs with at least one row for every
+  // kPairOrderedShare pairs is copied in pair order, so that reading the
+  // pairs in order walks its copy too.
   void keepSideValues();
   // Reads the pairs of a run of positions, then each side's columns for
   // its rows of them, from the side's copy or run by run of one node.
@@ -126,6 +129,9 @@ class JoinedSet : public ResultSet, public Buffer {
   // Points each side's selected columns at its columns that are selected
   // and returns, per side, the select position of each.
   std::array<std::vector<size_t>, 2> selectBySide();
+  // Lays the right side's copy out in pair order: position i holds the
+  // values of pair i's right row.
+  void copyInPairOrder();
   // Stores the pair of left position `left` and right index position `right`.
   void addPair(uint32_t left, uint32_t right);
   // Stores the pairs of left position `left` with each right index
@@ -135,11 +141,16 @@ class JoinedSet : public ResultSet, public Buffer {
   // A side read in its stored order is copied when it has at most one row
   // for every this many pairs.
   static constexpr uint64_t kCopiedSideShare = 4;
+  // The right side's copy is laid out in pair order when it has at least
+  // one row for every this many pairs.
+  static constexpr uint64_t kPairOrderedShare = 2;
 
   std::unique_ptr<IndexSet> right_;
   std::unique_ptr<TableSet> left_;
   // Per side (left, right), the copy keepSideValues made, or nullptr.
   std::array<std::unique_ptr<CopiedColumns>, 2> copies_;
+  // Whether copies_[1] holds pair i's right values at position i.
+  bool rightInPairOrder_ = false;
   std::vector<SelectCol> selected_;
   unsigned short leftJoinColumn_ = 0;
   unsigned short rightColumnCount_ = 0;

@@ -29,6 +29,13 @@ std::vector<DATA_TYPE> typesOf(const std::vector<ColumnConfig>& columns) {
   return types;
 }
 
+std::vector<unsigned char> nullableOf(const std::vector<ColumnConfig>& columns) {
+  std::vector<unsigned char> nullable;
+  nullable.reserve(columns.size());
+  for (const ColumnConfig& column : columns) nullable.push_back(column.nullable ? 1 : 0);
+  return nullable;
+}
+
 std::vector<std::string> namesOf(const std::vector<ColumnConfig>& columns) {
   std::vector<std::string> names;
   names.reserve(columns.size());
@@ -37,9 +44,9 @@ std::vector<std::string> namesOf(const std::vector<ColumnConfig>& columns) {
 }
 
 // A tree with every column plain; it keeps `needsConfiguration` set.
-std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types) {
+std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types, const std::vector<unsigned char>& nullable) {
   auto tree = std::make_unique<TreeTable>();
-  tree->init(types);
+  tree->init(types, {}, nullable);
   return tree;
 }
 
@@ -81,7 +88,7 @@ std::unique_ptr<TreeTable> treeWithoutLevel(const TreeTable& tree, unsigned shor
     map.release();
     order.push_back(kept);
   }
-  lowered->init(tree.columnTypes, std::move(order));
+  lowered->init(tree.columnTypes, std::move(order), tree.nullable);
   return lowered;
 }
 
@@ -145,15 +152,16 @@ void Database::configTable(std::string tableName, const std::string& fileName,
                            const std::vector<ColumnConfig>& columns, char separator) {
   requireNewTable(tableName, columns, "Table %s already exists");
   const std::vector<DATA_TYPE> types = typesOf(columns);
+  const std::vector<unsigned char> nullable = nullableOf(columns);
   CSVReader reader;
-  reader.init(fileName, types, separator);
+  reader.init(fileName, types, separator, nullable);
   reader.setColumnNames(namesOf(columns));
   std::unique_ptr<TreeTable> tree;
   if (reader.nextRow()) {
-    tree.reset(configTreeTableFromDataIterator(&reader, types));
+    tree.reset(configTreeTableFromDataIterator(&reader, types, nullable));
   } else {
     // Nothing to sample: every column stays plain until rows arrive.
-    tree = plainTree(types);
+    tree = plainTree(types, nullable);
   }
   addStoredTable(tableName, columns, std::move(tree));
 }
@@ -161,6 +169,7 @@ void Database::configTable(std::string tableName, const std::string& fileName,
 void Database::tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns) {
   requireNewTable(tableName, columns, "Table is already defined - unable to initialize %s");
   const std::vector<DATA_TYPE> types = typesOf(columns);
+  const std::vector<unsigned char> nullable = nullableOf(columns);
   std::map<unsigned short, unsigned short> columnByCategory;
   for (size_t column = 0; column < columns.size(); ++column) {
     const unsigned short category = columns[column].category;
@@ -170,7 +179,7 @@ void Database::tableInit(const std::string& tableName, const std::vector<ColumnC
     }
   }
   if (columnByCategory.empty()) {
-    addStoredTable(tableName, columns, plainTree(types));
+    addStoredTable(tableName, columns, plainTree(types, nullable));
     return;
   }
   auto tree = std::make_unique<TreeTable>();
@@ -181,7 +190,7 @@ void Database::tableInit(const std::string& tableName, const std::vector<ColumnC
     tree->columnMaps.emplace(column, map.get());
     map.release();
   }
-  tree->init(types, std::move(order));
+  tree->init(types, std::move(order), nullable);
   tree->needsConfiguration = false;
   addStoredTable(tableName, columns, std::move(tree));
   trees.back().namedLevels = true;
@@ -197,7 +206,7 @@ void Database::loadFile(const std::string& tableName, const std::string& fileNam
   const unsigned short number = getTableNumber(tableName);
   StoredTable& table = trees[number];
   CSVReader reader;
-  reader.init(fileName, table.tree->columnTypes, separator);
+  reader.init(fileName, table.tree->columnTypes, separator, table.tree->nullable);
   std::vector<std::string> names;
   for (unsigned short column = 0; column < table.tree->numColumns; ++column) {
     names.push_back(getColName(number, column));
@@ -300,7 +309,7 @@ std::unique_ptr<TreeTable> Database::rebuiltAsTree(StoredTable& table) {
 
   NodeIterator rows;
   readRootNode(old, rows);
-  std::unique_ptr<TreeTable> rebuilt(configTreeTableFromDataIterator(&rows, old.columnTypes));
+  std::unique_ptr<TreeTable> rebuilt(configTreeTableFromDataIterator(&rows, old.columnTypes, old.nullable));
   if (rebuilt->needsConfiguration) {
     // No column qualified: the rebuilt tree would hold the same plain rows
     // in the same order, so the old one stays and no row is copied. Wait

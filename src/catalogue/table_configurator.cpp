@@ -119,11 +119,12 @@ ColumnMapBase* createColumnMap(DATA_TYPE type) {
   return static_cast<ColumnMapBase*>(createTemplatedClass<ColumnMap>(type));
 }
 
-TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector<DATA_TYPE>& types) {
+TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector<DATA_TYPE>& types,
+                                           const std::vector<unsigned char>& nullable) {
   auto table = std::make_unique<TreeTable>();
   addCandidateMaps(*table, types);
   const unsigned int sampled = sampleRows(*rows, table->columnMaps);
   cleanColumnMaps(table->columnMaps, sampled);
-  table->init(types, categoryOrder(table->columnMaps));
+  table->init(types, categoryOrder(table->columnMaps), nullable);
   return table.release();
 }

@@ -61,6 +61,7 @@ std::unique_ptr<Parser> createColParser() {
   head->append(std::make_unique<StringParser>("column type"));
   head->append(keyword("cat", true, false));
   head->append(dependentString("category number"));
+  head->append(keyword("null", true, false));
   return head;
 }
 

@@ -34,12 +34,13 @@ enum SortPart : unsigned short {
 };
 std::unique_ptr<Parser> sortColumns();
 
-// Create column definition: name type [ "cat" number ].
+// Create column definition: name type [ "cat" number ] [ "null" ].
 enum CreateColPart : unsigned short {
   CREATE_COL_NAME = 0,        // StringParser
   CREATE_COL_TYPE = 1,        // StringParser
   CREATE_COL_CAT = 2,         // StatementParser "cat", optional
   CREATE_COL_CAT_NUMBER = 3,  // StringParser, dependent
+  CREATE_COL_NULL = 4,        // StatementParser "null", optional
 };
 std::unique_ptr<Parser> createColParser();
 

@@ -42,9 +42,15 @@ static_assert(LineReader::kSlackBytes >= LineSplitter::kReadAheadBytes,
 
 CSVReader::CSVReader() = default;
 
-void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes, char separator) {
+void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes, char separator,
+                     std::vector<unsigned char> nullableColumns) {
   setSeparator(separator);
+  if (!nullableColumns.empty() && nullableColumns.size() != columnTypes.size()) {
+    throw DatabaseException("Nullable flags do not match the columns of the CSV reader");
+  }
   types = std::move(columnTypes);
+  nullable = std::move(nullableColumns);
+  if (nullable.empty()) nullable.assign(types.size(), 0);
   buildLayout();
   openFile(std::move(name));
 }
@@ -53,6 +59,7 @@ void CSVReader::init(std::string name, char separator) {
   setSeparator(separator);
   openFile(std::move(name));
   types.assign(headerFields, STRING);
+  nullable.assign(headerFields, 0);
   buildLayout();
 }
 
@@ -211,6 +218,7 @@ void CSVReader::storeChecked(unsigned short column, char* row) {
   const LineSplitter::Field& field = splitter.field(column);
   const DATA_TYPE type = types[column];
   if (type != LONG && type != INT && type != SHORT) {
+    if (field.length == 0) return storeEmpty(column, row);
     copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], type);
     return;
   }
@@ -219,6 +227,14 @@ void CSVReader::storeChecked(unsigned short column, char* row) {
       column < columnNames.size() ? columnNames[column] : string_format("%d", static_cast<int>(column) + 1);
   throw DatabaseException("Value %s does not fit column %s of type %s", numberText(field.text).c_str(),
                           name.c_str(), getTypeKeyword(type));
+}
+
+void CSVReader::storeEmpty(unsigned short column, char* row) {
+  try {
+    copyStringValueToBuffer("", 0, row + rowOffsets[column], types[column]);
+  } catch (const DatabaseException& e) {
+    throw DatabaseException("%s; declare the column with null to load missing values", e.what());
+  }
 }
 
 void CSVReader::storeRow() {

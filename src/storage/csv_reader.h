@@ -51,10 +51,13 @@ class CSVReader : public Buffer, public DataIterator {
   CSVReader();
 
   // Reads `fileName` with the given column types, in file order, its
-  // fields separated by `separator`. Throws DatabaseException "Unable to
-  // read file %s" when it cannot be opened, and refuses a separator that
-  // is a double quote, a line break or NUL.
-  void init(std::string fileName, std::vector<DATA_TYPE> columnTypes, char separator = ',');
+  // fields separated by `separator`; `nullable` (column -> 1 when the
+  // column may hold NULL) is empty, for none, or has an entry per column.
+  // Throws DatabaseException "Unable to read file %s" when it cannot be
+  // opened, and refuses a separator that is a double quote, a line break
+  // or NUL.
+  void init(std::string fileName, std::vector<DATA_TYPE> columnTypes, char separator = ',',
+            std::vector<unsigned char> nullable = {});
   // Reads `fileName` with as many STRING columns as the header has fields.
   void init(std::string fileName, char separator = ',');
   // Opens the file and skips its header line; the next nextRow() reads the
@@ -93,6 +96,7 @@ class CSVReader : public Buffer, public DataIterator {
   std::string where() const;
 
   std::vector<DATA_TYPE> types;  // column types, file order
+  std::vector<unsigned char> nullable;  // column -> 1 when it may hold NULL, file order
   NodeConfig config;             // layout of the row buffer
   NodeIterator rowView;          // the current row in the row buffer
   std::string fileName;
@@ -122,6 +126,10 @@ class CSVReader : public Buffer, public DataIterator {
   void storeChecked(unsigned short column, char* row);
   // Copies the texts into the row buffer unless done for this row.
   void copyTexts();
+  // Stores the empty field of a BOOL or DATE column; as such a column
+  // cannot hold an empty value, throws the conversion's message followed
+  // by how to load missing values.
+  void storeEmpty(unsigned short column, char* row);
   [[noreturn]] void throwColumnCount(char* line, size_t length);
 
   LineReader lines;

@@ -60,12 +60,15 @@ void TreeTable::destroyNodes() {
   nodes.clear();
 }
 
-void TreeTable::init(const std::vector<DATA_TYPE>& types) { init(types, {}); }
+void TreeTable::init(const std::vector<DATA_TYPE>& types) { init(types, {}, {}); }
 
-void TreeTable::init(const std::vector<DATA_TYPE>& types,
-                     std::vector<unsigned short> categoryOrder) {
+void TreeTable::init(const std::vector<DATA_TYPE>& types, std::vector<unsigned short> categoryOrder,
+                     const std::vector<unsigned char>& nullableColumns) {
   if (types.empty()) throw DatabaseException("A tree table needs at least one column");
   if (categoryOrder.size() != columnMaps.size()) throw DatabaseException(kInconsistentCategories);
+  if (!nullableColumns.empty() && nullableColumns.size() != types.size()) {
+    throw DatabaseException("Nullable flags do not match the columns of the tree table");
+  }
   std::vector<unsigned char> plainFlags(types.size(), 1);
   for (const unsigned short column : categoryOrder) {
     if (column >= types.size() || columnMaps.count(column) == 0 || plainFlags[column] == 0) {
@@ -81,6 +84,7 @@ void TreeTable::init(const std::vector<DATA_TYPE>& types,
   numColumns = static_cast<unsigned short>(types.size());
   numCategories = static_cast<unsigned short>(categoryOrder.size());
   columnTypes = types;
+  nullable = nullableColumns.empty() ? std::vector<unsigned char>(numColumns, 0) : nullableColumns;
   categoryColumns = std::move(categoryOrder);
   isPlain = std::move(plainFlags);
   plainColumns.clear();

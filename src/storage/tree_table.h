@@ -35,10 +35,13 @@ class TreeTable : public TableConfig {
 
   // Configures the tree for the column types with the categorised columns
   // in `categoryOrder` (path position -> column); `columnMaps` must hold a
-  // map for exactly those columns. Creates the root node; a tree configured
-  // before loses its rows. Throws "Inconsistent number of categories in tree
-  // table" when the order and the maps disagree; nothing changes then.
-  void init(const std::vector<DATA_TYPE>& types, std::vector<unsigned short> categoryOrder);
+  // map for exactly those columns. `nullable` (column -> 1 when the column
+  // may hold NULL) is empty, for none, or has an entry per column. Creates
+  // the root node; a tree configured before loses its rows. Throws
+  // "Inconsistent number of categories in tree table" when the order and
+  // the maps disagree; nothing changes then.
+  void init(const std::vector<DATA_TYPE>& types, std::vector<unsigned short> categoryOrder,
+            const std::vector<unsigned char>& nullable = {});
   // The same with every column plain; `columnMaps` must be empty.
   void init(const std::vector<DATA_TYPE>& types);
 

@@ -93,10 +93,10 @@ std::unique_ptr<TreeTable> treeWithoutLevel(const TreeTable& tree, unsigned shor
 }
 
 // Adds every row of `source`, in the order it reads them, to `target`,
-// which has the same column types.
+// which has the same column types and nullable columns.
 void copyTable(const TreeTable& source, TreeTable& target) {
   NodeConfig layout;
-  layout.init(source.columnTypes);
+  layout.init(source.columnTypes, source.nullable);
   std::vector<char> fixed(size_t{layout.fixedWidth} + 1);
   std::vector<const char*> texts(layout.numStrings);
   std::vector<size_t> textBytes(layout.numStrings);
@@ -105,13 +105,24 @@ void copyTable(const TreeTable& source, TreeTable& target) {
   TableIterator rows(&source);
   for (unsigned count = 1; rows.nextRow(); ++count) {
     if (count % kRowsPerInterruptCheck == 0) checkInterrupt();
+    std::memset(fixed.data(), 0, layout.nullBytes);
     for (unsigned short position = 0; position < layout.numFixed; ++position) {
       const unsigned short column = layout.columns[position];
-      std::memcpy(fixed.data() + layout.offsets[position], rows.getPointer(column),
-                  getTypeWidth(source.columnTypes[column]));
+      const void* const value = rows.getPointer(column);
+      char* const slot = fixed.data() + layout.offsets[position];
+      const unsigned short width = getTypeWidth(source.columnTypes[column]);
+      if (value == nullptr) {
+        layout.setNull(fixed.data(), column);
+        std::memset(slot, 0, width);
+      } else {
+        std::memcpy(slot, value, width);
+      }
     }
     for (unsigned short text = 0; text < layout.numStrings; ++text) {
-      texts[text] = static_cast<const char*>(rows.getPointer(layout.columns[layout.numFixed + text]));
+      const unsigned short column = layout.columns[layout.numFixed + text];
+      const char* const value = static_cast<const char*>(rows.getPointer(column));
+      if (value == nullptr) layout.setNull(fixed.data(), column);
+      texts[text] = value == nullptr ? "" : value;
       textBytes[text] = std::strlen(texts[text]) + 1;
     }
     target.addRow(row, texts.data(), textBytes.data());

@@ -14,8 +14,10 @@
 // distinct values. Every CONFIG_LINES_THRESHOLD + 5 sampled rows, and once
 // more at the end, cleanColumnMaps drops the candidates with too many
 // distinct values for the rows seen so far; sampling ends early when no
-// candidate is left. The survivors become tree levels ordered by ascending
-// distinct count, equal counts by ascending column number.
+// candidate is left. A NULL counts as one more distinct value of its column
+// (the maps themselves never hold it). The survivors become tree levels
+// ordered by ascending distinct count, equal counts by ascending column
+// number.
 
 // Returns a new, configured, empty tree table over `types`, owned by the
 // caller, whose columns may hold NULL where `nullable` says so (empty for

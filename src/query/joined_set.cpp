@@ -45,7 +45,8 @@ bool JoinedSet::nextLeftRowWithPartner() {
   while (++leftCursor_ < leftRowCount_) {
     left_->setRow(leftCursor_);
     key_ = left_->getPointer(leftJoinColumn_);
-    if (right_->findRow(key_)) {
+    // A NULL key (a null pointer) has no partner.
+    if (key_ != nullptr && right_->findRow(key_)) {
       matching_ = true;
       return true;
     }

@@ -193,8 +193,12 @@ void ResultSet::populateCSV(Buffer& out) {
       if (k > 0) {
         line += ',';
       }
-      appendCsvField(line, exact[k] ? getExactStringFromPtr(getSelectPointer(k), getSelectDataType(k))
-                                     : getSelectString(k));
+      if (!exact[k]) {
+        appendCsvField(line, getSelectString(k));
+        continue;
+      }
+      void* const value = getSelectPointer(k);
+      if (value != nullptr) appendCsvField(line, getExactStringFromPtr(value, getSelectDataType(k)));
     }
     out.write(line.data(), line.size());
   }

@@ -31,6 +31,15 @@ struct ValueRun {
 // change while it is read (see watchTable/checkValid for how a change is
 // detected). Pointers returned by the row-access operations stay valid until
 // the next positioning.
+//
+// NULL: every operation that hands out a decoded stored value
+// (getSelectPointer, getPointer, selectPointers, selectRows, selectRun)
+// gives a null pointer for a NULL; a selectRun over a column that may hold
+// NULL lists its values as pointers. The text operations give the empty
+// text for a NULL. getPointerPath gives the stored form instead, which a
+// NULL also has: NULL_CATEGORY (storage/column_map_base.h) in a
+// categorised column, zero bytes or the empty text in a plain one, whose
+// flag NodeConfig::isNull reads.
 class ResultSet {
  public:
   ResultSet() = default;
@@ -116,7 +125,8 @@ class ResultSet {
   std::string getHeader(const std::string& separator);
   // Writes the whole result as CSV text into `out` from its start, followed
   // by one NUL byte that counts as used. Floating-point values are written
-  // in the shortest text that reads back as the same value.
+  // in the shortest text that reads back as the same value; a NULL as an
+  // empty field.
   void populateCSV(Buffer& out);
 
   // Registers a table whose rows this result reads: `changes` is the table's

@@ -116,6 +116,7 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
   }
   const NodeConfig& layout = *node.config;
   if (index >= layout.numColumns) return place;
+  if (layout.nullBits[index] != NodeConfig::kNoNullBit) place.nullable = index;
   const unsigned short position = layout.positions[index];
   if (position < layout.numFixed) {
     place.offset = layout.offsets[position];
@@ -139,9 +140,12 @@ std::unique_ptr<CopiedColumns> TableSet::copyStoredValues(bool copyTexts) {
   size_t rowBytes = 0;
   const TreeTable& t = table();
   for (unsigned short k = 0; k < selectedColumns.size(); ++k) {
-    widths.push_back(getTypeWidth(getSelectDataType(k)));
     const unsigned short col = selectedColumns[k];
-    copiedTexts.push_back(copyTexts && widths.back() == 0 && col < t.numColumns && t.isPlain[col] != 0);
+    const bool known = col < t.numColumns;
+    // A column that may hold NULL keeps pointers, nullptr for a NULL.
+    const bool nullable = known && t.nullable[col] != 0;
+    widths.push_back(nullable ? 0 : getTypeWidth(getSelectDataType(k)));
+    copiedTexts.push_back(copyTexts && getSelectDataType(k) == STRING && known && t.isPlain[col] != 0);
     rowBytes += widths.back() == 0 ? sizeof(const void*) : widths.back();
   }
   // A wide answer reads its rows where they are: a copy of it would cost
@@ -227,6 +231,11 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
     const ColumnPlace& place = (*places_)[k];
     if (place.fixed != nullptr) {
       runs[k] = ValueRun{place.fixed, nullptr, 0};
+    } else if (place.nullable >= 0) {
+      // Values that may be NULL are handed out one pointer each.
+      const void** const pointers = scratch + (k + 1) * kMaxRunRows;
+      pointRun(k, *node, plains, rows, run, pointers);
+      runs[k] = ValueRun{nullptr, pointers, 0};
     } else if (place.offset >= 0) {
       runs[k] = ValueRun{nullptr, plains, static_cast<size_t>(place.offset)};
     } else if (place.text == 0) {
@@ -259,6 +268,10 @@ void TableSet::pointRun(size_t k, const NodeTable& node, const void* const* plai
     std::fill(out, out + run, place.fixed);
     return;
   }
+  if (place.nullable >= 0) {
+    for (uint32_t i = 0; i < run; ++i) out[i] = valueIn(place, static_cast<const char*>(plains[i]), *node.config);
+    return;
+  }
   if (place.offset >= 0) {
     for (uint32_t i = 0; i < run; ++i) out[i] = static_cast<const char*>(plains[i]) + place.offset;
     return;
@@ -281,7 +294,7 @@ void* TableSet::getPointerPath(unsigned short col) {
   const unsigned short index = t.columnIndex[col];
   NodeIterator& rows = iterator_->rows;
   if (t.isPlain[col] != 0) {
-    return rows.getPointer(index);
+    return const_cast<char*>(rows.config->valueAt(rows.current, index));
   }
   // The node's path holds the number when the level is fixed for the node;
   // otherwise the row carries its own copy just before its plain part.

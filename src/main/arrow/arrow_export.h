@@ -7,8 +7,11 @@
 
 // A query result handed out through the Arrow C data interface: its schema
 // as an ArrowSchema, its rows as an ArrowArrayStream of record batches, in
-// result order. No Arrow library is needed: the structures are filled here
-// and released through their own callbacks, as the interface lays down.
+// result order. No Arrow library is needed: the structures are filled by
+// this folder's code (arrow_schema_export.h for the schema, arrow_stream.h
+// for the stream, whose batches arrow_column_builder.h builds in memory from
+// arrow_block_pool.h) and released through their own callbacks, as the
+// interface lays down.
 //
 // Column types: long, int, short as int64, int32, int16 ("l", "i", "s");
 // double, float as float64, float32 ("g", "f"); bool as boolean ("b"); date

@@ -1,0 +1,319 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+#include "errors/database_exception.h"
+#include "main/arrow/arrow_abi.h"
+#include "main/arrow/arrow_block_pool.h"
+#include "main/arrow/arrow_schema_export.h"
+#include "main/arrow/utf8.h"
+#include "query/result_set.h"
+#include "storage/text_bytes.h"
+#include "storage/unaligned.h"
+
+// Builds the arrays of one batch's columns from the stored values of a
+// result's rows. The append paths are the export's hot loops: they live
+// here, inline with what they call, so that the batch loop that drives
+// them compiles with them.
+namespace arrow_export {
+
+// The buffers of a column array, by their place in ArrowArray::buffers.
+enum ColumnBuffer : size_t {
+  kValidity = 0,   // the validity bitmap; absent (null) while no value is null
+  kValues = 1,     // fixed-width values, a boolean column's bits, or a text column's offsets
+  kTextBytes = 2,  // a text column's bytes
+  kColumnBuffers = 3,
+};
+
+// What a column array owns: a Block per buffer it has, and the buffer
+// pointers the array hands out.
+struct ColumnData {
+  Block blocks[kColumnBuffers];
+  const void* buffers[kColumnBuffers] = {nullptr, nullptr, nullptr};
+};
+
+// Writes `value` to `at` past the caches where the processor can: a batch
+// is written once and read much later, so a store that first reads the
+// line into the cache (as ordinary stores do) doubles the memory traffic.
+// storesDone() orders these stores before the batch is handed out.
+template <typename Out>
+inline void streamStore(Out* at, Out value) {
+#if defined(__SSE2__)
+  if constexpr (sizeof(Out) == 8) {
+    long long bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    _mm_stream_si64(reinterpret_cast<long long*>(at), bits);
+    return;
+  } else if constexpr (sizeof(Out) == 4) {
+    int bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    _mm_stream_si32(reinterpret_cast<int*>(at), bits);
+    return;
+  }
+#endif
+  *at = value;
+}
+
+// Called once after a batch's last append, before its arrays are handed out.
+inline void storesDone() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
+
+// The values of a ValueRun with `same` set: one value at every position.
+struct SameValue {
+  const void* value;
+  const void* operator[](size_t) const { return value; }
+};
+
+// The values of a ValueRun without `same`: each at its base plus the offset.
+struct BasedValues {
+  const void* const* bases;
+  size_t offset;
+  const void* operator[](size_t i) const { return static_cast<const char*>(bases[i]) + offset; }
+};
+
+// Stored values of type Stored, copied to Out.
+template <typename Stored, typename Out, typename Values>
+inline void copyValues(const Values& values, size_t count, Out* out) {
+  for (size_t i = 0; i < count; ++i) streamStore(out + i, static_cast<Out>(unaligned::load<Stored>(values[i])));
+}
+
+// Sets bits first .. first + count - 1 of an Arrow bitmap (least significant
+// bit first) to bitOf(0) .. bitOf(count - 1). The bitmap's bits from `first`
+// on must be zero: it starts zeroed and is only ever appended to.
+template <typename BitOf>
+inline void appendBits(const BitOf& bitOf, size_t count, size_t first, uint8_t* bits) {
+  size_t i = 0;
+  size_t bit = first;
+  for (; i < count && (bit & 7) != 0; ++i, ++bit) {
+    bits[bit >> 3] |= static_cast<uint8_t>(static_cast<unsigned>(bitOf(i)) << (bit & 7));
+  }
+  for (; i + 8 <= count; i += 8, bit += 8) {
+    unsigned byte = 0;
+    for (unsigned k = 0; k < 8; ++k) byte |= static_cast<unsigned>(bitOf(i + k)) << k;
+    bits[bit >> 3] = static_cast<uint8_t>(byte);
+  }
+  for (; i < count; ++i, ++bit) {
+    bits[bit >> 3] |= static_cast<uint8_t>(static_cast<unsigned>(bitOf(i)) << (bit & 7));
+  }
+}
+
+// Builds one column of a batch: owns the column's buffers until finish()
+// hands them to an ArrowArray, which frees them on release (on any thread).
+// Values are appended in runs; a text column stops before a text that would
+// take its bytes past the batch's text limit, and the caller then truncates
+// every column of the batch to the shortest. The column must outlive the
+// builder.
+class ColumnBuilder {
+ public:
+  // Allocates the buffers for at most `capacity` rows of `column`; a text
+  // column holds at most `textLimit` bytes. Throws std::bad_alloc, and
+  // DatabaseException for an unknown type.
+  ColumnBuilder(const Column& column, size_t capacity, int64_t textLimit);
+
+  bool isText() const { return column_.type == STRING; }
+
+  // Appends the values `run` describes at its first `count` positions: all
+  // of them, except that a text column stops before the text that would
+  // take its bytes past the limit. Returns how many it appended. Throws
+  // DatabaseException when the batch's first text alone is past the limit.
+  size_t append(const ValueRun& run, size_t count) {
+    if (run.same != nullptr) return appendValues(SameValue{run.same}, count);
+    return appendValues(BasedValues{run.bases, run.offset}, count);
+  }
+
+  // Drops the rows from `rows` on; the batch ends there, nothing is
+  // appended afterwards.
+  void truncate(size_t rows);
+
+  // Hands the column's memory to `out` as an array of the rows appended.
+  // The builder holds nothing afterwards.
+  void finish(ArrowArray* out) noexcept;
+
+ private:
+  template <typename Values>
+  size_t appendValues(const Values& values, size_t count) {
+    void* const out = data_->blocks[kValues].data();
+    switch (column_.type) {
+      case LONG:
+        copyValues<int64_t>(values, count, static_cast<int64_t*>(out) + rows_);
+        break;
+      case INT:
+        copyValues<int32_t>(values, count, static_cast<int32_t*>(out) + rows_);
+        break;
+      case SHORT:
+        copyValues<int16_t>(values, count, static_cast<int16_t*>(out) + rows_);
+        break;
+      case DOUBLE:
+        copyValues<double>(values, count, static_cast<double*>(out) + rows_);
+        break;
+      case FLOAT:
+        copyValues<float>(values, count, static_cast<float*>(out) + rows_);
+        break;
+      case DATE:
+        copyValues<uint16_t>(values, count, static_cast<int32_t*>(out) + rows_);
+        break;
+      case BOOL:
+        appendBits([&](size_t i) { return unaligned::load<uint8_t>(values[i]) != 0; }, count, rows_,
+                   static_cast<uint8_t*>(out));
+        break;
+      case STRING:
+        count = appendTexts(values, count);
+        break;
+    }
+    rows_ += count;
+    return count;
+  }
+
+  // The length of the stored text at `text` and its size once repaired
+  // (the same when it is valid UTF-8, as every ASCII text is).
+  static void measure(const char* text, uint32_t& length, uint32_t& size, bool& valid) {
+    bool ascii;
+    const size_t bytes = text_bytes::terminatedLength(text, ascii);
+    valid = ascii || utf8::valid(text, bytes);
+    const size_t repaired = valid ? bytes : utf8::repairedSize(text, bytes);
+    if (repaired > UINT32_MAX) {
+      throw DatabaseException("A text of %u bytes is too long for an Arrow string", UINT32_MAX);
+    }
+    length = static_cast<uint32_t>(bytes);
+    size = static_cast<uint32_t>(repaired);
+  }
+
+  // Appends texts in one pass. A text equal to the one before (a
+  // categorised column repeats its value for every row of a node) is not
+  // measured again. The state is kept in locals while the loop runs: its
+  // byte stores could otherwise change the members, for all the compiler
+  // knows, and force them to be read again for every text.
+  template <typename Values>
+  size_t appendTexts(const Values& values, size_t count) {
+    if constexpr (std::is_same_v<Values, SameValue>) return appendSameText(values.value, count);
+    const char* last = lastText_;
+    uint32_t length = lastLength_;
+    uint32_t size = lastSize_;
+    bool valid = lastValid_;
+    size_t at = textSize_;
+    const auto limit = static_cast<size_t>(textLimit_);
+    char* bytes = static_cast<char*>(data_->blocks[kTextBytes].data());
+    int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
+    size_t i = 0;
+    for (; i < count; ++i) {
+      const auto* text = static_cast<const char*>(values[i]);
+      if (text != last) {
+        last = text;
+        measure(text, length, size, valid);
+      }
+      if (at + size > limit) {
+        if (rows_ + i == 0) refuseLongText();
+        break;
+      }
+      if (at + size > textCapacity_) bytes = grow(at, size, rows_ + i);
+      if (valid) {
+        text_bytes::copy(bytes + at, text, length);
+      } else {
+        utf8::repair(text, length, bytes + at);
+      }
+      at += size;
+      offsets[i] = static_cast<int32_t>(at);
+    }
+    lastText_ = last;
+    lastLength_ = length;
+    lastSize_ = size;
+    lastValid_ = valid;
+    textSize_ = at;
+    return i;
+  }
+
+  // appendTexts for `count` copies of one text: measured once, and a short
+  // valid one written as one sixteen-byte store a row, each store's tail
+  // overwritten by the next.
+  size_t appendSameText(const void* value, size_t count) {
+    const auto* text = static_cast<const char*>(value);
+    if (text != lastText_) {
+      lastText_ = text;
+      measure(text, lastLength_, lastSize_, lastValid_);
+    }
+    const size_t room = static_cast<size_t>(textLimit_) - textSize_;
+    const size_t fit = count * lastSize_ <= room ? count : room / lastSize_;
+    if (fit == 0 && rows_ == 0) refuseLongText();
+    constexpr size_t kHead = 16;
+    // Locals, as in appendTexts: the byte stores could change members.
+    const size_t length = lastLength_;
+    const size_t size = lastSize_;
+    const bool valid = lastValid_;
+    size_t at = textSize_;
+    char* const bytes = at + fit * size + kHead > textCapacity_ ? grow(at, fit * size + kHead, rows_)
+                                                              : static_cast<char*>(data_->blocks[kTextBytes].data());
+    int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
+    if (valid && length <= kHead) {
+      char head[kHead] = {};
+      std::memcpy(head, text, length);
+      for (size_t i = 0; i < fit; ++i, at += size) {
+        std::memcpy(bytes + at, head, kHead);
+        offsets[i] = static_cast<int32_t>(at + size);
+      }
+    } else {
+      for (size_t i = 0; i < fit; ++i, at += size) {
+        if (valid) {
+          std::memcpy(bytes + at, text, length);
+        } else {
+          utf8::repair(text, length, bytes + at);
+        }
+        offsets[i] = static_cast<int32_t>(at + size);
+      }
+    }
+    textSize_ = at;
+    return fit;
+  }
+
+  // A batch's first text is past the limit: no batch can hold it.
+  [[noreturn]] void refuseLongText() const {
+    throw DatabaseException("A text of column %s is too long for an Arrow string", column_.name.c_str());
+  }
+
+  // Makes room for `more` bytes after the first `used`, once `rows` rows
+  // are in, and returns the text buffer. The first growth takes the batch's
+  // text size from the rows in so far, give or take: room for an eighth
+  // more than that is made at once rather than grown in steps.
+  char* grow(size_t used, size_t more, size_t rows) {
+    size_t capacity = std::max(textCapacity_ * 2, used + more);
+    if (!grown_ && rows > 0) {
+      const double perRow = static_cast<double>(used) / static_cast<double>(rows);
+      const double estimate = std::min(perRow * static_cast<double>(capacity_) * 1.125 + 64.0,
+                                       static_cast<double>(textLimit_));
+      capacity = std::max(capacity, static_cast<size_t>(estimate));
+    }
+    grown_ = true;
+    data_->blocks[kTextBytes].resize(capacity, used);
+    textCapacity_ = capacity;
+    return static_cast<char*>(data_->blocks[kTextBytes].data());
+  }
+
+  const Column& column_;
+  std::unique_ptr<ColumnData> data_;
+  const size_t capacity_;  // most rows of the batch
+  size_t rows_ = 0;
+  // Text columns: bytes used and allocated, the limit, and the last stored
+  // text met with its length, whether it is valid UTF-8 and its size once
+  // repaired.
+  size_t textSize_ = 0;
+  size_t textCapacity_ = 0;
+  const int64_t textLimit_;
+  const char* lastText_ = nullptr;
+  uint32_t lastLength_ = 0;
+  uint32_t lastSize_ = 0;
+  bool lastValid_ = true;
+  bool grown_ = false;  // whether the text buffer has grown once
+};
+
+}  // namespace arrow_export

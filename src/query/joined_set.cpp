@@ -91,6 +91,11 @@ DATA_TYPE JoinedSet::getSelectDataType(unsigned short k) {
   return sideOf(selected).table().columnTypes[selected.column];
 }
 
+bool JoinedSet::selectMayBeNull(unsigned short k) {
+  const SelectCol& selected = selected_[k];
+  return sideOf(selected).table().nullable[selected.column] != 0;
+}
+
 std::string JoinedSet::getSelectString(unsigned short k) {
   const SelectCol& selected = selected_[k];
   return sideOf(selected).getString(selected.column);

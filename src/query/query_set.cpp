@@ -248,6 +248,12 @@ DATA_TYPE QuerySet::getColumnType(unsigned short col) const {
   return result.getSelectDataType(col);
 }
 
+bool QuerySet::mayBeNull(unsigned short col) const {
+  ResultSet& result = valid();
+  requireColumn(result, col);
+  return result.selectMayBeNull(col);
+}
+
 void QuerySet::populateCSV(Buffer& out) const {
   ResultSet& result = valid();
   // The result set walks its rows through the current position; keep ours.

@@ -68,6 +68,8 @@ class QuerySet {
   // Type of selected column `col`; throws like a row read, and for a column
   // out of range.
   DATA_TYPE getColumnType(unsigned short col) const;
+  // Whether selected column `col` may hold NULL; throws like getColumnType.
+  bool mayBeNull(unsigned short col) const;
   // Writes the whole result as CSV text, NUL-terminated, into `out` from its
   // start. The current row is left as it was.
   void populateCSV(Buffer& out) const;

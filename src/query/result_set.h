@@ -54,6 +54,9 @@ class ResultSet {
   virtual void addCurrentRow() = 0;
   // Type of the k-th selected column.
   virtual DATA_TYPE getSelectDataType(unsigned short k) = 0;
+  // Whether the k-th selected column may hold NULL (its table declares it
+  // with null); a column that may not never gives a null pointer.
+  virtual bool selectMayBeNull(unsigned short k) = 0;
   // Text of the k-th selected column in the current row.
   virtual std::string getSelectString(unsigned short k) = 0;
   // Text of source column `col` in the current row.
@@ -126,7 +129,7 @@ class ResultSet {
   // Writes the whole result as CSV text into `out` from its start, followed
   // by one NUL byte that counts as used. Floating-point values are written
   // in the shortest text that reads back as the same value; a NULL as an
-  // empty field.
+  // empty field, the empty text as "".
   void populateCSV(Buffer& out);
 
   // Registers a table whose rows this result reads: `changes` is the table's

@@ -71,6 +71,8 @@ DATA_TYPE TableSet::getSelectDataType(unsigned short k) {
   return table().columnTypes[selectedColumns[k]];
 }
 
+bool TableSet::selectMayBeNull(unsigned short k) { return table().nullable[selectedColumns[k]] != 0; }
+
 std::string TableSet::getSelectString(unsigned short k) {
   return iterator_->getString(selectedColumns[k]);
 }

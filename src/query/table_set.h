@@ -36,6 +36,7 @@ class TableSet : public ResultSet, public Buffer {
   bool nextRow() override;
   void addCurrentRow() override;
   DATA_TYPE getSelectDataType(unsigned short k) override;
+  bool selectMayBeNull(unsigned short k) override;
   std::string getSelectString(unsigned short k) override;
   std::string getString(unsigned short col) override;
   void* getSelectPointer(unsigned short k) override;

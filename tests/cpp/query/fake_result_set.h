@@ -27,6 +27,7 @@ class FakeResultSet : public ResultSet {
     ++rowCount;
   }
   DATA_TYPE getSelectDataType(unsigned short k) override { return kTypes[selected_.at(k)]; }
+  bool selectMayBeNull(unsigned short) override { return false; }
   std::string getSelectString(unsigned short k) override { return getString(selected_.at(k)); }
   std::string getString(unsigned short col) override {
     return getStringFromPtr(getPointer(col), kTypes[col]);

@@ -386,22 +386,25 @@ PyMethodDef kQuerySetMethods[] = {
      "line per row with values in their text form, double and float values\n"
      "in the shortest text that reads back as the same value; a value\n"
      "holding a comma, a double quote or a line break is put in double\n"
-     "quotes, its double quotes doubled. The current row is not moved."},
+     "quotes, its double quotes doubled. A NULL is an empty field, the empty\n"
+     "text \"\". The current row is not moved."},
     {"__repr__", &method<QuerySet, representation>, METH_NOARGS | METH_COEXIST,
      "__repr__($self, /)\n--\n\nShape and column names of the result; reads no rows."},
     {"_repr_html_", &method<QuerySet, htmlTable>, METH_NOARGS,
      "_repr_html_($self, /)\n--\n\n"
-     "The first 20 rows as an HTML table, text escaped, for notebooks."},
+     "The first 20 rows as an HTML table, text escaped, for notebooks; a NULL\n"
+     "is an empty cell of class \"null\"."},
     {"__arrow_c_stream__", cFunction(&arrowStream), METH_VARARGS | METH_KEYWORDS,
      "__arrow_c_stream__($self, /, requested_schema=None)\n--\n\n"
      "The rows as an Arrow C stream of record batches, in result order, in a\n"
      "PyCapsule named \"arrow_array_stream\" (the Arrow PyCapsule interface).\n"
      "Types: long, int, short as int64, int32, int16; double, float as\n"
      "float64, float32; bool as boolean; date as date32; string as utf8, with\n"
-     "invalid UTF-8 replaced by U+FFFD. requested_schema is accepted and not\n"
-     "followed. The stream shares the result; once a table behind it is\n"
-     "loaded into or dropped, its next batch fails with \"Query result is no\n"
-     "longer valid: table NAME has changed\". The current row is not moved."},
+     "invalid UTF-8 replaced by U+FFFD; a NULL is null. requested_schema is\n"
+     "accepted and not followed. The stream shares the result; once a table\n"
+     "behind it is loaded into or dropped, its next batch fails with \"Query\n"
+     "result is no longer valid: table NAME has changed\". The current row is\n"
+     "not moved."},
     {"__arrow_c_schema__", &method<QuerySet, arrowSchema>, METH_NOARGS,
      "__arrow_c_schema__($self, /)\n--\n\n"
      "The result's schema (a struct with one field per column) in a PyCapsule\n"

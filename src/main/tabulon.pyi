@@ -85,20 +85,23 @@ class QuerySet:
         line per row with values in their text form, double and float values
         in the shortest text that reads back as the same value; a value
         holding a comma, a double quote or a line break is put in double
-        quotes, its double quotes doubled. The current row is not moved."""
+        quotes, its double quotes doubled. A NULL is an empty field, the empty
+        text "". The current row is not moved."""
     def __repr__(self) -> str:
         """Shape and column names of the result; reads no rows."""
     def _repr_html_(self) -> str:
-        """The first 20 rows as an HTML table, text escaped, for notebooks."""
+        """The first 20 rows as an HTML table, text escaped, for notebooks; a NULL
+        is an empty cell of class "null"."""
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
         """The rows as an Arrow C stream of record batches, in result order, in a
         PyCapsule named "arrow_array_stream" (the Arrow PyCapsule interface).
         Types: long, int, short as int64, int32, int16; double, float as
         float64, float32; bool as boolean; date as date32; string as utf8, with
-        invalid UTF-8 replaced by U+FFFD. requested_schema is accepted and not
-        followed. The stream shares the result; once a table behind it is
-        loaded into or dropped, its next batch fails with "Query result is no
-        longer valid: table NAME has changed". The current row is not moved."""
+        invalid UTF-8 replaced by U+FFFD; a NULL is null. requested_schema is
+        accepted and not followed. The stream shares the result; once a table
+        behind it is loaded into or dropped, its next batch fails with "Query
+        result is no longer valid: table NAME has changed". The current row is
+        not moved."""
     def __arrow_c_schema__(self) -> object:
         """The result's schema (a struct with one field per column) in a PyCapsule
         named "arrow_schema" (the Arrow PyCapsule interface)."""

@@ -177,9 +177,11 @@ void ResultSet::populateCSV(Buffer& out) {
   // Floating-point values are written in full, so that the text reads back
   // as the same values.
   std::vector<bool> exact(columns);
+  std::vector<bool> nullable(columns);
   for (unsigned short k = 0; k < columns; ++k) {
     const DATA_TYPE type = getSelectDataType(k);
     exact[k] = type == DOUBLE || type == FLOAT;
+    nullable[k] = selectMayBeNull(k);
   }
   std::string line;
   for (uint32_t position = 0; position < rowCount; ++position) {
@@ -193,8 +195,9 @@ void ResultSet::populateCSV(Buffer& out) {
       if (k > 0) {
         line += ',';
       }
+      // A NULL is an empty field: nothing is appended.
       if (!exact[k]) {
-        appendCsvField(line, getSelectString(k));
+        if (!nullable[k] || getSelectPointer(k) != nullptr) appendCsvField(line, getSelectString(k));
         continue;
       }
       void* const value = getSelectPointer(k);

@@ -89,7 +89,7 @@ class TreeTable : public TableConfig {
   void rebalanceColumn(unsigned int position);
 
   // Writes every row as a CSV line (no header) in reading order, each
-  // value as appendCsvField writes it. Throws "Unable to write
+  // value as appendCsvField writes it, a NULL as an empty field. Throws "Unable to write
   // file %s" when the file cannot be opened or written.
   void writeTable(std::string path) const;
   // Checks node levels against their paths, every stored category number

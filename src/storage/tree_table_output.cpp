@@ -36,6 +36,8 @@ void TreeTable::writeTable(std::string path) const {
     line.clear();
     for (unsigned short column = 0; column < numColumns; ++column) {
       if (column != 0) line += ',';
+      // A NULL is an empty field.
+      if (nullable[column] != 0 && rows.getPointer(column) == nullptr) continue;
       appendCsvField(line, rows.getString(column));
     }
     std::fprintf(file.get(), "%s\n", line.c_str());

@@ -8,7 +8,7 @@ import random
 
 import pytest
 
-from conftest import BAD_BOOL, BAD_DATE, MISSING_HINT, error
+from conftest import BAD_BOOL, BAD_DATE, MISSING_HINT, error, peer
 
 
 def load_field(db, tmp_path, definition, field, name="t"):
@@ -172,6 +172,15 @@ def test_null_columns_of_every_type_hold_their_rows(loaded):
     assert ordered(result.fetchAll()) == ordered(rows)
     assert list(result) == result.fetchAll()
     assert result.getColumn(5) == [row[5] for row in result.fetchAll()]
+    # Arrow batches over many nodes, NULL nodes among them, read in node
+    # order and sorted.
+    pa = peer("pyarrow")
+    for query in ("select * from n", "select * from n order by l desc"):
+        result = db.executeSelect(query)
+        table = pa.table(result)
+        assert [column.null_count for column in table.columns] == [sum(row[k] is None for row in rows)
+                                                                   for k in range(len(COLUMNS))]
+        assert list(zip(*(column.to_pylist() for column in table.columns))) == result.fetchAll()
 
 
 def test_cell_reads_give_none_for_null(loaded):
@@ -224,3 +233,96 @@ def test_queries_over_nulls_run(loaded):
     pairs = db.executeSelect("select i, name from n join keys on i = k").fetchAll()
     expected = [(row[0], {0: "zero", 2: "two"}[row[0]]) for row in rows if row[0] in (0, 2)]
     assert ordered(pairs) == ordered(expected)
+
+
+# Per column type: three fields as a file holds them and the values they
+# read back as, a zero (or empty text, or false) among them, which a NULL
+# must not be taken for.
+TYPE_VALUES = {
+    "int": (["7", "0", "-2147483648"], [7, 0, -2**31]),
+    "long": (["9000000000", "0", "-1"], [9000000000, 0, -1]),
+    "short": (["-32768", "0", "32767"], [-32768, 0, 32767]),
+    "double": (["2.5", "0", "-1e300"], [2.5, 0.0, -1e300]),
+    "float": (["1.5", "0", "-2"], [1.5, 0.0, -2.0]),
+    "string": (['"x,y"', '""', "Zürich"], ["x,y", "", "Zürich"]),
+    "bool": (["true", "false", "1"], [True, False, True]),
+    "date": (["2024-02-29", "1970-01-01", "2149-06-06"],
+             [datetime.date(2024, 2, 29), datetime.date(1970, 1, 1), datetime.date(2149, 6, 6)]),
+}
+# Which of the three values each row holds, None for NULL.
+PATTERNS = {"mixed": [0, None, 1, None, None, 2], "none": [0, 1, 2], "all": [None, None, None]}
+# Every kind of result: rows in node order, sorted rows, joined rows.
+WAY_OUT_QUERIES = ["select v, k from t", "select k, v from t order by k desc",
+                   "select name, v from t join keys on k = id"]
+
+
+def load_pattern(db, tmp_path, type_, level, pattern):
+    """Table t (v TYPE null, k int): row k holds the pattern's k-th value;
+    table keys (id int, name string) names every k. Returns the values by k."""
+    fields, values = TYPE_VALUES[type_]
+    rows = PATTERNS[pattern]
+    path = tmp_path / "t.csv"
+    path.write_text("v,k\n" + "".join(f"{'' if n is None else fields[n]},{k}\n" for k, n in enumerate(rows)))
+    db.executeCommand(f"create table t (v {type_}{level} null, k int)")
+    db.executeCommand(f"load t from '{path}'")
+    keys = tmp_path / "keys.csv"
+    keys.write_text("id,name\n" + "".join(f"{k},n{k}\n" for k in range(len(rows))))
+    db.executeCommand("create table keys (id int, name string)")
+    db.executeCommand(f"load keys from '{keys}'")
+    return [None if n is None else values[n] for n in rows]
+
+
+def same_values(left, right):
+    """Equal lists of values of one type, where -0.0 differs from 0.0."""
+    return len(left) == len(right) and all(
+        type(a) is type(b) and a == b and (not isinstance(a, float) or math.copysign(1, a) == math.copysign(1, b))
+        for a, b in zip(left, right))
+
+
+@pytest.mark.parametrize("pattern", sorted(PATTERNS))
+@pytest.mark.parametrize("level", ["", " cat 1"], ids=["plain", "categorised"])
+@pytest.mark.parametrize("type_", sorted(TYPE_VALUES))
+def test_every_way_out_gives_null(db, tmp_path, type_, level, pattern):
+    pa, pl = peer("pyarrow"), peer("polars")
+    by_key = load_pattern(db, tmp_path, type_, level, pattern)
+    nulls = by_key.count(None)
+    for query in WAY_OUT_QUERIES:
+        qs = db.executeSelect(query)
+        v = qs.getColumnNames().index("v")
+        keys = qs.getColumn(1 - v)
+        keys = [int(key[1:]) for key in keys] if isinstance(keys[0], str) else keys
+        expected = [by_key[k] for k in keys]
+        assert same_values(qs.getColumn(v), expected), query
+        assert same_values([row[v] for row in qs.fetchAll()], expected)
+        assert qs._repr_html_().count('<td class="null"></td>') == nulls
+        # Arrow: a NULL is null, its count exact; a batch without NULL has no
+        # validity bitmap, and neither has a column declared without null.
+        table = pa.table(qs)
+        [chunk] = table.column(v).chunks
+        assert (chunk.null_count, chunk.buffers()[0] is None) == (nulls, nulls == 0), query
+        assert same_values(chunk.to_pylist(), expected)
+        [other] = table.column(1 - v).chunks
+        assert (other.null_count, other.buffers()[0]) == (0, None)
+        frame = pl.DataFrame(qs)
+        assert frame.get_column("v").null_count() == nulls
+        assert same_values(frame.get_column("v").to_list(), expected)
+    pd, duckdb = peer("pandas"), peer("duckdb")
+    assert int(qs.toPandas()["v"].isna().sum()) == nulls
+    assert duckdb.sql("select count(*) - count(v) from qs").fetchall() == [(nulls,)]
+
+
+@pytest.mark.parametrize("level", ["", " cat 1"], ids=["plain", "categorised"])
+@pytest.mark.parametrize("type_", sorted(TYPE_VALUES))
+def test_nulls_and_empty_texts_survive_a_csv_round_trip(db, tmp_path, type_, level):
+    by_key = load_pattern(db, tmp_path, type_, level, "mixed")
+    for columns, kept in [("v, k", [(value, k) for k, value in enumerate(by_key)]),
+                          # A one-column row whose value is NULL is an empty
+                          # line, which a load skips.
+                          ("v", [(value,) for value in by_key if value is not None])]:
+        path = tmp_path / "out.csv"
+        path.write_text(db.executeSelect(f"select {columns} from t").toCSV())
+        definition = columns.replace("v", f"v {type_}{level} null").replace("k", "k int")
+        db.executeCommand(f"create table back ({definition})")
+        db.executeCommand(f"load back from '{path}'")
+        assert ordered(db.executeSelect(f"select {columns} from back").fetchAll()) == ordered(kept), columns
+        db.executeCommand("drop table back")

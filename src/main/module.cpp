@@ -416,8 +416,9 @@ PyMethodDef kQuerySetMethods[] = {
     {"toPandas", &methodOfObject<QuerySet, toPandas>, METH_NOARGS,
      "toPandas($self, /)\n--\n\n"
      "The result as a pandas.DataFrame, by way of toArrow(); date columns\n"
-     "hold datetime.date objects. Needs pandas and pyarrow; raises ImportError\n"
-     "naming the one that is not installed."},
+     "hold datetime.date objects, integer columns with a NULL int objects and\n"
+     "None. Needs pandas and pyarrow; raises ImportError naming the one that\n"
+     "is not installed."},
     {"toPolars", &methodOfObject<QuerySet, toPolars>, METH_NOARGS,
      "toPolars($self, /)\n--\n\n"
      "The result as a polars.DataFrame, read through the Arrow C stream.\n"

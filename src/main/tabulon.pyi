@@ -113,8 +113,9 @@ class QuerySet:
         Needs pyarrow; raises ImportError naming it when it is not installed."""
     def toPandas(self) -> Any:
         """The result as a pandas.DataFrame, by way of toArrow(); date columns
-        hold datetime.date objects. Needs pandas and pyarrow; raises ImportError
-        naming the one that is not installed."""
+        hold datetime.date objects, integer columns with a NULL int objects and
+        None. Needs pandas and pyarrow; raises ImportError naming the one that
+        is not installed."""
     def toPolars(self) -> Any:
         """The result as a polars.DataFrame, read through the Arrow C stream.
         Needs polars (not pyarrow); raises ImportError naming it when it is not

@@ -253,8 +253,8 @@ std::string nullBatchesCsv() {
   for (int i = 0; i < 300; ++i) {
     const bool null = i >= 100 && (i < 200 || i % 3 == 0);
     const std::string id = std::to_string(i);
-    csv += id + "," + (null ? "" : id) + "," + (null ? "" : "t" + id) + "," + (null ? "" : "c" + std::to_string(i % 4)) +
-           "\n";
+    const std::string category = "c" + std::to_string(i % 4);
+    csv += id + "," + (null ? "" : id) + "," + (null ? "" : "t" + id) + "," + (null ? "" : category) + "\n";
   }
   return csv;
 }

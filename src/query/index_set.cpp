@@ -21,11 +21,15 @@ void IndexSet::initIndex(std::unique_ptr<TableIterator> iterator, unsigned short
   sortIndex();
 }
 
-void IndexSet::initRows(std::unique_ptr<TableIterator> iterator, unsigned short column,
-                        std::vector<Condition*>& conditions) {
+void IndexSet::initTable(std::unique_ptr<TableIterator> iterator, unsigned short column) {
   indexedColumn = column;
   setIterator(std::move(iterator));
   comparator_ = createComparator(table(), column, false);
+}
+
+void IndexSet::initRows(std::unique_ptr<TableIterator> iterator, unsigned short column,
+                        std::vector<Condition*>& conditions) {
+  initTable(std::move(iterator), column);
   processRequest(conditions);
 }
 

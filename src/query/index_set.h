@@ -30,6 +30,10 @@ class IndexSet : public TableSet {
   // Builds the index over `column` of the table that `iterator` reads;
   // takes over the iterator, which must stand before the first row.
   void initIndex(std::unique_ptr<TableIterator> iterator, unsigned short column);
+  // Binds the set to `column` of the table that `iterator` reads, holding
+  // no rows yet; takes over the iterator, which must stand before the
+  // first row.
+  void initTable(std::unique_ptr<TableIterator> iterator, unsigned short column);
   // Keeps the rows of the table that `iterator` reads for which the clause
   // over `conditions` holds, in table order, unsorted; takes over the
   // iterator, which must stand before the first row.

@@ -177,9 +177,17 @@ JoinHashTable::Range JoinHashTable::positionsIn(size_t at) const {
   return {base, base + slot.count};
 }
 
+bool JoinHashTable::sieveRejects(const void* key, uint64_t word) const {
+  if (!filter_.empty()) return !mayHold(word);
+  if (present_.empty()) return false;
+  uint64_t integer = 0;
+  withIntegerType(type_, [&](auto zero) { integer = integerWord<decltype(zero)>(key); });
+  return !isPresent(integer);
+}
+
 JoinHashTable::Range JoinHashTable::find(const void* key) const {
   uint64_t word = 0;
-  if (!wordOf(key, word)) return {nullptr, nullptr};
+  if (!wordOf(key, word) || sieveRejects(key, word)) return {nullptr, nullptr};
   return positionsIn(slotFor(word, key));
 }
 
@@ -188,7 +196,8 @@ void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found
   uint64_t words[kFindBatch];
   size_t first[kFindBatch];
   for (size_t i = 0; i < count; ++i) {
-    first[i] = wordOf(keys[i], words[i]) ? text_bytes::slotOf(words[i], slots_.size()) : kUnmatchable;
+    const bool matchable = wordOf(keys[i], words[i]) && !sieveRejects(keys[i], words[i]);
+    first[i] = matchable ? text_bytes::slotOf(words[i], slots_.size()) : kUnmatchable;
     if (first[i] == kUnmatchable) continue;
     __builtin_prefetch(&slots_[first[i]]);
     if (type_ == STRING) __builtin_prefetch(&texts_[first[i]]);
@@ -206,14 +215,9 @@ void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found
 }
 
 bool JoinHashTable::holds(const void* key) const {
-  if (key == nullptr) return false;
-  if (present_.empty()) {
-    uint64_t word = 0;
-    return wordOf(key, word) && (filter_.empty() || mayHold(word)) && slots_[slotFor(word, key)].count != 0;
-  }
   uint64_t word = 0;
-  withIntegerType(type_, [&](auto zero) { word = integerWord<decltype(zero)>(key); });
-  return isPresent(word);
+  if (!wordOf(key, word) || sieveRejects(key, word)) return false;
+  return !present_.empty() || slots_[slotFor(word, key)].count != 0;
 }
 
 template <typename T>

@@ -11,15 +11,17 @@
 // find() answers the positions holding a value equal to the key, in
 // ascending order. Equality is that of the values: texts byte by byte, -0.0
 // equal to 0.0, NaN equal to nothing. Refers to the values it was built from
-// (texts are not copied), so they must outlive the table. A table built to
-// be asked whether it holds keys that it mostly lacks also marks the values
-// of an integer type that span a short range in a bitmap, so that holds()
-// and holdsEach() answer from one bit, and the others' words in a filter,
-// so that holds() answers most keys that no position holds from one bit.
+// (texts are not copied), so they must outlive the table. Values of an
+// integer type that span a short range are also marked in a bitmap, so
+// that holds() and holdsEach() answer from one bit; a sieved table marks
+// the others' words in a filter. find() and findEach() ask the bitmap or
+// the filter before the slots, so that most keys that no position holds
+// cost one bit.
 class JoinHashTable {
  public:
   // Groups positions 0 .. values.size() - 1 by the values of type `type`
-  // they point at; with `sieved`, also keeps the bitmap or the filter.
+  // they point at; with `sieved`, also keeps the filter where there is no
+  // bitmap.
   JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values, bool sieved);
 
   // Positions [first, last) of the table.
@@ -44,6 +46,8 @@ class JoinHashTable {
   // holds() for the texts texts[0 .. count) of a text table, into `bits`
   // as holdsEach() fills it.
   void holdsEachText(const char* const* texts, size_t count, uint64_t* bits) const;
+  // Whether holds() and holdsEach() answer from a bitmap of the values.
+  bool keepsBitmap() const { return !present_.empty(); }
 
  private:
   struct Slot {
@@ -62,6 +66,9 @@ class JoinHashTable {
   size_t slotFor(uint64_t word, const void* value, size_t at) const;
   // The positions of the value in slot `at`.
   Range positionsIn(size_t at) const;
+  // Whether the bitmap or the filter tells that no position holds the key
+  // whose word (see wordOf) is `word`.
+  bool sieveRejects(const void* key, uint64_t word) const;
   // Marks the values in present_ when their type is an integer one and
   // they span at most kMaxBitmapBits.
   void markPresent(const std::vector<const void*>& values);

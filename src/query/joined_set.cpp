@@ -117,7 +117,10 @@ void JoinedSet::keepSideValues() {
   const std::array<std::vector<size_t>, 2> slots = selectBySide();
   TableSet* const sides[2] = {left_.get(), right_.get()};
   for (int side = 0; side < 2; ++side) {
-    if (slots[side].empty() || uint64_t{sides[side]->rowCount} * kCopiedSideShare > rowCount) continue;
+    // The left rows come in their stored order unless the pairs are sorted;
+    // the right rows come in any order.
+    const uint64_t share = side == 1 || hasPermutation() ? 1 : kCopiedSideShare;
+    if (slots[side].empty() || uint64_t{sides[side]->rowCount} * share > rowCount) continue;
     copies_[side] = sides[side]->copyStoredValues(false);
   }
 }
@@ -294,6 +297,32 @@ Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Conditio
   return root.evaluatePartial();
 }
 
+// Calls visit(position, partners) for each position of `side` in order
+// whose value of `column` has partners, as find(keys, count, found) gives
+// them for up to JoinHashTable::kFindBatch values at once. The values are
+// read a chunk of positions at a time.
+template <typename Find, typename Visit>
+void forEachPartnered(TableSet& side, unsigned short column, Find find, Visit visit) {
+  constexpr uint32_t kChunkRows = 4096;
+  side.selectedColumns = {column};
+  std::vector<const void*> keys(kChunkRows);
+  JoinHashTable::Range found[JoinHashTable::kFindBatch];
+  InterruptMeter meter;
+  for (uint32_t chunk = 0; chunk < side.rowCount; chunk += kChunkRows) {
+    const uint32_t rows = std::min(kChunkRows, side.rowCount - chunk);
+    side.selectPointers(0, chunk, chunk + rows, keys.data());
+    for (uint32_t batch = 0; batch < rows; batch += JoinHashTable::kFindBatch) {
+      const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, rows - batch));
+      find(keys.data() + batch, count, found);
+      for (uint32_t i = 0; i < count; ++i) {
+        const auto [first, last] = found[i];
+        meter.add(1 + static_cast<size_t>(last - first));
+        if (first != last) visit(chunk + batch + i, found[i]);
+      }
+    }
+  }
+}
+
 // Makes the conditions of `clause` (owned by the caller) one bracketed
 // group and appends `extra` after it, joined by "and".
 void andWith(std::vector<Condition*>& clause, Condition& extra) {
@@ -332,11 +361,11 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
 
 bool JoinedSet::readsRight(const Condition& condition) const { return condition.column >= leftColumnCount_; }
 
-void JoinedSet::narrowRight(const std::vector<Condition*>& conditions) {
-  const auto right = [this](const Condition* condition) { return readsRight(*condition); };
-  if (std::none_of(conditions.begin(), conditions.end(), right)) return;
+void JoinedSet::narrowRight(const std::vector<Condition*>& conditions, const JoinHashTable* partners) {
   const std::vector<std::unique_ptr<Condition>> rightOwned = sideConditions(conditions, true);
   std::vector<Condition*> onRight = pointersTo(rightOwned);
+  std::optional<PartnerCondition> partner;
+  if (partners != nullptr) andWith(onRight, partner.emplace(*partners, right_->table(), right_->indexedColumn));
   auto rows = std::make_unique<IndexSet>();
   rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, onRight);
   setRight(std::move(rows));
@@ -367,19 +396,14 @@ void JoinedSet::addPairs(uint32_t left, const uint32_t* first, const uint32_t* l
   rowCount += static_cast<uint32_t>(last - first);
 }
 
-void JoinedSet::pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys) {
+void JoinedSet::pairEvery(const JoinHashTable& partners) {
   PartnerLookup lookup(partners, left_->table().isPlain[leftJoinColumn_] == 0);
-  InterruptMeter meter;
-  JoinHashTable::Range found[JoinHashTable::kFindBatch];
-  for (uint32_t batch = 0; batch < leftRowCount_; batch += JoinHashTable::kFindBatch) {
-    const auto count = static_cast<uint32_t>(std::min<size_t>(JoinHashTable::kFindBatch, leftRowCount_ - batch));
-    lookup.findEach(keys.data() + batch, count, found);
-    for (uint32_t i = 0; i < count; ++i) {
-      const auto [first, last] = found[i];
-      meter.add(1 + static_cast<size_t>(last - first));
-      if (first != last) addPairs(batch + i, first, last);
-    }
-  }
+  forEachPartnered(
+      *left_, leftJoinColumn_,
+      [&lookup](const void* const* keys, size_t count, JoinHashTable::Range* found) {
+        lookup.findEach(keys, count, found);
+      },
+      [this](uint32_t left, JoinHashTable::Range rights) { addPairs(left, rights.first, rights.second); });
 }
 
 void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
@@ -408,31 +432,94 @@ void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<con
   }
 }
 
+void JoinedSet::pairFromRight(const JoinHashTable& partners) {
+  // Pairs come in right order; a counting pass over the left positions
+  // puts them in left order, each left row's partners staying ascending.
+  struct Hit {
+    const uint32_t* lefts;
+    uint32_t count;
+    uint32_t right;
+  };
+  std::vector<Hit> hits;
+  hits.reserve(right_->rowCount);
+  std::vector<uint32_t> starts(static_cast<size_t>(leftRowCount_) + 1, 0);
+  forEachPartnered(
+      *right_, right_->indexedColumn,
+      [&partners](const void* const* keys, size_t count, JoinHashTable::Range* found) {
+        partners.findEach(keys, count, found);
+      },
+      [&](uint32_t right, JoinHashTable::Range lefts) {
+        hits.push_back(Hit{lefts.first, static_cast<uint32_t>(lefts.second - lefts.first), right});
+        for (const uint32_t* left = lefts.first; left != lefts.second; ++left) ++starts[*left + 1];
+      });
+  for (size_t left = 1; left < starts.size(); ++left) starts[left] += starts[left - 1];
+  const uint32_t pairs = starts.back();
+  reserve(static_cast<size_t>(pairs) * kPairWidth);
+  char* const out = position;
+  for (const Hit& hit : hits) {
+    for (const uint32_t* left = hit.lefts; left != hit.lefts + hit.count; ++left) {
+      const uint32_t pair[2] = {*left, hit.right};
+      std::memcpy(out + static_cast<size_t>(starts[*left]++) * kPairWidth, pair, kPairWidth);
+    }
+  }
+  position = out + static_cast<size_t>(pairs) * kPairWidth;
+  rowCount += pairs;
+}
+
+bool JoinedSet::buildOnLeft(const std::vector<Condition*>& conditions, uint32_t rightRows, bool fewPartners,
+                            bool& leftNarrowed) {
+  if (fewPartners) return false;
+  const auto left = [this](const Condition* condition) { return !readsRight(*condition); };
+  if (std::any_of(conditions.begin(), conditions.end(), left)) {
+    narrowLeft(conditions, nullptr);
+    leftNarrowed = true;
+    return left_->rowCount < rightRows;
+  }
+  return left_->table().numRows < rightRows;
+}
+
 void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
   if (left_ == nullptr || right_ == nullptr || leftCursor_ != UINT32_MAX) {
     ResultSet::filterRows(conditions, root);
     return;
   }
   const UnknownFlags clearFlags(conditions);
-  narrowRight(conditions);
-  // When the right rows left are a small part of their table, most left
-  // rows are likely to have no partner: the left narrowing leaves those out
-  // too, asking the hash table by the join column alone.
-  const bool fewPartners =
-      static_cast<uint64_t>(right_->rowCount) * kFewPartnersShare <= right_->table().numRows;
-  const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
-                               joinValues(*right_, right_->indexedColumn), fewPartners);
-  narrowLeft(conditions, fewPartners ? &partners : nullptr);
-  const std::vector<const void*> keys = joinValues(*left_, leftJoinColumn_);
   std::vector<bool> rightSide;
   for (const Condition* condition : conditions) rightSide.push_back(readsRight(*condition));
   // When the clause is an "and" of parts that each read one side, a pair
   // passes exactly when both its rows passed their side's narrowing, so
   // every pair of partners is kept.
-  if (root.splitsBy(rightSide)) {
-    pairEvery(partners, keys);
+  const bool split = root.splitsBy(rightSide);
+  // Without a condition on them, every right row is taken, and only once
+  // the side to build on is known.
+  const bool rightNarrowed = std::find(rightSide.begin(), rightSide.end(), true) != rightSide.end();
+  if (rightNarrowed) narrowRight(conditions, nullptr);
+  const uint32_t rightRows = rightNarrowed ? right_->rowCount : right_->table().numRows;
+  // When the right rows left are a small part of their table, most left
+  // rows are likely to have no partner: the left narrowing leaves those out
+  // too, asking the hash table by the join column alone.
+  const bool fewPartners = static_cast<uint64_t>(rightRows) * kFewPartnersShare <= right_->table().numRows;
+  bool leftNarrowed = false;
+  if (split && buildOnLeft(conditions, rightRows, fewPartners, leftNarrowed)) {
+    if (!leftNarrowed) narrowLeft(conditions, nullptr);
+    const JoinHashTable partners(left_->table().columnTypes[leftJoinColumn_], joinValues(*left_, leftJoinColumn_),
+                                 true);
+    // Unless the right rows were narrowed already, those without a partner
+    // are left out as they are read.
+    if (!rightNarrowed) narrowRight(conditions, &partners);
+    pairFromRight(partners);
   } else {
-    pairChecked(partners, keys, conditions, root);
+    if (!rightNarrowed) narrowRight(conditions, nullptr);
+    const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
+                                 joinValues(*right_, right_->indexedColumn), fewPartners);
+    // A bitmap of the right values answers the left narrowing's question
+    // at the cost of one bit a row.
+    if (!leftNarrowed) narrowLeft(conditions, fewPartners || partners.keepsBitmap() ? &partners : nullptr);
+    if (split) {
+      pairEvery(partners);
+    } else {
+      pairChecked(partners, joinValues(*left_, leftJoinColumn_), conditions, root);
+    }
   }
   // Left as the row-by-row walk leaves it: past the last left row.
   leftCursor_ = leftRowCount_ - 1;

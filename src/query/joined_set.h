@@ -32,7 +32,9 @@ class JoinedSet : public ResultSet, public Buffer {
 
   JoinedSet() = default;
 
-  // Takes over the index over the right table.
+  // Takes over the index over the right table. filterRows takes the right
+  // rows afresh from the index's table, so for it the index may hold no
+  // rows; the row-by-row walk pairs the rows it holds.
   void setRight(std::unique_ptr<IndexSet> right);
   // Takes over the left rows, replacing any earlier left set; `column` is
   // the left join column. Call after setRight and before reading rows.
@@ -55,10 +57,11 @@ class JoinedSet : public ResultSet, public Buffer {
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
   // Once the selected columns are added: copies the selected values of
-  // each side whose rows are few against the pairs (at most one for every
-  // kCopiedSideShare pairs) into arrays in its stored order, so that bulk
-  // reads take them from a small array instead of from rows scattered over
-  // its table.
+  // each side whose rows are few against the pairs into arrays in its
+  // stored order, so that bulk reads take them from an array instead of
+  // from rows scattered over its table: a side read in its stored order
+  // (the left side of unsorted pairs) when it has at most one row for
+  // every kCopiedSideShare pairs, another when it has at most one a pair.
   void keepSideValues();
   // Reads the pairs of a run of positions, then each side's columns for
   // its rows of them, from the side's copy or run by run of one node.
@@ -66,11 +69,13 @@ class JoinedSet : public ResultSet, public Buffer {
   // Pairs the left rows with their partners and keeps the pairs for which
   // `root` holds, in the order of the row-by-row walk. Each side is first
   // narrowed to the rows that can pass with some row of the other side,
-  // the right side first; when the right rows left are few, the left rows
-  // without a partner are left out as well, by their join column alone;
-  // the partners of a key come from a hash table over the right rows built
-  // once; when the clause is an "and" of one-sided parts, every partner of
-  // a narrowed left row in the narrowed right rows is a pair, otherwise
+  // the right side first. The partners of a key come from a hash table
+  // built once over one side's rows: the right's, unless the clause is an
+  // "and" of one-sided parts and the left rows are fewer. The rows of the
+  // other side without a partner are left out as that side is read when
+  // the table can tell them cheaply (a bitmap of integer values) or most of
+  // them lack one. Under an "and" of one-sided parts every partner of a
+  // narrowed row in the other side's narrowed rows is a pair, otherwise
   // each pair is decided from its rows' answers.
   void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) override;
 
@@ -93,20 +98,32 @@ class JoinedSet : public ResultSet, public Buffer {
                                                          bool rightSide) const;
   // Whether the condition reads a column of the right table.
   bool readsRight(const Condition& condition) const;
-  // Replaces the right side, when a condition lies on it, by its rows that
-  // can pass the clause with some row of the left side, in the same order.
-  void narrowRight(const std::vector<Condition*>& conditions);
+  // Takes the right rows afresh from the table: those that can pass the
+  // clause with some row of the left side, in table order; when
+  // `partners` (the sieved hash table over the left rows) is given, only
+  // those with a partner in it.
+  void narrowRight(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
+  // Whether the hash table is to be built over the left rows: the right
+  // rows (`rightRows` of them) are not few and the left rows, narrowed by
+  // their own conditions first when they have some (then `leftNarrowed`
+  // is set), are fewer.
+  bool buildOnLeft(const std::vector<Condition*>& conditions, uint32_t rightRows, bool fewPartners,
+                   bool& leftNarrowed);
   // Takes the left rows afresh from the table: those that can pass the
   // clause with some row of the right side, in table order; when
   // `partners` (the sieved hash table over the right rows) is given, only
   // those with a partner in it.
   void narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
-  // Stores every left position with each of its partners: `keys` holds the
-  // left positions' join values.
-  void pairEvery(const JoinHashTable& partners, const std::vector<const void*>& keys);
-  // The same, keeping only the pairs for which `root` holds.
+  // Stores every left position with each of its partners, as the hash
+  // table over the right rows gives them.
+  void pairEvery(const JoinHashTable& partners);
+  // The same, keeping only the pairs for which `root` holds: `keys` holds
+  // the left positions' join values.
   void pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
                    std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
+  // Stores every right position with each of its partners in left order:
+  // `partners` is the hash table over the left rows.
+  void pairFromRight(const JoinHashTable& partners);
   // Points each side's selected columns at its columns that are selected
   // and returns, per side, the select position of each.
   std::array<std::vector<size_t>, 2> selectBySide();
@@ -116,7 +133,8 @@ class JoinedSet : public ResultSet, public Buffer {
   // position in [first, last).
   void addPairs(uint32_t left, const uint32_t* first, const uint32_t* last);
 
-  // A side is copied when it has at most one row for every this many pairs.
+  // A side read in its stored order is copied when it has at most one row
+  // for every this many pairs.
   static constexpr uint64_t kCopiedSideShare = 4;
 
   std::unique_ptr<IndexSet> right_;

@@ -312,15 +312,13 @@ std::unique_ptr<ResultSet> ResultSetFactory::createJoinedResult() {
   result->watchTable(database_.getTableName(rightColumn.table),
                      database_.getTableChanges(rightColumn.table));
 
-  // The joined set takes the left rows from the table itself as it
-  // filters; the right rows are indexed as it needs them.
+  // The joined set takes the rows of both sides from their tables as it
+  // filters.
   auto left = std::make_unique<TableSet>(
       std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)),
       std::vector<unsigned short>{});
   auto right = std::make_unique<IndexSet>();
-  std::vector<Condition*> everyRow;
-  right->initRows(std::make_unique<TableIterator>(&database_.getTreeTable(rightColumn.table)), rightColumn.column,
-                  everyRow);
+  right->initTable(std::make_unique<TableIterator>(&database_.getTreeTable(rightColumn.table)), rightColumn.column);
   result->setRight(std::move(right));
   result->setLeft(std::move(left), leftColumn.column);
 

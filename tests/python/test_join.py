@@ -69,16 +69,41 @@ SORT_KEYS = {"fid": lambda p: p[0][0], "x": lambda p: p[0][2], "v": lambda p: p[
              "name": lambda p: p[1][3], "u": lambda p: p[1][4]}
 
 
+def lone_keys(key_type, side):
+    """Keys of the pool's type that only one side holds: side 0 or 1."""
+    if key_type == "string":
+        return [f"{'lr'[side]}{i}" for i in range(500)]
+    if key_type == "int":
+        return [(-1) ** side * (1000 + i) for i in range(500)]
+    if key_type == "date":
+        return [f"{2030 + side * 50 + i // 12}-{i % 12 + 1:02d}-15" for i in range(500)]
+    return [(-1) ** side * (1000.5 + i) for i in range(500)]
+
+
+# Left and right row counts (the hash table is built over the fewer rows,
+# and the other side's partners are then ordered by a counting pass), and
+# the shares of their keys drawn from the shared pool: dense pairing, or
+# sparse, most keys held by one side only.
+SHAPES = {"big-left-dense": (5000, 40, 1.0, 1.0), "big-left-sparse": (5000, 40, 0.1, 0.5),
+          "big-right-dense": (40, 5000, 1.0, 1.0), "big-right-sparse": (40, 5000, 0.5, 0.1)}
+
+
 @pytest.mark.parametrize("key_type", sorted(KEY_POOLS))
 @pytest.mark.parametrize("left_cat", [False, True], ids=["left-plain", "left-cat"])
 @pytest.mark.parametrize("right_cat", [False, True], ids=["right-plain", "right-cat"])
-def test_every_key_type_and_storage_keeps_every_pair_in_order(tmp_path, key_type, left_cat, right_cat):
-    # 5,000 left rows on two tree levels fill nodes past their split size.
-    rng = random.Random(key_type + str(left_cat) + str(right_cat))
+@pytest.mark.parametrize("shape", sorted(SHAPES))
+def test_every_key_type_and_storage_keeps_every_pair_in_order(tmp_path, key_type, left_cat, right_cat, shape):
+    # 5,000 rows on two tree levels fill nodes past their split size.
+    rng = random.Random(key_type + str(left_cat) + str(right_cat) + shape)
+    left_rows, right_rows, *shared = SHAPES[shape]
     pool = KEY_POOLS[key_type]
-    left = [[i, rng.choice(pool[:-1]), rng.randrange(4), rng.randrange(-60, 60)] for i in range(5000)]
-    right = [[10000 + i, rng.choice(pool[1:]), rng.randrange(3), rng.choice("abc"), rng.randrange(300)]
-             for i in range(40)]
+
+    def key(shared_pool, side):
+        return rng.choice(shared_pool) if rng.random() < shared[side] else rng.choice(lone_keys(key_type, side))
+
+    left = [[i, key(pool[:-1], 0), rng.randrange(4), rng.randrange(-60, 60)] for i in range(left_rows)]
+    right = [[10000 + i, key(pool[1:], 1), rng.randrange(3), rng.choice("abc"), rng.randrange(300)]
+             for i in range(right_rows)]
     db = tabulon.DatabaseParser()
     load_table(db, tmp_path, "f", f"fid int, k {key_type}{' cat 1' if left_cat else ''}, x int cat 2, v double", left)
     load_table(db, tmp_path, "d", f"did int, k {key_type}{' cat 1' if right_cat else ''}, w int, name string, u int",

@@ -79,15 +79,23 @@ class JoinedSetTest : public ::testing::TestWithParam<std::tuple<bool, bool>> {
 
 }  // namespace
 
-// Narrowed sides, hash lookups and pairs decided by side or pair by pair
-// must keep exactly the pairs, in the order, of the pair-by-pair walk.
+// Narrowed sides, hash lookups over either side and pairs decided by side
+// or pair by pair must keep exactly the pairs, in the order, of the
+// pair-by-pair walk: with many left rows or many right rows, keys from a
+// few values or mostly without a partner.
 TEST_P(JoinedSetTest, MemoisedFilteringKeepsThePairsOfThePairWalk) {
   std::mt19937 random(3);
-  for (int trial = 0; trial < 60; ++trial) {
+  for (int trial = 0; trial < 120; ++trial) {
+    const bool manyRight = trial % 2 == 1;
+    const unsigned keys = trial % 4 >= 2 ? 100 : 1;
     std::vector<std::pair<int, std::string>> leftRows;
     std::vector<std::pair<int, std::string>> rightRows;
-    for (int i = 0; i < 300; ++i) leftRows.emplace_back(random() % 10, "l" + std::to_string(random() % 7));
-    for (int i = 0; i < 20; ++i) rightRows.emplace_back(random() % 13, "r" + std::to_string(random() % 5));
+    for (int i = 0; i < (manyRight ? 20 : 300); ++i) {
+      leftRows.emplace_back(random() % (10 * keys), "l" + std::to_string(random() % 7));
+    }
+    for (int i = 0; i < (manyRight ? 300 : 20); ++i) {
+      rightRows.emplace_back(random() % (13 * keys), "r" + std::to_string(random() % 5));
+    }
     auto left = keyedTable(true, leftCategorised(), leftRows);
     auto right = keyedTable(false, rightCategorised(), rightRows);
     std::vector<std::unique_ptr<Condition>> owned;

@@ -224,9 +224,21 @@ auto locked(const QuerySet& cursor, Read&& read) {
   return read();
 }
 
+// Whether column `col` of the current row holds a NULL that a number
+// getter gives as None: the column must be numeric, else the getter's own
+// refusal stands.
+bool numericNull(const QuerySet& cursor, unsigned short col) {
+  return cursor.isNull(col) && isNumeric(cursor.getColumnType(col));
+}
+
 nb::object getString(QuerySet& cursor, PyObject* col) {
   const auto column = unsignedArgument<unsigned short>(col, "col");
-  const std::string text = locked(cursor, [&] { return cursor.getString(column); });
+  std::optional<std::string> value = locked(cursor, [&]() -> std::optional<std::string> {
+    if (cursor.isNull(column)) return std::nullopt;
+    return cursor.getString(column);
+  });
+  if (!value) return nb::none();
+  const std::string& text = *value;
   PyObject* const decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
   if (decoded == nullptr) throw nb::python_error();
   return nb::steal(decoded);
@@ -234,14 +246,24 @@ nb::object getString(QuerySet& cursor, PyObject* col) {
 
 nb::object getFloat(QuerySet& cursor, PyObject* col) {
   const auto column = unsignedArgument<unsigned short>(col, "col");
-  PyObject* const made = PyFloat_FromDouble(locked(cursor, [&] { return cursor.getDouble(column); }));
+  const std::optional<double> value = locked(cursor, [&]() -> std::optional<double> {
+    if (numericNull(cursor, column)) return std::nullopt;
+    return cursor.getDouble(column);
+  });
+  if (!value) return nb::none();
+  PyObject* const made = PyFloat_FromDouble(*value);
   if (made == nullptr) throw nb::python_error();
   return nb::steal(made);
 }
 
 nb::object getInt(QuerySet& cursor, PyObject* col) {
   const auto column = unsignedArgument<unsigned short>(col, "col");
-  return integer(locked(cursor, [&] { return cursor.getLong(column); }));
+  const std::optional<int64_t> value = locked(cursor, [&]() -> std::optional<int64_t> {
+    if (numericNull(cursor, column)) return std::nullopt;
+    return cursor.getLong(column);
+  });
+  if (!value) return nb::none();
+  return integer(*value);
 }
 
 uint32_t rowCount(const QuerySet& cursor) {
@@ -316,24 +338,25 @@ constexpr const char* kQuerySetDoc =
     "PyCapsule interface: pyarrow.table(cursor), polars.DataFrame(cursor),\n"
     "duckdb.sql(\"select ... from cursor\")). Values come as int (long, int,\n"
     "short), float (double, float), str (string), bool (bool) and\n"
-    "datetime.date (date); invalid UTF-8 in stored text is replaced by\n"
-    "U+FFFD. Copies share one current row. Once a table behind the result is\n"
-    "loaded into or dropped, every read raises RuntimeError \"Query result is\n"
-    "no longer valid: table NAME has changed\"; len() and the column names\n"
-    "stay available. QuerySet() makes an empty cursor: no result, no rows,\n"
-    "no columns.";
+    "datetime.date (date), a missing value (NULL) as None; invalid UTF-8 in\n"
+    "stored text is replaced by U+FFFD. Copies share one current row. Once a\n"
+    "table behind the result is loaded into or dropped, every read raises\n"
+    "RuntimeError \"Query result is no longer valid: table NAME has changed\";\n"
+    "len() and the column names stay available. QuerySet() makes an empty\n"
+    "cursor: no result, no rows, no columns.";
 
 PyMethodDef kQuerySetMethods[] = {
     {"getString", &methodWith<QuerySet, getString>, METH_O,
      "getString($self, col, /)\n--\n\n"
-     "Text of selected column col in the current row, for every column type."},
+     "Text of selected column col in the current row, for every column type;\n"
+     "None for a missing value (NULL)."},
     {"getFloat", &methodWith<QuerySet, getFloat>, METH_O,
      "getFloat($self, col, /)\n--\n\n"
-     "Numeric column col of the current row as a float."},
+     "Numeric column col of the current row as a float; None for a NULL."},
     {"getInt", &methodWith<QuerySet, getInt>, METH_O,
      "getInt($self, col, /)\n--\n\n"
      "Numeric column col of the current row as an int; floating-point values\n"
-     "are truncated toward zero."},
+     "are truncated toward zero. None for a NULL."},
     {"getNumberOfRows", &method<QuerySet, getNumberOfRows>, METH_NOARGS,
      "getNumberOfRows($self, /)\n--\n\nRows in the result."},
     {"getNumberOfCols", &method<QuerySet, getNumberOfCols>, METH_NOARGS,

@@ -8,8 +8,9 @@ from collections.abc import Iterator
 from typing import Any, TypeAlias
 
 # A value of a result cell: long, int and short columns give int, double and
-# float columns float, string str, bool bool and date datetime.date.
-_Value: TypeAlias = int | float | str | bool | datetime.date
+# float columns float, string str, bool bool and date datetime.date; a
+# missing value (NULL) gives None.
+_Value: TypeAlias = int | float | str | bool | datetime.date | None
 _Row: TypeAlias = tuple[_Value, ...]
 
 __version__: str
@@ -44,21 +45,22 @@ class QuerySet:
     PyCapsule interface: pyarrow.table(cursor), polars.DataFrame(cursor),
     duckdb.sql("select ... from cursor")). Values come as int (long, int,
     short), float (double, float), str (string), bool (bool) and
-    datetime.date (date); invalid UTF-8 in stored text is replaced by
-    U+FFFD. Copies share one current row. Once a table behind the result is
-    loaded into or dropped, every read raises RuntimeError "Query result is
-    no longer valid: table NAME has changed"; len() and the column names
-    stay available. QuerySet() makes an empty cursor: no result, no rows,
-    no columns."""
+    datetime.date (date), a missing value (NULL) as None; invalid UTF-8 in
+    stored text is replaced by U+FFFD. Copies share one current row. Once a
+    table behind the result is loaded into or dropped, every read raises
+    RuntimeError "Query result is no longer valid: table NAME has changed";
+    len() and the column names stay available. QuerySet() makes an empty
+    cursor: no result, no rows, no columns."""
 
     def __init__(self) -> None: ...
-    def getString(self, col: int, /) -> str:
-        """Text of selected column col in the current row, for every column type."""
-    def getFloat(self, col: int, /) -> float:
-        """Numeric column col of the current row as a float."""
-    def getInt(self, col: int, /) -> int:
+    def getString(self, col: int, /) -> str | None:
+        """Text of selected column col in the current row, for every column type;
+        None for a missing value (NULL)."""
+    def getFloat(self, col: int, /) -> float | None:
+        """Numeric column col of the current row as a float; None for a NULL."""
+    def getInt(self, col: int, /) -> int | None:
         """Numeric column col of the current row as an int; floating-point values
-        are truncated toward zero."""
+        are truncated toward zero. None for a NULL."""
     def getNumberOfRows(self) -> int:
         """Rows in the result."""
     def getNumberOfCols(self) -> int:

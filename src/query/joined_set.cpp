@@ -169,6 +169,8 @@ void* JoinedSet::getPointer(unsigned short col) { return sideOf(col).getPointer(
 
 void* JoinedSet::getPointerPath(unsigned short col) { return sideOf(col).getPointerPath(col); }
 
+const void* JoinedSet::getPointerPathOrNull(unsigned short col) { return sideOf(col).getPointerPathOrNull(col); }
+
 unsigned short JoinedSet::getNumberOfSelectCols() {
   return static_cast<unsigned short>(selected_.size());
 }
@@ -271,7 +273,7 @@ class RightAnswers {
           positioned = true;
         }
         const auto column = static_cast<unsigned short>(condition.column - leftColumns_);
-        answers[j] = condition.evaluate(right_.getPointerPath(column)) ? Answer::Yes : Answer::No;
+        answers[j] = condition.evaluateMaybeNull(right_.getPointerPathOrNull(column)) ? Answer::Yes : Answer::No;
       }
       condition.result = answers[j] == Answer::Yes;
       condition.unknown = false;
@@ -293,7 +295,7 @@ Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Conditio
                    const std::vector<Condition*>& rightConditions, CombinedBooleanExpression& root) {
   left.setRow(position);
   for (Condition* condition : leftConditions) {
-    condition->evaluate(left.getPointerPath(condition->column));
+    condition->evaluateMaybeNull(left.getPointerPathOrNull(condition->column));
     condition->unknown = false;
   }
   for (Condition* condition : rightConditions) condition->unknown = true;

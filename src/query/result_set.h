@@ -70,6 +70,9 @@ class ResultSet {
   // pointer leads into the source's storage and, unlike the others, stays
   // valid across positionings while the source is unchanged.
   virtual void* getPointerPath(unsigned short col) = 0;
+  // getPointerPath, or nullptr when the row holds NULL there: the form
+  // conditions and sort keys read.
+  virtual const void* getPointerPathOrNull(unsigned short col) = 0;
   virtual unsigned short getNumberOfSelectCols() = 0;
   // Columns of the row source.
   virtual unsigned short getNumberOfCols() = 0;
@@ -113,7 +116,8 @@ class ResultSet {
   void processRequest(std::vector<Condition*>& conditions);
   // Builds the permutation ordering the stored rows by the comparators, the
   // first comparator deciding first; rows equal under every comparator keep
-  // their stored order. No comparators: nothing changes.
+  // their stored order. A NULL orders after every value, ascending and
+  // descending alike. No comparators: nothing changes.
   void sort(std::vector<FieldComparatorBase*>& comparators);
   // Replaces the permutation by the identity over the stored rows.
   void initPermutation();
@@ -151,7 +155,7 @@ class ResultSet {
 
  private:
   // Orders the permutation by the comparators' order keys; `values` holds
-  // each stored row's key values, one per comparator.
+  // each stored row's key values, one per comparator, nullptr for a NULL.
   void sortByOrderKeys(const std::vector<FieldComparatorBase*>& comparators,
                        const std::vector<const void*>& values);
 

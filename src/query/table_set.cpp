@@ -15,7 +15,9 @@
 #include "query/condition.h"
 #include "query/row_bits.h"
 #include "storage/bit_count.h"
+#include "storage/column_map_base.h"
 #include "storage/tree_table.h"
+#include "storage/unaligned.h"
 
 TableSet::TableSet(std::vector<unsigned short> selected) : selectedColumns(std::move(selected)) {}
 
@@ -307,6 +309,14 @@ void* TableSet::getPointerPath(unsigned short col) {
   return rows.current + NodeTable::numberOffset(index, t.numCategories);
 }
 
+const void* TableSet::getPointerPathOrNull(unsigned short col) {
+  const void* const value = getPointerPath(col);
+  const TreeTable& t = table();
+  if (t.nullable[col] == 0) return value;
+  if (t.isPlain[col] != 0) return iterator_->rows.config->isNull(iterator_->rows.current, t.columnIndex[col]) ? nullptr : value;
+  return unaligned::load<unsigned short>(value) == NULL_CATEGORY ? nullptr : value;
+}
+
 unsigned short TableSet::getNumberOfSelectCols() {
   return static_cast<unsigned short>(selectedColumns.size());
 }
@@ -328,6 +338,7 @@ struct ConditionSource {
   unsigned short offset;  // byte offset in the plain part of a fixed-width plain value
   unsigned short width;   // bytes of a fixed-width plain value
   ptrdiff_t number;       // where a row holds a category number, from its plain part
+  bool nullable;          // a plain value whose NULL the row's null bitmap marks
 };
 
 // The conditions of a where clause as a scan of one table's nodes answers
@@ -355,6 +366,10 @@ class ConditionPlan {
   // Answers the unknown conditions for the `count` rows at plain offsets
   // block[0 .. count) of the block at `base`, the rows from `first` on.
   void evaluateBlock(const char* base, const uint32_t* block, size_t first, size_t count);
+  // Sets the bits of the rows of such a block that hold NULL in `source`'s
+  // column to its condition's answer for NULL.
+  void answerNulls(const ConditionSource& source, const char* base, const uint32_t* block, size_t count,
+                   uint64_t* bits) const;
 
   const UnknownFlags clearFlags_;
   const TreeTable& table_;
@@ -380,12 +395,13 @@ ConditionPlan::ConditionPlan(const TreeTable& table, const std::vector<Condition
 ConditionSource ConditionPlan::sourceOf(const TreeTable& table, Condition* condition) {
   const unsigned short column = condition->column;
   const unsigned short index = table.columnIndex[column];
-  ConditionSource source{condition, table.isPlain[column] == 0, false, index, 0, 0, 0};
+  ConditionSource source{condition, table.isPlain[column] == 0, false, index, 0, 0, 0, false};
   if (source.categorised) {
     source.number = NodeTable::numberOffset(index, table.numCategories);
     return source;
   }
   const NodeConfig& layout = table.plainConfig;
+  source.nullable = layout.nullBits[index] != NodeConfig::kNoNullBit;
   const unsigned short position = layout.positions[index];
   source.text = position >= layout.numFixed;
   if (!source.text) {
@@ -444,6 +460,21 @@ void ConditionPlan::evaluateBlock(const char* base, const uint32_t* block, size_
       for (size_t row = 0; row < count; ++row) texts[row] = layout_.valueAt(base + block[row], source.index);
       condition.evaluateTexts(texts, count, bits);
     }
+    if (source.nullable) answerNulls(source, base, block, count, bits);
+  }
+}
+
+void ConditionPlan::answerNulls(const ConditionSource& source, const char* base, const uint32_t* block, size_t count,
+                                uint64_t* bits) const {
+  const bool answer = source.condition->nullAnswer;
+  for (size_t first = 0; first < count; first += 64) {
+    const size_t last = std::min(count, first + 64);
+    uint64_t nulls = 0;
+    for (size_t row = first; row < last; ++row) {
+      nulls |= static_cast<uint64_t>(layout_.isNull(base + block[row], source.index) ? 1 : 0) << (row - first);
+    }
+    uint64_t& word = bits[first / 64];
+    word = answer ? word | nulls : word & ~nulls;
   }
 }
 

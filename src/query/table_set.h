@@ -42,6 +42,7 @@ class TableSet : public ResultSet, public Buffer {
   void* getSelectPointer(unsigned short k) override;
   void* getPointer(unsigned short col) override;
   void* getPointerPath(unsigned short col) override;
+  const void* getPointerPathOrNull(unsigned short col) override;
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;

@@ -3,12 +3,14 @@ as NULL in them, and how a NULL reads back. Columns declared without `null`
 keep every earlier rule."""
 
 import datetime
+from collections import Counter
 import math
 import random
+import sqlite3
 
 import pytest
 
-from conftest import BAD_BOOL, BAD_DATE, MISSING_HINT, error, peer
+from conftest import BAD_BOOL, BAD_DATE, MISSING_HINT, error, peer, random_where
 
 
 def load_field(db, tmp_path, definition, field, name="t"):
@@ -233,6 +235,153 @@ def test_queries_over_nulls_run(loaded):
     pairs = db.executeSelect("select i, name from n join keys on i = k").fetchAll()
     expected = [(row[0], {0: "zero", 2: "two"}[row[0]]) for row in rows if row[0] in (0, 2)]
     assert ordered(pairs) == ordered(expected)
+
+
+# Differential tests against sqlite3, which keeps NULL apart with the same
+# three-valued comparisons: a comparison with NULL is false, so "!=" leaves
+# NULL rows out too, and a join never pairs a NULL key.
+
+# Constants per column type, written as both languages read them: values
+# the rows hold, values between and beyond them, and integers beyond the
+# column's type (answered without reading the column, NULL still failing).
+CONSTANTS = {
+    "int": ["0", "40", "41", "-1", "98", "3000000000", "-3000000000"],
+    "long": ["0", "-1099511627776", "1099511627775", "5"],
+    "short": ["0", "15", "29", "100", "-1", "40000"],
+    "double": ["0", "-1000", "12.5", "-0.25", "1e9"],
+    "float": ["0", "-20", "-0.5", "19.5", "3.25", "100"],
+    "string": ["'alpha'", "'gamma, delta'", "'w1'", "'w19'", "'a'", "'zz'", "''"],
+    "bool": ["1", "0"],
+    "date": ["'2020-01-01'", "'2020-01-20'", "'2020-02-09'", "'2019-12-31'", "'2020-03-01'"],
+}
+TYPE_OF = {c.split()[0]: c.split()[1] for c in COLUMNS}
+NAMES = list(TYPE_OF)
+COMPARISONS = ["=", "!=", "<", ">", "<=", ">="]
+
+
+def sql_rows(rows, dates):
+    """Rows as sqlite holds them: the dates at positions `dates` as ISO text
+    (booleans need nothing: True == 1 and hash alike)."""
+    if not dates:
+        return rows
+    converted = []
+    for row in rows:
+        row = list(row)
+        for i in dates:
+            if row[i] is not None:
+                row[i] = row[i].isoformat()
+        converted.append(tuple(row))
+    return converted
+
+
+def random_condition(rng, names, type_of):
+    """A condition on one of `names` that both languages read alike."""
+    name = rng.choice(names)
+    if rng.random() < 0.2:
+        return f"{name} is {rng.choice(['', 'not ', 'NOT '])}null", None
+    return f"{name} {rng.choice(COMPARISONS)} {rng.choice(CONSTANTS[type_of[name]])}", None
+
+
+def random_order(rng, names):
+    """One to three sort keys: the text for tabulon, the text for sqlite
+    (NULLs last both ways) and the keys."""
+    keys = [(name, rng.random() < 0.5) for name in rng.sample(names, rng.randint(1, 3))]
+    ours = ", ".join(name + (" desc" if desc else "") for name, desc in keys)
+    theirs = ", ".join(f"{name} is null, {name}" + (" desc" if desc else "") for name, desc in keys)
+    return ours, theirs, [name for name, _ in keys]
+
+
+def agree(db, lite, columns, where, order=None):
+    """Runs the query on both and compares: the rows as a multiset, and with
+    an order clause the sequence of the sort keys' values."""
+    query = f"select {', '.join(columns)} from {where}"
+    dates = [i for i, name in enumerate(columns) if name.endswith("day")]
+    ours = sql_rows(db.executeSelect(query + (f" order by {order[0]}" if order else "")).fetchAll(), dates)
+    theirs = lite.execute(query + (f" order by {order[1]}" if order else "")).fetchall()
+    assert Counter(ours) == Counter(theirs), query
+    if order:
+        at = [columns.index(name) for name in order[2]]
+        assert [[row[i] for i in at] for row in ours] == [[row[i] for i in at] for row in theirs], query
+    return len(theirs)
+
+
+def sqlite_tables(tables):
+    lite = sqlite3.connect(":memory:")
+    for name, (columns, rows) in tables.items():
+        lite.execute(f"create table {name} ({', '.join(columns)})")
+        lite.executemany(f"insert into {name} values ({', '.join('?' * len(columns))})", sql_rows(rows, [7]))
+    return lite
+
+
+def test_where_and_order_by_over_nulls_agree_with_sqlite(loaded):
+    db, rows, _, _ = loaded
+    lite = sqlite_tables({"n": (NAMES, rows)})
+    rng = random.Random(7)
+    kept = 0
+    for _ in range(150):
+        where, _ = random_where(rng, lambda r: random_condition(r, NAMES, TYPE_OF))
+        order = random_order(rng, NAMES) if rng.random() < 0.5 else None
+        kept += agree(db, lite, NAMES, f"n where {where}", order)
+    # Every single condition, and a sort on every column both ways; l, a
+    # random 41-bit number, tells the rows apart.
+    for name in NAMES:
+        columns = [name] + (["l"] if name != "l" else ["d"])
+        for condition in [f"{name} is null", f"{name} is not null"] + [
+                f"{name} {op} {constant}" for op in COMPARISONS for constant in CONSTANTS[TYPE_OF[name]]]:
+            agree(db, lite, columns, f"n where {condition}")
+        for desc in ("", " desc"):
+            agree(db, lite, columns, "n", (name + desc, f"{name} is null, {name}{desc}", [name]))
+    assert kept > 10000
+
+
+# The joined table: the same column types as n, named with an m, made plain,
+# sampled or with its key columns as tree levels against each shape of n.
+M_SHAPES = {
+    "config from": "cat",
+    "cat": "plain",
+    "rebuilt": "config from",
+}
+M_TYPE_OF = {"m" + name: type_ for name, type_ in TYPE_OF.items()}
+M_NAMES = list(M_TYPE_OF)
+# Join keys: values the two tables share, NULL among them on both sides.
+JOIN_KEYS = [("i", "mi"), ("s", "ms"), ("f", "mf"), ("t", "mt"), ("day", "mday")]
+
+
+def make_m(db, rng, tmp_path, shape):
+    rows = [random_row(rng) for _ in range(80)]
+    path = write_rows(tmp_path / "m.csv", rows)
+    definitions = [f"m{c}" for c in COLUMNS]
+    if shape == "cat":
+        definitions = [d + (f" cat {k}" if d.split()[0] in ("mi", "mt", "mday", "mf") else "")
+                       for k, d in enumerate(definitions, 1)]
+    config = f" config from '{path}'" if shape == "config from" else ""
+    db.executeCommand(f"create table m ({', '.join(d + ' null' for d in definitions)}){config}")
+    db.executeCommand(f"load m from '{path}'")
+    return rows
+
+
+@pytest.mark.parametrize("shape", sorted(SHAPES))
+def test_joins_over_null_keys_agree_with_sqlite(db, tmp_path, shape):
+    rng = random.Random(shape)
+    rows = [random_row(rng) for _ in range(3000)]
+    path = write_rows(tmp_path / "n.csv", rows)
+    db.executeCommand(SHAPES[shape](path))
+    db.executeCommand(f"load n from '{path}'")
+    m_rows = make_m(db, rng, tmp_path, M_SHAPES[shape])
+    lite = sqlite_tables({"n": (NAMES, rows), "m": (M_NAMES, m_rows)})
+    both = dict(TYPE_OF, **M_TYPE_OF)
+    columns = ["i", "s", "f", "t", "day", "mi", "ms", "mf", "mt", "mday"]
+    paired = 0
+    for number in range(60):
+        left, right = JOIN_KEYS[number % len(JOIN_KEYS)]
+        # Either table may be the main one, so either side is the larger.
+        tables = f"n join m on {left} = {right}" if number % 2 == 0 else f"m join n on {right} = {left}"
+        where = ""
+        if number % 3 != 0:
+            where = " where " + random_where(rng, lambda r: random_condition(r, NAMES + M_NAMES, both))[0]
+        order = random_order(rng, columns) if number % 4 < 2 else None
+        paired += agree(db, lite, columns, tables + where, order)
+    assert paired > 10000
 
 
 # Per column type: three fields as a file holds them and the values they

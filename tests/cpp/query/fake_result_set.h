@@ -47,6 +47,8 @@ class FakeResultSet : public ResultSet {
         return &row.flag;
     }
   }
+  // The fake holds no NULL.
+  const void* getPointerPathOrNull(unsigned short col) override { return getPointerPath(col); }
   unsigned short getNumberOfSelectCols() override {
     return static_cast<unsigned short>(selected_.size());
   }

@@ -15,11 +15,15 @@ bench/results/latest.png and the performance section of README.md.
 A second workload (bench/joins_sorts.py: joins with a 100,000-row
 dimension, sorts of every row, a wide table, a high-cardinality load) runs
 after the first on its own data, every system reading each answer into
-Python as row tuples.
+Python as row tuples. A third (bench/null_columns.py: a table of `null`
+columns, about 10% NULLs each, loaded, filtered, asked `is null`, sorted
+and handed to Arrow) runs last, against DuckDB and polars on one thread.
 
 Usage: PYTHONPATH=build python3 bench/compare.py [--rows N] [--runs N]
-       [--load-runs N] [--runs2 N] [--workload 1|2|both] [--peers a,b]
+       [--load-runs N] [--runs2 N] [--workload 1|2|3|both|all] [--peers a,b]
        [--steps a,b] [--scratch DIR] [--no-readme]
+
+--workload both runs the first two, all (the default) every one.
 """
 
 import argparse
@@ -47,6 +51,7 @@ import polars as pl  # noqa: E402
 import pyarrow as pa  # noqa: E402
 
 import joins_sorts  # noqa: E402
+import null_columns  # noqa: E402
 import tabulon  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
@@ -702,7 +707,7 @@ def main():
     parser.add_argument("--runs", type=int, default=7, help="runs per query step")
     parser.add_argument("--load-runs", type=int, default=5, help="runs per load step")
     parser.add_argument("--runs2", type=int, default=5, help="runs per query step of the second workload")
-    parser.add_argument("--workload", choices=["1", "2", "both"], default="both")
+    parser.add_argument("--workload", choices=["1", "2", "3", "both", "all"], default="all")
     parser.add_argument("--peers", help="comma-separated peers of the second workload (default: all)")
     parser.add_argument("--steps", help="comma-separated steps of the second workload (default: all)")
     parser.add_argument("--scratch", default=str(HERE.parent / "build" / "bench-data"))
@@ -721,7 +726,7 @@ def main():
     readme = []
     failed = False
     RESULTS.mkdir(exist_ok=True)
-    if args.workload in ("1", "both"):
+    if args.workload in ("1", "both", "all"):
         medians, checks, failures = run(args)
         ratio, mismatches = settle(medians, checks)
         verdicts = targets(medians, ratio)
@@ -739,7 +744,7 @@ def main():
         lines = readme_lines(medians, ratio, verdicts, host, args.rows)
         readme += lines[:-2] + arrow_lines(arrow) + lines[-2:]
         failed = failed or bool(mismatches) or bool(arrow["mismatches"])
-    if args.workload in ("2", "both"):
+    if args.workload in ("2", "both", "all"):
         steps = [(step, label) for step, label, _ in joins_sorts.STEPS]
         medians, checks, failures = joins_sorts.run(args, Path(args.scratch), timed)
         ratio, mismatches = settle(medians, checks)
@@ -752,10 +757,23 @@ def main():
             medians, ratio, verdicts, host, args.rows, steps,
             "Second workload, joins with a 100,000-row dimension and sorts of every row")
         failed = failed or bool(mismatches)
+    if args.workload in ("3", "all"):
+        steps = [(step, label) for step, label, _ in null_columns.STEPS]
+        medians, checks, failures = null_columns.run(args, Path(args.scratch), timed)
+        ratio, mismatches = settle(medians, checks)
+        verdicts = null_columns.targets(medians, ratio)
+        names3 = ["tabulon", "duckdb-1t", "polars-1t"]
+        report_workload("null columns", steps, medians, ratio, verdicts, failures, mismatches, names3)
+        report["null_columns"] = {"steps": dict(steps), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
+                                  "checksums": checks, "targets": verdicts, "failures": failures,
+                                  "mismatches": mismatches}
+        readme += ([""] if readme else []) + readme_lines(
+            medians, ratio, verdicts, host, args.rows, steps, "Third workload, columns declared null, ~10% NULLs")
+        failed = failed or bool(mismatches)
 
     report["wall_seconds"] = round(time.time() - started, 1)
     (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")
-    if not args.no_readme and args.workload == "both":
+    if not args.no_readme and args.workload == "all":
         update_readme(readme)
     print(f"wall time {report['wall_seconds']} s; results in {RESULTS}", file=sys.stderr)
     return 1 if failed else 0

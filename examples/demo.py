@@ -32,7 +32,8 @@ def query(text, columns):
     print("  " + " | ".join(columns))
     for row in range(result.getNumberOfRows()):
         result.setRow(row)
-        print("  " + " | ".join(result.getString(col) for col in range(result.getNumberOfCols())))
+        # A missing value (NULL) reads as None.
+        print("  " + " | ".join(str(result.getString(col)) for col in range(result.getNumberOfCols())))
     print(f"  ({result.getNumberOfRows()} rows)")
 
 
@@ -63,7 +64,9 @@ try:
     totals: dict[str, float] = {}
     for row in range(result.getNumberOfRows()):
         result.setRow(row)
-        totals[result.getString(0)] = totals.get(result.getString(0), 0.0) + result.getFloat(1)
+        region, amount = result.getString(0), result.getFloat(1)
+        if region is not None and amount is not None:
+            totals[region] = totals.get(region, 0.0) + amount
     for region, total in sorted(totals.items()):
         print(f"  {region}: {total:.2f}")
 except RuntimeError as error:

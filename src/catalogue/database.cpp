@@ -29,6 +29,13 @@ std::vector<DATA_TYPE> typesOf(const std::vector<ColumnConfig>& columns) {
   return types;
 }
 
+std::vector<unsigned char> nullableOf(const std::vector<ColumnConfig>& columns) {
+  std::vector<unsigned char> nullable;
+  nullable.reserve(columns.size());
+  for (const ColumnConfig& column : columns) nullable.push_back(column.nullable ? 1 : 0);
+  return nullable;
+}
+
 std::vector<std::string> namesOf(const std::vector<ColumnConfig>& columns) {
   std::vector<std::string> names;
   names.reserve(columns.size());
@@ -37,9 +44,9 @@ std::vector<std::string> namesOf(const std::vector<ColumnConfig>& columns) {
 }
 
 // A tree with every column plain; it keeps `needsConfiguration` set.
-std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types) {
+std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types, const std::vector<unsigned char>& nullable) {
   auto tree = std::make_unique<TreeTable>();
-  tree->init(types);
+  tree->init(types, {}, nullable);
   return tree;
 }
 
@@ -81,15 +88,15 @@ std::unique_ptr<TreeTable> treeWithoutLevel(const TreeTable& tree, unsigned shor
     map.release();
     order.push_back(kept);
   }
-  lowered->init(tree.columnTypes, std::move(order));
+  lowered->init(tree.columnTypes, std::move(order), tree.nullable);
   return lowered;
 }
 
 // Adds every row of `source`, in the order it reads them, to `target`,
-// which has the same column types.
+// which has the same column types and nullable columns.
 void copyTable(const TreeTable& source, TreeTable& target) {
   NodeConfig layout;
-  layout.init(source.columnTypes);
+  layout.init(source.columnTypes, source.nullable);
   std::vector<char> fixed(size_t{layout.fixedWidth} + 1);
   std::vector<const char*> texts(layout.numStrings);
   std::vector<size_t> textBytes(layout.numStrings);
@@ -98,13 +105,24 @@ void copyTable(const TreeTable& source, TreeTable& target) {
   TableIterator rows(&source);
   for (unsigned count = 1; rows.nextRow(); ++count) {
     if (count % kRowsPerInterruptCheck == 0) checkInterrupt();
+    std::memset(fixed.data(), 0, layout.nullBytes);
     for (unsigned short position = 0; position < layout.numFixed; ++position) {
       const unsigned short column = layout.columns[position];
-      std::memcpy(fixed.data() + layout.offsets[position], rows.getPointer(column),
-                  getTypeWidth(source.columnTypes[column]));
+      const void* const value = rows.getPointer(column);
+      char* const slot = fixed.data() + layout.offsets[position];
+      const unsigned short width = getTypeWidth(source.columnTypes[column]);
+      if (value == nullptr) {
+        layout.setNull(fixed.data(), column);
+        std::memset(slot, 0, width);
+      } else {
+        std::memcpy(slot, value, width);
+      }
     }
     for (unsigned short text = 0; text < layout.numStrings; ++text) {
-      texts[text] = static_cast<const char*>(rows.getPointer(layout.columns[layout.numFixed + text]));
+      const unsigned short column = layout.columns[layout.numFixed + text];
+      const char* const value = static_cast<const char*>(rows.getPointer(column));
+      if (value == nullptr) layout.setNull(fixed.data(), column);
+      texts[text] = value == nullptr ? "" : value;
       textBytes[text] = std::strlen(texts[text]) + 1;
     }
     target.addRow(row, texts.data(), textBytes.data());
@@ -145,15 +163,16 @@ void Database::configTable(std::string tableName, const std::string& fileName,
                            const std::vector<ColumnConfig>& columns, char separator) {
   requireNewTable(tableName, columns, "Table %s already exists");
   const std::vector<DATA_TYPE> types = typesOf(columns);
+  const std::vector<unsigned char> nullable = nullableOf(columns);
   CSVReader reader;
-  reader.init(fileName, types, separator);
+  reader.init(fileName, types, separator, nullable);
   reader.setColumnNames(namesOf(columns));
   std::unique_ptr<TreeTable> tree;
   if (reader.nextRow()) {
-    tree.reset(configTreeTableFromDataIterator(&reader, types));
+    tree.reset(configTreeTableFromDataIterator(&reader, types, nullable));
   } else {
     // Nothing to sample: every column stays plain until rows arrive.
-    tree = plainTree(types);
+    tree = plainTree(types, nullable);
   }
   addStoredTable(tableName, columns, std::move(tree));
 }
@@ -161,6 +180,7 @@ void Database::configTable(std::string tableName, const std::string& fileName,
 void Database::tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns) {
   requireNewTable(tableName, columns, "Table is already defined - unable to initialize %s");
   const std::vector<DATA_TYPE> types = typesOf(columns);
+  const std::vector<unsigned char> nullable = nullableOf(columns);
   std::map<unsigned short, unsigned short> columnByCategory;
   for (size_t column = 0; column < columns.size(); ++column) {
     const unsigned short category = columns[column].category;
@@ -170,7 +190,7 @@ void Database::tableInit(const std::string& tableName, const std::vector<ColumnC
     }
   }
   if (columnByCategory.empty()) {
-    addStoredTable(tableName, columns, plainTree(types));
+    addStoredTable(tableName, columns, plainTree(types, nullable));
     return;
   }
   auto tree = std::make_unique<TreeTable>();
@@ -181,7 +201,7 @@ void Database::tableInit(const std::string& tableName, const std::vector<ColumnC
     tree->columnMaps.emplace(column, map.get());
     map.release();
   }
-  tree->init(types, std::move(order));
+  tree->init(types, std::move(order), nullable);
   tree->needsConfiguration = false;
   addStoredTable(tableName, columns, std::move(tree));
   trees.back().namedLevels = true;
@@ -197,7 +217,7 @@ void Database::loadFile(const std::string& tableName, const std::string& fileNam
   const unsigned short number = getTableNumber(tableName);
   StoredTable& table = trees[number];
   CSVReader reader;
-  reader.init(fileName, table.tree->columnTypes, separator);
+  reader.init(fileName, table.tree->columnTypes, separator, table.tree->nullable);
   std::vector<std::string> names;
   for (unsigned short column = 0; column < table.tree->numColumns; ++column) {
     names.push_back(getColName(number, column));
@@ -300,7 +320,7 @@ std::unique_ptr<TreeTable> Database::rebuiltAsTree(StoredTable& table) {
 
   NodeIterator rows;
   readRootNode(old, rows);
-  std::unique_ptr<TreeTable> rebuilt(configTreeTableFromDataIterator(&rows, old.columnTypes));
+  std::unique_ptr<TreeTable> rebuilt(configTreeTableFromDataIterator(&rows, old.columnTypes, old.nullable));
   if (rebuilt->needsConfiguration) {
     // No column qualified: the rebuilt tree would hold the same plain rows
     // in the same order, so the old one stays and no row is copied. Wait

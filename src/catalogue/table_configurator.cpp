@@ -56,18 +56,21 @@ constexpr unsigned int kEarlyDropRows = 64;
 // end before it, by the final cleaning: the outcome is the same, but a
 // column with many distinct values stops costing map inserts after a few
 // dozen rows instead of a whole interval. True when a map was dropped.
-bool dropEarly(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int sampled, uint64_t cleaningInterval) {
+bool dropEarly(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int sampled, uint64_t cleaningInterval,
+               const std::vector<unsigned char>& sawNull) {
   const uint64_t nextCleaning = (sampled / cleaningInterval + 1) * cleaningInterval;
   const size_t before = maps.size();
   // The final cleaning counts at most UINT32_MAX rows.
-  cleanColumnMaps(maps, static_cast<unsigned int>(std::min<uint64_t>(nextCleaning, UINT32_MAX)));
+  cleanColumnMaps(maps, static_cast<unsigned int>(std::min<uint64_t>(nextCleaning, UINT32_MAX)), sawNull);
   return maps.size() != before;
 }
 
-// Records the values of the remaining candidates, row by row; returns the
-// number of rows sampled. Sampling ends at a cleaning that leaves no
-// candidate, or with the rows.
-unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps) {
+// Records the values of the remaining candidates, row by row, and in
+// `sawNull` (column -> 1) the columns that held a NULL; returns the number
+// of rows sampled. Sampling ends at a cleaning that leaves no candidate, or
+// with the rows.
+unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps,
+                        std::vector<unsigned char>& sawNull) {
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
   const CSVReader* const csv = dynamic_cast<const CSVReader*>(&rows);
@@ -77,7 +80,16 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
   do {
     for (const Candidate& candidate : candidates) {
       if (candidate.texts == nullptr) {
-        candidate.map->add(rows.getPointer(candidate.column), 0);
+        void* const value = rows.getPointer(candidate.column);
+        if (value == nullptr) {
+          sawNull[candidate.column] = 1;
+        } else {
+          candidate.map->add(value, 0);
+        }
+        continue;
+      }
+      if (csv->isNull(candidate.column)) {
+        sawNull[candidate.column] = 1;
         continue;
       }
       size_t length = 0;
@@ -87,10 +99,10 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
     ++sampled;
     if (sampled % kRowsPerInterruptCheck == 0) checkInterrupt();
     if (sampled % cleaningInterval == 0) {
-      cleanColumnMaps(maps, sampled);
+      cleanColumnMaps(maps, sampled, sawNull);
       if (maps.empty()) break;
       candidates = candidatesOf(maps, csv);
-    } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, sampled, cleaningInterval)) {
+    } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, sampled, cleaningInterval, sawNull)) {
       candidates = candidatesOf(maps, csv);
     }
   } while (rows.nextRow());
@@ -98,12 +110,13 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
 }
 
 // Numbers the surviving maps and orders their columns by ascending
-// distinct count, then by column number.
-std::vector<unsigned short> categoryOrder(std::map<unsigned short, ColumnMapBase*>& maps) {
+// distinct count (a NULL counting as a value), then by column number.
+std::vector<unsigned short> categoryOrder(std::map<unsigned short, ColumnMapBase*>& maps,
+                                          const std::vector<unsigned char>& sawNull) {
   std::vector<std::pair<uint64_t, unsigned short>> bySize;
   for (const auto& [column, map] : maps) {
     map->recalculatePositions();
-    bySize.emplace_back(map->getSize(), column);
+    bySize.emplace_back(map->getSize() + sawNull[column], column);
   }
   std::sort(bySize.begin(), bySize.end());
   std::vector<unsigned short> order;
@@ -119,11 +132,13 @@ ColumnMapBase* createColumnMap(DATA_TYPE type) {
   return static_cast<ColumnMapBase*>(createTemplatedClass<ColumnMap>(type));
 }
 
-TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector<DATA_TYPE>& types) {
+TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector<DATA_TYPE>& types,
+                                           const std::vector<unsigned char>& nullable) {
   auto table = std::make_unique<TreeTable>();
   addCandidateMaps(*table, types);
-  const unsigned int sampled = sampleRows(*rows, table->columnMaps);
-  cleanColumnMaps(table->columnMaps, sampled);
-  table->init(types, categoryOrder(table->columnMaps));
+  std::vector<unsigned char> sawNull(types.size(), 0);
+  const unsigned int sampled = sampleRows(*rows, table->columnMaps, sawNull);
+  cleanColumnMaps(table->columnMaps, sampled, sawNull);
+  table->init(types, categoryOrder(table->columnMaps, sawNull), nullable);
   return table.release();
 }

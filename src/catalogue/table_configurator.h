@@ -14,15 +14,19 @@
 // distinct values. Every CONFIG_LINES_THRESHOLD + 5 sampled rows, and once
 // more at the end, cleanColumnMaps drops the candidates with too many
 // distinct values for the rows seen so far; sampling ends early when no
-// candidate is left. The survivors become tree levels ordered by ascending
-// distinct count, equal counts by ascending column number.
+// candidate is left. A NULL counts as one more distinct value of its column
+// (the maps themselves never hold it). The survivors become tree levels
+// ordered by ascending distinct count, equal counts by ascending column
+// number.
 
 // Returns a new, configured, empty tree table over `types`, owned by the
-// caller. `rows` must stand on the first row to sample; it is read up to
+// caller, whose columns may hold NULL where `nullable` says so (empty for
+// none). `rows` must stand on the first row to sample; it is read up to
 // its end (or until no candidate is left) through getPointer and nextRow.
 // The table's maps already hold the sampled values. When no column
 // qualifies, every column is plain and `needsConfiguration` stays set.
-TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector<DATA_TYPE>& types);
+TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector<DATA_TYPE>& types,
+                                           const std::vector<unsigned char>& nullable = {});
 
 // A new, empty category map for a column of the given type, owned by the
 // caller: a StringColumnMap for STRING, a ColumnMap<T> otherwise. Throws

@@ -124,7 +124,12 @@ nb::object toPandas(PyObject* cursor) {
   const nb::object pyarrow = importFor("pyarrow", "toPandas", "pyarrow");
   const nb::object table = call(attribute(pyarrow, "table"), cursor);
   const nb::object convert = attribute(table, "to_pandas");
-  PyObject* const frame = PyObject_CallNoArgs(convert.ptr());
+  // An integer column with NULLs would become float64 and lose the digits
+  // of its large values: it holds int objects and None instead.
+  const nb::object arguments = nb::steal(PyTuple_New(0));
+  const nb::dict options;
+  options["integer_object_nulls"] = true;
+  PyObject* const frame = PyObject_Call(convert.ptr(), arguments.ptr(), options.ptr());
   if (frame == nullptr) throw nb::python_error();
   return nb::steal(frame);
 }

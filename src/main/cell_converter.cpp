@@ -53,14 +53,9 @@ CellConverter::CellConverter(CellConverter&& other) noexcept
 }
 
 PyObject* CellConverter::convert(const void* value) {
-  if (value == nullptr) return missingValue();
+  if (value == nullptr) return none();
   return dispatch([&](auto type) { return make<decltype(type)::value>(value); },
                   static_cast<PyObject*>(nullptr));
-}
-
-PyObject* CellConverter::missingValue() {
-  PyErr_SetString(PyExc_RuntimeError, "A stored value of the result could not be read");
-  return nullptr;
 }
 
 PyObject* CellConverter::unknownType() {

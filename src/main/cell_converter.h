@@ -13,8 +13,8 @@
 
 // Turns the stored values of one result column into Python objects: LONG,
 // INT and SHORT as int, DOUBLE and FLOAT as float, STRING as str (invalid
-// UTF-8 decoded with U+FFFD replacing the bad bytes), BOOL as bool and DATE
-// as datetime.date. None of these objects is tracked by the cyclic garbage
+// UTF-8 decoded with U+FFFD replacing the bad bytes), BOOL as bool, DATE
+// as datetime.date and a NULL (a null value pointer) as None. None of these objects is tracked by the cyclic garbage
 // collector. A converter serves one call that reads many rows: it keeps
 // the texts and dates it made in a small two-way set-associative cache and
 // hands out the kept object again for an equal value, so repeated values
@@ -56,9 +56,9 @@ class CellConverter {
   // The Python form of a stored value of type Type, which must not be null.
   template <DATA_TYPE Type>
   PyObject* make(const void* value);
-  // Set the Python exception for a value that is missing, or of no stored
-  // type; both return nullptr.
-  static PyObject* missingValue();
+  // A new reference to None, the form of a NULL.
+  static PyObject* none() { return Py_NewRef(Py_None); }
+  // Sets the Python exception for a value of no stored type; returns nullptr.
   static PyObject* unknownType();
 
   // A cache entry: the object made for a value, owned, and for dates the
@@ -150,7 +150,7 @@ bool CellConverter::convertAll(const void* const* values, size_t count, Put&& pu
   // The type is looked at once, not per value.
   const auto each = [&](auto type) {
     for (size_t i = 0; i < count; ++i) {
-      PyObject* object = values[i] == nullptr ? missingValue() : make<decltype(type)::value>(values[i]);
+      PyObject* object = values[i] == nullptr ? none() : make<decltype(type)::value>(values[i]);
       if (object == nullptr) return false;
       put(i, object);
     }

@@ -224,9 +224,21 @@ auto locked(const QuerySet& cursor, Read&& read) {
   return read();
 }
 
+// Whether column `col` of the current row holds a NULL that a number
+// getter gives as None: the column must be numeric, else the getter's own
+// refusal stands.
+bool numericNull(const QuerySet& cursor, unsigned short col) {
+  return cursor.isNull(col) && isNumeric(cursor.getColumnType(col));
+}
+
 nb::object getString(QuerySet& cursor, PyObject* col) {
   const auto column = unsignedArgument<unsigned short>(col, "col");
-  const std::string text = locked(cursor, [&] { return cursor.getString(column); });
+  std::optional<std::string> value = locked(cursor, [&]() -> std::optional<std::string> {
+    if (cursor.isNull(column)) return std::nullopt;
+    return cursor.getString(column);
+  });
+  if (!value) return nb::none();
+  const std::string& text = *value;
   PyObject* const decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
   if (decoded == nullptr) throw nb::python_error();
   return nb::steal(decoded);
@@ -234,14 +246,24 @@ nb::object getString(QuerySet& cursor, PyObject* col) {
 
 nb::object getFloat(QuerySet& cursor, PyObject* col) {
   const auto column = unsignedArgument<unsigned short>(col, "col");
-  PyObject* const made = PyFloat_FromDouble(locked(cursor, [&] { return cursor.getDouble(column); }));
+  const std::optional<double> value = locked(cursor, [&]() -> std::optional<double> {
+    if (numericNull(cursor, column)) return std::nullopt;
+    return cursor.getDouble(column);
+  });
+  if (!value) return nb::none();
+  PyObject* const made = PyFloat_FromDouble(*value);
   if (made == nullptr) throw nb::python_error();
   return nb::steal(made);
 }
 
 nb::object getInt(QuerySet& cursor, PyObject* col) {
   const auto column = unsignedArgument<unsigned short>(col, "col");
-  return integer(locked(cursor, [&] { return cursor.getLong(column); }));
+  const std::optional<int64_t> value = locked(cursor, [&]() -> std::optional<int64_t> {
+    if (numericNull(cursor, column)) return std::nullopt;
+    return cursor.getLong(column);
+  });
+  if (!value) return nb::none();
+  return integer(*value);
 }
 
 uint32_t rowCount(const QuerySet& cursor) {
@@ -316,24 +338,25 @@ constexpr const char* kQuerySetDoc =
     "PyCapsule interface: pyarrow.table(cursor), polars.DataFrame(cursor),\n"
     "duckdb.sql(\"select ... from cursor\")). Values come as int (long, int,\n"
     "short), float (double, float), str (string), bool (bool) and\n"
-    "datetime.date (date); invalid UTF-8 in stored text is replaced by\n"
-    "U+FFFD. Copies share one current row. Once a table behind the result is\n"
-    "loaded into or dropped, every read raises RuntimeError \"Query result is\n"
-    "no longer valid: table NAME has changed\"; len() and the column names\n"
-    "stay available. QuerySet() makes an empty cursor: no result, no rows,\n"
-    "no columns.";
+    "datetime.date (date), a missing value (NULL) as None; invalid UTF-8 in\n"
+    "stored text is replaced by U+FFFD. Copies share one current row. Once a\n"
+    "table behind the result is loaded into or dropped, every read raises\n"
+    "RuntimeError \"Query result is no longer valid: table NAME has changed\";\n"
+    "len() and the column names stay available. QuerySet() makes an empty\n"
+    "cursor: no result, no rows, no columns.";
 
 PyMethodDef kQuerySetMethods[] = {
     {"getString", &methodWith<QuerySet, getString>, METH_O,
      "getString($self, col, /)\n--\n\n"
-     "Text of selected column col in the current row, for every column type."},
+     "Text of selected column col in the current row, for every column type;\n"
+     "None for a missing value (NULL)."},
     {"getFloat", &methodWith<QuerySet, getFloat>, METH_O,
      "getFloat($self, col, /)\n--\n\n"
-     "Numeric column col of the current row as a float."},
+     "Numeric column col of the current row as a float; None for a NULL."},
     {"getInt", &methodWith<QuerySet, getInt>, METH_O,
      "getInt($self, col, /)\n--\n\n"
      "Numeric column col of the current row as an int; floating-point values\n"
-     "are truncated toward zero."},
+     "are truncated toward zero. None for a NULL."},
     {"getNumberOfRows", &method<QuerySet, getNumberOfRows>, METH_NOARGS,
      "getNumberOfRows($self, /)\n--\n\nRows in the result."},
     {"getNumberOfCols", &method<QuerySet, getNumberOfCols>, METH_NOARGS,
@@ -363,22 +386,25 @@ PyMethodDef kQuerySetMethods[] = {
      "line per row with values in their text form, double and float values\n"
      "in the shortest text that reads back as the same value; a value\n"
      "holding a comma, a double quote or a line break is put in double\n"
-     "quotes, its double quotes doubled. The current row is not moved."},
+     "quotes, its double quotes doubled. A NULL is an empty field, the empty\n"
+     "text \"\". The current row is not moved."},
     {"__repr__", &method<QuerySet, representation>, METH_NOARGS | METH_COEXIST,
      "__repr__($self, /)\n--\n\nShape and column names of the result; reads no rows."},
     {"_repr_html_", &method<QuerySet, htmlTable>, METH_NOARGS,
      "_repr_html_($self, /)\n--\n\n"
-     "The first 20 rows as an HTML table, text escaped, for notebooks."},
+     "The first 20 rows as an HTML table, text escaped, for notebooks; a NULL\n"
+     "is an empty cell of class \"null\"."},
     {"__arrow_c_stream__", cFunction(&arrowStream), METH_VARARGS | METH_KEYWORDS,
      "__arrow_c_stream__($self, /, requested_schema=None)\n--\n\n"
      "The rows as an Arrow C stream of record batches, in result order, in a\n"
      "PyCapsule named \"arrow_array_stream\" (the Arrow PyCapsule interface).\n"
      "Types: long, int, short as int64, int32, int16; double, float as\n"
      "float64, float32; bool as boolean; date as date32; string as utf8, with\n"
-     "invalid UTF-8 replaced by U+FFFD. requested_schema is accepted and not\n"
-     "followed. The stream shares the result; once a table behind it is\n"
-     "loaded into or dropped, its next batch fails with \"Query result is no\n"
-     "longer valid: table NAME has changed\". The current row is not moved."},
+     "invalid UTF-8 replaced by U+FFFD; a NULL is null. requested_schema is\n"
+     "accepted and not followed. The stream shares the result; once a table\n"
+     "behind it is loaded into or dropped, its next batch fails with \"Query\n"
+     "result is no longer valid: table NAME has changed\". The current row is\n"
+     "not moved."},
     {"__arrow_c_schema__", &method<QuerySet, arrowSchema>, METH_NOARGS,
      "__arrow_c_schema__($self, /)\n--\n\n"
      "The result's schema (a struct with one field per column) in a PyCapsule\n"
@@ -390,8 +416,9 @@ PyMethodDef kQuerySetMethods[] = {
     {"toPandas", &methodOfObject<QuerySet, toPandas>, METH_NOARGS,
      "toPandas($self, /)\n--\n\n"
      "The result as a pandas.DataFrame, by way of toArrow(); date columns\n"
-     "hold datetime.date objects. Needs pandas and pyarrow; raises ImportError\n"
-     "naming the one that is not installed."},
+     "hold datetime.date objects, integer columns with a NULL int objects and\n"
+     "None. Needs pandas and pyarrow; raises ImportError naming the one that\n"
+     "is not installed."},
     {"toPolars", &methodOfObject<QuerySet, toPolars>, METH_NOARGS,
      "toPolars($self, /)\n--\n\n"
      "The result as a polars.DataFrame, read through the Arrow C stream.\n"

@@ -162,7 +162,12 @@ nb::object reprHtml(const QuerySet& cursor) {
     cursor.readRows(0, shown, [&](const QuerySet::Row& row) {
       html += "<tr>";
       for (size_t col = 0; col < names.size(); ++col) {
-        appendCell(html, "td", row.text(static_cast<unsigned short>(col)));
+        const auto k = static_cast<unsigned short>(col);
+        if (row.value(k) == nullptr) {
+          html += "<td class=\"null\"></td>";
+        } else {
+          appendCell(html, "td", row.text(k));
+        }
       }
       html += "</tr>\n";
     });

@@ -34,5 +34,6 @@ nanobind::list getColumnNames(const QuerySet& cursor);
 nanobind::object toCSV(const QuerySet& cursor);
 // "<tabulon.QuerySet: R rows x C columns (name, ...)>"; reads no rows.
 nanobind::object reprQuerySet(const QuerySet& cursor);
-// The first rows (at most kHtmlRows) as an HTML table with escaped text.
+// The first rows (at most kHtmlRows) as an HTML table with escaped text; a
+// NULL is an empty cell of class "null", told apart from an empty text.
 nanobind::object reprHtml(const QuerySet& cursor);

@@ -8,8 +8,9 @@ from collections.abc import Iterator
 from typing import Any, TypeAlias
 
 # A value of a result cell: long, int and short columns give int, double and
-# float columns float, string str, bool bool and date datetime.date.
-_Value: TypeAlias = int | float | str | bool | datetime.date
+# float columns float, string str, bool bool and date datetime.date; a
+# missing value (NULL) gives None.
+_Value: TypeAlias = int | float | str | bool | datetime.date | None
 _Row: TypeAlias = tuple[_Value, ...]
 
 __version__: str
@@ -44,21 +45,22 @@ class QuerySet:
     PyCapsule interface: pyarrow.table(cursor), polars.DataFrame(cursor),
     duckdb.sql("select ... from cursor")). Values come as int (long, int,
     short), float (double, float), str (string), bool (bool) and
-    datetime.date (date); invalid UTF-8 in stored text is replaced by
-    U+FFFD. Copies share one current row. Once a table behind the result is
-    loaded into or dropped, every read raises RuntimeError "Query result is
-    no longer valid: table NAME has changed"; len() and the column names
-    stay available. QuerySet() makes an empty cursor: no result, no rows,
-    no columns."""
+    datetime.date (date), a missing value (NULL) as None; invalid UTF-8 in
+    stored text is replaced by U+FFFD. Copies share one current row. Once a
+    table behind the result is loaded into or dropped, every read raises
+    RuntimeError "Query result is no longer valid: table NAME has changed";
+    len() and the column names stay available. QuerySet() makes an empty
+    cursor: no result, no rows, no columns."""
 
     def __init__(self) -> None: ...
-    def getString(self, col: int, /) -> str:
-        """Text of selected column col in the current row, for every column type."""
-    def getFloat(self, col: int, /) -> float:
-        """Numeric column col of the current row as a float."""
-    def getInt(self, col: int, /) -> int:
+    def getString(self, col: int, /) -> str | None:
+        """Text of selected column col in the current row, for every column type;
+        None for a missing value (NULL)."""
+    def getFloat(self, col: int, /) -> float | None:
+        """Numeric column col of the current row as a float; None for a NULL."""
+    def getInt(self, col: int, /) -> int | None:
         """Numeric column col of the current row as an int; floating-point values
-        are truncated toward zero."""
+        are truncated toward zero. None for a NULL."""
     def getNumberOfRows(self) -> int:
         """Rows in the result."""
     def getNumberOfCols(self) -> int:
@@ -83,20 +85,23 @@ class QuerySet:
         line per row with values in their text form, double and float values
         in the shortest text that reads back as the same value; a value
         holding a comma, a double quote or a line break is put in double
-        quotes, its double quotes doubled. The current row is not moved."""
+        quotes, its double quotes doubled. A NULL is an empty field, the empty
+        text "". The current row is not moved."""
     def __repr__(self) -> str:
         """Shape and column names of the result; reads no rows."""
     def _repr_html_(self) -> str:
-        """The first 20 rows as an HTML table, text escaped, for notebooks."""
+        """The first 20 rows as an HTML table, text escaped, for notebooks; a NULL
+        is an empty cell of class "null"."""
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
         """The rows as an Arrow C stream of record batches, in result order, in a
         PyCapsule named "arrow_array_stream" (the Arrow PyCapsule interface).
         Types: long, int, short as int64, int32, int16; double, float as
         float64, float32; bool as boolean; date as date32; string as utf8, with
-        invalid UTF-8 replaced by U+FFFD. requested_schema is accepted and not
-        followed. The stream shares the result; once a table behind it is
-        loaded into or dropped, its next batch fails with "Query result is no
-        longer valid: table NAME has changed". The current row is not moved."""
+        invalid UTF-8 replaced by U+FFFD; a NULL is null. requested_schema is
+        accepted and not followed. The stream shares the result; once a table
+        behind it is loaded into or dropped, its next batch fails with "Query
+        result is no longer valid: table NAME has changed". The current row is
+        not moved."""
     def __arrow_c_schema__(self) -> object:
         """The result's schema (a struct with one field per column) in a PyCapsule
         named "arrow_schema" (the Arrow PyCapsule interface)."""
@@ -108,8 +113,9 @@ class QuerySet:
         Needs pyarrow; raises ImportError naming it when it is not installed."""
     def toPandas(self) -> Any:
         """The result as a pandas.DataFrame, by way of toArrow(); date columns
-        hold datetime.date objects. Needs pandas and pyarrow; raises ImportError
-        naming the one that is not installed."""
+        hold datetime.date objects, integer columns with a NULL int objects and
+        None. Needs pandas and pyarrow; raises ImportError naming the one that
+        is not installed."""
     def toPolars(self) -> Any:
         """The result as a polars.DataFrame, read through the Arrow C stream.
         Needs polars (not pyarrow); raises ImportError naming it when it is not

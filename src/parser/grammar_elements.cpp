@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 
+#include "parser/keyword_after_parser.h"
 #include "parser/repeated_statement_parser.h"
 #include "parser/statement_parser.h"
 #include "parser/string_parser.h"
@@ -45,6 +46,9 @@ std::unique_ptr<Parser> condParser() {
   std::unique_ptr<Parser> head = optionalRepeated("(");
   head->append(std::make_unique<StringParser>("column"));
   head->append(std::make_unique<StringParser>("operator"));
+  auto negation = std::make_unique<KeywordAfterParser>("not", "is");
+  negation->optional = true;
+  head->append(std::move(negation));
   head->append(std::make_unique<StringParser>("value"));
   head->append(optionalRepeated(")"));
   return head;
@@ -61,6 +65,7 @@ std::unique_ptr<Parser> createColParser() {
   head->append(std::make_unique<StringParser>("column type"));
   head->append(keyword("cat", true, false));
   head->append(dependentString("category number"));
+  head->append(keyword("null", true, false));
   return head;
 }
 
@@ -79,6 +84,7 @@ const std::string& elementText(Parser& element, unsigned short k) {
 }
 
 bool elementMatched(Parser& element, unsigned short k) {
+  if (auto* const after = dynamic_cast<KeywordAfterParser*>(element.next(k))) return after->matched;
   return part<StatementParser>(element, k).matched;
 }
 

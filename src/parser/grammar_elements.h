@@ -17,13 +17,15 @@ inline const std::set<std::string> booleanops{"and", "or"};
 enum ColPart : unsigned short { COL_NAME = 0 };
 std::unique_ptr<Parser> colParser();
 
-// Where clause element: { "(" } column operator value { ")" }.
+// Where clause element: { "(" } column operator [ "not" ] value { ")" },
+// where "not" counts only after the operator "is" ("x is not null").
 enum CondPart : unsigned short {
   COND_OPEN_BRACKETS = 0,   // RepeatedStatementParser "(", optional
   COND_COLUMN = 1,          // StringParser
   COND_OPERATOR = 2,        // StringParser
-  COND_VALUE = 3,           // StringParser
-  COND_CLOSE_BRACKETS = 4,  // RepeatedStatementParser ")", optional
+  COND_NOT = 3,             // KeywordAfterParser "not" after "is", optional
+  COND_VALUE = 4,           // StringParser
+  COND_CLOSE_BRACKETS = 5,  // RepeatedStatementParser ")", optional
 };
 std::unique_ptr<Parser> condParser();
 
@@ -34,12 +36,13 @@ enum SortPart : unsigned short {
 };
 std::unique_ptr<Parser> sortColumns();
 
-// Create column definition: name type [ "cat" number ].
+// Create column definition: name type [ "cat" number ] [ "null" ].
 enum CreateColPart : unsigned short {
   CREATE_COL_NAME = 0,        // StringParser
   CREATE_COL_TYPE = 1,        // StringParser
   CREATE_COL_CAT = 2,         // StatementParser "cat", optional
   CREATE_COL_CAT_NUMBER = 3,  // StringParser, dependent
+  CREATE_COL_NULL = 4,        // StatementParser "null", optional
 };
 std::unique_ptr<Parser> createColParser();
 
@@ -59,7 +62,7 @@ std::unique_ptr<Parser> joinParser();
 // read (a mismatch is a programming error and throws std::logic_error).
 // The text recorded by the StringParser at part k.
 const std::string& elementText(Parser& element, unsigned short k);
-// Whether the StatementParser at part k matched.
+// Whether the StatementParser or KeywordAfterParser at part k matched.
 bool elementMatched(Parser& element, unsigned short k);
 // How many repetitions the RepeatedStatementParser at part k found.
 unsigned short elementCount(Parser& element, unsigned short k);

@@ -23,6 +23,7 @@ ColumnConfig columnConfig(Parser& definition) {
   if (!getTypeFromKeyword(typeName, column.type)) {
     throw DatabaseException("Column type %s is not supported", typeName.c_str());
   }
+  column.nullable = elementMatched(definition, CREATE_COL_NULL);
   if (!elementMatched(definition, CREATE_COL_CAT)) return column;
   const std::string& number = elementText(definition, CREATE_COL_CAT_NUMBER);
   if (number.empty()) {

@@ -25,7 +25,23 @@ TableCol findSingleColumn(Database& database, const std::string& table,
   return database.results.front();
 }
 
-ConditionType conditionType(const std::string& text) {
+// The condition as written: column, operator, "not" when given, value.
+std::string conditionText(Parser& element) {
+  return elementText(element, COND_COLUMN) + " " + elementText(element, COND_OPERATOR) +
+         (elementMatched(element, COND_NOT) ? " not " : " ") + elementText(element, COND_VALUE);
+}
+
+// The comparison of a condition element; "is null" and "is not null" in
+// any letter case.
+ConditionType conditionType(Parser& element) {
+  const std::string& text = elementText(element, COND_OPERATOR);
+  if (toLower(text) == "is") {
+    if (toLower(elementText(element, COND_VALUE)) != "null") {
+      throw DatabaseException("Unsupported condition %s: only null can follow is or is not",
+                              conditionText(element).c_str());
+    }
+    return elementMatched(element, COND_NOT) ? NOT_NULL : IS_NULL;
+  }
   static const struct {
     const char* text;
     ConditionType type;
@@ -71,14 +87,13 @@ void addWhereClause(const SelectParser& grammar, ResultSetFactory& factory,
       op = connectors.at(i) == "or" ? OR : AND;
     }
     const TableCol column = resolve(elementText(element, COND_COLUMN));
-    const ConditionType type = conditionType(elementText(element, COND_OPERATOR));
+    const ConditionType type = conditionType(element);
     factory.addCondition(column, type, elementText(element, COND_VALUE),
                          static_cast<unsigned short>(depth), op, opens);
     const unsigned short closes = elementCount(element, COND_CLOSE_BRACKETS);
     if (closes > depth) {
-      throw DatabaseException("Missing '(' in the where clause: a ')' after %s %s %s closes no bracket",
-                              elementText(element, COND_COLUMN).c_str(), elementText(element, COND_OPERATOR).c_str(),
-                              elementText(element, COND_VALUE).c_str());
+      throw DatabaseException("Missing '(' in the where clause: a ')' after %s closes no bracket",
+                              conditionText(element).c_str());
     }
     depth -= closes;
   }

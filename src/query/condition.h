@@ -14,6 +14,8 @@ enum ConditionType : int32_t {
   GT = 3,  // v > c
   LE = 4,  // v <= c
   GE = 5,  // v >= c
+  IS_NULL = 6,   // the row holds NULL (no constant)
+  NOT_NULL = 7,  // the row holds a value (no constant)
 };
 
 // The connector written after a condition, joining it to the next one. Only
@@ -28,6 +30,10 @@ enum BoolOperator : int32_t {
 // constant. evaluate() receives the column's value in the form in which the
 // row holds it (a category number for a categorised column, the stored value
 // for a plain one) and never decodes it; the pointer may be unaligned.
+// A NULL has a stored form too (NULL_CATEGORY, or zero bytes and the empty
+// text in a plain column): conditions on category numbers answer it
+// themselves, and a caller that knows a row holds NULL asks
+// evaluateMaybeNull(nullptr) or applies `nullAnswer` to the row's bit.
 // Conditions are owned by the result-set factory; the compiled where clause
 // (CombinedBooleanExpression) reads their `result` and `unknown` fields.
 class Condition {
@@ -42,6 +48,13 @@ class Condition {
   // `result` and returns it. Throws DatabaseException "Unsupported select
   // condition operator" for a type the class does not handle.
   virtual bool evaluate(const void* value) = 0;
+  // evaluate(), with a null pointer standing for a NULL: answers
+  // `nullAnswer` for it, or `result` for a condition with a fixed answer.
+  bool evaluateMaybeNull(const void* value) {
+    if (value != nullptr) return evaluate(value);
+    if (!fixedAnswer) result = nullAnswer;
+    return result;
+  }
   // Answers the condition for `count` rows at once: bit i of `bits` (whole
   // 64-bit words, bits past `count` cleared) is set when the fixed-width
   // value (never a text) at base + rows[i] + delta satisfies it. `result` is left unspecified. This
@@ -71,9 +84,12 @@ class Condition {
   // Set while filtering when `result` does not hold this row's answer yet;
   // read by partial evaluation of the where clause.
   bool unknown = false;
-  // Set for a stand-in whose answer is `result` for every row: filtering
-  // neither reads its column nor asks it.
+  // Set for a stand-in whose answer is `result` for every row, NULL or
+  // not: filtering neither reads its column nor asks it.
   bool fixedAnswer = false;
+  // Answer for a row whose value is NULL: true only for IS_NULL, as every
+  // comparison with NULL is false.
+  bool nullAnswer = false;
   ConditionType type = EQ;
   // Brackets opened directly before the condition; tells adjacent groups
   // such as "(a or b) and (c or d)" apart.

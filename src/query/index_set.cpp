@@ -61,7 +61,9 @@ const void* IndexSet::rowForm(const void* key, bool& matchable) {
 }
 
 int IndexSet::compareCurrent(const void* rowKey) {
-  return comparator_->compare(getPointerPath(indexedColumn), rowKey);
+  // A NULL orders after every key and equals none, as the index sorts it.
+  const void* const value = getPointerPathOrNull(indexedColumn);
+  return value == nullptr ? 1 : comparator_->compare(value, rowKey);
 }
 
 bool IndexSet::findRow(const void* key) {

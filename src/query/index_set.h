@@ -18,7 +18,8 @@ class Database;
 // stored form, or to text); for a categorised column a key is translated to
 // its category number, so the index compares what the rows hold. Equality
 // is that of the values: a NaN key matches no row (NaN rows sort last),
-// and -0.0 matches 0.0. Owns its comparator; the table must outlive the
+// a NULL row matches no key (NULL rows sort after them), and -0.0 matches
+// 0.0. Owns its comparator; the table must outlive the
 // index and stay unchanged.
 class IndexSet : public TableSet {
  public:

@@ -136,6 +136,9 @@ IntegerComparison::IntegerComparison(ConditionType type, const std::string& text
     case GE:
       atLeast(above, lowest, highest);
       return;
+    case IS_NULL:
+    case NOT_NULL:
+      return;  // no constant to compare with
   }
 }
 

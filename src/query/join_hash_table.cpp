@@ -115,7 +115,8 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
 }
 
 void JoinHashTable::markPresent(const std::vector<const void*>& values) {
-  if (values.empty()) return;
+  // Values with NULLs among them (null pointers) are left to the hash slots.
+  if (values.empty() || std::find(values.begin(), values.end(), nullptr) != values.end()) return;
   withIntegerType(type_, [&](auto zero) {
     using T = decltype(zero);
     int64_t low = static_cast<int64_t>(integerWord<T>(values[0]));
@@ -138,6 +139,7 @@ void JoinHashTable::markPresent(const std::vector<const void*>& values) {
 }
 
 bool JoinHashTable::wordOf(const void* value, uint64_t& word) const {
+  if (value == nullptr) return false;
   if (type_ == STRING) {
     const char* text = static_cast<const char*>(value);
     word = text_bytes::hash(text, text_bytes::terminatedLength(text));

@@ -57,7 +57,8 @@ class JoinHashTable {
   };
 
   // The value at `value` as a word that equals another value's word exactly
-  // when the values are equal (for texts: the hash); false for NaN.
+  // when the values are equal (for texts: the hash); false for NaN and
+  // for a NULL (a null pointer), which equal nothing.
   bool wordOf(const void* value, uint64_t& word) const;
   // The slot holding the value, or the free slot where it belongs,
   // searched from slot `at` (the value's first choice by default).

@@ -45,7 +45,8 @@ bool JoinedSet::nextLeftRowWithPartner() {
   while (++leftCursor_ < leftRowCount_) {
     left_->setRow(leftCursor_);
     key_ = left_->getPointer(leftJoinColumn_);
-    if (right_->findRow(key_)) {
+    // A NULL key (a null pointer) has no partner.
+    if (key_ != nullptr && right_->findRow(key_)) {
       matching_ = true;
       return true;
     }
@@ -88,6 +89,11 @@ TableSet& JoinedSet::sideOf(const SelectCol& selected) {
 DATA_TYPE JoinedSet::getSelectDataType(unsigned short k) {
   const SelectCol& selected = selected_[k];
   return sideOf(selected).table().columnTypes[selected.column];
+}
+
+bool JoinedSet::selectMayBeNull(unsigned short k) {
+  const SelectCol& selected = selected_[k];
+  return sideOf(selected).table().nullable[selected.column] != 0;
 }
 
 std::string JoinedSet::getSelectString(unsigned short k) {
@@ -176,6 +182,8 @@ std::string JoinedSet::getString(unsigned short col) { return sideOf(col).getStr
 void* JoinedSet::getPointer(unsigned short col) { return sideOf(col).getPointer(col); }
 
 void* JoinedSet::getPointerPath(unsigned short col) { return sideOf(col).getPointerPath(col); }
+
+const void* JoinedSet::getPointerPathOrNull(unsigned short col) { return sideOf(col).getPointerPathOrNull(col); }
 
 unsigned short JoinedSet::getNumberOfSelectCols() {
   return static_cast<unsigned short>(selected_.size());
@@ -279,7 +287,7 @@ class RightAnswers {
           positioned = true;
         }
         const auto column = static_cast<unsigned short>(condition.column - leftColumns_);
-        answers[j] = condition.evaluate(right_.getPointerPath(column)) ? Answer::Yes : Answer::No;
+        answers[j] = condition.evaluateMaybeNull(right_.getPointerPathOrNull(column)) ? Answer::Yes : Answer::No;
       }
       condition.result = answers[j] == Answer::Yes;
       condition.unknown = false;
@@ -301,7 +309,7 @@ Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Conditio
                    const std::vector<Condition*>& rightConditions, CombinedBooleanExpression& root) {
   left.setRow(position);
   for (Condition* condition : leftConditions) {
-    condition->evaluate(left.getPointerPath(condition->column));
+    condition->evaluateMaybeNull(left.getPointerPathOrNull(condition->column));
     condition->unknown = false;
   }
   for (Condition* condition : rightConditions) condition->unknown = true;

@@ -47,11 +47,13 @@ class JoinedSet : public ResultSet, public Buffer {
   bool nextRow() override;
   void addCurrentRow() override;
   DATA_TYPE getSelectDataType(unsigned short k) override;
+  bool selectMayBeNull(unsigned short k) override;
   std::string getSelectString(unsigned short k) override;
   std::string getString(unsigned short col) override;
   void* getSelectPointer(unsigned short k) override;
   void* getPointer(unsigned short col) override;
   void* getPointerPath(unsigned short col) override;
+  const void* getPointerPathOrNull(unsigned short col) override;
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;

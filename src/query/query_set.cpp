@@ -100,6 +100,8 @@ ResultSet& QuerySet::readable(unsigned short col) const {
   return *result_;
 }
 
+bool QuerySet::isNull(unsigned short col) const { return readable(col).getSelectPointer(col) == nullptr; }
+
 std::string QuerySet::getString(unsigned short col) const {
   return readable(col).getSelectString(col);
 }
@@ -132,6 +134,14 @@ constexpr const char* kIntRangeMessage = "Unable to convert column %d to int. Va
 
 using unaligned::load;
 
+// The stored value of selected column `col` in the current row; throws for
+// a NULL, which no number stands for.
+const void* presentValue(ResultSet& result, unsigned short col) {
+  const void* const value = result.getSelectPointer(col);
+  if (value == nullptr) throw DatabaseException("Column %d of the current row is NULL", col);
+  return value;
+}
+
 // Rounds to single precision; magnitudes beyond its range become infinite.
 float narrowToFloat(double value) {
   if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) {
@@ -149,7 +159,7 @@ int64_t QuerySet::getLong(unsigned short col) const {
   if (!isNumeric(type)) {
     throw DatabaseException(kLongMessage, col);
   }
-  const void* value = result.getSelectPointer(col);
+  const void* value = presentValue(result, col);
   switch (type) {
     case LONG:
       return load<int64_t>(value);
@@ -170,7 +180,7 @@ int32_t QuerySet::getInt(unsigned short col) const {
   if (!isNumeric(type)) {
     throw DatabaseException(kIntMessage, col);
   }
-  const void* value = result.getSelectPointer(col);
+  const void* value = presentValue(result, col);
   switch (type) {
     case LONG:
       return static_cast<int32_t>(load<int64_t>(value));
@@ -191,7 +201,7 @@ double QuerySet::getDouble(unsigned short col) const {
   if (!isNumeric(type)) {
     throw DatabaseException(kDoubleMessage, col);
   }
-  const void* value = result.getSelectPointer(col);
+  const void* value = presentValue(result, col);
   switch (type) {
     case LONG:
       return static_cast<double>(load<int64_t>(value));
@@ -212,7 +222,7 @@ float QuerySet::getFloat(unsigned short col) const {
   if (!isNumeric(type)) {
     throw DatabaseException(kFloatMessage, col);
   }
-  const void* value = result.getSelectPointer(col);
+  const void* value = presentValue(result, col);
   switch (type) {
     case LONG:
       return static_cast<float>(load<int64_t>(value));
@@ -236,6 +246,12 @@ DATA_TYPE QuerySet::getColumnType(unsigned short col) const {
   ResultSet& result = valid();
   requireColumn(result, col);
   return result.getSelectDataType(col);
+}
+
+bool QuerySet::mayBeNull(unsigned short col) const {
+  ResultSet& result = valid();
+  requireColumn(result, col);
+  return result.selectMayBeNull(col);
 }
 
 void QuerySet::populateCSV(Buffer& out) const {

@@ -24,6 +24,13 @@ class DatabaseLock;
 // A cursor is used under its database's lock (lock()), taken by the caller
 // for each call; the destructor takes it itself, since the last copy frees
 // the result. A cursor made without a database is for one thread.
+//
+// NULL: wherever the cursor hands out a pointer to a stored value (Row's
+// value, readColumn, readColumns, the runs of readRuns), a NULL is a null
+// pointer, and a run over a column that holds NULLs describes its values
+// one pointer each (never `same` or an offset). isNull asks about the
+// current row; getString gives the empty text for a NULL, and the number
+// getters refuse it.
 class QuerySet {
  public:
   // An empty cursor: no rows, no columns.
@@ -47,7 +54,11 @@ class QuerySet {
   // Makes result position `row` (0-based, in result order) current.
   void setRow(unsigned int row);
 
+  // Whether selected column `col` of the current row is NULL.
+  bool isNull(unsigned short col) const;
   std::string getString(unsigned short col) const;
+  // The number getters throw for a column that is not numeric, then for a
+  // NULL ("Column %d of the current row is NULL").
   int64_t getLong(unsigned short col) const;
   double getDouble(unsigned short col) const;
   int32_t getInt(unsigned short col) const;
@@ -57,12 +68,15 @@ class QuerySet {
   // Type of selected column `col`; throws like a row read, and for a column
   // out of range.
   DATA_TYPE getColumnType(unsigned short col) const;
+  // Whether selected column `col` may hold NULL; throws like getColumnType.
+  bool mayBeNull(unsigned short col) const;
   // Writes the whole result as CSV text, NUL-terminated, into `out` from its
   // start. The current row is left as it was.
   void populateCSV(Buffer& out) const;
 
   // The selected values of the row a bulk read stands on. Pointers lead to
-  // stored values and are valid only until the visitor returns.
+  // stored values, nullptr for a NULL, and are valid only until the visitor
+  // returns.
   class Row {
    public:
     explicit Row(ResultSet& result) : result_(result) {}

@@ -25,7 +25,7 @@ void ResultSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   for (uint32_t rows = 1; nextRow(); ++rows) {
     if (rows % kRowsPerInterruptCheck == 0) checkInterrupt();
     for (Condition* condition : conditions) {
-      condition->evaluate(getPointerPath(condition->column));
+      condition->evaluateMaybeNull(getPointerPathOrNull(condition->column));
     }
     if (root.evaluate()) {
       addCurrentRow();
@@ -46,7 +46,7 @@ void ResultSet::sort(std::vector<FieldComparatorBase*>& comparators) {
     if (row % kRowsPerInterruptCheck == 0) checkInterrupt();
     setRowDerived(row);
     for (size_t i = 0; i < width; ++i) {
-      keys[static_cast<size_t>(row) * width + i] = getPointerPath(comparators[i]->column);
+      keys[static_cast<size_t>(row) * width + i] = getPointerPathOrNull(comparators[i]->column);
     }
   }
   sortByOrderKeys(comparators, keys);
@@ -89,21 +89,29 @@ void ResultSet::sortByOrderKeys(const std::vector<FieldComparatorBase*>& compara
   // Integer keys, inverted for descending comparators; a key that leaves
   // ties between different values (a text's first bytes) is followed by
   // the comparator. The stored row breaks the remaining ties: most decisions are
-  // taken without a virtual call.
+  // taken without a virtual call. A NULL has key 0 and orders by its
+  // null pointer: after every value.
   const size_t width = comparators.size();
   std::vector<uint64_t> keys(values.size());
+  std::vector<bool> keyHasNull(width);
   for (size_t i = 0; i < values.size(); ++i) {
     const FieldComparatorBase& comparator = *comparators[i % width];
+    if (values[i] == nullptr) {
+      keyHasNull[i % width] = true;
+      continue;
+    }
     const uint64_t key = comparator.orderKey(values[i]);
     keys[i] = comparator.descending ? ~key : key;
   }
+  const auto isNull = [&](uint32_t row, size_t i) { return values[static_cast<size_t>(row) * width + i] == nullptr; };
   const auto before = [&](uint32_t a, uint32_t b) {
     const size_t atA = static_cast<size_t>(a) * width;
     const size_t atB = static_cast<size_t>(b) * width;
     for (size_t i = 0; i < width; ++i) {
+      if (isNull(a, i) != isNull(b, i)) return isNull(b, i);
       if (keys[atA + i] != keys[atB + i]) return keys[atA + i] < keys[atB + i];
       const FieldComparatorBase& comparator = *comparators[i];
-      if (comparator.orderKeyIsExact()) continue;
+      if (comparator.orderKeyIsExact() || isNull(a, i)) continue;
       const int c = comparator.compare(values[atA + i], values[atB + i]);
       if (c != 0) return comparator.descending ? c > 0 : c < 0;
     }
@@ -121,15 +129,20 @@ void ResultSet::sortByOrderKeys(const std::vector<FieldComparatorBase*>& compara
     }
     if (rowCount > 1) radixSort(keyed);
     for (uint32_t position = 0; position < rowCount; ++position) permutation[position] = keyed[position].second;
+    if (keyHasNull[i]) {
+      std::stable_partition(permutation.begin(), permutation.end(), [&](uint32_t row) { return !isNull(row, i); });
+    }
   }
   const auto inexact = std::find_if(comparators.begin(), comparators.end(),
                                     [](const FieldComparatorBase* c) { return !c->orderKeyIsExact(); });
   if (inexact == comparators.end()) return;
   // Rows agreeing on the keys up to the first inexact one are in one run.
-  const auto decided = static_cast<ptrdiff_t>(inexact - comparators.begin()) + 1;
+  const auto decided = static_cast<size_t>(inexact - comparators.begin()) + 1;
   const auto sameKeys = [&](uint32_t a, uint32_t b) {
-    const auto keysA = keys.begin() + static_cast<ptrdiff_t>(a * width);
-    return std::equal(keysA, keysA + decided, keys.begin() + static_cast<ptrdiff_t>(b * width));
+    for (size_t i = 0; i < decided; ++i) {
+      if (keys[a * width + i] != keys[b * width + i] || isNull(a, i) != isNull(b, i)) return false;
+    }
+    return true;
   };
   for (uint32_t first = 0; first < rowCount;) {
     uint32_t end = first + 1;
@@ -177,9 +190,11 @@ void ResultSet::populateCSV(Buffer& out) {
   // Floating-point values are written in full, so that the text reads back
   // as the same values.
   std::vector<bool> exact(columns);
+  std::vector<bool> nullable(columns);
   for (unsigned short k = 0; k < columns; ++k) {
     const DATA_TYPE type = getSelectDataType(k);
     exact[k] = type == DOUBLE || type == FLOAT;
+    nullable[k] = selectMayBeNull(k);
   }
   std::string line;
   for (uint32_t position = 0; position < rowCount; ++position) {
@@ -193,8 +208,13 @@ void ResultSet::populateCSV(Buffer& out) {
       if (k > 0) {
         line += ',';
       }
-      appendCsvField(line, exact[k] ? getExactStringFromPtr(getSelectPointer(k), getSelectDataType(k))
-                                     : getSelectString(k));
+      // A NULL is an empty field: nothing is appended.
+      if (!exact[k]) {
+        if (!nullable[k] || getSelectPointer(k) != nullptr) appendCsvField(line, getSelectString(k));
+        continue;
+      }
+      void* const value = getSelectPointer(k);
+      if (value != nullptr) appendCsvField(line, getExactStringFromPtr(value, getSelectDataType(k)));
     }
     out.write(line.data(), line.size());
   }

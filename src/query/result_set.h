@@ -31,6 +31,15 @@ struct ValueRun {
 // change while it is read (see watchTable/checkValid for how a change is
 // detected). Pointers returned by the row-access operations stay valid until
 // the next positioning.
+//
+// NULL: every operation that hands out a decoded stored value
+// (getSelectPointer, getPointer, selectPointers, selectRows, selectRun)
+// gives a null pointer for a NULL; a selectRun over a column that may hold
+// NULL lists its values as pointers. The text operations give the empty
+// text for a NULL. getPointerPath gives the stored form instead, which a
+// NULL also has: NULL_CATEGORY (storage/column_map_base.h) in a
+// categorised column, zero bytes or the empty text in a plain one, whose
+// flag NodeConfig::isNull reads.
 class ResultSet {
  public:
   ResultSet() = default;
@@ -45,6 +54,9 @@ class ResultSet {
   virtual void addCurrentRow() = 0;
   // Type of the k-th selected column.
   virtual DATA_TYPE getSelectDataType(unsigned short k) = 0;
+  // Whether the k-th selected column may hold NULL (its table declares it
+  // with null); a column that may not never gives a null pointer.
+  virtual bool selectMayBeNull(unsigned short k) = 0;
   // Text of the k-th selected column in the current row.
   virtual std::string getSelectString(unsigned short k) = 0;
   // Text of source column `col` in the current row.
@@ -58,6 +70,9 @@ class ResultSet {
   // pointer leads into the source's storage and, unlike the others, stays
   // valid across positionings while the source is unchanged.
   virtual void* getPointerPath(unsigned short col) = 0;
+  // getPointerPath, or nullptr when the row holds NULL there: the form
+  // conditions and sort keys read.
+  virtual const void* getPointerPathOrNull(unsigned short col) = 0;
   virtual unsigned short getNumberOfSelectCols() = 0;
   // Columns of the row source.
   virtual unsigned short getNumberOfCols() = 0;
@@ -101,7 +116,8 @@ class ResultSet {
   void processRequest(std::vector<Condition*>& conditions);
   // Builds the permutation ordering the stored rows by the comparators, the
   // first comparator deciding first; rows equal under every comparator keep
-  // their stored order. No comparators: nothing changes.
+  // their stored order. A NULL orders after every value, ascending and
+  // descending alike. No comparators: nothing changes.
   void sort(std::vector<FieldComparatorBase*>& comparators);
   // Replaces the permutation by the identity over the stored rows.
   void initPermutation();
@@ -116,7 +132,8 @@ class ResultSet {
   std::string getHeader(const std::string& separator);
   // Writes the whole result as CSV text into `out` from its start, followed
   // by one NUL byte that counts as used. Floating-point values are written
-  // in the shortest text that reads back as the same value.
+  // in the shortest text that reads back as the same value; a NULL as an
+  // empty field, the empty text as "".
   void populateCSV(Buffer& out);
 
   // Registers a table whose rows this result reads: `changes` is the table's
@@ -138,7 +155,7 @@ class ResultSet {
 
  private:
   // Orders the permutation by the comparators' order keys; `values` holds
-  // each stored row's key values, one per comparator.
+  // each stored row's key values, one per comparator, nullptr for a NULL.
   void sortByOrderKeys(const std::vector<FieldComparatorBase*>& comparators,
                        const std::vector<const void*>& values);
 

@@ -3,6 +3,7 @@
 
 #include "query/result_set_factory.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -16,6 +17,7 @@
 #include "query/index_set.h"
 #include "query/integer_comparison.h"
 #include "query/joined_set.h"
+#include "query/null_condition.h"
 #include "query/simple_condition.h"
 #include "query/table_set.h"
 #include "storage/table_config.h"
@@ -128,12 +130,15 @@ std::unique_ptr<Condition> zeroEquality(ColumnMapBase& map, DATA_TYPE dataType, 
 // constant the map lacks matches no row and NE every row; a range whose
 // constant is absent becomes the inclusive bound of the nearest value
 // inside it (0 or 65535 beyond every value, matching all rows or none).
-std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataType,
-                                             ConditionType type, const std::string& value) {
+// On a `nullable` column no condition takes NULL_CATEGORY: NE and lower
+// bounds become ranges, which stop below it.
+std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataType, ConditionType type,
+                                             const std::string& value, bool nullable) {
   const std::unique_ptr<char[]> stored = storedValue(value, dataType);
   void* const constant = stored.get();
   if (isNanValue(constant, dataType)) {
     // Compared with NaN every operator but != answers false.
+    if (type == NE && nullable) return std::make_unique<CategoryRangeCondition>(NE, 0, 0);
     if (type == EQ || type == NE) {
       return categoryEquality(type, 0);
     }
@@ -147,6 +152,7 @@ std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataT
   }
   const bool present = map.containsValue(constant);
   const unsigned short number = present ? map.getInt(constant) : 0;
+  if (type == NE && nullable) return std::make_unique<CategoryRangeCondition>(NE, number, number);
   if (type == EQ || type == NE) {
     return categoryEquality(type, number);
   }
@@ -154,10 +160,12 @@ std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataT
     if (present) {
       return std::make_unique<CompareCondition<unsigned short>>(type, number);
     }
-    return std::make_unique<CompareCondition<unsigned short>>(LE, map.getIntLessEq(constant));
+    // Every value below the constant: at most the number below NULL's.
+    const unsigned short bound = std::min<unsigned short>(map.getIntLessEq(constant), NULL_CATEGORY - 1);
+    return std::make_unique<CompareCondition<unsigned short>>(LE, bound);
   }
   const unsigned short nan = nanNumber(map, dataType);
-  if (nan == 0) {
+  if (nan == 0 && !nullable) {
     if (present) {
       return std::make_unique<CompareCondition<unsigned short>>(type, number);
     }
@@ -167,7 +175,19 @@ std::unique_ptr<Condition> categoryCondition(ColumnMapBase& map, DATA_TYPE dataT
   if (present && type == GT) {
     low = static_cast<unsigned short>(number + 1);
   }
-  return std::make_unique<CategoryRangeCondition>(type, low, static_cast<unsigned short>(nan - 1));
+  const unsigned short high = nan != 0 ? static_cast<unsigned short>(nan - 1) : NULL_CATEGORY - 1;
+  return std::make_unique<CategoryRangeCondition>(type, low, high);
+}
+
+// IS_NULL or NOT_NULL: on the NULL_CATEGORY number of a categorised column,
+// on the null flag of a plain one, and the same answer for every row of a
+// column that cannot hold NULL.
+std::unique_ptr<Condition> nullTest(const TableConfig& table, unsigned short column, ConditionType type) {
+  if (table.nullable[column] == 0) return std::make_unique<FixedCondition>(type, type == NOT_NULL);
+  if (table.isPlain[column] != 0) return std::make_unique<NullCondition>(type);
+  std::unique_ptr<Condition> condition = categoryEquality(type == IS_NULL ? EQ : NE, NULL_CATEGORY);
+  condition->nullAnswer = type == IS_NULL;
+  return condition;
 }
 
 // Bytes compared by a SimpleCondition on a stored value of the type.
@@ -214,7 +234,7 @@ std::unique_ptr<Condition> storedFormCondition(const TableConfig& table, unsigne
                                                const std::string& value) {
   const DATA_TYPE dataType = table.columnTypes[column];
   if (table.isPlain[column] == 0) {
-    return categoryCondition(*table.columnMaps.at(column), dataType, type, value);
+    return categoryCondition(*table.columnMaps.at(column), dataType, type, value, table.nullable[column] != 0);
   }
   return plainCondition(dataType, type, value);
 }
@@ -225,10 +245,11 @@ std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& 
                                                              unsigned short column,
                                                              ConditionType type,
                                                              const std::string& value) {
-  if (type < EQ || type > GE) {
+  if (type < EQ || type > NOT_NULL) {
     throw DatabaseException("Unsupported condition type");
   }
   table.requireColumn(column);
+  if (type == IS_NULL || type == NOT_NULL) return nullTest(table, column, type);
   const DATA_TYPE dataType = table.columnTypes[column];
   if (dataType != LONG && dataType != INT && dataType != SHORT) {
     return storedFormCondition(table, column, type, value);
@@ -236,7 +257,11 @@ std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& 
   // An integer column compares with the constant's true value, which its
   // type may not hold.
   const IntegerComparison restated(type, value, dataType);
-  if (restated.fixed()) return std::make_unique<FixedCondition>(type, restated.answer());
+  if (restated.fixed()) {
+    // Every value passes, but a NULL does not.
+    if (restated.answer() && table.nullable[column] != 0) return nullTest(table, column, NOT_NULL);
+    return std::make_unique<FixedCondition>(type, restated.answer());
+  }
   return storedFormCondition(table, column, restated.type(), std::to_string(restated.constant()));
 }
 

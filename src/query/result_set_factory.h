@@ -35,9 +35,10 @@ class ResultSetFactory {
   void clear();
 
   // Appends a condition on `column` against the constant `value` as written
-  // in the query. `level` is the number of enclosing brackets, `op` the
-  // connector written after the condition and `openBrackets` the brackets
-  // opened directly before it. A failing call appends nothing.
+  // in the query (ignored for IS_NULL and NOT_NULL). `level` is the number
+  // of enclosing brackets, `op` the connector written after the condition
+  // and `openBrackets` the brackets opened directly before it. A failing
+  // call appends nothing.
   void addCondition(TableCol column, ConditionType type, std::string value, unsigned short level,
                     BoolOperator op, unsigned short openBrackets = 0);
   // Appends a sort key; keys apply in the order added.
@@ -58,8 +59,9 @@ class ResultSetFactory {
   std::unique_ptr<ResultSet> createResultSet();
 
   // The condition testing `column` of `table` against the constant text,
-  // on the form in which the table's rows hold the column. Throws
-  // "Unsupported condition type" for a type above GE.
+  // on the form in which the table's rows hold the column (IS_NULL and
+  // NOT_NULL ignore the text). A comparison is false for a NULL. Throws
+  // "Unsupported condition type" for a type outside ConditionType.
   static std::unique_ptr<Condition> createCondition(const TableConfig& table, unsigned short column,
                                                     ConditionType type, const std::string& value);
 

@@ -24,6 +24,7 @@ class SideCondition : public Condition {
     openBrackets = joined.openBrackets;
     type = joined.type;
     fixedAnswer = own == nullptr;
+    nullAnswer = own != nullptr && own->nullAnswer;
     result = fixedAnswer;
   }
 

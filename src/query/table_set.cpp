@@ -15,7 +15,9 @@
 #include "query/condition.h"
 #include "query/row_bits.h"
 #include "storage/bit_count.h"
+#include "storage/column_map_base.h"
 #include "storage/tree_table.h"
+#include "storage/unaligned.h"
 
 TableSet::TableSet(std::vector<unsigned short> selected) : selectedColumns(std::move(selected)) {}
 
@@ -71,6 +73,8 @@ DATA_TYPE TableSet::getSelectDataType(unsigned short k) {
   return table().columnTypes[selectedColumns[k]];
 }
 
+bool TableSet::selectMayBeNull(unsigned short k) { return table().nullable[selectedColumns[k]] != 0; }
+
 std::string TableSet::getSelectString(unsigned short k) {
   return iterator_->getString(selectedColumns[k]);
 }
@@ -116,6 +120,7 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
   }
   const NodeConfig& layout = *node.config;
   if (index >= layout.numColumns) return place;
+  if (layout.nullBits[index] != NodeConfig::kNoNullBit) place.nullable = index;
   const unsigned short position = layout.positions[index];
   if (position < layout.numFixed) {
     place.offset = layout.offsets[position];
@@ -139,9 +144,12 @@ std::unique_ptr<CopiedColumns> TableSet::copyStoredValues(bool copyTexts) {
   size_t rowBytes = 0;
   const TreeTable& t = table();
   for (unsigned short k = 0; k < selectedColumns.size(); ++k) {
-    widths.push_back(getTypeWidth(getSelectDataType(k)));
     const unsigned short col = selectedColumns[k];
-    copiedTexts.push_back(copyTexts && widths.back() == 0 && col < t.numColumns && t.isPlain[col] != 0);
+    const bool known = col < t.numColumns;
+    // A column that may hold NULL keeps pointers, nullptr for a NULL.
+    const bool nullable = known && t.nullable[col] != 0;
+    widths.push_back(nullable ? 0 : getTypeWidth(getSelectDataType(k)));
+    copiedTexts.push_back(copyTexts && getSelectDataType(k) == STRING && known && t.isPlain[col] != 0);
     rowBytes += widths.back() == 0 ? sizeof(const void*) : widths.back();
   }
   // A wide answer reads its rows where they are: a copy of it would cost
@@ -227,6 +235,11 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
     const ColumnPlace& place = (*places_)[k];
     if (place.fixed != nullptr) {
       runs[k] = ValueRun{place.fixed, nullptr, 0};
+    } else if (place.nullable >= 0) {
+      // Values that may be NULL are handed out one pointer each.
+      const void** const pointers = scratch + (k + 1) * kMaxRunRows;
+      pointRun(k, *node, plains, rows, run, pointers);
+      runs[k] = ValueRun{nullptr, pointers, 0};
     } else if (place.offset >= 0) {
       runs[k] = ValueRun{nullptr, plains, static_cast<size_t>(place.offset)};
     } else if (place.text == 0) {
@@ -259,6 +272,10 @@ void TableSet::pointRun(size_t k, const NodeTable& node, const void* const* plai
     std::fill(out, out + run, place.fixed);
     return;
   }
+  if (place.nullable >= 0) {
+    for (uint32_t i = 0; i < run; ++i) out[i] = valueIn(place, static_cast<const char*>(plains[i]), *node.config);
+    return;
+  }
   if (place.offset >= 0) {
     for (uint32_t i = 0; i < run; ++i) out[i] = static_cast<const char*>(plains[i]) + place.offset;
     return;
@@ -281,7 +298,7 @@ void* TableSet::getPointerPath(unsigned short col) {
   const unsigned short index = t.columnIndex[col];
   NodeIterator& rows = iterator_->rows;
   if (t.isPlain[col] != 0) {
-    return rows.getPointer(index);
+    return const_cast<char*>(rows.config->valueAt(rows.current, index));
   }
   // The node's path holds the number when the level is fixed for the node;
   // otherwise the row carries its own copy just before its plain part.
@@ -290,6 +307,14 @@ void* TableSet::getPointerPath(unsigned short col) {
     return const_cast<unsigned short*>(path + index);
   }
   return rows.current + NodeTable::numberOffset(index, t.numCategories);
+}
+
+const void* TableSet::getPointerPathOrNull(unsigned short col) {
+  const void* const value = getPointerPath(col);
+  const TreeTable& t = table();
+  if (t.nullable[col] == 0) return value;
+  if (t.isPlain[col] != 0) return iterator_->rows.config->isNull(iterator_->rows.current, t.columnIndex[col]) ? nullptr : value;
+  return unaligned::load<unsigned short>(value) == NULL_CATEGORY ? nullptr : value;
 }
 
 unsigned short TableSet::getNumberOfSelectCols() {
@@ -313,6 +338,7 @@ struct ConditionSource {
   unsigned short offset;  // byte offset in the plain part of a fixed-width plain value
   unsigned short width;   // bytes of a fixed-width plain value
   ptrdiff_t number;       // where a row holds a category number, from its plain part
+  bool nullable;          // a plain value whose NULL the row's null bitmap marks
 };
 
 // The conditions of a where clause as a scan of one table's nodes answers
@@ -340,6 +366,10 @@ class ConditionPlan {
   // Answers the unknown conditions for the `count` rows at plain offsets
   // block[0 .. count) of the block at `base`, the rows from `first` on.
   void evaluateBlock(const char* base, const uint32_t* block, size_t first, size_t count);
+  // Sets the bits of the rows of such a block that hold NULL in `source`'s
+  // column to its condition's answer for NULL.
+  void answerNulls(const ConditionSource& source, const char* base, const uint32_t* block, size_t count,
+                   uint64_t* bits) const;
 
   const UnknownFlags clearFlags_;
   const TreeTable& table_;
@@ -365,12 +395,13 @@ ConditionPlan::ConditionPlan(const TreeTable& table, const std::vector<Condition
 ConditionSource ConditionPlan::sourceOf(const TreeTable& table, Condition* condition) {
   const unsigned short column = condition->column;
   const unsigned short index = table.columnIndex[column];
-  ConditionSource source{condition, table.isPlain[column] == 0, false, index, 0, 0, 0};
+  ConditionSource source{condition, table.isPlain[column] == 0, false, index, 0, 0, 0, false};
   if (source.categorised) {
     source.number = NodeTable::numberOffset(index, table.numCategories);
     return source;
   }
   const NodeConfig& layout = table.plainConfig;
+  source.nullable = layout.nullBits[index] != NodeConfig::kNoNullBit;
   const unsigned short position = layout.positions[index];
   source.text = position >= layout.numFixed;
   if (!source.text) {
@@ -429,6 +460,21 @@ void ConditionPlan::evaluateBlock(const char* base, const uint32_t* block, size_
       for (size_t row = 0; row < count; ++row) texts[row] = layout_.valueAt(base + block[row], source.index);
       condition.evaluateTexts(texts, count, bits);
     }
+    if (source.nullable) answerNulls(source, base, block, count, bits);
+  }
+}
+
+void ConditionPlan::answerNulls(const ConditionSource& source, const char* base, const uint32_t* block, size_t count,
+                                uint64_t* bits) const {
+  const bool answer = source.condition->nullAnswer;
+  for (size_t first = 0; first < count; first += 64) {
+    const size_t last = std::min(count, first + 64);
+    uint64_t nulls = 0;
+    for (size_t row = first; row < last; ++row) {
+      nulls |= static_cast<uint64_t>(layout_.isNull(base + block[row], source.index) ? 1 : 0) << (row - first);
+    }
+    uint64_t& word = bits[first / 64];
+    word = answer ? word | nulls : word & ~nulls;
   }
 }
 

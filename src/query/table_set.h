@@ -36,11 +36,13 @@ class TableSet : public ResultSet, public Buffer {
   bool nextRow() override;
   void addCurrentRow() override;
   DATA_TYPE getSelectDataType(unsigned short k) override;
+  bool selectMayBeNull(unsigned short k) override;
   std::string getSelectString(unsigned short k) override;
   std::string getString(unsigned short col) override;
   void* getSelectPointer(unsigned short k) override;
   void* getPointer(unsigned short col) override;
   void* getPointerPath(unsigned short col) override;
+  const void* getPointerPathOrNull(unsigned short col) override;
   unsigned short getNumberOfSelectCols() override;
   unsigned short getNumberOfCols() override;
   void setRowDerived(unsigned int row) override;
@@ -93,11 +95,14 @@ class TableSet : public ResultSet, public Buffer {
     int32_t offset = -1;    // else its offset in a row's plain part,
     int32_t text = -1;      // or which of the row's texts it is; all unset
                             // when the iterator must find it
+    int32_t nullable = -1;  // its plain index when it may be NULL
   };
   // The value `place` describes in the row whose plain part is at `row`
-  // of a node with layout `layout`; nullptr when the iterator must find it.
+  // of a node with layout `layout`; nullptr when the iterator must find it
+  // (which it does for a NULL too, answering nullptr).
   static void* valueIn(const ColumnPlace& place, const char* row, const NodeConfig& layout) {
     if (place.fixed != nullptr) return place.fixed;
+    if (place.nullable >= 0 && layout.isNull(row, static_cast<unsigned short>(place.nullable))) return nullptr;
     if (place.offset >= 0) return const_cast<char*>(row + place.offset);
     if (place.text >= 0) return const_cast<char*>(layout.stringAt(row, static_cast<unsigned short>(place.text)));
     return nullptr;

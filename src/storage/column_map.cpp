@@ -16,9 +16,11 @@ bool staysCategorised(uint64_t distinctValues, unsigned int rows) {
 
 }  // namespace
 
-void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows) {
+void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows,
+                     const std::vector<unsigned char>& sawNull) {
   for (auto entry = maps.begin(); entry != maps.end();) {
-    if (staysCategorised(entry->second->getSize(), rows)) {
+    const bool null = entry->first < sawNull.size() && sawNull[entry->first] != 0;
+    if (staysCategorised(entry->second->getSize() + (null ? 1 : 0), rows)) {
       ++entry;
       continue;
     }

@@ -23,6 +23,7 @@ namespace category_numbering {
 inline constexpr unsigned short FIRST = 32767;
 // Bound above every assigned number (0 is the bound below).
 inline constexpr unsigned short TOP = 65535;
+static_assert(NULL_CATEGORY == TOP, "NULL's number must be one that numbering never assigns");
 // Renumbering spreads the values over [RENUMBER_START, RENUMBER_START + RENUMBER_SPAN).
 inline constexpr unsigned short RENUMBER_START = 3276;
 inline constexpr double RENUMBER_SPAN = 58983.0;
@@ -326,5 +327,8 @@ class ColumnMap : public ColumnMapBase {
 // Keeps categorised only the columns fit to be tree levels after `rows`
 // sampled rows: a map with n distinct values stays when 2 * log2(n) <=
 // log2(rows) (at most sqrt(rows) values) and n <= CONFIG_CATEGORY_THRESHOLD.
-// Every other map is destroyed and its entry erased. An empty map stays.
-void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows);
+// A column whose `sawNull` entry is set (column -> 1; the vector may be
+// shorter) counts its NULL as one more distinct value. Every other map is
+// destroyed and its entry erased. An empty map stays.
+void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows,
+                     const std::vector<unsigned char>& sawNull = {});

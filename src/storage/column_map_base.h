@@ -4,6 +4,16 @@
 #include <memory>
 #include <vector>
 
+// The category number of NULL in a categorised column declared nullable:
+// the top number, which numbering never assigns (every number a map can
+// give a value stays available), so NULL sorts after every value and the
+// tree groups NULL rows under it like any other number (only 0 marks an
+// unset level of a branch path). No map holds it: getValuePointer answers
+// nullptr and containsInt false for it. Beware that the range lookups
+// below also answer 65535, as the bound above every value: a condition on
+// numbers "at most 65535" takes NULL rows too unless it excludes them.
+inline constexpr unsigned short NULL_CATEGORY = 65535;
+
 // Dictionary encoding of one categorised column: every distinct value has an
 // order-preserving 16-bit category number (the smaller value always has the
 // smaller number). 0 and 65535 are never assigned by numbering; they serve as
@@ -48,7 +58,8 @@ class ColumnMapBase {
   // Number of distinct values.
   virtual uint64_t getSize() = 0;
   // The stored value of an assigned number; valid while the value is in the
-  // map (a text map's store may move when it grows).
+  // map (a text map's store may move when it grows). nullptr for a number
+  // no value has, NULL_CATEGORY among them.
   virtual void* getValuePointer(unsigned short number) const = 0;
   // A map with the same values and numbers that shares no storage with this
   // one, which stays as it is.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "errors/database_exception.h"
@@ -42,9 +43,15 @@ static_assert(LineReader::kSlackBytes >= LineSplitter::kReadAheadBytes,
 
 CSVReader::CSVReader() = default;
 
-void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes, char separator) {
+void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes, char separator,
+                     std::vector<unsigned char> nullableColumns) {
   setSeparator(separator);
+  if (!nullableColumns.empty() && nullableColumns.size() != columnTypes.size()) {
+    throw DatabaseException("Nullable flags do not match the columns of the CSV reader");
+  }
   types = std::move(columnTypes);
+  nullable = std::move(nullableColumns);
+  if (nullable.empty()) nullable.assign(types.size(), 0);
   buildLayout();
   openFile(std::move(name));
 }
@@ -53,6 +60,7 @@ void CSVReader::init(std::string name, char separator) {
   setSeparator(separator);
   openFile(std::move(name));
   types.assign(headerFields, STRING);
+  nullable.assign(headerFields, 0);
   buildLayout();
 }
 
@@ -68,7 +76,7 @@ void CSVReader::setSeparator(char separator) {
 }
 
 void CSVReader::buildLayout() {
-  config.init(types);
+  config.init(types, nullable);
   numColumns = config.numColumns;
   rowOffsets.assign(numColumns, 0);
   for (unsigned short column = 0; column < numColumns; ++column) {
@@ -78,7 +86,9 @@ void CSVReader::buildLayout() {
   numberColumns.clear();
   textColumns.clear();
   checkedColumns.clear();
+  nullableColumns.clear();
   for (unsigned short column = 0; column < numColumns; ++column) {
+    if (nullable[column] != 0) nullableColumns.push_back(column);
     // A floating-point conversion never fails, so it can wait until it is
     // read; an integer may not fit its column.
     if (isFloating(types[column])) {
@@ -155,7 +165,7 @@ std::string CSVReader::where() const {
 
 void* CSVReader::getPointer(unsigned short col) {
   if (!rowView.hasRow()) return nullptr;
-  if (col >= numColumns) return rowView.getPointer(col);
+  if (col >= numColumns || isNull(col)) return nullptr;
   if (types[col] == STRING) {
     // A text not yet copied into the row is read where the line holds it.
     return textsCopiedAt != rowSerial ? splitter.field(col).text : rowView.getPointer(col);
@@ -192,8 +202,10 @@ void CSVReader::getTexts(const char** texts, size_t* bytes) const {
 
 void CSVReader::setColumnNames(std::vector<std::string> names) { columnNames = std::move(names); }
 
+bool CSVReader::isNull(unsigned short column) const { return config.isNull(rowView.current, column); }
+
 void CSVReader::convertNumber(unsigned short column) {
-  if (!isFloating(types[column]) || convertedAt[column] == rowSerial) return;
+  if (!isFloating(types[column]) || convertedAt[column] == rowSerial || isNull(column)) return;
   const LineSplitter::Field& field = splitter.field(column);
   copyStringValueToBuffer(field.text, field.length, start() + rowOffsets[column], types[column]);
   convertedAt[column] = rowSerial;
@@ -211,6 +223,7 @@ void CSVReader::storeChecked(unsigned short column, char* row) {
   const LineSplitter::Field& field = splitter.field(column);
   const DATA_TYPE type = types[column];
   if (type != LONG && type != INT && type != SHORT) {
+    if (field.length == 0) return storeEmpty(column, row);
     copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], type);
     return;
   }
@@ -219,6 +232,31 @@ void CSVReader::storeChecked(unsigned short column, char* row) {
       column < columnNames.size() ? columnNames[column] : string_format("%d", static_cast<int>(column) + 1);
   throw DatabaseException("Value %s does not fit column %s of type %s", numberText(field.text).c_str(),
                           name.c_str(), getTypeKeyword(type));
+}
+
+void CSVReader::storeEmpty(unsigned short column, char* row) {
+  try {
+    copyStringValueToBuffer("", 0, row + rowOffsets[column], types[column]);
+  } catch (const DatabaseException& e) {
+    throw DatabaseException("%s; declare the column with null to load missing values", e.what());
+  }
+}
+
+bool CSVReader::isMissing(unsigned short column) const {
+  const LineSplitter::Field& field = splitter.field(column);
+  const DATA_TYPE type = types[column];
+  if (field.length == 0) return type != STRING || !splitter.quoted(column);
+  return isNumeric(type) && !readsNumber(field.text, type);
+}
+
+void CSVReader::storeNulls(char* row) {
+  std::memset(row, 0, config.nullBytes);
+  for (const unsigned short column : nullableColumns) {
+    if (!isMissing(column)) continue;
+    config.setNull(row, column);
+    // A NULL keeps zero bytes; a text's empty field is its empty text.
+    if (types[column] != STRING) std::memset(row + rowOffsets[column], 0, getTypeWidth(types[column]));
+  }
 }
 
 void CSVReader::storeRow() {
@@ -239,7 +277,10 @@ void CSVReader::storeRow() {
   // texts stay in the line.
   char* const row = start();
   position = row + rowLength;
-  for (const unsigned short column : checkedColumns) storeChecked(column, row);
+  if (config.nullBytes != 0) storeNulls(row);
+  for (const unsigned short column : checkedColumns) {
+    if (!config.isNull(row, column)) storeChecked(column, row);
+  }
   ++rowSerial;
   rowView.reset(row, position, &config, 0);
 }

@@ -34,6 +34,14 @@
 // whose stored form would take 65536 bytes or more is refused, and so is a
 // quoted field that the end of the file leaves open.
 //
+// In a column that may hold NULL (see init) a field is NULL when it is
+// empty and unquoted, when it is empty and quoted ("") in any but a STRING
+// column (there it is the empty text), and, in a number column, when no
+// number is found in it ("NA", "-", "?"; "nan" and "inf" are numbers). A
+// NULL is flagged in the row's null bitmap and keeps zero bytes or the
+// empty text; any other bad text in a BOOL or DATE column is refused as in
+// a column without NULL.
+//
 // Pointers from getPointer() and the row view are valid until the next
 // nextRow(). Any failure in nextRow() ends the reading: later calls answer
 // false. Floating-point fields, whose conversion never fails, are
@@ -51,10 +59,13 @@ class CSVReader : public Buffer, public DataIterator {
   CSVReader();
 
   // Reads `fileName` with the given column types, in file order, its
-  // fields separated by `separator`. Throws DatabaseException "Unable to
-  // read file %s" when it cannot be opened, and refuses a separator that
-  // is a double quote, a line break or NUL.
-  void init(std::string fileName, std::vector<DATA_TYPE> columnTypes, char separator = ',');
+  // fields separated by `separator`; `nullable` (column -> 1 when the
+  // column may hold NULL) is empty, for none, or has an entry per column.
+  // Throws DatabaseException "Unable to read file %s" when it cannot be
+  // opened, and refuses a separator that is a double quote, a line break
+  // or NUL.
+  void init(std::string fileName, std::vector<DATA_TYPE> columnTypes, char separator = ',',
+            std::vector<unsigned char> nullable = {});
   // Reads `fileName` with as many STRING columns as the header has fields.
   void init(std::string fileName, char separator = ',');
   // Opens the file and skips its header line; the next nextRow() reads the
@@ -69,8 +80,10 @@ class CSVReader : public Buffer, public DataIterator {
   // file.
   bool nextRow() override;
   // The stored value of column `col` (file order) in the current row; null
-  // before the first row and for a column outside the layout.
+  // before the first row, for a column outside the layout and for a NULL.
   void* getPointer(unsigned short col) override;
+  // Whether the value of column `col` in the current row is NULL.
+  bool isNull(unsigned short column) const;
 
   // The text of STRING column `column` (file order) in the current row and
   // its length; the row must be current. Valid until the next nextRow().
@@ -93,6 +106,7 @@ class CSVReader : public Buffer, public DataIterator {
   std::string where() const;
 
   std::vector<DATA_TYPE> types;  // column types, file order
+  std::vector<unsigned char> nullable;  // column -> 1 when it may hold NULL, file order
   NodeConfig config;             // layout of the row buffer
   NodeIterator rowView;          // the current row in the row buffer
   std::string fileName;
@@ -122,6 +136,16 @@ class CSVReader : public Buffer, public DataIterator {
   void storeChecked(unsigned short column, char* row);
   // Copies the texts into the row buffer unless done for this row.
   void copyTexts();
+  // Whether the field of nullable `column` stands for NULL: an empty
+  // field not written "" in a STRING column, any empty field in the
+  // others, and a number field in which no number is found.
+  bool isMissing(unsigned short column) const;
+  // Writes the row's null bitmap, and zero bytes for its NULLs.
+  void storeNulls(char* row);
+  // Stores the empty field of a BOOL or DATE column; as such a column
+  // cannot hold an empty value, throws the conversion's message followed
+  // by how to load missing values.
+  void storeEmpty(unsigned short column, char* row);
   [[noreturn]] void throwColumnCount(char* line, size_t length);
 
   LineReader lines;
@@ -133,6 +157,7 @@ class CSVReader : public Buffer, public DataIterator {
   std::vector<unsigned short> numberColumns;  // floating-point columns, converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order
   std::vector<unsigned short> checkedColumns; // integer, BOOL and DATE columns, converted by nextRow
+  std::vector<unsigned short> nullableColumns; // columns that may hold NULL
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "errors/database_exception.h"
 #include "storage/text_bytes.h"
@@ -372,6 +373,15 @@ bool copyIntegerInRange(const char* text, size_t length, char* dest, DATA_TYPE t
     default:
       throw DatabaseException(kUnknownType);
   }
+}
+
+bool readsNumber(const char* text, DATA_TYPE type) {
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  if (*text == '+' || *text == '-') ++text;
+  if (isDigit(*text)) return true;
+  if (!isFloating(type)) return false;
+  if (*text == '.') return isDigit(text[1]);
+  return strncasecmp(text, "nan", 3) == 0 || strncasecmp(text, "inf", 3) == 0;
 }
 
 void copyStringValueToBuffer(const char* text, char* dest, DATA_TYPE type) {

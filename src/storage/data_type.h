@@ -71,6 +71,11 @@ void copyStringValueToBuffer(const char* text, size_t length, char* dest, DATA_T
 // range (false, nothing written) where that keeps its low bits or the
 // nearest 64-bit bound. Throws "Unknown data type provided" for other types.
 bool copyIntegerInRange(const char* text, size_t length, char* dest, DATA_TYPE type);
+// Whether reading the NUL-terminated `text` as a number of the numeric
+// `type`, as the conversions above read it, finds one: blanks and a sign,
+// then a digit; for DOUBLE and FLOAT also a point and a digit, or nan and
+// inf in the forms strtod reads. False for "", "NA", "-", "?" and the like.
+bool readsNumber(const char* text, DATA_TYPE type);
 // The text form of a stored value.
 std::string getStringFromPtr(void* value, DATA_TYPE type);
 // The text of a stored value that converts back to the same value, bit for

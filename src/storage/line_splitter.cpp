@@ -207,6 +207,7 @@ void shortLineMasks(const char* c, char separator, uint64_t& separators, uint64_
 void LineSplitter::setColumns(unsigned short columns) {
   columns_ = columns;
   fields_.assign(columns, Field{nullptr, 0});
+  quoted_.assign(columns, 0);
 }
 
 size_t LineSplitter::split(char* line, size_t length) {
@@ -300,7 +301,11 @@ size_t LineSplitter::splitShort(char* data, size_t available) {
 void LineSplitter::finishSpecialFields() {
   // Only a line with a double quote can hold a quoted field.
   if (lineHasQuotes_) {
-    for (Field& field : fields_) unquote(field.text, field.length);
+    for (size_t column = 0; column < fields_.size(); ++column) {
+      Field& field = fields_[column];
+      quoted_[column] = field.length != 0 && *field.text == '"';
+      unquote(field.text, field.length);
+    }
   }
   // A value ends at its first NUL: a NUL byte read from the file ends the
   // field there, so that a stored row holds each text whole and in its

@@ -68,6 +68,9 @@ class LineSplitter {
   }
 
   const Field& field(unsigned short column) const { return fields_[column]; }
+  // Whether the recorded field of `column` was written in double quotes;
+  // known once finishFields() has run.
+  bool quoted(unsigned short column) const { return lineHasQuotes_ && quoted_[column] != 0; }
 
  private:
   void finishSpecialFields();
@@ -77,6 +80,7 @@ class LineSplitter {
   size_t stopAt(char* line, size_t length, size_t count, char* fieldStart, Quoting state);
 
   std::vector<Field> fields_;   // the first `columns` fields, one per column
+  std::vector<unsigned char> quoted_;  // per field: quoted, set by finishFields on a line with quotes
   unsigned short columns_ = 0;
   char separator_ = ',';
   bool lineHasQuotes_ = false;  // the line cut last holds a double quote

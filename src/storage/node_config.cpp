@@ -1,5 +1,5 @@
-// NodeConfig: the plain row layout (fixed-width values by type priority, then
-// NUL-terminated texts) and finding a row's texts in it.
+// NodeConfig: the plain row layout (null bitmap, fixed-width values by type
+// priority, then NUL-terminated texts) and finding a row's texts in it.
 
 #include "storage/node_config.h"
 
@@ -14,8 +14,11 @@ const char* kColumnOverflow = "Column overflow in node table config";
 
 }  // namespace
 
-void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
+void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes, const std::vector<unsigned char>& nullable) {
   if (columnTypes.size() > UINT16_MAX) throw DatabaseException(kColumnOverflow);
+  if (!nullable.empty() && nullable.size() != columnTypes.size()) {
+    throw DatabaseException("Nullable flags do not match the columns of the node table config");
+  }
   NodeConfig layout;
   layout.numColumns = static_cast<unsigned short>(columnTypes.size());
   layout.types.assign(columnTypes.begin(), columnTypes.end());
@@ -30,7 +33,14 @@ void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
     }
   }
 
-  uint32_t width = 0;
+  layout.nullBits.assign(layout.numColumns, kNoNullBit);
+  unsigned short nullColumns = 0;
+  for (size_t column = 0; column < nullable.size(); ++column) {
+    if (nullable[column] != 0) layout.nullBits[column] = nullColumns++;
+  }
+  layout.nullBytes = static_cast<unsigned short>((nullColumns + 7) / 8);
+
+  uint32_t width = layout.nullBytes;
   for (const DATA_TYPE type : columnTypes) {
     if (type == STRING) {
       ++layout.numStrings;
@@ -42,9 +52,10 @@ void NodeConfig::init(const std::vector<DATA_TYPE>& columnTypes) {
   if (width > UINT16_MAX) throw DatabaseException(kColumnOverflow);
   layout.fixedWidth = static_cast<unsigned short>(width);
 
-  // Fixed positions precede the texts, so the offsets are a running sum.
+  // Fixed positions follow the bitmap and precede the texts, so the
+  // offsets are a running sum.
   layout.offsets.assign(layout.numColumns, 0);
-  unsigned short offset = 0;
+  unsigned short offset = layout.nullBytes;
   for (unsigned short position = 0; position < layout.numFixed; ++position) {
     layout.offsets[position] = offset;
     offset += getTypeWidth(columnTypes[layout.columns[position]]);

@@ -27,5 +27,6 @@ bool NodeIterator::nextRow() {
 }
 
 void* NodeIterator::getPointer(unsigned short column) {
+  if (config->isNull(current, column)) return nullptr;
   return const_cast<char*>(config->valueAt(current, column));
 }

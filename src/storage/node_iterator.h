@@ -24,8 +24,8 @@ class NodeIterator : public DataIterator {
   // later call).
   bool nextRow() override;
   // Pointer to the value of `column` in the current row (a fixed-width value
-  // by offset, a text by walking the texts before it); nullptr for a column
-  // outside the layout.
+  // by offset, a text by walking the texts before it); nullptr for a NULL
+  // and for a column outside the layout.
   void* getPointer(unsigned short column) override;
 
   // True while `current` stands on a row.

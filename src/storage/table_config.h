@@ -27,6 +27,7 @@ class TableConfig {
   void requireColumn(unsigned short column) const;
 
   std::vector<DATA_TYPE> columnTypes;                 // column -> type
+  std::vector<unsigned char> nullable;                // column -> 1 when it may hold NULL
   std::set<NodeTable*, BranchComparator> nodes;       // live nodes by branch path
   BranchManager branches;                             // one path per live node
   unsigned short numCategories = 0;                   // categorised columns, the tree depth

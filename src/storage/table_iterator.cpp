@@ -79,7 +79,10 @@ bool TableIterator::nextRow() {
 void* TableIterator::getPointer(unsigned short column) {
   if (column >= table->numColumns) return nullptr;
   const unsigned short index = table->columnIndex[column];
-  if (table->isPlain[column] != 0) return const_cast<char*>(rows.config->valueAt(rows.current, index));
+  if (table->isPlain[column] != 0) {
+    if (rows.config->isNull(rows.current, index)) return nullptr;
+    return const_cast<char*>(rows.config->valueAt(rows.current, index));
+  }
   unsigned short number = table->branches.getPath(pathIndex)[index];
   if (number == 0) {
     number = NodeTable::categoryNumberAt(rows.current + NodeTable::numberOffset(index, table->numCategories));
@@ -91,5 +94,6 @@ std::string TableIterator::getString(unsigned short column) {
   if (column >= table->numColumns) {
     throw DatabaseException("Column %d does not exist in the table", static_cast<int>(column));
   }
-  return getStringFromPtr(getPointer(column), table->columnTypes[column]);
+  void* const value = getPointer(column);
+  return value == nullptr ? std::string() : getStringFromPtr(value, table->columnTypes[column]);
 }

@@ -29,10 +29,10 @@ class TableIterator final : public DataIterator {
   // to the next row.
   bool nextRow() override;
   // Pointer to the stored form of the column's value in the current row;
-  // nullptr for a column the table does not have.
+  // nullptr for a NULL and for a column the table does not have.
   void* getPointer(unsigned short column) override;
-  // Text form of the column's value in the current row. Throws for a column
-  // the table does not have.
+  // Text form of the column's value in the current row, the empty text
+  // for a NULL. Throws for a column the table does not have.
   std::string getString(unsigned short column);
 
   // Makes current the row whose plain part starts `offset` bytes into the

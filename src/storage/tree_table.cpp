@@ -60,12 +60,15 @@ void TreeTable::destroyNodes() {
   nodes.clear();
 }
 
-void TreeTable::init(const std::vector<DATA_TYPE>& types) { init(types, {}); }
+void TreeTable::init(const std::vector<DATA_TYPE>& types) { init(types, {}, {}); }
 
-void TreeTable::init(const std::vector<DATA_TYPE>& types,
-                     std::vector<unsigned short> categoryOrder) {
+void TreeTable::init(const std::vector<DATA_TYPE>& types, std::vector<unsigned short> categoryOrder,
+                     const std::vector<unsigned char>& nullableColumns) {
   if (types.empty()) throw DatabaseException("A tree table needs at least one column");
   if (categoryOrder.size() != columnMaps.size()) throw DatabaseException(kInconsistentCategories);
+  if (!nullableColumns.empty() && nullableColumns.size() != types.size()) {
+    throw DatabaseException("Nullable flags do not match the columns of the tree table");
+  }
   std::vector<unsigned char> plainFlags(types.size(), 1);
   for (const unsigned short column : categoryOrder) {
     if (column >= types.size() || columnMaps.count(column) == 0 || plainFlags[column] == 0) {
@@ -74,17 +77,19 @@ void TreeTable::init(const std::vector<DATA_TYPE>& types,
     plainFlags[column] = 0;
   }
   NodeConfig incoming;
-  incoming.init(types);  // also rejects unknown types before anything changes
+  incoming.init(types, nullableColumns);  // also rejects unknown types before anything changes
 
   destroyNodes();
   numRows = 0;
   numColumns = static_cast<unsigned short>(types.size());
   numCategories = static_cast<unsigned short>(categoryOrder.size());
   columnTypes = types;
+  nullable = nullableColumns.empty() ? std::vector<unsigned char>(numColumns, 0) : nullableColumns;
   categoryColumns = std::move(categoryOrder);
   isPlain = std::move(plainFlags);
   plainColumns.clear();
   plainTypes.clear();
+  std::vector<unsigned char> plainNullable;
   columnIndex.assign(numColumns, 0);
   levelMaps.assign(numCategories, nullptr);
   for (unsigned short position = 0; position < numCategories; ++position) {
@@ -97,9 +102,10 @@ void TreeTable::init(const std::vector<DATA_TYPE>& types,
     columnIndex[column] = static_cast<unsigned short>(plainColumns.size());
     plainColumns.push_back(column);
     plainTypes.push_back(types[column]);
+    plainNullable.push_back(nullable[column]);
   }
 
-  plainConfig.init(plainTypes);
+  plainConfig.init(plainTypes, plainNullable);
   // A row without plain columns keeps one filler byte, so that rows stay
   // countable once they are stored without category numbers.
   if (plainConfig.numColumns == 0) plainConfig.fixedWidth = 1;
@@ -119,6 +125,7 @@ void TreeTable::init(const std::vector<DATA_TYPE>& types,
 
 void TreeTable::prepareCopyPlan() {
   fixedCopies_.clear();
+  prepareNullCopies();
   for (unsigned short position = 0; position < plainConfig.numFixed; ++position) {
     const unsigned short column = plainColumns[plainConfig.columns[position]];
     const FixedCopy copy{rowConfig_.offsets[rowConfig_.positions[column]],
@@ -151,7 +158,31 @@ void TreeTable::prepareCopyPlan() {
          isText ? static_cast<unsigned short>(position - rowConfig_.numFixed)
                 : rowConfig_.offsets[position],
          getTypeWidth(columnTypes[column]),
+         rowConfig_.nullBits[column],
          isText ? dynamic_cast<StringColumnMap*>(levelMaps[level]) : nullptr});
+  }
+}
+
+void TreeTable::prepareNullCopies() {
+  nullCopies_.clear();
+  const unsigned short bytes = plainConfig.nullBytes;
+  if (bytes == 0) return;
+  bool sameBits = true;
+  const auto incomingNulls = static_cast<size_t>(
+      std::count_if(rowConfig_.nullBits.begin(), rowConfig_.nullBits.end(),
+                    [](unsigned short bit) { return bit != NodeConfig::kNoNullBit; }));
+  for (unsigned short index = 0; index < plainConfig.numColumns; ++index) {
+    const unsigned short target = plainConfig.nullBits[index];
+    if (target == NodeConfig::kNoNullBit) continue;
+    const unsigned short source = rowConfig_.nullBits[plainColumns[index]];
+    nullCopies_.push_back({source, target});
+    sameBits = sameBits && source == target;
+  }
+  // With no categorised column nullable the incoming bitmap is the stored
+  // one: its bytes are copied with the fixed-width values.
+  if (sameBits && nullCopies_.size() == incomingNulls) {
+    nullCopies_.clear();
+    fixedCopies_.push_back({0, 0, bytes});
   }
 }
 
@@ -167,7 +198,7 @@ NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
 
 void TreeTable::requireRowLayout(const NodeIterator& row) const {
   if (nodes.empty()) throw DatabaseException("Tree table is not initialised");
-  if (row.config == nullptr || row.config->types != rowConfig_.types) {
+  if (row.config == nullptr || row.config->types != rowConfig_.types || row.config->nullBits != rowConfig_.nullBits) {
     throw DatabaseException("Row layout does not match the columns of the table");
   }
 }
@@ -189,6 +220,11 @@ void TreeTable::addRow(NodeIterator& row, const char* const* texts, const size_t
 void TreeTable::addScannedRow(const char* plain) {
   for (unsigned short position = 0; position < numCategories; ++position) {
     const LevelSource& source = levelSources_[position];
+    if (source.nullBit != NodeConfig::kNoNullBit && rowConfig_.isNull(plain, categoryColumns[position])) {
+      currentPath[position] = NULL_CATEGORY;
+      lastKnown_[position] = 0;
+      continue;
+    }
     if (source.isText) {
       const char* const text = rowTexts_[source.place];
       // A text already in the map is found by its known length, not measured again.
@@ -349,6 +385,7 @@ void TreeTable::writeRow(NodeTable& node, const char* plain) {
   for (const FixedCopy& copy : fixedCopies_) {
     text_bytes::copy(target + copy.target, plain + copy.source, copy.width);
   }
+  if (!nullCopies_.empty()) writeNullBits(target, plain);
   char* text = target + plainConfig.fixedWidth;
   for (size_t index = 0; index < textIsPlain_.size(); ++index) {
     if (textIsPlain_[index] == 0) continue;
@@ -356,6 +393,14 @@ void TreeTable::writeRow(NodeTable& node, const char* plain) {
     text += rowTextBytes_[index];
   }
   node.position = text;
+}
+
+void TreeTable::writeNullBits(char* target, const char* plain) const {
+  std::memset(target, 0, plainConfig.nullBytes);
+  for (const NullCopy& copy : nullCopies_) {
+    const bool isNull = (static_cast<unsigned char>(plain[copy.source >> 3]) >> (copy.source & 7) & 1) != 0;
+    target[copy.target >> 3] = static_cast<char>(target[copy.target >> 3] | (isNull ? 1 << (copy.target & 7) : 0));
+  }
 }
 
 void TreeTable::splitTable(unsigned int pathIndex) {
@@ -432,6 +477,7 @@ void TreeTable::rebalanceColumn(unsigned int position) {
   // Numbers no value had stay 0: the journal reads every entry.
   translation_.assign(kNumbers, 0);
   map->renumber(translation_.data());
+  translation_[NULL_CATEGORY] = NULL_CATEGORY;
   unordered_[position] = 0;
   if (journal_ != nullptr) journalRenumbering(position, translation_);
   translateLevel(position);

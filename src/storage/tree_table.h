@@ -35,16 +35,21 @@ class TreeTable : public TableConfig {
 
   // Configures the tree for the column types with the categorised columns
   // in `categoryOrder` (path position -> column); `columnMaps` must hold a
-  // map for exactly those columns. Creates the root node; a tree configured
-  // before loses its rows. Throws "Inconsistent number of categories in tree
-  // table" when the order and the maps disagree; nothing changes then.
-  void init(const std::vector<DATA_TYPE>& types, std::vector<unsigned short> categoryOrder);
+  // map for exactly those columns. `nullable` (column -> 1 when the column
+  // may hold NULL) is empty, for none, or has an entry per column. Creates
+  // the root node; a tree configured before loses its rows. Throws
+  // "Inconsistent number of categories in tree table" when the order and
+  // the maps disagree; nothing changes then.
+  void init(const std::vector<DATA_TYPE>& types, std::vector<unsigned short> categoryOrder,
+            const std::vector<unsigned char>& nullable = {});
   // The same with every column plain; `columnMaps` must be empty.
   void init(const std::vector<DATA_TYPE>& types);
 
   // Adds the iterator's current row, which must be laid out over all
   // columns of the table as plain columns (the layout of a NodeConfig built
-  // from the table's column types). A failing row is not stored; values it
+  // from the table's column types and nullable flags; a NULL's value bytes
+  // zero, its text empty). A NULL in a categorised column takes
+  // NULL_CATEGORY as its number. A failing row is not stored; values it
   // already entered into category maps stay there. A value that its level's
   // map can number no more fails with FullLevelException naming the column.
   void addRow(NodeIterator& row);
@@ -84,11 +89,13 @@ class TreeTable : public TableConfig {
   void rebalanceColumn(unsigned int position);
 
   // Writes every row as a CSV line (no header) in reading order, each
-  // value as appendCsvField writes it. Throws "Unable to write
+  // value as appendCsvField writes it, a NULL as an empty field. Throws "Unable to write
   // file %s" when the file cannot be opened or written.
   void writeTable(std::string path) const;
-  // Checks node levels against their paths and every stored category number
-  // against its map; throws at the first fault.
+  // Checks node levels against their paths, every stored category number
+  // against its map (NULL_CATEGORY only in a nullable column) and that
+  // every plain NULL holds zero bytes or the empty text; throws at the
+  // first fault.
   void validateTree() const;
   // One line of node and buffer figures (see tree_table_output.cpp).
   std::string getStatistics() const;
@@ -109,11 +116,18 @@ class TreeTable : public TableConfig {
     unsigned short target;
     unsigned short width;
   };
+  // One null flag of a plain nullable column: its bit in the incoming
+  // row's bitmap and in the stored plain part's.
+  struct NullCopy {
+    unsigned short source;
+    unsigned short target;
+  };
   // Where the value of a categorised column lies in the incoming row.
   struct LevelSource {
     bool isText;
     unsigned short place;   // byte offset, or index among the row's texts
     unsigned short width;   // stored width of a fixed-width value
+    unsigned short nullBit; // its bit in the incoming null bitmap, or NodeConfig::kNoNullBit
     StringColumnMap* texts; // the level's map when it is a text map, for lookups by known length
   };
 
@@ -146,7 +160,16 @@ class TreeTable : public TableConfig {
   };
 
   void destroyNodes();
+  // Whether a row may hold `number` at path position `position`.
+  bool holdsNumber(unsigned short position, unsigned short number) const;
+  // Throws unless every NULL of the plain part `plain` is zero or empty.
+  void validateNulls(const char* plain) const;
   void prepareCopyPlan();
+  // The null flags' part of the copy plan: a byte copy of the bitmap when
+  // the incoming and stored bitmaps agree, else nullCopies_.
+  void prepareNullCopies();
+  // Writes the stored null bitmap at `target` from the incoming row `plain`.
+  void writeNullBits(char* target, const char* plain) const;
   // The map of path position `position`, ready to change: during a load, a
   // copy replaces the map at its first change.
   ColumnMapBase* changingMap(unsigned short position);
@@ -190,6 +213,7 @@ class TreeTable : public TableConfig {
   mutable NodeTable searchKey_;               // never holds rows; pathIndex set per search
   NodeConfig rowConfig_;                      // layout of incoming rows (all columns plain)
   std::vector<FixedCopy> fixedCopies_;
+  std::vector<NullCopy> nullCopies_;          // empty when the bitmap is a fixed copy
   std::vector<LevelSource> levelSources_;
   std::vector<unsigned char> textIsPlain_;    // incoming text index -> stored plain
   std::vector<const char*> scannedTexts_;     // texts of a row read by scanRow

@@ -36,6 +36,8 @@ void TreeTable::writeTable(std::string path) const {
     line.clear();
     for (unsigned short column = 0; column < numColumns; ++column) {
       if (column != 0) line += ',';
+      // A NULL is an empty field.
+      if (nullable[column] != 0 && rows.getPointer(column) == nullptr) continue;
       appendCsvField(line, rows.getString(column));
     }
     std::fprintf(file.get(), "%s\n", line.c_str());
@@ -56,10 +58,28 @@ void TreeTable::validateTree() const {
     for (const char* row = node->start(); row < node->position; row += node->rowLength(row)) {
       for (unsigned short slot = 0; slot < node->level; ++slot) {
         const unsigned short number = NodeTable::categoryNumberAt(row + NodeTable::numbersBytes(slot));
-        if (!levelMaps[set + slot]->containsInt(number)) {
+        if (!holdsNumber(static_cast<unsigned short>(set + slot), number)) {
           throw DatabaseException("Tree validation: incorrect node path value");
         }
       }
+      validateNulls(row + NodeTable::numbersBytes(node->level));
+    }
+  }
+}
+
+bool TreeTable::holdsNumber(unsigned short position, unsigned short number) const {
+  if (number == NULL_CATEGORY) return nullable[categoryColumns[position]] != 0;
+  return levelMaps[position]->containsInt(number);
+}
+
+void TreeTable::validateNulls(const char* plain) const {
+  const NodeConfig& layout = plainConfig;
+  for (unsigned short index = 0; index < layout.numColumns; ++index) {
+    if (!layout.isNull(plain, index)) continue;
+    const char* value = layout.valueAt(plain, index);
+    const size_t width = layout.positions[index] < layout.numFixed ? getTypeWidth(plainTypes[index]) : 1;
+    if (std::any_of(value, value + width, [](char byte) { return byte != 0; })) {
+      throw DatabaseException("Tree validation: a NULL value of column %d is not empty", plainColumns[index]);
     }
   }
 }

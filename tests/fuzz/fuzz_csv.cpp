@@ -2,7 +2,8 @@
 // column types. Input layout:
 //   byte 0            number of columns, 1 + b % 6
 //   one byte a column type 1 + b % 8; bit 4 set makes the column a tree
-//                     level (when the table takes levels from "cat")
+//                     level (when the table takes levels from "cat"), bit 5
+//                     declares it null (it may hold missing values)
 //   next byte         how the table is made: (b & 0x3f) % 3 = 0 levels from
 //                     "cat", 1 every column plain (rebuilt once it passes the
 //                     lines threshold), 2 configured by sampling the file
@@ -58,7 +59,7 @@ bool readLayout(const uint8_t* data, size_t size, Layout& layout) {
     const bool level = (code & 0x10) != 0;
     layout.columns.push_back(ColumnConfig{"c" + std::to_string(i),
                                           level ? static_cast<unsigned short>(i + 1) : NO_CATEGORY,
-                                          static_cast<DATA_TYPE>(1 + code % 8)});
+                                          static_cast<DATA_TYPE>(1 + code % 8), (code & 0x20) != 0});
   }
   layout.mode = (data[1 + count] & 0x3f) % 3;
   layout.packing = static_cast<Packing>(data[1 + count] >> 6);

@@ -89,6 +89,7 @@ inline void readEveryCell(QuerySet& cursor) {
     cursor.setRow(row);
     for (unsigned short col = 0; col < cols; ++col) {
       cells.push_back(cursor.getString(col));
+      if (cursor.isNull(col) && !cells.back().empty()) fail("a NULL reads as a text that is not empty");
       cursor.getColumnType(col);
       try {
         cursor.getLong(col);

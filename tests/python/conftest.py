@@ -19,6 +19,8 @@ INVALID = "Query result is no longer valid: table {} has changed"
 BAD_BOOL = ("Unable to convert value {} to boolean. Accepted values TRUE/True/true/YES/Yes/yes/Y/y/1 for true and "
             "FALSE/False/false/NO/No/no/N/n/0 for false")
 BAD_DATE = "Unable to convert value {} to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06"
+# Ends the message for an empty date or boolean field in a column without null.
+MISSING_HINT = "; declare the column with null to load missing values"
 DEFAULT_SETTINGS = "category.threshold=40000\nlines.threshold=10000\n"
 # Set for a module built without zlib (cmake -DTABULON_GZIP=OFF), which
 # refuses every gzip file; the gzip tests then expect that refusal.

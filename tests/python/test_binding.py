@@ -180,8 +180,8 @@ class TestIntrospection:
                     print(first.year)
             reveal_type(qs.fetchAll())
             names: list[str] = qs.getColumnNames()
-            text: str = qs.toCSV() + qs._repr_html_() + qs.getString(0) + repr(qs)
-            number: float = qs.getFloat(0) + qs.getInt(1)
+            text: str = qs.toCSV() + qs._repr_html_() + (qs.getString(0) or "") + repr(qs)
+            number: float = (qs.getFloat(0) or 0.0) + (qs.getInt(1) or 0)
             qs.setRow(0)
             column = qs.getColumn(0)
         """))
@@ -193,7 +193,7 @@ class TestIntrospection:
             cwd=tmp_path, env=env, capture_output=True, text=True, timeout=600)
         out = checked.stdout.replace("builtins.", "")
         assert 'Revealed type is "str"' in out, out
-        assert 'Revealed type is "list[tuple[int | float | str | bool | datetime.date, ...]]"' in out, out
+        assert 'Revealed type is "list[tuple[int | float | str | bool | datetime.date | None, ...]]"' in out, out
         errors = [line for line in out.splitlines() if ": error:" in line]
         assert [line.split(":")[0] for line in errors] == ["bad.py", "bad.py"], out
         assert 'incompatible type "str"; expected "int"' in errors[0] and '"QuerySet" has no attribute "fetch"' in errors[1]

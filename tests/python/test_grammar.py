@@ -136,6 +136,8 @@ class TestTokenizer:
         "create table t (a short, b long, c double, d float, e bool, f date, g string)",
         "create table t (a int cat 70000, b int cat -1, c int cat x7, d int cat 12abc)",
         "create table t (a int) config from data.csv separator '|'",
+        "create table t (a int null, b string cat 1 NULL, c date Null, d bool cat 2 nUlL)",
+        "create table t (a double null) config from data.csv",
         "create\ntable\tt\r\n(a int,\n b int)\n",
     ],
 )
@@ -175,6 +177,10 @@ def test_accepted(db, command):
         ("create table t (a int) config into x", "Unexpected token identified at pos 8: into"),
         ("create table t (a int cat ) config from x", "Unexpected token identified at pos 8: config"),
         ("create table t (a int b int)", "Unexpected token identified at pos 6: b"),
+        # "null" ends a column definition: once, after the type or the category number.
+        ("create table t (a int null null)", "Unexpected token identified at pos 7: null"),
+        ("create table t (a int null cat 1)", "Unexpected token identified at pos 7: cat"),
+        ("create table t (a null)", "Column type null is not supported"),
     ],
 )
 def test_refused(db, command, message):

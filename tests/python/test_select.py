@@ -68,6 +68,12 @@ def test_select_lists(db):
         ("((city = Oslo or city = Rome) and (small = 7 or flag = 0)) or id = 6", [2, 3, 6]),
         ("(id = 1 or id = 2) and (id = 2 or id = 3) and (id = 2 or id = 4)", [2]),
         ("((id = 1))", [1]),
+        # A column declared without null holds no NULL; "not" is a word
+        # like any other after an operator other than "is".
+        ("name is null or id = 2", [2]),
+        ("(city IS NOT NULL) and small Is Null", []),
+        ("flag is not null and small = 3", [6]),
+        ("name = not or name >= not", []),
         ("(" * 20000 + "id = 2 or id = 3" + ")" * 20000 + " and flag = 1", [3]),
     ],
     ids=lambda value: value[:60] if isinstance(value, str) else None,

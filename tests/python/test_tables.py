@@ -11,7 +11,7 @@ import zipfile
 import pytest
 
 import tabulon
-from conftest import BAD_BOOL, WITHOUT_GZIP, error, gzip_members, gzip_outcome, load_table, rows, settings
+from conftest import BAD_BOOL, MISSING_HINT, WITHOUT_GZIP, error, gzip_members, gzip_outcome, load_table, rows, settings
 
 
 @pytest.fixture
@@ -463,7 +463,8 @@ def test_every_boolean_form_in_files_and_constants(db, csv, level):
         assert db.executeSelect(f"select id from t where b != {word}").getColumn(0) != expected, word
     for word in ("yEs", "ye", "nO", "none", "", "t", "f"):
         bad = csv("bad.csv", [f"1,{word}"])
-        assert error(db.executeCommand, f"load t from {bad}") == BAD_BOOL.format(word) + f", line 2 of {bad}"
+        hint = MISSING_HINT if word == "" else ""
+        assert error(db.executeCommand, f"load t from {bad}") == BAD_BOOL.format(word) + hint + f", line 2 of {bad}"
     assert error(db.executeSelect, "select id from t where b = yEs") == BAD_BOOL.format("yEs")
 
 

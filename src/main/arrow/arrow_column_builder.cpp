@@ -45,19 +45,37 @@ ColumnBuilder::ColumnBuilder(const Column& column, size_t capacity, int64_t text
     default:
       throw DatabaseException("Unknown data type provided");
   }
+  if (column.nullable) {
+    const size_t bytes = (capacity + 7) / 8;
+    data_->blocks[kValidity].resize(bytes);
+    data_->blocks[kValidity].zero(bytes);
+  }
+}
+
+size_t ColumnBuilder::nullsIn(size_t rows) const {
+  const auto* const validity = static_cast<const uint8_t*>(data_->blocks[kValidity].data());
+  size_t present = 0;
+  for (size_t byte = 0; byte < rows / 8; ++byte) present += static_cast<size_t>(__builtin_popcount(validity[byte]));
+  if (rows % 8 != 0) {
+    const unsigned tail = validity[rows / 8] & ((1u << (rows % 8)) - 1);
+    present += static_cast<size_t>(__builtin_popcount(tail));
+  }
+  return rows - present;
 }
 
 void ColumnBuilder::truncate(size_t rows) {
   if (rows >= rows_) return;
   rows_ = rows;
+  if (column_.nullable) nulls_ = nullsIn(rows);
   if (isText()) textSize_ = static_cast<size_t>(static_cast<int32_t*>(data_->blocks[kValues].data())[rows]);
 }
 
 void ColumnBuilder::finish(ArrowArray* out) noexcept {
+  data_->buffers[kValidity] = nulls_ > 0 ? data_->blocks[kValidity].data() : nullptr;
   data_->buffers[kValues] = data_->blocks[kValues].data();
   data_->buffers[kTextBytes] = data_->blocks[kTextBytes].data();
   out->length = static_cast<int64_t>(rows_);
-  out->null_count = 0;
+  out->null_count = static_cast<int64_t>(nulls_);
   out->offset = 0;
   out->n_buffers = isText() ? 3 : 2;
   out->n_children = 0;

@@ -28,7 +28,7 @@ namespace arrow_export {
 
 // The buffers of a column array, by their place in ArrowArray::buffers.
 enum ColumnBuffer : size_t {
-  kValidity = 0,   // the validity bitmap; absent (null) while no value is null
+  kValidity = 0,   // the validity bitmap; handed out only when a value is NULL
   kValues = 1,     // fixed-width values, a boolean column's bits, or a text column's offsets
   kTextBytes = 2,  // a text column's bytes
   kColumnBuffers = 3,
@@ -83,6 +83,20 @@ struct BasedValues {
   const void* operator[](size_t i) const { return static_cast<const char*>(bases[i]) + offset; }
 };
 
+// Zero bytes, as wide as the widest stored value: what a NULL's slot of a
+// column array holds (0, false, 1970-01-01 or the empty text).
+alignas(8) inline constexpr char kNullSlot[8] = {};
+
+// BasedValues of a column that may hold NULL: a null base is a NULL, read
+// as kNullSlot.
+struct NullableValues {
+  const void* const* bases;
+  size_t offset;
+  const void* operator[](size_t i) const {
+    return bases[i] == nullptr ? kNullSlot : static_cast<const char*>(bases[i]) + offset;
+  }
+};
+
 // Stored values of type Stored, copied to Out.
 template <typename Stored, typename Out, typename Values>
 inline void copyValues(const Values& values, size_t count, Out* out) {
@@ -113,8 +127,10 @@ inline void appendBits(const BitOf& bitOf, size_t count, size_t first, uint8_t* 
 // hands them to an ArrowArray, which frees them on release (on any thread).
 // Values are appended in runs; a text column stops before a text that would
 // take its bytes past the batch's text limit, and the caller then truncates
-// every column of the batch to the shortest. The column must outlive the
-// builder.
+// every column of the batch to the shortest. A column that may hold NULL
+// keeps a validity bitmap beside its values, a NULL's slot holding zeros;
+// the array has it, with its exact null count, only when the batch holds a
+// NULL. The column must outlive the builder.
 class ColumnBuilder {
  public:
   // Allocates the buffers for at most `capacity` rows of `column`; a text
@@ -129,6 +145,7 @@ class ColumnBuilder {
   // take its bytes past the limit. Returns how many it appended. Throws
   // DatabaseException when the batch's first text alone is past the limit.
   size_t append(const ValueRun& run, size_t count) {
+    if (column_.nullable) return appendNullable(run, count);
     if (run.same != nullptr) return appendValues(SameValue{run.same}, count);
     return appendValues(BasedValues{run.bases, run.offset}, count);
   }
@@ -142,6 +159,32 @@ class ColumnBuilder {
   void finish(ArrowArray* out) noexcept;
 
  private:
+  // append() for a column that may hold NULL: a run that is not `same`
+  // may have null bases. Sets the validity bits of the rows appended.
+  size_t appendNullable(const ValueRun& run, size_t count) {
+    const size_t first = rows_;
+    auto* const validity = static_cast<uint8_t*>(data_->blocks[kValidity].data());
+    if (run.same != nullptr) {
+      const size_t taken = appendValues(SameValue{run.same}, count);
+      appendBits([](size_t) { return true; }, taken, first, validity);
+      return taken;
+    }
+    const size_t taken = appendValues(NullableValues{run.bases, run.offset}, count);
+    size_t nulls = 0;
+    appendBits(
+        [&](size_t i) {
+          const bool present = run.bases[i] != nullptr;
+          nulls += !present;
+          return present;
+        },
+        taken, first, validity);
+    nulls_ += nulls;
+    return taken;
+  }
+
+  // NULLs among the first `rows` rows, counted from the validity bitmap.
+  size_t nullsIn(size_t rows) const;
+
   template <typename Values>
   size_t appendValues(const Values& values, size_t count) {
     void* const out = data_->blocks[kValues].data();
@@ -303,6 +346,7 @@ class ColumnBuilder {
   std::unique_ptr<ColumnData> data_;
   const size_t capacity_;  // most rows of the batch
   size_t rows_ = 0;
+  size_t nulls_ = 0;  // NULLs among the rows
   // Text columns: bytes used and allocated, the limit, and the last stored
   // text met with its length, whether it is valid UTF-8 and its size once
   // repaired.

@@ -17,7 +17,9 @@
 // double, float as float64, float32 ("g", "f"); bool as boolean ("b"); date
 // as date32 ("tdD", days since 1970-01-01); string as utf8 ("u"), with every
 // ill-formed UTF-8 sequence replaced by U+FFFD as Python's getters replace
-// it. Each column is a nullable field without nulls. The result is a struct
+// it. Each column is a nullable field; a NULL is null in its validity
+// bitmap, which a batch of a column has only when the batch holds a NULL
+// there (its null count exact). The result is a struct
 // ("+s") with one child per selected column, named as the column; a name
 // selected again is made unique by a suffix ("k", "k_1"), so that data frame
 // libraries take the columns.

@@ -101,7 +101,7 @@ std::vector<Column> columnsOf(const QuerySet& cursor) {
     size_t end = header.find('\0', std::min(start, header.size()));
     if (end == std::string::npos) end = header.size();
     const std::string name = start < end ? header.substr(start, end - start) : std::string();
-    columns.push_back(Column{repaired(name), cursor.getColumnType(col)});
+    columns.push_back(Column{repaired(name), cursor.getColumnType(col), cursor.mayBeNull(col)});
     start = end + 1;
   }
   makeUnique(columns);

@@ -15,10 +15,11 @@
 namespace arrow_export {
 
 // One selected column of a result: its name, valid UTF-8 and unique among
-// the result's columns, and its type.
+// the result's columns, its type and whether it may hold NULL.
 struct Column {
   std::string name;
   DATA_TYPE type;
+  bool nullable;
 };
 
 // The selected columns in result order, none for a cursor without a result.

@@ -237,3 +237,77 @@ TEST(ArrowExportTest, WhatWasHandedOutOutlivesTheStreamTheCursorAndTheDatabase) 
   // neverRead is released unread at the end: LeakSanitizer checks that
   // this frees the result and the database it alone still holds.
 }
+
+namespace {
+
+// Whether the validity bitmap of `column` marks `row` as NULL.
+bool nullBit(const ArrowArray& column, int64_t row) {
+  const auto* bits = static_cast<const uint8_t*>(column.buffers[0]);
+  return bits != nullptr && (bits[row >> 3] & (1u << (row & 7))) == 0;
+}
+
+// 300 rows in batches of 100 by their id: no NULL, then every value NULL,
+// then every third one NULL.
+std::string nullBatchesCsv() {
+  std::string csv = "id,v,t,c\n";
+  for (int i = 0; i < 300; ++i) {
+    const bool null = i >= 100 && (i < 200 || i % 3 == 0);
+    const std::string id = std::to_string(i);
+    const std::string category = "c" + std::to_string(i % 4);
+    csv += id + "," + (null ? "" : id) + "," + (null ? "" : "t" + id) + "," + (null ? "" : category) + "\n";
+  }
+  return csv;
+}
+
+}  // namespace
+
+// Each batch's validity bitmap against the cursor's own answer: a column
+// that may hold NULL has a bitmap, with its exact null count, only in a
+// batch that holds a NULL; a column that may not never has one. Batches
+// cut short by the text limit keep the count of the rows they keep.
+TEST(ArrowExportTest, NullsAreMarkedBatchByBatch) {
+  ScratchDir dir;
+  DatabaseParser db;
+  db.executeCommand("create table n (id int, v int null, t string null, c string cat 1 null)");
+  db.executeCommand(("load n from '" + dir.write("n.csv", nullBatchesCsv()) + "'").c_str());
+  arrow_export::Limits byRows;
+  byRows.batchRows = 100;
+  arrow_export::Limits byBytes;
+  byBytes.batchTextBytes = 150;
+  // Cut by bytes, batches run past the rows of NULLs, which take none.
+  struct Case {
+    const char* query;
+    arrow_export::Limits limits;
+    bool everyShape;  // whether some batch of each shape is expected
+  };
+  for (const Case& c : {Case{"select id, v, t, c from n order by id", byRows, true},
+                        Case{"select id, v, t, c from n order by id", byBytes, false},
+                        Case{"select c, t, v, id from n", byRows, true}}) {
+    SCOPED_TRACE(c.query);
+    QuerySet cursor = db.executeSelect(c.query);
+    Owned<ArrowArrayStream> stream;
+    arrow_export::exportStream(cursor, stream.get(), c.limits);
+    const auto batches = readAll(stream.get());
+    uint32_t position = 0;
+    // Batches with no NULL, with NULLs only and with both, per column.
+    int shapes[3] = {0, 0, 0};
+    for (const auto& batch : batches) {
+      for (unsigned short col = 0; col < 4; ++col) {
+        const ArrowArray& column = *batch->value.children[col];
+        int64_t nulls = 0;
+        for (int64_t row = 0; row < column.length; ++row) {
+          cursor.setRow(position + static_cast<uint32_t>(row));
+          ASSERT_EQ(cursor.isNull(col), nullBit(column, row)) << "column " << col << " row " << position + row;
+          nulls += cursor.isNull(col);
+        }
+        EXPECT_EQ(nulls, column.null_count) << "column " << col;
+        EXPECT_EQ(nulls == 0, column.buffers[0] == nullptr) << "column " << col;
+        if (cursor.mayBeNull(col)) ++shapes[nulls == 0 ? 0 : nulls == column.length ? 1 : 2];
+      }
+      position += static_cast<uint32_t>(batch->value.length);
+    }
+    EXPECT_EQ(300u, position);
+    EXPECT_GE(batches.size(), 3u);
+    for (const int shape : shapes) EXPECT_TRUE(shape > 0 || !c.everyShape);
+  }
+}

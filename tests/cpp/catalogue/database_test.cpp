@@ -18,7 +18,8 @@ namespace {
 using test_support::messageOf;
 using test_support::Row;
 
-// Rows of INT columns held in memory; counts the nextRow calls.
+// Rows of INT columns held in memory, a negative value standing for NULL;
+// counts the nextRow calls.
 class IntRows : public DataIterator {
  public:
   explicit IntRows(std::vector<std::vector<int>> rows) : rows_(std::move(rows)) {}
@@ -27,7 +28,10 @@ class IntRows : public DataIterator {
     ++advances;
     return ++current_ < rows_.size();
   }
-  void* getPointer(unsigned short column) override { return &rows_[current_][column]; }
+  void* getPointer(unsigned short column) override {
+    int& value = rows_[current_][column];
+    return value < 0 ? nullptr : &value;
+  }
 
   unsigned int advances = 0;
 
@@ -36,11 +40,17 @@ class IntRows : public DataIterator {
   size_t current_ = 0;
 };
 
-// `count` rows whose column c holds row % distinct[c].
-std::vector<std::vector<int>> cyclicRows(size_t count, const std::vector<int>& distinct) {
+// `count` rows whose column c holds row % distinct[c], where a column c
+// with nulls[c] set has NULL in place of its largest value.
+std::vector<std::vector<int>> cyclicRows(size_t count, const std::vector<int>& distinct,
+                                         const std::vector<int>& nulls = {}) {
   std::vector<std::vector<int>> rows(count);
   for (size_t row = 0; row < count; ++row) {
-    for (const int values : distinct) rows[row].push_back(static_cast<int>(row % values));
+    for (size_t c = 0; c < distinct.size(); ++c) {
+      const int value = static_cast<int>(row % distinct[c]);
+      const bool null = c < nulls.size() && nulls[c] != 0 && value == distinct[c] - 1;
+      rows[row].push_back(null ? -1 : value);
+    }
   }
   return rows;
 }
@@ -59,30 +69,37 @@ std::multiset<Row> asSet(const std::vector<Row>& rows) { return {rows.begin(), r
 
 // A column becomes a level when its distinct values, squared, do not
 // exceed the rows sampled and stay within the category threshold; levels
-// are ordered by distinct count, then column number.
+// are ordered by distinct count, then column number. A NULL counts as one
+// more distinct value.
 TEST(TableConfiguratorTest, ChoosesAndOrdersTheLevels) {
   struct Case {
     size_t rows;
-    std::vector<int> distinct;
+    std::vector<int> distinct;  // NULL included
     uint16_t categoryThreshold;
     std::vector<unsigned short> levels;
+    std::vector<int> nulls;
   };
   const Case cases[] = {
-      {10000, {3, 50}, 40000, {0, 1}},
-      {2000, {3, 50}, 40000, {0}},  // 50 * 50 > 2000
-      {1000, {4, 7, 2, 4}, 40000, {2, 0, 3, 1}},
-      {10000, {21, 20}, 20, {1}},
+      {10000, {3, 50}, 40000, {0, 1}, {}},
+      {2000, {3, 50}, 40000, {0}, {}},  // 50 * 50 > 2000
+      {1000, {4, 7, 2, 4}, 40000, {2, 0, 3, 1}, {}},
+      {10000, {21, 20}, 20, {1}, {}},
+      {2500, {51, 50}, 40000, {1}, {1, 0}},  // 50 values and NULL: 51 * 51 > 2500
+      {1000, {4, 3}, 40000, {1, 0}, {1, 0}},  // 3 values and NULL outnumber 3 values
+      {10000, {21, 20}, 20, {1}, {1, 1}},
   };
   for (const Case& c : cases) {
     test_support::ThresholdGuard thresholds;
     CONFIG_CATEGORY_THRESHOLD = c.categoryThreshold;
-    IntRows rows(cyclicRows(c.rows, c.distinct));
+    IntRows rows(cyclicRows(c.rows, c.distinct, c.nulls));
     const auto table = configure(rows, c.distinct.size());
     EXPECT_EQ(table->categoryColumns, c.levels) << c.rows << " rows";
     EXPECT_EQ(table->numRows, 0u);
     EXPECT_EQ(rows.advances, c.rows) << "the sample reads to the end";
     EXPECT_EQ(table->columnMaps.size(), c.levels.size());
-    EXPECT_EQ(table->columnMaps.at(c.levels.front())->getSize(), static_cast<size_t>(c.distinct[c.levels.front()]));
+    const unsigned short first = c.levels.front();
+    const int null = first < c.nulls.size() ? c.nulls[first] : 0;
+    EXPECT_EQ(table->columnMaps.at(first)->getSize(), static_cast<size_t>(c.distinct[first] - null));
   }
 }
 

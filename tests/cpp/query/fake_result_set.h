@@ -27,6 +27,7 @@ class FakeResultSet : public ResultSet {
     ++rowCount;
   }
   DATA_TYPE getSelectDataType(unsigned short k) override { return kTypes[selected_.at(k)]; }
+  bool selectMayBeNull(unsigned short) override { return false; }
   std::string getSelectString(unsigned short k) override { return getString(selected_.at(k)); }
   std::string getString(unsigned short col) override {
     return getStringFromPtr(getPointer(col), kTypes[col]);
@@ -46,6 +47,8 @@ class FakeResultSet : public ResultSet {
         return &row.flag;
     }
   }
+  // The fake holds no NULL.
+  const void* getPointerPathOrNull(unsigned short col) override { return getPointerPath(col); }
   unsigned short getNumberOfSelectCols() override {
     return static_cast<unsigned short>(selected_.size());
   }

@@ -67,3 +67,34 @@ TEST_F(TableIndexThroughParserTest, ChangedTableInvalidatesTheIndex) {
   TableIndex fresh = parser_.createIndex("t", "id");
   EXPECT_EQ(8U, fresh.getNumberOfRows());
 }
+
+// NULL rows sort after every value in the index and equal no key: not the
+// zero or empty text their stored form holds (0 is the largest key here, so
+// NULL rows follow its rows), not a key above every value.
+TEST(TableIndexNullTest, NullRowsMatchNoKey) {
+  test_support::ScratchDir directory;
+  const std::string file = directory.write("n.csv", "k,c,label\n,,a\n0,\"\",b\n,x,c\n-5,,d\n0,y,e\n");
+  DatabaseParser parser;
+  parser.executeCommand("create table n (k int null, c string cat 1 null, label string)");
+  parser.executeCommand(("load n from '" + file + "'").c_str());
+  const struct {
+    const char* column;
+    int number;         // the key of column k
+    const char* text;   // the key of column c, when set
+    std::vector<std::string> labels;
+  } cases[] = {
+      {"k", 0, nullptr, {"b", "e"}},
+      {"k", -5, nullptr, {"d"}},
+      {"k", 1, nullptr, {}},
+      {"c", 0, "", {"b"}},
+      {"c", 0, "y", {"e"}},
+      {"c", 0, "z", {}},
+  };
+  for (const auto& c : cases) {
+    TableIndex index = parser.createIndex("n", c.column);
+    const void* const key = c.text != nullptr ? static_cast<const void*>(c.text) : &c.number;
+    std::vector<std::string> labels;
+    for (bool found = index.findRow(key); found; found = index.checkNextRow(key)) labels.push_back(index.getString(2));
+    EXPECT_EQ(c.labels, labels) << c.column << " " << (c.text != nullptr ? c.text : std::to_string(c.number));
+  }
+}

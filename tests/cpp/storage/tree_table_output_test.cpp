@@ -39,10 +39,10 @@ TEST_F(WriteTableTest, WritesRowsInReadingOrder) {
   table.addRow(rows.row({"1", "2020-02-29", "say \"hi\"", "-2"}));
   table.addRow(rows.row({"2", "2020-02-29", "", "0"}));
   table.writeTable(path);
-  EXPECT_EQ(written(), "3,2020-02-29,\"a,b\",1.500000\n1,2020-02-29,\"say \"\"hi\"\"\",-2.000000\n2,2020-02-29,,0.000000\n");
+  EXPECT_EQ(written(), "3,2020-02-29,\"a,b\",1.500000\n1,2020-02-29,\"say \"\"hi\"\"\",-2.000000\n2,2020-02-29,\"\",0.000000\n");
   table.splitTable(0);
   table.writeTable(path);
-  EXPECT_EQ(written(), "1,2020-02-29,\"say \"\"hi\"\"\",-2.000000\n2,2020-02-29,,0.000000\n3,2020-02-29,\"a,b\",1.500000\n");
+  EXPECT_EQ(written(), "1,2020-02-29,\"say \"\"hi\"\"\",-2.000000\n2,2020-02-29,\"\",0.000000\n3,2020-02-29,\"a,b\",1.500000\n");
 }
 
 TEST_F(WriteTableTest, UnwritableFileIsReported) {

@@ -128,7 +128,9 @@ void JoinedSet::keepSideValues() {
     const uint64_t rows = sides[side]->rowCount;
     if (slots[side].empty() || rows * share > rowCount) continue;
     copies_[side] = sides[side]->copyStoredValues(false);
-    if (side == 1 && !hasPermutation() && rowCount <= rows * kPairOrderedShare) copyInPairOrder();
+    if (copies_[side] != nullptr && side == 1 && !hasPermutation() && rowCount <= rows * kPairOrderedShare) {
+      copyInPairOrder();
+    }
   }
 }
 

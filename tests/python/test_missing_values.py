@@ -219,8 +219,8 @@ def test_a_failed_load_leaves_a_table_with_nulls_as_it_was(loaded):
 
 def test_queries_over_nulls_run(loaded):
     db, rows, _, tmp_path = loaded
-    # What a comparison answers for NULL is decided elsewhere; here every
-    # way of reading such a result must work.
+    # The answers themselves are checked against sqlite3 below; here every
+    # way of reading a result that holds NULLs must work.
     for query in ("select t, d from n where i < 40 or t = alpha order by d desc, t",
                   "select day, b from n where day >= 2020-01-20 and s != 3 order by day, b"):
         result = db.executeSelect(query)

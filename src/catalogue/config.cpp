@@ -3,12 +3,15 @@
 
 #include "catalogue/config.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include <sched.h>
 
 #include "errors/database_exception.h"
 
@@ -17,19 +20,39 @@ uint32_t CONFIG_LINES_THRESHOLD = 10000;
 
 namespace {
 
-// One setting the file can hold: its name and the largest value its width
-// holds (the smallest is 0).
+// Most threads a load uses by default, however many processors there are.
+constexpr int kDefaultThreadsMax = 8;
+
+// The processors this process may run on, at most kDefaultThreadsMax; 1
+// when the system does not say.
+uint16_t defaultThreads() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof(allowed), &allowed) != 0) return 1;
+  return static_cast<uint16_t>(std::clamp(CPU_COUNT(&allowed), 1, kDefaultThreadsMax));
+}
+
+}  // namespace
+
+uint16_t CONFIG_THREADS = defaultThreads();
+
+namespace {
+
+// One setting the file can hold: its name and its smallest and largest
+// values.
 struct Setting {
   const char* name;
+  uint64_t min;
   uint64_t max;
 };
 
 constexpr Setting kSettings[] = {
-    {"category.threshold", std::numeric_limits<uint16_t>::max()},
-    {"lines.threshold", std::numeric_limits<uint32_t>::max()},
+    {"category.threshold", 0, std::numeric_limits<uint16_t>::max()},
+    {"lines.threshold", 0, std::numeric_limits<uint32_t>::max()},
+    {"threads", 1, 64},
 };
 
-const char* const kSettingNames = "category.threshold, lines.threshold";
+const char* const kSettingNames = "category.threshold, lines.threshold, threads";
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -49,8 +72,8 @@ const Setting& settingNamed(const std::string& name) {
 }
 
 // The value of `setting` written as `text`: blanks around a base-10 number
-// are skipped; anything else, or a number outside 0 to the setting's
-// largest value, is refused.
+// are skipped; anything else, or a number outside the setting's range, is
+// refused.
 uint64_t settingValue(const Setting& setting, const std::string& text) {
   const std::string value = trimmed(text);
   const char* const end = value.data() + value.size();
@@ -60,9 +83,10 @@ uint64_t settingValue(const Setting& setting, const std::string& text) {
   if ((failure != std::errc() && !tooLarge) || stop != end) {
     throw DatabaseException("Parameter %s value %s is not a number", setting.name, value.c_str());
   }
-  if (tooLarge || number < 0 || static_cast<uint64_t>(number) > setting.max) {
-    throw DatabaseException("Parameter %s value %s is outside the range 0 to %llu", setting.name, value.c_str(),
-                            static_cast<unsigned long long>(setting.max));
+  if (tooLarge || number < 0 || static_cast<uint64_t>(number) < setting.min ||
+      static_cast<uint64_t>(number) > setting.max) {
+    throw DatabaseException("Parameter %s value %s is outside the range %llu to %llu", setting.name, value.c_str(),
+                            static_cast<unsigned long long>(setting.min), static_cast<unsigned long long>(setting.max));
   }
   return static_cast<uint64_t>(number);
 }
@@ -89,7 +113,7 @@ void readLine(const std::string& line, uint64_t* values) {
 void readConfiguration(const std::string& fileName) {
   std::ifstream file(fileName, std::ios::binary);
   if (!file.is_open()) return;
-  uint64_t values[] = {CONFIG_CATEGORY_THRESHOLD, CONFIG_LINES_THRESHOLD};
+  uint64_t values[] = {CONFIG_CATEGORY_THRESHOLD, CONFIG_LINES_THRESHOLD, CONFIG_THREADS};
   std::string line;
   while (std::getline(file, line)) {
     // The line end is a line feed or a carriage return and a line feed.
@@ -98,4 +122,5 @@ void readConfiguration(const std::string& fileName) {
   }
   CONFIG_CATEGORY_THRESHOLD = static_cast<uint16_t>(values[0]);
   CONFIG_LINES_THRESHOLD = static_cast<uint32_t>(values[1]);
+  CONFIG_THREADS = static_cast<uint16_t>(values[2]);
 }

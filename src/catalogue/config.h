@@ -13,13 +13,18 @@ extern uint16_t CONFIG_CATEGORY_THRESHOLD;
 // Rows sampled between two cleanings of the candidate category maps, and the
 // row count past which an unconfigured table is rebuilt as a tree.
 extern uint32_t CONFIG_LINES_THRESHOLD;
+// Threads a load converts rows on, the calling thread included (1 to 64); 1
+// loads on the calling thread alone. Defaults to the processors the process
+// may run on, at most 8.
+extern uint16_t CONFIG_THREADS;
 
 // The configuration file every Database reads from the working directory.
 inline constexpr const char* CONFIG_FILE_NAME = ".tbconfig";
 
-// Reads `fileName`, one "name=value" a line: "category.threshold" and
-// "lines.threshold", each a base-10 number (blanks around it allowed) from 0
-// to the largest its setting holds; blanks around the name are ignored, and
+// Reads `fileName`, one "name=value" a line: "category.threshold",
+// "lines.threshold" and "threads", each a base-10 number (blanks around it
+// allowed) from the smallest to the largest its setting holds (0, or 1 for
+// threads, to the largest its width holds, or 64 for threads); blanks around the name are ignored, and
 // so are empty lines and lines whose first non-blank is "#". A file that
 // cannot be opened changes nothing. Throws DatabaseException for a line
 // without "=", a name that is no setting, an empty value, or a value that

@@ -19,6 +19,7 @@
 #include "storage/full_level_exception.h"
 #include "storage/node_iterator.h"
 #include "storage/node_table.h"
+#include "storage/parallel_csv_reader.h"
 
 namespace {
 
@@ -215,20 +216,36 @@ bool Database::needsRebuild(const StoredTable& table) {
 
 void Database::loadFile(const std::string& tableName, const std::string& fileName, char separator) {
   const unsigned short number = getTableNumber(tableName);
-  StoredTable& table = trees[number];
-  CSVReader reader;
-  reader.init(fileName, table.tree->columnTypes, separator, table.tree->nullable);
+  loadRows(trees[number], number, fileName, separator);
+}
+
+void Database::loadRows(StoredTable& table, unsigned short number, const std::string& fileName, char separator) {
   std::vector<std::string> names;
   for (unsigned short column = 0; column < table.tree->numColumns; ++column) {
     names.push_back(getColName(number, column));
   }
-  reader.setColumnNames(std::move(names));
+  // Opened before the load begins, so that a file that cannot be read
+  // leaves the table untouched.
+  std::unique_ptr<CSVReader> reader;
+  std::unique_ptr<ParallelCSVReader> parallel;
+  if (CONFIG_THREADS > 1) {
+    parallel = std::make_unique<ParallelCSVReader>(fileName, table.tree->columnTypes, separator,
+                                                   table.tree->nullable, names, CONFIG_THREADS - 1U);
+  } else {
+    reader = std::make_unique<CSVReader>();
+    reader->init(fileName, table.tree->columnTypes, separator, table.tree->nullable);
+    reader->setColumnNames(std::move(names));
+  }
   const uint64_t changes = *table.changes;
   const uint64_t rebuildAt = table.rebuildAt;
   std::unique_ptr<TreeTable> replaced;
   table.tree->beginLoad();
   try {
-    appendRows(table, reader, replaced);
+    if (parallel != nullptr) {
+      appendRows(table, *parallel, replaced);
+    } else {
+      appendRows(table, *reader, replaced);
+    }
   } catch (...) {
     // The table as it was: the tree a rebuild replaced comes back, and
     // results read before the load stay valid.
@@ -241,9 +258,11 @@ void Database::loadFile(const std::string& tableName, const std::string& fileNam
   table.tree->commitLoad();
 }
 
-void Database::appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr<TreeTable>& replaced) {
-  // The rows' texts go from the reader's line straight into the table.
-  const auto texts = static_cast<size_t>(std::count(reader.types.begin(), reader.types.end(), STRING));
+template <class Reader>
+void Database::appendRows(StoredTable& table, Reader& reader, std::unique_ptr<TreeTable>& replaced) {
+  // The rows' texts go from the reader straight into the table.
+  const auto texts = static_cast<size_t>(
+      std::count(table.tree->columnTypes.begin(), table.tree->columnTypes.end(), STRING));
   std::vector<const char*> rowTexts(texts);
   std::vector<size_t> rowTextBytes(texts);
   bool counted = false;

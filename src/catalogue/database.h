@@ -102,10 +102,14 @@ class Database : public DatabaseSchema {
   const StoredTable& stored(unsigned short table) const;
   // Whether the table must be rebuilt before it takes another row.
   static bool needsRebuild(const StoredTable& table);
-  // Adds every row of `reader` to the table, rebuilding it as a tree when
-  // it grows past the threshold; `replaced` takes the tree a rebuild
-  // replaces.
-  static void appendRows(StoredTable& table, CSVReader& reader, std::unique_ptr<TreeTable>& replaced);
+  // Adds every row of `reader` (a CSVReader or a ParallelCSVReader) to the
+  // table, rebuilding it as a tree when it grows past the threshold;
+  // `replaced` takes the tree a rebuild replaces.
+  template <class Reader>
+  static void appendRows(StoredTable& table, Reader& reader, std::unique_ptr<TreeTable>& replaced);
+  // Loads `fileName` into the table, on CONFIG_THREADS threads, all its
+  // rows or none.
+  void loadRows(StoredTable& table, unsigned short number, const std::string& fileName, char separator);
   // The tree that constructTreeTable puts in place of the table's tree, or
   // null when the table stays as it is.
   static std::unique_ptr<TreeTable> rebuiltAsTree(StoredTable& table);

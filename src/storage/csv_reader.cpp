@@ -45,6 +45,12 @@ CSVReader::CSVReader() = default;
 
 void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes, char separator,
                      std::vector<unsigned char> nullableColumns) {
+  prepare(std::move(columnTypes), separator, std::move(nullableColumns));
+  openFile(std::move(name));
+}
+
+void CSVReader::prepare(std::vector<DATA_TYPE> columnTypes, char separator,
+                        std::vector<unsigned char> nullableColumns) {
   setSeparator(separator);
   if (!nullableColumns.empty() && nullableColumns.size() != columnTypes.size()) {
     throw DatabaseException("Nullable flags do not match the columns of the CSV reader");
@@ -53,7 +59,6 @@ void CSVReader::init(std::string name, std::vector<DATA_TYPE> columnTypes, char 
   nullable = std::move(nullableColumns);
   if (nullable.empty()) nullable.assign(types.size(), 0);
   buildLayout();
-  openFile(std::move(name));
 }
 
 void CSVReader::init(std::string name, char separator) {
@@ -107,11 +112,19 @@ void CSVReader::buildLayout() {
 void CSVReader::openFile(std::string name) {
   fileName = std::move(name);
   lines.open(fileName);
+  linesBefore = 0;
   rowView = NodeIterator();
   char* header = nullptr;
   size_t headerLength = 0;
   finished = !readRecord(header, headerLength, headerFields);
   if (finished) headerFields = 0;
+}
+
+void CSVReader::readText(Buffer& text, size_t bytes, uint64_t linesBeforeText) {
+  lines.openText(text, bytes);
+  linesBefore = linesBeforeText;
+  rowView = NodeIterator();
+  finished = false;
 }
 
 bool CSVReader::nextRow() {
@@ -133,7 +146,7 @@ bool CSVReader::splitNextLine() {
   const size_t shortLine = splitter.splitShort(lines.unread(), lines.unreadBytes());
   if (shortLine != 0) {
     lines.takeLine(shortLine);
-    recordLine = lines.linesRead();
+    recordLine = linesBefore + lines.linesRead();
     return true;
   }
   char* line = nullptr;
@@ -146,7 +159,7 @@ bool CSVReader::splitNextLine() {
 
 bool CSVReader::readRecord(char*& line, size_t& length, size_t& fields) {
   if (!lines.readFilledLine(line, length)) return false;
-  recordLine = lines.linesRead();
+  recordLine = linesBefore + lines.linesRead();
   fields = splitter.split(line, length);
   while (splitter.endsInQuotes()) {
     const size_t cut = length;

@@ -66,6 +66,14 @@ class CSVReader : public Buffer, public DataIterator {
   // or NUL.
   void init(std::string fileName, std::vector<DATA_TYPE> columnTypes, char separator = ',',
             std::vector<unsigned char> nullable = {});
+  // Sets the column types, separator and nullable columns as init() does,
+  // without opening a file: readText() then hands the records to read.
+  void prepare(std::vector<DATA_TYPE> columnTypes, char separator, std::vector<unsigned char> nullable);
+  // Reads the first `bytes` bytes of `text` (whole records, no header;
+  // kSlackBytes of LineReader readable past them) as the rows of a file
+  // whose first `linesBefore` lines came before them, for line numbers;
+  // the reader takes the block of `text` and gives it another.
+  void readText(Buffer& text, size_t bytes, uint64_t linesBefore);
   // Reads `fileName` with as many STRING columns as the header has fields.
   void init(std::string fileName, char separator = ',');
   // Opens the file and skips its header line; the next nextRow() reads the
@@ -104,6 +112,8 @@ class CSVReader : public Buffer, public DataIterator {
   // ", line N of FILE" for the first line of the current row (counted from
   // 1, the header and empty lines included), to end a message about it.
   std::string where() const;
+  // The line number where() names.
+  uint64_t recordLineNumber() const { return recordLine; }
 
   std::vector<DATA_TYPE> types;  // column types, file order
   std::vector<unsigned char> nullable;  // column -> 1 when it may hold NULL, file order
@@ -162,4 +172,5 @@ class CSVReader : public Buffer, public DataIterator {
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion
   uint64_t rowSerial = 0;                     // rows stored so far
   uint64_t recordLine = 0;                    // line number where the current record starts
+  uint64_t linesBefore = 0;                   // lines of the file before those `lines` reads
 };

@@ -3,6 +3,7 @@
 #include "storage/line_reader.h"
 
 #include <cstring>
+#include <utility>
 
 #include "errors/interruption.h"
 
@@ -30,6 +31,17 @@ void LineReader::open(const std::string& fileName) {
   dataEnd_ = 0;
   linesRead_ = 0;
   endOfFile_ = false;
+  lineEndedAtFeed_ = false;
+}
+
+void LineReader::openText(Buffer& text, size_t bytes) {
+  std::swap(buffer_.location, text.location);
+  buffer_.position = buffer_.start() + bytes;
+  text.reset();
+  lineBegin_ = 0;
+  dataEnd_ = bytes;
+  linesRead_ = 0;
+  endOfFile_ = true;
   lineEndedAtFeed_ = false;
 }
 

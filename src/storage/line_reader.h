@@ -26,6 +26,10 @@ class LineReader {
   // Opens `fileName` to read it from its start. Throws DatabaseException
   // "Unable to read file %s" when it cannot be opened.
   void open(const std::string& fileName);
+  // Reads the first `bytes` bytes of `text` as a whole file, in place: the
+  // reader takes the block of `text` and gives it its own block, of any
+  // size, in return. `text` must hold kSlackBytes bytes past `bytes`.
+  void openText(Buffer& text, size_t bytes);
   // The next line and its length; false when the file has no more lines.
   // Throws DatabaseException "Unable to read file %s" when the file cannot
   // be read, and TextSource's refusals of its format or data.

@@ -22,6 +22,11 @@ BAD_DATE = "Unable to convert value {} to date. Accepted format YYYY-MM-DD from 
 # Ends the message for an empty date or boolean field in a column without null.
 MISSING_HINT = "; declare the column with null to load missing values"
 DEFAULT_SETTINGS = "category.threshold=40000\nlines.threshold=10000\n"
+# Threads a load uses unless .tbconfig says otherwise: the processors this
+# process may run on, at most 8.
+DEFAULT_THREADS = min(len(os.sched_getaffinity(0)), 8)
+# Threads the running test loads on; settings() puts them back.
+load_threads_now = [DEFAULT_THREADS]
 # Set for a module built without zlib (cmake -DTABULON_GZIP=OFF), which
 # refuses every gzip file; the gzip tests then expect that refusal.
 WITHOUT_GZIP = bool(os.environ.get("TABULON_WITHOUT_GZIP"))
@@ -132,10 +137,24 @@ def settings(directory, text):
     finally:
         restore = directory / "restore-defaults"
         restore.mkdir(exist_ok=True)
-        (restore / ".tbconfig").write_text(DEFAULT_SETTINGS)
+        (restore / ".tbconfig").write_text(f"{DEFAULT_SETTINGS}threads={load_threads_now[0]}\n")
         os.chdir(restore)
         tabulon.DatabaseParser()
         os.chdir(previous)
+
+
+@pytest.fixture(params=[1, 4], ids=["threads=1", "threads=4"])
+def load_threads(request, tmp_path):
+    """Runs the test with loads on one thread and on four: in tmp_path beside
+    a .tbconfig that says so, which fresh interpreters started there read
+    too."""
+    load_threads_now[0] = request.param
+    with settings(tmp_path, f"threads={request.param}\n"):
+        tabulon.DatabaseParser()
+        try:
+            yield request.param
+        finally:
+            load_threads_now[0] = DEFAULT_THREADS
 
 
 def python_command(source, *args, env=None):

@@ -9,9 +9,9 @@ import tabulon
 from conftest import error, settings
 
 FORMAT = "Invalid .tbconfig file format on line {}. Expected format 'parameter=value'"
-UNKNOWN = "Unknown .tbconfig parameter {}. The parameters are category.threshold, lines.threshold"
+UNKNOWN = "Unknown .tbconfig parameter {}. The parameters are category.threshold, lines.threshold, threads"
 NOT_NUMBER = "Parameter {} value {} is not a number"
-RANGE = "Parameter {} value {} is outside the range 0 to {}"
+RANGE = "Parameter {} value {} is outside the range {} to {}"
 
 
 @pytest.mark.parametrize(
@@ -21,12 +21,12 @@ RANGE = "Parameter {} value {} is outside the range 0 to {}"
         # Blanks around names and values, empty lines and comments are skipped.
         ("# settings\n\n  # lines.threshold=x\r\n\r\n   \n lines.threshold = 3 \r\ncategory.threshold=\t0\n", None),
         ("lines.threshold=4294967295\ncategory.threshold=65535\n", None),
-        ("lines.threshold=4294967296\n", RANGE.format("lines.threshold", "4294967296", 4294967295)),
-        ("category.threshold=65536\n", RANGE.format("category.threshold", "65536", 65535)),
-        ("category.threshold=70000\n", RANGE.format("category.threshold", "70000", 65535)),
-        ("lines.threshold=-1\n", RANGE.format("lines.threshold", "-1", 4294967295)),
+        ("lines.threshold=4294967296\n", RANGE.format("lines.threshold", "4294967296", 0, 4294967295)),
+        ("category.threshold=65536\n", RANGE.format("category.threshold", "65536", 0, 65535)),
+        ("category.threshold=70000\n", RANGE.format("category.threshold", "70000", 0, 65535)),
+        ("lines.threshold=-1\n", RANGE.format("lines.threshold", "-1", 0, 4294967295)),
         ("lines.threshold=99999999999999999999\n",
-         RANGE.format("lines.threshold", "99999999999999999999", 4294967295)),
+         RANGE.format("lines.threshold", "99999999999999999999", 0, 4294967295)),
         ("lines.threshold=abc\n", NOT_NUMBER.format("lines.threshold", "abc")),
         ("lines.threshold=12abc\n", NOT_NUMBER.format("lines.threshold", "12abc")),
         ("category.threshold=1e3\n", NOT_NUMBER.format("category.threshold", "1e3")),
@@ -40,6 +40,11 @@ RANGE = "Parameter {} value {} is outside the range 0 to {}"
         # Bytes that are not UTF-8 show as U+FFFD; a long line is read whole.
         (b"caf\xe9\n", FORMAT.format("caf\ufffd")),
         ("x" * 300 + "\u00e9\n", FORMAT.format("x" * 300 + "\u00e9")),
+        ("threads=1\n", None),
+        ("threads=64\n", None),
+        ("threads=0\n", RANGE.format("threads", "0", 1, 64)),
+        ("threads=65\n", RANGE.format("threads", "65", 1, 64)),
+        ("threads=two\n", NOT_NUMBER.format("threads", "two")),
         ("category.threshold=\r\n", "Parameter category.threshold value is empty"),
         ("lines.threshold=  \n", "Parameter lines.threshold value is empty"),
         ("unknown=\n", "Parameter unknown value is empty"),

@@ -62,6 +62,7 @@ def feed_rows(fifo, compressed):
         pass
 
 
+@pytest.mark.usefixtures("load_threads")
 # A FIFO nobody opens for writing, one whose writer never writes (after the
 # start of a gzip member), and one fed rows without end.
 @pytest.mark.parametrize("writer", ["none", "silent", "endless", *(
@@ -120,6 +121,7 @@ def test_ctrl_c_stops_queries_and_reads_into_python(tmp_path):
     """, tmp_path)
 
 
+@pytest.mark.usefixtures("load_threads")
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="AddressSanitizer's allocator ends the process instead of failing an allocation")
 def test_memory_exhaustion_raises_and_leaves_the_database_usable(tmp_path):

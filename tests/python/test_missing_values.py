@@ -12,6 +12,9 @@ import pytest
 
 from conftest import BAD_BOOL, BAD_DATE, MISSING_HINT, error, peer, random_where
 
+# Every case loads on one thread and on several.
+pytestmark = pytest.mark.usefixtures("load_threads")
+
 
 def load_field(db, tmp_path, definition, field, name="t"):
     """Creates table `name` with the one column `definition` ("v int null")

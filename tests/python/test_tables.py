@@ -13,6 +13,9 @@ import pytest
 import tabulon
 from conftest import BAD_BOOL, MISSING_HINT, WITHOUT_GZIP, error, gzip_members, gzip_outcome, load_table, rows, settings
 
+# Every case loads on one thread and on several.
+pytestmark = pytest.mark.usefixtures("load_threads")
+
 
 @pytest.fixture
 def csv(tmp_path):

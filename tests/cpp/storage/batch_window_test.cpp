@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "storage/batch_window.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kWait{10};
+
+}  // namespace
+
+// Batches converted in any order on several threads reach the consumer in
+// the order they were cut, with never more than the window's capacity out
+// at once; the consumer learns when the last one has been taken.
+TEST(BatchWindow, HandsBatchesBackInCutOrderWithinItsCapacity) {
+  for (const size_t capacity : {1, 2, 7}) {
+    for (const unsigned converters : {1U, 4U}) {
+      constexpr uint64_t kBatches = 300;
+      BatchWindow window(capacity);
+      std::atomic<int> out{0};
+      std::atomic<int> mostOut{0};
+      std::thread cutter([&] {
+        for (uint64_t number = 0; number < kBatches; ++number) {
+          std::unique_ptr<RowBatch> batch = window.emptyBatch();
+          const int now = ++out;
+          if (now > mostOut) mostOut = now;
+          batch->linesBefore = number;
+          window.cut(std::move(batch));
+        }
+        window.endCutting();
+      });
+      std::vector<std::thread> workers;
+      for (unsigned worker = 0; worker < converters; ++worker) {
+        workers.emplace_back([&window, worker] {
+          std::mt19937 random(worker);
+          uint64_t sequence = 0;
+          while (std::unique_ptr<RowBatch> batch = window.toConvert(sequence)) {
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 200));
+            batch->rowLines.push_back(sequence);
+            window.converted(sequence, std::move(batch));
+          }
+        });
+      }
+      uint64_t expected = 0;
+      bool ended = false;
+      while (!ended) {
+        std::unique_ptr<RowBatch> batch = window.next(kWait, ended);
+        if (batch == nullptr) continue;
+        ASSERT_EQ(batch->linesBefore, expected) << capacity << " " << converters;
+        ASSERT_EQ(batch->rowLines, std::vector<uint64_t>{expected});
+        ++expected;
+        --out;
+        window.recycle(std::move(batch));
+      }
+      cutter.join();
+      for (std::thread& worker : workers) worker.join();
+      EXPECT_EQ(expected, kBatches);
+      EXPECT_LE(mostOut.load(), static_cast<int>(capacity));
+    }
+  }
+}
+
+// close() ends the waits of a cutter with the window full, of converters
+// with nothing to convert, and of the consumer, and every later call.
+TEST(BatchWindow, CloseEndsEveryWait) {
+  BatchWindow window(1);
+  std::unique_ptr<RowBatch> held = window.emptyBatch();
+  std::unique_ptr<RowBatch> cutterGot = std::make_unique<RowBatch>();
+  std::thread cutter([&] { cutterGot = window.emptyBatch(); });
+  std::unique_ptr<RowBatch> converterGot = std::make_unique<RowBatch>();
+  std::thread converter([&] {
+    uint64_t sequence = 0;
+    converterGot = window.toConvert(sequence);
+  });
+  bool ended = false;
+  EXPECT_EQ(window.next(kWait, ended), nullptr);
+  EXPECT_FALSE(ended);
+  window.close();
+  cutter.join();
+  converter.join();
+  EXPECT_EQ(cutterGot, nullptr);
+  EXPECT_EQ(converterGot, nullptr);
+  EXPECT_EQ(window.next(kWait, ended), nullptr);
+  EXPECT_TRUE(ended);
+}

@@ -51,6 +51,16 @@ std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types, const 
   return tree;
 }
 
+// A tree configured from the rows of `reader` (a CSVReader or a
+// ParallelCSVReader), which stands before its first row.
+template <class Reader>
+std::unique_ptr<TreeTable> sampledTree(Reader& reader, const std::vector<DATA_TYPE>& types,
+                                       const std::vector<unsigned char>& nullable) {
+  // Without rows to sample every column stays plain until rows arrive.
+  if (!reader.nextRow()) return plainTree(types, nullable);
+  return std::unique_ptr<TreeTable>(configTreeTableFromDataIterator(&reader, types, nullable));
+}
+
 // Positions `rows` on the first row of an unconfigured tree, whose rows all
 // lie plain in its single root node.
 void readRootNode(const TreeTable& tree, NodeIterator& rows) {
@@ -165,15 +175,15 @@ void Database::configTable(std::string tableName, const std::string& fileName,
   requireNewTable(tableName, columns, "Table %s already exists");
   const std::vector<DATA_TYPE> types = typesOf(columns);
   const std::vector<unsigned char> nullable = nullableOf(columns);
-  CSVReader reader;
-  reader.init(fileName, types, separator, nullable);
-  reader.setColumnNames(namesOf(columns));
   std::unique_ptr<TreeTable> tree;
-  if (reader.nextRow()) {
-    tree.reset(configTreeTableFromDataIterator(&reader, types, nullable));
+  if (CONFIG_THREADS > 1) {
+    ParallelCSVReader reader(fileName, types, separator, nullable, namesOf(columns), CONFIG_THREADS - 1U);
+    tree = sampledTree(reader, types, nullable);
   } else {
-    // Nothing to sample: every column stays plain until rows arrive.
-    tree = plainTree(types, nullable);
+    CSVReader reader;
+    reader.init(fileName, types, separator, nullable);
+    reader.setColumnNames(namesOf(columns));
+    tree = sampledTree(reader, types, nullable);
   }
   addStoredTable(tableName, columns, std::move(tree));
 }

@@ -10,6 +10,7 @@
 
 #include "storage/batch_window.h"
 #include "storage/csv_reader.h"
+#include "storage/data_iterator.h"
 #include "storage/data_type.h"
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
@@ -29,7 +30,7 @@
 // the next batch checks for an interrupt on the calling thread every few
 // milliseconds. The destructor stops and joins every thread, also after a
 // failure; the object must not outlive the command that reads.
-class ParallelCSVReader {
+class ParallelCSVReader : public DataIterator {
  public:
   // Opens `fileName` as CSVReader::init does (and throws as it does for a
   // file that cannot be opened or a separator it refuses); `names` name the
@@ -44,7 +45,9 @@ class ParallelCSVReader {
   // Moves to the next row; false after the last. Throws what CSVReader's
   // nextRow would throw for the same record, and what reading the file
   // throws; Interrupted when a wait is interrupted.
-  bool nextRow();
+  bool nextRow() override;
+  // The stored value of column `col` in the current row; null for a NULL.
+  void* getPointer(unsigned short col) override { return rowView_.getPointer(col); }
   // The current row, every value converted.
   NodeIterator& getFixedView() { return rowView_; }
   // The texts of the current row, as CSVReader::getTexts hands them.

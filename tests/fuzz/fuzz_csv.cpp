@@ -14,8 +14,9 @@
 //   next byte         lines threshold, b % 48 (small, so rebuilds and the
 //                     periodic cleaning of the sample happen)
 //   the rest          the bytes of the CSV file (which may be gzip data too)
-// The file is loaded twice; after each load the table must validate and read
-// back cell by cell, and sorted and filtered queries on it must read back.
+// The file is loaded twice, on one thread and then on four; after each load
+// the table must validate and read back cell by cell, and sorted and
+// filtered queries on it must read back.
 // The buffer pool must hold no block once the database is gone.
 
 #include <zlib.h>
@@ -149,6 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       created = false;
     }
     for (int load = 0; created && load < 2; ++load) {
+      CONFIG_THREADS = load == 0 ? 1 : 4;
       try {
         database->loadFile("t", kFileName);
       } catch (const DatabaseException&) {

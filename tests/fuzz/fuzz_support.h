@@ -75,6 +75,7 @@ inline void writeFile(const std::string& name, const std::string& text) {
 inline void resetSettings() {
   CONFIG_CATEGORY_THRESHOLD = 40000;
   CONFIG_LINES_THRESHOLD = 10000;
+  CONFIG_THREADS = 1;
 }
 
 // Reads every cell of a query result through the cursor, as text and, where

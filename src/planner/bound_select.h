@@ -22,11 +22,10 @@ struct BoundColumn {
   DATA_TYPE type = INT;  // the type the table stores the column as
 };
 
-// One where condition: its column, comparison and the predicate testing the
-// constant on the form in which the rows hold the column.
+// One where condition: its column and the predicate testing the constant on
+// the form in which the rows hold the column.
 struct BoundCondition {
   BoundColumn column;
-  ConditionType type = EQ;
   std::unique_ptr<Condition> predicate;
 };
 

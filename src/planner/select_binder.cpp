@@ -52,7 +52,7 @@ SelectBinder::SelectBinder(Database& database) : database_(database) {}
 
 BoundSelect SelectBinder::bind(const SelectStatement& statement) {
   if (statement.table.empty()) throw DatabaseException("Empty table name in the select query");
-  scope_ = Scope{statement.table, database_.getTableNumber(statement.table), {}, 0};
+  scope_ = Scope{statement.table, database_.getTableNumber(statement.table), {}};
   BoundSelect bound;
   bound.mainTable = scope_.main;
   if (!statement.joins.empty()) bindJoin(statement, bound);
@@ -65,16 +65,16 @@ BoundSelect SelectBinder::bind(const SelectStatement& statement) {
 void SelectBinder::bindJoin(const SelectStatement& statement, BoundSelect& bound) {
   if (statement.joins.size() != 1) throw DatabaseException("Only 1 join condition allowed");
   const JoinClause& join = statement.joins.front();
-  scope_.joined = database_.getTableNumber(join.table);
+  database_.getTableNumber(join.table);  // refuses a table that does not exist
   scope_.joinedName = join.table;
   // The columns pair up by position unless their qualifiers say otherwise.
-  const bool mainNamesDiffer = scope_.mainName != scope_.joinedName;
-  const bool swapped = mainNamesDiffer && (qualifiedBy(join.mainColumn, scope_.joinedName).has_value() ||
-                                           qualifiedBy(join.joinedColumn, scope_.mainName).has_value());
-  const std::string& mainName = swapped ? join.joinedColumn : join.mainColumn;
-  const std::string& joinedName = swapped ? join.mainColumn : join.joinedColumn;
-  const TableCol joinedColumn = joinColumn(joinedName, true);
-  bound.join = BoundJoin{joinColumn(mainName, false), joinedColumn};
+  const bool tablesDiffer = scope_.mainName != scope_.joinedName;
+  const bool swapped = tablesDiffer && (qualifiedBy(join.mainColumn, scope_.joinedName).has_value() ||
+                                        qualifiedBy(join.joinedColumn, scope_.mainName).has_value());
+  const std::string& onMain = swapped ? join.joinedColumn : join.mainColumn;
+  const std::string& onJoined = swapped ? join.mainColumn : join.joinedColumn;
+  const TableCol joinedColumn = joinColumn(onJoined, true);
+  bound.join = BoundJoin{joinColumn(onMain, false), joinedColumn};
 }
 
 void SelectBinder::bindSelectList(const SelectStatement& statement, BoundSelect& bound) const {
@@ -117,7 +117,7 @@ void SelectBinder::bindWhere(const WhereClause& where, BoundSelect& bound) const
     const ConditionType type = conditionType(written);
     const TableCol at = boundCol.column;
     bound.conditions.push_back(
-        {boundCol, type, createCondition(database_.getTreeTable(at.table), at.column, type, written.value)});
+        {boundCol, createCondition(database_.getTreeTable(at.table), at.column, type, written.value)});
     if (where.strayCloseAfter == i) {
       throw DatabaseException("Missing '(' in the where clause: a ')' after %s closes no bracket",
                               written.text().c_str());

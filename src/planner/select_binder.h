@@ -37,7 +37,6 @@ class SelectBinder {
     std::string mainName;
     unsigned short main = 0;
     std::string joinedName;
-    unsigned short joined = 0;
   };
 
   void bindJoin(const SelectStatement& statement, BoundSelect& bound);

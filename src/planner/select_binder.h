@@ -12,12 +12,14 @@ class Database;
 // The one place that knows how a SELECT's names find their columns. A name
 // is a column of the main table or, in a join, of the joined table when the
 // main table has none of that name; `table.column` looks in the named table
-// of the statement only (in a table joined with itself, the main side). A
-// name with a dot that names no table of the statement is an unqualified
-// name like any other. Each condition gets its side, its stored type and
-// its predicate. Faults are raised in the statement's written order, each
-// name before the faults of what follows it; the binder refers to the
-// database, which must outlive it.
+// of the statement (in a table joined with itself, the main side) and, when
+// that table lacks the column, like any name with a dot that names no table
+// of the statement, is an unqualified name. The join clause pairs its
+// columns main, then joined, unless their qualifiers name the tables the
+// other way round. Each column gets its side, its number in the result and
+// its stored type, each condition its predicate. Faults are raised in the
+// statement's written order, each name before the faults of what follows
+// it. The binder refers to the database, which must outlive it.
 class SelectBinder {
  public:
   explicit SelectBinder(Database& database);

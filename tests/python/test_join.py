@@ -188,6 +188,17 @@ def test_empty_tables_give_empty_joins(db, tmp_path):
         assert (cursor.getNumberOfRows(), cursor.getNumberOfCols()) == (0, 1)
 
 
+def test_a_side_too_wide_to_copy_is_read_from_its_rows(db, tmp_path):
+    # Nine doubles take more than a copied row may: the right side, one row
+    # a pair, is read where its rows lie, in pair order.
+    load_table(db, tmp_path, "l", "id int, k int", [[i, i * 7 % 60] for i in range(60)])
+    load_table(db, tmp_path, "r", "k int, " + ", ".join(f"a{j} double" for j in range(9)),
+               [[k, *(k + j / 8 for j in range(9))] for k in range(50)])
+    columns = ", ".join(f"a{j}" for j in range(9))
+    got = db.executeSelect(f"select id, {columns} from l join r on k = k").fetchAll()
+    assert got == [(i, *(i * 7 % 60 + j / 8 for j in range(9))) for i in range(60) if i * 7 % 60 < 50]
+
+
 def test_a_table_joined_with_itself(db, tmp_path):
     load_table(db, tmp_path, "staff", "id int, name string, boss int",
                [[1, "ada", 0], [2, "bob", 1], [3, "cy", 1], [4, "di", 3]])

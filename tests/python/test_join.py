@@ -11,6 +11,10 @@ from conftest import error, load_table, random_where, rows
 KEY_POOLS = {
     "string": ["apple", "pear", "fig", "kiwi", "plum", "lime", "date"],
     "int": [2**31 - 1, -7, 0, 3, 4, 15, 42],
+    # Keys of a short range, the large sides' lone keys included: grouped
+    # by value rather than hashed; the long ones far below zero.
+    "short": [-3, 0, 1, 2, 5, 9, 14],
+    "long": [-(2**62) + k for k in (0, 1, 2, 3, 5, 8, 13)],
     "date": ["1970-01-01", "2024-02-29", "2024-03-01", "1999-12-31", "2149-06-06", "2000-01-01"],
     # Join equality is that of the values: NaN matches nothing, -0.0 matches 0.0.
     "double": [-0.0, 0.0, float("nan"), 1.5, -2.25, 1e300, 7.0],
@@ -73,8 +77,10 @@ def lone_keys(key_type, side):
     """Keys of the pool's type that only one side holds: side 0 or 1."""
     if key_type == "string":
         return [f"{'lr'[side]}{i}" for i in range(500)]
-    if key_type == "int":
+    if key_type in ("int", "short"):
         return [(-1) ** side * (1000 + i) for i in range(500)]
+    if key_type == "long":
+        return [-(2**62) + (-1) ** side * (1000 + i) for i in range(500)]
     if key_type == "date":
         return [f"{2030 + side * 50 + i // 12}-{i % 12 + 1:02d}-15" for i in range(500)]
     return [(-1) ** side * (1000.5 + i) for i in range(500)]

@@ -32,7 +32,6 @@ void DatabaseSchema::addTable(const std::string& name, const std::vector<ColumnC
   for (unsigned short c = 0; c < tables.back().numColumns; ++c) {
     columnsByName[tables.back().columnNames[c]].push_back({number, c});
   }
-  results.clear();
 }
 
 void DatabaseSchema::removeTable(const std::string& name) {
@@ -46,7 +45,6 @@ void DatabaseSchema::removeTable(const std::string& name) {
     }
     forgetColumnsOf(removed);
   }
-  results.clear();
 }
 
 void DatabaseSchema::forgetColumnsOf(unsigned short removed) {
@@ -119,29 +117,29 @@ bool DatabaseSchema::containsColumn(const std::string& table, const std::string&
   return found;
 }
 
-size_t DatabaseSchema::findAllByColumnName(const std::string& column) {
-  results.clear();
+std::vector<TableCol> DatabaseSchema::findAllByColumnName(const std::string& column) const {
+  std::vector<TableCol> found;
   forEachNamed(column, [&](const TableCol& c) {
-    results.push_back(c);
+    found.push_back(c);
     return true;
   });
-  return results.size();
+  return found;
 }
 
-size_t DatabaseSchema::findColumn(const std::string& table, const std::string& column) {
-  results.clear();
+std::vector<TableCol> DatabaseSchema::findColumn(const std::string& table, const std::string& column) const {
+  std::vector<TableCol> found;
   forEachNamed(column, [&](const TableCol& c) {
-    if (tables[c.table].name == table) results.push_back(c);
+    if (tables[c.table].name == table) found.push_back(c);
     return true;
   });
-  return results.size();
+  return found;
 }
 
-size_t DatabaseSchema::findAllByTableName(const std::string& table) {
-  results.clear();
-  const auto found = tableNumbers.find(table);
-  if (found == tableNumbers.end()) return 0;
-  const unsigned short number = found->second;
-  for (unsigned short c = 0; c < tables[number].numColumns; ++c) results.push_back({number, c});
-  return results.size();
+std::vector<TableCol> DatabaseSchema::findAllByTableName(const std::string& table) const {
+  std::vector<TableCol> found;
+  const auto named = tableNumbers.find(table);
+  if (named == tableNumbers.end()) return found;
+  const unsigned short number = named->second;
+  for (unsigned short c = 0; c < tables[number].numColumns; ++c) found.push_back({number, c});
+  return found;
 }

@@ -19,10 +19,9 @@ struct TableCol {
 // creation order (closing up on every removal) and keeps each table's column
 // names in column order. Name lookups go through `columnsByName`, which
 // lists each name's columns in table, then column order; a definition only
-// appends to it, so defining a table costs the same however many exist. The
-// find calls leave their answer in
-// `results`, which the next find call overwrites. A TableCol obtained before
-// a removal is stale afterwards. Names compare case-sensitively, byte by byte.
+// appends to it, so defining a table costs the same however many exist. A
+// TableCol obtained before a removal is stale afterwards. Names compare
+// case-sensitively, byte by byte.
 class DatabaseSchema {
  public:
   DatabaseSchema() = default;
@@ -53,14 +52,12 @@ class DatabaseSchema {
   // Whether the named table has a column of that name.
   bool containsColumn(const std::string& table, const std::string& column) const;
 
-  // Fill `results` and return the count: every column of that name (in
-  // table, then column order), the columns of that name in the named table, and every
-  // column of the named table in column order (none for an unknown table).
-  size_t findAllByColumnName(const std::string& column);
-  size_t findColumn(const std::string& table, const std::string& column);
-  size_t findAllByTableName(const std::string& table);
-
-  std::vector<TableCol> results;  // the answer of the last find call
+  // Every column of that name (in table, then column order), the columns of
+  // that name in the named table, and every column of the named table in
+  // column order (none for an unknown table).
+  std::vector<TableCol> findAllByColumnName(const std::string& column) const;
+  std::vector<TableCol> findColumn(const std::string& table, const std::string& column) const;
+  std::vector<TableCol> findAllByTableName(const std::string& table) const;
 
  protected:
   // The catalogue entry of one table.

@@ -38,9 +38,10 @@ void DatabaseParser::listTables(std::vector<std::string>& names) const {
 TableIndex DatabaseParser::createIndex(std::string table, std::string column) {
   auto index = std::make_unique<IndexSet>();
   const unsigned short tableNumber = database_->getTableNumber(table);
-  if (database_->findColumn(table, column) != 1) {
+  const std::vector<TableCol> found = database_->findColumn(table, column);
+  if (found.size() != 1) {
     throw DatabaseException("Table %s does not contain column %s", table.c_str(), column.c_str());
   }
-  index->initIndex(tableNumber, *database_, database_->results.front().column);
+  index->initIndex(tableNumber, *database_, found.front().column);
   return TableIndex(std::move(index), database_);
 }

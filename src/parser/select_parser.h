@@ -2,6 +2,7 @@
 
 #include "parser/list_parser.h"
 #include "parser/parser_struct.h"
+#include "parser/select_statement.h"
 #include "parser/statement_parser.h"
 #include "parser/string_parser.h"
 
@@ -16,6 +17,9 @@
 class SelectParser : public ParserStruct {
  public:
   SelectParser();
+
+  // What the last run recorded, as a statement of plain text.
+  SelectStatement statement() const;
 
   StatementParser* select;   // "select", the root
   ListParser* columnList;    // selected columns, separated by ","

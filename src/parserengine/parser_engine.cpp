@@ -1,10 +1,12 @@
 // ParserEngine: tokenizes a command, picks the grammar by its first word and
-// runs CREATE, LOAD and DROP; SELECT goes on in select_execution.cpp.
+// runs it: CREATE, LOAD and DROP on the database, SELECT through the binder
+// and the result-set factory.
 
 #include "parserengine/parser_engine.h"
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalogue/column_config.h"
@@ -12,6 +14,8 @@
 #include "errors/database_exception.h"
 #include "parser/grammar_elements.h"
 #include "parserengine/tokenizer.h"
+#include "planner/result_set_factory.h"
+#include "planner/select_binder.h"
 
 namespace {
 
@@ -48,7 +52,7 @@ char fieldSeparator(const StatementParser& keyword, const StringParser& text) {
 
 }  // namespace
 
-ParserEngine::ParserEngine(Database& database) : database_(database), factory_(database) {}
+ParserEngine::ParserEngine(Database& database) : database_(database) {}
 
 void ParserEngine::copyCommandToBuffer(const char* command) {
   ::copyCommandToBuffer(commandBuffer_, command);
@@ -81,10 +85,9 @@ std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command) {
   if (toLower(tokens_.front()) != "select") {
     throw DatabaseException("Function supports only select statements");
   }
-  factory_.clear();
   selectParser_.runWhole(tokens_);
-  if (selectParser_.joinList->elements.empty()) return executeSelect();
-  return executeJoinedSelect();
+  BoundSelect bound = SelectBinder(database_).bind(selectParser_.statement());
+  return ResultSetFactory(database_).build(std::move(bound));
 }
 
 void ParserEngine::executeCreate() {

@@ -8,7 +8,6 @@
 #include "parser/parser.h"
 #include "parser/select_parser.h"
 #include "query/result_set.h"
-#include "query/result_set_factory.h"
 #include "storage/buffer.h"
 
 class Database;
@@ -41,10 +40,6 @@ class ParserEngine {
   void executeCreate();
   void executeLoad();
   void executeDrop();
-  // Answer the select statement the select grammar has just parsed: a
-  // query on one table, or one with a join clause.
-  std::unique_ptr<ResultSet> executeSelect();
-  std::unique_ptr<ResultSet> executeJoinedSelect();
 
   Database& database_;
   TokenList tokens_;             // tokens of the current command
@@ -53,5 +48,4 @@ class ParserEngine {
   LoadParser loadParser_;
   DropParser dropParser_;
   Buffer commandBuffer_;         // text of the current command, NUL-terminated
-  ResultSetFactory factory_;     // parts of the current query
 };

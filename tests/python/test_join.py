@@ -45,27 +45,36 @@ def ints(db, query):
     return [tuple(int(v) for v in row) for row in rows(db, query)]
 
 
+# The table of each column of the random test, for names written qualified.
+TABLE_OF = {"fid": "f", "x": "f", "v": "f", "did": "d", "w": "d", "name": "d", "u": "d"}
+
+
+def named(rng, column):
+    """The column's name, qualified by its table every other time."""
+    return f"{TABLE_OF[column]}.{column}" if rng.random() < 0.5 else column
+
+
 # Conditions of random where clauses: text, and the test on (left row, right
 # row); left rows are (fid, k, x, v), right rows (did, k, w, name, u).
 def random_condition(rng):
     choice = rng.randrange(6)
     if choice == 0:
         bound = rng.randrange(5000)
-        return f"fid < {bound}", lambda l, r: l[0] < bound
+        return f"{named(rng, 'fid')} < {bound}", lambda l, r: l[0] < bound
     if choice == 1:
         value = rng.randrange(4)
-        return f"x = {value}", lambda l, r: l[2] == value
+        return f"{named(rng, 'x')} = {value}", lambda l, r: l[2] == value
     if choice == 2:
         bound = rng.randrange(-50, 50)
-        return f"v >= {bound}", lambda l, r: l[3] >= bound
+        return f"{named(rng, 'v')} >= {bound}", lambda l, r: l[3] >= bound
     if choice == 3:
         value = rng.randrange(3)
-        return f"w != {value}", lambda l, r: r[2] != value
+        return f"{named(rng, 'w')} != {value}", lambda l, r: r[2] != value
     if choice == 4:
         name = rng.choice("abc")
-        return f"name <= {name}", lambda l, r: r[3] <= name
+        return f"{named(rng, 'name')} <= {name}", lambda l, r: r[3] <= name
     bound = rng.randrange(300)
-    return f"u > {bound}", lambda l, r: r[4] > bound
+    return f"{named(rng, 'u')} > {bound}", lambda l, r: r[4] > bound
 
 
 # Sort keys of the random test's pairs: (left row, right row).
@@ -135,8 +144,10 @@ def test_every_key_type_and_storage_keeps_every_pair_in_order(tmp_path, key_type
             kept.sort(key=lambda pair: (pair[0][0], pair[1][0]))
             for column, descending in reversed(order):
                 kept.sort(key=SORT_KEYS[column], reverse=descending)
-        clause = "".join(f"{column}{' desc' if descending else ''}, " for column, descending in order)
-        query = f"select fid, did from f join d on k = k where {where}" + (f" order by {clause}fid, did" if order else "")
+        clause = "".join(f"{named(rng, column)}{' desc' if descending else ''}, " for column, descending in order)
+        on = rng.choice(["k = k", "f.k = d.k", "d.k = f.k"])
+        select = f"select {named(rng, 'fid')}, {named(rng, 'did')} from f join d on {on}"
+        query = f"{select} where {where}" + (f" order by {clause}fid, did" if order else "")
         assert db.executeSelect(query).fetchAll() == [(l[0], r[0]) for l, r in kept], query
 
 
@@ -180,6 +191,15 @@ class TestJoinedQueries:
         cursor = self.db.executeSelect("select did, fid, w from f join d on k = k order by did desc, fid desc")
         right = max((r for l, r in expected_pairs(self.left, self.right)), key=lambda r: r[0])
         assert (cursor.getInt(0), cursor.getFloat(2)) == (right[0], float(right[2]))
+
+    def test_qualified_names_reach_the_joined_tables_column_of_a_shared_name(self, tmp_path):
+        rng = random.Random(11)
+        other = [[200 + i, rng.choice(KEY_POOLS["string"]), rng.randrange(4)] for i in range(30)]
+        load_table(self.db, tmp_path, "e", "eid int, k string, x int", other)
+        pairs = expected_pairs(self.left, other)
+        kept = sorted((p for p in pairs if p[1][2] == 1 and p[0][2] != 1), key=lambda p: (-p[0][2], p[0][0], p[1][0]))
+        query = "select f.x, e.x, fid, eid from f join e on e.k = f.k where e.x = 1 and f.x != 1 order by f.x desc, fid, eid"
+        assert ints(self.db, query) == [(l[2], r[2], l[0], r[0]) for l, r in kept]
 
     def test_a_later_single_table_query_reads_one_table(self):
         self.db.executeSelect("select fid from f join d on k = k")
@@ -226,9 +246,12 @@ class TestMessages:
         "query, text",
         [
             ("select x from a join b on y = x", "Column x is not defined"),
-            ("select x from a join nope on x = y", "Column y is not defined"),
+            ("select x from a join nope on x = y", "Table nope is not defined"),
             ("select x from nope join b on x = y", "Table nope is not defined"),
             ("select x from a join b on x = y where q = 1", "Column q is not defined"),
+            ("select b.x from a join b on x = y", "Column x is not defined"),
+            ("select c.x from a join b on x = y", "Column c.x is not defined"),
+            ("select x from a join b on a.q = b.y", "Column q is not defined"),
             ("select x from a join b on x = y order by q", "Column q is not defined"),
             ("select x from a join b on k = k", "Join columns k and k have different types"),
             ("select x from a join b on s = d", "Join columns s and d have different types"),

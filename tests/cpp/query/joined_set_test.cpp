@@ -11,7 +11,7 @@
 #include "query/condition.h"
 #include "query/index_set.h"
 #include "query/joined_set.h"
-#include "query/result_set_factory.h"
+#include "query/condition_factory.h"
 #include "query/table_set.h"
 #include "random_clause.h"
 #include "../test_support.h"
@@ -106,10 +106,10 @@ TEST_P(JoinedSetTest, MemoisedFilteringKeepsThePairsOfThePairWalk) {
       const auto type = static_cast<ConditionType>(random() % 6);
       if (column < 3) {
         const std::string value = column == 1 ? "l" + std::to_string(random() % 7) : std::to_string(random() % 12);
-        owned.push_back(ResultSetFactory::createCondition(left->table, column, type, value));
+        owned.push_back(createCondition(left->table, column, type, value));
       } else {
         const std::string value = column == 4 ? "r" + std::to_string(random() % 5) : std::to_string(random() % 13);
-        owned.push_back(ResultSetFactory::createCondition(right->table, static_cast<unsigned short>(column - 3), type,
+        owned.push_back(createCondition(right->table, static_cast<unsigned short>(column - 3), type,
                                                           value));
       }
       owned.back()->column = column;

@@ -9,7 +9,7 @@
 
 #include "query/combined_boolean_expression.h"
 #include "query/condition.h"
-#include "query/result_set_factory.h"
+#include "query/condition_factory.h"
 #include "query/table_set.h"
 #include "storage/buffer.h"
 #include "random_clause.h"
@@ -117,7 +117,7 @@ TEST_F(TableSetTest, NodeWiseFilteringKeepsTheRowsOfTheRowByRowWalk) {
     for (const ClauseShape& shape : randomClause(random, 2)) {
       const auto column = static_cast<unsigned short>(random() % kTypes.size());
       const auto type = static_cast<ConditionType>(random() % 6);
-      owned.push_back(ResultSetFactory::createCondition(big_->table, column, type, randomConstant(random, column)));
+      owned.push_back(createCondition(big_->table, column, type, randomConstant(random, column)));
       owned.back()->column = column;
       owned.back()->level = shape.level;
       owned.back()->openBrackets = shape.openBrackets;

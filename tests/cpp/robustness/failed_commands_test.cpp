@@ -195,7 +195,7 @@ TEST_F(FailedCommands, RefusedQueriesChangeNothing) {
        "Unable to convert value 2024-13-45 to date. Accepted format YYYY-MM-DD from 1970-01-01 to 2149-06-06"},
       {"select id from p join c on id = id join s on id = id", "Only 1 join condition allowed"},
       {"select id from p join c on id = zz", "Column zz is not defined"},
-      {"select id from p join nope on id = id", "Column id is not defined"},
+      {"select id from p join nope on id = id", "Table nope is not defined"},
       {"select id from p join c on zz = id", "Column zz is not defined"},
       {"select zz from p join c on id = id", "Column zz is not defined"},
       {"select id from p join c on id = id where zz = 1", "Column zz is not defined"},

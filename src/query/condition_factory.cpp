@@ -1,91 +1,22 @@
-// Collecting the parts of a query, translating condition constants into the
-// form the rows hold, and building the filtered, sorted result set.
+// Translating a condition's constant into the form the rows hold: a
+// category number or a range of them, or the stored value.
 
-#include "query/result_set_factory.h"
+#include "query/condition_factory.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "catalogue/database.h"
 #include "errors/database_exception.h"
 #include "query/category_range_condition.h"
-#include "query/comparator_factory.h"
 #include "query/compare_condition.h"
 #include "query/equal_condition.h"
 #include "query/fixed_condition.h"
-#include "query/index_set.h"
 #include "query/integer_comparison.h"
-#include "query/joined_set.h"
 #include "query/null_condition.h"
 #include "query/simple_condition.h"
-#include "query/table_set.h"
 #include "storage/table_config.h"
 #include "storage/templated_class.h"
-
-ResultSetFactory::ResultSetFactory(Database& database) : database_(database) {}
-
-ResultSetFactory::~ResultSetFactory() { clear(); }
-
-void ResultSetFactory::clear() {
-  for (Condition* condition : conditions_) {
-    delete condition;
-  }
-  conditions_.clear();
-  for (FieldComparatorBase* comparator : comparators_) {
-    delete comparator;
-  }
-  comparators_.clear();
-  selectCols.clear();
-  selectFromJoined.clear();
-  joins.clear();
-}
-
-void ResultSetFactory::addJoinedSelectCol(TableCol column, bool joinedSide) {
-  selectCols.push_back(column);
-  selectFromJoined.push_back(joinedSide);
-}
-
-void ResultSetFactory::setHeader(const std::vector<std::string>& names) {
-  header_.clear();
-  for (const std::string& name : names) {
-    header_ += name;
-    header_ += '\0';
-  }
-}
-
-unsigned short ResultSetFactory::resultColumn(TableCol column) {
-  // A name found in both tables means the main table's column, also when
-  // the table is joined with itself.
-  if (joins.empty() || column.table == mainTable ||
-      column.table != joins.front().second.table) {
-    return column.column;
-  }
-  return static_cast<unsigned short>(column.column + tableConfig(mainTable).numColumns);
-}
-
-void ResultSetFactory::addCondition(TableCol column, ConditionType type, std::string value,
-                                    unsigned short level, BoolOperator op,
-                                    unsigned short openBrackets) {
-  const unsigned short number = resultColumn(column);
-  std::unique_ptr<Condition> condition =
-      createCondition(tableConfig(column.table), column.column, type, value);
-  condition->column = number;
-  condition->level = level;
-  condition->openBrackets = openBrackets;
-  condition->boolOperator = op;
-  conditions_.push_back(condition.get());
-  condition.release();
-}
-
-void ResultSetFactory::addComparator(TableCol column, bool descending) {
-  const unsigned short number = resultColumn(column);
-  std::unique_ptr<FieldComparatorBase> comparator =
-      createComparator(tableConfig(column.table), column.column, descending);
-  comparator->column = number;
-  comparators_.push_back(comparator.get());
-  comparator.release();
-}
 
 namespace {
 
@@ -241,10 +172,8 @@ std::unique_ptr<Condition> storedFormCondition(const TableConfig& table, unsigne
 
 }  // namespace
 
-std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& table,
-                                                             unsigned short column,
-                                                             ConditionType type,
-                                                             const std::string& value) {
+std::unique_ptr<Condition> createCondition(const TableConfig& table, unsigned short column, ConditionType type,
+                                           const std::string& value) {
   if (type < EQ || type > NOT_NULL) {
     throw DatabaseException("Unsupported condition type");
   }
@@ -263,78 +192,4 @@ std::unique_ptr<Condition> ResultSetFactory::createCondition(const TableConfig& 
     return std::make_unique<FixedCondition>(type, restated.answer());
   }
   return storedFormCondition(table, column, restated.type(), std::to_string(restated.constant()));
-}
-
-const TableConfig& ResultSetFactory::tableConfig(unsigned short table) {
-  return database_.getTreeTable(table);
-}
-
-std::unique_ptr<ResultSet> ResultSetFactory::createResultSet() {
-  return joins.empty() ? createTableResult() : createJoinedResult();
-}
-
-std::unique_ptr<ResultSet> ResultSetFactory::createTableResult() {
-  std::vector<unsigned short> columns;
-  columns.reserve(selectCols.size());
-  for (const TableCol& column : selectCols) {
-    columns.push_back(column.column);
-  }
-  auto result = std::make_unique<TableSet>(
-      std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)), std::move(columns));
-  result->watchTable(database_.getTableName(mainTable), database_.getTableChanges(mainTable));
-  result->processRequest(conditions_);
-  result->header = header_;
-  result->sort(comparators_);
-  result->keepSortedValues();
-  return result;
-}
-
-void ResultSetFactory::checkJoinTypes() {
-  // The left key is read from the main table whatever table the pair names.
-  const TableCol left{mainTable, joins.front().first.column};
-  const TableCol right = joins.front().second;
-  tableConfig(left.table).requireColumn(left.column);
-  tableConfig(right.table).requireColumn(right.column);
-  if (tableConfig(left.table).columnTypes[left.column] !=
-      tableConfig(right.table).columnTypes[right.column]) {
-    throw DatabaseException("Join columns %s and %s have different types",
-                            database_.getColName(left).c_str(),
-                            database_.getColName(right).c_str());
-  }
-}
-
-std::unique_ptr<ResultSet> ResultSetFactory::createJoinedResult() {
-  checkJoinTypes();
-  const TableCol leftColumn = joins.front().first;
-  const TableCol rightColumn = joins.front().second;
-  auto result = std::make_unique<JoinedSet>();
-  result->watchTable(database_.getTableName(mainTable), database_.getTableChanges(mainTable));
-  result->watchTable(database_.getTableName(rightColumn.table),
-                     database_.getTableChanges(rightColumn.table));
-
-  // The joined set takes the rows of both sides from their tables as it
-  // filters.
-  auto left = std::make_unique<TableSet>(
-      std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)),
-      std::vector<unsigned short>{});
-  auto right = std::make_unique<IndexSet>();
-  right->initTable(std::make_unique<TableIterator>(&database_.getTreeTable(rightColumn.table)), rightColumn.column);
-  result->setRight(std::move(right));
-  result->setLeft(std::move(left), leftColumn.column);
-
-  result->header = header_;
-  result->processRequest(conditions_);
-  result->sort(comparators_);
-  for (size_t i = 0; i < selectCols.size(); ++i) {
-    const TableCol& column = selectCols[i];
-    if (i < selectFromJoined.size()) {
-      result->addSelectCol(selectFromJoined[i], column.column);
-    } else if (column.table == mainTable) {
-      result->addSelectCol(false, column.column);
-    } else if (column.table == rightColumn.table) {
-      result->addSelectCol(true, column.column);
-    }
-  }
-  result->keepSideValues();
-  return result;
 }

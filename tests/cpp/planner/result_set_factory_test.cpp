@@ -6,7 +6,7 @@
 
 #include "../test_support.h"
 #include "catalogue/database.h"
-#include "query/result_set_factory.h"
+#include "planner/result_set_factory.h"
 
 // The type check compares the main table's key column with the joined
 // table's, though both are named alike.
@@ -14,8 +14,8 @@ TEST(JoinFactoryTest, JoinColumnsOfDifferentTypesAreRefused) {
   Database database;
   database.tableInit("a", {{"x", NO_CATEGORY, INT}, {"k", NO_CATEGORY, INT}});
   database.tableInit("b", {{"y", NO_CATEGORY, INT}, {"k", 1, LONG}});
-  ResultSetFactory factory(database);
-  factory.mainTable = 0;
-  factory.joins.emplace_back(TableCol{0, 1}, TableCol{1, 1});
-  EXPECT_EQ("Join columns k and k have different types", test_support::messageOf([&] { factory.createResultSet(); }));
+  BoundSelect statement;
+  statement.join = BoundJoin{TableCol{0, 1}, TableCol{1, 1}};
+  EXPECT_EQ("Join columns k and k have different types",
+            test_support::messageOf([&] { ResultSetFactory(database).build(std::move(statement)); }));
 }

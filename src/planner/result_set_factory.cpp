@@ -1,0 +1,126 @@
+// ResultSetFactory: places the predicates in the where clause, creates the
+// sort keys and runs the scan of one table or of a join.
+
+#include "planner/result_set_factory.h"
+
+#include "catalogue/database.h"
+#include "errors/database_exception.h"
+#include "query/comparator_factory.h"
+#include "query/index_set.h"
+#include "query/joined_set.h"
+#include "query/table_set.h"
+#include "storage/table_config.h"
+
+namespace {
+
+// The header of a result: each name followed by one NUL character.
+std::string headerOf(const std::vector<std::string>& names) {
+  std::string header;
+  for (const std::string& name : names) {
+    header += name;
+    header += '\0';
+  }
+  return header;
+}
+
+// Gives each predicate its place in the where clause: the brackets around
+// it, those it opens itself and the connector written after it. The tree
+// lists each group just before its first member.
+void placeInClause(const std::vector<WhereNode>& tree, std::vector<Condition*>& conditions) {
+  std::vector<size_t> open{0};
+  unsigned short opened = 0;  // groups that start right before the next condition
+  for (size_t n = 1; n < tree.size(); ++n) {
+    const WhereNode& node = tree[n];
+    while (open.back() != node.parent) open.pop_back();
+    if (node.condition == WhereNode::kGroup) {
+      open.push_back(n);
+      ++opened;
+      continue;
+    }
+    Condition& condition = *conditions[node.condition];
+    condition.level = static_cast<unsigned short>(open.size() - 1);
+    condition.openBrackets = opened;
+    condition.boolOperator = node.condition + 1 == conditions.size() ? NONE : node.orNext ? OR : AND;
+    opened = 0;
+  }
+}
+
+}  // namespace
+
+ResultSetFactory::ResultSetFactory(Database& database) : database_(database) {}
+
+const TableConfig& ResultSetFactory::tableConfig(unsigned short table) const {
+  return database_.getTreeTable(table);
+}
+
+ResultSetFactory::Parts ResultSetFactory::parts(BoundSelect& statement) const {
+  Parts made;
+  for (BoundCondition& bound : statement.conditions) {
+    bound.predicate->column = bound.column.resultColumn;
+    made.conditions.push_back(bound.predicate.get());
+    made.owned.push_back(std::move(bound.predicate));
+  }
+  placeInClause(statement.where, made.conditions);
+  for (const BoundSortKey& key : statement.sortKeys) {
+    const TableCol& column = key.column.column;
+    made.ownedComparators.push_back(createComparator(tableConfig(column.table), column.column, key.descending));
+    made.ownedComparators.back()->column = key.column.resultColumn;
+    made.comparators.push_back(made.ownedComparators.back().get());
+  }
+  return made;
+}
+
+std::unique_ptr<ResultSet> ResultSetFactory::build(BoundSelect statement) {
+  Parts made = parts(statement);
+  return statement.join ? joinedResult(statement, made) : tableResult(statement, made);
+}
+
+std::unique_ptr<ResultSet> ResultSetFactory::tableResult(const BoundSelect& statement, Parts& made) const {
+  std::vector<unsigned short> columns;
+  columns.reserve(statement.selected.size());
+  for (const BoundColumn& column : statement.selected) columns.push_back(column.column.column);
+  const unsigned short table = statement.mainTable;
+  auto result = std::make_unique<TableSet>(std::make_unique<TableIterator>(&database_.getTreeTable(table)),
+                                           std::move(columns));
+  result->watchTable(database_.getTableName(table), database_.getTableChanges(table));
+  result->processRequest(made.conditions);
+  result->header = headerOf(statement.header);
+  result->sort(made.comparators);
+  result->keepSortedValues();
+  return result;
+}
+
+void ResultSetFactory::checkJoinTypes(const BoundJoin& join) const {
+  const TableCol left = join.mainColumn;
+  const TableCol right = join.joinedColumn;
+  if (tableConfig(left.table).columnTypes[left.column] != tableConfig(right.table).columnTypes[right.column]) {
+    throw DatabaseException("Join columns %s and %s have different types", database_.getColName(left).c_str(),
+                            database_.getColName(right).c_str());
+  }
+}
+
+std::unique_ptr<ResultSet> ResultSetFactory::joinedResult(const BoundSelect& statement, Parts& made) const {
+  const BoundJoin& join = *statement.join;
+  checkJoinTypes(join);
+  const unsigned short mainTable = statement.mainTable;
+  const unsigned short joinedTable = join.joinedColumn.table;
+  auto result = std::make_unique<JoinedSet>();
+  result->watchTable(database_.getTableName(mainTable), database_.getTableChanges(mainTable));
+  result->watchTable(database_.getTableName(joinedTable), database_.getTableChanges(joinedTable));
+
+  // The joined set takes the rows of both sides from their tables as it
+  // filters.
+  auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&database_.getTreeTable(mainTable)),
+                                         std::vector<unsigned short>{});
+  auto right = std::make_unique<IndexSet>();
+  right->initTable(std::make_unique<TableIterator>(&database_.getTreeTable(joinedTable)), join.joinedColumn.column);
+  result->setRight(std::move(right));
+  result->setLeft(std::move(left), join.mainColumn.column);
+
+  result->header = headerOf(statement.header);
+  result->processRequest(made.conditions);
+  result->sort(made.comparators);
+  for (const BoundColumn& column : statement.selected) result->addSelectCol(column.joinedSide, column.column.column);
+  result->keepSideValues();
+  return result;
+}

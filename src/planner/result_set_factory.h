@@ -1,0 +1,52 @@
+#pragma once
+
+// ResultSetFactory: builds the filtered, sorted result of a bound SELECT.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "planner/bound_select.h"
+#include "query/condition.h"
+#include "query/field_comparator_base.h"
+#include "query/result_set.h"
+
+class Database;
+class TableConfig;
+
+// Turns a bound statement into its result set: scans the main table (joined
+// with an index of the joined table when there is a join), keeps the rows
+// satisfying the where clause, sorts them and names the columns. The
+// factory refers to the database it was built with, which must outlive it,
+// and keeps nothing between statements.
+class ResultSetFactory {
+ public:
+  explicit ResultSetFactory(Database& database);
+
+  ResultSetFactory(const ResultSetFactory&) = delete;
+  ResultSetFactory& operator=(const ResultSetFactory&) = delete;
+
+  // The result of `statement`, owned by the caller; it watches every table
+  // it reads. A join of two columns of different types is refused before
+  // any row is read.
+  std::unique_ptr<ResultSet> build(BoundSelect statement);
+
+ private:
+  // The parts of one build: the predicates with their places in the
+  // clause, and the sort keys.
+  struct Parts {
+    std::vector<std::unique_ptr<Condition>> owned;
+    std::vector<Condition*> conditions;
+    std::vector<std::unique_ptr<FieldComparatorBase>> ownedComparators;
+    std::vector<FieldComparatorBase*> comparators;
+  };
+
+  Parts parts(BoundSelect& statement) const;
+  const TableConfig& tableConfig(unsigned short table) const;
+  std::unique_ptr<ResultSet> tableResult(const BoundSelect& statement, Parts& parts) const;
+  std::unique_ptr<ResultSet> joinedResult(const BoundSelect& statement, Parts& parts) const;
+  // Throws when the join columns differ in type.
+  void checkJoinTypes(const BoundJoin& join) const;
+
+  Database& database_;
+};

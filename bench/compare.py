@@ -519,6 +519,23 @@ def timed(action, runs, before=None):
     return Seconds(times), answer
 
 
+def time_queries(system, steps, runs, checksum, results):
+    """Times each query step of `steps` on `system` (`runs` runs each) into
+    `results`, the medians, checksums and failures by step and system name;
+    `checksum(step, answer)` sums up a step's last answer. A step the system
+    refuses with a RuntimeError is a failure, not a time."""
+    medians, checks, failures = results
+    for step in steps:
+        try:
+            seconds, answer = timed(lambda: system.query(step), runs)
+        except RuntimeError as error:
+            failures.setdefault(step, {})[system.name] = str(error)
+            continue
+        medians[step][system.name] = seconds
+        checks[step][system.name] = checksum(step, answer)
+        del answer
+
+
 def machine():
     model = platform.processor() or "unknown CPU"
     try:
@@ -546,17 +563,8 @@ def run(args):
                                                   before=system.drop)
         if system.name != "tabulon":
             medians["load_cat"][system.name] = medians["load_config"][system.name]
-        for step, _ in STEPS:
-            if step in LOAD_STEPS:
-                continue
-            try:
-                seconds, answer = timed(lambda: system.query(step), args.runs)
-            except RuntimeError as error:
-                failures.setdefault(step, {})[system.name] = str(error)
-                continue
-            medians[step][system.name] = seconds
-            checks[step][system.name] = system.checksum(step, answer)
-            del answer
+        queries = [step for step, _ in STEPS if step not in LOAD_STEPS]
+        time_queries(system, queries, args.runs, system.checksum, (medians, checks, failures))
         if system.name != "tabulon":
             system.drop()
     return medians, checks, failures
@@ -746,7 +754,7 @@ def main():
         failed = failed or bool(mismatches) or bool(arrow["mismatches"])
     if args.workload in ("2", "both", "all"):
         steps = [(step, label) for step, label, _ in joins_sorts.STEPS]
-        medians, checks, failures = joins_sorts.run(args, Path(args.scratch), timed)
+        medians, checks, failures = joins_sorts.run(args, Path(args.scratch), timed, time_queries)
         ratio, mismatches = settle(medians, checks)
         verdicts = joins_sorts.targets(medians, ratio)
         report_workload("joins and sorts", steps, medians, ratio, verdicts, failures, mismatches, names)
@@ -759,7 +767,7 @@ def main():
         failed = failed or bool(mismatches)
     if args.workload in ("3", "all"):
         steps = [(step, label) for step, label, _ in null_columns.STEPS]
-        medians, checks, failures = null_columns.run(args, Path(args.scratch), timed)
+        medians, checks, failures = null_columns.run(args, Path(args.scratch), timed, time_queries)
         ratio, mismatches = settle(medians, checks)
         verdicts = null_columns.targets(medians, ratio)
         names3 = ["tabulon", "duckdb-1t", "polars-1t"]

@@ -48,7 +48,8 @@ def serve(system, module_dir, scratch, rows):
 
 
 def start(name, system, module_dir, args):
-    env = dict(os.environ, POLARS_MAX_THREADS="1", OPENBLAS_NUM_THREADS="1")
+    # One string hash seed for every worker: the text checksums hash strings.
+    env = dict(os.environ, POLARS_MAX_THREADS="1", OPENBLAS_NUM_THREADS="1", PYTHONHASHSEED="0")
     command = [sys.executable, __file__, "--serve", system, "--module", module_dir or "", "--scratch",
                args.scratch, "--rows", str(args.rows)]
     worker = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=env)

@@ -73,16 +73,62 @@ uint64_t integerWord(const void* value) {
 
 JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& values, bool sieved)
     : type_(type), width_(type == STRING ? 0 : getTypeWidth(type)) {
+  if (sieved) markPresent(values);
+  if (spansShortRange(values)) {
+    fillRuns(groupDirectly(values));
+    return;
+  }
   size_t slots = 16;
   while (slots < 2 * values.size()) slots *= 2;
   slots_.resize(slots);
   if (type_ == STRING) texts_.resize(slots);
-  if (sieved) markPresent(values);
   if (sieved && present_.empty()) {
     const uint64_t bits = std::min<uint64_t>(slots * kFilterBitsPerSlot, kMaxBitmapBits);
     filter_.assign(row_bits::wordsFor(bits), 0);
     filterShift_ = 64 - static_cast<unsigned>(std::countr_zero(bits));
   }
+  fillRuns(groupInSlots(values));
+}
+
+bool JoinHashTable::spansShortRange(const std::vector<const void*>& values) {
+  bool any = false;
+  int64_t low = 0;
+  int64_t high = 0;
+  const bool integer = withIntegerType(type_, [&](auto zero) {
+    using T = decltype(zero);
+    for (const void* value : values) {
+      if (value == nullptr) continue;
+      const auto v = static_cast<int64_t>(integerWord<T>(value));
+      low = any ? std::min(low, v) : v;
+      high = any ? std::max(high, v) : v;
+      any = true;
+    }
+  });
+  if (!integer || !any) return false;
+  const uint64_t last = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
+  if (last / kDirectSpanPerValue >= values.size()) return false;
+  directLow_ = static_cast<uint64_t>(low);
+  direct_.resize(last + 1);
+  return true;
+}
+
+std::vector<uint32_t> JoinHashTable::groupDirectly(const std::vector<const void*>& values) {
+  std::vector<uint32_t> groupOf(values.size(), UINT32_MAX);
+  withIntegerType(type_, [&](auto zero) {
+    using T = decltype(zero);
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (values[i] == nullptr) continue;
+      const uint64_t at = integerWord<T>(values[i]) - directLow_;
+      Group& group = direct_[at];
+      if (group.count == 0) group.first = static_cast<uint32_t>(i);
+      ++group.count;
+      groupOf[i] = static_cast<uint32_t>(at);
+    }
+  });
+  return groupOf;
+}
+
+std::vector<uint32_t> JoinHashTable::groupInSlots(const std::vector<const void*>& values) {
   std::vector<uint32_t> slotOf(values.size(), UINT32_MAX);
   for (size_t i = 0; i < values.size(); ++i) {
     uint64_t word = 0;
@@ -90,27 +136,39 @@ JoinHashTable::JoinHashTable(DATA_TYPE type, const std::vector<const void*>& val
     if (!filter_.empty()) filter_[(word >> filterShift_) / 64] |= uint64_t{1} << ((word >> filterShift_) % 64);
     const size_t at = slotFor(word, values[i]);
     Slot& slot = slots_[at];
-    if (slot.count == 0) {
+    if (slot.group.count == 0) {
       slot.word = word;
-      slot.first = static_cast<uint32_t>(i);
+      slot.group.first = static_cast<uint32_t>(i);
       if (type_ == STRING) texts_[at] = static_cast<const char*>(values[i]);
     }
-    ++slot.count;
+    ++slot.group.count;
     slotOf[i] = static_cast<uint32_t>(at);
   }
-  // A value held once keeps its position in its slot; the others get a run
-  // of positions_, filled in ascending order.
-  std::vector<uint32_t> next(slots, 0);
+  return slotOf;
+}
+
+void JoinHashTable::fillRuns(const std::vector<uint32_t>& groupOf) {
+  // A value held once keeps its position in its group; the others get a
+  // run of positions_. Each run's start moves on as the run is filled,
+  // then back.
+  const size_t groups = direct_.empty() ? slots_.size() : direct_.size();
   uint32_t used = 0;
-  for (size_t at = 0; at < slots; ++at) {
-    Slot& slot = slots_[at];
-    if (slot.count < 2) continue;
-    slot.first = next[at] = used;
-    used += slot.count;
+  for (size_t at = 0; at < groups; ++at) {
+    Group& group = groupAt(at);
+    if (group.count < 2) continue;
+    group.first = used;
+    used += group.count;
   }
+  if (used == 0) return;
   positions_.resize(used);
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (slotOf[i] != UINT32_MAX && slots_[slotOf[i]].count > 1) positions_[next[slotOf[i]]++] = static_cast<uint32_t>(i);
+  for (size_t i = 0; i < groupOf.size(); ++i) {
+    if (groupOf[i] == UINT32_MAX) continue;
+    Group& group = groupAt(groupOf[i]);
+    if (group.count > 1) positions_[group.first++] = static_cast<uint32_t>(i);
+  }
+  for (size_t at = 0; at < groups; ++at) {
+    Group& group = groupAt(at);
+    if (group.count > 1) group.first -= group.count;
   }
 }
 
@@ -163,18 +221,23 @@ size_t JoinHashTable::slotFor(uint64_t word, const void* value, size_t at) const
   const size_t mask = slots_.size() - 1;
   for (;; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
-    if (slot.count == 0) return at;
+    if (slot.group.count == 0) return at;
     if (slot.word != word) continue;
     if (type_ != STRING || std::strcmp(texts_[at], static_cast<const char*>(value)) == 0) return at;
   }
 }
 
-JoinHashTable::Range JoinHashTable::positionsIn(size_t at) const {
-  const Slot& slot = slots_[at];
-  if (slot.count == 0) return {nullptr, nullptr};
-  if (slot.count == 1) return {&slot.first, &slot.first + 1};
-  const uint32_t* base = positions_.data() + slot.first;
-  return {base, base + slot.count};
+JoinHashTable::Range JoinHashTable::positionsOf(const Group& group) const {
+  if (group.count == 0) return {nullptr, nullptr};
+  if (group.count == 1) return {&group.first, &group.first + 1};
+  const uint32_t* base = positions_.data() + group.first;
+  return {base, base + group.count};
+}
+
+size_t JoinHashTable::directIndex(const void* key) const {
+  uint64_t word = 0;
+  withIntegerType(type_, [&](auto zero) { word = integerWord<decltype(zero)>(key); });
+  return std::min<uint64_t>(word - directLow_, direct_.size());
 }
 
 bool JoinHashTable::sieveRejects(const void* key, uint64_t word) const {
@@ -186,12 +249,35 @@ bool JoinHashTable::sieveRejects(const void* key, uint64_t word) const {
 }
 
 JoinHashTable::Range JoinHashTable::find(const void* key) const {
+  if (!direct_.empty()) {
+    const size_t at = key == nullptr ? direct_.size() : directIndex(key);
+    return at < direct_.size() ? positionsOf(direct_[at]) : Range{nullptr, nullptr};
+  }
   uint64_t word = 0;
   if (!wordOf(key, word) || sieveRejects(key, word)) return {nullptr, nullptr};
-  return positionsIn(slotFor(word, key));
+  return positionsOf(slots_[slotFor(word, key)].group);
+}
+
+template <typename T>
+void JoinHashTable::findEachDirect(const void* const* keys, size_t count, Range* found) const {
+  const size_t none = direct_.size();
+  size_t at[kFindBatch];
+  for (size_t i = 0; i < count; ++i) {
+    at[i] = none;
+    if (keys[i] == nullptr) continue;
+    const uint64_t word = integerWord<T>(keys[i]);
+    if (!present_.empty() && !isPresent(word)) continue;
+    at[i] = std::min<uint64_t>(word - directLow_, none);
+    if (at[i] != none) __builtin_prefetch(&direct_[at[i]]);
+  }
+  for (size_t i = 0; i < count; ++i) found[i] = at[i] == none ? Range{nullptr, nullptr} : positionsOf(direct_[at[i]]);
 }
 
 void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found) const {
+  if (!direct_.empty()) {
+    withIntegerType(type_, [&](auto zero) { findEachDirect<decltype(zero)>(keys, count, found); });
+    return;
+  }
   constexpr size_t kUnmatchable = SIZE_MAX;
   uint64_t words[kFindBatch];
   size_t first[kFindBatch];
@@ -210,14 +296,17 @@ void JoinHashTable::findEach(const void* const* keys, size_t count, Range* found
     }
   }
   for (size_t i = 0; i < count; ++i) {
-    found[i] = first[i] == kUnmatchable ? Range{nullptr, nullptr} : positionsIn(slotFor(words[i], keys[i], first[i]));
+    found[i] = first[i] == kUnmatchable ? Range{nullptr, nullptr}
+                                        : positionsOf(slots_[slotFor(words[i], keys[i], first[i])].group);
   }
 }
 
 bool JoinHashTable::holds(const void* key) const {
   uint64_t word = 0;
   if (!wordOf(key, word) || sieveRejects(key, word)) return false;
-  return !present_.empty() || slots_[slotFor(word, key)].count != 0;
+  if (!present_.empty()) return true;
+  if (!direct_.empty()) return find(key).first != nullptr;
+  return slots_[slotFor(word, key)].group.count != 0;
 }
 
 template <typename T>

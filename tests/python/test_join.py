@@ -11,6 +11,10 @@ from conftest import error, load_table, random_where, rows
 KEY_POOLS = {
     "string": ["apple", "pear", "fig", "kiwi", "plum", "lime", "date"],
     "int": [2**31 - 1, -7, 0, 3, 4, 15, 42],
+    # Keys of a short range, the large sides' lone keys included: grouped
+    # by value rather than hashed; the long ones far below zero.
+    "short": [-3, 0, 1, 2, 5, 9, 14],
+    "long": [-(2**62) + k for k in (0, 1, 2, 3, 5, 8, 13)],
     "date": ["1970-01-01", "2024-02-29", "2024-03-01", "1999-12-31", "2149-06-06", "2000-01-01"],
     # Join equality is that of the values: NaN matches nothing, -0.0 matches 0.0.
     "double": [-0.0, 0.0, float("nan"), 1.5, -2.25, 1e300, 7.0],
@@ -73,8 +77,10 @@ def lone_keys(key_type, side):
     """Keys of the pool's type that only one side holds: side 0 or 1."""
     if key_type == "string":
         return [f"{'lr'[side]}{i}" for i in range(500)]
-    if key_type == "int":
+    if key_type in ("int", "short"):
         return [(-1) ** side * (1000 + i) for i in range(500)]
+    if key_type == "long":
+        return [-(2**62) + (-1) ** side * (1000 + i) for i in range(500)]
     if key_type == "date":
         return [f"{2030 + side * 50 + i // 12}-{i % 12 + 1:02d}-15" for i in range(500)]
     return [(-1) ** side * (1000.5 + i) for i in range(500)]
@@ -186,6 +192,17 @@ def test_empty_tables_give_empty_joins(db, tmp_path):
     for query in ("select id from a join empty on k = k", "select v from empty join a on k = k"):
         cursor = db.executeSelect(query)
         assert (cursor.getNumberOfRows(), cursor.getNumberOfCols()) == (0, 1)
+
+
+def test_a_side_too_wide_to_copy_is_read_from_its_rows(db, tmp_path):
+    # Nine doubles take more than a copied row may: the right side, one row
+    # a pair, is read where its rows lie, in pair order.
+    load_table(db, tmp_path, "l", "id int, k int", [[i, i * 7 % 60] for i in range(60)])
+    load_table(db, tmp_path, "r", "k int, " + ", ".join(f"a{j} double" for j in range(9)),
+               [[k, *(k + j / 8 for j in range(9))] for k in range(50)])
+    columns = ", ".join(f"a{j}" for j in range(9))
+    got = db.executeSelect(f"select id, {columns} from l join r on k = k").fetchAll()
+    assert got == [(i, *(i * 7 % 60 + j / 8 for j in range(9))) for i in range(60) if i * 7 % 60 < 50]
 
 
 def test_a_table_joined_with_itself(db, tmp_path):

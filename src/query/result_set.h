@@ -24,6 +24,11 @@ class FieldComparatorBase;
 // has a bit of the mask set, its value then zero bytes or the empty text
 // like any other's; else a run of pointers in which a null pointer is a
 // NULL.
+//
+// A categorised column may instead be described by the category numbers
+// the rows hold: `categories` set, position i's number at bases[i] +
+// numberAt (two bytes, possibly before bases[i]) and its value
+// categories[number], a number from categoryCount on being a NULL.
 struct ValueRun {
   const void* same = nullptr;
   const void* const* bases = nullptr;
@@ -31,6 +36,9 @@ struct ValueRun {
   bool allNull = false;
   uint8_t nullMask = 0;
   size_t nullByte = 0;
+  const void* const* categories = nullptr;
+  size_t categoryCount = 0;
+  ptrdiff_t numberAt = 0;
 };
 
 // The answer of a query: references to the rows of a row source that passed

@@ -117,7 +117,9 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) {
   if (t.isPlain[col] == 0) {
     const unsigned short fixed = t.branches.getPath(node.pathIndex)[index];
     if (fixed == 0) {
-      place.decoded = decodedValues(index);
+      const std::vector<const void*>& decoded = decodedValues(index);
+      place.decoded = decoded.data();
+      place.decodedCount = decoded.size();
       place.number = NodeTable::numberOffset(index, t.numCategories);
     } else if (fixed == NULL_CATEGORY && t.nullable[col] != 0) {
       place.null = true;
@@ -138,7 +140,7 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) {
   return place;
 }
 
-const void* const* TableSet::decodedValues(unsigned short index) {
+const std::vector<const void*>& TableSet::decodedValues(unsigned short index) {
   if (decoded_.size() <= index) decoded_.resize(size_t{index} + 1);
   std::vector<const void*>& values = decoded_[index];
   if (values.empty()) {
@@ -146,10 +148,10 @@ const void* const* TableSet::decodedValues(unsigned short index) {
     ColumnMapBase& map = *table().levelMaps[index];
     std::vector<unsigned short> numbers;
     map.getAllInts(numbers);
-    values.assign(size_t{UINT16_MAX} + 1, nullptr);
+    values.assign(numbers.empty() ? size_t{1} : size_t{numbers.back()} + 1, nullptr);
     for (const unsigned short number : numbers) values[number] = map.getValuePointer(number);
   }
-  return values.data();
+  return values;
 }
 
 void TableSet::keepSortedValues() {
@@ -272,6 +274,11 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
         runs[k].nullMask = static_cast<uint8_t>(1u << (bit & 7));
         runs[k].nullByte = bit >> 3;
       }
+    } else if (place.decoded != nullptr) {
+      runs[k].bases = plains;
+      runs[k].categories = place.decoded;
+      runs[k].categoryCount = place.decodedCount;
+      runs[k].numberAt = place.number;
     } else {
       const void** const pointers = scratch + (k + 1) * kMaxRunRows;
       pointRun(k, *node, plains, rows, run, pointers);
@@ -314,9 +321,7 @@ void TableSet::pointRun(size_t k, const NodeTable& node, const void* const* plai
     return;
   }
   if (place.decoded != nullptr) {
-    for (uint32_t i = 0; i < run; ++i) {
-      out[i] = place.decoded[NodeTable::categoryNumberAt(static_cast<const char*>(plains[i]) + place.number)];
-    }
+    for (uint32_t i = 0; i < run; ++i) out[i] = valueIn(place, static_cast<const char*>(plains[i]), *node.config);
     return;
   }
   for (uint32_t i = 0; i < run; ++i) {

@@ -102,6 +102,7 @@ class TableSet : public ResultSet, public Buffer {
     // `number` bytes from its plain part. All unset when the iterator
     // must find it.
     const void* const* decoded = nullptr;
+    size_t decodedCount = 0;  // entries of `decoded`: a number past them is NULL
     ptrdiff_t number = 0;
     int32_t nullable = -1;  // its plain index when it may be NULL
 
@@ -115,7 +116,8 @@ class TableSet : public ResultSet, public Buffer {
     if (place.nullable >= 0 && layout.isNull(row, static_cast<unsigned short>(place.nullable))) return nullptr;
     if (place.offset >= 0) return const_cast<char*>(row + place.offset);
     if (place.text >= 0) return const_cast<char*>(layout.stringAt(row, static_cast<unsigned short>(place.text)));
-    return const_cast<void*>(place.decoded[NodeTable::categoryNumberAt(row + place.number)]);
+    const unsigned short number = NodeTable::categoryNumberAt(row + place.number);
+    return number < place.decodedCount ? const_cast<void*>(place.decoded[number]) : nullptr;
   }
 
   // Whether filterRows can scan node by node: the iterator stands before
@@ -137,9 +139,10 @@ class TableSet : public ResultSet, public Buffer {
   // Where the k-th selected column's value lies in the rows of `node`.
   ColumnPlace placeColumn(const NodeTable& node, size_t k);
   // The stored value of every category number of path position `index`,
-  // nullptr for a number without one (NULL_CATEGORY among them): 65536
-  // entries, made on first need and valid while the table is unchanged.
-  const void* const* decodedValues(unsigned short index);
+  // nullptr for a number without one: as many entries as the highest
+  // number the map assigns plus one (NULL_CATEGORY is past them), made on
+  // first need and valid while the table is unchanged.
+  const std::vector<const void*>& decodedValues(unsigned short index);
   // The longest run, at most kMaxRunRows, of stored rows rows[0 .. count)
   // that lie in one node: writes the start of each one's plain part to
   // plains[i], places the selected columns in that node and returns the

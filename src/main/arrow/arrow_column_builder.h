@@ -97,6 +97,25 @@ struct NullableValues {
   }
 };
 
+// The values of a ValueRun read by category number: a number past the
+// table is a NULL, read as kNullSlot.
+struct CategorisedValues {
+  const void* const* bases;
+  ptrdiff_t numberAt;
+  const void* const* categories;
+  size_t count;
+
+  uint16_t number(size_t i) const {
+    uint16_t n;
+    std::memcpy(&n, static_cast<const char*>(bases[i]) + numberAt, sizeof n);
+    return n;
+  }
+  const void* operator[](size_t i) const {
+    const uint16_t n = number(i);
+    return n < count ? categories[n] : kNullSlot;
+  }
+};
+
 // Stored values of type Stored, copied to Out.
 template <typename Stored, typename Out, typename Values>
 inline void copyValues(const Values& values, size_t count, Out* out) {
@@ -145,6 +164,7 @@ class ColumnBuilder {
   // take its bytes past the limit. Returns how many it appended. Throws
   // DatabaseException when the batch's first text alone is past the limit.
   size_t append(const ValueRun& run, size_t count) {
+    if (run.categories != nullptr) return appendCategorised(run, count);
     if (column_.nullable) return appendNullable(run, count);
     if (run.same != nullptr) return appendValues(SameValue{run.same}, count);
     return appendValues(BasedValues{run.bases, run.offset}, count);
@@ -200,6 +220,26 @@ class ColumnBuilder {
     appendBits(
         [&](size_t i) {
           const bool present = (static_cast<const uint8_t*>(run.bases[i])[at] & mask) == 0;
+          nulls += !present;
+          return present;
+        },
+        taken, first, static_cast<uint8_t*>(data_->blocks[kValidity].data()));
+    nulls_ += nulls;
+    return taken;
+  }
+
+  // append() for a run read by category number: each value found in the
+  // run's table, and for a column that may hold NULL, a number past the
+  // table (NULL's) leaving the validity bit clear.
+  size_t appendCategorised(const ValueRun& run, size_t count) {
+    const size_t first = rows_;
+    const CategorisedValues values{run.bases, run.numberAt, run.categories, run.categoryCount};
+    const size_t taken = appendValues(values, count);
+    if (!column_.nullable) return taken;
+    size_t nulls = 0;
+    appendBits(
+        [&](size_t i) {
+          const bool present = values.number(i) < values.count;
           nulls += !present;
           return present;
         },

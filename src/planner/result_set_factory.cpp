@@ -28,7 +28,8 @@ std::vector<ClauseNode> clauseTree(const std::vector<WhereNode>& where) {
   std::vector<ClauseNode> tree;
   tree.reserve(where.size());
   for (const WhereNode& node : where) {
-    tree.push_back({node.parent, node.condition == WhereNode::kGroup ? ClauseNode::kGroup : node.condition, node.orNext});
+    const size_t leaf = node.condition == WhereNode::kGroup ? ClauseNode::kGroup : node.condition;
+    tree.push_back({node.parent, leaf, node.orNext});
   }
   return tree;
 }

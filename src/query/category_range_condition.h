@@ -28,7 +28,8 @@ class CategoryRangeCondition : public Condition {
     return ((v >= low && v <= high) != (type == NE)) && v != NULL_CATEGORY;
   }
 
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) const override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override {
     const unsigned short lowest = low;
     const unsigned short highest = high;
     const bool outside = type == NE;

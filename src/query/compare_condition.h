@@ -42,7 +42,8 @@ class CompareCondition : public Condition {
     }
   }
 
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) const override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override {
     if (count == 0) return;
     if (!row_bits::fillRange<T>(base, rows, delta, count, bits, type, value, LT, GT, LE, GE)) {
       throw DatabaseException("Unsupported select condition operator");

@@ -50,7 +50,8 @@ class Condition {
   // 64-bit words, bits past `count` cleared) is set when the fixed-width
   // value (never a text) at base + rows[i] + delta satisfies it. This
   // version calls evaluate() per row; typed conditions run a tight loop.
-  virtual void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) const {
+  virtual void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                            uint64_t* bits) const {
     row_bits::fillEach(count, bits, [&](size_t row) { return evaluate(base + rows[row] + delta); });
   }
   // The same for fixed-width values packed `width` bytes apart from

@@ -31,7 +31,8 @@ class EqualCondition : public Condition {
     }
   }
 
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) const override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override {
     if (count == 0) return;
     const T constant = value;
     if (type == EQ) {

@@ -22,7 +22,8 @@ class NullCondition : public Condition {
   bool evaluate(const void*) const override {
     return !nullAnswer;
   }
-  void evaluateRows(const char*, const uint32_t*, ptrdiff_t, size_t count, uint64_t* bits) const override { fill(count, bits); }
+  void evaluateRows(const char*, const uint32_t*, ptrdiff_t, size_t count,
+                    uint64_t* bits) const override { fill(count, bits); }
   void evaluateDense(const char*, size_t, size_t count, uint64_t* bits) const override { fill(count, bits); }
   void evaluateTexts(const char* const*, size_t count, uint64_t* bits) const override { fill(count, bits); }
 

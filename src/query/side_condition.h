@@ -27,7 +27,8 @@ class SideCondition : public Condition {
   bool evaluate(const void* value) const override {
     return own_ == nullptr || own_->evaluate(value);
   }
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) const override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override {
     own_->evaluateRows(base, rows, delta, count, bits);
   }
   void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const override {

@@ -17,7 +17,8 @@ class SimpleCondition : public Condition {
   bool evaluate(const void* value) const override;
   // Equality and inequality on values of 1, 2, 4 or 8 bytes compare them
   // as integers, which is byte equality; other cases go row by row.
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) const override;
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override;
   void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const override;
   // Texts are compared in one loop per comparison type.
   void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) const override;

@@ -443,7 +443,9 @@ void ConditionPlan::prepareMasks(NodeTable& node, size_t words) {
     const ConditionSource& source = sources_[i];
     const Truth answer = root_.answer(i);
     masks_[i].resize(words);
-    if (answer != Truth::Unknown) std::fill(masks_[i].begin(), masks_[i].end(), answer == Truth::True ? ~uint64_t{0} : 0);
+    if (answer != Truth::Unknown) {
+      std::fill(masks_[i].begin(), masks_[i].end(), answer == Truth::True ? ~uint64_t{0} : 0);
+    }
     // Plain fixed-width values are read from the node's column copies.
     const bool dense = answer == Truth::Unknown && !source.categorised && !source.text;
     columns_[i] = dense ? node.plainColumn(source.offset, source.width).data() : nullptr;

@@ -17,10 +17,13 @@ dimension, sorts of every row, a wide table, a high-cardinality load) runs
 after the first on its own data, every system reading each answer into
 Python as row tuples. A third (bench/null_columns.py: a table of `null`
 columns, about 10% NULLs each, loaded, filtered, asked `is null`, sorted
-and handed to Arrow) runs last, against DuckDB and polars on one thread.
+and handed to Arrow) runs next, against DuckDB and polars on one thread. A
+fourth (bench/big_load.py) loads the first workload's table at 10,000,000
+rows with every system on its default threads, each load in a process of its
+own, and shows each system's peak memory.
 
 Usage: PYTHONPATH=build python3 bench/compare.py [--rows N] [--runs N]
-       [--load-runs N] [--runs2 N] [--workload 1|2|3|both|all] [--peers a,b]
+       [--load-runs N] [--runs2 N] [--workload 1|2|3|4|both|all] [--peers a,b]
        [--steps a,b] [--scratch DIR] [--no-readme]
 
 --workload both runs the first two, all (the default) every one.
@@ -50,6 +53,7 @@ import pandas as pd  # noqa: E402
 import polars as pl  # noqa: E402
 import pyarrow as pa  # noqa: E402
 
+import big_load  # noqa: E402
 import joins_sorts  # noqa: E402
 import null_columns  # noqa: E402
 import tabulon  # noqa: E402
@@ -519,6 +523,23 @@ def timed(action, runs, before=None):
     return Seconds(times), answer
 
 
+def time_queries(system, steps, runs, checksum, results):
+    """Times each query step of `steps` on `system` (`runs` runs each) into
+    `results`, the medians, checksums and failures by step and system name;
+    `checksum(step, answer)` sums up a step's last answer. A step the system
+    refuses with a RuntimeError is a failure, not a time."""
+    medians, checks, failures = results
+    for step in steps:
+        try:
+            seconds, answer = timed(lambda: system.query(step), runs)
+        except RuntimeError as error:
+            failures.setdefault(step, {})[system.name] = str(error)
+            continue
+        medians[step][system.name] = seconds
+        checks[step][system.name] = checksum(step, answer)
+        del answer
+
+
 def machine():
     model = platform.processor() or "unknown CPU"
     try:
@@ -546,17 +567,8 @@ def run(args):
                                                   before=system.drop)
         if system.name != "tabulon":
             medians["load_cat"][system.name] = medians["load_config"][system.name]
-        for step, _ in STEPS:
-            if step in LOAD_STEPS:
-                continue
-            try:
-                seconds, answer = timed(lambda: system.query(step), args.runs)
-            except RuntimeError as error:
-                failures.setdefault(step, {})[system.name] = str(error)
-                continue
-            medians[step][system.name] = seconds
-            checks[step][system.name] = system.checksum(step, answer)
-            del answer
+        queries = [step for step, _ in STEPS if step not in LOAD_STEPS]
+        time_queries(system, queries, args.runs, system.checksum, (medians, checks, failures))
         if system.name != "tabulon":
             system.drop()
     return medians, checks, failures
@@ -701,13 +713,28 @@ def report_workload(name, steps, medians, ratio, verdicts, failures, mismatches,
     print()
 
 
+def big_run(args, report):
+    """The fourth workload: its report into `report`, its README lines returned."""
+    fact, _ = write_data(Path(args.scratch), big_load.ROWS)
+    columns = Tabulon.FACT_TYPES.format(store=" cat 2", region=" cat 1")
+    medians, checks, failures, details = big_load.run(fact, columns, Seconds)
+    ratio, mismatches = settle(medians, checks)
+    verdicts = big_load.targets(medians)
+    names = list(medians[big_load.STEP])
+    report_workload("10,000,000-row load, default threads", [(big_load.STEP, big_load.LABEL)], medians, ratio,
+                    verdicts, failures, mismatches, names)
+    report["big_load"] = {"rows": big_load.ROWS, "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
+                          "details": details, "targets": verdicts, "failures": failures, "mismatches": mismatches}
+    return big_load.lines(medians, details, verdicts, milliseconds)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rows", type=int, default=1000000)
     parser.add_argument("--runs", type=int, default=7, help="runs per query step")
     parser.add_argument("--load-runs", type=int, default=5, help="runs per load step")
     parser.add_argument("--runs2", type=int, default=5, help="runs per query step of the second workload")
-    parser.add_argument("--workload", choices=["1", "2", "3", "both", "all"], default="all")
+    parser.add_argument("--workload", choices=["1", "2", "3", "4", "both", "all"], default="all")
     parser.add_argument("--peers", help="comma-separated peers of the second workload (default: all)")
     parser.add_argument("--steps", help="comma-separated steps of the second workload (default: all)")
     parser.add_argument("--scratch", default=str(HERE.parent / "build" / "bench-data"))
@@ -746,7 +773,7 @@ def main():
         failed = failed or bool(mismatches) or bool(arrow["mismatches"])
     if args.workload in ("2", "both", "all"):
         steps = [(step, label) for step, label, _ in joins_sorts.STEPS]
-        medians, checks, failures = joins_sorts.run(args, Path(args.scratch), timed)
+        medians, checks, failures = joins_sorts.run(args, Path(args.scratch), timed, time_queries)
         ratio, mismatches = settle(medians, checks)
         verdicts = joins_sorts.targets(medians, ratio)
         report_workload("joins and sorts", steps, medians, ratio, verdicts, failures, mismatches, names)
@@ -759,7 +786,7 @@ def main():
         failed = failed or bool(mismatches)
     if args.workload in ("3", "all"):
         steps = [(step, label) for step, label, _ in null_columns.STEPS]
-        medians, checks, failures = null_columns.run(args, Path(args.scratch), timed)
+        medians, checks, failures = null_columns.run(args, Path(args.scratch), timed, time_queries)
         ratio, mismatches = settle(medians, checks)
         verdicts = null_columns.targets(medians, ratio)
         names3 = ["tabulon", "duckdb-1t", "polars-1t"]
@@ -770,6 +797,10 @@ def main():
         readme += ([""] if readme else []) + readme_lines(
             medians, ratio, verdicts, host, args.rows, steps, "Third workload, columns declared null, ~10% NULLs")
         failed = failed or bool(mismatches)
+
+    if args.workload in ("4", "all"):
+        readme += ([""] if readme else []) + big_run(args, report)
+        failed = failed or bool(report["big_load"]["mismatches"]) or bool(report["big_load"]["failures"])
 
     report["wall_seconds"] = round(time.time() - started, 1)
     (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")

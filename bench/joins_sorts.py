@@ -409,9 +409,10 @@ def systems(names):
     return [s for s in every if s.name == "tabulon" or names is None or s.name in names]
 
 
-def run(args, folder, timed):
+def run(args, folder, timed, time_queries):
     """Medians and checksums of every step on every system, as compare.run
-    gives them for the first workload; `timed(action, runs)` times a step."""
+    gives them for the first workload; `timed(action, runs)` times a load,
+    `time_queries` (compare.time_queries) the query steps."""
     files = write_data(folder, args.rows)
     medians = {step: {} for step, _, _ in STEPS}
     checks = {step: {} for step, _, _ in STEPS}
@@ -422,17 +423,9 @@ def run(args, folder, timed):
         if wanted is None or "load_levels" in wanted:
             medians["load_levels"][system.name], _ = timed(lambda: system.load_levels(files), args.load_runs)
         system.load(files)
-        for step, _, _ in STEPS:
-            if step in LOAD_STEPS or (wanted is not None and step not in wanted):
-                continue
-            try:
-                seconds, answer = timed(lambda: system.query(step), args.runs2)
-            except RuntimeError as error:
-                failures.setdefault(step, {})[system.name] = str(error)
-                continue
-            medians[step][system.name] = seconds
-            checks[step][system.name] = checksum(step, answer)
-            del answer
+        queries = [step for step, _, _ in STEPS
+                   if step not in LOAD_STEPS and (wanted is None or step in wanted)]
+        time_queries(system, queries, args.runs2, checksum, (medians, checks, failures))
         system.drop()
     return medians, checks, failures
 

@@ -202,10 +202,10 @@ class Polars:
 
 # ---------------------------------------------------------------- runs
 
-def run(args, folder, timed):
+def run(args, folder, timed, time_queries):
     """Medians and checksums of every step on every system, as compare.run
-    gives them for the first workload; `timed(action, runs, before)` times a
-    step."""
+    gives them for the first workload; `timed(action, runs, before)` times
+    the load, `time_queries` (compare.time_queries) the query steps."""
     path = write_data(folder, args.rows)
     medians = {step: {} for step, _, _ in STEPS}
     checks = {step: {} for step, _, _ in STEPS}
@@ -213,17 +213,8 @@ def run(args, folder, timed):
     for system in (Tabulon(), DuckDB(), Polars()):
         print(f"-- {system.name} (null columns)", file=sys.stderr, flush=True)
         medians["load_null"][system.name], _ = timed(lambda: system.load(path), args.load_runs, before=system.drop)
-        for step, _, _ in STEPS:
-            if step in LOAD_STEPS:
-                continue
-            try:
-                seconds, answer = timed(lambda: system.query(step), args.runs2)
-            except RuntimeError as error:
-                failures.setdefault(step, {})[system.name] = str(error)
-                continue
-            medians[step][system.name] = seconds
-            checks[step][system.name] = checksum(step, answer)
-            del answer
+        queries = [step for step, _, _ in STEPS if step not in LOAD_STEPS]
+        time_queries(system, queries, args.runs2, checksum, (medians, checks, failures))
         system.drop()
     return medians, checks, failures
 

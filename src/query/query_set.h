@@ -26,9 +26,8 @@ class DatabaseLock;
 // the result. A cursor made without a database is for one thread.
 //
 // NULL: wherever the cursor hands out a pointer to a stored value (Row's
-// value, readColumn, readColumns, the runs of readRuns), a NULL is a null
-// pointer, and a run over a column that holds NULLs describes its values
-// one pointer each (never `same` or an offset). isNull asks about the
+// value, readColumn, readColumns), a NULL is a null pointer; the runs of
+// readRuns tell NULLs as ValueRun describes. isNull asks about the
 // current row; getString gives the empty text for a NULL, and the number
 // getters refuse it.
 class QuerySet {

@@ -17,10 +17,20 @@ class FieldComparatorBase;
 // `same` for every position when it is set, else the i-th position's value
 // at static_cast<const char*>(bases[i]) + offset. A run of pointers to the
 // values is bases with offset 0.
+//
+// The NULLs of a column that may hold them, in one of three forms:
+// `allNull`, every position NULL (neither `same` nor `bases` set); a
+// nonzero `nullMask`, position i NULL when the byte at bases[i] + nullByte
+// has a bit of the mask set, its value then zero bytes or the empty text
+// like any other's; else a run of pointers in which a null pointer is a
+// NULL.
 struct ValueRun {
   const void* same = nullptr;
   const void* const* bases = nullptr;
   size_t offset = 0;
+  bool allNull = false;
+  uint8_t nullMask = 0;
+  size_t nullByte = 0;
 };
 
 // The answer of a query: references to the rows of a row source that passed
@@ -33,9 +43,9 @@ struct ValueRun {
 // the next positioning.
 //
 // NULL: every operation that hands out a decoded stored value
-// (getSelectPointer, getPointer, selectPointers, selectRows, selectRun)
-// gives a null pointer for a NULL; a selectRun over a column that may hold
-// NULL lists its values as pointers. The text operations give the empty
+// (getSelectPointer, getPointer, selectPointers, selectRows) gives a null
+// pointer for a NULL; a selectRun tells NULLs in one of the forms ValueRun
+// lists. The text operations give the empty
 // text for a NULL. getPointerPath gives the stored form instead, which a
 // NULL also has: NULL_CATEGORY (storage/column_map_base.h) in a
 // categorised column, zero bytes or the empty text in a plain one, whose

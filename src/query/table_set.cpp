@@ -83,8 +83,9 @@ std::string TableSet::getString(unsigned short col) { return iterator_->getStrin
 
 void* TableSet::getSelectPointer(unsigned short k) {
   if (placedNode_ != iterator_->node || placedColumns_ != selectedColumns) placeColumns();
-  void* const value = valueIn((*places_)[k], iterator_->rows.current, *iterator_->rows.config);
-  return value != nullptr ? value : iterator_->getPointer(selectedColumns[k]);
+  const ColumnPlace& place = (*places_)[k];
+  if (!place.located()) return iterator_->getPointer(selectedColumns[k]);
+  return valueIn(place, iterator_->rows.current, *iterator_->rows.config);
 }
 
 void TableSet::placeColumns(const NodeTable* node) {
@@ -107,7 +108,7 @@ void TableSet::placeColumns(const NodeTable* node) {
   places_ = &places;
 }
 
-TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) const {
+TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) {
   const TreeTable& t = table();
   ColumnPlace place;
   const unsigned short col = selectedColumns[k];
@@ -115,7 +116,14 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
   const unsigned short index = t.columnIndex[col];
   if (t.isPlain[col] == 0) {
     const unsigned short fixed = t.branches.getPath(node.pathIndex)[index];
-    if (fixed != 0) place.fixed = t.levelMaps[index]->getValuePointer(fixed);
+    if (fixed == 0) {
+      place.decoded = decodedValues(index);
+      place.number = NodeTable::numberOffset(index, t.numCategories);
+    } else if (fixed == NULL_CATEGORY && t.nullable[col] != 0) {
+      place.null = true;
+    } else {
+      place.fixed = t.levelMaps[index]->getValuePointer(fixed);
+    }
     return place;
   }
   const NodeConfig& layout = *node.config;
@@ -128,6 +136,20 @@ TableSet::ColumnPlace TableSet::placeColumn(const NodeTable& node, size_t k) con
     place.text = position - layout.numFixed;
   }
   return place;
+}
+
+const void* const* TableSet::decodedValues(unsigned short index) {
+  if (decoded_.size() <= index) decoded_.resize(size_t{index} + 1);
+  std::vector<const void*>& values = decoded_[index];
+  if (values.empty()) {
+    // A map lookup a row would cost more than the rest of the row's read.
+    ColumnMapBase& map = *table().levelMaps[index];
+    std::vector<unsigned short> numbers;
+    map.getAllInts(numbers);
+    values.assign(size_t{UINT16_MAX} + 1, nullptr);
+    for (const unsigned short number : numbers) values[number] = map.getValuePointer(number);
+  }
+  return values.data();
 }
 
 void TableSet::keepSortedValues() {
@@ -186,12 +208,12 @@ void TableSet::selectPointers(unsigned short k, uint32_t first, uint32_t end, co
       place = placeColumn(*node, k);
       placed = node;
     }
-    void* value = valueIn(place, node->start() + offset, *node->config);
-    if (value == nullptr) {
-      setRowDerived(row);
-      value = iterator_->getPointer(selectedColumns[k]);
+    if (place.located()) {
+      *out++ = valueIn(place, node->start() + offset, *node->config);
+      continue;
     }
-    *out++ = value;
+    setRowDerived(row);
+    *out++ = iterator_->getPointer(selectedColumns[k]);
   }
 }
 
@@ -233,21 +255,27 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
   const auto [node, run] = nodeRun(rows, count, plains);
   for (size_t k = 0; k < selectedColumns.size(); ++k) {
     const ColumnPlace& place = (*places_)[k];
+    const NodeConfig& layout = *node->config;
+    runs[k] = ValueRun{};
     if (place.fixed != nullptr) {
-      runs[k] = ValueRun{place.fixed, nullptr, 0};
-    } else if (place.nullable >= 0) {
-      // Values that may be NULL are handed out one pointer each.
-      const void** const pointers = scratch + (k + 1) * kMaxRunRows;
-      pointRun(k, *node, plains, rows, run, pointers);
-      runs[k] = ValueRun{nullptr, pointers, 0};
-    } else if (place.offset >= 0) {
-      runs[k] = ValueRun{nullptr, plains, static_cast<size_t>(place.offset)};
-    } else if (place.text == 0) {
-      runs[k] = ValueRun{nullptr, plains, node->config->fixedWidth};  // the first text follows the fixed part
+      runs[k].same = place.fixed;
+    } else if (place.null) {
+      runs[k].allNull = true;
+    } else if (place.offset >= 0 || place.text == 0) {
+      // The first text follows the fixed part. A NULL keeps its place in
+      // the row, so the values are read where they lie and the row's null
+      // bit beside them.
+      runs[k].bases = plains;
+      runs[k].offset = place.offset >= 0 ? static_cast<size_t>(place.offset) : layout.fixedWidth;
+      if (place.nullable >= 0) {
+        const unsigned short bit = layout.nullBits[static_cast<size_t>(place.nullable)];
+        runs[k].nullMask = static_cast<uint8_t>(1u << (bit & 7));
+        runs[k].nullByte = bit >> 3;
+      }
     } else {
       const void** const pointers = scratch + (k + 1) * kMaxRunRows;
       pointRun(k, *node, plains, rows, run, pointers);
-      runs[k] = ValueRun{nullptr, pointers, 0};
+      runs[k].bases = pointers;
     }
   }
   return run;
@@ -268,7 +296,7 @@ std::pair<const NodeTable*, uint32_t> TableSet::nodeRun(const uint32_t* rows, ui
 void TableSet::pointRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows,
                         uint32_t run, const void** out) {
   const ColumnPlace& place = (*places_)[k];
-  if (place.fixed != nullptr) {
+  if (place.fixed != nullptr || place.null) {
     std::fill(out, out + run, place.fixed);
     return;
   }
@@ -283,6 +311,12 @@ void TableSet::pointRun(size_t k, const NodeTable& node, const void* const* plai
   if (place.text >= 0) {
     const auto text = static_cast<unsigned short>(place.text);
     for (uint32_t i = 0; i < run; ++i) out[i] = node.config->stringAt(static_cast<const char*>(plains[i]), text);
+    return;
+  }
+  if (place.decoded != nullptr) {
+    for (uint32_t i = 0; i < run; ++i) {
+      out[i] = place.decoded[NodeTable::categoryNumberAt(static_cast<const char*>(plains[i]) + place.number)];
+    }
     return;
   }
   for (uint32_t i = 0; i < run; ++i) {

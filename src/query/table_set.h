@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "query/result_set.h"
 #include "query/copied_columns.h"
 #include "storage/buffer.h"
+#include "storage/column_map_base.h"
 #include "storage/node_config.h"
 #include "storage/table_iterator.h"
 
@@ -67,8 +69,9 @@ class TableSet : public ResultSet, public Buffer {
   void selectRows(uint32_t first, uint32_t end, const void** out) override;
   // Describes a run of rows that lie in one node where they lie: a column
   // at a fixed offset in the rows as the rows' plain parts plus that
-  // offset, a column the node's path fixes as one value. A sorted answer
-  // is read as ResultSet reads it.
+  // offset (its NULLs by the rows' null bits), a column the node's path
+  // fixes as one value or as NULL. A sorted answer is read as ResultSet
+  // reads it.
   uint32_t selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch) override;
   // selectRows for stored rows rows[0 .. count) (not result positions):
   // the k-th selected column's values go to out[k * stride ...].
@@ -91,21 +94,28 @@ class TableSet : public ResultSet, public Buffer {
  private:
   // Where one selected column's value lies in the rows of a node.
   struct ColumnPlace {
-    void* fixed = nullptr;  // the value, when the node's path fixes it
+    void* fixed = nullptr;  // the value, when the node's path fixes it,
+    bool null = false;      // or whether the path fixes it as NULL;
     int32_t offset = -1;    // else its offset in a row's plain part,
-    int32_t text = -1;      // or which of the row's texts it is; all unset
-                            // when the iterator must find it
+    int32_t text = -1;      // or which of the row's texts it is,
+    // or the values (by category number) of the number each row holds
+    // `number` bytes from its plain part. All unset when the iterator
+    // must find it.
+    const void* const* decoded = nullptr;
+    ptrdiff_t number = 0;
     int32_t nullable = -1;  // its plain index when it may be NULL
+
+    bool located() const { return fixed != nullptr || null || offset >= 0 || text >= 0 || decoded != nullptr; }
   };
-  // The value `place` describes in the row whose plain part is at `row`
-  // of a node with layout `layout`; nullptr when the iterator must find it
-  // (which it does for a NULL too, answering nullptr).
+  // The value a located `place` describes in the row whose plain part is
+  // at `row` of a node with layout `layout`; nullptr for a NULL.
   static void* valueIn(const ColumnPlace& place, const char* row, const NodeConfig& layout) {
     if (place.fixed != nullptr) return place.fixed;
+    if (place.null) return nullptr;
     if (place.nullable >= 0 && layout.isNull(row, static_cast<unsigned short>(place.nullable))) return nullptr;
     if (place.offset >= 0) return const_cast<char*>(row + place.offset);
     if (place.text >= 0) return const_cast<char*>(layout.stringAt(row, static_cast<unsigned short>(place.text)));
-    return nullptr;
+    return const_cast<void*>(place.decoded[NodeTable::categoryNumberAt(row + place.number)]);
   }
 
   // Whether filterRows can scan node by node: the iterator stands before
@@ -125,7 +135,11 @@ class TableSet : public ResultSet, public Buffer {
   void placeColumns(const NodeTable* node);
   void placeColumns() { placeColumns(iterator_->node); }
   // Where the k-th selected column's value lies in the rows of `node`.
-  ColumnPlace placeColumn(const NodeTable& node, size_t k) const;
+  ColumnPlace placeColumn(const NodeTable& node, size_t k);
+  // The stored value of every category number of path position `index`,
+  // nullptr for a number without one (NULL_CATEGORY among them): 65536
+  // entries, made on first need and valid while the table is unchanged.
+  const void* const* decodedValues(unsigned short index);
   // The longest run, at most kMaxRunRows, of stored rows rows[0 .. count)
   // that lie in one node: writes the start of each one's plain part to
   // plains[i], places the selected columns in that node and returns the
@@ -146,4 +160,5 @@ class TableSet : public ResultSet, public Buffer {
   std::vector<unsigned short> placedColumns_;
   std::vector<ColumnPlace> unplaced_;  // places when there is no node
   std::unique_ptr<CopiedColumns> sorted_;  // set by keepSortedValues
+  std::vector<std::vector<const void*>> decoded_;  // per path position, see decodedValues
 };

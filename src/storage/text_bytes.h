@@ -129,10 +129,11 @@ inline bool ascii(const char* text, size_t length) {
 // Bytes before the first NUL at or after `text`, found sixteen bytes at a
 // time. It reads the aligned sixteen-byte blocks that hold the text, which
 // never cross a page and so cannot fault, but may hold bytes before the
-// text and after its NUL that belong to no value: this one read is exempt
-// from the address checks of sanitizer builds.
+// text and after its NUL that belong to no value, or to a value another
+// thread writes: this one read is exempt from the address and thread checks
+// of sanitizer builds.
 #if defined(__SSE2__)
-[[gnu::no_sanitize_address]] inline size_t terminatedLength(const char* text) {
+[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] inline size_t terminatedLength(const char* text) {
   const auto address = reinterpret_cast<uintptr_t>(text);
   const auto* block = reinterpret_cast<const __m128i*>(address & ~uintptr_t{15});
   const __m128i zero = _mm_setzero_si128();
@@ -148,7 +149,7 @@ inline bool ascii(const char* text, size_t length) {
 
 // terminatedLength, also telling from the same reads whether every byte of
 // the text is ASCII (below 0x80).
-[[gnu::no_sanitize_address]] inline size_t terminatedLength(const char* text, bool& ascii) {
+[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] inline size_t terminatedLength(const char* text, bool& ascii) {
   const auto address = reinterpret_cast<uintptr_t>(text);
   const __m128i zero = _mm_setzero_si128();
   constexpr uintptr_t kPage = 4096;

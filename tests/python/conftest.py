@@ -46,7 +46,11 @@ def peer(name):
     """The module `name` of a library tabulon hands results to (pyarrow,
     polars, pandas, duckdb): test-only dependencies that `make test` installs
     when it can. A test needing one is skipped when it cannot be imported,
-    unless TABULON_REQUIRE_PEERS is set (as .ci/run sets it): then it fails."""
+    unless TABULON_REQUIRE_PEERS is set (as .ci/run sets it): then it fails.
+    One named in TABULON_UNLOADABLE_PEERS (comma-separated) is never imported:
+    its test is skipped, for builds whose process it cannot run in."""
+    if name in os.environ.get("TABULON_UNLOADABLE_PEERS", "").split(","):
+        pytest.skip(f"{name} cannot be loaded into this build's process")
     if os.environ.get("TABULON_REQUIRE_PEERS"):
         return importlib.import_module(name)
     return pytest.importorskip(name, reason=f"{name} is not installed (make test installs it when it can)")

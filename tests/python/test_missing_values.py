@@ -185,6 +185,31 @@ def test_null_columns_of_every_type_hold_their_rows(loaded):
         assert list(zip(*(column.to_pylist() for column in table.columns))) == result.fetchAll()
 
 
+@pytest.mark.parametrize("first", ["i int null", "i int cat 1 null"], ids=["plain", "categorised"])
+def test_null_bits_past_a_rows_first_byte_read_out(db, tmp_path, first):
+    # Two copies of every column: sixteen null columns, whose null bits take
+    # two bytes of a row, and a second text that is not a row's first.
+    # Categorised, the first column gives nodes whose path is NULL.
+    rng = random.Random(first)
+    rows = [random_row(rng) + random_row(rng) for _ in range(3000)]
+    names = [column.split()[0] for column in COLUMNS]
+    names += [name + "2" for name in names]
+    definitions = [first] + [f"{name} {column.split()[1]} null" for name, column in zip(names, COLUMNS * 2)][1:]
+    path = tmp_path / "wide.csv"
+    path.write_text(",".join(names) + "\n" + "".join(csv_line(row) + "\n" for row in rows))
+    db.executeCommand(f"create table w ({', '.join(definitions)})")
+    db.executeCommand(f"load w from '{path}'")
+    assert ordered(db.executeSelect("select * from w").fetchAll()) == ordered(rows)
+    pa = peer("pyarrow")
+    for query in ("select * from w", "select t2, day2, i, s2 from w where l2 is not null"):
+        result = db.executeSelect(query)
+        fetched = result.fetchAll()
+        table = pa.table(result)
+        assert list(zip(*(column.to_pylist() for column in table.columns))) == fetched, query
+        assert [column.null_count for column in table.columns] == [
+            sum(row[k] is None for row in fetched) for k in range(table.num_columns)], query
+
+
 def test_cell_reads_give_none_for_null(loaded):
     db, _, _, _ = loaded
     result = db.executeSelect("select i, d, f, t, b, day from n")

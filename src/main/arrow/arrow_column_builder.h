@@ -159,16 +159,23 @@ class ColumnBuilder {
   void finish(ArrowArray* out) noexcept;
 
  private:
-  // append() for a column that may hold NULL: a run that is not `same`
-  // may have null bases. Sets the validity bits of the rows appended.
+  // append() for a column that may hold NULL, in any of the forms
+  // ValueRun tells NULLs. Sets the validity bits of the rows appended; a
+  // NULL's bit stays clear.
   size_t appendNullable(const ValueRun& run, size_t count) {
     const size_t first = rows_;
     auto* const validity = static_cast<uint8_t*>(data_->blocks[kValidity].data());
+    if (run.allNull) {
+      const size_t taken = appendValues(SameValue{kNullSlot}, count);
+      nulls_ += taken;
+      return taken;
+    }
     if (run.same != nullptr) {
       const size_t taken = appendValues(SameValue{run.same}, count);
       appendBits([](size_t) { return true; }, taken, first, validity);
       return taken;
     }
+    if (run.nullMask != 0) return appendFlagged(run, count);
     const size_t taken = appendValues(NullableValues{run.bases, run.offset}, count);
     size_t nulls = 0;
     appendBits(
@@ -178,6 +185,25 @@ class ColumnBuilder {
           return present;
         },
         taken, first, validity);
+    nulls_ += nulls;
+    return taken;
+  }
+
+  // appendNullable for a run whose NULLs are flagged beside its values:
+  // the values are read where they lie, a NULL's zero bytes among them.
+  size_t appendFlagged(const ValueRun& run, size_t count) {
+    const size_t first = rows_;
+    const size_t taken = appendValues(BasedValues{run.bases, run.offset}, count);
+    const uint8_t mask = run.nullMask;
+    const size_t at = run.nullByte;
+    size_t nulls = 0;
+    appendBits(
+        [&](size_t i) {
+          const bool present = (static_cast<const uint8_t*>(run.bases[i])[at] & mask) == 0;
+          nulls += !present;
+          return present;
+        },
+        taken, first, static_cast<uint8_t*>(data_->blocks[kValidity].data()));
     nulls_ += nulls;
     return taken;
   }

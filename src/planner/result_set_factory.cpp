@@ -1,4 +1,4 @@
-// ResultSetFactory: places the predicates in the where clause, creates the
+// ResultSetFactory: compiles the where clause over the predicates, creates the
 // sort keys and runs the scan of one table or of a join.
 
 #include "planner/result_set_factory.h"
@@ -23,26 +23,15 @@ std::string headerOf(const std::vector<std::string>& names) {
   return header;
 }
 
-// Gives each predicate its place in the where clause: the brackets around
-// it, those it opens itself and the connector written after it. The tree
-// lists each group just before its first member.
-void placeInClause(const std::vector<WhereNode>& tree, std::vector<Condition*>& conditions) {
-  std::vector<size_t> open{0};
-  unsigned short opened = 0;  // groups that start right before the next condition
-  for (size_t n = 1; n < tree.size(); ++n) {
-    const WhereNode& node = tree[n];
-    while (open.back() != node.parent) open.pop_back();
-    if (node.condition == WhereNode::kGroup) {
-      open.push_back(n);
-      ++opened;
-      continue;
-    }
-    Condition& condition = *conditions[node.condition];
-    condition.level = static_cast<unsigned short>(open.size() - 1);
-    condition.openBrackets = opened;
-    condition.boolOperator = node.condition + 1 == conditions.size() ? NONE : node.orNext ? OR : AND;
-    opened = 0;
+// The where tree in the form the compiled clause takes it.
+std::vector<ClauseNode> clauseTree(const std::vector<WhereNode>& where) {
+  std::vector<ClauseNode> tree;
+  tree.reserve(where.size());
+  for (const WhereNode& node : where) {
+    const size_t leaf = node.condition == WhereNode::kGroup ? ClauseNode::kGroup : node.condition;
+    tree.push_back({node.parent, leaf, node.orNext});
   }
+  return tree;
 }
 
 }  // namespace
@@ -60,7 +49,7 @@ ResultSetFactory::Parts ResultSetFactory::parts(BoundSelect& statement) const {
     made.conditions.push_back(bound.predicate.get());
     made.owned.push_back(std::move(bound.predicate));
   }
-  placeInClause(statement.where, made.conditions);
+  made.clause = CombinedBooleanExpression(clauseTree(statement.where));
   for (const BoundSortKey& key : statement.sortKeys) {
     const TableCol& column = key.column.column;
     made.ownedComparators.push_back(createComparator(tableConfig(column.table), column.column, key.descending));
@@ -83,7 +72,7 @@ std::unique_ptr<ResultSet> ResultSetFactory::tableResult(const BoundSelect& stat
   auto result = std::make_unique<TableSet>(std::make_unique<TableIterator>(&database_.getTreeTable(table)),
                                            std::move(columns));
   result->watchTable(database_.getTableName(table), database_.getTableChanges(table));
-  result->processRequest(made.conditions);
+  result->processRequest(made.conditions, made.clause);
   result->header = headerOf(statement.header);
   result->sort(made.comparators);
   result->keepSortedValues();
@@ -118,7 +107,7 @@ std::unique_ptr<ResultSet> ResultSetFactory::joinedResult(const BoundSelect& sta
   result->setLeft(std::move(left), join.mainColumn.column);
 
   result->header = headerOf(statement.header);
-  result->processRequest(made.conditions);
+  result->processRequest(made.conditions, made.clause);
   result->sort(made.comparators);
   for (const BoundColumn& column : statement.selected) result->addSelectCol(column.joinedSide, column.column.column);
   result->keepSideValues();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "planner/bound_select.h"
+#include "query/combined_boolean_expression.h"
 #include "query/condition.h"
 #include "query/field_comparator_base.h"
 #include "query/result_set.h"
@@ -32,11 +33,12 @@ class ResultSetFactory {
   std::unique_ptr<ResultSet> build(BoundSelect statement);
 
  private:
-  // The parts of one build: the predicates with their places in the
-  // clause, and the sort keys.
+  // The parts of one build: the predicates, the clause compiled over them
+  // and the sort keys.
   struct Parts {
     std::vector<std::unique_ptr<Condition>> owned;
     std::vector<Condition*> conditions;
+    CombinedBooleanExpression clause;
     std::vector<std::unique_ptr<FieldComparatorBase>> ownedComparators;
     std::vector<FieldComparatorBase*> comparators;
   };

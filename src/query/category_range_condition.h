@@ -22,14 +22,14 @@ class CategoryRangeCondition : public Condition {
     type = conditionType;
   }
 
-  bool evaluate(const void* row) override {
+  bool evaluate(const void* row) const override {
     unsigned short v;
     std::memcpy(&v, row, sizeof(v));
-    result = ((v >= low && v <= high) != (type == NE)) && v != NULL_CATEGORY;
-    return result;
+    return ((v >= low && v <= high) != (type == NE)) && v != NULL_CATEGORY;
   }
 
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override {
     const unsigned short lowest = low;
     const unsigned short highest = high;
     const bool outside = type == NE;

@@ -6,18 +6,9 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "query/condition.h"
 #include "query/row_bits.h"
 
 namespace {
-
-// Three-valued answers travel as two bits: bit 0 is the answer with every
-// unknown answer taken as false, bit 1 with every unknown answer taken as
-// true. "and" and "or" are monotone, so combining the bits word-wise gives
-// both bounds at once; they agree exactly when the answer is known.
-constexpr uint64_t kKnownFalse = 0;
-constexpr uint64_t kKnownTrue = 3;
-constexpr uint64_t kUnknown = 2;
 
 // Ands the `words` words of `value` into the chain of the group whose words
 // start at `group` (the group's "or", then its chain's "and"); a member that
@@ -36,38 +27,41 @@ void addMember(uint64_t* group, const uint64_t* value, Width words, bool endsCha
 // The width of a run over one word, known when compiling.
 using OneWord = std::integral_constant<size_t, 1>;
 
-// The leaves of a run over one row: condition k's word, `answer` of it, is
-// put in `word`.
-template <typename Answer>
-auto rowLeaf(const std::vector<const Condition*>& conditions, uint64_t& word, Answer answer) {
-  return [&conditions, &word, answer](size_t k) {
-    word = answer(*conditions[k]);
-    return &word;
-  };
-}
-
 }  // namespace
 
-CombinedBooleanExpression::CombinedBooleanExpression(const std::vector<Condition*>& conditions)
-    : conditions_(conditions.begin(), conditions.end()) {
+CombinedBooleanExpression::CombinedBooleanExpression() : CombinedBooleanExpression(std::vector<ClauseNode>(1)) {}
+
+CombinedBooleanExpression::CombinedBooleanExpression(const std::vector<ClauseNode>& tree) {
   program_.push_back({Op::Open, false, false, 0});
-  size_t depth = 0;  // groups open inside the root
-  size_t deepest = 0;
-  BoolOperator previous = NONE;  // connector of the condition placed last
-  for (size_t k = 0; k < conditions.size(); ++k) {
-    const Condition& condition = *conditions[k];
-    const size_t base = condition.level >= condition.openBrackets ? condition.level - condition.openBrackets : 0;
-    for (; depth > base; --depth) close(previous == OR);
-    for (; depth < condition.level; ++depth) program_.push_back({Op::Open, false, false, 0});
-    deepest = std::max(deepest, depth);
-    program_.push_back({Op::Leaf, condition.boolOperator == OR, false, k});
-    previous = condition.boolOperator;
+  std::vector<size_t> open{0};  // the open groups' nodes, the root first
+  size_t leaves = 0;
+  for (size_t n = 1; n < tree.size(); ++n) {
+    const ClauseNode& node = tree[n];
+    for (; open.back() != node.parent; open.pop_back()) close(tree[open.back()].orNext);
+    if (node.leaf == ClauseNode::kGroup) {
+      program_.push_back({Op::Open, false, false, 0});
+      open.push_back(n);
+      levels_ = std::max(levels_, open.size());
+      continue;
+    }
+    program_.push_back({Op::Leaf, node.orNext, false, node.leaf});
+    leaves = std::max(leaves, node.leaf + 1);
   }
   // Groups still open at the end are the last members of their parents.
-  for (; depth > 0; --depth) close(false);
+  for (; open.size() > 1; open.pop_back()) close(false);
   close(true);
-  levels_ = deepest + 1;
   work_.resize(2 * levels_);
+  answers_.resize(leaves, kKnownFalse);
+}
+
+void CombinedBooleanExpression::andWith(size_t leaf) {
+  program_.back().endsChain = false;
+  program_.insert(program_.begin(), {Op::Open, false, false, 0});
+  program_.push_back({Op::Leaf, false, false, leaf});
+  close(true);
+  ++levels_;
+  work_.resize(2 * levels_);
+  answers_.resize(std::max(answers_.size(), leaf + 1), kKnownFalse);
 }
 
 void CombinedBooleanExpression::close(bool endsChain) {
@@ -103,17 +97,14 @@ void CombinedBooleanExpression::run(Width words, Leaf leaf, uint64_t* out) {
 }
 
 bool CombinedBooleanExpression::evaluate() {
-  uint64_t word = 0;
   uint64_t answer = 0;
-  run(OneWord{}, rowLeaf(conditions_, word, [](const Condition& c) -> uint64_t { return c.result ? 1 : 0; }), &answer);
-  return answer != 0;
+  run(OneWord{}, [this](size_t k) { return &answers_[k]; }, &answer);
+  return (answer & 1) != 0;
 }
 
 Truth CombinedBooleanExpression::evaluatePartial() {
-  const auto twoBits = [](const Condition& c) { return c.unknown ? kUnknown : c.result ? kKnownTrue : kKnownFalse; };
-  uint64_t word = 0;
   uint64_t answer = 0;
-  run(OneWord{}, rowLeaf(conditions_, word, twoBits), &answer);
+  run(OneWord{}, [this](size_t k) { return &answers_[k]; }, &answer);
   answer &= kKnownTrue;
   if (answer == kKnownTrue) return Truth::True;
   return answer == kKnownFalse ? Truth::False : Truth::Unknown;

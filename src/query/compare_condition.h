@@ -25,36 +25,32 @@ class CompareCondition : public Condition {
     type = conditionType;
   }
 
-  bool evaluate(const void* row) override {
+  bool evaluate(const void* row) const override {
     T v;
     std::memcpy(&v, row, sizeof(T));
     switch (type) {
       case LT:
-        result = v < value;
-        break;
+        return v < value;
       case GT:
-        result = v > value;
-        break;
+        return v > value;
       case LE:
-        result = v <= value;
-        break;
+        return v <= value;
       case GE:
-        result = v >= value;
-        break;
+        return v >= value;
       default:
         throw DatabaseException("Unsupported select condition operator");
     }
-    return result;
   }
 
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override {
     if (count == 0) return;
     if (!row_bits::fillRange<T>(base, rows, delta, count, bits, type, value, LT, GT, LE, GE)) {
       throw DatabaseException("Unsupported select condition operator");
     }
   }
 
-  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override {
+  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const override {
     if (count == 0) return;
     if (width != sizeof(T)) {
       Condition::evaluateDense(values, width, count, bits);

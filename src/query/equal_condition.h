@@ -18,23 +18,21 @@ class EqualCondition : public Condition {
     type = conditionType;
   }
 
-  bool evaluate(const void* row) override {
+  bool evaluate(const void* row) const override {
     T v;
     std::memcpy(&v, row, sizeof(T));
     switch (type) {
       case EQ:
-        result = v == value;
-        break;
+        return v == value;
       case NE:
-        result = v != value;
-        break;
+        return v != value;
       default:
         throw DatabaseException("Unsupported select condition operator");
     }
-    return result;
   }
 
-  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count, uint64_t* bits) override {
+  void evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
+                    uint64_t* bits) const override {
     if (count == 0) return;
     const T constant = value;
     if (type == EQ) {
@@ -46,7 +44,7 @@ class EqualCondition : public Condition {
     }
   }
 
-  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override {
+  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const override {
     if (count == 0) return;
     if (width != sizeof(T)) {
       Condition::evaluateDense(values, width, count, bits);

@@ -15,17 +15,16 @@ class FixedCondition : public Condition {
  public:
   FixedCondition(ConditionType conditionType, bool answer) : answer_(answer) {
     type = conditionType;
-    result = answer;
     fixedAnswer = true;
   }
 
-  bool evaluate(const void*) override {
-    result = answer_;
-    return result;
+  bool evaluate(const void*) const override {
+    return answer_;
   }
-  void evaluateRows(const char*, const uint32_t*, ptrdiff_t, size_t count, uint64_t* bits) override { fill(count, bits); }
-  void evaluateDense(const char*, size_t, size_t count, uint64_t* bits) override { fill(count, bits); }
-  void evaluateTexts(const char* const*, size_t count, uint64_t* bits) override { fill(count, bits); }
+  void evaluateRows(const char*, const uint32_t*, ptrdiff_t, size_t count,
+                    uint64_t* bits) const override { fill(count, bits); }
+  void evaluateDense(const char*, size_t, size_t count, uint64_t* bits) const override { fill(count, bits); }
+  void evaluateTexts(const char* const*, size_t count, uint64_t* bits) const override { fill(count, bits); }
 
  private:
   void fill(size_t count, uint64_t* bits) const {

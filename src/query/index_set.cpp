@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/database.h"
+#include "query/combined_boolean_expression.h"
 #include "query/comparator_factory.h"
 #include "storage/data_type.h"
 #include "storage/tree_table.h"
@@ -16,8 +17,9 @@ void IndexSet::initIndex(unsigned short table, Database& database, unsigned shor
 }
 
 void IndexSet::initIndex(std::unique_ptr<TableIterator> iterator, unsigned short column) {
-  std::vector<Condition*> everyRow;
-  initRows(std::move(iterator), column, everyRow);
+  std::vector<Condition*> none;
+  CombinedBooleanExpression everyRow;
+  initRows(std::move(iterator), column, none, everyRow);
   sortIndex();
 }
 
@@ -28,9 +30,9 @@ void IndexSet::initTable(std::unique_ptr<TableIterator> iterator, unsigned short
 }
 
 void IndexSet::initRows(std::unique_ptr<TableIterator> iterator, unsigned short column,
-                        std::vector<Condition*>& conditions) {
+                        std::vector<Condition*>& conditions, CombinedBooleanExpression& clause) {
   initTable(std::move(iterator), column);
-  processRequest(conditions);
+  processRequest(conditions, clause);
 }
 
 void IndexSet::sortIndex() {

@@ -34,10 +34,12 @@ class IndexSet : public TableSet {
   // no rows yet; takes over the iterator, which must stand before the
   // first row.
   void initTable(std::unique_ptr<TableIterator> iterator, unsigned short column);
-  // Keeps the rows of the table that `iterator` reads for which the clause
-  // over `conditions` holds, in table order, unsorted; takes over the
-  // iterator, which must stand before the first row.
-  void initRows(std::unique_ptr<TableIterator> iterator, unsigned short column, std::vector<Condition*>& conditions);
+  // Keeps the rows of the table that `iterator` reads for which `clause`
+  // over `conditions` holds (see processRequest), in table order,
+  // unsorted; takes over the iterator, which must stand before the first
+  // row.
+  void initRows(std::unique_ptr<TableIterator> iterator, unsigned short column, std::vector<Condition*>& conditions,
+                CombinedBooleanExpression& clause);
 
   // Positions the index on the first row whose value is not less than
   // `key`; true when that row's value equals `key`. When every row is

@@ -269,52 +269,58 @@ class PartnerLookup {
 // worked out on first need: a right row is the partner of many left rows.
 class RightAnswers {
  public:
-  // `conditions` read right columns numbered after `leftColumns` left ones.
-  RightAnswers(TableSet& right, const std::vector<Condition*>& conditions, unsigned short leftColumns)
+  // The conditions at `leaves` of `conditions` read right columns numbered
+  // after `leftColumns` left ones; their answers go to `clause`.
+  RightAnswers(TableSet& right, const std::vector<Condition*>& conditions, std::vector<size_t> leaves,
+               unsigned short leftColumns, CombinedBooleanExpression& clause)
       : right_(right),
         conditions_(conditions),
+        leaves_(std::move(leaves)),
         leftColumns_(leftColumns),
-        answers_(std::make_unique<Answer[]>(static_cast<size_t>(right.rowCount) * conditions_.size())) {}
+        clause_(clause),
+        answers_(std::make_unique<Answer[]>(static_cast<size_t>(right.rowCount) * leaves_.size())) {}
 
-  // Sets the conditions' results to their answers for right position
-  // `partner` and marks them known.
+  // Records in the clause the conditions' answers for right position
+  // `partner`.
   void load(uint32_t partner) {
-    Answer* answers = answers_.get() + static_cast<size_t>(partner) * conditions_.size();
+    Answer* answers = answers_.get() + static_cast<size_t>(partner) * leaves_.size();
     bool positioned = false;
-    for (size_t j = 0; j < conditions_.size(); ++j) {
-      Condition& condition = *conditions_[j];
+    for (size_t j = 0; j < leaves_.size(); ++j) {
       if (answers[j] == Answer::Unset) {
         if (!positioned) {
           right_.setRow(partner);
           positioned = true;
         }
+        const Condition& condition = *conditions_[leaves_[j]];
         const auto column = static_cast<unsigned short>(condition.column - leftColumns_);
         answers[j] = condition.evaluateMaybeNull(right_.getPointerPathOrNull(column)) ? Answer::Yes : Answer::No;
       }
-      condition.result = answers[j] == Answer::Yes;
-      condition.unknown = false;
+      clause_.set(leaves_[j], answers[j] == Answer::Yes);
     }
   }
 
  private:
   TableSet& right_;
-  std::vector<Condition*> conditions_;
+  const std::vector<Condition*>& conditions_;
+  std::vector<size_t> leaves_;
   unsigned short leftColumns_;
+  CombinedBooleanExpression& clause_;
   // Per right position, one answer per condition; all Unset (zero) at first.
   std::unique_ptr<Answer[]> answers_;
 };
 
 // The clause's answer for left position `position` of `left` with every
-// partner, from the left conditions alone; Unknown when the right
-// conditions' answers are needed.
-Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Condition*>& leftConditions,
-                   const std::vector<Condition*>& rightConditions, CombinedBooleanExpression& root) {
+// partner, from the conditions at `leftLeaves` of `conditions` alone;
+// Unknown when the answers of those at `rightLeaves` are needed.
+Truth decideByLeft(TableSet& left, uint32_t position, const std::vector<Condition*>& conditions,
+                   const std::vector<size_t>& leftLeaves, const std::vector<size_t>& rightLeaves,
+                   CombinedBooleanExpression& root) {
   left.setRow(position);
-  for (Condition* condition : leftConditions) {
-    condition->evaluateMaybeNull(left.getPointerPathOrNull(condition->column));
-    condition->unknown = false;
+  for (const size_t leaf : leftLeaves) {
+    const Condition& condition = *conditions[leaf];
+    root.set(leaf, condition.evaluateMaybeNull(left.getPointerPathOrNull(condition.column)));
   }
-  for (Condition* condition : rightConditions) condition->unknown = true;
+  for (const size_t leaf : rightLeaves) root.setUnknown(leaf);
   return root.evaluatePartial();
 }
 
@@ -344,18 +350,11 @@ void forEachPartnered(TableSet& side, unsigned short column, Find find, Visit vi
   }
 }
 
-// Makes the conditions of `clause` (owned by the caller) one bracketed
-// group and appends `extra` after it, joined by "and".
-void andWith(std::vector<Condition*>& clause, Condition& extra) {
-  if (!clause.empty()) {
-    for (Condition* condition : clause) ++condition->level;
-    ++clause.front()->openBrackets;
-    clause.back()->boolOperator = AND;
-  }
-  extra.level = 0;
-  extra.openBrackets = 0;
-  extra.boolOperator = NONE;
-  clause.push_back(&extra);
+// Appends `extra` to `conditions`, the leaves of `clause`, and makes the
+// clause its old self in brackets "and" `extra`.
+void andWith(std::vector<Condition*>& conditions, CombinedBooleanExpression& clause, Condition& extra) {
+  clause.andWith(conditions.size());
+  conditions.push_back(&extra);
 }
 
 // The raw pointers of owned conditions, as filtering takes them.
@@ -382,26 +381,30 @@ std::vector<std::unique_ptr<Condition>> JoinedSet::sideConditions(const std::vec
 
 bool JoinedSet::readsRight(const Condition& condition) const { return condition.column >= leftColumnCount_; }
 
-void JoinedSet::narrowRight(const std::vector<Condition*>& conditions, const JoinHashTable* partners) {
+void JoinedSet::narrowRight(const std::vector<Condition*>& conditions, const CombinedBooleanExpression& root,
+                            const JoinHashTable* partners) {
   const std::vector<std::unique_ptr<Condition>> rightOwned = sideConditions(conditions, true);
   std::vector<Condition*> onRight = pointersTo(rightOwned);
+  CombinedBooleanExpression clause = root;
   std::optional<PartnerCondition> partner;
-  if (partners != nullptr) andWith(onRight, partner.emplace(*partners, right_->table(), right_->indexedColumn));
+  if (partners != nullptr) andWith(onRight, clause, partner.emplace(*partners, right_->table(), right_->indexedColumn));
   auto rows = std::make_unique<IndexSet>();
-  rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, onRight);
+  rows->initRows(std::make_unique<TableIterator>(&right_->table()), right_->indexedColumn, onRight, clause);
   setRight(std::move(rows));
 }
 
-void JoinedSet::narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners) {
+void JoinedSet::narrowLeft(const std::vector<Condition*>& conditions, const CombinedBooleanExpression& root,
+                           const JoinHashTable* partners) {
   const std::vector<std::unique_ptr<Condition>> leftOwned = sideConditions(conditions, false);
   std::vector<Condition*> onLeft = pointersTo(leftOwned);
+  CombinedBooleanExpression clause = root;
   std::optional<PartnerCondition> partner;
-  if (partners != nullptr) andWith(onLeft, partner.emplace(*partners, left_->table(), leftJoinColumn_));
+  if (partners != nullptr) andWith(onLeft, clause, partner.emplace(*partners, left_->table(), leftJoinColumn_));
   // The left rows are always taken from the table: the set given may be
   // unfilled.
   auto left = std::make_unique<TableSet>(std::make_unique<TableIterator>(&left_->table()),
                                          std::vector<unsigned short>{});
-  left->processRequest(onLeft);
+  left->processRequest(onLeft, clause);
   setLeft(std::move(left), leftJoinColumn_);
 }
 
@@ -429,18 +432,16 @@ void JoinedSet::pairEvery(const JoinHashTable& partners) {
 
 void JoinedSet::pairChecked(const JoinHashTable& partners, const std::vector<const void*>& keys,
                             std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
-  std::vector<Condition*> leftConditions;
-  std::vector<Condition*> rightConditions;
-  for (Condition* condition : conditions) {
-    (readsRight(*condition) ? rightConditions : leftConditions).push_back(condition);
-  }
-  RightAnswers rightAnswers(*right_, rightConditions, leftColumnCount_);
+  std::vector<size_t> leftLeaves;
+  std::vector<size_t> rightLeaves;
+  for (size_t k = 0; k < conditions.size(); ++k) (readsRight(*conditions[k]) ? rightLeaves : leftLeaves).push_back(k);
+  RightAnswers rightAnswers(*right_, conditions, rightLeaves, leftColumnCount_, root);
   InterruptMeter meter;
   for (uint32_t left = 0; left < leftRowCount_; ++left) {
     const auto [first, last] = partners.find(keys[left]);
     meter.add(1 + static_cast<size_t>(last - first));
     if (first == last) continue;
-    const Truth decided = decideByLeft(*left_, left, leftConditions, rightConditions, root);
+    const Truth decided = decideByLeft(*left_, left, conditions, leftLeaves, rightLeaves, root);
     if (decided == Truth::False) continue;
     if (decided == Truth::True) {
       addPairs(left, first, last);
@@ -487,12 +488,12 @@ void JoinedSet::pairFromRight(const JoinHashTable& partners) {
   rowCount += pairs;
 }
 
-bool JoinedSet::buildOnLeft(const std::vector<Condition*>& conditions, uint32_t rightRows, bool fewPartners,
-                            bool& leftNarrowed) {
+bool JoinedSet::buildOnLeft(const std::vector<Condition*>& conditions, const CombinedBooleanExpression& root,
+                            uint32_t rightRows, bool fewPartners, bool& leftNarrowed) {
   if (fewPartners) return false;
   const auto left = [this](const Condition* condition) { return !readsRight(*condition); };
   if (std::any_of(conditions.begin(), conditions.end(), left)) {
-    narrowLeft(conditions, nullptr);
+    narrowLeft(conditions, root, nullptr);
     leftNarrowed = true;
     return left_->rowCount < rightRows;
   }
@@ -504,7 +505,6 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
     ResultSet::filterRows(conditions, root);
     return;
   }
-  const UnknownFlags clearFlags(conditions);
   std::vector<bool> rightSide;
   for (const Condition* condition : conditions) rightSide.push_back(readsRight(*condition));
   // When the clause is an "and" of parts that each read one side, a pair
@@ -514,28 +514,28 @@ void JoinedSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanE
   // Without a condition on them, every right row is taken, and only once
   // the side to build on is known.
   const bool rightNarrowed = std::find(rightSide.begin(), rightSide.end(), true) != rightSide.end();
-  if (rightNarrowed) narrowRight(conditions, nullptr);
+  if (rightNarrowed) narrowRight(conditions, root, nullptr);
   const uint32_t rightRows = rightNarrowed ? right_->rowCount : right_->table().numRows;
   // When the right rows left are a small part of their table, most left
   // rows are likely to have no partner: the left narrowing leaves those out
   // too, asking the hash table by the join column alone.
   const bool fewPartners = static_cast<uint64_t>(rightRows) * kFewPartnersShare <= right_->table().numRows;
   bool leftNarrowed = false;
-  if (split && buildOnLeft(conditions, rightRows, fewPartners, leftNarrowed)) {
-    if (!leftNarrowed) narrowLeft(conditions, nullptr);
+  if (split && buildOnLeft(conditions, root, rightRows, fewPartners, leftNarrowed)) {
+    if (!leftNarrowed) narrowLeft(conditions, root, nullptr);
     const JoinHashTable partners(left_->table().columnTypes[leftJoinColumn_], joinValues(*left_, leftJoinColumn_),
                                  true);
     // Unless the right rows were narrowed already, those without a partner
     // are left out as they are read.
-    if (!rightNarrowed) narrowRight(conditions, &partners);
+    if (!rightNarrowed) narrowRight(conditions, root, &partners);
     pairFromRight(partners);
   } else {
-    if (!rightNarrowed) narrowRight(conditions, nullptr);
+    if (!rightNarrowed) narrowRight(conditions, root, nullptr);
     const JoinHashTable partners(right_->table().columnTypes[right_->indexedColumn],
                                  joinValues(*right_, right_->indexedColumn), fewPartners);
     // A bitmap of the right values answers the left narrowing's question
     // at the cost of one bit a row.
-    if (!leftNarrowed) narrowLeft(conditions, fewPartners || partners.keepsBitmap() ? &partners : nullptr);
+    if (!leftNarrowed) narrowLeft(conditions, root, fewPartners || partners.keepsBitmap() ? &partners : nullptr);
     if (split) {
       pairEvery(partners);
     } else {

@@ -103,21 +103,23 @@ class JoinedSet : public ResultSet, public Buffer {
   // Whether the condition reads a column of the right table.
   bool readsRight(const Condition& condition) const;
   // Takes the right rows afresh from the table: those that can pass the
-  // clause with some row of the left side, in table order; when
+  // clause `root` with some row of the left side, in table order; when
   // `partners` (the sieved hash table over the left rows) is given, only
   // those with a partner in it.
-  void narrowRight(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
+  void narrowRight(const std::vector<Condition*>& conditions, const CombinedBooleanExpression& root,
+                   const JoinHashTable* partners);
   // Whether the hash table is to be built over the left rows: the right
   // rows (`rightRows` of them) are not few and the left rows, narrowed by
   // their own conditions first when they have some (then `leftNarrowed`
   // is set), are fewer.
-  bool buildOnLeft(const std::vector<Condition*>& conditions, uint32_t rightRows, bool fewPartners,
-                   bool& leftNarrowed);
+  bool buildOnLeft(const std::vector<Condition*>& conditions, const CombinedBooleanExpression& root,
+                   uint32_t rightRows, bool fewPartners, bool& leftNarrowed);
   // Takes the left rows afresh from the table: those that can pass the
-  // clause with some row of the right side, in table order; when
+  // clause `root` with some row of the right side, in table order; when
   // `partners` (the sieved hash table over the right rows) is given, only
   // those with a partner in it.
-  void narrowLeft(const std::vector<Condition*>& conditions, const JoinHashTable* partners);
+  void narrowLeft(const std::vector<Condition*>& conditions, const CombinedBooleanExpression& root,
+                  const JoinHashTable* partners);
   // Stores every left position with each of its partners, as the hash
   // table over the right rows gives them.
   void pairEvery(const JoinHashTable& partners);

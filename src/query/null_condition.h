@@ -19,13 +19,13 @@ class NullCondition : public Condition {
     nullAnswer = conditionType == IS_NULL;
   }
 
-  bool evaluate(const void*) override {
-    result = !nullAnswer;
-    return result;
+  bool evaluate(const void*) const override {
+    return !nullAnswer;
   }
-  void evaluateRows(const char*, const uint32_t*, ptrdiff_t, size_t count, uint64_t* bits) override { fill(count, bits); }
-  void evaluateDense(const char*, size_t, size_t count, uint64_t* bits) override { fill(count, bits); }
-  void evaluateTexts(const char* const*, size_t count, uint64_t* bits) override { fill(count, bits); }
+  void evaluateRows(const char*, const uint32_t*, ptrdiff_t, size_t count,
+                    uint64_t* bits) const override { fill(count, bits); }
+  void evaluateDense(const char*, size_t, size_t count, uint64_t* bits) const override { fill(count, bits); }
+  void evaluateTexts(const char* const*, size_t count, uint64_t* bits) const override { fill(count, bits); }
 
  private:
   void fill(size_t count, uint64_t* bits) const {

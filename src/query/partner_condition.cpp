@@ -18,21 +18,19 @@ PartnerCondition::PartnerCondition(const JoinHashTable& partners, const TreeTabl
   for (const unsigned short number : numbers) byNumber_[number] = partners_.holds(map.getValuePointer(number)) ? 1 : 0;
 }
 
-bool PartnerCondition::evaluate(const void* value) {
+bool PartnerCondition::evaluate(const void* value) const {
   if (!categorised_) {
-    result = partners_.holds(value);
-    return result;
+    return partners_.holds(value);
   }
   const auto number = unaligned::load<unsigned short>(value);
-  result = number < byNumber_.size() && byNumber_[number] != 0;
-  return result;
+  return number < byNumber_.size() && byNumber_[number] != 0;
 }
 
-void PartnerCondition::evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) {
+void PartnerCondition::evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const {
   if (partners_.holdsEach(values, count, bits)) return;
   Condition::evaluateDense(values, width, count, bits);
 }
 
-void PartnerCondition::evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) {
+void PartnerCondition::evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) const {
   partners_.holdsEachText(texts, count, bits);
 }

@@ -19,11 +19,11 @@ class PartnerCondition : public Condition {
  public:
   PartnerCondition(const JoinHashTable& partners, const TreeTable& table, unsigned short joinColumn);
 
-  bool evaluate(const void* value) override;
+  bool evaluate(const void* value) const override;
   // Integer values are answered from the hash table's bitmap when it keeps
   // one.
-  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) override;
-  void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) override;
+  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const override;
+  void evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) const override;
 
  private:
   const JoinHashTable& partners_;

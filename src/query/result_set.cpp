@@ -16,16 +16,16 @@
 #include "storage/csv_field.h"
 #include "storage/buffer.h"
 
-void ResultSet::processRequest(std::vector<Condition*>& conditions) {
-  CombinedBooleanExpression root(conditions);
-  filterRows(conditions, root);
+void ResultSet::processRequest(std::vector<Condition*>& conditions, CombinedBooleanExpression& clause) {
+  filterRows(conditions, clause);
 }
 
 void ResultSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
   for (uint32_t rows = 1; nextRow(); ++rows) {
     if (rows % kRowsPerInterruptCheck == 0) checkInterrupt();
-    for (Condition* condition : conditions) {
-      condition->evaluateMaybeNull(getPointerPathOrNull(condition->column));
+    for (size_t k = 0; k < conditions.size(); ++k) {
+      const Condition& condition = *conditions[k];
+      root.set(k, condition.evaluateMaybeNull(getPointerPathOrNull(condition.column)));
     }
     if (root.evaluate()) {
       addCurrentRow();

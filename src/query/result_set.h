@@ -128,10 +128,11 @@ class ResultSet {
   // source row by row; a derived class may skip rows whose answer it knows.
   virtual void filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root);
 
-  // Filters the row source into the stored rows: a row is kept when the
-  // expression built from the conditions holds. The conditions stay with
-  // their owner.
-  void processRequest(std::vector<Condition*>& conditions);
+  // Filters the row source into the stored rows: a row is kept when
+  // `clause`, compiled over `conditions` (condition k is its leaf k),
+  // holds. The conditions stay with their owner; the clause records the
+  // answers of each row as filtering goes.
+  void processRequest(std::vector<Condition*>& conditions, CombinedBooleanExpression& clause);
   // Builds the permutation ordering the stored rows by the comparators, the
   // first comparator deciding first; rows equal under every comparator keep
   // their stored order. A NULL orders after every value, ascending and

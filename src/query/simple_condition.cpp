@@ -31,32 +31,25 @@ int compareBytes(const unsigned char* constant, const unsigned char* row,
 
 }  // namespace
 
-bool SimpleCondition::evaluate(const void* value) {
+bool SimpleCondition::evaluate(const void* value) const {
   const int d = compareBytes(reinterpret_cast<const unsigned char*>(value_.get()),
                              static_cast<const unsigned char*>(value), length_);
   switch (type) {
     case EQ:
-      result = d == 0;
-      break;
+      return d == 0;
     case NE:
-      result = d != 0;
-      break;
+      return d != 0;
     case LT:
-      result = d > 0;
-      break;
+      return d > 0;
     case GT:
-      result = d < 0;
-      break;
+      return d < 0;
     case LE:
-      result = d >= 0;
-      break;
+      return d >= 0;
     case GE:
-      result = d <= 0;
-      break;
+      return d <= 0;
     default:
       throw DatabaseException("Unsupported select condition operator");
   }
-  return result;
 }
 
 namespace {
@@ -88,7 +81,7 @@ void fillDenseEquality(const char* values, size_t count, uint64_t* bits, const c
 
 }  // namespace
 
-void SimpleCondition::evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) {
+void SimpleCondition::evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const {
   if ((type != EQ && type != NE) || width != length_) {
     Condition::evaluateDense(values, width, count, bits);
     return;
@@ -113,7 +106,7 @@ void SimpleCondition::evaluateDense(const char* values, size_t width, size_t cou
 }
 
 void SimpleCondition::evaluateRows(const char* base, const uint32_t* rows, ptrdiff_t delta, size_t count,
-                                   uint64_t* bits) {
+                                   uint64_t* bits) const {
   if (type != EQ && type != NE) {
     Condition::evaluateRows(base, rows, delta, count, bits);
     return;
@@ -156,7 +149,7 @@ void fillTexts(const char* const* texts, size_t count, uint64_t* bits, const uns
 
 }  // namespace
 
-void SimpleCondition::evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) {
+void SimpleCondition::evaluateTexts(const char* const* texts, size_t count, uint64_t* bits) const {
   const auto* constant = reinterpret_cast<const unsigned char*>(value_.get());
   switch (type) {
     case EQ:

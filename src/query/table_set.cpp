@@ -370,7 +370,7 @@ constexpr size_t kBlockRows = 256;
 
 // Where a condition finds its column's value in a node row.
 struct ConditionSource {
-  Condition* condition;
+  const Condition* condition;
   bool categorised;       // the value is a category number
   bool text;              // a plain STRING value, found by walking the texts
   unsigned short index;   // path position, or plain index
@@ -382,8 +382,7 @@ struct ConditionSource {
 
 // The conditions of a where clause as a scan of one table's nodes answers
 // them: which are fixed by a node's path, and where the others read their
-// values. Clears the conditions' unknown flags when it goes, however
-// filtering ends.
+// values. The conditions' answers go to the clause.
 class ConditionPlan {
  public:
   // `conditions` must outlive the plan.
@@ -398,7 +397,7 @@ class ConditionPlan {
   const uint64_t* passingRows(NodeTable& node, const std::vector<uint32_t>& rows);
 
  private:
-  static ConditionSource sourceOf(const TreeTable& table, Condition* condition);
+  static ConditionSource sourceOf(const TreeTable& table, const Condition* condition);
   // Sizes the masks for `words` words, fills those of the conditions the
   // node's path answered and finds the column copies the others read.
   void prepareMasks(NodeTable& node, size_t words);
@@ -410,7 +409,6 @@ class ConditionPlan {
   void answerNulls(const ConditionSource& source, const char* base, const uint32_t* block, size_t count,
                    uint64_t* bits) const;
 
-  const UnknownFlags clearFlags_;
   const TreeTable& table_;
   const NodeConfig& layout_;  // of the rows' plain parts
   CombinedBooleanExpression& root_;
@@ -421,17 +419,21 @@ class ConditionPlan {
 
 ConditionPlan::ConditionPlan(const TreeTable& table, const std::vector<Condition*>& conditions,
                              CombinedBooleanExpression& root)
-    : clearFlags_(conditions),
-      table_(table),
+    : table_(table),
       layout_(table.plainConfig),
       root_(root),
       masks_(conditions.size()),
       columns_(conditions.size()) {
   sources_.reserve(conditions.size());
-  for (Condition* condition : conditions) sources_.push_back(sourceOf(table, condition));
+  for (size_t i = 0; i < conditions.size(); ++i) {
+    const Condition* condition = conditions[i];
+    sources_.push_back(sourceOf(table, condition));
+    // A condition with a fixed answer has it for every node.
+    if (condition->fixedAnswer) root_.set(i, condition->evaluate(nullptr));
+  }
 }
 
-ConditionSource ConditionPlan::sourceOf(const TreeTable& table, Condition* condition) {
+ConditionSource ConditionPlan::sourceOf(const TreeTable& table, const Condition* condition) {
   const unsigned short column = condition->column;
   const unsigned short index = table.columnIndex[column];
   ConditionSource source{condition, table.isPlain[column] == 0, false, index, 0, 0, 0, false};
@@ -452,11 +454,14 @@ ConditionSource ConditionPlan::sourceOf(const TreeTable& table, Condition* condi
 
 Truth ConditionPlan::decide(const NodeTable& node) {
   const unsigned short* path = table_.branches.getPath(node.pathIndex);
-  for (ConditionSource& source : sources_) {
-    Condition& condition = *source.condition;
-    const bool fixed = source.categorised && path[source.index] != 0;
-    condition.unknown = !fixed && !condition.fixedAnswer;
-    if (fixed && !condition.fixedAnswer) condition.evaluate(path + source.index);
+  for (size_t i = 0; i < sources_.size(); ++i) {
+    const ConditionSource& source = sources_[i];
+    if (source.condition->fixedAnswer) continue;
+    if (source.categorised && path[source.index] != 0) {
+      root_.set(i, source.condition->evaluate(path + source.index));
+    } else {
+      root_.setUnknown(i);
+    }
   }
   return root_.evaluatePartial();
 }
@@ -475,11 +480,13 @@ const uint64_t* ConditionPlan::passingRows(NodeTable& node, const std::vector<ui
 void ConditionPlan::prepareMasks(NodeTable& node, size_t words) {
   for (size_t i = 0; i < sources_.size(); ++i) {
     const ConditionSource& source = sources_[i];
-    const Condition& condition = *source.condition;
+    const Truth answer = root_.answer(i);
     masks_[i].resize(words);
-    if (!condition.unknown) std::fill(masks_[i].begin(), masks_[i].end(), condition.result ? ~uint64_t{0} : 0);
+    if (answer != Truth::Unknown) {
+      std::fill(masks_[i].begin(), masks_[i].end(), answer == Truth::True ? ~uint64_t{0} : 0);
+    }
     // Plain fixed-width values are read from the node's column copies.
-    const bool dense = condition.unknown && !source.categorised && !source.text;
+    const bool dense = answer == Truth::Unknown && !source.categorised && !source.text;
     columns_[i] = dense ? node.plainColumn(source.offset, source.width).data() : nullptr;
   }
 }
@@ -488,8 +495,8 @@ void ConditionPlan::evaluateBlock(const char* base, const uint32_t* block, size_
   const char* texts[kBlockRows];
   for (size_t i = 0; i < sources_.size(); ++i) {
     const ConditionSource& source = sources_[i];
-    Condition& condition = *source.condition;
-    if (!condition.unknown) continue;
+    const Condition& condition = *source.condition;
+    if (root_.answer(i) != Truth::Unknown) continue;
     uint64_t* bits = masks_[i].data() + first / 64;
     if (source.categorised) {
       condition.evaluateRows(base, block, source.number, count, bits);

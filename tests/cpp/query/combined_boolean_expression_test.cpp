@@ -3,40 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "query/combined_boolean_expression.h"
-#include "query/condition.h"
 #include "query/row_bits.h"
 #include "random_clause.h"
 
 namespace {
-
-// A condition whose answer is set directly by the test.
-class FixedCondition : public Condition {
- public:
-  explicit FixedCondition(const ClauseShape& shape) {
-    level = shape.level;
-    boolOperator = shape.op;
-    openBrackets = shape.openBrackets;
-  }
-  bool evaluate(const void*) override { return result; }
-};
-
-// The conditions of a clause shape, owned.
-struct Conditions {
-  explicit Conditions(const std::vector<ClauseShape>& shape) {
-    for (const ClauseShape& s : shape) {
-      owned.push_back(std::make_unique<FixedCondition>(s));
-      list.push_back(owned.back().get());
-    }
-  }
-  std::vector<std::unique_ptr<FixedCondition>> owned;
-  std::vector<Condition*> list;
-};
 
 bool bitAt(const uint64_t* bits, size_t i) { return (bits[i / 64] >> (i % 64) & 1) != 0; }
 
@@ -53,40 +28,33 @@ constexpr size_t kBlockRows = 2100;
 // the clause is an "and" of parts reading one side each.
 TEST(CombinedBooleanExpressionTest, ClausesAnswerAsWritten) {
   struct Clause {
-    const char* text;
-    std::vector<ClauseShape> shape;  // level, brackets opened before, connector after
+    std::string text;
     bool (*holds)(const bool* v);
     const char* sides;  // per condition: L or R
     bool splits;
   };
+  const std::string deep = std::string(60000, '(') + "a or b" + std::string(60000, ')') + " and c";
   const Clause clauses[] = {
-      {"(nothing)", {}, [](const bool*) { return true; }, "", true},
-      {"a", {{0, 0, NONE}}, [](const bool* v) { return v[0]; }, "R", true},
-      {"a and b or c", {{0, 0, AND}, {0, 0, OR}, {0, 0, NONE}},
-       [](const bool* v) { return (v[0] && v[1]) || v[2]; }, "LLR", false},
-      {"a or b and c", {{0, 0, OR}, {0, 0, AND}, {0, 0, NONE}},
-       [](const bool* v) { return v[0] || (v[1] && v[2]); }, "LLL", true},
-      {"(a or b) and c", {{1, 1, OR}, {1, 0, AND}, {0, 0, NONE}},
-       [](const bool* v) { return (v[0] || v[1]) && v[2]; }, "LLR", true},
-      {"a and (b or c)", {{0, 0, AND}, {1, 1, OR}, {1, 0, NONE}},
-       [](const bool* v) { return v[0] && (v[1] || v[2]); }, "RLR", false},
-      {"(a or b) and (c or d)", {{1, 1, OR}, {1, 0, AND}, {1, 1, OR}, {1, 0, NONE}},
-       [](const bool* v) { return (v[0] || v[1]) && (v[2] || v[3]); }, "LLRR", true},
-      {"(a and b) or (c and d)", {{1, 1, AND}, {1, 0, OR}, {1, 1, AND}, {1, 0, NONE}},
-       [](const bool* v) { return (v[0] && v[1]) || (v[2] && v[3]); }, "LRLR", false},
-      {"((a or b) and c) or d", {{2, 2, OR}, {2, 0, AND}, {1, 0, OR}, {0, 0, NONE}},
-       [](const bool* v) { return ((v[0] || v[1]) && v[2]) || v[3]; }, "RRRR", true},
-      {"a and (b or (c and d)) or e", {{0, 0, AND}, {1, 1, OR}, {2, 1, AND}, {2, 0, OR}, {0, 0, NONE}},
-       [](const bool* v) { return (v[0] && (v[1] || (v[2] && v[3]))) || v[4]; }, "LLLLL", true},
+      {"", [](const bool*) { return true; }, "", true},
+      {"a", [](const bool* v) { return v[0]; }, "R", true},
+      {"a and b or c", [](const bool* v) { return (v[0] && v[1]) || v[2]; }, "LLR", false},
+      {"a or b and c", [](const bool* v) { return v[0] || (v[1] && v[2]); }, "LLL", true},
+      {"(a or b) and c", [](const bool* v) { return (v[0] || v[1]) && v[2]; }, "LLR", true},
+      {"a and (b or c)", [](const bool* v) { return v[0] && (v[1] || v[2]); }, "RLR", false},
+      {"(a or b) and (c or d)", [](const bool* v) { return (v[0] || v[1]) && (v[2] || v[3]); }, "LLRR", true},
+      {"(a and b) or (c and d)", [](const bool* v) { return (v[0] && v[1]) || (v[2] && v[3]); }, "LRLR", false},
+      {"((a or b) and c) or d", [](const bool* v) { return ((v[0] || v[1]) && v[2]) || v[3]; }, "RRRR", true},
+      {"a and ((b or c)) and d", [](const bool* v) { return v[0] && (v[1] || v[2]) && v[3]; }, "LRRL", true},
+      {"a and (b or (c and d)) or e", [](const bool* v) { return (v[0] && (v[1] || (v[2] && v[3]))) || v[4]; },
+       "LLLLL", true},
       // Deep nesting must not need a deep call stack.
-      {"(((a or b))) and c, 60000 brackets deep", {{60000, 60000, OR}, {60000, 0, AND}, {0, 0, NONE}},
-       [](const bool* v) { return (v[0] || v[1]) && v[2]; }, "RRL", true},
+      {deep, [](const bool* v) { return (v[0] || v[1]) && v[2]; }, "RRL", true},
   };
   for (const Clause& clause : clauses) {
-    SCOPED_TRACE(clause.text);
-    Conditions conditions(clause.shape);
-    CombinedBooleanExpression root(conditions.list);
-    const size_t count = clause.shape.size();
+    SCOPED_TRACE(clause.text.substr(0, 40));
+    const std::vector<ClauseNode> tree = clauseOf(clause.text);
+    CombinedBooleanExpression root(tree);
+    const size_t count = leavesOf(tree);
     const size_t combinations = size_t{1} << count;
     std::vector<std::vector<uint64_t>> masks(count, std::vector<uint64_t>(row_bits::wordsFor(kBlockRows)));
     for (size_t row = 0; row < kBlockRows; ++row) {
@@ -94,14 +62,25 @@ TEST(CombinedBooleanExpressionTest, ClausesAnswerAsWritten) {
     }
     const uint64_t* block = root.combine(masks, kBlockRows);
     EXPECT_EQ(0u, block[kBlockRows / 64] >> (kBlockRows % 64)) << "bits past the rows";
+    // The clause in brackets "and" one more condition, which comes last.
+    CombinedBooleanExpression anded = root;
+    anded.andWith(count);
     for (size_t row = 0; row < kBlockRows; ++row) {
       bool answers[8] = {};
-      for (size_t k = 0; k < count; ++k) answers[k] = conditions.list[k]->result = ((row % combinations) >> k & 1) != 0;
+      for (size_t k = 0; k < count; ++k) {
+        answers[k] = ((row % combinations) >> k & 1) != 0;
+        root.set(k, answers[k]);
+        anded.set(k, answers[k]);
+      }
       const bool expected = clause.holds(answers);
       ASSERT_EQ(expected, bitAt(block, row)) << "row " << row;
       if (row >= combinations) continue;
       ASSERT_EQ(expected, root.evaluate()) << "row " << row;
       ASSERT_EQ(expected ? Truth::True : Truth::False, root.evaluatePartial()) << "row " << row;
+      for (const bool extra : {false, true}) {
+        anded.set(count, extra);
+        ASSERT_EQ(expected && extra, anded.evaluate()) << "row " << row << " and " << extra;
+      }
     }
     std::vector<bool> side;
     for (const char* s = clause.sides; *s != '\0'; ++s) side.push_back(*s == 'R');
@@ -116,20 +95,21 @@ TEST(CombinedBooleanExpressionTest, PartialEvaluationIsExact) {
   std::mt19937 random(11);
   for (int trial = 0; trial < 400; ++trial) {
     SCOPED_TRACE("trial " + std::to_string(trial));
-    Conditions conditions(randomClause(random, 3));
-    const std::vector<Condition*>& list = conditions.list;
-    CombinedBooleanExpression root(list);
+    const std::vector<ClauseNode> tree = randomClause(random, 3);
+    CombinedBooleanExpression root(tree);
     std::vector<size_t> unknown;
-    for (size_t i = 0; i < list.size(); ++i) {
-      list[i]->unknown = random() % 3 == 0;
-      list[i]->result = random() % 2 == 0;
-      if (list[i]->unknown) unknown.push_back(i);
+    std::vector<bool> answers;
+    for (size_t i = 0; i < leavesOf(tree); ++i) {
+      answers.push_back(random() % 2 == 0);
+      root.set(i, answers.back());
+      if (random() % 3 == 0) unknown.push_back(i);
     }
+    for (const size_t i : unknown) root.setUnknown(i);
     const Truth partial = root.evaluatePartial();
     bool seenTrue = false;
     bool seenFalse = false;
     for (unsigned bits = 0; bits < (1u << unknown.size()); ++bits) {
-      for (size_t k = 0; k < unknown.size(); ++k) list[unknown[k]]->result = (bits >> k & 1) != 0;
+      for (size_t k = 0; k < unknown.size(); ++k) root.set(unknown[k], (bits >> k & 1) != 0);
       (root.evaluate() ? seenTrue : seenFalse) = true;
     }
     EXPECT_EQ(seenTrue && seenFalse ? Truth::Unknown : seenTrue ? Truth::True : Truth::False, partial);

@@ -12,6 +12,7 @@
 
 #include "../test_support.h"
 #include "fake_result_set.h"
+#include "query/combined_boolean_expression.h"
 #include "query/field_comparator.h"
 #include "query/query_set.h"
 #include "storage/buffer.h"
@@ -26,7 +27,8 @@ QuerySet cursorOver(std::vector<FakeRow> rows, std::shared_ptr<uint64_t> counter
                     std::vector<FieldComparatorBase*> sortKeys = {}) {
   auto result = std::make_unique<FakeResultSet>(std::move(rows), std::vector<unsigned short>{0, 1, 2, 3});
   std::vector<Condition*> none;
-  result->processRequest(none);
+  CombinedBooleanExpression everyRow;
+  result->processRequest(none, everyRow);
   result->sort(sortKeys);
   result->watchTable("t", std::move(counter));
   return QuerySet(std::move(result));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_result_set.h"
+#include "query/combined_boolean_expression.h"
 #include "query/field_comparator.h"
 #include "query/string_comparator.h"
 #include "storage/buffer.h"
@@ -15,7 +16,8 @@ namespace {
 
 void fillAll(ResultSet& result) {
   std::vector<Condition*> none;
-  result.processRequest(none);
+  CombinedBooleanExpression everyRow;
+  result.processRequest(none, everyRow);
 }
 
 // The value of row `row` that `key` compares.

@@ -29,11 +29,12 @@ std::vector<std::string> rowValues(int i) {
           std::to_string(i) + ".5", "s" + std::to_string(i), i % 2 == 0 ? "2020-01-01" : "2021-06-30"};
 }
 
-std::unique_ptr<TableSet> scan(TestTable& t, std::vector<unsigned short> selected,
-                               std::vector<Condition*> conditions = {}) {
+std::unique_ptr<TableSet> scan(TestTable& t, std::vector<unsigned short> selected) {
   auto set = std::make_unique<TableSet>(std::make_unique<TableIterator>(&t.table),
                                         std::move(selected));
-  set->processRequest(conditions);
+  std::vector<Condition*> none;
+  CombinedBooleanExpression everyRow;
+  set->processRequest(none, everyRow);
   return set;
 }
 
@@ -114,25 +115,24 @@ TEST_F(TableSetTest, NodeWiseFilteringKeepsTheRowsOfTheRowByRowWalk) {
   for (int trial = 0; trial < 150; ++trial) {
     std::vector<std::unique_ptr<Condition>> owned;
     std::vector<Condition*> conditions;
-    for (const ClauseShape& shape : randomClause(random, 2)) {
+    const std::vector<ClauseNode> tree = randomClause(random, 2);
+    for (size_t k = 0; k < leavesOf(tree); ++k) {
       const auto column = static_cast<unsigned short>(random() % kTypes.size());
       const auto type = static_cast<ConditionType>(random() % 6);
       owned.push_back(createCondition(big_->table, column, type, randomConstant(random, column)));
       owned.back()->column = column;
-      owned.back()->level = shape.level;
-      owned.back()->openBrackets = shape.openBrackets;
-      owned.back()->boolOperator = shape.op;
       conditions.push_back(owned.back().get());
     }
     TableSet fast(std::make_unique<TableIterator>(&big_->table), {0});
     RowByRowTableSet slow(std::make_unique<TableIterator>(&big_->table), {0});
-    fast.processRequest(conditions);
-    slow.processRequest(conditions);
+    CombinedBooleanExpression fastClause(tree);
+    CombinedBooleanExpression slowClause(tree);
+    fast.processRequest(conditions, fastClause);
+    slow.processRequest(conditions, slowClause);
     ASSERT_EQ(fast.rowCount, slow.rowCount) << "trial " << trial;
     ASSERT_EQ(fast.used(), slow.used());
     EXPECT_EQ(std::memcmp(fast.start(), slow.start(), fast.used()), 0) << "trial " << trial;
     EXPECT_EQ(fast.currentRow, slow.currentRow);
-    for (const Condition* condition : conditions) EXPECT_FALSE(condition->unknown);
   }
 }
 

@@ -2,7 +2,7 @@
 """The first workload's `cat` load at 10,000,000 rows (about 600 MB): tabulon
 against DuckDB (read_csv into a table) and polars (read_csv), every system on
 its default threads, each load in a fresh process of its own so that its
-peak memory is its own: the process's peak resident set (ru_maxrss) after
+peak memory is its own: the process's peak resident set (VmHWM) after
 the load, less its peak after its imports. Each system ends with the data
 loaded and its row count checked. The target: tabulon's median time within
 1.2x of the faster peer's.
@@ -15,7 +15,6 @@ figures printed as one JSON line; only that system's library is imported.
 import gc
 import json
 import os
-import resource
 import subprocess
 import sys
 import tempfile
@@ -37,8 +36,13 @@ TABULON_THREADS_SETTING = "threads"
 # ---------------------------------------------------------------- one load
 
 def peak_kib():
-    """The process's peak resident set so far, in KiB."""
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    """The peak resident set of this process's own memory so far, in KiB:
+    VmHWM, which starts afresh at exec. (ru_maxrss keeps the peak of the
+    forked parent, the whole bench, so a load below it would show none.)"""
+    for line in Path("/proc/self/status").read_text().splitlines():
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1])
+    raise RuntimeError("no VmHWM in /proc/self/status")
 
 
 def configured_threads(config=".tbconfig"):

@@ -51,10 +51,9 @@ std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types, const 
   return tree;
 }
 
-// A tree configured from the rows of `reader` (a CSVReader or a
-// ParallelCSVReader), which stands before its first row.
-template <class Reader>
-std::unique_ptr<TreeTable> sampledTree(Reader& reader, const std::vector<DATA_TYPE>& types,
+// A tree configured from the rows of `reader`, which stands before its
+// first row.
+std::unique_ptr<TreeTable> sampledTree(CSVReader& reader, const std::vector<DATA_TYPE>& types,
                                        const std::vector<unsigned char>& nullable) {
   // Without rows to sample every column stays plain until rows arrive.
   if (!reader.nextRow()) return plainTree(types, nullable);
@@ -175,17 +174,13 @@ void Database::configTable(std::string tableName, const std::string& fileName,
   requireNewTable(tableName, columns, "Table %s already exists");
   const std::vector<DATA_TYPE> types = typesOf(columns);
   const std::vector<unsigned char> nullable = nullableOf(columns);
-  std::unique_ptr<TreeTable> tree;
-  if (CONFIG_THREADS > 1) {
-    ParallelCSVReader reader(fileName, types, separator, nullable, namesOf(columns), CONFIG_THREADS - 1U);
-    tree = sampledTree(reader, types, nullable);
-  } else {
-    CSVReader reader;
-    reader.init(fileName, types, separator, nullable);
-    reader.setColumnNames(namesOf(columns));
-    tree = sampledTree(reader, types, nullable);
-  }
-  addStoredTable(tableName, columns, std::move(tree));
+  // Sampling stays on the calling thread whatever the threads setting: it
+  // converts only the columns still in question, which one thread does
+  // sooner than workers that convert every column of every row.
+  CSVReader reader;
+  reader.init(fileName, types, separator, nullable);
+  reader.setColumnNames(namesOf(columns));
+  addStoredTable(tableName, columns, sampledTree(reader, types, nullable));
 }
 
 void Database::tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns) {

@@ -35,13 +35,15 @@ else ifeq ($(TSAN),1)
 # none of its code is instrumented, and its locks (the GIL among them) are
 # pthread calls the runtime intercepts, so they order our threads' accesses
 # as they should. polars crashes while it is imported under this runtime:
-# its tests are skipped.
+# its tests are skipped. Every step runs several times slower under it,
+# so the tests' bounds on how soon Ctrl-C ends a load are ten times
+# looser (TABULON_SLOWDOWN).
 BUILD_DIR ?= build-tsan
 CMAKE_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTABULON_TSAN=ON
 TSAN_OPTIONS_ALL := halt_on_error=1:second_deadlock_stack=1
 PYTEST_PYTHON := $(shell $(PYTHON) -c "import sys; print(sys.executable)")
 PYTEST_ENV := LD_PRELOAD="$(shell g++ -print-file-name=libtsan.so)" TSAN_OPTIONS=$(TSAN_OPTIONS_ALL) \
-  TABULON_UNLOADABLE_PEERS=polars
+  TABULON_UNLOADABLE_PEERS=polars TABULON_SLOWDOWN=10
 # The first report ends the process; pytest must not hold its standard error
 # then, or the report is lost with it.
 PYTEST_FLAGS := --capture=sys

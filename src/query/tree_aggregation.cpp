@@ -52,7 +52,7 @@ bool TreeAggregation::canGroup(const TreeTable& table, const std::vector<unsigne
 
 TreeAggregation::TreeAggregation(const TreeTable& table, std::vector<unsigned short> groupColumns,
                                  std::vector<Aggregate> aggregates)
-    : table_(table) {
+    : table_(table), decoded_(table.numCategories) {
   for (const unsigned short column : groupColumns) {
     groupIndex_.push_back(table.columnIndex[column]);
     groupNullable_.push_back(table.nullable[column] != 0);
@@ -214,7 +214,6 @@ void TreeAggregation::takeNumber(size_t a, uint32_t group, unsigned short number
 }
 
 const std::vector<const void*>& TreeAggregation::decodedValues(unsigned short index) {
-  if (decoded_.size() <= index) decoded_.resize(size_t{index} + 1);
   std::vector<const void*>& values = decoded_[index];
   if (values.empty()) {
     ColumnMapBase& map = *table_.levelMaps[index];

@@ -110,5 +110,6 @@ class TreeAggregation : public TableSet::PassingRows {
   std::unordered_map<uint64_t, uint32_t> byKey_;  // group per packed numbers, with more
   std::vector<unsigned short> keys_;    // grouping numbers, group after group
   uint32_t groupCount_ = 0;
-  std::vector<std::vector<const void*>> decoded_;  // per path position, made on first need
+  // Per path position, made on first need; inputs point at its entries.
+  std::vector<std::vector<const void*>> decoded_;
 };

@@ -233,9 +233,10 @@ def load_both(db, tmp_path, name, definition, header, rows):
 @pytest.fixture(params=["plain", "levels"])
 def both(request, db, tmp_path):
     rng = random.Random(36)
-    # Enough rows for the tree to split its nodes on the first level and
-    # some of them on the second.
-    rows = random_table(rng, 12000)
+    # With levels, enough rows for the tree to split its nodes on the first
+    # level and some of them on the second; without, few enough for the
+    # table to stay unconfigured.
+    rows = random_table(rng, 12000 if request.param == "levels" else 3000)
     definition = ", ".join(c + (f" cat {LEVELS[c.split()[0]]}" if request.param == "levels" and c.split()[0] in LEVELS
                                 else "") + ("" if c.startswith("id ") else " null") for c in COLUMNS)
     load_both(db, tmp_path, "t", definition, list(TYPE_OF), rows)

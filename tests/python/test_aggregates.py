@@ -51,6 +51,8 @@ D = datetime.date
     ("select price, count(*) from sales where price <= 0 group by price", [(-0.0, 2)]),
     ("select day, count(*), max(region) from sales group by day order by count(*) desc, day",
      [(D(2024, 1, 2), 3, "South"), (D(2024, 1, 1), 2, "North"), (D(2024, 1, 3), 1, "East")]),
+    ("select day, count(region), min(region) from sales where id != 4 or region = 'East' group by day",
+     [(D(2024, 1, 2), 1, "South"), (D(2024, 1, 1), 2, "North"), (D(2024, 1, 3), 1, "East")]),
     # Grouping by a column not selected; ordering by an aggregate not selected.
     ("select sum(amount) from sales group by region order by count(*) desc, sum(amount) limit 2", [(7,), (10,)]),
     ("select region, day from sales group by day, region order by region desc, day limit 1",

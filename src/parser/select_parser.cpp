@@ -29,7 +29,7 @@ namespace {
 
 WrittenCondition writtenCondition(Parser& element) {
   return {elementText(element, COND_COLUMN), elementText(element, COND_OPERATOR), elementMatched(element, COND_NOT),
-          elementText(element, COND_VALUE)};
+          elementText(element, COND_VALUE), elementParameter(element, COND_VALUE)};
 }
 
 WhereClause whereClause(const ListParser& list) {

@@ -9,6 +9,7 @@
 #include "catalogue/database.h"
 #include "errors/database_exception.h"
 #include "parser/parser.h"
+#include "planner/parameter_constant.h"
 #include "query/condition_factory.h"
 #include "storage/tree_table.h"
 
@@ -31,7 +32,7 @@ ConditionType conditionType(const WrittenCondition& condition) {
   const std::string& text = condition.op;
   if (toLower(text) == "is") {
     if (toLower(condition.value) != "null") {
-      throw DatabaseException("Unsupported condition %s: only null can follow is or is not",
+      throw DatabaseException(ErrorKind::kParse, "Unsupported condition %s: only null can follow is or is not",
                               condition.text().c_str());
     }
     return condition.negated ? NOT_NULL : IS_NULL;
@@ -43,27 +44,27 @@ ConditionType conditionType(const WrittenCondition& condition) {
   for (const auto& entry : kOperators) {
     if (text == entry.text) return entry.type;
   }
-  throw DatabaseException("Unsupported select condition operator %s", text.c_str());
+  throw DatabaseException(ErrorKind::kParse, "Unsupported select condition operator %s", text.c_str());
 }
 
 }  // namespace
 
 SelectBinder::SelectBinder(Database& database) : database_(database) {}
 
-BoundSelect SelectBinder::bind(const SelectStatement& statement) {
-  if (statement.table.empty()) throw DatabaseException("Empty table name in the select query");
+BoundSelect SelectBinder::bind(const SelectStatement& statement, const Parameters& parameters) {
+  if (statement.table.empty()) throw DatabaseException(ErrorKind::kParse, "Empty table name in the select query");
   scope_ = Scope{statement.table, database_.getTableNumber(statement.table), {}};
   BoundSelect bound;
   bound.mainTable = scope_.main;
   if (!statement.joins.empty()) bindJoin(statement, bound);
   bindSelectList(statement, bound);
-  bindWhere(statement.where, bound);
+  bindWhere(statement.where, parameters, bound);
   for (const SortKey& key : statement.sortKeys) bound.sortKeys.push_back({column(key.column), key.descending});
   return bound;
 }
 
 void SelectBinder::bindJoin(const SelectStatement& statement, BoundSelect& bound) {
-  if (statement.joins.size() != 1) throw DatabaseException("Only 1 join condition allowed");
+  if (statement.joins.size() != 1) throw DatabaseException(ErrorKind::kParse, "Only 1 join condition allowed");
   const JoinClause& join = statement.joins.front();
   database_.getTableNumber(join.table);  // refuses a table that does not exist
   scope_.joinedName = join.table;
@@ -80,7 +81,7 @@ void SelectBinder::bindJoin(const SelectStatement& statement, BoundSelect& bound
 void SelectBinder::bindSelectList(const SelectStatement& statement, BoundSelect& bound) const {
   const bool joined = bound.join.has_value();
   if (statement.columns.empty()) {
-    throw DatabaseException(joined ? "Select statement contains 0 columns"
+    throw DatabaseException(ErrorKind::kParse, joined ? "Select statement contains 0 columns"
                                    : "Zero columns identified in select statement");
   }
   for (const std::string& name : statement.columns) {
@@ -104,27 +105,32 @@ void SelectBinder::addAllColumns(bool joinedSide, BoundSelect& bound) const {
 
 void SelectBinder::addSelected(const BoundColumn& column, BoundSelect& bound) const {
   if (bound.selected.size() == kMaxResultColumns) {
-    throw DatabaseException("Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
+    throw DatabaseException(ErrorKind::kParse,
+                            "Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
   }
   bound.selected.push_back(column);
   bound.header.push_back(database_.getColName(column.column));
 }
 
-void SelectBinder::bindWhere(const WhereClause& where, BoundSelect& bound) const {
+void SelectBinder::bindWhere(const WhereClause& where, const Parameters& parameters, BoundSelect& bound) const {
   for (size_t i = 0; i < where.conditions.size(); ++i) {
     const WrittenCondition& written = where.conditions[i];
     const BoundColumn boundCol = column(written.column);
     const ConditionType type = conditionType(written);
     const TableCol at = boundCol.column;
+    const std::string constant = type == IS_NULL || type == NOT_NULL || written.parameter == Token::kNoParameter
+                                     ? written.value
+                                     : parameterConstant(parameters.at(written.parameter), written.parameter,
+                                                         written.column, boundCol.type);
     bound.conditions.push_back(
-        {boundCol, createCondition(database_.getTreeTable(at.table), at.column, type, written.value)});
+        {boundCol, createCondition(database_.getTreeTable(at.table), at.column, type, constant)});
     if (where.strayCloseAfter == i) {
-      throw DatabaseException("Missing '(' in the where clause: a ')' after %s closes no bracket",
+      throw DatabaseException(ErrorKind::kParse, "Missing '(' in the where clause: a ')' after %s closes no bracket",
                               written.text().c_str());
     }
   }
   if (where.unclosed != 0) {
-    throw DatabaseException("Missing ')' in the where clause: %d bracket(s) opened and not closed",
+    throw DatabaseException(ErrorKind::kParse, "Missing ')' in the where clause: %d bracket(s) opened and not closed",
                             static_cast<int>(where.unclosed));
   }
   bound.where = where.nodes;
@@ -154,7 +160,7 @@ TableCol SelectBinder::joinColumn(const std::string& name, bool joinedSide) cons
     const std::vector<TableCol> found = database_.findColumn(table, written);
     if (found.size() == 1) return found.front();
   }
-  throw DatabaseException("Column %s is not defined", part.value_or(name).c_str());
+  throw DatabaseException(ErrorKind::kUnknownName, "Column %s is not defined", part.value_or(name).c_str());
 }
 
 BoundColumn SelectBinder::boundColumn(TableCol column, bool joinedSide) const {
@@ -166,7 +172,8 @@ BoundColumn SelectBinder::boundColumn(TableCol column, bool joinedSide) const {
 
 void SelectBinder::unknownColumn(const std::string& name) const {
   if (scope_.joinedName.empty()) {
-    throw DatabaseException("Column %s is not defined for table %s", name.c_str(), scope_.mainName.c_str());
+    throw DatabaseException(ErrorKind::kUnknownName,
+                            "Column %s is not defined for table %s", name.c_str(), scope_.mainName.c_str());
   }
-  throw DatabaseException("Column %s is not defined", name.c_str());
+  throw DatabaseException(ErrorKind::kUnknownName, "Column %s is not defined", name.c_str());
 }

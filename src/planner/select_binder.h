@@ -5,6 +5,7 @@
 #include <string>
 
 #include "planner/bound_select.h"
+#include "parser/parameter_value.h"
 #include "parser/select_statement.h"
 
 class Database;
@@ -30,8 +31,9 @@ class SelectBinder {
   // Throws DatabaseException for an unknown table or column, a select list
   // without columns or beyond 65535, more than one join, an unsupported
   // operator, a constant the column's type cannot hold and brackets that
-  // do not pair up.
-  BoundSelect bind(const SelectStatement& statement);
+  // do not pair up. `parameters` fill the statement's placeholders, each
+  // of which must have one.
+  BoundSelect bind(const SelectStatement& statement, const Parameters& parameters = {});
 
  private:
   // The tables a statement reads; joinedName is empty without a join.
@@ -43,7 +45,7 @@ class SelectBinder {
 
   void bindJoin(const SelectStatement& statement, BoundSelect& bound);
   void bindSelectList(const SelectStatement& statement, BoundSelect& bound) const;
-  void bindWhere(const WhereClause& where, BoundSelect& bound) const;
+  void bindWhere(const WhereClause& where, const Parameters& parameters, BoundSelect& bound) const;
   // The column a name in the select list, the where or the order clause
   // means.
   BoundColumn column(const std::string& name) const;

@@ -232,8 +232,10 @@ constexpr const char* kDatabaseParserDoc =
     "DatabaseParser()\n--\n\n"
     "An in-memory database and the engine that runs commands on it.\n\n"
     "DatabaseParser() creates an empty database, reading .tbconfig from the\n"
-    "working directory if it exists. Every failure raises RuntimeError with a\n"
-    "plain English message; the object stays usable afterwards. A database\n"
+    "working directory if it exists. Every failure raises Error (a\n"
+    "RuntimeError) or its subclass ParseError, UnknownNameError, LoadError or\n"
+    "StaleResultError, with a plain English message; the object stays usable\n"
+    "afterwards. A database\n"
     "serves one call at a time, from any thread: commands, queries and bulk\n"
     "reads run without the interpreter lock, and a call from another thread\n"
     "waits for the running one. close(), or the end of a with block, drops\n"
@@ -405,8 +407,9 @@ constexpr const char* kQuerySetDoc =
     "stored text is replaced by U+FFFD. Copies share one current row. Once a\n"
     "table behind the result is loaded into or dropped, every read raises\n"
     "RuntimeError \"Query result is no longer valid: table NAME has changed\";\n"
-    "len() and the column names stay available. QuerySet() makes an empty\n"
-    "cursor: no result, no rows, no columns.";
+    "len() and the column names stay available. Once its database is closed,\n"
+    "every read, len() included, raises Error \"Database is closed\".\n"
+    "QuerySet() makes an empty cursor: no result, no rows, no columns.";
 
 PyMethodDef kQuerySetMethods[] = {
     {"getString", &methodWith<QuerySet, getString>, METH_O,
@@ -466,8 +469,8 @@ PyMethodDef kQuerySetMethods[] = {
      "invalid UTF-8 replaced by U+FFFD; a NULL is null. requested_schema is\n"
      "accepted and not followed. The stream shares the result; once a table\n"
      "behind it is loaded into or dropped, its next batch fails with \"Query\n"
-     "result is no longer valid: table NAME has changed\". The current row is\n"
-     "not moved."},
+     "result is no longer valid: table NAME has changed\", once the database\n"
+     "is closed with \"Database is closed\". The current row is not moved."},
     {"__arrow_c_schema__", &method<QuerySet, arrowSchema>, METH_NOARGS,
      "__arrow_c_schema__($self, /)\n--\n\n"
      "The result's schema (a struct with one field per column) in a PyCapsule\n"

@@ -47,10 +47,11 @@ char fieldSeparator(const StatementParser& keyword, const StringParser& text) {
   const std::string& written = text.value;
   if (written == "\\t") return '\t';
   if (written.size() == 1) return written.front();
-  if (written.empty()) throw DatabaseException(ErrorKind::kParse,
-                                               "Separator is empty: it must be one character, such as ';' or '\\t'");
-  throw DatabaseException(ErrorKind::kParse,
-                          "Separator '%s' must be one character, such as ';' or '\\t'", written.c_str());
+  if (written.empty()) {
+    throw DatabaseException(ErrorKind::kParse, "Separator is empty: it must be one character, such as ';' or '\\t'");
+  }
+  throw DatabaseException(ErrorKind::kParse, "Separator '%s' must be one character, such as ';' or '\\t'",
+                          written.c_str());
 }
 
 // The file name a statement gives: as written, or the text of the
@@ -69,10 +70,10 @@ const Parameters kNoParameters;
 
 ParserEngine::ParserEngine(Database& database) : database_(database) {}
 
-void ParserEngine::tokenize(const char* command, const Parameters* parameters) {
+const Parameters& ParserEngine::tokenize(const char* command, const Parameters* parameters) {
   copyCommandToBuffer(commandBuffer_, command);
   populateTokens(commandBuffer_, tokens_, parameters != nullptr);
-  if (parameters == nullptr) return;
+  if (parameters == nullptr) return kNoParameters;
   const auto placeholders =
       static_cast<size_t>(std::count_if(tokens_.begin(), tokens_.end(), [](const Token& token) {
         return token.isPlaceholder();
@@ -81,11 +82,11 @@ void ParserEngine::tokenize(const char* command, const Parameters* parameters) {
     throw DatabaseException(ErrorKind::kParse, "Command has %zu placeholder(s) ? but %zu parameter(s) were given",
                             placeholders, parameters->size());
   }
+  return *parameters;
 }
 
 void ParserEngine::executeCommand(const char* command, const Parameters* parameters) {
-  tokenize(command, parameters);
-  const Parameters& bound = parameters == nullptr ? kNoParameters : *parameters;
+  const Parameters& bound = tokenize(command, parameters);
   if (tokens_.empty()) return;
   const std::string keyword = toLower(tokens_.front().text);
   if (keyword == "select") throw DatabaseException(ErrorKind::kParse, "Function supports all non-select statements");
@@ -102,15 +103,14 @@ void ParserEngine::executeCommand(const char* command, const Parameters* paramet
 }
 
 std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command, const Parameters* parameters) {
-  tokenize(command, parameters);
+  const Parameters& bound = tokenize(command, parameters);
   if (tokens_.empty()) throw DatabaseException(ErrorKind::kParse, "Empty SELECT statement");
   if (toLower(tokens_.front().text) != "select") {
     throw DatabaseException(ErrorKind::kParse, "Function supports only select statements");
   }
   selectParser_.runWhole(tokens_);
-  BoundSelect bound =
-      SelectBinder(database_).bind(selectParser_.statement(), parameters == nullptr ? kNoParameters : *parameters);
-  return ResultSetFactory(database_).build(std::move(bound));
+  BoundSelect select = SelectBinder(database_).bind(selectParser_.statement(), bound);
+  return ResultSetFactory(database_).build(std::move(select));
 }
 
 void ParserEngine::executeCreate(const Parameters& parameters) {

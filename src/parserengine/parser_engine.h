@@ -39,8 +39,9 @@ class ParserEngine {
 
  private:
   // Copies the command into the buffer and cuts it into tokens, checking
-  // that the parameters, when given, fill its placeholders exactly.
-  void tokenize(const char* command, const Parameters* parameters);
+  // that the parameters, when given, fill its placeholders exactly; answers
+  // them, or no parameters when none were given.
+  const Parameters& tokenize(const char* command, const Parameters* parameters);
 
   void executeCreate(const Parameters& parameters);
   void executeLoad(const Parameters& parameters);

@@ -118,7 +118,8 @@ void SelectBinder::bindWhere(const WhereClause& where, const Parameters& paramet
     const BoundColumn boundCol = column(written.column);
     const ConditionType type = conditionType(written);
     const TableCol at = boundCol.column;
-    const std::string constant = type == IS_NULL || type == NOT_NULL || written.parameter == Token::kNoParameter
+    // "is null" takes no parameter: conditionType refused "is ?".
+    const std::string constant = written.parameter == Token::kNoParameter
                                      ? written.value
                                      : parameterConstant(parameters.at(written.parameter), written.parameter,
                                                          written.column, boundCol.type);

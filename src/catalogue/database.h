@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,7 +55,9 @@ class Database : public DatabaseSchema {
   // LOAD: appends the rows of a CSV file, its fields separated by
   // `separator`, to the table, all or none: a bad row ends the load with its
   // message, naming the file and the line, and leaves the table as it was
-  // before the load (results read from it before stay valid).
+  // before the load (results read from it before stay valid). A file that
+  // cannot be read, or a value of it, fails with ErrorKind::kLoad, as does
+  // the sampling of configTable.
   void loadFile(const std::string& tableName, const std::string& fileName, char separator = ',');
   // Replaces an unconfigured table by a tree configured from its rows,
   // holding the same rows. A table that already has tree levels, or no
@@ -63,6 +66,12 @@ class Database : public DatabaseSchema {
   // DROP TABLE: destroys the table and removes it from the catalogue; the
   // tables after it move down by one number.
   void deleteTable(const std::string& tableName);
+  // Drops every table and marks the database closed for good; closing a
+  // closed database does nothing.
+  void close();
+  bool isClosed() const { return closed_.load(std::memory_order_acquire); }
+  // Throws DatabaseException "Database is closed" once the database is.
+  void requireOpen() const;
 
   // The configuration of the named table.
   TableConfig& getTableConfig(const std::string& tableName);
@@ -128,4 +137,6 @@ class Database : public DatabaseSchema {
 
   std::vector<StoredTable> trees;  // index is the table number
   mutable DatabaseLock lock_;
+  // Set under the lock; read also without it (an interrupt request).
+  std::atomic<bool> closed_{false};
 };

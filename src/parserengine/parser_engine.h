@@ -5,6 +5,7 @@
 #include "parser/create_parser.h"
 #include "parser/drop_parser.h"
 #include "parser/load_parser.h"
+#include "parser/parameter_value.h"
 #include "parser/parser.h"
 #include "parser/select_parser.h"
 #include "query/result_set.h"
@@ -27,18 +28,23 @@ class ParserEngine {
 
   // Runs a CREATE, LOAD or DROP statement. A command without tokens does
   // nothing; a SELECT and a first word that is no statement keyword are
-  // refused.
-  void executeCommand(const char* command);
+  // refused. With `parameters` (may be null: none given) every "?" of the
+  // command is a placeholder, filled in order; a count of values other
+  // than the count of placeholders is refused.
+  void executeCommand(const char* command, const Parameters* parameters = nullptr);
   // Runs a SELECT statement and returns its result, owned by the caller.
-  // Any other statement and trailing tokens are refused.
-  std::unique_ptr<ResultSet> executeSelect(const char* command);
+  // Any other statement and trailing tokens are refused. `parameters` as
+  // for executeCommand.
+  std::unique_ptr<ResultSet> executeSelect(const char* command, const Parameters* parameters = nullptr);
 
  private:
-  void copyCommandToBuffer(const char* command);
-  void populateTokens();
+  // Copies the command into the buffer and cuts it into tokens, checking
+  // that the parameters, when given, fill its placeholders exactly; answers
+  // them, or no parameters when none were given.
+  const Parameters& tokenize(const char* command, const Parameters* parameters);
 
-  void executeCreate();
-  void executeLoad();
+  void executeCreate(const Parameters& parameters);
+  void executeLoad(const Parameters& parameters);
   void executeDrop();
 
   Database& database_;

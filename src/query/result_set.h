@@ -21,10 +21,11 @@ class FieldComparatorBase;
 //
 // The NULLs of a column that may hold them, in one of three forms:
 // `allNull`, every position NULL (neither `same` nor `bases` set); a
-// nonzero `nullMask`, position i NULL when the byte at bases[i] + nullByte
-// has a bit of the mask set, its value then zero bytes or the empty text
-// like any other's; else a run of pointers in which a null pointer is a
-// NULL.
+// nonzero `nullMask`, position i NULL when flags[i] has a bit of the mask
+// set, its value then zero bytes or the empty text like any other's
+// (flags[i] is the byte of position i's row that holds the null bit,
+// gathered once a run for every column whose bit that byte holds); else a
+// run of pointers in which a null pointer is a NULL.
 //
 // A categorised column may instead be described by the category numbers
 // the rows hold: `categories` set, position i's number at bases[i] +
@@ -36,7 +37,7 @@ struct ValueRun {
   size_t offset = 0;
   bool allNull = false;
   uint8_t nullMask = 0;
-  size_t nullByte = 0;
+  const uint8_t* flags = nullptr;
   const void* const* categories = nullptr;
   size_t categoryCount = 0;
   ptrdiff_t numberAt = 0;
@@ -51,7 +52,7 @@ struct ValueRun {
     if (allNull) return nullptr;
     if (same != nullptr) return same;
     const char* const base = static_cast<const char*>(bases[i]);
-    if (base == nullptr || (nullMask != 0 && (static_cast<uint8_t>(base[nullByte]) & nullMask) != 0)) return nullptr;
+    if (base == nullptr || (nullMask != 0 && (flags[i] & nullMask) != 0)) return nullptr;
     return base + offset;
   }
 };

@@ -255,37 +255,71 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
   std::iota(rows, rows + count, first);
   const void** const plains = scratch;
   const auto [node, run] = nodeRun(rows, count, plains);
+  readAhead(first + run, std::min(end, first + 2 * run));
   for (size_t k = 0; k < selectedColumns.size(); ++k) {
-    const ColumnPlace& place = (*places_)[k];
-    const NodeConfig& layout = *node->config;
-    runs[k] = ValueRun{};
-    if (place.fixed != nullptr) {
-      runs[k].same = place.fixed;
-    } else if (place.null) {
-      runs[k].allNull = true;
-    } else if (place.offset >= 0 || place.text == 0) {
-      // The first text follows the fixed part. A NULL keeps its place in
-      // the row, so the values are read where they lie and the row's null
-      // bit beside them.
-      runs[k].bases = plains;
-      runs[k].offset = place.offset >= 0 ? static_cast<size_t>(place.offset) : layout.fixedWidth;
-      if (place.nullable >= 0) {
-        const unsigned short bit = layout.nullBits[static_cast<size_t>(place.nullable)];
-        runs[k].nullMask = static_cast<uint8_t>(1u << (bit & 7));
-        runs[k].nullByte = bit >> 3;
-      }
-    } else if (place.decoded != nullptr) {
-      runs[k].bases = plains;
-      runs[k].categories = place.decoded;
-      runs[k].categoryCount = place.decodedCount;
-      runs[k].numberAt = place.number;
-    } else {
-      const void** const pointers = scratch + (k + 1) * kMaxRunRows;
-      pointRun(k, *node, plains, rows, run, pointers);
-      runs[k].bases = pointers;
-    }
+    describeRun(k, *node, plains, rows, run, scratch + (k + 1) * kMaxRunRows, runs);
   }
   return run;
+}
+
+void TableSet::describeRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows,
+                           uint32_t run, const void** room, ValueRun* runs) {
+  const ColumnPlace& place = (*places_)[k];
+  const NodeConfig& layout = *node.config;
+  ValueRun& out = runs[k];
+  out = ValueRun{};
+  if (place.fixed != nullptr) {
+    out.same = place.fixed;
+  } else if (place.null) {
+    out.allNull = true;
+  } else if (place.offset >= 0 || place.text == 0) {
+    // The first text follows the fixed part. A NULL keeps its place in
+    // the row, so the values are read where they lie and the row's null
+    // bit beside them.
+    out.bases = plains;
+    out.offset = place.offset >= 0 ? static_cast<size_t>(place.offset) : layout.fixedWidth;
+    if (place.nullable >= 0) {
+      const unsigned short bit = layout.nullBits[static_cast<size_t>(place.nullable)];
+      out.nullMask = static_cast<uint8_t>(1u << (bit & 7));
+      out.flags = nullFlags(k, bit >> 3, layout, plains, run, room, runs);
+    }
+  } else if (place.decoded != nullptr) {
+    out.bases = plains;
+    out.categories = place.decoded;
+    out.categoryCount = place.decodedCount;
+    out.numberAt = place.number;
+  } else {
+    pointRun(k, node, plains, rows, run, room);
+    out.bases = room;
+  }
+}
+
+const uint8_t* TableSet::nullFlags(size_t k, size_t byte, const NodeConfig& layout, const void* const* plains,
+                                   uint32_t run, const void** room, const ValueRun* runs) const {
+  // An earlier column whose null bit lies in the same byte has gathered it.
+  for (size_t j = 0; j < k; ++j) {
+    const int32_t nullable = (*places_)[j].nullable;
+    if (runs[j].flags != nullptr && layout.nullBits[static_cast<size_t>(nullable)] >> 3 == byte) return runs[j].flags;
+  }
+  auto* const flags = reinterpret_cast<uint8_t*>(room);
+  for (uint32_t i = 0; i < run; ++i) flags[i] = static_cast<const uint8_t*>(plains[i])[byte];
+  return flags;
+}
+
+void TableSet::readAhead(uint32_t first, uint32_t end) const {
+  // One request a cache line: rows are short, and a request for a line
+  // already asked for still takes a slot among the few the processor
+  // keeps for lines on their way.
+  constexpr uintptr_t kLine = 64;
+  uintptr_t asked = 0;
+  for (uint32_t row = first; row < end; ++row) {
+    const auto [node, offset] = reference(row);
+    const char* const at = node->start() + offset;
+    const uintptr_t line = reinterpret_cast<uintptr_t>(at) / kLine;
+    if (line == asked) continue;
+    asked = line;
+    __builtin_prefetch(at);
+  }
 }
 
 std::pair<const NodeTable*, uint32_t> TableSet::nodeRun(const uint32_t* rows, uint32_t count, const void** plains) {

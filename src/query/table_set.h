@@ -164,6 +164,21 @@ class TableSet : public ResultSet, public Buffer {
   // plains[i], places the selected columns in that node and returns the
   // node and the run's length.
   std::pair<const NodeTable*, uint32_t> nodeRun(const uint32_t* rows, uint32_t count, const void** plains);
+  // Fills runs[k], the k-th selected column's ValueRun for a run of `run`
+  // stored rows rows[0 .. run) of `node`, whose plain parts start at
+  // plains[i]; `room` is the column's kMaxRunRows pointers of scratch.
+  // runs[0 .. k) must describe the same run. places_ must belong to `node`.
+  void describeRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows,
+                   uint32_t run, const void** room, ValueRun* runs);
+  // The null-bitmap byte `byte` of each row of a run, for the k-th
+  // selected column: the flags an earlier column of runs[0 .. k) gathered
+  // from that byte, or those gathered now into `room`.
+  const uint8_t* nullFlags(size_t k, size_t byte, const NodeConfig& layout, const void* const* plains,
+                           uint32_t run, const void** room, const ValueRun* runs) const;
+  // Asks the processor to start reading the rows of stored rows [first,
+  // end) into its caches, so that their misses overlap the work on the
+  // rows before them.
+  void readAhead(uint32_t first, uint32_t end) const;
   // Writes pointers to the k-th selected column's values in a run of `run`
   // stored rows rows[0 .. run) of `node`, whose plain parts start at
   // plains[i], to out[0 .. run). places_ must belong to `node`.

@@ -120,10 +120,17 @@ class TestRoundTrips:
         assert_columns(qs, [column.to_pylist() for column in table.columns])
         assert_columns(qs, [frame[name].to_list() for name in names])
 
-    def test_many_rows_over_many_chunks(self, tmp_path):
+    @pytest.mark.parametrize("word", [
+        lambda rng: f"w{rng.randrange(10**6)}",
+        # Either side of the sixteen bytes read at once, and texts that are
+        # not ASCII among ASCII ones.
+        lambda rng: "x" * rng.randrange(13, 19),
+        lambda rng: rng.choice(["é" * rng.randrange(1, 9), "a" * rng.randrange(0, 16), "ä€" * 7]),
+    ], ids=["short", "sixteen", "non-ascii"])
+    def test_many_rows_over_many_chunks(self, tmp_path, word):
         pa = peer("pyarrow")
         rng = random.Random(11)
-        rows = [[i, rng.choice(["north", "south", "east"]), f"w{rng.randrange(10**6)}", rng.random() < 0.3,
+        rows = [[i, rng.choice(["north", "south", "east"]), word(rng), rng.random() < 0.3,
                  rng.randrange(-30000, 30000)] for i in range(30000)]
         db = tabulon.DatabaseParser()
         load_table(db, tmp_path, "m", "id int, region string cat 1, word string, ok bool cat 2, n short", rows)

@@ -23,6 +23,10 @@ DatabaseLock& DatabaseParser::lock() const { return database_->lock(); }
 
 void DatabaseParser::executeCommand(const char* command) { engine_->executeCommand(command); }
 
+void DatabaseParser::executeCommand(const char* command, ArrowArrayStream& stream) {
+  engine_->executeCommand(command, stream);
+}
+
 QuerySet DatabaseParser::executeSelect(const char* command) {
   return QuerySet(engine_->executeSelect(command), database_);
 }

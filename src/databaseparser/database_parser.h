@@ -10,6 +10,7 @@
 class Database;
 class DatabaseLock;
 class ParserEngine;
+struct ArrowArrayStream;
 
 // The facade behind the Python class DatabaseParser: owns one command engine
 // exclusively and holds its database by shared ownership, so the tables live
@@ -29,6 +30,9 @@ class DatabaseParser {
 
   // Runs a CREATE, LOAD or DROP statement.
   void executeCommand(const char* command);
+  // Runs a LOAD or CREATE ... CONFIG FROM that reads `stream` where its
+  // file name is `?`; takes the stream over (see ParserEngine).
+  void executeCommand(const char* command, ArrowArrayStream& stream);
   // Runs a SELECT statement; the cursor keeps the database alive.
   QuerySet executeSelect(const char* command);
   // Replaces `names` with the table names in table-number order.

@@ -26,6 +26,8 @@
 #include "main/python_errors.h"
 #include "main/query_set_methods.h"
 #include "main/row_iterator.h"
+#include "main/signal_recorder.h"
+#include "main/stream_source.h"
 #include "query/query_set.h"
 
 #ifndef TABULON_VERSION
@@ -143,6 +145,12 @@ PyObject* methodWith(PyObject* self, PyObject* argument) {
   return guarded([&] { return Body(instance<T>(self), argument); });
 }
 
+// A method with positional arguments (METH_VARARGS).
+template <typename T, nb::object (*Body)(T&, PyObject*)>
+PyObject* methodWithArguments(PyObject* self, PyObject* args) {
+  return guarded([&] { return Body(instance<T>(self), args); });
+}
+
 // A method that needs the Python object itself, not only its C++ object.
 template <typename T, nb::object (*Body)(PyObject*)>
 PyObject* methodOfObject(PyObject* self, PyObject*) {
@@ -178,6 +186,29 @@ nb::object executeSelect(DatabaseParser& parser, PyObject* command) {
   return nb::cast(std::move(*cursor), nb::rv_policy::move);
 }
 
+// A LOAD or CREATE ... CONFIG FROM reading an object with
+// __arrow_c_stream__ where its file name is `?`. The stream is read on
+// this thread with the interpreter held: its producer may run Python code.
+// A KeyboardInterrupt that the producer turned into an error of its own is
+// raised as it was.
+nb::object executeWithStream(DatabaseParser& parser, PyObject* args) {
+  PyObject* command = nullptr;
+  PyObject* object = nullptr;
+  if (!PyArg_ParseTuple(args, "OO:_executeWithStream", &command, &object)) throw nb::python_error();
+  const char* const text = commandText(command, "_executeWithStream");
+  StreamSource source(object);
+  SignalRecorder signals;
+  try {
+    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kKeep);
+    const DatabaseLock::NestedReads nested(parser.lock());
+    parser.executeCommand(text, source.stream());
+  } catch (...) {
+    if (signals.raiseRecorded()) throw nb::python_error();
+    throw;
+  }
+  return none();
+}
+
 nb::object interrupt(DatabaseParser& parser) {
   parser.lock().interrupt();
   return none();
@@ -201,6 +232,10 @@ PyMethodDef kDatabaseParserMethods[] = {
     {"executeSelect", &methodWith<DatabaseParser, executeSelect>, METH_O,
      "executeSelect($self, command, /)\n--\n\n"
      "Runs a SELECT statement and returns a cursor (QuerySet) over its result."},
+    {"_executeWithStream", &methodWithArguments<DatabaseParser, executeWithStream>, METH_VARARGS,
+     "_executeWithStream($self, command, source, /)\n--\n\n"
+     "Runs a LOAD or CREATE ... CONFIG FROM whose file name is ? on the rows\n"
+     "of `source`, any object with __arrow_c_stream__."},
     {"interrupt", &method<DatabaseParser, interrupt>, METH_NOARGS,
      "interrupt($self, /)\n--\n\n"
      "Stops the command, query or read running on this database, from any\n"

@@ -16,6 +16,7 @@
 #include "parserengine/tokenizer.h"
 #include "planner/result_set_factory.h"
 #include "planner/select_binder.h"
+#include "storage/arrow_abi.h"
 
 namespace {
 
@@ -78,6 +79,37 @@ void ParserEngine::executeCommand(const char* command) {
   }
 }
 
+void ParserEngine::executeCommand(const char* command, ArrowArrayStream& stream) {
+  // Released when the command ends unless the database took it over.
+  struct Release {
+    ArrowArrayStream& stream;
+    ArrowArrayStream*& current;
+    ~Release() {
+      current = nullptr;
+      if (stream.release != nullptr) stream.release(&stream);
+    }
+  } release{stream, stream_};
+  stream_ = &stream;
+  executeCommand(command);
+  // A command without a statement reads nothing either.
+  if (stream.release != nullptr) refuseStream();
+}
+
+void ParserEngine::refuseStream() const {
+  if (stream_ != nullptr) throw DatabaseException("The command reads no Arrow stream: write ? for its file name");
+}
+
+ArrowArrayStream* ParserEngine::streamFor(const std::string& fileName, const StatementParser& separator) const {
+  if (stream_ == nullptr) return nullptr;
+  if (separator.matched) throw DatabaseException("An Arrow stream has no field separator: leave out separator");
+  if (fileName != "?") {
+    throw DatabaseException("The command reads the file %s, not the Arrow stream given with it: write ? for the "
+                            "file name",
+                            fileName.c_str());
+  }
+  return stream_;
+}
+
 std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command) {
   copyCommandToBuffer(command);
   populateTokens();
@@ -98,9 +130,14 @@ void ParserEngine::executeCreate() {
     columns.push_back(columnConfig(*definition));
   }
   if (createParser_.config->matched) {
+    if (ArrowArrayStream* const stream = streamFor(createParser_.fileName->value, *createParser_.separator)) {
+      database_.configTableFromStream(tableName, *stream, columns);
+      return;
+    }
     const char separator = fieldSeparator(*createParser_.separator, *createParser_.separatorText);
     database_.configTable(tableName, createParser_.fileName->value, columns, separator);
   } else {
+    refuseStream();
     database_.tableInit(tableName, columns);
   }
 }
@@ -109,11 +146,16 @@ void ParserEngine::executeLoad() {
   loadParser_.runWhole(tokens_);
   const std::string tableName = loadParser_.tableName->value;
   const std::string fileName = loadParser_.fileName->value;
+  if (ArrowArrayStream* const stream = streamFor(fileName, *loadParser_.separator)) {
+    database_.loadStream(tableName, *stream);
+    return;
+  }
   database_.loadFile(tableName, fileName, fieldSeparator(*loadParser_.separator, *loadParser_.separatorText));
 }
 
 void ParserEngine::executeDrop() {
   dropParser_.runWhole(tokens_);
   const std::string tableName = dropParser_.tableName->value;
+  refuseStream();
   database_.deleteTable(tableName);
 }

@@ -294,7 +294,11 @@ template <class Reader>
 void Database::loadAll(StoredTable& table, Reader& reader) {
   const uint64_t changes = *table.changes;
   const uint64_t rebuildAt = table.rebuildAt;
+  const unsigned int rows = table.tree->numRows;
   std::unique_ptr<TreeTable> replaced;
+  // Results of the table count as changed from the start: a stream being
+  // read may be one of them, and must not read the table while it takes rows.
+  ++*table.changes;
   table.tree->beginLoad();
   try {
     appendRows(table, reader, replaced);
@@ -308,6 +312,8 @@ void Database::loadAll(StoredTable& table, Reader& reader) {
     throw;
   }
   table.tree->commitLoad();
+  // A load that added nothing changed nothing.
+  if (replaced == nullptr && table.tree->numRows == rows) *table.changes = changes;
 }
 
 template <class Reader>
@@ -317,16 +323,11 @@ void Database::appendRows(StoredTable& table, Reader& reader, std::unique_ptr<Tr
       std::count(table.tree->columnTypes.begin(), table.tree->columnTypes.end(), STRING));
   std::vector<const char*> rowTexts(texts);
   std::vector<size_t> rowTextBytes(texts);
-  bool counted = false;
   for (unsigned rows = 1; reader.nextRow(); ++rows) {
     if (rows % kRowsPerInterruptCheck == 0) checkInterrupt();
     if (needsRebuild(table)) {
       std::unique_ptr<TreeTable> rebuilt = rebuiltAsTree(table);
       if (rebuilt != nullptr) replaceDuringLoad(table, std::move(rebuilt), replaced);
-    }
-    if (!counted) {
-      ++*table.changes;
-      counted = true;
     }
     NodeIterator& row = reader.getFixedView();
     reader.getTexts(rowTexts.data(), rowTextBytes.data());

@@ -132,8 +132,9 @@ class ArrowStreamReader : public DataIterator {
   // The rows of the block still worth converting: those before a failure.
   uint32_t rowsBefore(uint32_t count) const { return count < failure_.row ? count : failure_.row; }
   bool isNullable(unsigned short column) const { return nullable_[column] != 0; }
-  // Stores the text of row `row` of the block, or fails the row.
-  void storeText(unsigned short column, uint32_t row, const char* text, int64_t length);
+  // Stores the text of row `row` of the block, or fails the row; a text
+  // may hold a NUL only when `searchNul` is set.
+  void storeText(unsigned short column, uint32_t row, const char* text, int64_t length, bool searchNul);
   std::string streamError(int code) const;
 
   // Declared first, so that the stream goes after what it handed out.

@@ -332,3 +332,27 @@ def test_another_database_fed_by_a_result_stays_usable_from_other_threads(db):
     load(other, "u", db.executeSelect("select a from t"))
     reader.join()
     assert len(other.executeSelect("select a from u")) == 20000
+
+
+def test_the_distributed_example_answers_as_one_database_over_every_partition(tmp_path):
+    peer("dask")
+    distributed = peer("distributed")
+    import importlib.util
+    from pathlib import Path
+    spec = importlib.util.spec_from_file_location(
+        "distributed_example", Path(__file__).resolve().parents[2] / "examples" / "distributed.py")
+    example = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(example)
+    paths, stores = example.write_partitions(tmp_path, 3000, 3)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        table = example.run(client, paths, stores)
+    whole = tabulon.DatabaseParser()
+    whole.executeCommand(f"create table sales ({example.SALES})")
+    for path in paths:
+        whole.executeCommand(f"load sales from '{path}'")
+    whole.executeCommand(f"create table stores ({example.STORES})")
+    load(whole, "stores", stores)
+    expected = sorted(whole.executeSelect(example.QUERY).fetchAll())
+    assert 0 < len(expected) == table.num_rows
+    assert sorted(tuple(row.values()) for row in table.to_pylist()) == expected

@@ -23,7 +23,7 @@ from pathlib import Path
 # file would stand in for the package `distributed` that dask imports.
 sys.path = [entry for entry in sys.path if Path(entry or ".").resolve() != Path(__file__).resolve().parent]
 
-import pyarrow as pa  # noqa: E402
+import pyarrow as pa  # type: ignore[import-untyped]  # noqa: E402
 
 import tabulon  # noqa: E402
 

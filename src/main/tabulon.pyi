@@ -31,6 +31,9 @@ class DatabaseParser:
         other statement, SELECT included, is refused."""
     def executeSelect(self, command: str, /) -> QuerySet:
         """Runs a SELECT statement and returns a cursor (QuerySet) over its result."""
+    def _executeWithStream(self, command: str, source: Any, /) -> None:
+        """Runs a LOAD or CREATE ... CONFIG FROM whose file name is ? on the rows
+        of `source`, any object with __arrow_c_stream__."""
     def interrupt(self) -> None:
         """Stops the command, query or read running on this database, from any
         thread: it raises RuntimeError "Interrupted" at its next check, within

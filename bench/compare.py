@@ -22,10 +22,13 @@ columns, about 10% NULLs each, loaded, filtered, asked `is null`, sorted
 and handed to Arrow) runs next, against DuckDB and polars on one thread. A
 fourth (bench/big_load.py) loads the first workload's table at 10,000,000
 rows with every system on its default threads, each load in a process of its
-own, and shows each system's peak memory.
+own, and shows each system's peak memory. A fifth (bench/aggregates.py:
+counts, sums and averages over groups, a top-10 list, distinct values and an
+aggregate over the join, on the first workload's table) runs last, against
+DuckDB and polars on one thread.
 
 Usage: PYTHONPATH=build python3 bench/compare.py [--rows N] [--runs N]
-       [--load-runs N] [--runs2 N] [--workload 1|2|3|4|both|all] [--peers a,b]
+       [--load-runs N] [--runs2 N] [--workload 1|2|3|4|5|both|all] [--peers a,b]
        [--steps a,b] [--scratch DIR] [--no-readme]
 
 --workload both runs the first two, all (the default) every one.
@@ -55,6 +58,7 @@ import pandas as pd  # noqa: E402
 import polars as pl  # noqa: E402
 import pyarrow as pa  # noqa: E402
 
+import aggregates  # noqa: E402
 import big_load  # noqa: E402
 import joins_sorts  # noqa: E402
 import null_columns  # noqa: E402
@@ -761,13 +765,33 @@ def big_run(args, report):
     return big_load.lines(medians, details, verdicts, milliseconds)
 
 
+def aggregates_run(args, host, report):
+    """The fifth workload: its report into `report`, its README lines
+    returned, and whether any answer disagreed."""
+    fact, stores = write_data(Path(args.scratch), args.rows)
+    columns = Tabulon.FACT_TYPES.format(store=" cat 2", region=" cat 1")
+    steps = [(step, label) for step, label, _ in aggregates.STEPS]
+    medians, checks, failures = aggregates.run(args, fact, stores, columns, time_queries)
+    ratio, mismatches = settle(medians, checks)
+    verdicts = aggregates.targets(medians, ratio)
+    report_workload("aggregates", steps, medians, ratio, verdicts, failures, mismatches,
+                    ["tabulon", "duckdb-1t", "polars-1t"])
+    report["aggregates"] = {"steps": dict(steps), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
+                            "checksums": checks, "targets": verdicts, "failures": failures,
+                            "mismatches": mismatches}
+    lines = readme_lines(medians, ratio, verdicts, host, args.rows, steps,
+                         "Fifth workload, aggregates on the first workload's table; a step marked "
+                         "categorised must also be 5x faster than duckdb-1t")
+    return lines, bool(mismatches)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--rows", type=int, default=1000000)
     parser.add_argument("--runs", type=int, default=7, help="runs per query step")
     parser.add_argument("--load-runs", type=int, default=5, help="runs per load step")
     parser.add_argument("--runs2", type=int, default=5, help="runs per query step of the second workload")
-    parser.add_argument("--workload", choices=["1", "2", "3", "4", "both", "all"], default="all")
+    parser.add_argument("--workload", choices=["1", "2", "3", "4", "5", "both", "all"], default="all")
     parser.add_argument("--peers", help="comma-separated peers of the second workload (default: all)")
     parser.add_argument("--steps", help="comma-separated steps of the second workload (default: all)")
     parser.add_argument("--scratch", default=str(HERE.parent / "build" / "bench-data"))
@@ -834,6 +858,10 @@ def main():
     if args.workload in ("4", "all"):
         readme += ([""] if readme else []) + big_run(args, report)
         failed = failed or bool(report["big_load"]["mismatches"]) or bool(report["big_load"]["failures"])
+    if args.workload in ("5", "all"):
+        lines, mismatched = aggregates_run(args, host, report)
+        readme += ([""] if readme else []) + lines
+        failed = failed or mismatched
 
     report["wall_seconds"] = round(time.time() - started, 1)
     (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")

@@ -40,7 +40,13 @@ std::unique_ptr<RepeatedStatementParser> optionalRepeated(const char* text) {
 
 }  // namespace
 
-std::unique_ptr<Parser> colParser() { return std::make_unique<StringParser>("column"); }
+std::unique_ptr<Parser> colParser() {
+  std::unique_ptr<Parser> head = std::make_unique<StringParser>("column");
+  head->append(keyword("(", true, false));
+  head->append(dependentString("column"));
+  head->append(keyword(")", false, true));
+  return head;
+}
 
 std::unique_ptr<Parser> condParser() {
   std::unique_ptr<Parser> head = optionalRepeated("(");
@@ -55,7 +61,7 @@ std::unique_ptr<Parser> condParser() {
 }
 
 std::unique_ptr<Parser> sortColumns() {
-  std::unique_ptr<Parser> head = std::make_unique<StringParser>("column");
+  std::unique_ptr<Parser> head = colParser();
   head->append(keyword("desc", true, false));
   return head;
 }

@@ -13,8 +13,14 @@
 // The connectors accepted between conditions, compared exactly (lower case).
 inline const std::set<std::string> booleanops{"and", "or"};
 
-// Select list element: the column name.
-enum ColPart : unsigned short { COL_NAME = 0 };
+// Select list element: a column, or a function applied to one:
+// name [ "(" argument ")" ], as in "amount" or "sum ( amount )".
+enum ColPart : unsigned short {
+  COL_NAME = 0,      // StringParser: the column, or the function
+  COL_OPEN = 1,      // StatementParser "(", optional
+  COL_ARGUMENT = 2,  // StringParser, dependent
+  COL_CLOSE = 3,     // StatementParser ")", dependent
+};
 std::unique_ptr<Parser> colParser();
 
 // Where clause element: { "(" } column operator [ "not" ] value { ")" },
@@ -29,10 +35,10 @@ enum CondPart : unsigned short {
 };
 std::unique_ptr<Parser> condParser();
 
-// Order clause element: column [ "desc" ].
+// Order clause element: a select list element, then [ "desc" ].
 enum SortPart : unsigned short {
-  SORT_COLUMN = 0,  // StringParser
-  SORT_DESC = 1,    // StatementParser "desc", optional
+  SORT_COLUMN = 0,  // the select list element's parts, COL_NAME to COL_CLOSE
+  SORT_DESC = 4,    // StatementParser "desc", optional
 };
 std::unique_ptr<Parser> sortColumns();
 

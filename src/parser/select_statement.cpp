@@ -1,9 +1,12 @@
 // WhereClause: builds the bracket tree of a where clause condition by
-// condition; WrittenCondition: the text messages quote.
+// condition; WrittenCondition and SelectItem: the texts that messages and
+// headers quote.
 
 #include "parser/select_statement.h"
 
 #include <utility>
+
+std::string SelectItem::text() const { return aggregate() ? function + "(" + column + ")" : column; }
 
 std::string WrittenCondition::text() const {
   return column + " " + op + (negated ? " not " : " ") + value;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,15 +59,29 @@ struct JoinClause {
   std::string joinedColumn;  // the column written second
 };
 
+// A column, or an aggregate function applied to a column or to "*":
+// "amount", "sum(amount)", "count(*)".
+struct SelectItem {
+  std::string function;  // as written; empty for a plain column
+  std::string column;    // the column as written, "*" for every column or row
+
+  bool aggregate() const { return !function.empty(); }
+  // The item as written, without blanks: what a header names it.
+  std::string text() const;
+};
+
 struct SortKey {
-  std::string column;
+  SelectItem item;
   bool descending = false;
 };
 
 struct SelectStatement {
-  std::vector<std::string> columns;  // the select list; "*" stands for every column
-  std::string table;                 // the table after "from"
-  std::vector<JoinClause> joins;     // join clauses back to back
+  bool distinct = false;           // "select distinct"
+  std::vector<SelectItem> columns;  // the select list
+  std::string table;                // the table after "from"
+  std::vector<JoinClause> joins;    // join clauses back to back
   WhereClause where;
+  std::vector<std::string> groupBy;  // the columns after "group by"
   std::vector<SortKey> sortKeys;
+  std::optional<std::string> limit;  // the number after "limit", as written
 };

@@ -2,6 +2,8 @@
 
 // BoundSelect: a SELECT whose names are resolved to the columns they mean.
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "catalogue/database_schema.h"
 #include "parser/select_statement.h"
+#include "query/accumulator.h"
 #include "query/condition.h"
 #include "storage/data_type.h"
 
@@ -40,6 +43,32 @@ struct BoundJoin {
   TableCol joinedColumn;
 };
 
+// One aggregate of an aggregating select: its function over a column (no
+// column for count(*)) and the type of its answers.
+struct BoundAggregate {
+  AggregateFunction function = AggregateFunction::COUNT_ROWS;
+  BoundColumn column;  // unused for COUNT_ROWS
+  DATA_TYPE type = LONG;
+  std::string text;  // as written, for messages
+};
+
+// A key of the order of an aggregating select: one of its output columns.
+struct BoundOutputKey {
+  size_t output = 0;
+  bool descending = false;
+};
+
+// What an aggregating select (one with aggregates, group by or distinct)
+// computes from the filtered rows. Its output columns are the grouping
+// columns, then the aggregates; the select list and the order clause name
+// them by number.
+struct BoundAggregation {
+  std::vector<BoundColumn> groupBy;
+  std::vector<BoundAggregate> aggregates;
+  std::vector<size_t> selected;  // an output column per selected column
+  std::vector<BoundOutputKey> sortKeys;
+};
+
 // Everything a result needs, in the order the statement wrote it. Owns the
 // predicates; the where tree refers to `conditions` by index.
 struct BoundSelect {
@@ -50,4 +79,8 @@ struct BoundSelect {
   std::vector<BoundCondition> conditions;
   std::vector<WhereNode> where;  // the bracket tree over `conditions`
   std::vector<BoundSortKey> sortKeys;
+  // Set for an aggregating select, whose `selected` and `sortKeys` are
+  // then empty: its header names the output columns it selects.
+  std::optional<BoundAggregation> aggregation;
+  std::optional<uint32_t> limit;  // most rows of the answer
 };

@@ -5,7 +5,12 @@
 
 #include "catalogue/database.h"
 #include "errors/database_exception.h"
+#include <algorithm>
+
+#include "errors/interruption.h"
 #include "query/comparator_factory.h"
+#include "query/grouped_set.h"
+#include "query/hash_aggregation.h"
 #include "query/index_set.h"
 #include "query/joined_set.h"
 #include "query/table_set.h"
@@ -61,18 +66,31 @@ ResultSetFactory::Parts ResultSetFactory::parts(BoundSelect& statement) const {
 
 std::unique_ptr<ResultSet> ResultSetFactory::build(BoundSelect statement) {
   Parts made = parts(statement);
-  return statement.join ? joinedResult(statement, made) : tableResult(statement, made);
+  std::unique_ptr<ResultSet> result;
+  if (statement.aggregation) {
+    result = groupedResult(statement, made);
+  } else {
+    result = statement.join ? joinedResult(statement, made) : tableResult(statement, made);
+  }
+  if (statement.limit) result->limit(*statement.limit);
+  return result;
+}
+
+std::unique_ptr<TableSet> ResultSetFactory::filteredTable(const BoundSelect& statement, Parts& made,
+                                                          std::vector<unsigned short> columns) const {
+  const unsigned short table = statement.mainTable;
+  auto result = std::make_unique<TableSet>(std::make_unique<TableIterator>(&database_.getTreeTable(table)),
+                                           std::move(columns));
+  result->watchTable(database_.getTableName(table), database_.getTableChanges(table));
+  result->processRequest(made.conditions, made.clause);
+  return result;
 }
 
 std::unique_ptr<ResultSet> ResultSetFactory::tableResult(const BoundSelect& statement, Parts& made) const {
   std::vector<unsigned short> columns;
   columns.reserve(statement.selected.size());
   for (const BoundColumn& column : statement.selected) columns.push_back(column.column.column);
-  const unsigned short table = statement.mainTable;
-  auto result = std::make_unique<TableSet>(std::make_unique<TableIterator>(&database_.getTreeTable(table)),
-                                           std::move(columns));
-  result->watchTable(database_.getTableName(table), database_.getTableChanges(table));
-  result->processRequest(made.conditions, made.clause);
+  std::unique_ptr<TableSet> result = filteredTable(statement, made, std::move(columns));
   result->header = headerOf(statement.header);
   result->sort(made.comparators);
   result->keepSortedValues();
@@ -89,6 +107,16 @@ void ResultSetFactory::checkJoinTypes(const BoundJoin& join) const {
 }
 
 std::unique_ptr<ResultSet> ResultSetFactory::joinedResult(const BoundSelect& statement, Parts& made) const {
+  std::unique_ptr<JoinedSet> result = filteredJoin(statement, made, {});
+  result->header = headerOf(statement.header);
+  result->sort(made.comparators);
+  for (const BoundColumn& column : statement.selected) result->addSelectCol(column.joinedSide, column.column.column);
+  result->keepSideValues();
+  return result;
+}
+
+std::unique_ptr<JoinedSet> ResultSetFactory::filteredJoin(const BoundSelect& statement, Parts& made,
+                                                          const std::vector<BoundColumn>& columns) const {
   const BoundJoin& join = *statement.join;
   checkJoinTypes(join);
   const unsigned short mainTable = statement.mainTable;
@@ -105,11 +133,61 @@ std::unique_ptr<ResultSet> ResultSetFactory::joinedResult(const BoundSelect& sta
   right->initTable(std::make_unique<TableIterator>(&database_.getTreeTable(joinedTable)), join.joinedColumn.column);
   result->setRight(std::move(right));
   result->setLeft(std::move(left), join.mainColumn.column);
-
-  result->header = headerOf(statement.header);
   result->processRequest(made.conditions, made.clause);
-  result->sort(made.comparators);
-  for (const BoundColumn& column : statement.selected) result->addSelectCol(column.joinedSide, column.column.column);
-  result->keepSideValues();
+  for (const BoundColumn& column : columns) result->addSelectCol(column.joinedSide, column.column.column);
+  return result;
+}
+
+std::unique_ptr<ResultSet> ResultSetFactory::groupedResult(const BoundSelect& statement, Parts& made) const {
+  const BoundAggregation& aggregation = *statement.aggregation;
+  // The inputs of a row: the grouping columns, then the other columns the
+  // aggregates read.
+  std::vector<BoundColumn> inputs = aggregation.groupBy;
+  std::vector<DATA_TYPE> groupTypes;
+  std::vector<bool> nullable;
+  for (const BoundColumn& column : inputs) {
+    groupTypes.push_back(column.type);
+    nullable.push_back(database_.getTreeTable(column.column.table).nullable[column.column.column] != 0);
+  }
+  std::vector<HashAggregation::Aggregate> aggregates;
+  for (const BoundAggregate& bound : aggregation.aggregates) {
+    HashAggregation::Aggregate& aggregate = aggregates.emplace_back();
+    aggregate = {bound.function, 0, bound.column.type, bound.type, bound.text};
+    nullable.push_back(bound.function != AggregateFunction::COUNT && bound.function != AggregateFunction::COUNT_ROWS);
+    if (bound.function == AggregateFunction::COUNT_ROWS) continue;
+    const auto same = [&](const BoundColumn& input) { return input.resultColumn == bound.column.resultColumn; };
+    aggregate.input = static_cast<size_t>(std::find_if(inputs.begin(), inputs.end(), same) - inputs.begin());
+    if (aggregate.input == inputs.size()) inputs.push_back(bound.column);
+  }
+  std::unique_ptr<ResultSet> rows;
+  if (statement.join) {
+    rows = filteredJoin(statement, made, inputs);
+  } else {
+    std::vector<unsigned short> columns;
+    for (const BoundColumn& column : inputs) columns.push_back(column.column.column);
+    rows = filteredTable(statement, made, std::move(columns));
+  }
+  HashAggregation grouping(std::move(groupTypes), std::move(aggregates), inputs.size());
+  std::vector<ValueRun> runs(inputs.size());
+  std::vector<const void*> scratch((inputs.size() + 1) * ResultSet::kMaxRunRows);
+  for (uint32_t position = 0, checked = 0; position < rows->rowCount;) {
+    if (position - checked >= kRowsPerInterruptCheck) {
+      checkInterrupt();
+      checked = position;
+    }
+    const uint32_t count = inputs.empty() ? std::min(rows->rowCount - position, ResultSet::kMaxRunRows)
+                                          : rows->selectRun(position, rows->rowCount, runs.data(), scratch.data());
+    grouping.addRun(runs.data(), count);
+    position += count;
+  }
+  std::unique_ptr<GroupedSet> result = grouping.finish(std::move(nullable), aggregation.selected);
+  result->header = headerOf(statement.header);
+  std::vector<std::unique_ptr<FieldComparatorBase>> owned;
+  std::vector<FieldComparatorBase*> comparators;
+  for (const BoundOutputKey& key : aggregation.sortKeys) {
+    owned.push_back(createValueComparator(result->columnType(key.output), static_cast<unsigned short>(key.output), key.descending));
+    comparators.push_back(owned.back().get());
+  }
+  result->sort(comparators);
   return result;
 }

@@ -13,13 +13,16 @@
 #include "query/result_set.h"
 
 class Database;
+class JoinedSet;
 class TableConfig;
+class TableSet;
 
 // Turns a bound statement into its result set: scans the main table (joined
 // with an index of the joined table when there is a join), keeps the rows
-// satisfying the where clause, sorts them and names the columns. The
-// factory refers to the database it was built with, which must outlive it,
-// and keeps nothing between statements.
+// satisfying the where clause, groups and aggregates them when the
+// statement does, sorts them, keeps the first rows up to its limit and
+// names the columns. The factory refers to the database it was built
+// with, which must outlive it, and keeps nothing between statements.
 class ResultSetFactory {
  public:
   explicit ResultSetFactory(Database& database);
@@ -47,6 +50,16 @@ class ResultSetFactory {
   const TableConfig& tableConfig(unsigned short table) const;
   std::unique_ptr<ResultSet> tableResult(const BoundSelect& statement, Parts& parts) const;
   std::unique_ptr<ResultSet> joinedResult(const BoundSelect& statement, Parts& parts) const;
+  // The rows of the main table that pass the where clause, `columns`
+  // (table column numbers) selected.
+  std::unique_ptr<TableSet> filteredTable(const BoundSelect& statement, Parts& parts,
+                                          std::vector<unsigned short> columns) const;
+  // The pairs of rows of a join that pass the where clause, `columns`
+  // selected.
+  std::unique_ptr<JoinedSet> filteredJoin(const BoundSelect& statement, Parts& parts,
+                                          const std::vector<BoundColumn>& columns) const;
+  // The groups of an aggregating statement, sorted.
+  std::unique_ptr<ResultSet> groupedResult(const BoundSelect& statement, Parts& parts) const;
   // Throws when the join columns differ in type.
   void checkJoinTypes(const BoundJoin& join) const;
 

@@ -3,6 +3,9 @@
 
 #include "planner/select_binder.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -46,6 +49,58 @@ ConditionType conditionType(const WrittenCondition& condition) {
   throw DatabaseException("Unsupported select condition operator %s", text.c_str());
 }
 
+// Whether a select computes groups: it has aggregates, group by or distinct.
+bool aggregating(const SelectStatement& statement) {
+  const auto aggregate = [](const SelectItem& item) { return item.aggregate(); };
+  return statement.distinct || !statement.groupBy.empty() ||
+         std::any_of(statement.columns.begin(), statement.columns.end(), aggregate) ||
+         std::any_of(statement.sortKeys.begin(), statement.sortKeys.end(),
+                     [&](const SortKey& key) { return aggregate(key.item); });
+}
+
+// The number after "limit": decimal digits only, at most 4294967295.
+uint32_t limitOf(const std::string& text) {
+  uint64_t value = 0;
+  bool valid = !text.empty();
+  for (const char c : text) {
+    if (c < '0' || c > '9') valid = false;
+    if (!valid) break;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    valid = value <= UINT32_MAX;
+  }
+  if (!valid) throw DatabaseException("Invalid limit %s: expected a whole number from 0 to 4294967295", text.c_str());
+  return static_cast<uint32_t>(value);
+}
+
+struct FunctionName {
+  const char* name;
+  AggregateFunction function;
+};
+constexpr FunctionName kFunctions[] = {{"count", AggregateFunction::COUNT},
+                                       {"sum", AggregateFunction::SUM},
+                                       {"avg", AggregateFunction::AVG},
+                                       {"min", AggregateFunction::MIN},
+                                       {"max", AggregateFunction::MAX}};
+
+// The type of an aggregate's answers over a column of type `type`.
+DATA_TYPE aggregateType(AggregateFunction function, DATA_TYPE type) {
+  switch (function) {
+    case AggregateFunction::COUNT_ROWS:
+    case AggregateFunction::COUNT: return LONG;
+    case AggregateFunction::SUM: return isFloating(type) ? DOUBLE : LONG;
+    case AggregateFunction::AVG: return DOUBLE;
+    case AggregateFunction::MIN:
+    case AggregateFunction::MAX: break;
+  }
+  return type;
+}
+
+bool sameColumn(const BoundColumn& a, const BoundColumn& b) { return a.resultColumn == b.resultColumn; }
+
+bool sameAggregate(const BoundAggregate& a, const BoundAggregate& b) {
+  return a.function == b.function && (a.function == AggregateFunction::COUNT_ROWS || sameColumn(a.column, b.column));
+}
+
 }  // namespace
 
 SelectBinder::SelectBinder(Database& database) : database_(database) {}
@@ -56,9 +111,16 @@ BoundSelect SelectBinder::bind(const SelectStatement& statement) {
   BoundSelect bound;
   bound.mainTable = scope_.main;
   if (!statement.joins.empty()) bindJoin(statement, bound);
-  bindSelectList(statement, bound);
-  bindWhere(statement.where, bound);
-  for (const SortKey& key : statement.sortKeys) bound.sortKeys.push_back({column(key.column), key.descending});
+  if (aggregating(statement)) {
+    bindAggregation(statement, bound);
+  } else {
+    bindSelectList(statement, bound);
+    bindWhere(statement.where, bound);
+    for (const SortKey& key : statement.sortKeys) {
+      bound.sortKeys.push_back({column(key.item.column), key.descending});
+    }
+  }
+  if (statement.limit) bound.limit = limitOf(*statement.limit);
   return bound;
 }
 
@@ -83,9 +145,9 @@ void SelectBinder::bindSelectList(const SelectStatement& statement, BoundSelect&
     throw DatabaseException(joined ? "Select statement contains 0 columns"
                                    : "Zero columns identified in select statement");
   }
-  for (const std::string& name : statement.columns) {
-    if (name != "*") {
-      addSelected(column(name), bound);
+  for (const SelectItem& item : statement.columns) {
+    if (item.column != "*") {
+      addSelected(column(item.column), bound);
       continue;
     }
     // Both halves are listed by table, so a table joined with itself shows
@@ -93,6 +155,102 @@ void SelectBinder::bindSelectList(const SelectStatement& statement, BoundSelect&
     addAllColumns(false, bound);
     if (joined) addAllColumns(true, bound);
   }
+}
+
+void SelectBinder::bindAggregation(const SelectStatement& statement, BoundSelect& bound) const {
+  if (statement.columns.empty()) throw DatabaseException("Zero columns identified in select statement");
+  // The select list's items, "*" spread over the columns it means.
+  std::vector<std::pair<std::variant<BoundColumn, BoundAggregate>, std::string>> items;
+  for (const SelectItem& item : statement.columns) {
+    if (item.aggregate()) {
+      items.emplace_back(aggregate(item), item.text());
+      continue;
+    }
+    if (item.column != "*") {
+      items.emplace_back(column(item.column), item.column);
+      continue;
+    }
+    for (int side = 0; side < (bound.join ? 2 : 1); ++side) {
+      const std::string& table = side == 0 ? scope_.mainName : scope_.joinedName;
+      for (const TableCol& found : database_.findAllByTableName(table)) {
+        items.emplace_back(boundColumn(found, side == 1), database_.getColName(found));
+      }
+    }
+  }
+  bindWhere(statement.where, bound);
+  BoundAggregation& aggregation = bound.aggregation.emplace();
+  if (statement.distinct) {
+    for (const auto& [item, written] : items) {
+      if (const auto* grouped = std::get_if<BoundColumn>(&item)) {
+        aggregation.groupBy.push_back(*grouped);
+        continue;
+      }
+      throw DatabaseException("Select distinct takes columns only, not %s", written.c_str());
+    }
+    if (!statement.groupBy.empty()) throw DatabaseException("Select distinct cannot be combined with group by");
+  }
+  for (const std::string& name : statement.groupBy) aggregation.groupBy.push_back(column(name));
+  for (const auto& [item, written] : items) {
+    aggregation.selected.push_back(output(item, written, statement.distinct, aggregation));
+    addHeader(written, bound);
+  }
+  for (const SortKey& key : statement.sortKeys) {
+    const std::variant<BoundColumn, BoundAggregate> item =
+        key.item.aggregate() ? std::variant<BoundColumn, BoundAggregate>(aggregate(key.item))
+                             : std::variant<BoundColumn, BoundAggregate>(column(key.item.column));
+    aggregation.sortKeys.push_back({output(item, key.item.text(), statement.distinct, aggregation), key.descending});
+  }
+}
+
+size_t SelectBinder::output(const std::variant<BoundColumn, BoundAggregate>& item, const std::string& written,
+                            bool distinct, BoundAggregation& aggregation) const {
+  std::vector<BoundAggregate>& aggregates = aggregation.aggregates;
+  const size_t groups = aggregation.groupBy.size();
+  if (const auto* computed = std::get_if<BoundAggregate>(&item)) {
+    for (size_t i = 0; i < aggregates.size(); ++i) {
+      if (sameAggregate(aggregates[i], *computed)) return groups + i;
+    }
+    aggregates.push_back(*computed);
+    return groups + aggregates.size() - 1;
+  }
+  const BoundColumn& wanted = std::get<BoundColumn>(item);
+  for (size_t i = 0; i < groups; ++i) {
+    if (sameColumn(aggregation.groupBy[i], wanted)) return i;
+  }
+  if (distinct) throw DatabaseException("Column %s orders a select distinct but is not selected", written.c_str());
+  throw DatabaseException("Column %s is neither grouped nor aggregated", written.c_str());
+}
+
+BoundAggregate SelectBinder::aggregate(const SelectItem& item) const {
+  const std::string name = toLower(item.function);
+  const auto named = std::find_if(std::begin(kFunctions), std::end(kFunctions),
+                                  [&](const FunctionName& entry) { return name == entry.name; });
+  if (named == std::end(kFunctions)) {
+    throw DatabaseException("Unknown function %s in %s", item.function.c_str(), item.text().c_str());
+  }
+  BoundAggregate bound{named->function, {}, LONG, item.text()};
+  if (item.column == "*") {
+    if (bound.function != AggregateFunction::COUNT) {
+      throw DatabaseException("Function %s takes a column, not *: %s", item.function.c_str(), item.text().c_str());
+    }
+    bound.function = AggregateFunction::COUNT_ROWS;
+    return bound;
+  }
+  bound.column = column(item.column);
+  const bool arithmetic = bound.function == AggregateFunction::SUM || bound.function == AggregateFunction::AVG;
+  if (arithmetic && !isNumeric(bound.column.type)) {
+    throw DatabaseException("Function %s needs a number column, not the %s column %s", item.function.c_str(),
+                            getTypeKeyword(bound.column.type), item.column.c_str());
+  }
+  bound.type = aggregateType(bound.function, bound.column.type);
+  return bound;
+}
+
+void SelectBinder::addHeader(const std::string& name, BoundSelect& bound) {
+  if (bound.header.size() == kMaxResultColumns) {
+    throw DatabaseException("Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
+  }
+  bound.header.push_back(name);
 }
 
 void SelectBinder::addAllColumns(bool joinedSide, BoundSelect& bound) const {

@@ -3,6 +3,7 @@
 // SelectBinder: resolves the names of a SELECT against the schema.
 
 #include <string>
+#include <variant>
 
 #include "planner/bound_select.h"
 #include "parser/select_statement.h"
@@ -19,7 +20,13 @@ class Database;
 // other way round. Each column gets its side, its number in the result and
 // its stored type, each condition its predicate. Faults are raised in the
 // statement's written order, each name before the faults of what follows
-// it. The binder refers to the database, which must outlive it.
+// it.
+//
+// A select with aggregates (in its select list or order clause), with
+// group by or with distinct aggregates: distinct groups by the selected
+// columns. Each selected column and each column of its order must then be
+// grouped, or it is refused; an aggregate in the order clause need not be
+// selected. The binder refers to the database, which must outlive it.
 class SelectBinder {
  public:
   explicit SelectBinder(Database& database);
@@ -29,8 +36,10 @@ class SelectBinder {
 
   // Throws DatabaseException for an unknown table or column, a select list
   // without columns or beyond 65535, more than one join, an unsupported
-  // operator, a constant the column's type cannot hold and brackets that
-  // do not pair up.
+  // operator, a constant the column's type cannot hold, brackets that do
+  // not pair up, an unknown function or one its column's type cannot take,
+  // a column neither grouped nor aggregated and a limit that is not a
+  // number from 0 to 4294967295.
   BoundSelect bind(const SelectStatement& statement);
 
  private:
@@ -43,6 +52,15 @@ class SelectBinder {
 
   void bindJoin(const SelectStatement& statement, BoundSelect& bound);
   void bindSelectList(const SelectStatement& statement, BoundSelect& bound) const;
+  // The select list, group by and order clause of an aggregating select;
+  // the where clause is bound in between, in written order.
+  void bindAggregation(const SelectStatement& statement, BoundSelect& bound) const;
+  // The output column of `aggregation` that a selected or sort item means,
+  // adding an aggregate it does not compute yet. `written` is the item's
+  // name for messages.
+  size_t output(const std::variant<BoundColumn, BoundAggregate>& item, const std::string& written, bool distinct,
+                BoundAggregation& aggregation) const;
+  BoundAggregate aggregate(const SelectItem& item) const;
   void bindWhere(const WhereClause& where, BoundSelect& bound) const;
   // The column a name in the select list, the where or the order clause
   // means.
@@ -54,6 +72,8 @@ class SelectBinder {
   [[noreturn]] void unknownColumn(const std::string& name) const;
   // Appends a column to the select list and its name to the header.
   void addSelected(const BoundColumn& column, BoundSelect& bound) const;
+  // Appends a name to the header of an aggregating select.
+  static void addHeader(const std::string& name, BoundSelect& bound);
   // Appends every column of one side to the select list.
   void addAllColumns(bool joinedSide, BoundSelect& bound) const;
 

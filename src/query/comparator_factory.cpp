@@ -34,10 +34,11 @@ std::unique_ptr<FieldComparatorBase> createComparator(const TableConfig& table, 
                                                       bool descending) {
   table.requireColumn(column);
   if (table.isPlain[column] == 0) return categoryComparator(table, column, descending);
-  const DATA_TYPE dataType = table.columnTypes[column];
-  if (dataType == STRING) {
-    return std::make_unique<StringComparator>(column, descending);
-  }
+  return createValueComparator(table.columnTypes[column], column, descending);
+}
+
+std::unique_ptr<FieldComparatorBase> createValueComparator(DATA_TYPE type, unsigned short column, bool descending) {
+  if (type == STRING) return std::make_unique<StringComparator>(column, descending);
   return std::unique_ptr<FieldComparatorBase>(static_cast<FieldComparatorBase*>(
-      createTemplatedClass<FieldComparator, unsigned short, bool>(dataType, column, descending)));
+      createTemplatedClass<FieldComparator, unsigned short, bool>(type, column, descending)));
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "query/field_comparator_base.h"
+#include "storage/data_type.h"
 
 class TableConfig;
 
@@ -17,3 +18,7 @@ class TableConfig;
 // table lacks.
 std::unique_ptr<FieldComparatorBase> createComparator(const TableConfig& table, unsigned short column,
                                                       bool descending);
+
+// The sort key on values of `type` in their decoded form (texts as strcmp
+// orders them) at `column` of the result set that sorts.
+std::unique_ptr<FieldComparatorBase> createValueComparator(DATA_TYPE type, unsigned short column, bool descending);

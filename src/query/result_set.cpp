@@ -152,6 +152,12 @@ void ResultSet::sortByOrderKeys(const std::vector<FieldComparatorBase*>& compara
   }
 }
 
+void ResultSet::limit(uint32_t rows) {
+  if (rows >= rowCount) return;
+  rowCount = rows;
+  if (hasPermutation_) permutation.resize(rows);
+}
+
 void ResultSet::initPermutation() {
   permutation.resize(rowCount);
   std::iota(permutation.begin(), permutation.end(), 0U);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,20 @@ struct ValueRun {
   const void* const* categories = nullptr;
   size_t categoryCount = 0;
   ptrdiff_t numberAt = 0;
+
+  // The value at position i of the run, nullptr for a NULL.
+  const void* value(size_t i) const {
+    if (categories != nullptr) {
+      uint16_t number;
+      std::memcpy(&number, static_cast<const char*>(bases[i]) + numberAt, sizeof number);
+      return number < categoryCount ? categories[number] : nullptr;
+    }
+    if (allNull) return nullptr;
+    if (same != nullptr) return same;
+    const char* const base = static_cast<const char*>(bases[i]);
+    if (base == nullptr || (nullMask != 0 && (static_cast<uint8_t>(base[nullByte]) & nullMask) != 0)) return nullptr;
+    return base + offset;
+  }
 };
 
 // The answer of a query: references to the rows of a row source that passed
@@ -138,6 +153,9 @@ class ResultSet {
   // their stored order. A NULL orders after every value, ascending and
   // descending alike. No comparators: nothing changes.
   void sort(std::vector<FieldComparatorBase*>& comparators);
+  // Keeps the first `rows` result positions, in result order, and drops
+  // the others; nothing changes when there are no more than that.
+  void limit(uint32_t rows);
   // Replaces the permutation by the identity over the stored rows.
   void initPermutation();
   void freePermutation();

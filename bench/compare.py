@@ -225,7 +225,7 @@ class Tabulon:
         if step == "load_arrow":
             columns = self.FACT_TYPES.format(store=" cat 2", region=" cat 1")
             db.executeCommand(f"create table fact ({columns})")
-            db._executeWithStream("load fact from ?", arrow)
+            db.executeCommand("load fact from ?", [arrow])
             self.db = db
             return db
         if step == "load_config":

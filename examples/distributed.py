@@ -58,7 +58,7 @@ def answer(path, stores, query):
     db.executeCommand(f"create table sales ({SALES})")
     db.executeCommand(f"load sales from '{path}'")
     db.executeCommand(f"create table stores ({STORES})")
-    db._executeWithStream("load stores from ?", stores)
+    db.executeCommand("load stores from ?", [stores])
     return db.executeSelect(query).toArrow()
 
 

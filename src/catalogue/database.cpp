@@ -201,10 +201,13 @@ void Database::configTable(std::string tableName, const std::string& fileName,
   // Sampling stays on the calling thread whatever the threads setting: it
   // converts only the columns still in question, which one thread does
   // sooner than workers that convert every column of every row.
-  CSVReader reader;
-  reader.init(fileName, types, separator, nullable);
-  reader.setColumnNames(namesOf(columns));
-  addStoredTable(tableName, columns, sampledTree(reader, types, nullable));
+  std::unique_ptr<TreeTable> tree = classifyFailures(ErrorKind::kLoad, [&] {
+    CSVReader reader;
+    reader.init(fileName, types, separator, nullable);
+    reader.setColumnNames(namesOf(columns));
+    return sampledTree(reader, types, nullable);
+  });
+  addStoredTable(tableName, columns, std::move(tree));
 }
 
 void Database::configTableFromStream(std::string tableName, ArrowArrayStream& stream,
@@ -255,7 +258,7 @@ bool Database::needsRebuild(const StoredTable& table) {
 
 void Database::loadFile(const std::string& tableName, const std::string& fileName, char separator) {
   const unsigned short number = getTableNumber(tableName);
-  loadRows(trees[number], number, fileName, separator);
+  classifyFailures(ErrorKind::kLoad, [&] { loadRows(trees[number], number, fileName, separator); });
 }
 
 std::vector<std::string> Database::columnNames(unsigned short number) const {
@@ -416,6 +419,20 @@ void Database::deleteTable(const std::string& tableName) {
   ++*trees[number].changes;
   trees.erase(trees.begin() + number);
   removeTable(tableName);
+}
+
+void Database::close() {
+  if (isClosed()) return;
+  // Last to first, so that no table moves down a number as the others go.
+  while (getNumberOfTables() > 0) {
+    const std::string name = getTableName(static_cast<unsigned short>(getNumberOfTables() - 1));
+    deleteTable(name);
+  }
+  closed_.store(true, std::memory_order_release);
+}
+
+void Database::requireOpen() const {
+  if (isClosed()) throw DatabaseException("Database is closed");
 }
 
 const Database::StoredTable& Database::stored(unsigned short table) const {

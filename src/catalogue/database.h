@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -55,7 +56,9 @@ class Database : public DatabaseSchema {
   // LOAD: appends the rows of a CSV file, its fields separated by
   // `separator`, to the table, all or none: a bad row ends the load with its
   // message, naming the file and the line, and leaves the table as it was
-  // before the load (results read from it before stay valid).
+  // before the load (results read from it before stay valid). A file that
+  // cannot be read, or a value of it, fails with ErrorKind::kLoad, as does
+  // the sampling of configTable.
   void loadFile(const std::string& tableName, const std::string& fileName, char separator = ',');
   // CREATE TABLE ... CONFIG FROM an Arrow stream: as configTable, sampling
   // the stream's rows (columns matched by position; see
@@ -73,6 +76,12 @@ class Database : public DatabaseSchema {
   // DROP TABLE: destroys the table and removes it from the catalogue; the
   // tables after it move down by one number.
   void deleteTable(const std::string& tableName);
+  // Drops every table and marks the database closed for good; closing a
+  // closed database does nothing.
+  void close();
+  bool isClosed() const { return closed_.load(std::memory_order_acquire); }
+  // Throws DatabaseException "Database is closed" once the database is.
+  void requireOpen() const;
 
   // The configuration of the named table.
   TableConfig& getTableConfig(const std::string& tableName);
@@ -143,4 +152,6 @@ class Database : public DatabaseSchema {
 
   std::vector<StoredTable> trees;  // index is the table number
   mutable DatabaseLock lock_;
+  // Set under the lock; read also without it (an interrupt request).
+  std::atomic<bool> closed_{false};
 };

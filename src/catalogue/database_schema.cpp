@@ -60,7 +60,8 @@ void DatabaseSchema::forgetColumnsOf(unsigned short removed) {
 
 unsigned short DatabaseSchema::getTableNumber(const std::string& name) const {
   const auto found = tableNumbers.find(name);
-  if (found == tableNumbers.end()) throw DatabaseException("Table %s is not defined", name.c_str());
+  if (found == tableNumbers.end()) throw DatabaseException(ErrorKind::kUnknownName,
+                                                           "Table %s is not defined", name.c_str());
   return found->second;
 }
 

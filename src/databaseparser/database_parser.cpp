@@ -21,17 +21,22 @@ DatabaseParser::~DatabaseParser() {
 
 DatabaseLock& DatabaseParser::lock() const { return database_->lock(); }
 
-void DatabaseParser::executeCommand(const char* command) { engine_->executeCommand(command); }
-
-void DatabaseParser::executeCommand(const char* command, ArrowArrayStream& stream) {
-  engine_->executeCommand(command, stream);
+void DatabaseParser::executeCommand(const char* command, const Parameters* parameters) {
+  database_->requireOpen();
+  engine_->executeCommand(command, parameters);
 }
 
-QuerySet DatabaseParser::executeSelect(const char* command) {
-  return QuerySet(engine_->executeSelect(command), database_);
+QuerySet DatabaseParser::executeSelect(const char* command, const Parameters* parameters) {
+  database_->requireOpen();
+  return QuerySet(engine_->executeSelect(command, parameters), database_);
 }
+
+void DatabaseParser::close() { database_->close(); }
+
+void DatabaseParser::requireOpen() const { database_->requireOpen(); }
 
 void DatabaseParser::listTables(std::vector<std::string>& names) const {
+  database_->requireOpen();
   names.clear();
   const unsigned short count = database_->getNumberOfTables();
   for (unsigned short table = 0; table < count; ++table) {
@@ -40,11 +45,13 @@ void DatabaseParser::listTables(std::vector<std::string>& names) const {
 }
 
 TableIndex DatabaseParser::createIndex(std::string table, std::string column) {
+  database_->requireOpen();
   auto index = std::make_unique<IndexSet>();
   const unsigned short tableNumber = database_->getTableNumber(table);
   const std::vector<TableCol> found = database_->findColumn(table, column);
   if (found.size() != 1) {
-    throw DatabaseException("Table %s does not contain column %s", table.c_str(), column.c_str());
+    throw DatabaseException(ErrorKind::kUnknownName,
+                            "Table %s does not contain column %s", table.c_str(), column.c_str());
   }
   index->initIndex(tableNumber, *database_, found.front().column);
   return TableIndex(std::move(index), database_);

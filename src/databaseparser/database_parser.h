@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "parser/parameter_value.h"
 #include "query/query_set.h"
 #include "query/table_index.h"
 
 class Database;
 class DatabaseLock;
 class ParserEngine;
-struct ArrowArrayStream;
 
 // The facade behind the Python class DatabaseParser: owns one command engine
 // exclusively and holds its database by shared ownership, so the tables live
@@ -28,13 +28,18 @@ class DatabaseParser {
   DatabaseParser& operator=(const DatabaseParser&) = delete;
   ~DatabaseParser();
 
-  // Runs a CREATE, LOAD or DROP statement.
-  void executeCommand(const char* command);
-  // Runs a LOAD or CREATE ... CONFIG FROM that reads `stream` where its
-  // file name is `?`; takes the stream over (see ParserEngine).
-  void executeCommand(const char* command, ArrowArrayStream& stream);
-  // Runs a SELECT statement; the cursor keeps the database alive.
-  QuerySet executeSelect(const char* command);
+  // Runs a CREATE, LOAD or DROP statement. With `parameters` (null: none
+  // given) every "?" of the command is a placeholder they fill in order.
+  void executeCommand(const char* command, const Parameters* parameters = nullptr);
+  // Runs a SELECT statement, `parameters` as above; the cursor keeps the
+  // database alive.
+  QuerySet executeSelect(const char* command, const Parameters* parameters = nullptr);
+  // Drops every table, freeing their memory now, and closes the database
+  // for this object, its copies and its cursors: every later call and read
+  // throws "Database is closed". Closing again does nothing.
+  void close();
+  // Throws "Database is closed" once the database is.
+  void requireOpen() const;
   // Replaces `names` with the table names in table-number order.
   void listTables(std::vector<std::string>& names) const;
   // An index over one column of one table, owning everything it reads

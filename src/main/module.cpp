@@ -22,6 +22,7 @@
 #include "databaseparser/database_parser.h"
 #include "errors/interruption.h"
 #include "main/arrow_methods.h"
+#include "main/parameter_converter.h"
 #include "main/python_call.h"
 #include "main/python_errors.h"
 #include "main/query_set_methods.h"
@@ -145,12 +146,6 @@ PyObject* methodWith(PyObject* self, PyObject* argument) {
   return guarded([&] { return Body(instance<T>(self), argument); });
 }
 
-// A method with positional arguments (METH_VARARGS).
-template <typename T, nb::object (*Body)(T&, PyObject*)>
-PyObject* methodWithArguments(PyObject* self, PyObject* args) {
-  return guarded([&] { return Body(instance<T>(self), args); });
-}
-
 // A method that needs the Python object itself, not only its C++ object.
 template <typename T, nb::object (*Body)(PyObject*)>
 PyObject* methodOfObject(PyObject* self, PyObject*) {
@@ -160,6 +155,19 @@ PyObject* methodOfObject(PyObject* self, PyObject*) {
   });
 }
 
+// A command method: the command, positional only, and an optional params
+// argument (METH_VARARGS | METH_KEYWORDS).
+template <nb::object (*Body)(DatabaseParser&, PyObject*, PyObject*)>
+PyObject* commandMethod(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"", "params", nullptr};
+  PyObject* command = nullptr;
+  PyObject* params = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O", const_cast<char**>(keywords), &command, &params)) {
+    return nullptr;
+  }
+  return guarded([&] { return Body(instance<DatabaseParser>(self), command, params); });
+}
+
 template <typename Function>
 PyCFunction cFunction(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
@@ -167,80 +175,128 @@ PyCFunction cFunction(Function function) {
 
 // ---------------------------------------------------------------- DatabaseParser
 
-nb::object executeCommand(DatabaseParser& parser, PyObject* command) {
-  const char* const text = commandText(command, "executeCommand");
-  {
-    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
-    parser.executeCommand(text);
-  }
-  return none();
+// The parameters given, or null for none.
+const Parameters* given(const std::optional<Parameters>& parameters) {
+  return parameters ? &*parameters : nullptr;
 }
 
-nb::object executeSelect(DatabaseParser& parser, PyObject* command) {
-  const char* const text = commandText(command, "executeSelect");
-  std::optional<QuerySet> cursor;
-  {
-    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
-    cursor.emplace(parser.executeSelect(text));
-  }
-  return nb::cast(std::move(*cursor), nb::rv_policy::move);
-}
-
-// A LOAD or CREATE ... CONFIG FROM reading an object with
-// __arrow_c_stream__ where its file name is `?`. The stream is read on
-// this thread with the interpreter held: its producer may run Python code.
-// A KeyboardInterrupt that the producer turned into an error of its own is
-// raised as it was.
-nb::object executeWithStream(DatabaseParser& parser, PyObject* args) {
-  PyObject* command = nullptr;
-  PyObject* object = nullptr;
-  if (!PyArg_ParseTuple(args, "OO:_executeWithStream", &command, &object)) throw nb::python_error();
-  const char* const text = commandText(command, "_executeWithStream");
-  StreamSource source(object);
+// A command reading an Arrow stream reads it on this thread with the
+// interpreter held, since its producer may run Python code; a
+// KeyboardInterrupt that the producer turned into an error of its own is
+// raised as it was. Any other command runs without the interpreter.
+void runReadingStreams(DatabaseParser& parser, const char* text, const Parameters& parameters) {
   SignalRecorder signals;
   try {
     const PythonCall call(&parser.lock(), PythonCall::Interpreter::kKeep);
     const DatabaseLock::NestedReads nested(parser.lock());
-    parser.executeCommand(text, source.stream());
+    parser.executeCommand(text, &parameters);
   } catch (...) {
     if (signals.raiseRecorded()) throw nb::python_error();
     throw;
   }
+}
+
+nb::object executeCommand(DatabaseParser& parser, PyObject* command, PyObject* params) {
+  const char* const text = commandText(command, "executeCommand");
+  StreamSources streams;
+  const std::optional<Parameters> parameters = convertParameters(params, &streams);
+  if (!streams.empty()) {
+    runReadingStreams(parser, text, *parameters);
+    return none();
+  }
+  {
+    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
+    parser.executeCommand(text, given(parameters));
+  }
   return none();
 }
 
+nb::object executeSelect(DatabaseParser& parser, PyObject* command, PyObject* params) {
+  const char* const text = commandText(command, "executeSelect");
+  const std::optional<Parameters> parameters = convertParameters(params);
+  std::optional<QuerySet> cursor;
+  {
+    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
+    cursor.emplace(parser.executeSelect(text, given(parameters)));
+  }
+  return nb::cast(std::move(*cursor), nb::rv_policy::move);
+}
+
 nb::object interrupt(DatabaseParser& parser) {
+  parser.requireOpen();
   parser.lock().interrupt();
   return none();
+}
+
+nb::object closeDatabase(DatabaseParser& parser) {
+  {
+    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
+    parser.close();
+  }
+  return none();
+}
+
+nb::object enter(PyObject* self) {
+  instance<DatabaseParser>(self).requireOpen();
+  return nb::borrow(self);
+}
+
+// __exit__(exc_type, exc_value, traceback): closes; an exception leaving
+// the block goes on.
+PyObject* exitSlot(PyObject* self, PyObject* args) {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  if (!PyArg_ParseTuple(args, "OOO:__exit__", &type, &value, &traceback)) return nullptr;
+  return guarded([&] { return closeDatabase(instance<DatabaseParser>(self)); });
 }
 
 constexpr const char* kDatabaseParserDoc =
     "DatabaseParser()\n--\n\n"
     "An in-memory database and the engine that runs commands on it.\n\n"
     "DatabaseParser() creates an empty database, reading .tbconfig from the\n"
-    "working directory if it exists. Every failure raises RuntimeError with a\n"
-    "plain English message; the object stays usable afterwards. A database\n"
+    "working directory if it exists. Every failure raises Error (a\n"
+    "RuntimeError) or its subclass ParseError, UnknownNameError, LoadError or\n"
+    "StaleResultError, with a plain English message; the object stays usable\n"
+    "afterwards. A database\n"
     "serves one call at a time, from any thread: commands, queries and bulk\n"
     "reads run without the interpreter lock, and a call from another thread\n"
-    "waits for the running one.";
+    "waits for the running one. close(), or the end of a with block, drops\n"
+    "every table at once.";
 
 PyMethodDef kDatabaseParserMethods[] = {
-    {"executeCommand", &methodWith<DatabaseParser, executeCommand>, METH_O,
-     "executeCommand($self, command, /)\n--\n\n"
+    {"executeCommand", cFunction(&commandMethod<executeCommand>), METH_VARARGS | METH_KEYWORDS,
+     "executeCommand($self, command, /, params=None)\n--\n\n"
      "Runs a CREATE TABLE, LOAD or DROP TABLE statement, all or nothing; any\n"
-     "other statement, SELECT included, is refused."},
-    {"executeSelect", &methodWith<DatabaseParser, executeSelect>, METH_O,
-     "executeSelect($self, command, /)\n--\n\n"
-     "Runs a SELECT statement and returns a cursor (QuerySet) over its result."},
-    {"_executeWithStream", &methodWithArguments<DatabaseParser, executeWithStream>, METH_VARARGS,
-     "_executeWithStream($self, command, source, /)\n--\n\n"
-     "Runs a LOAD or CREATE ... CONFIG FROM whose file name is ? on the rows\n"
-     "of `source`, any object with __arrow_c_stream__."},
+     "other statement, SELECT included, is refused. With params (a sequence)\n"
+     "every ? outside quotes is a placeholder, filled in order: the file name\n"
+     "of load ... from ? and config from ?: a str or os.PathLike, or any\n"
+     "object with __arrow_c_stream__, whose rows are read instead of a file\n"
+     "(on this thread, with the interpreter held)."},
+    {"executeSelect", cFunction(&commandMethod<executeSelect>), METH_VARARGS | METH_KEYWORDS,
+     "executeSelect($self, command, /, params=None)\n--\n\n"
+     "Runs a SELECT statement and returns a cursor (QuerySet) over its result.\n"
+     "With params (a sequence) every ? outside quotes is a placeholder for\n"
+     "the value of a condition, filled in order: an int, float, str, bool or\n"
+     "datetime.date, converted to the column's type as a written value is;\n"
+     "a str is taken as it is, quotes and all. None is refused (write is\n"
+     "null), and so are an Arrow stream and a count of values other than\n"
+     "the count of ?."},
     {"interrupt", &method<DatabaseParser, interrupt>, METH_NOARGS,
      "interrupt($self, /)\n--\n\n"
      "Stops the command, query or read running on this database, from any\n"
      "thread: it raises RuntimeError \"Interrupted\" at its next check, within\n"
      "milliseconds, and a load is undone. Does nothing when no call is running."},
+    {"close", &method<DatabaseParser, closeDatabase>, METH_NOARGS,
+     "close($self, /)\n--\n\n"
+     "Drops every table, freeing its memory now, and closes the database:\n"
+     "afterwards every call on it and every read of its cursors and Arrow\n"
+     "streams raises Error \"Database is closed\". Closing again does nothing."},
+    {"__enter__", &methodOfObject<DatabaseParser, enter>, METH_NOARGS,
+     "__enter__($self, /)\n--\n\nThe database itself, for a with block."},
+    {"__exit__", &exitSlot, METH_VARARGS,
+     "__exit__($self, exc_type, exc_value, traceback, /)\n--\n\n"
+     "Closes the database at the end of a with block."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -377,8 +433,9 @@ constexpr const char* kQuerySetDoc =
     "stored text is replaced by U+FFFD. Copies share one current row. Once a\n"
     "table behind the result is loaded into or dropped, every read raises\n"
     "RuntimeError \"Query result is no longer valid: table NAME has changed\";\n"
-    "len() and the column names stay available. QuerySet() makes an empty\n"
-    "cursor: no result, no rows, no columns.";
+    "len() and the column names stay available. Once its database is closed,\n"
+    "every read, len() included, raises Error \"Database is closed\".\n"
+    "QuerySet() makes an empty cursor: no result, no rows, no columns.";
 
 PyMethodDef kQuerySetMethods[] = {
     {"getString", &methodWith<QuerySet, getString>, METH_O,
@@ -438,8 +495,8 @@ PyMethodDef kQuerySetMethods[] = {
      "invalid UTF-8 replaced by U+FFFD; a NULL is null. requested_schema is\n"
      "accepted and not followed. The stream shares the result; once a table\n"
      "behind it is loaded into or dropped, its next batch fails with \"Query\n"
-     "result is no longer valid: table NAME has changed\". The current row is\n"
-     "not moved."},
+     "result is no longer valid: table NAME has changed\", once the database\n"
+     "is closed with \"Database is closed\". The current row is not moved."},
     {"__arrow_c_schema__", &method<QuerySet, arrowSchema>, METH_NOARGS,
      "__arrow_c_schema__($self, /)\n--\n\n"
      "The result's schema (a struct with one field per column) in a PyCapsule\n"
@@ -529,6 +586,7 @@ NB_MODULE(tabulon, m) {
   } catch (const Interrupted&) {
   }
   PythonCall::install();
+  if (!addErrorClasses(m.ptr())) throw nb::python_error();
   nb::class_<DatabaseParser>(m, "DatabaseParser", kDatabaseParserDoc, nb::type_slots(kDatabaseParserSlots));
   nb::class_<QuerySet>(m, "QuerySet", kQuerySetDoc, nb::type_slots(kQuerySetSlots));
   nb::class_<RowIterator>(m, "QuerySetIterator", kIteratorDoc, nb::type_slots(kIteratorSlots));

@@ -135,6 +135,7 @@ nb::object toCSV(const QuerySet& cursor) {
 
 nb::object reprQuerySet(const QuerySet& cursor) {
   if (cursor.empty()) return decodeText(std::string("<tabulon.QuerySet: no result>"));
+  if (cursor.closed()) return decodeText(std::string("<tabulon.QuerySet: database closed>"));
   std::string text;
   {
     const PythonCall call(cursor.lock(), PythonCall::Interpreter::kKeep);

@@ -14,7 +14,7 @@ CreateParser::CreateParser()
       closeBracket(append(std::make_unique<StatementParser>(")"))),
       config(append(std::make_unique<StatementParser>("config"))),
       from(append(std::make_unique<StatementParser>("from"))),
-      fileName(append(std::make_unique<StringParser>("file name"))),
+      fileName(append(std::make_unique<StringParser>("file name", true))),
       separator(append(std::make_unique<StatementParser>("separator"))),
       separatorText(append(std::make_unique<StringParser>("separator character"))) {
   config->optional = true;

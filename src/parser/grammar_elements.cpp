@@ -55,7 +55,7 @@ std::unique_ptr<Parser> condParser() {
   auto negation = std::make_unique<KeywordAfterParser>("not", "is");
   negation->optional = true;
   head->append(std::move(negation));
-  head->append(std::make_unique<StringParser>("value"));
+  head->append(std::make_unique<StringParser>("value", true));
   head->append(optionalRepeated(")"));
   return head;
 }
@@ -87,6 +87,10 @@ std::unique_ptr<Parser> joinParser() {
 
 const std::string& elementText(Parser& element, unsigned short k) {
   return part<StringParser>(element, k).value;
+}
+
+unsigned short elementParameter(Parser& element, unsigned short k) {
+  return part<StringParser>(element, k).parameter;
 }
 
 bool elementMatched(Parser& element, unsigned short k) {

@@ -30,7 +30,7 @@ enum CondPart : unsigned short {
   COND_COLUMN = 1,          // StringParser
   COND_OPERATOR = 2,        // StringParser
   COND_NOT = 3,             // KeywordAfterParser "not" after "is", optional
-  COND_VALUE = 4,           // StringParser
+  COND_VALUE = 4,           // StringParser, may be a placeholder
   COND_CLOSE_BRACKETS = 5,  // RepeatedStatementParser ")", optional
 };
 std::unique_ptr<Parser> condParser();
@@ -68,6 +68,9 @@ std::unique_ptr<Parser> joinParser();
 // read (a mismatch is a programming error and throws std::logic_error).
 // The text recorded by the StringParser at part k.
 const std::string& elementText(Parser& element, unsigned short k);
+// The parameter the token of the StringParser at part k stands for, or
+// Token::kNoParameter.
+unsigned short elementParameter(Parser& element, unsigned short k);
 // Whether the StatementParser or KeywordAfterParser at part k matched.
 bool elementMatched(Parser& element, unsigned short k);
 // How many repetitions the RepeatedStatementParser at part k found.

@@ -6,6 +6,6 @@ KeywordAfterParser::KeywordAfterParser(const std::string& keyword, const std::st
     : keyword(toLower(keyword)), after(toLower(after)) {}
 
 unsigned short KeywordAfterParser::parse(const TokenList& tokens, unsigned short position) {
-  matched = position > 0 && toLower(tokens[position - 1]) == after && toLower(tokens[position]) == keyword;
+  matched = position > 0 && toLower(tokens[position - 1].text) == after && toLower(tokens[position].text) == keyword;
   return matched ? 1 : 0;
 }

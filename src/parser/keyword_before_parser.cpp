@@ -17,7 +17,7 @@ KeywordBeforeParser::KeywordBeforeParser(const std::string& keyword, const std::
     : keyword(toLower(keyword)), notBefore(lowered(notBefore)) {}
 
 unsigned short KeywordBeforeParser::parse(const TokenList& tokens, unsigned short position) {
-  matched = toLower(tokens[position]) == keyword && size_t{position} + 1 < tokens.size() &&
-            notBefore.count(toLower(tokens[position + 1])) == 0;
+  matched = toLower(tokens[position].text) == keyword && size_t{position} + 1 < tokens.size() &&
+            notBefore.count(toLower(tokens[position + 1].text)) == 0;
   return matched ? 1 : 0;
 }

@@ -25,11 +25,11 @@ unsigned short ListParser::parse(const TokenList& tokens, unsigned short positio
     elements.push_back(std::move(element));
     current = end;
     if (current == tokens.size() || separators.empty()) continue;
-    if (separators.count(tokens[current]) == 0) break;
-    separatorsFound.push_back(tokens[current]);
+    if (separators.count(tokens[current].text) == 0) break;
+    separatorsFound.push_back(tokens[current].text);
     ++current;
     if (current == tokens.size()) {
-      throw DatabaseException("Missing %s after '%s'", element_.c_str(), tokens.back().c_str());
+      throw DatabaseException(ErrorKind::kParse, "Missing %s after '%s'", element_.c_str(), tokens.back().text.c_str());
     }
   }
   return static_cast<unsigned short>(current - position);

@@ -36,7 +36,8 @@ Parser* following(Parser* parser, unsigned short consumed) {
 void requireOptionalRest(Parser* rest, const TokenList& tokens) {
   for (Parser* current = rest; current != nullptr; current = following(current, 0)) {
     if (!current->optional) {
-      throw DatabaseException("Missing %s after '%s'", current->describe().c_str(), tokens.back().c_str());
+      throw DatabaseException(ErrorKind::kParse, "Missing %s after '%s'", current->describe().c_str(),
+                              tokens.back().text.c_str());
     }
   }
 }
@@ -50,8 +51,8 @@ unsigned short runChain(Parser* head, const TokenList& tokens, unsigned short po
   while (current != nullptr && position < tokens.size()) {
     const unsigned short consumed = current->parse(tokens, position);
     if (consumed == 0 && !current->optional) {
-      throw DatabaseException("Unexpected token identified at pos %d: %s",
-                              static_cast<int>(position), tokens[position].c_str());
+      throw DatabaseException(ErrorKind::kParse, "Unexpected token identified at pos %d: %s",
+                              static_cast<int>(position), tokens[position].text.c_str());
     }
     position = static_cast<unsigned short>(position + consumed);
     current = following(current, consumed);
@@ -68,7 +69,7 @@ void resetChain(Parser* head) {
 
 void checkTokenCount(const TokenList& tokens) {
   if (tokens.size() > MAX_TOKENS) {
-    throw DatabaseException("Command has more than %d tokens", static_cast<int>(MAX_TOKENS));
+    throw DatabaseException(ErrorKind::kParse, "Command has more than %d tokens", static_cast<int>(MAX_TOKENS));
   }
 }
 

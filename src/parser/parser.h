@@ -2,10 +2,27 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+// One token of a command: its text as the grammars read it and, for a
+// placeholder "?" that a parameter fills, the number of that parameter.
+struct Token {
+  static constexpr unsigned short kNoParameter = 65535;
+
+  Token(std::string tokenText, unsigned short parameterNumber = kNoParameter)
+      : text(std::move(tokenText)), parameter(parameterNumber) {}
+  Token(const char* tokenText) : text(tokenText) {}
+
+  bool isPlaceholder() const { return parameter != kNoParameter; }
+  bool operator==(const Token& other) const = default;
+
+  std::string text;
+  unsigned short parameter = kNoParameter;  // from 0, in command order
+};
+
 // The tokens of one command, in command order.
-using TokenList = std::vector<std::string>;
+using TokenList = std::vector<Token>;
 
 // The most tokens a command may have: token positions are 16-bit.
 inline constexpr size_t MAX_TOKENS = 65535;

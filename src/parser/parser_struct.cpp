@@ -14,5 +14,7 @@ void ParserStruct::reset() { resetChain(root.get()); }
 
 void ParserStruct::runWhole(const TokenList& tokens) {
   const unsigned short end = run(tokens);
-  if (end != tokens.size()) throw DatabaseException("Invalid token identified: %s", tokens[end].c_str());
+  if (end != tokens.size()) {
+    throw DatabaseException(ErrorKind::kParse, "Invalid token identified: %s", tokens[end].text.c_str());
+  }
 }

@@ -8,7 +8,7 @@ RepeatedStatementParser::RepeatedStatementParser(const std::string& keyword)
 
 unsigned short RepeatedStatementParser::parse(const TokenList& tokens, unsigned short position) {
   count = 0;
-  for (size_t i = position; i < tokens.size() && toLower(tokens[i]) == keyword; ++i) {
+  for (size_t i = position; i < tokens.size() && toLower(tokens[i].text) == keyword; ++i) {
     ++count;
   }
   return count;

@@ -54,7 +54,7 @@ SelectItem selectItem(Parser& element, unsigned short first) {
 
 WrittenCondition writtenCondition(Parser& element) {
   return {elementText(element, COND_COLUMN), elementText(element, COND_OPERATOR), elementMatched(element, COND_NOT),
-          elementText(element, COND_VALUE)};
+          elementText(element, COND_VALUE), elementParameter(element, COND_VALUE)};
 }
 
 WhereClause whereClause(const ListParser& list) {

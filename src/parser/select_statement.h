@@ -8,12 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "parser/parser.h"
+
 // One comparison of a where clause, as written.
 struct WrittenCondition {
   std::string column;
   std::string op;        // the operator as written
   bool negated = false;  // "not" after the operator "is"
-  std::string value;
+  std::string value;     // the constant as written; "?" for a placeholder
+  // The parameter a placeholder value stands for, from 0, or
+  // Token::kNoParameter for a written constant.
+  unsigned short parameter = Token::kNoParameter;
 
   // column, operator, "not" when given, value: the condition as messages
   // quote it.

@@ -5,6 +5,6 @@
 StatementParser::StatementParser(const std::string& keyword) : keyword(toLower(keyword)) {}
 
 unsigned short StatementParser::parse(const TokenList& tokens, unsigned short position) {
-  matched = toLower(tokens[position]) == keyword;
+  matched = toLower(tokens[position].text) == keyword;
   return matched ? 1 : 0;
 }

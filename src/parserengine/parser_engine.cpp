@@ -4,6 +4,7 @@
 
 #include "parserengine/parser_engine.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -26,13 +27,13 @@ ColumnConfig columnConfig(Parser& definition) {
   column.name = elementText(definition, CREATE_COL_NAME);
   const std::string typeName = toLower(elementText(definition, CREATE_COL_TYPE));
   if (!getTypeFromKeyword(typeName, column.type)) {
-    throw DatabaseException("Column type %s is not supported", typeName.c_str());
+    throw DatabaseException(ErrorKind::kParse, "Column type %s is not supported", typeName.c_str());
   }
   column.nullable = elementMatched(definition, CREATE_COL_NULL);
   if (!elementMatched(definition, CREATE_COL_CAT)) return column;
   const std::string& number = elementText(definition, CREATE_COL_CAT_NUMBER);
   if (number.empty()) {
-    throw DatabaseException("Category number is empty for column %s", column.name.c_str());
+    throw DatabaseException(ErrorKind::kParse, "Category number is empty for column %s", column.name.c_str());
   }
   // Only the low 16 bits count: "-1" gives 65535, the same as no category.
   column.category = static_cast<unsigned short>(std::strtol(number.c_str(), nullptr, 10));
@@ -47,82 +48,87 @@ char fieldSeparator(const StatementParser& keyword, const StringParser& text) {
   const std::string& written = text.value;
   if (written == "\\t") return '\t';
   if (written.size() == 1) return written.front();
-  if (written.empty()) throw DatabaseException("Separator is empty: it must be one character, such as ';' or '\\t'");
-  throw DatabaseException("Separator '%s' must be one character, such as ';' or '\\t'", written.c_str());
+  if (written.empty()) {
+    throw DatabaseException(ErrorKind::kParse, "Separator is empty: it must be one character, such as ';' or '\\t'");
+  }
+  throw DatabaseException(ErrorKind::kParse, "Separator '%s' must be one character, such as ';' or '\\t'",
+                          written.c_str());
 }
+
+// The file name a statement gives: as written, or the text of the
+// parameter its placeholder stands for.
+std::string fileName(const StringParser& written, const Parameters& parameters) {
+  if (written.parameter == Token::kNoParameter) return written.value;
+  const ParameterValue& bound = parameters.at(written.parameter);
+  if (const auto* text = std::get_if<std::string>(&bound.value)) return *text;
+  throw DatabaseException(ErrorKind::kLoad, "Parameter %d stands for a file name, which must be a str, not %s",
+                          written.parameter + 1, bound.kindName());
+}
+
+// The Arrow stream bound to the file name's placeholder, or null when the
+// statement reads a file. A stream has no field separator to choose.
+ArrowArrayStream* boundStream(const StringParser& written, const StatementParser& separator,
+                              const Parameters& parameters) {
+  if (written.parameter == Token::kNoParameter) return nullptr;
+  const auto* stream = std::get_if<ParameterValue::Stream>(&parameters.at(written.parameter).value);
+  if (stream == nullptr) return nullptr;
+  if (separator.matched) {
+    throw DatabaseException(ErrorKind::kParse, "Parameter %d is an Arrow stream, which has no field separator: "
+                            "leave out separator", written.parameter + 1);
+  }
+  return stream->stream;
+}
+
+const Parameters kNoParameters;
 
 }  // namespace
 
 ParserEngine::ParserEngine(Database& database) : database_(database) {}
 
-void ParserEngine::copyCommandToBuffer(const char* command) {
-  ::copyCommandToBuffer(commandBuffer_, command);
+const Parameters& ParserEngine::tokenize(const char* command, const Parameters* parameters) {
+  copyCommandToBuffer(commandBuffer_, command);
+  populateTokens(commandBuffer_, tokens_, parameters != nullptr);
+  if (parameters == nullptr) return kNoParameters;
+  const auto placeholders =
+      static_cast<size_t>(std::count_if(tokens_.begin(), tokens_.end(), [](const Token& token) {
+        return token.isPlaceholder();
+      }));
+  if (placeholders != parameters->size()) {
+    throw DatabaseException(ErrorKind::kParse, "Command has %zu placeholder(s) ? but %zu parameter(s) were given",
+                            placeholders, parameters->size());
+  }
+  return *parameters;
 }
 
-void ParserEngine::populateTokens() { ::populateTokens(commandBuffer_, tokens_); }
-
-void ParserEngine::executeCommand(const char* command) {
-  copyCommandToBuffer(command);
-  populateTokens();
+void ParserEngine::executeCommand(const char* command, const Parameters* parameters) {
+  const Parameters& bound = tokenize(command, parameters);
   if (tokens_.empty()) return;
-  const std::string keyword = toLower(tokens_.front());
-  if (keyword == "select") throw DatabaseException("Function supports all non-select statements");
+  const std::string keyword = toLower(tokens_.front().text);
+  if (keyword == "select") throw DatabaseException(ErrorKind::kParse, "Function supports all non-select statements");
   if (keyword == "create") {
-    executeCreate();
+    executeCreate(bound);
   } else if (keyword == "load") {
-    executeLoad();
+    executeLoad(bound);
   } else if (keyword == "drop") {
     executeDrop();
   } else {
-    throw DatabaseException("Unknown statement %s: executeCommand runs create, load and drop",
-                            tokens_.front().c_str());
+    throw DatabaseException(ErrorKind::kParse, "Unknown statement %s: executeCommand runs create, load and drop",
+                            tokens_.front().text.c_str());
   }
 }
 
-void ParserEngine::executeCommand(const char* command, ArrowArrayStream& stream) {
-  // Released when the command ends unless the database took it over.
-  struct Release {
-    ArrowArrayStream& stream;
-    ArrowArrayStream*& current;
-    ~Release() {
-      current = nullptr;
-      if (stream.release != nullptr) stream.release(&stream);
-    }
-  } release{stream, stream_};
-  stream_ = &stream;
-  executeCommand(command);
-  // A command without a statement reads nothing either.
-  if (stream.release != nullptr) refuseStream();
-}
-
-void ParserEngine::refuseStream() const {
-  if (stream_ != nullptr) throw DatabaseException("The command reads no Arrow stream: write ? for its file name");
-}
-
-ArrowArrayStream* ParserEngine::streamFor(const std::string& fileName, const StatementParser& separator) const {
-  if (stream_ == nullptr) return nullptr;
-  if (separator.matched) throw DatabaseException("An Arrow stream has no field separator: leave out separator");
-  if (fileName != "?") {
-    throw DatabaseException("The command reads the file %s, not the Arrow stream given with it: write ? for the "
-                            "file name",
-                            fileName.c_str());
-  }
-  return stream_;
-}
-
-std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command) {
-  copyCommandToBuffer(command);
-  populateTokens();
-  if (tokens_.empty()) throw DatabaseException("Empty SELECT statement");
-  if (toLower(tokens_.front()) != "select") {
-    throw DatabaseException("Function supports only select statements");
+std::unique_ptr<ResultSet> ParserEngine::executeSelect(const char* command, const Parameters* parameters) {
+  const Parameters& bound = tokenize(command, parameters);
+  if (tokens_.empty()) throw DatabaseException(ErrorKind::kParse, "Empty SELECT statement");
+  if (toLower(tokens_.front().text) != "select") {
+    throw DatabaseException(ErrorKind::kParse, "Function supports only select statements");
   }
   selectParser_.runWhole(tokens_);
-  BoundSelect bound = SelectBinder(database_).bind(selectParser_.statement());
-  return ResultSetFactory(database_).build(std::move(bound));
+  BoundSelect select = SelectBinder(database_).bind(selectParser_.statement(), bound);
+  return ResultSetFactory(database_).build(std::move(select));
 }
 
-void ParserEngine::executeCreate() {
+void ParserEngine::executeCreate(const Parameters& parameters) {
   createParser_.runWhole(tokens_);
   const std::string tableName = createParser_.tableName->value;
   std::vector<ColumnConfig> columns;
@@ -130,32 +136,30 @@ void ParserEngine::executeCreate() {
     columns.push_back(columnConfig(*definition));
   }
   if (createParser_.config->matched) {
-    if (ArrowArrayStream* const stream = streamFor(createParser_.fileName->value, *createParser_.separator)) {
+    if (ArrowArrayStream* const stream = boundStream(*createParser_.fileName, *createParser_.separator, parameters)) {
       database_.configTableFromStream(tableName, *stream, columns);
       return;
     }
     const char separator = fieldSeparator(*createParser_.separator, *createParser_.separatorText);
-    database_.configTable(tableName, createParser_.fileName->value, columns, separator);
+    database_.configTable(tableName, fileName(*createParser_.fileName, parameters), columns, separator);
   } else {
-    refuseStream();
     database_.tableInit(tableName, columns);
   }
 }
 
-void ParserEngine::executeLoad() {
+void ParserEngine::executeLoad(const Parameters& parameters) {
   loadParser_.runWhole(tokens_);
   const std::string tableName = loadParser_.tableName->value;
-  const std::string fileName = loadParser_.fileName->value;
-  if (ArrowArrayStream* const stream = streamFor(fileName, *loadParser_.separator)) {
+  if (ArrowArrayStream* const stream = boundStream(*loadParser_.fileName, *loadParser_.separator, parameters)) {
     database_.loadStream(tableName, *stream);
     return;
   }
-  database_.loadFile(tableName, fileName, fieldSeparator(*loadParser_.separator, *loadParser_.separatorText));
+  const char separator = fieldSeparator(*loadParser_.separator, *loadParser_.separatorText);
+  database_.loadFile(tableName, fileName(*loadParser_.fileName, parameters), separator);
 }
 
 void ParserEngine::executeDrop() {
   dropParser_.runWhole(tokens_);
   const std::string tableName = dropParser_.tableName->value;
-  refuseStream();
   database_.deleteTable(tableName);
 }

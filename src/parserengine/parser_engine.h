@@ -5,13 +5,13 @@
 #include "parser/create_parser.h"
 #include "parser/drop_parser.h"
 #include "parser/load_parser.h"
+#include "parser/parameter_value.h"
 #include "parser/parser.h"
 #include "parser/select_parser.h"
 #include "query/result_set.h"
 #include "storage/buffer.h"
 
 class Database;
-struct ArrowArrayStream;
 
 // The command engine behind a DatabaseParser: tokenizes one command at a
 // time into its pooled command buffer and token list, recognises the
@@ -28,33 +28,26 @@ class ParserEngine {
 
   // Runs a CREATE, LOAD or DROP statement. A command without tokens does
   // nothing; a SELECT and a first word that is no statement keyword are
-  // refused.
-  void executeCommand(const char* command);
-  // The same for a LOAD or CREATE ... CONFIG FROM whose file name is `?`:
-  // it reads `stream` instead of a file. The engine takes the stream over
-  // (it is released, read or not, when the command ends); a command that
-  // would not read it is refused.
-  void executeCommand(const char* command, ArrowArrayStream& stream);
+  // refused. With `parameters` (may be null: none given) every "?" of the
+  // command is a placeholder, filled in order; a count of values other
+  // than the count of placeholders is refused.
+  void executeCommand(const char* command, const Parameters* parameters = nullptr);
   // Runs a SELECT statement and returns its result, owned by the caller.
-  // Any other statement and trailing tokens are refused.
-  std::unique_ptr<ResultSet> executeSelect(const char* command);
+  // Any other statement and trailing tokens are refused. `parameters` as
+  // for executeCommand.
+  std::unique_ptr<ResultSet> executeSelect(const char* command, const Parameters* parameters = nullptr);
 
  private:
-  void copyCommandToBuffer(const char* command);
-  void populateTokens();
+  // Copies the command into the buffer and cuts it into tokens, checking
+  // that the parameters, when given, fill its placeholders exactly; answers
+  // them, or no parameters when none were given.
+  const Parameters& tokenize(const char* command, const Parameters* parameters);
 
-  void executeCreate();
-  void executeLoad();
+  void executeCreate(const Parameters& parameters);
+  void executeLoad(const Parameters& parameters);
   void executeDrop();
-  // The stream of the command for a statement reading `fileName` (with the
-  // separator clause `separator`), or null when it reads the file; refuses
-  // a stream the statement would not read.
-  ArrowArrayStream* streamFor(const std::string& fileName, const StatementParser& separator) const;
-  // Refuses the command's stream, if any: the statement reads none.
-  void refuseStream() const;
 
   Database& database_;
-  ArrowArrayStream* stream_ = nullptr;  // the current command's stream, if any
   TokenList tokens_;             // tokens of the current command
   SelectParser selectParser_;
   CreateParser createParser_;

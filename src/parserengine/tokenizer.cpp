@@ -25,11 +25,12 @@ const std::string_view* separatorAt(const char* text, size_t length) {
   return nullptr;
 }
 
-void addToken(TokenList& tokens, const char* text, size_t length) {
+void addToken(TokenList& tokens, const char* text, size_t length,
+              unsigned short parameter = Token::kNoParameter) {
   if (tokens.size() == MAX_TOKENS) {
-    throw DatabaseException("Command has more than %d tokens", static_cast<int>(MAX_TOKENS));
+    throw DatabaseException(ErrorKind::kParse, "Command has more than %d tokens", static_cast<int>(MAX_TOKENS));
   }
-  tokens.emplace_back(text, length);
+  tokens.emplace_back(std::string(text, length), parameter);
 }
 
 bool isQuote(char c) { return c == '\'' || c == '"'; }
@@ -62,7 +63,8 @@ size_t addQuotedToken(std::string_view command, size_t begin, TokenList& tokens)
   for (;;) {
     const size_t next = command.find(quote, at);
     if (next == std::string_view::npos) {
-      throw DatabaseException("Unmatched quotation mark in token %s", std::string(command.substr(begin)).c_str());
+      throw DatabaseException(ErrorKind::kParse,
+                              "Unmatched quotation mark in token %s", std::string(command.substr(begin)).c_str());
     }
     value.append(command.substr(at, next - at));
     at = next + 1;
@@ -73,7 +75,7 @@ size_t addQuotedToken(std::string_view command, size_t begin, TokenList& tokens)
   const size_t end = wordEnd(command, at);
   if (end != at) {
     const std::string written(command.substr(begin, end - begin));
-    throw DatabaseException("Unmatched quotation mark in token %s", written.c_str());
+    throw DatabaseException(ErrorKind::kParse, "Unmatched quotation mark in token %s", written.c_str());
   }
   addToken(tokens, value.data(), value.size());
   return end;
@@ -84,14 +86,15 @@ size_t addQuotedToken(std::string_view command, size_t begin, TokenList& tokens)
 void copyCommandToBuffer(Buffer& buffer, const char* command) {
   if (command == nullptr) throw std::logic_error("copyCommandToBuffer: null command");
   const size_t length = std::strlen(command);
-  if (length >= UINT32_MAX) throw DatabaseException("Command is too long");
+  if (length >= UINT32_MAX) throw DatabaseException(ErrorKind::kParse, "Command is too long");
   buffer.reset();
   buffer.write(command, length);
   buffer.write("", 1);
 }
 
-void populateTokens(Buffer& buffer, TokenList& tokens) {
+void populateTokens(Buffer& buffer, TokenList& tokens, bool placeholders) {
   tokens.clear();
+  unsigned short parameters = 0;
   const char* const text = buffer.start();
   if (text == nullptr) return;
   const std::string_view command(text);
@@ -106,7 +109,8 @@ void populateTokens(Buffer& buffer, TokenList& tokens) {
       at = addQuotedToken(command, at, tokens);
     } else {
       const size_t end = wordEnd(command, at);
-      addToken(tokens, command.data() + at, end - at);
+      const bool placeholder = placeholders && command.substr(at, end - at) == "?";
+      addToken(tokens, command.data() + at, end - at, placeholder ? parameters++ : Token::kNoParameter);
       at = end;
     }
   }

@@ -14,6 +14,8 @@
 #include "query/index_set.h"
 #include "query/joined_set.h"
 #include "query/table_set.h"
+#include "query/tree_aggregation.h"
+#include "storage/tree_table.h"
 #include "storage/table_config.h"
 
 namespace {
@@ -140,20 +142,55 @@ std::unique_ptr<JoinedSet> ResultSetFactory::filteredJoin(const BoundSelect& sta
 
 std::unique_ptr<ResultSet> ResultSetFactory::groupedResult(const BoundSelect& statement, Parts& made) const {
   const BoundAggregation& aggregation = *statement.aggregation;
+  std::vector<bool> nullable;
+  for (const BoundColumn& column : aggregation.groupBy) {
+    nullable.push_back(database_.getTreeTable(column.column.table).nullable[column.column.column] != 0);
+  }
+  for (const BoundAggregate& bound : aggregation.aggregates) {
+    nullable.push_back(bound.function != AggregateFunction::COUNT && bound.function != AggregateFunction::COUNT_ROWS);
+  }
+  std::unique_ptr<GroupedSet> result = statement.join ? nullptr : treeGroups(statement, made, nullable);
+  if (result == nullptr) result = hashGroups(statement, made, std::move(nullable));
+  result->header = headerOf(statement.header);
+  std::vector<std::unique_ptr<FieldComparatorBase>> owned;
+  std::vector<FieldComparatorBase*> comparators;
+  for (const BoundOutputKey& key : aggregation.sortKeys) {
+    owned.push_back(createValueComparator(result->columnType(key.output), static_cast<unsigned short>(key.output), key.descending));
+    comparators.push_back(owned.back().get());
+  }
+  result->sort(comparators);
+  return result;
+}
+
+std::unique_ptr<GroupedSet> ResultSetFactory::treeGroups(const BoundSelect& statement, Parts& made,
+                                                         const std::vector<bool>& nullable) const {
+  const BoundAggregation& aggregation = *statement.aggregation;
+  const TreeTable& table = database_.getTreeTable(statement.mainTable);
+  std::vector<unsigned short> groupColumns;
+  for (const BoundColumn& column : aggregation.groupBy) groupColumns.push_back(column.column.column);
+  if (!TreeAggregation::canGroup(table, groupColumns)) return nullptr;
+  std::vector<TreeAggregation::Aggregate> aggregates;
+  for (const BoundAggregate& bound : aggregation.aggregates) {
+    aggregates.push_back({bound.function, bound.column.column.column, bound.type, bound.text});
+  }
+  TreeAggregation grouping(table, std::move(groupColumns), std::move(aggregates));
+  TableSet rows(std::make_unique<TableIterator>(&database_.getTreeTable(statement.mainTable)), {});
+  if (!rows.visitPassingRows(made.conditions, made.clause, grouping)) return nullptr;
+  return grouping.finish(nullable, aggregation.selected);
+}
+
+std::unique_ptr<GroupedSet> ResultSetFactory::hashGroups(const BoundSelect& statement, Parts& made,
+                                                         std::vector<bool> nullable) const {
+  const BoundAggregation& aggregation = *statement.aggregation;
   // The inputs of a row: the grouping columns, then the other columns the
   // aggregates read.
   std::vector<BoundColumn> inputs = aggregation.groupBy;
   std::vector<DATA_TYPE> groupTypes;
-  std::vector<bool> nullable;
-  for (const BoundColumn& column : inputs) {
-    groupTypes.push_back(column.type);
-    nullable.push_back(database_.getTreeTable(column.column.table).nullable[column.column.column] != 0);
-  }
+  for (const BoundColumn& column : inputs) groupTypes.push_back(column.type);
   std::vector<HashAggregation::Aggregate> aggregates;
   for (const BoundAggregate& bound : aggregation.aggregates) {
     HashAggregation::Aggregate& aggregate = aggregates.emplace_back();
     aggregate = {bound.function, 0, bound.column.type, bound.type, bound.text};
-    nullable.push_back(bound.function != AggregateFunction::COUNT && bound.function != AggregateFunction::COUNT_ROWS);
     if (bound.function == AggregateFunction::COUNT_ROWS) continue;
     const auto same = [&](const BoundColumn& input) { return input.resultColumn == bound.column.resultColumn; };
     aggregate.input = static_cast<size_t>(std::find_if(inputs.begin(), inputs.end(), same) - inputs.begin());
@@ -180,14 +217,5 @@ std::unique_ptr<ResultSet> ResultSetFactory::groupedResult(const BoundSelect& st
     grouping.addRun(runs.data(), count);
     position += count;
   }
-  std::unique_ptr<GroupedSet> result = grouping.finish(std::move(nullable), aggregation.selected);
-  result->header = headerOf(statement.header);
-  std::vector<std::unique_ptr<FieldComparatorBase>> owned;
-  std::vector<FieldComparatorBase*> comparators;
-  for (const BoundOutputKey& key : aggregation.sortKeys) {
-    owned.push_back(createValueComparator(result->columnType(key.output), static_cast<unsigned short>(key.output), key.descending));
-    comparators.push_back(owned.back().get());
-  }
-  result->sort(comparators);
-  return result;
+  return grouping.finish(std::move(nullable), aggregation.selected);
 }

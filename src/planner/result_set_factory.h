@@ -13,6 +13,7 @@
 #include "query/result_set.h"
 
 class Database;
+class GroupedSet;
 class JoinedSet;
 class TableConfig;
 class TableSet;
@@ -60,6 +61,13 @@ class ResultSetFactory {
                                           const std::vector<BoundColumn>& columns) const;
   // The groups of an aggregating statement, sorted.
   std::unique_ptr<ResultSet> groupedResult(const BoundSelect& statement, Parts& parts) const;
+  // The groups of an aggregating statement over one table, found from the
+  // tree's nodes; nullptr, with no row read, when they cannot be.
+  std::unique_ptr<GroupedSet> treeGroups(const BoundSelect& statement, Parts& parts,
+                                         const std::vector<bool>& nullable) const;
+  // The groups of an aggregating statement, found by hashing the values of
+  // the filtered rows.
+  std::unique_ptr<GroupedSet> hashGroups(const BoundSelect& statement, Parts& parts, std::vector<bool> nullable) const;
   // Throws when the join columns differ in type.
   void checkJoinTypes(const BoundJoin& join) const;
 

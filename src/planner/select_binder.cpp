@@ -12,6 +12,7 @@
 #include "catalogue/database.h"
 #include "errors/database_exception.h"
 #include "parser/parser.h"
+#include "planner/parameter_constant.h"
 #include "query/condition_factory.h"
 #include "storage/tree_table.h"
 
@@ -34,7 +35,7 @@ ConditionType conditionType(const WrittenCondition& condition) {
   const std::string& text = condition.op;
   if (toLower(text) == "is") {
     if (toLower(condition.value) != "null") {
-      throw DatabaseException("Unsupported condition %s: only null can follow is or is not",
+      throw DatabaseException(ErrorKind::kParse, "Unsupported condition %s: only null can follow is or is not",
                               condition.text().c_str());
     }
     return condition.negated ? NOT_NULL : IS_NULL;
@@ -46,7 +47,7 @@ ConditionType conditionType(const WrittenCondition& condition) {
   for (const auto& entry : kOperators) {
     if (text == entry.text) return entry.type;
   }
-  throw DatabaseException("Unsupported select condition operator %s", text.c_str());
+  throw DatabaseException(ErrorKind::kParse, "Unsupported select condition operator %s", text.c_str());
 }
 
 // Whether a select computes groups: it has aggregates, group by or distinct.
@@ -68,7 +69,10 @@ uint32_t limitOf(const std::string& text) {
     value = value * 10 + static_cast<uint64_t>(c - '0');
     valid = value <= UINT32_MAX;
   }
-  if (!valid) throw DatabaseException("Invalid limit %s: expected a whole number from 0 to 4294967295", text.c_str());
+  if (!valid) {
+    throw DatabaseException(ErrorKind::kParse, "Invalid limit %s: expected a whole number from 0 to 4294967295",
+                            text.c_str());
+  }
   return static_cast<uint32_t>(value);
 }
 
@@ -105,9 +109,10 @@ bool sameAggregate(const BoundAggregate& a, const BoundAggregate& b) {
 
 SelectBinder::SelectBinder(Database& database) : database_(database) {}
 
-BoundSelect SelectBinder::bind(const SelectStatement& statement) {
-  if (statement.table.empty()) throw DatabaseException("Empty table name in the select query");
+BoundSelect SelectBinder::bind(const SelectStatement& statement, const Parameters& parameters) {
+  if (statement.table.empty()) throw DatabaseException(ErrorKind::kParse, "Empty table name in the select query");
   scope_ = Scope{statement.table, database_.getTableNumber(statement.table), {}};
+  parameters_ = &parameters;
   BoundSelect bound;
   bound.mainTable = scope_.main;
   if (!statement.joins.empty()) bindJoin(statement, bound);
@@ -125,7 +130,7 @@ BoundSelect SelectBinder::bind(const SelectStatement& statement) {
 }
 
 void SelectBinder::bindJoin(const SelectStatement& statement, BoundSelect& bound) {
-  if (statement.joins.size() != 1) throw DatabaseException("Only 1 join condition allowed");
+  if (statement.joins.size() != 1) throw DatabaseException(ErrorKind::kParse, "Only 1 join condition allowed");
   const JoinClause& join = statement.joins.front();
   database_.getTableNumber(join.table);  // refuses a table that does not exist
   scope_.joinedName = join.table;
@@ -142,7 +147,7 @@ void SelectBinder::bindJoin(const SelectStatement& statement, BoundSelect& bound
 void SelectBinder::bindSelectList(const SelectStatement& statement, BoundSelect& bound) const {
   const bool joined = bound.join.has_value();
   if (statement.columns.empty()) {
-    throw DatabaseException(joined ? "Select statement contains 0 columns"
+    throw DatabaseException(ErrorKind::kParse, joined ? "Select statement contains 0 columns"
                                    : "Zero columns identified in select statement");
   }
   for (const SelectItem& item : statement.columns) {
@@ -158,7 +163,8 @@ void SelectBinder::bindSelectList(const SelectStatement& statement, BoundSelect&
 }
 
 void SelectBinder::bindAggregation(const SelectStatement& statement, BoundSelect& bound) const {
-  if (statement.columns.empty()) throw DatabaseException("Zero columns identified in select statement");
+  if (statement.columns.empty()) throw DatabaseException(ErrorKind::kParse,
+                                                         "Zero columns identified in select statement");
   // The select list's items, "*" spread over the columns it means.
   std::vector<std::pair<std::variant<BoundColumn, BoundAggregate>, std::string>> items;
   for (const SelectItem& item : statement.columns) {
@@ -185,9 +191,10 @@ void SelectBinder::bindAggregation(const SelectStatement& statement, BoundSelect
         aggregation.groupBy.push_back(*grouped);
         continue;
       }
-      throw DatabaseException("Select distinct takes columns only, not %s", written.c_str());
+      throw DatabaseException(ErrorKind::kParse, "Select distinct takes columns only, not %s", written.c_str());
     }
-    if (!statement.groupBy.empty()) throw DatabaseException("Select distinct cannot be combined with group by");
+    if (!statement.groupBy.empty()) throw DatabaseException(ErrorKind::kParse,
+                                                            "Select distinct cannot be combined with group by");
   }
   for (const std::string& name : statement.groupBy) aggregation.groupBy.push_back(column(name));
   for (const auto& [item, written] : items) {
@@ -217,8 +224,9 @@ size_t SelectBinder::output(const std::variant<BoundColumn, BoundAggregate>& ite
   for (size_t i = 0; i < groups; ++i) {
     if (sameColumn(aggregation.groupBy[i], wanted)) return i;
   }
-  if (distinct) throw DatabaseException("Column %s orders a select distinct but is not selected", written.c_str());
-  throw DatabaseException("Column %s is neither grouped nor aggregated", written.c_str());
+  if (distinct) throw DatabaseException(ErrorKind::kParse,
+                                        "Column %s orders a select distinct but is not selected", written.c_str());
+  throw DatabaseException(ErrorKind::kParse, "Column %s is neither grouped nor aggregated", written.c_str());
 }
 
 BoundAggregate SelectBinder::aggregate(const SelectItem& item) const {
@@ -226,12 +234,13 @@ BoundAggregate SelectBinder::aggregate(const SelectItem& item) const {
   const auto named = std::find_if(std::begin(kFunctions), std::end(kFunctions),
                                   [&](const FunctionName& entry) { return name == entry.name; });
   if (named == std::end(kFunctions)) {
-    throw DatabaseException("Unknown function %s in %s", item.function.c_str(), item.text().c_str());
+    throw DatabaseException(ErrorKind::kParse, "Unknown function %s in %s", item.function.c_str(), item.text().c_str());
   }
   BoundAggregate bound{named->function, {}, LONG, item.text()};
   if (item.column == "*") {
     if (bound.function != AggregateFunction::COUNT) {
-      throw DatabaseException("Function %s takes a column, not *: %s", item.function.c_str(), item.text().c_str());
+      throw DatabaseException(ErrorKind::kParse,
+                              "Function %s takes a column, not *: %s", item.function.c_str(), item.text().c_str());
     }
     bound.function = AggregateFunction::COUNT_ROWS;
     return bound;
@@ -239,7 +248,8 @@ BoundAggregate SelectBinder::aggregate(const SelectItem& item) const {
   bound.column = column(item.column);
   const bool arithmetic = bound.function == AggregateFunction::SUM || bound.function == AggregateFunction::AVG;
   if (arithmetic && !isNumeric(bound.column.type)) {
-    throw DatabaseException("Function %s needs a number column, not the %s column %s", item.function.c_str(),
+    throw DatabaseException(ErrorKind::kParse,
+                            "Function %s needs a number column, not the %s column %s", item.function.c_str(),
                             getTypeKeyword(bound.column.type), item.column.c_str());
   }
   bound.type = aggregateType(bound.function, bound.column.type);
@@ -248,7 +258,8 @@ BoundAggregate SelectBinder::aggregate(const SelectItem& item) const {
 
 void SelectBinder::addHeader(const std::string& name, BoundSelect& bound) {
   if (bound.header.size() == kMaxResultColumns) {
-    throw DatabaseException("Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
+    throw DatabaseException(ErrorKind::kParse,
+                            "Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
   }
   bound.header.push_back(name);
 }
@@ -262,7 +273,8 @@ void SelectBinder::addAllColumns(bool joinedSide, BoundSelect& bound) const {
 
 void SelectBinder::addSelected(const BoundColumn& column, BoundSelect& bound) const {
   if (bound.selected.size() == kMaxResultColumns) {
-    throw DatabaseException("Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
+    throw DatabaseException(ErrorKind::kParse,
+                            "Select list has more than %d columns", static_cast<int>(kMaxResultColumns));
   }
   bound.selected.push_back(column);
   bound.header.push_back(database_.getColName(column.column));
@@ -274,15 +286,20 @@ void SelectBinder::bindWhere(const WhereClause& where, BoundSelect& bound) const
     const BoundColumn boundCol = column(written.column);
     const ConditionType type = conditionType(written);
     const TableCol at = boundCol.column;
+    // "is null" takes no parameter: conditionType refused "is ?".
+    const std::string constant = written.parameter == Token::kNoParameter
+                                     ? written.value
+                                     : parameterConstant(parameters_->at(written.parameter), written.parameter,
+                                                         written.column, boundCol.type);
     bound.conditions.push_back(
-        {boundCol, createCondition(database_.getTreeTable(at.table), at.column, type, written.value)});
+        {boundCol, createCondition(database_.getTreeTable(at.table), at.column, type, constant)});
     if (where.strayCloseAfter == i) {
-      throw DatabaseException("Missing '(' in the where clause: a ')' after %s closes no bracket",
+      throw DatabaseException(ErrorKind::kParse, "Missing '(' in the where clause: a ')' after %s closes no bracket",
                               written.text().c_str());
     }
   }
   if (where.unclosed != 0) {
-    throw DatabaseException("Missing ')' in the where clause: %d bracket(s) opened and not closed",
+    throw DatabaseException(ErrorKind::kParse, "Missing ')' in the where clause: %d bracket(s) opened and not closed",
                             static_cast<int>(where.unclosed));
   }
   bound.where = where.nodes;
@@ -312,7 +329,7 @@ TableCol SelectBinder::joinColumn(const std::string& name, bool joinedSide) cons
     const std::vector<TableCol> found = database_.findColumn(table, written);
     if (found.size() == 1) return found.front();
   }
-  throw DatabaseException("Column %s is not defined", part.value_or(name).c_str());
+  throw DatabaseException(ErrorKind::kUnknownName, "Column %s is not defined", part.value_or(name).c_str());
 }
 
 BoundColumn SelectBinder::boundColumn(TableCol column, bool joinedSide) const {
@@ -324,7 +341,8 @@ BoundColumn SelectBinder::boundColumn(TableCol column, bool joinedSide) const {
 
 void SelectBinder::unknownColumn(const std::string& name) const {
   if (scope_.joinedName.empty()) {
-    throw DatabaseException("Column %s is not defined for table %s", name.c_str(), scope_.mainName.c_str());
+    throw DatabaseException(ErrorKind::kUnknownName,
+                            "Column %s is not defined for table %s", name.c_str(), scope_.mainName.c_str());
   }
-  throw DatabaseException("Column %s is not defined", name.c_str());
+  throw DatabaseException(ErrorKind::kUnknownName, "Column %s is not defined", name.c_str());
 }

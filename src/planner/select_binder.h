@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "planner/bound_select.h"
+#include "parser/parameter_value.h"
 #include "parser/select_statement.h"
 
 class Database;
@@ -39,8 +40,9 @@ class SelectBinder {
   // operator, a constant the column's type cannot hold, brackets that do
   // not pair up, an unknown function or one its column's type cannot take,
   // a column neither grouped nor aggregated and a limit that is not a
-  // number from 0 to 4294967295.
-  BoundSelect bind(const SelectStatement& statement);
+  // number from 0 to 4294967295. `parameters` fill the statement's
+  // placeholders, each of which must have one; they must outlive the call.
+  BoundSelect bind(const SelectStatement& statement, const Parameters& parameters = {});
 
  private:
   // The tables a statement reads; joinedName is empty without a join.
@@ -79,4 +81,5 @@ class SelectBinder {
 
   Database& database_;
   Scope scope_;
+  const Parameters* parameters_ = nullptr;  // those of the statement being bound
 };

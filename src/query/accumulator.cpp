@@ -23,6 +23,9 @@ class Counter : public Accumulator {
  public:
   void addGroup() override { counts_.push_back(0); }
   void add(uint32_t group, const void*) override { ++counts_[group]; }
+  void addPacked(uint32_t group, const char*, size_t, size_t count) override {
+    counts_[group] += static_cast<int64_t>(count);
+  }
   void write(uint32_t group, ValueColumn& out) const override { out.append(&counts_[group]); }
 
  private:
@@ -44,6 +47,16 @@ class IntegerSum : public Accumulator {
       throw DatabaseException("The sum %s is beyond the range of a long", text_.c_str());
     }
     seen_[group] = true;
+  }
+  void addPacked(uint32_t group, const char* values, size_t width, size_t count) override {
+    int64_t sum = sums_[group];
+    for (size_t i = 0; i < count; ++i) {
+      if (__builtin_add_overflow(sum, static_cast<int64_t>(load<T>(values + i * width)), &sum)) {
+        throw DatabaseException("The sum %s is beyond the range of a long", text_.c_str());
+      }
+    }
+    sums_[group] = sum;
+    seen_[group] = seen_[group] || count != 0;
   }
   void write(uint32_t group, ValueColumn& out) const override {
     out.append(seen_[group] ? &sums_[group] : nullptr);
@@ -88,6 +101,12 @@ class FloatingSum : public Accumulator {
     sums_[group].add(static_cast<double>(load<T>(value)));
     ++counts_[group];
   }
+  void addPacked(uint32_t group, const char* values, size_t width, size_t count) override {
+    CompensatedSum sum = sums_[group];
+    for (size_t i = 0; i < count; ++i) sum.add(static_cast<double>(load<T>(values + i * width)));
+    sums_[group] = sum;
+    counts_[group] += static_cast<int64_t>(count);
+  }
   void write(uint32_t group, ValueColumn& out) const override {
     if (counts_[group] == 0) return out.append(nullptr);
     const double sum = sums_[group].value();
@@ -112,6 +131,12 @@ class IntegerAverage : public Accumulator {
   void add(uint32_t group, const void* value) override {
     sums_[group] += load<T>(value);
     ++counts_[group];
+  }
+  void addPacked(uint32_t group, const char* values, size_t width, size_t count) override {
+    __int128 sum = sums_[group];
+    for (size_t i = 0; i < count; ++i) sum += load<T>(values + i * width);
+    sums_[group] = sum;
+    counts_[group] += static_cast<int64_t>(count);
   }
   void write(uint32_t group, ValueColumn& out) const override {
     if (counts_[group] == 0) return out.append(nullptr);
@@ -187,6 +212,10 @@ std::unique_ptr<Accumulator> typed(AggregateFunction function, std::string text)
 }
 
 }  // namespace
+
+void Accumulator::addPacked(uint32_t group, const char* values, size_t width, size_t count) {
+  for (size_t i = 0; i < count; ++i) add(group, values + i * width);
+}
 
 std::unique_ptr<Accumulator> Accumulator::create(AggregateFunction function, DATA_TYPE type, std::string text) {
   if (function == AggregateFunction::COUNT_ROWS || function == AggregateFunction::COUNT) {

@@ -33,6 +33,9 @@ class Accumulator {
   // Throws DatabaseException when a sum of integers leaves the range of a
   // LONG.
   virtual void add(uint32_t group, const void* value) = 0;
+  // Takes `count` values packed `width` bytes apart from `values` on, none
+  // of them NULL, into `group`, in their order.
+  virtual void addPacked(uint32_t group, const char* values, size_t width, size_t count);
   // Appends the answer of `group` to `out`, whose type is the answer's.
   virtual void write(uint32_t group, ValueColumn& out) const = 0;
 };

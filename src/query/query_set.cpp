@@ -29,11 +29,19 @@ QuerySet& QuerySet::operator=(QuerySet other) noexcept {
 
 DatabaseLock* QuerySet::lock() const { return database_ == nullptr ? nullptr : &database_->lock(); }
 
+bool QuerySet::closed() const { return database_ != nullptr && database_->isClosed(); }
+
+void QuerySet::requireOpen() const {
+  if (database_ != nullptr) database_->requireOpen();
+}
+
 uint32_t QuerySet::getNumberOfRows() const {
+  requireOpen();
   return result_ == nullptr ? 0 : result_->rowCount;
 }
 
 unsigned short QuerySet::getNumberOfCols() const {
+  requireOpen();
   return result_ == nullptr ? 0 : result_->getNumberOfSelectCols();
 }
 
@@ -41,6 +49,7 @@ void QuerySet::setRow(unsigned int row) {
   if (result_ == nullptr) {
     throw DatabaseException("The cursor holds no query result");
   }
+  requireOpen();
   result_->checkValid();
   if (row >= result_->rowCount) {
     throw DatabaseException("Row %u is out of range: the result has %u rows", row,
@@ -53,6 +62,7 @@ ResultSet& QuerySet::valid() const {
   if (result_ == nullptr) {
     throw DatabaseException("The cursor holds no query result");
   }
+  requireOpen();
   result_->checkValid();
   return *result_;
 }
@@ -238,6 +248,7 @@ float QuerySet::getFloat(unsigned short col) const {
 }
 
 std::string QuerySet::getHeader(const std::string& separator) const {
+  requireOpen();
   return result_ == nullptr ? std::string() : result_->getHeader(separator);
 }
 

@@ -19,7 +19,8 @@ class DatabaseLock;
 // given) lives until the last copy goes. Every operation that reads rows
 // checks that the tables behind the result are unchanged and throws
 // DatabaseException otherwise; row and column indices out of range and reads
-// on an empty cursor throw as well.
+// on an empty cursor throw as well. Once the database is closed, every
+// operation but empty() and closed() throws "Database is closed".
 //
 // A cursor is used under its database's lock (lock()), taken by the caller
 // for each call; the destructor takes it itself, since the last copy frees
@@ -48,6 +49,8 @@ class QuerySet {
   DatabaseLock* lock() const;
 
   bool empty() const { return result_ == nullptr; }
+  // Whether the database behind the result has been closed.
+  bool closed() const;
   uint32_t getNumberOfRows() const;
   unsigned short getNumberOfCols() const;
   // Makes result position `row` (0-based, in result order) current.
@@ -112,6 +115,8 @@ class QuerySet {
   uint32_t readRuns(uint32_t first, uint32_t end, Take&& take) const;
 
  private:
+  // Throws "Database is closed" once the database is.
+  void requireOpen() const;
   // Checks that a row is current, `col` is selected and the tables are
   // unchanged; returns the result set.
   ResultSet& readable(unsigned short col) const;

@@ -256,7 +256,7 @@ void ResultSet::watchTable(const std::string& tableName,
 void ResultSet::checkValid() const {
   for (const TableWatch& watch : watches_) {
     if (*watch.changes != watch.seen) {
-      throw DatabaseException("Query result is no longer valid: table %s has changed",
+      throw DatabaseException(ErrorKind::kStaleResult, "Query result is no longer valid: table %s has changed",
                               watch.tableName.c_str());
     }
   }

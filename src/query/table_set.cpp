@@ -526,17 +526,16 @@ void ConditionPlan::answerNulls(const ConditionSource& source, const char* base,
 
 // The rows each node keeps, gathered before any reference is stored so
 // that the references go into a buffer grown once.
-class KeptRows {
+class KeptRows : public TableSet::PassingRows {
  public:
-  // Keeps the `count` rows of `node`.
-  void addWhole(NodeTable* node, size_t count) {
-    nodes_.push_back({node, true, 0});
-    total_ += count;
+  void wholeNode(NodeTable& node) override {
+    nodes_.push_back({&node, true, 0});
+    total_ += node.plainOffsets().size();
   }
-  // Keeps the rows of `node` whose bit is set in bits[0 .. words).
-  void addMarked(NodeTable* node, const uint64_t* bits, size_t words) {
+  void markedRows(NodeTable& node, const uint64_t* bits) override {
+    const size_t words = row_bits::wordsFor(node.plainOffsets().size());
     for (size_t w = 0; w < words; ++w) total_ += static_cast<size_t>(countOnes(bits[w]));
-    nodes_.push_back({node, false, bits_.size()});
+    nodes_.push_back({&node, false, bits_.size()});
     bits_.insert(bits_.end(), bits, bits + words);
   }
   size_t total() const { return total_; }
@@ -574,16 +573,15 @@ char* KeptRows::write(char* out) const {
   return out;
 }
 
-// Keeps the rows of `node` that pass the clause `plan` answers.
-void keepPassingRows(ConditionPlan& plan, NodeTable& node, KeptRows& kept) {
+// Hands the rows of `node` that pass the clause `plan` answers to `out`.
+void passRows(ConditionPlan& plan, NodeTable& node, TableSet::PassingRows& out) {
   const Truth decided = plan.decide(node);
   if (decided == Truth::False) return;
-  const std::vector<uint32_t>& rows = node.plainOffsets();
   if (decided == Truth::True) {
-    kept.addWhole(&node, rows.size());
+    out.wholeNode(node);
     return;
   }
-  kept.addMarked(&node, plan.passingRows(node, rows), row_bits::wordsFor(rows.size()));
+  out.markedRows(node, plan.passingRows(node, node.plainOffsets()));
 }
 
 }  // namespace
@@ -595,17 +593,23 @@ bool TableSet::filtersByNode(const std::vector<Condition*>& conditions) const {
                      [columns](const Condition* condition) { return condition->column < columns; });
 }
 
-void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
-  if (!filtersByNode(conditions)) {
-    ResultSet::filterRows(conditions, root);
-    return;
-  }
+bool TableSet::visitPassingRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root,
+                                PassingRows& out) {
+  if (!filtersByNode(conditions)) return false;
   const TreeTable& t = table();
   ConditionPlan plan(t, conditions, root);
-  KeptRows kept;
   for (NodeTable* node : t.nodes) {
     checkInterrupt();
-    if (node->used() != 0) keepPassingRows(plan, *node, kept);
+    if (node->used() != 0) passRows(plan, *node, out);
+  }
+  return true;
+}
+
+void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root) {
+  KeptRows kept;
+  if (!visitPassingRows(conditions, root, kept)) {
+    ResultSet::filterRows(conditions, root);
+    return;
   }
   // The references are written through KeptRows's own pointer into room
   // reserved once: stores into the buffer could otherwise alias its own
@@ -615,6 +619,6 @@ void TableSet::filterRows(std::vector<Condition*>& conditions, CombinedBooleanEx
   rowCount += static_cast<uint32_t>(kept.total());
   // The scan read every row, as the row-by-row walk would have; the
   // iterator is left at the end as that walk leaves it.
-  currentRow += t.numRows;
+  currentRow += table().numRows;
   iterator_->positionAtEnd();
 }

@@ -79,6 +79,22 @@ class TableSet : public ResultSet, public Buffer {
   // The category number that stored row `row` holds for categorised column
   // `col`, read without repositioning the iterator.
   unsigned short categoryNumberAt(uint32_t row, unsigned short col) const;
+  // Receives the rows that pass a node-by-node filter, node by node in
+  // the table's node order; the node's rows are numbered as in its
+  // plainOffsets().
+  class PassingRows {
+   public:
+    virtual ~PassingRows() = default;
+    // Every row of `node` passes.
+    virtual void wholeNode(NodeTable& node) = 0;
+    // The rows of `node` whose bit is set in `bits` pass; `bits` is valid
+    // only during the call.
+    virtual void markedRows(NodeTable& node, const uint64_t* bits) = 0;
+  };
+  // Filters node by node as filterRows does but hands the passing rows to
+  // `out` instead of storing them. False, with nothing handed, when the
+  // filter cannot go node by node; the set itself does not change.
+  bool visitPassingRows(std::vector<Condition*>& conditions, CombinedBooleanExpression& root, PassingRows& out);
   // Filters node by node: conditions on categorised columns that a node's
   // path fixes are answered once per node, and a node whose answer they
   // decide is skipped or taken whole without reading its rows. Rows are

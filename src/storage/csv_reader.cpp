@@ -71,12 +71,14 @@ void CSVReader::init(std::string name, char separator) {
 
 void CSVReader::setSeparator(char separator) {
   if (separator == '"') {
-    throw DatabaseException("Separator '\"' cannot separate fields: a double quote starts a quoted field");
+    throw DatabaseException(ErrorKind::kParse,
+                            "Separator '\"' cannot separate fields: a double quote starts a quoted field");
   }
   if (separator == '\n' || separator == '\r') {
-    throw DatabaseException("Separator cannot be a line break: line feeds and carriage returns end lines");
+    throw DatabaseException(ErrorKind::kParse,
+                            "Separator cannot be a line break: line feeds and carriage returns end lines");
   }
-  if (separator == '\0') throw DatabaseException("Separator cannot be a NUL byte");
+  if (separator == '\0') throw DatabaseException(ErrorKind::kParse, "Separator cannot be a NUL byte");
   splitter.setSeparator(separator);
 }
 

@@ -58,7 +58,8 @@ void requireValidType(DATA_TYPE type) {
 
 void requireStringFits(size_t length) {
   if (length + 1 > MAX_STRING_BYTES) {
-    throw DatabaseException(kStringTooLong, static_cast<int>(length + 1), static_cast<int>(MAX_STRING_BYTES));
+    throw DatabaseException(ErrorKind::kLoad,
+                            kStringTooLong, static_cast<int>(length + 1), static_cast<int>(MAX_STRING_BYTES));
   }
 }
 
@@ -450,7 +451,7 @@ bool strob(const char* text, size_t length) {
   bool isFalse = false;
   for (const uint64_t accepted : kTrueWords) isTrue |= word == accepted;
   for (const uint64_t accepted : kFalseWords) isFalse |= word == accepted;
-  if (!isTrue && !isFalse) throw DatabaseException(kBadBool, text);
+  if (!isTrue && !isFalse) throw DatabaseException(ErrorKind::kLoad, kBadBool, text);
   return isTrue;
 }
 
@@ -470,7 +471,7 @@ unsigned short dateStringToInt(const char* text, size_t length) {
                        readDateDigits(cursor, 1, 2, month) && *cursor++ == '-' &&
                        readDateDigits(cursor, 1, 2, day) && !isDigit(*cursor);
   const long days = matched ? storedDayNumber(year, month, day) : -1;
-  if (days < 0) throw DatabaseException(kBadDate, text);
+  if (days < 0) throw DatabaseException(ErrorKind::kLoad, kBadDate, text);
   return static_cast<unsigned short>(days);
 }
 

@@ -20,7 +20,7 @@ FIRST_DAY, LAST_DAY = datetime.date(1970, 1, 1), datetime.date(2149, 6, 6)
 
 def execute(db, command, source):
     """Runs `command`, whose file name ? reads the rows of `source`."""
-    db._executeWithStream(command, source)
+    db.executeCommand(command, [source])
 
 
 def load(db, table, source):
@@ -227,7 +227,7 @@ def test_sources_that_hand_over_no_unread_stream_are_refused_with_type_error(db)
         def __arrow_c_stream__(self, requested_schema=None):
             return 7
 
-    for source, message in ((Consumed(), "already read"), (NotACapsule(), "capsule"), ([1, 2], "no __arrow_c_stream__")):
+    for source, message in ((Consumed(), "already read"), (NotACapsule(), "capsule"), ([1, 2], "list; parameters are")):
         with pytest.raises(TypeError, match=message):
             load(db, "t", source)
     assert len(db.executeSelect("select a from t")) == 0
@@ -266,13 +266,13 @@ def test_ctrl_c_in_a_slow_python_producer_raises_keyboard_interrupt_and_loads_no
         threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
         started = time.monotonic()
         try:
-            db._executeWithStream("load t from ?", pa.RecordBatchReader.from_batches(schema, slow()))
+            db.executeCommand("load t from ?", [pa.RecordBatchReader.from_batches(schema, slow())])
             raise AssertionError("the load was not interrupted")
         except KeyboardInterrupt:
             assert time.monotonic() - started < 10
         assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
         assert len(db.executeSelect("select a from t")) == 0
-        db._executeWithStream("load t from ?", pa.table({"a": pa.array([7], pa.int32())}))
+        db.executeCommand("load t from ?", [pa.table({"a": pa.array([7], pa.int32())})])
         assert db.executeSelect("select a from t").fetchAll() == [(7,)]
     """, tmp_path)
 

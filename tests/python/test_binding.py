@@ -115,14 +115,23 @@ class TestIntrospection:
     """What help(), inspect and type checkers see of the module."""
 
     CLASSES = (tabulon.DatabaseParser, tabulon.QuerySet, tabulon.QuerySetIterator)
+    ERRORS = {"Error": RuntimeError, "ParseError": tabulon.Error, "UnknownNameError": tabulon.Error,
+              "LoadError": tabulon.Error, "StaleResultError": tabulon.Error}
 
     def test_version_is_the_packages(self):
         with open(REPO / "pyproject.toml", "rb") as handle:
             assert tabulon.__version__ == tomllib.load(handle)["project"]["version"]
 
     def test_the_stub_holds_every_method_with_its_signature_and_docstring(self):
-        stub = {node.name: node for node in ast.parse(STUB.read_text()).body if isinstance(node, ast.ClassDef)}
-        assert sorted(stub) == sorted(cls.__name__ for cls in self.CLASSES)
+        # Private classes of the stub are typing helpers, not the module's.
+        stub = {node.name: node for node in ast.parse(STUB.read_text()).body
+                if isinstance(node, ast.ClassDef) and not node.name.startswith("_")}
+        assert sorted(stub) == sorted([cls.__name__ for cls in self.CLASSES] + list(self.ERRORS))
+        for name, base in self.ERRORS.items():
+            cls = getattr(tabulon, name)
+            assert cls.__bases__ == (base,) and cls.__module__ == "tabulon", name
+            assert [b.id for b in stub[name].bases] == [base.__name__], name
+            assert inspect.cleandoc(cls.__doc__) == ast.get_docstring(stub[name]), name
         for cls in self.CLASSES:
             assert inspect.cleandoc(cls.__doc__) == ast.get_docstring(stub[cls.__name__]), cls.__name__
             stubbed = {item.name: item for item in stub[cls.__name__].body if isinstance(item, ast.FunctionDef)}

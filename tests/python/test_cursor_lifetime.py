@@ -23,6 +23,13 @@ def message(action):
         return str(error)
     return None
 
+def closed(action):
+    try:
+        action()
+    except tabulon.Error as error:
+        return type(error) is tabulon.Error and str(error) == "Database is closed"
+    return False
+
 write("a.csv", [[i, "g%d" % (i % 5), i * 1.5] for i in range(3000)])
 write("b.csv", [[i, "g%d" % (i % 7), -i] for i in range(3000, 9000)])
 db = tabulon.DatabaseParser()
@@ -68,6 +75,42 @@ CASES = {
         db.executeCommand("load t from a.csv")
         assert message(lambda: after.getString(0)) == INVALID % "t"
         assert db.executeSelect("select id from t").getNumberOfRows() == 3000
+    """,
+    "every call and read refused after close": """
+        try:
+            import pyarrow as pa
+        except ImportError:
+            pa = None
+        qs = db.executeSelect("select id, grp, val from t where id < 40 order by val desc")
+        joined = db.executeSelect("select id, val from t join u on id = id")
+        empty = db.executeSelect("select id from t where id < 0")
+        rows = iter(qs)
+        assert next(rows) == (39, "g4", 58.5)
+        stream = qs.__arrow_c_stream__()
+        db.executeCommand("drop table u")  # a stale cursor is closed all the same
+        with db as entered:
+            assert entered is db and len(qs) == 40
+        reads = [lambda: qs.setRow(1), lambda: qs.getString(1), lambda: qs.getInt(0), lambda: qs.getFloat(2),
+                 qs.fetchAll, lambda: qs.getColumn(1), lambda: iter(qs), lambda: next(rows), qs.toCSV,
+                 qs._repr_html_, lambda: len(qs), qs.getNumberOfRows, qs.getNumberOfCols, qs.getColumnNames,
+                 qs.__arrow_c_stream__, qs.__arrow_c_schema__, joined.fetchAll, lambda: len(joined),
+                 empty.fetchAll, lambda: list(empty)]
+        calls = [lambda: db.executeSelect("select id from t"), lambda: db.executeCommand("drop table t"),
+                 lambda: db.executeSelect("select id from t where id = ?", [1]), db.interrupt, db.__enter__]
+        for k, action in enumerate(reads + calls):
+            assert closed(action), k
+        assert repr(qs) == "<tabulon.QuerySet: database closed>"
+        db.close()  # closing again does nothing
+        with tabulon.DatabaseParser() as other:
+            other.executeCommand("create table t (id int)")
+        assert closed(lambda: other.executeSelect("select id from t"))
+        if pa is not None:
+            reader = pa.RecordBatchReader._import_from_c_capsule(stream)
+            try:
+                reader.read_all()
+                assert False, "a stream of a closed database read"
+            except pa.ArrowInvalid as error:
+                assert "Database is closed" in str(error)
     """,
     "cursor keeps the database alive": """
         cursor = db.executeSelect("select id, grp, val from t where grp = g2 order by id")

@@ -78,7 +78,8 @@ def stream_of(cursor):
 def checked(answer, may_change):
     '''The rows a stream read, which are the result's; or a refusal when the table may have changed.'''
     if "error" in answer:
-        assert may_change and INVALID in str(answer["error"]), answer["error"]
+        refusals = (INVALID, "Database is closed")
+        assert may_change and any(text in str(answer["error"]) for text in refusals), answer["error"]
         return None
     assert table_rows(answer["result"]) == EXPECTED
     return answer["result"]
@@ -100,6 +101,15 @@ STREAM_ACTIONS = {
             cursor = db.executeSelect("select a, b, c from t")
             thread, answer = stream_of(cursor)
             db.executeCommand("drop table t")
+            thread.join()
+            checked(answer, may_change=True)
+            db = loaded("t", SMALL, "a int, b double, c string cat 1")
+    """,
+    "close": """
+        for _ in range(12):
+            cursor = db.executeSelect("select a, b, c from t order by b desc")
+            thread, answer = stream_of(cursor)
+            db.close()
             thread.join()
             checked(answer, may_change=True)
             db = loaded("t", SMALL, "a int, b double, c string cat 1")

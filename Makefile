@@ -132,10 +132,11 @@ demo: module
 	@cd examples && PYTHONPATH=$(CURDIR)/$(BUILD_DIR) $(PYTHON) demo.py
 
 # The libraries results are handed to, for the Python tests that read
-# results through them. Each is installed if it can be; a test needing one
+# results through them and load tables from them, and Dask, for the test of
+# examples/distributed.py. Each is installed if it can be; a test needing one
 # that could not be installed is skipped (.ci/run sets
 # TABULON_REQUIRE_PEERS, which makes it fail instead).
-TEST_PEERS := pyarrow polars pandas duckdb
+TEST_PEERS := pyarrow polars pandas duckdb dask distributed
 
 test-peers:
 	@for p in $(TEST_PEERS); do \

@@ -15,6 +15,7 @@
 #include "catalogue/table_configurator.h"
 #include "errors/database_exception.h"
 #include "errors/interruption.h"
+#include "storage/arrow_stream_reader.h"
 #include "storage/csv_reader.h"
 #include "storage/full_level_exception.h"
 #include "storage/node_iterator.h"
@@ -56,6 +57,29 @@ std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types, const 
 std::unique_ptr<TreeTable> sampledTree(CSVReader& reader, const std::vector<DATA_TYPE>& types,
                                        const std::vector<unsigned char>& nullable) {
   // Without rows to sample every column stays plain until rows arrive.
+  if (!reader.nextRow()) return plainTree(types, nullable);
+  return std::unique_ptr<TreeTable>(configTreeTableFromDataIterator(&reader, types, nullable));
+}
+
+// Releases, when it goes, a stream that no reader took over (a command
+// that failed before reading it).
+class UnreadStream {
+ public:
+  explicit UnreadStream(ArrowArrayStream& stream) : stream_(stream) {}
+  ~UnreadStream() {
+    if (stream_.release != nullptr) stream_.release(&stream_);
+  }
+  UnreadStream(const UnreadStream&) = delete;
+  UnreadStream& operator=(const UnreadStream&) = delete;
+
+ private:
+  ArrowArrayStream& stream_;
+};
+
+// A tree configured from the rows of an Arrow stream, which stands before
+// its first row.
+std::unique_ptr<TreeTable> sampledTree(ArrowStreamReader& reader, const std::vector<DATA_TYPE>& types,
+                                       const std::vector<unsigned char>& nullable) {
   if (!reader.nextRow()) return plainTree(types, nullable);
   return std::unique_ptr<TreeTable>(configTreeTableFromDataIterator(&reader, types, nullable));
 }
@@ -186,6 +210,16 @@ void Database::configTable(std::string tableName, const std::string& fileName,
   addStoredTable(tableName, columns, std::move(tree));
 }
 
+void Database::configTableFromStream(std::string tableName, ArrowArrayStream& stream,
+                                     const std::vector<ColumnConfig>& columns) {
+  const UnreadStream unread(stream);
+  requireNewTable(tableName, columns, "Table %s already exists");
+  const std::vector<DATA_TYPE> types = typesOf(columns);
+  const std::vector<unsigned char> nullable = nullableOf(columns);
+  ArrowStreamReader reader(stream, types, nullable, namesOf(columns));
+  addStoredTable(tableName, columns, sampledTree(reader, types, nullable));
+}
+
 void Database::tableInit(const std::string& tableName, const std::vector<ColumnConfig>& columns) {
   requireNewTable(tableName, columns, "Table is already defined - unable to initialize %s");
   const std::vector<DATA_TYPE> types = typesOf(columns);
@@ -227,33 +261,50 @@ void Database::loadFile(const std::string& tableName, const std::string& fileNam
   classifyFailures(ErrorKind::kLoad, [&] { loadRows(trees[number], number, fileName, separator); });
 }
 
-void Database::loadRows(StoredTable& table, unsigned short number, const std::string& fileName, char separator) {
+std::vector<std::string> Database::columnNames(unsigned short number) const {
   std::vector<std::string> names;
-  for (unsigned short column = 0; column < table.tree->numColumns; ++column) {
+  for (unsigned short column = 0; column < trees[number].tree->numColumns; ++column) {
     names.push_back(getColName(number, column));
   }
+  return names;
+}
+
+void Database::loadRows(StoredTable& table, unsigned short number, const std::string& fileName, char separator) {
+  std::vector<std::string> names = columnNames(number);
   // Opened before the load begins, so that a file that cannot be read
   // leaves the table untouched.
-  std::unique_ptr<CSVReader> reader;
-  std::unique_ptr<ParallelCSVReader> parallel;
   if (CONFIG_THREADS > 1) {
-    parallel = std::make_unique<ParallelCSVReader>(fileName, table.tree->columnTypes, separator,
-                                                   table.tree->nullable, names, CONFIG_THREADS - 1U);
-  } else {
-    reader = std::make_unique<CSVReader>();
-    reader->init(fileName, table.tree->columnTypes, separator, table.tree->nullable);
-    reader->setColumnNames(std::move(names));
+    ParallelCSVReader parallel(fileName, table.tree->columnTypes, separator, table.tree->nullable, names,
+                               CONFIG_THREADS - 1U);
+    loadAll(table, parallel);
+    return;
   }
+  CSVReader reader;
+  reader.init(fileName, table.tree->columnTypes, separator, table.tree->nullable);
+  reader.setColumnNames(std::move(names));
+  loadAll(table, reader);
+}
+
+void Database::loadStream(const std::string& tableName, ArrowArrayStream& stream) {
+  const UnreadStream unread(stream);
+  const unsigned short number = getTableNumber(tableName);
+  StoredTable& table = trees[number];
+  ArrowStreamReader reader(stream, table.tree->columnTypes, table.tree->nullable, columnNames(number));
+  loadAll(table, reader);
+}
+
+template <class Reader>
+void Database::loadAll(StoredTable& table, Reader& reader) {
   const uint64_t changes = *table.changes;
   const uint64_t rebuildAt = table.rebuildAt;
+  const unsigned int rows = table.tree->numRows;
   std::unique_ptr<TreeTable> replaced;
+  // Results of the table count as changed from the start: a stream being
+  // read may be one of them, and must not read the table while it takes rows.
+  ++*table.changes;
   table.tree->beginLoad();
   try {
-    if (parallel != nullptr) {
-      appendRows(table, *parallel, replaced);
-    } else {
-      appendRows(table, *reader, replaced);
-    }
+    appendRows(table, reader, replaced);
   } catch (...) {
     // The table as it was: the tree a rebuild replaced comes back, and
     // results read before the load stay valid.
@@ -264,6 +315,8 @@ void Database::loadRows(StoredTable& table, unsigned short number, const std::st
     throw;
   }
   table.tree->commitLoad();
+  // A load that added nothing changed nothing.
+  if (replaced == nullptr && table.tree->numRows == rows) *table.changes = changes;
 }
 
 template <class Reader>
@@ -273,16 +326,11 @@ void Database::appendRows(StoredTable& table, Reader& reader, std::unique_ptr<Tr
       std::count(table.tree->columnTypes.begin(), table.tree->columnTypes.end(), STRING));
   std::vector<const char*> rowTexts(texts);
   std::vector<size_t> rowTextBytes(texts);
-  bool counted = false;
   for (unsigned rows = 1; reader.nextRow(); ++rows) {
     if (rows % kRowsPerInterruptCheck == 0) checkInterrupt();
     if (needsRebuild(table)) {
       std::unique_ptr<TreeTable> rebuilt = rebuiltAsTree(table);
       if (rebuilt != nullptr) replaceDuringLoad(table, std::move(rebuilt), replaced);
-    }
-    if (!counted) {
-      ++*table.changes;
-      counted = true;
     }
     NodeIterator& row = reader.getFixedView();
     reader.getTexts(rowTexts.data(), rowTextBytes.data());

@@ -14,6 +14,7 @@
 #include "storage/tree_table.h"
 
 class CSVReader;
+struct ArrowArrayStream;
 
 // A database: the schema catalogue of its tables plus the tables
 // themselves. Constructing one reads the process-wide settings from
@@ -59,6 +60,15 @@ class Database : public DatabaseSchema {
   // cannot be read, or a value of it, fails with ErrorKind::kLoad, as does
   // the sampling of configTable.
   void loadFile(const std::string& tableName, const std::string& fileName, char separator = ',');
+  // CREATE TABLE ... CONFIG FROM an Arrow stream: as configTable, sampling
+  // the stream's rows (columns matched by position; see
+  // arrow_stream_reader.h). Takes the stream over, also when it fails.
+  void configTableFromStream(std::string tableName, ArrowArrayStream& stream,
+                             const std::vector<ColumnConfig>& columns);
+  // LOAD from an Arrow stream: appends its rows to the table as loadFile
+  // appends a file's, all or none, the stream read on the calling thread.
+  // Takes the stream over, also when it fails.
+  void loadStream(const std::string& tableName, ArrowArrayStream& stream);
   // Replaces an unconfigured table by a tree configured from its rows,
   // holding the same rows. A table that already has tree levels, or no
   // rows, is left as it is; so is one whose rows qualify no column.
@@ -119,6 +129,11 @@ class Database : public DatabaseSchema {
   // Loads `fileName` into the table, on CONFIG_THREADS threads, all its
   // rows or none.
   void loadRows(StoredTable& table, unsigned short number, const std::string& fileName, char separator);
+  // Adds every row of `reader` to the table, all or none.
+  template <class Reader>
+  static void loadAll(StoredTable& table, Reader& reader);
+  // The names of table `number`'s columns, in column order.
+  std::vector<std::string> columnNames(unsigned short number) const;
   // The tree that constructTreeTable puts in place of the table's tree, or
   // null when the table stays as it is.
   static std::unique_ptr<TreeTable> rebuiltAsTree(StoredTable& table);

@@ -74,6 +74,25 @@ class DatabaseLock {
     DatabaseLock* const lock_;  // null when nothing is held
   };
 
+  // For its lifetime, reads of results of this database (batches of their
+  // streams) made on the thread holding the lock go on inside the running
+  // call instead of being refused: a load reading its rows from a result
+  // of the same database. Such a read still fails once a table behind the
+  // result has changed. Made on the thread holding the lock.
+  class NestedReads {
+   public:
+    explicit NestedReads(DatabaseLock& lock) : lock_(lock) { lock_.nestedReads_ = true; }
+    ~NestedReads() { lock_.nestedReads_ = false; }
+    NestedReads(const NestedReads&) = delete;
+    NestedReads& operator=(const NestedReads&) = delete;
+
+   private:
+    DatabaseLock& lock_;
+  };
+  // Whether a read on this thread goes on inside the running call (see
+  // NestedReads) rather than making a call of its own.
+  bool readsInsideCall() const { return heldByThisThread() && nestedReads_; }
+
   DatabaseLock() = default;
   DatabaseLock(const DatabaseLock&) = delete;
   DatabaseLock& operator=(const DatabaseLock&) = delete;
@@ -99,4 +118,5 @@ class DatabaseLock {
   std::mutex requestMutex_;               // orders interrupt() against calls starting and ending
   bool running_ = false;                  // a Call holds the lock
   std::atomic<bool> stopRequested_{false};
+  bool nestedReads_ = false;              // see NestedReads; read only by the holding thread
 };

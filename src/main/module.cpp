@@ -27,6 +27,8 @@
 #include "main/python_errors.h"
 #include "main/query_set_methods.h"
 #include "main/row_iterator.h"
+#include "main/signal_recorder.h"
+#include "main/stream_source.h"
 #include "query/query_set.h"
 
 #ifndef TABULON_VERSION
@@ -178,9 +180,30 @@ const Parameters* given(const std::optional<Parameters>& parameters) {
   return parameters ? &*parameters : nullptr;
 }
 
+// A command reading an Arrow stream reads it on this thread with the
+// interpreter held, since its producer may run Python code; a
+// KeyboardInterrupt that the producer turned into an error of its own is
+// raised as it was. Any other command runs without the interpreter.
+void runReadingStreams(DatabaseParser& parser, const char* text, const Parameters& parameters) {
+  SignalRecorder signals;
+  try {
+    const PythonCall call(&parser.lock(), PythonCall::Interpreter::kKeep);
+    const DatabaseLock::NestedReads nested(parser.lock());
+    parser.executeCommand(text, &parameters);
+  } catch (...) {
+    if (signals.raiseRecorded()) throw nb::python_error();
+    throw;
+  }
+}
+
 nb::object executeCommand(DatabaseParser& parser, PyObject* command, PyObject* params) {
   const char* const text = commandText(command, "executeCommand");
-  const std::optional<Parameters> parameters = convertParameters(params);
+  StreamSources streams;
+  const std::optional<Parameters> parameters = convertParameters(params, &streams);
+  if (!streams.empty()) {
+    runReadingStreams(parser, text, *parameters);
+    return none();
+  }
   {
     const PythonCall call(&parser.lock(), PythonCall::Interpreter::kRelease);
     parser.executeCommand(text, given(parameters));
@@ -247,7 +270,9 @@ PyMethodDef kDatabaseParserMethods[] = {
      "Runs a CREATE TABLE, LOAD or DROP TABLE statement, all or nothing; any\n"
      "other statement, SELECT included, is refused. With params (a sequence)\n"
      "every ? outside quotes is a placeholder, filled in order: the file name\n"
-     "of load ... from ? and config from ? (a str or os.PathLike)."},
+     "of load ... from ? and config from ?: a str or os.PathLike, or any\n"
+     "object with __arrow_c_stream__, whose rows are read instead of a file\n"
+     "(on this thread, with the interpreter held)."},
     {"executeSelect", cFunction(&commandMethod<executeSelect>), METH_VARARGS | METH_KEYWORDS,
      "executeSelect($self, command, /, params=None)\n--\n\n"
      "Runs a SELECT statement and returns a cursor (QuerySet) over its result.\n"
@@ -255,7 +280,8 @@ PyMethodDef kDatabaseParserMethods[] = {
      "the value of a condition, filled in order: an int, float, str, bool or\n"
      "datetime.date, converted to the column's type as a written value is;\n"
      "a str is taken as it is, quotes and all. None is refused (write is\n"
-     "null), and so is a count of values other than the count of ?."},
+     "null), and so are an Arrow stream and a count of values other than\n"
+     "the count of ?."},
     {"interrupt", &method<DatabaseParser, interrupt>, METH_NOARGS,
      "interrupt($self, /)\n--\n\n"
      "Stops the command, query or read running on this database, from any\n"

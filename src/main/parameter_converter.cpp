@@ -6,6 +6,7 @@
 #include <nanobind/nanobind.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace nb = nanobind;
@@ -65,7 +66,21 @@ ParameterValue date(PyObject* value) {
   return {ParameterValue::Date{PyDateTime_GET_YEAR(value), PyDateTime_GET_MONTH(value), PyDateTime_GET_DAY(value)}};
 }
 
-ParameterValue convert(PyObject* value, Py_ssize_t number) {
+// The stream of an object with __arrow_c_stream__, taken into `streams`;
+// TypeError without them: the command reads no stream.
+ParameterValue stream(PyObject* value, Py_ssize_t number, StreamSources* streams) {
+  if (streams == nullptr) {
+    PyErr_Format(PyExc_TypeError,
+                 "parameter %zd is a %.200s, an Arrow stream, which only executeCommand reads, for the file name "
+                 "of load ... from ? or config from ?",
+                 number, Py_TYPE(value)->tp_name);
+    fail();
+  }
+  streams->push_back(std::make_unique<StreamSource>(value));
+  return {ParameterValue::Stream{&streams->back()->stream()}};
+}
+
+ParameterValue convert(PyObject* value, Py_ssize_t number, StreamSources* streams) {
   if (value == Py_None) return {ParameterValue::Null{}};
   if (PyBool_Check(value)) return {value == Py_True};
   if (PyLong_Check(value)) return integer(value, number);
@@ -84,15 +99,17 @@ ParameterValue convert(PyObject* value, Py_ssize_t number) {
     return integer(index.ptr(), number);
   }
   if (std::optional<ParameterValue> spelled = path(value, number)) return *std::move(spelled);
+  if (StreamSource::speaksArrow(value)) return stream(value, number, streams);
   PyErr_Format(PyExc_TypeError,
-               "parameter %zd is a %.200s; parameters are int, float, str, bool, datetime.date, None or os.PathLike",
+               "parameter %zd is a %.200s; parameters are int, float, str, bool, datetime.date, None, os.PathLike "
+               "or, for a file name, an object with __arrow_c_stream__",
                number, Py_TYPE(value)->tp_name);
   fail();
 }
 
 }  // namespace
 
-std::optional<Parameters> convertParameters(PyObject* params) {
+std::optional<Parameters> convertParameters(PyObject* params, StreamSources* streams) {
   if (params == nullptr || params == Py_None) return std::nullopt;
   if (!PySequence_Check(params) || PyUnicode_Check(params) || PyBytes_Check(params) || PyByteArray_Check(params)) {
     PyErr_Format(PyExc_TypeError, "params must be a sequence of values, such as a list or a tuple, not %.200s",
@@ -110,6 +127,6 @@ std::optional<Parameters> convertParameters(PyObject* params) {
   const Py_ssize_t count = PyTuple_GET_SIZE(values.ptr());
   Parameters converted;
   converted.reserve(static_cast<size_t>(count));
-  for (Py_ssize_t k = 0; k < count; ++k) converted.push_back(convert(PyTuple_GET_ITEM(values.ptr(), k), k + 1));
+  for (Py_ssize_t k = 0; k < count; ++k) converted.push_back(convert(PyTuple_GET_ITEM(values.ptr(), k), k + 1, streams));
   return converted;
 }

@@ -7,7 +7,7 @@ import datetime
 import os
 from collections.abc import Iterator, Sequence
 from types import TracebackType
-from typing import Any, TypeAlias
+from typing import Any, Protocol, TypeAlias
 
 # A value of a result cell: long, int and short columns give int, double and
 # float columns float, string str, bool bool and date datetime.date; a
@@ -17,6 +17,12 @@ _Row: TypeAlias = tuple[_Value, ...]
 # A value bound to a ? of a command: the value of a condition, or the file
 # name of a load or config from.
 _Parameter: TypeAlias = int | float | str | bool | datetime.date | os.PathLike[str] | os.PathLike[bytes] | None
+
+# Rows to load instead of a file: any object with __arrow_c_stream__.
+class _ArrowStreamSource(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+_CommandParameter: TypeAlias = _Parameter | _ArrowStreamSource
 
 __version__: str
 
@@ -34,18 +40,21 @@ class DatabaseParser:
     every table at once."""
 
     def __init__(self) -> None: ...
-    def executeCommand(self, command: str, /, params: Sequence[_Parameter] | None = None) -> None:
+    def executeCommand(self, command: str, /, params: Sequence[_CommandParameter] | None = None) -> None:
         """Runs a CREATE TABLE, LOAD or DROP TABLE statement, all or nothing; any
         other statement, SELECT included, is refused. With params (a sequence)
         every ? outside quotes is a placeholder, filled in order: the file name
-        of load ... from ? and config from ? (a str or os.PathLike)."""
+        of load ... from ? and config from ?: a str or os.PathLike, or any
+        object with __arrow_c_stream__, whose rows are read instead of a file
+        (on this thread, with the interpreter held)."""
     def executeSelect(self, command: str, /, params: Sequence[_Parameter] | None = None) -> QuerySet:
         """Runs a SELECT statement and returns a cursor (QuerySet) over its result.
         With params (a sequence) every ? outside quotes is a placeholder for
         the value of a condition, filled in order: an int, float, str, bool or
         datetime.date, converted to the column's type as a written value is;
         a str is taken as it is, quotes and all. None is refused (write is
-        null), and so is a count of values other than the count of ?."""
+        null), and so are an Arrow stream and a count of values other than
+        the count of ?."""
     def interrupt(self) -> None:
         """Stops the command, query or read running on this database, from any
         thread: it raises RuntimeError "Interrupted" at its next check, within

@@ -17,6 +17,7 @@
 #include "parserengine/tokenizer.h"
 #include "planner/result_set_factory.h"
 #include "planner/select_binder.h"
+#include "storage/arrow_abi.h"
 
 namespace {
 
@@ -62,6 +63,20 @@ std::string fileName(const StringParser& written, const Parameters& parameters) 
   if (const auto* text = std::get_if<std::string>(&bound.value)) return *text;
   throw DatabaseException(ErrorKind::kLoad, "Parameter %d stands for a file name, which must be a str, not %s",
                           written.parameter + 1, bound.kindName());
+}
+
+// The Arrow stream bound to the file name's placeholder, or null when the
+// statement reads a file. A stream has no field separator to choose.
+ArrowArrayStream* boundStream(const StringParser& written, const StatementParser& separator,
+                              const Parameters& parameters) {
+  if (written.parameter == Token::kNoParameter) return nullptr;
+  const auto* stream = std::get_if<ParameterValue::Stream>(&parameters.at(written.parameter).value);
+  if (stream == nullptr) return nullptr;
+  if (separator.matched) {
+    throw DatabaseException(ErrorKind::kParse, "Parameter %d is an Arrow stream, which has no field separator: "
+                            "leave out separator", written.parameter + 1);
+  }
+  return stream->stream;
 }
 
 const Parameters kNoParameters;
@@ -121,6 +136,10 @@ void ParserEngine::executeCreate(const Parameters& parameters) {
     columns.push_back(columnConfig(*definition));
   }
   if (createParser_.config->matched) {
+    if (ArrowArrayStream* const stream = boundStream(*createParser_.fileName, *createParser_.separator, parameters)) {
+      database_.configTableFromStream(tableName, *stream, columns);
+      return;
+    }
     const char separator = fieldSeparator(*createParser_.separator, *createParser_.separatorText);
     database_.configTable(tableName, fileName(*createParser_.fileName, parameters), columns, separator);
   } else {
@@ -131,6 +150,10 @@ void ParserEngine::executeCreate(const Parameters& parameters) {
 void ParserEngine::executeLoad(const Parameters& parameters) {
   loadParser_.runWhole(tokens_);
   const std::string tableName = loadParser_.tableName->value;
+  if (ArrowArrayStream* const stream = boundStream(*loadParser_.fileName, *loadParser_.separator, parameters)) {
+    database_.loadStream(tableName, *stream);
+    return;
+  }
   const char separator = fieldSeparator(*loadParser_.separator, *loadParser_.separatorText);
   database_.loadFile(tableName, fileName(*loadParser_.fileName, parameters), separator);
 }

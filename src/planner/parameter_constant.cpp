@@ -52,5 +52,11 @@ std::string parameterConstant(const ParameterValue& value, unsigned short number
   if (const auto* real = std::get_if<double>(&bound)) return floatText(*real, number, column, type);
   if (const auto* text = std::get_if<std::string>(&bound)) return *text;
   if (const auto* truth = std::get_if<bool>(&bound)) return *truth ? "1" : "0";
+  if (std::holds_alternative<ParameterValue::Stream>(bound)) {
+    throw DatabaseException(ErrorKind::kParse,
+                            "Parameter %d is an Arrow stream, which only the file name of load ... from ? or "
+                            "config from ? reads, not a comparison",
+                            number + 1);
+  }
   return dateText(std::get<ParameterValue::Date>(bound), number, column, type);
 }

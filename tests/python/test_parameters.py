@@ -136,6 +136,17 @@ class Path:
         return self.path
 
 
+class Untakeable:
+    """Speaks Arrow, but fails the test if its stream is ever taken."""
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        raise AssertionError("the stream was taken")
+
+
+class StreamingPath(Path, Untakeable):
+    """A path first: its stream is never taken."""
+
+
 def test_file_names_as_parameters(engines, tmp_path):
     db, _ = engines
     path = tmp_path / "it's, (a) file?.csv"
@@ -143,7 +154,8 @@ def test_file_names_as_parameters(engines, tmp_path):
     db.executeCommand("create table f1 (a int, b string cat 1) config from ? separator ','", [path])
     db.executeCommand("load f1 from ?", [Path(str(path))])
     db.executeCommand("load f1 from ? separator ','", [Path(bytes(path))])
-    assert db.executeSelect("select a from f1 where b = ?", ["y"]).fetchAll() == [(2,), (2,)]
+    db.executeCommand("load f1 from ?", [StreamingPath(str(path))])
+    assert db.executeSelect("select a from f1 where b = ?", ["y"]).fetchAll() == [(2,), (2,), (2,)]
     db.executeCommand("drop table f1")
 
 
@@ -194,7 +206,9 @@ REFUSED = [
      "Placeholder ? at pos 5 cannot stand for the column type: a parameter is a value or a file name"),
     # Refused by Python's rules before the command runs.
     ("select id from tp where txt = ?", [b"x"], TypeError, "parameter 1 is a bytes; parameters are int, float, "
-     "str, bool, datetime.date, None or os.PathLike"),
+     "str, bool, datetime.date, None, os.PathLike or, for a file name, an object with __arrow_c_stream__"),
+    ("select id from tp where i = ? or txt = ?", [1, Untakeable()], TypeError, "parameter 2 is a Untakeable, an "
+     "Arrow stream, which only executeCommand reads, for the file name of load ... from ? or config from ?"),
     ("select id from tp where day = ?", [datetime.datetime(2024, 1, 1)], TypeError,
      "parameter 1 is a datetime.datetime, which no column holds: pass its date() for a date column"),
     ("select id from tp where l = ?", [2**64], OverflowError, f"parameter 1 is an int beyond 64 bits: {2**64}"),

@@ -12,7 +12,7 @@
 #endif
 
 #include "errors/database_exception.h"
-#include "main/arrow/arrow_abi.h"
+#include "storage/arrow_abi.h"
 #include "main/arrow/arrow_block_pool.h"
 #include "main/arrow/arrow_schema_export.h"
 #include "main/arrow/utf8.h"

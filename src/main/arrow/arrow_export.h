@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "main/arrow/arrow_abi.h"
+#include "storage/arrow_abi.h"
 #include "query/query_set.h"
 
 // A query result handed out through the Arrow C data interface: its schema

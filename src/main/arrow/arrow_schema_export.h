@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "main/arrow/arrow_abi.h"
+#include "storage/arrow_abi.h"
 #include "query/query_set.h"
 #include "storage/data_type.h"
 

@@ -89,7 +89,8 @@ int ArrowStream::getNext(ArrowArray* out) {
   const DatabaseLock::HostReleased released;
   failure_ = guarded([&] {
     std::optional<DatabaseLock::Call> call;
-    if (DatabaseLock* const lock = cursor_.lock()) call.emplace(*lock);
+    DatabaseLock* const lock = cursor_.lock();
+    if (lock != nullptr && !lock->readsInsideCall()) call.emplace(*lock);
     const uint32_t rows = cursor_.getNumberOfRows();
     if (next_ >= rows) {
       // Also the end is told only while the tables are unchanged: a read of

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "main/arrow/arrow_abi.h"
+#include "storage/arrow_abi.h"
 #include "main/arrow/arrow_export.h"
 #include "main/arrow/arrow_schema_export.h"
 #include "query/query_set.h"

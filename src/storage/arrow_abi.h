@@ -4,8 +4,10 @@
 // which Arrow libraries hand columnar data to each other inside one process
 // without sharing any code. They are defined by Arrow's format documents
 // ("The Arrow C data interface", "The Arrow C stream interface"), which ask
-// producers to copy them as they stand, guarded by these macros so that a
-// file which also includes Arrow's own copy sees one definition.
+// producers and consumers to copy them as they stand, guarded by these
+// macros so that a file which also includes Arrow's own copy sees one
+// definition. The export of query results and the loader of streams share
+// this copy.
 
 #include <cstdint>
 

@@ -22,6 +22,15 @@ bool bitAt(const void* bits, uint64_t index) {
   return (static_cast<const uint8_t*>(bits)[index >> 3] >> (index & 7) & 1) != 0;
 }
 
+// The value at `index` of an array of T. Producers need not align their
+// buffers (a batch unpickled from bytes is not), so every read copies.
+template <typename T>
+T valueAt(const void* values, uint64_t index) {
+  T value;
+  std::memcpy(&value, static_cast<const char*>(values) + index * sizeof(T), sizeof value);
+  return value;
+}
+
 // Where block row 0 keeps a column's fixed-width value; rows are `stride`
 // bytes apart.
 struct Slots {
@@ -38,10 +47,10 @@ struct Slots {
 // skipping nulls; returns the block row of the first that type D cannot
 // hold, or `count`.
 template <typename S, typename D>
-uint32_t copyIntegers(const S* values, const void* validity, uint64_t base, uint32_t count, Slots slots) {
+uint32_t copyIntegers(const void* values, const void* validity, uint64_t base, uint32_t count, Slots slots) {
   for (uint32_t row = 0; row < count; ++row) {
     if (validity != nullptr && !bitAt(validity, base + row)) continue;
-    const S value = values[base + row];
+    const S value = valueAt<S>(values, base + row);
     if (!std::in_range<D>(value)) return row;
     slots.put(row, static_cast<D>(value));
   }
@@ -51,19 +60,18 @@ uint32_t copyIntegers(const S* values, const void* validity, uint64_t base, uint
 template <typename S>
 uint32_t copyIntegersAs(DATA_TYPE type, const void* values, const void* validity, uint64_t base, uint32_t count,
                         Slots slots) {
-  const S* const typed = static_cast<const S*>(values);
-  if (type == LONG) return copyIntegers<S, int64_t>(typed, validity, base, count, slots);
-  if (type == INT) return copyIntegers<S, int32_t>(typed, validity, base, count, slots);
-  return copyIntegers<S, int16_t>(typed, validity, base, count, slots);
+  if (type == LONG) return copyIntegers<S, int64_t>(values, validity, base, count, slots);
+  if (type == INT) return copyIntegers<S, int32_t>(values, validity, base, count, slots);
+  return copyIntegers<S, int16_t>(values, validity, base, count, slots);
 }
 
 // Floating-point values; a finite value that D rounds to an infinity does
 // not fit.
 template <typename S, typename D>
-uint32_t copyFloats(const S* values, const void* validity, uint64_t base, uint32_t count, Slots slots) {
+uint32_t copyFloats(const void* values, const void* validity, uint64_t base, uint32_t count, Slots slots) {
   for (uint32_t row = 0; row < count; ++row) {
     if (validity != nullptr && !bitAt(validity, base + row)) continue;
-    const S value = values[base + row];
+    const S value = valueAt<S>(values, base + row);
     const D stored = static_cast<D>(value);
     if (std::isinf(stored) && !std::isinf(value)) return row;
     slots.put(row, stored);
@@ -74,18 +82,17 @@ uint32_t copyFloats(const S* values, const void* validity, uint64_t base, uint32
 template <typename S>
 uint32_t copyFloatsAs(DATA_TYPE type, const void* values, const void* validity, uint64_t base, uint32_t count,
                       Slots slots) {
-  const S* const typed = static_cast<const S*>(values);
-  if (type == DOUBLE) return copyFloats<S, double>(typed, validity, base, count, slots);
-  return copyFloats<S, float>(typed, validity, base, count, slots);
+  if (type == DOUBLE) return copyFloats<S, double>(values, validity, base, count, slots);
+  return copyFloats<S, float>(values, validity, base, count, slots);
 }
 
 // Day counts from 1970-01-01 (date64 milliseconds floored to their day);
 // a day outside 0 .. MAX_DATE_DAYS does not fit.
 template <typename S>
-uint32_t copyDays(const S* values, S perDay, const void* validity, uint64_t base, uint32_t count, Slots slots) {
+uint32_t copyDays(const void* values, S perDay, const void* validity, uint64_t base, uint32_t count, Slots slots) {
   for (uint32_t row = 0; row < count; ++row) {
     if (validity != nullptr && !bitAt(validity, base + row)) continue;
-    const S value = values[base + row];
+    const S value = valueAt<S>(values, base + row);
     const S days = value / perDay - (value % perDay < 0 ? 1 : 0);
     if (days < 0 || days > MAX_DATE_DAYS) return row;
     slots.put(row, static_cast<uint16_t>(days));
@@ -181,14 +188,14 @@ bool isInteger(ArrowStreamReader::Source source) {
 int64_t integerAt(ArrowStreamReader::Source source, const void* values, uint64_t index) {
   using S = ArrowStreamReader::Source;
   switch (source) {
-    case S::kInt8: return static_cast<const int8_t*>(values)[index];
-    case S::kUInt8: return static_cast<const uint8_t*>(values)[index];
-    case S::kInt16: return static_cast<const int16_t*>(values)[index];
-    case S::kUInt16: return static_cast<const uint16_t*>(values)[index];
-    case S::kInt32: return static_cast<const int32_t*>(values)[index];
-    case S::kUInt32: return static_cast<const uint32_t*>(values)[index];
-    case S::kInt64: return static_cast<const int64_t*>(values)[index];
-    default: return static_cast<int64_t>(static_cast<const uint64_t*>(values)[index]);
+    case S::kInt8: return valueAt<int8_t>(values, index);
+    case S::kUInt8: return valueAt<uint8_t>(values, index);
+    case S::kInt16: return valueAt<int16_t>(values, index);
+    case S::kUInt16: return valueAt<uint16_t>(values, index);
+    case S::kInt32: return valueAt<int32_t>(values, index);
+    case S::kUInt32: return valueAt<uint32_t>(values, index);
+    case S::kInt64: return valueAt<int64_t>(values, index);
+    default: return static_cast<int64_t>(valueAt<uint64_t>(values, index));
   }
 }
 
@@ -355,13 +362,11 @@ bool textAt(const ArrowArray& array, ArrowStreamReader::Source source, uint64_t 
   int64_t start = 0;
   int64_t end = 0;
   if (source == S::kUtf8) {
-    const int32_t* const offsets = static_cast<const int32_t*>(array.buffers[1]);
-    start = offsets[index];
-    end = offsets[index + 1];
+    start = valueAt<int32_t>(array.buffers[1], index);
+    end = valueAt<int32_t>(array.buffers[1], index + 1);
   } else {
-    const int64_t* const offsets = static_cast<const int64_t*>(array.buffers[1]);
-    start = offsets[index];
-    end = offsets[index + 1];
+    start = valueAt<int64_t>(array.buffers[1], index);
+    end = valueAt<int64_t>(array.buffers[1], index + 1);
   }
   text = static_cast<const char*>(array.buffers[2]) + start;
   length = end - start;
@@ -372,9 +377,8 @@ bool textAt(const ArrowArray& array, ArrowStreamReader::Source source, uint64_t 
 // count) hold a NUL, or their offsets are out of order (then each text is
 // checked on its own).
 bool holdsNul(const ArrowArray& array, uint64_t base, uint32_t count) {
-  const int32_t* const offsets = static_cast<const int32_t*>(array.buffers[1]);
-  const int32_t start = offsets[base];
-  const int32_t end = offsets[base + count];
+  const int32_t start = valueAt<int32_t>(array.buffers[1], base);
+  const int32_t end = valueAt<int32_t>(array.buffers[1], base + count);
   if (start < 0 || end < start) return true;
   return std::memchr(static_cast<const char*>(array.buffers[2]) + start, '\0', static_cast<size_t>(end - start)) !=
          nullptr;
@@ -509,16 +513,16 @@ void ArrowStreamReader::convertFixed(unsigned short column, const ArrowArray& ar
     case Source::kUInt32: stored = copyIntegersAs<uint32_t>(type, values, validity, base, rows, slots); break;
     case Source::kInt64:
       stored = copyIntegersAs<int64_t>(type, values, validity, base, rows, slots);
-      if (stored < rows) value = std::to_string(static_cast<const int64_t*>(values)[base + stored]);
+      if (stored < rows) value = std::to_string(valueAt<int64_t>(values, base + stored));
       break;
     case Source::kUInt64:
       stored = copyIntegersAs<uint64_t>(type, values, validity, base, rows, slots);
-      if (stored < rows) value = std::to_string(static_cast<const uint64_t*>(values)[base + stored]);
+      if (stored < rows) value = std::to_string(valueAt<uint64_t>(values, base + stored));
       break;
     case Source::kFloat32: stored = copyFloatsAs<float>(type, values, validity, base, rows, slots); break;
     case Source::kFloat64:
       stored = copyFloatsAs<double>(type, values, validity, base, rows, slots);
-      if (stored < rows) value = string_format("%g", static_cast<const double*>(values)[base + stored]);
+      if (stored < rows) value = string_format("%g", valueAt<double>(values, base + stored));
       break;
     case Source::kBool:
       for (uint32_t row = 0; row < rows; ++row) {
@@ -526,14 +530,13 @@ void ArrowStreamReader::convertFixed(unsigned short column, const ArrowArray& ar
       }
       break;
     case Source::kDate32:
-      stored = copyDays<int32_t>(static_cast<const int32_t*>(values), 1, validity, base, rows, slots);
-      if (stored < rows) value = dateText(static_cast<const int32_t*>(values)[base + stored]);
+      stored = copyDays<int32_t>(values, 1, validity, base, rows, slots);
+      if (stored < rows) value = dateText(valueAt<int32_t>(values, base + stored));
       break;
     case Source::kDate64: {
-      const auto* const milliseconds = static_cast<const int64_t*>(values);
-      stored = copyDays<int64_t>(milliseconds, kMillisecondsPerDay, validity, base, rows, slots);
+      stored = copyDays<int64_t>(values, kMillisecondsPerDay, validity, base, rows, slots);
       if (stored < rows) {
-        const int64_t ms = milliseconds[base + stored];
+        const int64_t ms = valueAt<int64_t>(values, base + stored);
         value = dateText(ms / kMillisecondsPerDay - (ms % kMillisecondsPerDay < 0 ? 1 : 0));
       }
       break;

@@ -55,11 +55,23 @@ CONVERSIONS = (
 )
 
 
+def misaligned(array):
+    """The same array with every buffer one byte off any alignment, as a
+    producer that unpickles batches from bytes may hand them over."""
+    buffers = [None if b is None else pa.py_buffer(b"\0" + b.to_pybytes()).slice(1) for b in array.buffers()]
+    return pa.Array.from_buffers(array.type, len(array), buffers, null_count=array.null_count, offset=array.offset)
+
+
 @pytest.mark.parametrize("arrow_type, column, values", CONVERSIONS, ids=lambda v: str(v)[:20])
-@pytest.mark.parametrize("level", ["", " cat 1"], ids=["plain", "level"])
-def test_every_arrow_type_loads_into_every_column_type_it_may_become(db, arrow_type, column, values, level):
+@pytest.mark.parametrize("level, shifted", [("", False), (" cat 1", False), ("", True)],
+                         ids=["plain", "level", "misaligned"])
+def test_every_arrow_type_loads_into_every_column_type_it_may_become(db, arrow_type, column, values, level, shifted):
     db.executeCommand(f"create table t (a {column}{level} null, n int)")
-    load(db, "t", pa.table({"a": pa.array(values, arrow_type), "n": pa.array(range(len(values)), pa.int32())}))
+    n = pa.array(range(len(values)), pa.int32())
+    columns = {"a": pa.array(values, arrow_type), "n": n}
+    if shifted:
+        columns = {name: misaligned(array) for name, array in columns.items()}
+    load(db, "t", pa.table(columns))
     got = [a for a, _ in sorted(db.executeSelect("select a, n from t").fetchAll(), key=lambda row: row[1])]
     single_precision = arrow_type == pa.float32() or column == "float"
     expected = [pa.scalar(v, pa.float32()).as_py() if single_precision and v is not None else v for v in values]

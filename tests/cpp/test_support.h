@@ -58,13 +58,15 @@ inline std::string messageOf(const std::function<void()>& action) {
   return "no exception";
 }
 
-// Restores the process-wide thresholds when the test ends.
+// Restores the process-wide thresholds and thread count when the test ends.
 class ThresholdGuard {
  public:
-  ThresholdGuard() : lines_(CONFIG_LINES_THRESHOLD), categories_(CONFIG_CATEGORY_THRESHOLD) {}
+  ThresholdGuard()
+      : lines_(CONFIG_LINES_THRESHOLD), categories_(CONFIG_CATEGORY_THRESHOLD), threads_(CONFIG_THREADS) {}
   ~ThresholdGuard() {
     CONFIG_LINES_THRESHOLD = lines_;
     CONFIG_CATEGORY_THRESHOLD = categories_;
+    CONFIG_THREADS = threads_;
   }
   ThresholdGuard(const ThresholdGuard&) = delete;
   ThresholdGuard& operator=(const ThresholdGuard&) = delete;
@@ -72,6 +74,7 @@ class ThresholdGuard {
  private:
   uint32_t lines_;
   uint16_t categories_;
+  uint16_t threads_;
 };
 
 // A fresh directory for the running test, removed when the object goes.

@@ -91,7 +91,7 @@ def test_rows_load_alike_on_one_thread_and_on_several(tmp_path, shape):
 
 @pytest.mark.parametrize("fault", sorted(FAULTS))
 @pytest.mark.parametrize("place", [3, ROWS // 2, ROWS - 1])
-def test_a_bad_record_fails_the_load_alike_wherever_it_lies(tmp_path, fault, place):
+def test_a_bad_record_fails_the_load_and_the_sample_alike_wherever_it_lies(tmp_path, fault, place):
     rng = random.Random(f"{fault} {place}")
     first = write_file(tmp_path / "first.csv", [random_record(rng) for _ in range(200)])
     records = [random_record(rng) for _ in range(ROWS)]
@@ -102,6 +102,10 @@ def test_a_bad_record_fails_the_load_alike_wherever_it_lies(tmp_path, fault, pla
     assert failure.startswith(FAULTS[fault][1]) and failure.endswith(f", line {line} of {second}")
     assert len(one) == 200
     assert load(tmp_path, 4, "plain", first, second) == (one, failure)
+    # Sampling the file reaches the record too: b stays a candidate to the end.
+    for threads in (1, 2, 4):
+        with settings(tmp_path, f"threads={threads}\n"):
+            assert error(tabulon.DatabaseParser().executeCommand, SHAPES["config from"](second)) == failure
 
 
 @pytest.mark.parametrize("rows", [0, 1, ROWS])

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -151,6 +152,83 @@ TEST_F(DatabaseTest, LevelsComeFromCategoryNumbersOrFromTheSample) {
   database.configTable("s", writeCsv("data.csv", rows), {column("a", INT, 9), column("b", INT, 1)});
   EXPECT_EQ(database.getTableConfig("s").categoryColumns, (std::vector<unsigned short>{0, 1})) << "cat numbers ignored";
   EXPECT_EQ(database.getTreeTable(1).numRows, 0u);
+}
+
+namespace {
+
+// The levels a sample of a CSV file chose, in their order, each with the
+// values of its map in number order.
+std::vector<std::string> sampledLevels(Database& database, const std::string& table) {
+  const TreeTable& tree = database.getTreeTable(database.getTableNumber(table));
+  std::vector<std::string> levels;
+  for (const unsigned short column : tree.categoryColumns) {
+    ColumnMapBase& map = *tree.columnMaps.at(column);
+    std::vector<unsigned short> numbers;
+    map.getAllInts(numbers);
+    std::string level = std::to_string(column) + ":";
+    for (const unsigned short number : numbers) {
+      level += " " + std::to_string(number) + "=" +
+               getStringFromPtr(map.getValuePointer(number), tree.columnTypes[column]);
+    }
+    levels.push_back(level);
+  }
+  return levels;
+}
+
+}  // namespace
+
+// Read ahead on several threads, where the columns no longer sampled are
+// left out of the rows handed over, a sample chooses what it chooses on
+// one thread. The files span several batches of records.
+TEST_F(DatabaseTest, SamplingOnSeveralThreadsChoosesAsOnOne) {
+  struct Case {
+    const char* name;
+    uint32_t linesThreshold;
+    std::vector<ColumnConfig> columns;
+    int rows;
+    std::function<Row(int)> row;
+    std::vector<unsigned short> levels;
+  };
+  ColumnConfig flag = column("f", BOOL);
+  flag.nullable = true;
+  const Case cases[] = {
+      // Cleanings every 100 rows: a shows 11 values in its first 100 rows
+      // (121 > 100) and none after, and goes for good at the first cleaning.
+      {"dropped at a cleaning", 95, {column("a", INT), column("b", STRING)}, 10000,
+       [](int r) { return Row{std::to_string(r < 100 ? r % 11 : 0), r % 2 != 0 ? "x" : "y"}; }, {1}},
+      // id and t go within the first rows; s takes a fourth, quoted value
+      // long after, once the batches in flight have been converted without
+      // them; f holds NULLs, which count as one more value.
+      {"values after the drops", 10000,
+       {column("id", INT), column("s", STRING), column("d", DOUBLE), column("t", STRING), flag}, 30000,
+       [](int r) {
+         return Row{std::to_string(r), r >= 5000 ? "\"s,3\"" : "s" + std::to_string(r % 3),
+                    std::to_string((r % 7) * 0.5), "t" + std::to_string(r),
+                    r % 3 == 0 ? "" : (r % 2 != 0 ? "true" : "false")};
+       },
+       {4, 1, 2}},
+      // No candidate is left after the first cleaning: sampling stops with
+      // batches still in flight.
+      {"no candidate left", 95, {column("id", INT), column("t", STRING)}, 20000,
+       [](int r) { return Row{std::to_string(r), "t" + std::to_string(r)}; }, {}},
+  };
+  int tables = 0;
+  for (const Case& c : cases) {
+    CONFIG_LINES_THRESHOLD = c.linesThreshold;
+    std::vector<Row> rows;
+    for (int r = 0; r < c.rows; ++r) rows.push_back(c.row(r));
+    const std::string file = writeCsv(std::string(c.name) + ".csv", rows);
+    std::vector<std::vector<std::string>> chosen;
+    for (const uint16_t threads : {1, 2, 4}) {
+      CONFIG_THREADS = threads;
+      const std::string table = "t" + std::to_string(++tables);
+      database.configTable(table, file, c.columns);
+      EXPECT_EQ(database.getTableConfig(table).categoryColumns, c.levels) << c.name << ", threads " << threads;
+      chosen.push_back(sampledLevels(database, table));
+    }
+    EXPECT_EQ(chosen[0], chosen[1]) << c.name;
+    EXPECT_EQ(chosen[0], chosen[2]) << c.name;
+  }
 }
 
 // A load that reads nothing changes nothing: cursors over the table stay

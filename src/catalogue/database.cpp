@@ -54,8 +54,7 @@ std::unique_ptr<TreeTable> plainTree(const std::vector<DATA_TYPE>& types, const 
 
 // A tree configured from the rows of `reader`, which stands before its
 // first row.
-template <class Reader>
-std::unique_ptr<TreeTable> sampledTree(Reader& reader, const std::vector<DATA_TYPE>& types,
+std::unique_ptr<TreeTable> sampledTree(CSVReader& reader, const std::vector<DATA_TYPE>& types,
                                        const std::vector<unsigned char>& nullable) {
   // Without rows to sample every column stays plain until rows arrive.
   if (!reader.nextRow()) return plainTree(types, nullable);
@@ -76,6 +75,14 @@ class UnreadStream {
  private:
   ArrowArrayStream& stream_;
 };
+
+// A tree configured from the rows of an Arrow stream, which stands before
+// its first row.
+std::unique_ptr<TreeTable> sampledTree(ArrowStreamReader& reader, const std::vector<DATA_TYPE>& types,
+                                       const std::vector<unsigned char>& nullable) {
+  if (!reader.nextRow()) return plainTree(types, nullable);
+  return std::unique_ptr<TreeTable>(configTreeTableFromDataIterator(&reader, types, nullable));
+}
 
 // Positions `rows` on the first row of an unconfigured tree, whose rows all
 // lie plain in its single root node.
@@ -191,14 +198,10 @@ void Database::configTable(std::string tableName, const std::string& fileName,
   requireNewTable(tableName, columns, "Table %s already exists");
   const std::vector<DATA_TYPE> types = typesOf(columns);
   const std::vector<unsigned char> nullable = nullableOf(columns);
-  // With threads to spare the records are split and checked ahead on
-  // them, the values of the columns still in question copied out; the
-  // maps fill on the calling thread, in file order, as on one thread.
+  // Sampling stays on the calling thread whatever the threads setting: it
+  // converts only the columns still in question, which one thread does
+  // sooner than workers that convert every column of every row.
   std::unique_ptr<TreeTable> tree = classifyFailures(ErrorKind::kLoad, [&] {
-    if (CONFIG_THREADS > 1) {
-      ParallelCSVReader reader(fileName, types, separator, nullable, namesOf(columns), CONFIG_THREADS - 1U);
-      return sampledTree(reader, types, nullable);
-    }
     CSVReader reader;
     reader.init(fileName, types, separator, nullable);
     reader.setColumnNames(namesOf(columns));

@@ -12,7 +12,6 @@
 #include "errors/interruption.h"
 #include "storage/column_map.h"
 #include "storage/csv_reader.h"
-#include "storage/parallel_csv_reader.h"
 #include "storage/string_column_map.h"
 #include "storage/templated_class.h"
 
@@ -47,16 +46,6 @@ std::vector<Candidate> candidatesOf(const std::map<unsigned short, ColumnMapBase
   return candidates;
 }
 
-// Tells a reader that converts rows ahead on other threads to leave out
-// the columns no longer sampled.
-void readCandidatesOnly(ParallelCSVReader* ahead, const std::vector<Candidate>& candidates) {
-  if (ahead == nullptr) return;
-  std::vector<unsigned short> columns;
-  columns.reserve(candidates.size());
-  for (const Candidate& candidate : candidates) columns.push_back(candidate.column);
-  ahead->readOnly(columns);
-}
-
 // Rows between two checks for candidates that the next cleaning is sure
 // to drop.
 constexpr unsigned int kEarlyDropRows = 64;
@@ -85,7 +74,6 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
   const CSVReader* const csv = dynamic_cast<const CSVReader*>(&rows);
-  ParallelCSVReader* const ahead = dynamic_cast<ParallelCSVReader*>(&rows);
   // The rows between two cleanings go through a flat copy of the map.
   std::vector<Candidate> candidates = candidatesOf(maps, csv);
   unsigned int sampled = 0;
@@ -114,10 +102,8 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
       cleanColumnMaps(maps, sampled, sawNull);
       if (maps.empty()) break;
       candidates = candidatesOf(maps, csv);
-      readCandidatesOnly(ahead, candidates);
     } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, sampled, cleaningInterval, sawNull)) {
       candidates = candidatesOf(maps, csv);
-      readCandidatesOnly(ahead, candidates);
     }
   } while (rows.nextRow());
   return sampled;

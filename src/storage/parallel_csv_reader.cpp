@@ -37,8 +37,6 @@ ParallelCSVReader::ParallelCSVReader(const std::string& fileName, const std::vec
   }
   config_ = readers_.front()->config;
   textColumns_ = config_.numStrings;
-  read_ = std::make_unique<std::atomic<unsigned char>[]>(types.size());
-  for (size_t column = 0; column < types.size(); ++column) read_[column].store(1, std::memory_order_relaxed);
   cutter_.open(fileName, separator);
   try {
     threads_.reserve(converters + 1);
@@ -88,13 +86,7 @@ void ParallelCSVReader::cutFile() {
 void ParallelCSVReader::convert(CSVReader& reader) {
   uint64_t sequence = 0;
   while (std::unique_ptr<RowBatch> batch = window_.toConvert(sequence)) {
-    if (batch->failure == nullptr) {
-      if (narrowed_.load(std::memory_order_relaxed)) {
-        convertRead(reader, *batch);
-      } else {
-        convertBatch(reader, *batch);
-      }
-    }
+    if (batch->failure == nullptr) convertBatch(reader, *batch);
     window_.converted(sequence, std::move(batch));
   }
 }
@@ -111,48 +103,6 @@ void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
   } catch (...) {
     batch.failure = std::current_exception();
   }
-}
-
-void ParallelCSVReader::convertRead(CSVReader& reader, RowBatch& batch) const {
-  // The columns read when the batch starts: a later readOnly only narrows
-  // them, so the rows still hold every column the consumer reads.
-  std::vector<unsigned char> read(reader.numColumns);
-  std::vector<unsigned short> numbers;
-  for (unsigned short column = 0; column < reader.numColumns; ++column) {
-    read[column] = read_[column].load(std::memory_order_relaxed);
-    if (read[column] != 0 && isFloating(reader.types[column])) numbers.push_back(column);
-  }
-  try {
-    reader.readText(batch.text, batch.textBytes, batch.linesBefore);
-    while (reader.nextRow()) appendRead(reader, batch, read, numbers);
-  } catch (...) {
-    batch.failure = std::current_exception();
-  }
-}
-
-void ParallelCSVReader::appendRead(CSVReader& reader, RowBatch& batch, const std::vector<unsigned char>& read,
-                                   const std::vector<unsigned short>& numbers) {
-  for (const unsigned short column : numbers) reader.getPointer(column);
-  const char* const fixed = reader.start();
-  batch.rows.insert(batch.rows.end(), fixed, fixed + reader.config.fixedWidth);
-  for (unsigned short column = 0; column < reader.numColumns; ++column) {
-    if (reader.types[column] != STRING) continue;
-    size_t length = 0;
-    const char* const text = read[column] != 0 ? reader.getText(column, length) : "";
-    batch.rows.insert(batch.rows.end(), text, text + length);
-    batch.rows.push_back('\0');
-  }
-  batch.rowEnds.push_back(batch.rows.size());
-  batch.rowLines.push_back(reader.recordLineNumber());
-}
-
-void ParallelCSVReader::readOnly(const std::vector<unsigned short>& columns) {
-  std::vector<unsigned char> keep(readers_.front()->numColumns);
-  for (const unsigned short column : columns) keep[column] = 1;
-  for (size_t column = 0; column < keep.size(); ++column) {
-    if (keep[column] == 0) read_[column].store(0, std::memory_order_relaxed);
-  }
-  narrowed_.store(true, std::memory_order_relaxed);
 }
 
 bool ParallelCSVReader::nextRow() {

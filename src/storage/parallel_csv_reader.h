@@ -26,10 +26,6 @@
 // before it have been taken, as a single reader would raise it. At most a
 // few batches are in flight, whatever the file size.
 //
-// A reader that samples rather than loads may narrow the columns it reads
-// (readOnly): the converters then convert and copy only those, and leave
-// the others' values out of the rows.
-//
 // The threads touch nothing but the file and their batches. Waiting for
 // the next batch checks for an interrupt on the calling thread every few
 // milliseconds. The destructor stops and joins every thread, also after a
@@ -58,11 +54,6 @@ class ParallelCSVReader : public DataIterator {
   void getTexts(const char** texts, size_t* bytes) const;
   // ", line N of FILE" for the first line of the current row.
   std::string where() const;
-  // From the next batch converted on, only `columns` (a subset of those
-  // named before) are read from the rows: every other value may be zero
-  // bytes or the empty text. Every value is still checked as CSVReader's
-  // nextRow checks it, so failures and messages stay the same.
-  void readOnly(const std::vector<unsigned short>& columns);
 
  private:
   // Thread bodies.
@@ -71,12 +62,6 @@ class ParallelCSVReader : public DataIterator {
   // Converts the records of `batch` into its rows; a failure stops the
   // batch at its record and is kept in the batch.
   static void convertBatch(CSVReader& reader, RowBatch& batch);
-  // As convertBatch, with only the columns that readOnly left in the rows.
-  void convertRead(CSVReader& reader, RowBatch& batch) const;
-  // Appends the reader's current row to `batch` with the values of the
-  // columns `read` marks (column -> 1); the numbers of `numbers` converted.
-  static void appendRead(CSVReader& reader, RowBatch& batch, const std::vector<unsigned char>& read,
-                         const std::vector<unsigned short>& numbers);
   // Takes the next batch that holds rows; false after the last. Raises the
   // failure of the batch it leaves.
   bool nextBatch();
@@ -90,8 +75,6 @@ class ParallelCSVReader : public DataIterator {
   std::vector<std::unique_ptr<CSVReader>> readers_;  // one per converting thread
   BatchWindow window_;
   std::atomic<bool> stopping_{false};
-  std::unique_ptr<std::atomic<unsigned char>[]> read_;  // column -> 1 while it is read
-  std::atomic<bool> narrowed_{false};             // some column is no longer read
   std::vector<std::thread> threads_;
   std::unique_ptr<RowBatch> batch_;               // the batch of the current row
   size_t row_ = 0;                                // the current row in batch_

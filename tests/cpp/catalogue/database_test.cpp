@@ -177,10 +177,10 @@ std::vector<std::string> sampledLevels(Database& database, const std::string& ta
 
 }  // namespace
 
-// Read ahead on several threads, where the columns no longer sampled are
-// left out of the rows handed over, a sample chooses what it chooses on
-// one thread. The files span several batches of records.
-TEST_F(DatabaseTest, SamplingOnSeveralThreadsChoosesAsOnOne) {
+// A sample of a CSV file chooses the same levels, in the same order and
+// with the same numbers, whatever the threads setting; the files span
+// several of the batches that loads on several threads read.
+TEST_F(DatabaseTest, SamplingChoosesAlikeWhateverTheThreadsSetting) {
   struct Case {
     const char* name;
     uint32_t linesThreshold;
@@ -197,8 +197,7 @@ TEST_F(DatabaseTest, SamplingOnSeveralThreadsChoosesAsOnOne) {
       {"dropped at a cleaning", 95, {column("a", INT), column("b", STRING)}, 10000,
        [](int r) { return Row{std::to_string(r < 100 ? r % 11 : 0), r % 2 != 0 ? "x" : "y"}; }, {1}},
       // id and t go within the first rows; s takes a fourth, quoted value
-      // long after, once the batches in flight have been converted without
-      // them; f holds NULLs, which count as one more value.
+      // long after; f holds NULLs, which count as one more value.
       {"values after the drops", 10000,
        {column("id", INT), column("s", STRING), column("d", DOUBLE), column("t", STRING), flag}, 30000,
        [](int r) {
@@ -207,8 +206,7 @@ TEST_F(DatabaseTest, SamplingOnSeveralThreadsChoosesAsOnOne) {
                     r % 3 == 0 ? "" : (r % 2 != 0 ? "true" : "false")};
        },
        {4, 1, 2}},
-      // No candidate is left after the first cleaning: sampling stops with
-      // batches still in flight.
+      // No candidate is left after the first cleaning: sampling stops there.
       {"no candidate left", 95, {column("id", INT), column("t", STRING)}, 20000,
        [](int r) { return Row{std::to_string(r), "t" + std::to_string(r)}; }, {}},
   };

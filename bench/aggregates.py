@@ -17,8 +17,8 @@ import numpy as np
 import polars as pl
 
 import tabulon
-from bench_common import (Connected, at_most, cents, duckdb_tables, each_system, empty_results, load_table,
-                          peer_verdicts, time_queries, write_once)
+from bench_common import (Connected, TabulonSystem, at_most, cents, duckdb_tables, each_system, empty_results,
+                          load_table, peer_verdicts, time_queries, write_once)
 
 SEED = 20260402
 CUSTOMERS = 1000
@@ -134,12 +134,9 @@ def checksum(step, rows):
 
 # ---------------------------------------------------------------- systems
 
-class Tabulon:
-    name = "tabulon"
-
+class Tabulon(TabulonSystem):
     def __init__(self, columns):
         self.columns = columns + EXTRA_COLUMNS
-        self.db = None
 
     def load(self, fact, stores):
         db = tabulon.DatabaseParser()
@@ -149,9 +146,6 @@ class Tabulon:
 
     def query(self, step):
         return self.db.executeSelect(TABULON[step]).fetchAll()
-
-    def drop(self):
-        self.db = None
 
 
 class DuckDB(Connected):

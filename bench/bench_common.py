@@ -227,6 +227,16 @@ def sqlite_tables(definitions, files):
     return con
 
 
+class TabulonSystem:
+    """tabulon as a system of a workload, holding its tables in `db`."""
+
+    name = "tabulon"
+    db = None
+
+    def drop(self):
+        self.db = None
+
+
 class Connected:
     """A peer holding its tables in a database connection."""
 

@@ -44,8 +44,8 @@ import textwrap
 import time
 from pathlib import Path
 
-from bench_common import (ONE_THREAD_ENV, Connected, at_most, cents, cents_text, day_texts, duckdb_arrow, duckdb_name,
-                          duckdb_tables, empty_results, load_table, machine, milliseconds, peer_verdicts,
+from bench_common import (ONE_THREAD_ENV, Connected, TabulonSystem, at_most, cents, cents_text, day_texts, duckdb_arrow,
+                          duckdb_name, duckdb_tables, empty_results, load_table, machine, milliseconds, peer_verdicts,
                           sqlite_tables, targets_line, time_queries, timed, write_once)
 
 # Peers run on one thread.
@@ -191,8 +191,7 @@ def named_checksum(step, answer, column):
 
 # ---------------------------------------------------------------- systems
 
-class Tabulon:
-    name = "tabulon"
+class Tabulon(TabulonSystem):
     FACT_TYPES = ("id int, store string{store}, region string{region}, product string, day date, "
                   "qty short, price double, amount double, returned bool")
     QUERIES = {
@@ -205,13 +204,6 @@ class Tabulon:
         "read_100k": "select id, store, region, product, day, qty, price, amount, returned from fact "
                      "where id <= 100000",
     }
-
-    def __init__(self):
-        self.db = None
-
-    def drop(self):
-        self.db = None
-
     CAT_FACT_TYPES = FACT_TYPES.format(store=" cat 2", region=" cat 1")
     STORE_TYPES = "store string cat 1, city string, manager string, size int"
 

@@ -21,7 +21,7 @@ import pandas as pd
 import polars as pl
 
 import tabulon
-from bench_common import (Connected, at_most, cents, cents_text, duckdb_name, duckdb_tables, each_system,
+from bench_common import (Connected, TabulonSystem, at_most, cents, cents_text, duckdb_name, duckdb_tables, each_system,
                           empty_results, load_table, peer_verdicts, random_texts, sqlite_tables, time_queries, timed,
                           write_once)
 
@@ -223,12 +223,7 @@ FACT_DEFINITION = ("id int, cust int, grp int, code string, tag string, status s
 DIM_DEFINITION = "cust int, grp int, code string, region string cat 1, score double"
 
 
-class Tabulon:
-    name = "tabulon"
-
-    def __init__(self):
-        self.db = None
-
+class Tabulon(TabulonSystem):
     def load(self, files):
         db = tabulon.DatabaseParser()
         wide = ", ".join(f"c{k} {'int' if k % 2 == 0 else 'double'}" for k in range(WIDE_COLUMNS))
@@ -243,9 +238,6 @@ class Tabulon:
 
     def query(self, step):
         return self.db.executeSelect(tabulon_query(step)).fetchAll()
-
-    def drop(self):
-        self.db = None
 
 
 class SQLite(Connected):

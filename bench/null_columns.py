@@ -17,8 +17,8 @@ import pyarrow as pa
 import pyarrow.compute as pc
 
 import tabulon
-from bench_common import (Connected, cents_text, day_texts, duckdb_arrow, duckdb_tables, each_system, empty_results, load_table,
-                          peer_verdicts, random_texts, time_queries, timed, write_once)
+from bench_common import (Connected, TabulonSystem, cents_text, day_texts, duckdb_arrow, duckdb_tables, each_system,
+                          empty_results, load_table, peer_verdicts, random_texts, time_queries, timed, write_once)
 
 SEED = 20260314
 NULL_SHARE = 0.1
@@ -129,12 +129,7 @@ def checksum(step, answer):
 
 # ---------------------------------------------------------------- systems
 
-class Tabulon:
-    name = "tabulon"
-
-    def __init__(self):
-        self.db = None
-
+class Tabulon(TabulonSystem):
     def load(self, path):
         db = tabulon.DatabaseParser()
         load_table(db, "nulls", DEFINITION, path)
@@ -143,9 +138,6 @@ class Tabulon:
     def query(self, step):
         result = self.db.executeSelect(TABULON[step])
         return pa.table(result) if step == "arrow_null" else result.fetchAll()
-
-    def drop(self):
-        self.db = None
 
 
 class DuckDB(Connected):

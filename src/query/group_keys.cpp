@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "errors/database_exception.h"
@@ -37,26 +39,39 @@ uint64_t hashBytes(const char* bytes, size_t length) {
   return mix(hash ^ tail ^ 0x94D049BB133111EBull) & 0xFFFFFFFFull;
 }
 
-// The stored value of `type` at `value` widened to 64 bits, the zeros and
+// The stored value of type T at `value` widened to 64 bits, the zeros and
 // the NaNs of a floating-point type each in one form.
-uint64_t fixedKey(const void* value, DATA_TYPE type) {
-  uint64_t key = 0;
-  if (type == DOUBLE) {
-    double x;
-    std::memcpy(&x, value, sizeof x);
+template <typename T>
+uint64_t widened(const void* value) {
+  T x;
+  std::memcpy(&x, value, sizeof x);
+  if constexpr (std::is_floating_point_v<T>) {
     if (x == 0) x = 0;
-    if (std::isnan(x)) x = NAN;
-    std::memcpy(&key, &x, sizeof x);
-  } else if (type == FLOAT) {
-    float x;
-    std::memcpy(&x, value, sizeof x);
-    if (x == 0) x = 0;
-    if (std::isnan(x)) x = NAN;
-    std::memcpy(&key, &x, sizeof x);
-  } else {
-    std::memcpy(&key, value, getTypeWidth(type));
+    if (std::isnan(x)) x = std::numeric_limits<T>::quiet_NaN();
   }
+  uint64_t key = 0;
+  std::memcpy(&key, &x, sizeof x);
   return key;
+}
+
+uint64_t fixedKey(const void* value, DATA_TYPE type) {
+  switch (type) {
+    case DOUBLE: return widened<double>(value);
+    case FLOAT: return widened<float>(value);
+    case LONG: return widened<int64_t>(value);
+    case INT: return widened<int32_t>(value);
+    case SHORT: return widened<int16_t>(value);
+    case DATE: return widened<uint16_t>(value);
+    default: return widened<uint8_t>(value);
+  }
+}
+
+// The first eight bytes of `length` bytes at `bytes`, zeros after a
+// shorter key.
+uint64_t firstWord(const char* bytes, size_t length) {
+  uint64_t word = 0;
+  std::memcpy(&word, bytes, std::min<size_t>(length, sizeof word));
+  return word;
 }
 
 // Appends to `key` the bytes of the value of `type` at `value` (nullptr for
@@ -73,8 +88,8 @@ void appendKey(std::string& key, const void* value, DATA_TYPE type) {
     key.append(text, std::strlen(text) + 1);
     return;
   }
-  const uint64_t widened = fixedKey(value, type);
-  key.append(reinterpret_cast<const char*>(&widened), getTypeWidth(type));
+  const uint64_t canonical = fixedKey(value, type);
+  key.append(reinterpret_cast<const char*>(&canonical), getTypeWidth(type));
 }
 
 }  // namespace
@@ -98,30 +113,54 @@ void GroupKeys::find(const ValueRun* runs, uint32_t count, uint32_t* groups, std
 }
 
 void GroupKeys::findFixed(const ValueRun& run, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened) {
-  const DATA_TYPE type = types_[0];
+  switch (types_[0]) {
+    case DOUBLE: return findFixed<double>(run, count, groups, opened);
+    case FLOAT: return findFixed<float>(run, count, groups, opened);
+    case LONG: return findFixed<int64_t>(run, count, groups, opened);
+    case INT: return findFixed<int32_t>(run, count, groups, opened);
+    case SHORT: return findFixed<int16_t>(run, count, groups, opened);
+    case DATE: return findFixed<uint16_t>(run, count, groups, opened);
+    default: return findFixed<uint8_t>(run, count, groups, opened);
+  }
+}
+
+template <typename T>
+void GroupKeys::findFixed(const ValueRun& run, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened) {
+  // The keys first, each slot asked for as it is known, so that the
+  // misses of a large table overlap.
+  uint64_t keys[ResultSet::kMaxRunRows];
+  bool nulls[ResultSet::kMaxRunRows];
   run.forEachValue(count, [&](size_t i, const void* value) {
-    const auto row = static_cast<uint32_t>(i);
-    groups[i] = value == nullptr ? nullGroup(row, opened) : fixedGroup(fixedKey(value, type), row, opened);
+    nulls[i] = value == nullptr;
+    keys[i] = nulls[i] ? 0 : widened<T>(value);
+    __builtin_prefetch(&slots_[slotOf(mix(keys[i]))]);
   });
+  for (uint32_t i = 0; i < count; ++i) groups[i] = nulls[i] ? nullGroup(i, opened) : fixedGroup(keys[i], i, opened);
 }
 
 void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened) {
-  if (types_.size() == 1) {
-    runs[0].forEachValue(count, [&](size_t i, const void* value) {
-      const auto row = static_cast<uint32_t>(i);
-      if (value == nullptr) {
-        groups[i] = nullGroup(row, opened);
-        return;
-      }
-      const char* const text = static_cast<const char*>(value);
-      const size_t length = std::strlen(text);
-      groups[i] = bytesGroup(text, length, hashBytes(text, length), row, opened);
-    });
+  if (types_.size() > 1) {
+    for (uint32_t i = 0; i < count; ++i) {
+      composeKey(runs, i);
+      const Key key{key_.data(), key_.size(), hashBytes(key_.data(), key_.size()), false};
+      groups[i] = bytesGroup(key, i, opened);
+    }
     return;
   }
+  Key keys[ResultSet::kMaxRunRows];
+  runs[0].forEachValue(count, [&](size_t i, const void* value) {
+    Key& key = keys[i];
+    key.bytes = static_cast<const char*>(value);
+    if (key.bytes == nullptr) return;
+    key.length = std::strlen(key.bytes);
+    key.hash = hashBytes(key.bytes, key.length);
+    // A text holds no NUL: one shorter than a word is told by its first
+    // word alone.
+    key.inWord = key.length < sizeof(uint64_t);
+    __builtin_prefetch(&slots_[slotOf(mix(key.hash))]);
+  });
   for (uint32_t i = 0; i < count; ++i) {
-    composeKey(runs, i);
-    groups[i] = bytesGroup(key_.data(), key_.size(), hashBytes(key_.data(), key_.size()), i, opened);
+    groups[i] = keys[i].bytes == nullptr ? nullGroup(i, opened) : bytesGroup(keys[i], i, opened);
   }
 }
 
@@ -140,35 +179,38 @@ uint32_t GroupKeys::fixedGroup(uint64_t key, uint32_t row, std::vector<uint32_t>
   for (size_t at = slotOf(mix(key));; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.group == kEmpty) break;
-    if (slot.key == key) return slot.group;
+    if (slot.word == key) return slot.group;
   }
   growIfFull();
   const uint32_t group = open(row, opened);
-  insert({key, group});
+  insert({key, 0, group});
   return group;
 }
 
-uint32_t GroupKeys::bytesGroup(const char* bytes, size_t length, uint64_t hash, uint32_t row,
-                               std::vector<uint32_t>& opened) {
+uint32_t GroupKeys::bytesGroup(const Key& key, uint32_t row, std::vector<uint32_t>& opened) {
   const size_t mask = slots_.size() - 1;
+  const uint64_t word = firstWord(key.bytes, key.length);
+  const auto hash = static_cast<uint32_t>(key.hash);
   for (size_t at = slotOf(mix(hash));; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.group == kEmpty) break;
-    if (slot.key != hash) continue;
-    const size_t begin = slot.group == 0 ? 0 : ends_[slot.group - 1];
-    if (ends_[slot.group] - begin == length && std::memcmp(bytes_.data() + begin, bytes, length) == 0) {
-      return slot.group;
-    }
+    if (slot.hash != hash || slot.word != word) continue;
+    if (key.inWord || sameBytes(slot.group, key)) return slot.group;
   }
   growIfFull();
   const uint32_t group = open(row, opened);
   // Every number has its key, a NULL's the empty one, so that the key of
   // number g ends at ends_[g].
   while (ends_.size() < group) ends_.push_back(bytes_.size());
-  bytes_.insert(bytes_.end(), bytes, bytes + length);
+  bytes_.insert(bytes_.end(), key.bytes, key.bytes + key.length);
   ends_.push_back(bytes_.size());
-  insert({hash, group});
+  insert({word, hash, group});
   return group;
+}
+
+bool GroupKeys::sameBytes(uint32_t group, const Key& key) const {
+  const size_t begin = group == 0 ? 0 : ends_[group - 1];
+  return ends_[group] - begin == key.length && std::memcmp(bytes_.data() + begin, key.bytes, key.length) == 0;
 }
 
 uint32_t GroupKeys::open(uint32_t row, std::vector<uint32_t>& opened) {
@@ -189,7 +231,7 @@ void GroupKeys::growIfFull() {
 
 void GroupKeys::insert(const Slot& slot) {
   const size_t mask = slots_.size() - 1;
-  size_t at = slotOf(mix(slot.key));
+  size_t at = slotOf(mix(fixed_ ? slot.word : slot.hash));
   while (slots_[at].group != kEmpty) at = (at + 1) & mask;
   slots_[at] = slot;
 }

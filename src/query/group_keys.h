@@ -15,14 +15,15 @@
 //
 // One fixed-width column is keyed by its value widened to 64 bits in an
 // open-addressing table; anything else (a text, several columns) by a
-// 32-bit hash of the bytes of its values, the bytes kept back to back in
-// one block and compared when the hashes match. The keys own all their
-// state.
+// 32-bit hash and the first eight of the bytes of its values, the bytes
+// kept back to back in one block and compared when both match. A run's
+// slots are asked for before they are read. The keys own all their state.
 class GroupKeys {
  public:
   explicit GroupKeys(std::vector<DATA_TYPE> types);
 
-  // Writes the number of row i of a run of `count` rows to groups[i]; the
+  // Writes the number of row i of a run of `count` rows, at most
+  // ResultSet::kMaxRunRows, to groups[i]; the
   // grouping value of column s at row i is runs[s].value(i). Rows that
   // opened a number are appended to `opened`, in order. Throws
   // DatabaseException rather than give more than 4294967294 numbers.
@@ -33,19 +34,33 @@ class GroupKeys {
  private:
   static constexpr uint32_t kEmpty = UINT32_MAX;  // a free slot; also "no NULL group yet"
 
+  // A slot is placed by mix() of the value of one fixed-width column, or
+  // of the hash of a key of bytes.
   struct Slot {
-    uint64_t key = 0;  // the value (one fixed-width column) or the key's hash; placed by mix(key)
+    uint64_t word = 0;  // the value, or the first eight bytes of the key
+    uint32_t hash = 0;  // the hash of a key of bytes
     uint32_t group = kEmpty;
   };
+  // A key of bytes being found.
+  struct Key {
+    const char* bytes = nullptr;
+    size_t length = 0;
+    uint64_t hash = 0;
+    bool inWord = false;  // its first word tells it from every other key
+  };
 
+  void findFixed(const ValueRun& run, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened);
+  template <typename T>
   void findFixed(const ValueRun& run, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened);
   void findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened);
   // The number of a single column's NULL, opened by row `row` when new.
   uint32_t nullGroup(uint32_t row, std::vector<uint32_t>& opened);
   // The number of the fixed-width value `key`, opened by row `row` when new.
   uint32_t fixedGroup(uint64_t key, uint32_t row, std::vector<uint32_t>& opened);
-  // The number of the `length` key bytes at `bytes` with hash `hash`.
-  uint32_t bytesGroup(const char* bytes, size_t length, uint64_t hash, uint32_t row, std::vector<uint32_t>& opened);
+  // The number of `key`, opened by row `row` when new.
+  uint32_t bytesGroup(const Key& key, uint32_t row, std::vector<uint32_t>& opened);
+  // Whether the key of number `group` is `key`.
+  bool sameBytes(uint32_t group, const Key& key) const;
   // Puts the key of row `row` of a run of several columns into key_.
   void composeKey(const ValueRun* runs, uint32_t row);
   // The next number, opened by row `row`.

@@ -66,6 +66,14 @@ uint64_t fixedKey(const void* value, DATA_TYPE type) {
   }
 }
 
+// The integer of type T whose bits `key` holds, as widened() left them.
+template <typename T>
+int64_t valueOf(uint64_t key) {
+  T x;
+  std::memcpy(&x, &key, sizeof x);
+  return static_cast<int64_t>(x);
+}
+
 // The first eight bytes of `length` bytes at `bytes`, zeros after a
 // shorter key.
 uint64_t firstWord(const char* bytes, size_t length) {
@@ -133,9 +141,42 @@ void GroupKeys::findFixed(const ValueRun& run, uint32_t count, uint32_t* groups,
   run.forEachValue(count, [&](size_t i, const void* value) {
     nulls[i] = value == nullptr;
     keys[i] = nulls[i] ? 0 : widened<T>(value);
-    __builtin_prefetch(&slots_[slotOf(mix(keys[i]))]);
+    if (direct_.empty()) __builtin_prefetch(&slots_[slotOf(mix(keys[i]))]);
   });
+  if constexpr (std::is_integral_v<T>) {
+    if (!direct_.empty() || placeDirect<T>(keys, nulls, count)) return findDirect<T>(keys, nulls, count, groups, opened);
+  }
   for (uint32_t i = 0; i < count; ++i) groups[i] = nulls[i] ? nullGroup(i, opened) : fixedGroup(keys[i], i, opened);
+}
+
+template <typename T>
+bool GroupKeys::placeDirect(const uint64_t* keys, const bool* nulls, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    if (nulls[i]) continue;
+    directLow_ = static_cast<uint64_t>(valueOf<T>(keys[i])) - kDirectKeys / 2;
+    direct_.assign(kDirectKeys, kEmpty);
+    return true;
+  }
+  return false;
+}
+
+template <typename T>
+void GroupKeys::findDirect(const uint64_t* keys, const bool* nulls, uint32_t count, uint32_t* groups,
+                           std::vector<uint32_t>& opened) {
+  for (uint32_t i = 0; i < count; ++i) {
+    if (nulls[i]) {
+      groups[i] = nullGroup(i, opened);
+      continue;
+    }
+    const uint64_t at = static_cast<uint64_t>(valueOf<T>(keys[i])) - directLow_;
+    if (at >= kDirectKeys) {
+      groups[i] = fixedGroup(keys[i], i, opened);
+      continue;
+    }
+    uint32_t& group = direct_[at];
+    if (group == kEmpty) group = fixedGroup(keys[i], i, opened);
+    groups[i] = group;
+  }
 }
 
 void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened) {

@@ -17,7 +17,9 @@
 // open-addressing table; anything else (a text, several columns) by a
 // 32-bit hash and the first eight of the bytes of its values, the bytes
 // kept back to back in one block and compared when both match. A run's
-// slots are asked for before they are read. The keys own all their state.
+// slots are asked for before they are read. Integers are looked up first
+// in a direct array around the first one seen, in front of the table. The keys
+// own all their state.
 class GroupKeys {
  public:
   explicit GroupKeys(std::vector<DATA_TYPE> types);
@@ -33,6 +35,7 @@ class GroupKeys {
 
  private:
   static constexpr uint32_t kEmpty = UINT32_MAX;  // a free slot; also "no NULL group yet"
+  static constexpr size_t kDirectKeys = size_t{1} << 16;  // integers the direct array covers
 
   // A slot is placed by mix() of the value of one fixed-width column, or
   // of the hash of a key of bytes.
@@ -52,6 +55,15 @@ class GroupKeys {
   void findFixed(const ValueRun& run, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened);
   template <typename T>
   void findFixed(const ValueRun& run, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened);
+  // Sets up the direct array around the first integer of type T in
+  // `keys` that `nulls` does not mark; false when there is none.
+  template <typename T>
+  bool placeDirect(const uint64_t* keys, const bool* nulls, uint32_t count);
+  // findFixed through the direct array, the table behind it for keys
+  // outside it.
+  template <typename T>
+  void findDirect(const uint64_t* keys, const bool* nulls, uint32_t count, uint32_t* groups,
+                  std::vector<uint32_t>& opened);
   void findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups, std::vector<uint32_t>& opened);
   // The number of a single column's NULL, opened by row `row` when new.
   uint32_t nullGroup(uint32_t row, std::vector<uint32_t>& opened);
@@ -77,6 +89,10 @@ class GroupKeys {
   int shift_ = 0;            // 64 - log2(slots_.size())
   uint32_t count_ = 0;
   uint32_t nullGroup_ = kEmpty;
+  // One integer column: the number of key directLow_ + k (modulo 2^64) at
+  // direct_[k] once known, kEmpty before; keys outside go to the table.
+  std::vector<uint32_t> direct_;
+  uint64_t directLow_ = 0;
   std::vector<char> bytes_;     // the keys of every group, back to back
   std::vector<size_t> ends_;    // per group: where its key ends in bytes_
   std::string key_;             // the key of the row being found

@@ -134,13 +134,17 @@ def float_key(value):
     return "nan" if math.isnan(value) else value + 0.0
 
 
-# Group keys by the tens of thousands, each value on two rows far apart,
-# with NULLs among them: enough distinct texts that some share the hash
-# bits their groups are first told apart by.
+# Group keys by the tens of thousands (or a few close together and others
+# far apart), each value on two rows far apart,
+# with NULLs among them: enough distinct long texts with one beginning that
+# some share the hash bits and the first bytes their groups are first told
+# apart by.
 @pytest.mark.parametrize("kind, key, written, read", [
     ("int", lambda i: i * 7919 - 500000, str, lambda v: v),
+    ("int", lambda i: i % 3000 - 1500 if i % 40 else (i << 14) - 2**31, str, lambda v: v),
     ("long", lambda i: (i - 60000) << 40, str, lambda v: v),
     ("string", lambda i: f"k{i}", str, lambda v: v),
+    ("string", lambda i: f"group number {i}", str, lambda v: v),
     ("double", lambda i: [0.0, -0.0, math.nan, -math.nan][i] if i < 4 else i * 0.5 + 0.25,
      lambda v: ("-nan" if math.copysign(1, v) < 0 else "nan") if math.isnan(v) else repr(v), float_key),
 ])

@@ -24,11 +24,24 @@ uint64_t mix(uint64_t x) {
   return x ^ (x >> 32);
 }
 
-// A 32-bit hash of `length` bytes at `bytes`, taken eight at a time. Keys
-// are told apart by these 32 bits before their bytes are compared, so that
-// the comparison of bytes is reached often enough to be exercised.
-uint64_t hashBytes(const char* bytes, size_t length) {
+// The first eight bytes of `length` bytes at `bytes`, zeros after a
+// shorter key.
+uint64_t firstWord(const char* bytes, size_t length) {
+  uint64_t word = 0;
+  std::memcpy(&word, bytes, std::min<size_t>(length, sizeof word));
+  return word;
+}
+
+// A hash already mixed, spread over 64 bits for slotOf.
+uint64_t spread(uint64_t hash) { return hash * 0x9E3779B97F4A7C15ull; }
+
+// A 32-bit hash of `length` bytes at `bytes`, taken eight at a time;
+// `first` is their firstWord(). Keys are told apart by these 32 bits
+// before their bytes are compared, so that the comparison of bytes is
+// reached often enough to be exercised.
+uint64_t hashBytes(const char* bytes, size_t length, uint64_t first) {
   uint64_t hash = length * 0xD6E8FEB86659FD93ull;
+  if (length < 8) return mix(hash ^ first ^ 0x94D049BB133111EBull) & 0xFFFFFFFFull;
   for (; length >= 8; bytes += 8, length -= 8) {
     uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
@@ -72,14 +85,6 @@ int64_t valueOf(uint64_t key) {
   T x;
   std::memcpy(&x, &key, sizeof x);
   return static_cast<int64_t>(x);
-}
-
-// The first eight bytes of `length` bytes at `bytes`, zeros after a
-// shorter key.
-uint64_t firstWord(const char* bytes, size_t length) {
-  uint64_t word = 0;
-  std::memcpy(&word, bytes, std::min<size_t>(length, sizeof word));
-  return word;
 }
 
 // Appends to `key` the bytes of the value of `type` at `value` (nullptr for
@@ -183,7 +188,8 @@ void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups
   if (types_.size() > 1) {
     for (uint32_t i = 0; i < count; ++i) {
       composeKey(runs, i);
-      const Key key{key_.data(), key_.size(), hashBytes(key_.data(), key_.size()), false};
+      const uint64_t word = firstWord(key_.data(), key_.size());
+      const Key key{key_.data(), key_.size(), word, hashBytes(key_.data(), key_.size(), word), false};
       groups[i] = bytesGroup(key, i, opened);
     }
     return;
@@ -194,11 +200,12 @@ void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups
     key.bytes = static_cast<const char*>(value);
     if (key.bytes == nullptr) return;
     key.length = std::strlen(key.bytes);
-    key.hash = hashBytes(key.bytes, key.length);
+    key.word = firstWord(key.bytes, key.length);
+    key.hash = hashBytes(key.bytes, key.length, key.word);
     // A text holds no NUL: one shorter than a word is told by its first
     // word alone.
     key.inWord = key.length < sizeof(uint64_t);
-    __builtin_prefetch(&slots_[slotOf(mix(key.hash))]);
+    __builtin_prefetch(&slots_[slotOf(spread(key.hash))]);
   });
   for (uint32_t i = 0; i < count; ++i) {
     groups[i] = keys[i].bytes == nullptr ? nullGroup(i, opened) : bytesGroup(keys[i], i, opened);
@@ -230,9 +237,9 @@ uint32_t GroupKeys::fixedGroup(uint64_t key, uint32_t row, std::vector<uint32_t>
 
 uint32_t GroupKeys::bytesGroup(const Key& key, uint32_t row, std::vector<uint32_t>& opened) {
   const size_t mask = slots_.size() - 1;
-  const uint64_t word = firstWord(key.bytes, key.length);
+  const uint64_t word = key.word;
   const auto hash = static_cast<uint32_t>(key.hash);
-  for (size_t at = slotOf(mix(hash));; at = (at + 1) & mask) {
+  for (size_t at = slotOf(spread(hash));; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.group == kEmpty) break;
     if (slot.hash != hash || slot.word != word) continue;
@@ -272,7 +279,7 @@ void GroupKeys::growIfFull() {
 
 void GroupKeys::insert(const Slot& slot) {
   const size_t mask = slots_.size() - 1;
-  size_t at = slotOf(mix(fixed_ ? slot.word : slot.hash));
+  size_t at = slotOf(fixed_ ? mix(slot.word) : spread(slot.hash));
   while (slots_[at].group != kEmpty) at = (at + 1) & mask;
   slots_[at] = slot;
 }

@@ -37,8 +37,8 @@ class GroupKeys {
   static constexpr uint32_t kEmpty = UINT32_MAX;  // a free slot; also "no NULL group yet"
   static constexpr size_t kDirectKeys = size_t{1} << 16;  // integers the direct array covers
 
-  // A slot is placed by mix() of the value of one fixed-width column, or
-  // of the hash of a key of bytes.
+  // A slot is placed by the mixed value of one fixed-width column, or by
+  // the hash of a key of bytes.
   struct Slot {
     uint64_t word = 0;  // the value, or the first eight bytes of the key
     uint32_t hash = 0;  // the hash of a key of bytes
@@ -48,6 +48,7 @@ class GroupKeys {
   struct Key {
     const char* bytes = nullptr;
     size_t length = 0;
+    uint64_t word = 0;  // its first eight bytes
     uint64_t hash = 0;
     bool inWord = false;  // its first word tells it from every other key
   };

@@ -199,8 +199,14 @@ void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups
     Key& key = keys[i];
     key.bytes = static_cast<const char*>(value);
     if (key.bytes == nullptr) return;
-    key.length = std::strlen(key.bytes);
-    key.word = firstWord(key.bytes, key.length);
+    // The first word byte by byte: most texts end within it.
+    size_t length = 0;
+    uint64_t word = 0;
+    for (; length < sizeof word && key.bytes[length] != '\0'; ++length) {
+      word |= uint64_t{static_cast<unsigned char>(key.bytes[length])} << (8 * length);
+    }
+    key.length = length == sizeof word ? length + std::strlen(key.bytes + length) : length;
+    key.word = word;
     key.hash = hashBytes(key.bytes, key.length, key.word);
     // A text holds no NUL: one shorter than a word is told by its first
     // word alone.

@@ -14,10 +14,33 @@ namespace {
 
 template <typename T>
 T load(const void* value) {
-  T x;
-  std::memcpy(&x, value, sizeof x);
-  return x;
+  if constexpr (std::is_same_v<T, const char*>) {
+    return static_cast<const char*>(value);
+  } else {
+    T x;
+    std::memcpy(&x, value, sizeof x);
+    return x;
+  }
 }
+
+// The ways in of every accumulator over values of type T, each a loop over
+// Derived::take(group, value), which the loops inline.
+template <typename Derived, typename T>
+class Taking : public Accumulator {
+ public:
+  void add(uint32_t group, const void* value) override { self().take(group, load<T>(value)); }
+  void addPacked(uint32_t group, const char* values, size_t width, size_t count) override {
+    for (size_t i = 0; i < count; ++i) self().take(group, load<T>(values + i * width));
+  }
+  void addRun(const uint32_t* groups, const ValueRun* run, uint32_t count) override {
+    run->forEachValue(count, [&](size_t i, const void* value) {
+      if (value != nullptr) self().take(groups[i], load<T>(value));
+    });
+  }
+
+ private:
+  Derived& self() { return static_cast<Derived&>(*this); }
+};
 
 class Counter : public Accumulator {
  public:
@@ -25,6 +48,13 @@ class Counter : public Accumulator {
   void add(uint32_t group, const void*) override { ++counts_[group]; }
   void addPacked(uint32_t group, const char*, size_t, size_t count) override {
     counts_[group] += static_cast<int64_t>(count);
+  }
+  void addRun(const uint32_t* groups, const ValueRun* run, uint32_t count) override {
+    if (run == nullptr) {
+      for (uint32_t i = 0; i < count; ++i) ++counts_[groups[i]];
+      return;
+    }
+    run->forEachValue(count, [&](size_t i, const void* value) { counts_[groups[i]] += value != nullptr; });
   }
   void write(uint32_t group, ValueColumn& out) const override { out.append(&counts_[group]); }
 
@@ -34,38 +64,28 @@ class Counter : public Accumulator {
 
 // The sum of integers of type T, refused beyond the range of a LONG.
 template <typename T>
-class IntegerSum : public Accumulator {
+class IntegerSum : public Taking<IntegerSum<T>, T> {
  public:
   explicit IntegerSum(std::string text) : text_(std::move(text)) {}
 
   void addGroup() override {
     sums_.push_back(0);
-    seen_.push_back(false);
+    seen_.push_back(0);
   }
-  void add(uint32_t group, const void* value) override {
-    if (__builtin_add_overflow(sums_[group], static_cast<int64_t>(load<T>(value)), &sums_[group])) {
+  void take(uint32_t group, T x) {
+    if (__builtin_add_overflow(sums_[group], static_cast<int64_t>(x), &sums_[group])) {
       throw DatabaseException("The sum %s is beyond the range of a long", text_.c_str());
     }
-    seen_[group] = true;
-  }
-  void addPacked(uint32_t group, const char* values, size_t width, size_t count) override {
-    int64_t sum = sums_[group];
-    for (size_t i = 0; i < count; ++i) {
-      if (__builtin_add_overflow(sum, static_cast<int64_t>(load<T>(values + i * width)), &sum)) {
-        throw DatabaseException("The sum %s is beyond the range of a long", text_.c_str());
-      }
-    }
-    sums_[group] = sum;
-    seen_[group] = seen_[group] || count != 0;
+    seen_[group] = 1;
   }
   void write(uint32_t group, ValueColumn& out) const override {
-    out.append(seen_[group] ? &sums_[group] : nullptr);
+    out.append(seen_[group] != 0 ? &sums_[group] : nullptr);
   }
 
  private:
   const std::string text_;
   std::vector<int64_t> sums_;
-  std::vector<bool> seen_;
+  std::vector<uint8_t> seen_;
 };
 
 // A sum of floating-point numbers, compensated so that the rounding of
@@ -89,7 +109,7 @@ class CompensatedSum {
 
 // sum and avg of floating-point values of type T.
 template <typename T>
-class FloatingSum : public Accumulator {
+class FloatingSum : public Taking<FloatingSum<T>, T> {
  public:
   explicit FloatingSum(bool average) : average_(average) {}
 
@@ -97,15 +117,9 @@ class FloatingSum : public Accumulator {
     sums_.emplace_back();
     counts_.push_back(0);
   }
-  void add(uint32_t group, const void* value) override {
-    sums_[group].add(static_cast<double>(load<T>(value)));
+  void take(uint32_t group, T x) {
+    sums_[group].add(static_cast<double>(x));
     ++counts_[group];
-  }
-  void addPacked(uint32_t group, const char* values, size_t width, size_t count) override {
-    CompensatedSum sum = sums_[group];
-    for (size_t i = 0; i < count; ++i) sum.add(static_cast<double>(load<T>(values + i * width)));
-    sums_[group] = sum;
-    counts_[group] += static_cast<int64_t>(count);
   }
   void write(uint32_t group, ValueColumn& out) const override {
     if (counts_[group] == 0) return out.append(nullptr);
@@ -122,21 +136,15 @@ class FloatingSum : public Accumulator {
 
 // avg of integers of type T: their sum is kept exact in 128 bits.
 template <typename T>
-class IntegerAverage : public Accumulator {
+class IntegerAverage : public Taking<IntegerAverage<T>, T> {
  public:
   void addGroup() override {
     sums_.push_back(0);
     counts_.push_back(0);
   }
-  void add(uint32_t group, const void* value) override {
-    sums_[group] += load<T>(value);
+  void take(uint32_t group, T x) {
+    sums_[group] += x;
     ++counts_[group];
-  }
-  void addPacked(uint32_t group, const char* values, size_t width, size_t count) override {
-    __int128 sum = sums_[group];
-    for (size_t i = 0; i < count; ++i) sum += load<T>(values + i * width);
-    sums_[group] = sum;
-    counts_[group] += static_cast<int64_t>(count);
   }
   void write(uint32_t group, ValueColumn& out) const override {
     if (counts_[group] == 0) return out.append(nullptr);
@@ -152,49 +160,47 @@ class IntegerAverage : public Accumulator {
 
 // min (or max when `kMax`) of values of type T in the order of ValueLess.
 template <typename T, bool kMax>
-class Extreme : public Accumulator {
+class Extreme : public Taking<Extreme<T, kMax>, T> {
  public:
   void addGroup() override {
     values_.push_back(T{});
-    seen_.push_back(false);
+    seen_.push_back(0);
   }
-  void add(uint32_t group, const void* value) override {
-    const T x = load<T>(value);
+  void take(uint32_t group, T x) {
     const ValueLess<T> less;
-    if (!seen_[group] || (kMax ? less(values_[group], x) : less(x, values_[group]))) values_[group] = x;
-    seen_[group] = true;
+    if (seen_[group] == 0 || (kMax ? less(values_[group], x) : less(x, values_[group]))) values_[group] = x;
+    seen_[group] = 1;
   }
   void write(uint32_t group, ValueColumn& out) const override {
-    if (!seen_[group]) return out.append(nullptr);
+    if (seen_[group] == 0) return out.append(nullptr);
     const T value = values_[group];
     out.append(&value);
   }
 
  private:
   std::vector<T> values_;
-  std::vector<bool> seen_;
+  std::vector<uint8_t> seen_;
 };
 
 template <bool kMax>
-class TextExtreme : public Accumulator {
+class TextExtreme : public Taking<TextExtreme<kMax>, const char*> {
  public:
   void addGroup() override {
     values_.emplace_back();
-    seen_.push_back(false);
+    seen_.push_back(0);
   }
-  void add(uint32_t group, const void* value) override {
-    const char* const text = static_cast<const char*>(value);
-    const int order = seen_[group] ? values_[group].compare(text) : 0;
-    if (!seen_[group] || (kMax ? order < 0 : order > 0)) values_[group] = text;
-    seen_[group] = true;
+  void take(uint32_t group, const char* text) {
+    const int order = seen_[group] != 0 ? values_[group].compare(text) : 0;
+    if (seen_[group] == 0 || (kMax ? order < 0 : order > 0)) values_[group] = text;
+    seen_[group] = 1;
   }
   void write(uint32_t group, ValueColumn& out) const override {
-    out.append(seen_[group] ? values_[group].c_str() : nullptr);
+    out.append(seen_[group] != 0 ? values_[group].c_str() : nullptr);
   }
 
  private:
   std::vector<std::string> values_;
-  std::vector<bool> seen_;
+  std::vector<uint8_t> seen_;
 };
 
 template <typename T>
@@ -212,10 +218,6 @@ std::unique_ptr<Accumulator> typed(AggregateFunction function, std::string text)
 }
 
 }  // namespace
-
-void Accumulator::addPacked(uint32_t group, const char* values, size_t width, size_t count) {
-  for (size_t i = 0; i < count; ++i) add(group, values + i * width);
-}
 
 std::unique_ptr<Accumulator> Accumulator::create(AggregateFunction function, DATA_TYPE type, std::string text) {
   if (function == AggregateFunction::COUNT_ROWS || function == AggregateFunction::COUNT) {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "query/result_set.h"
 #include "query/value_column.h"
 #include "storage/data_type.h"
 
@@ -35,7 +36,11 @@ class Accumulator {
   virtual void add(uint32_t group, const void* value) = 0;
   // Takes `count` values packed `width` bytes apart from `values` on, none
   // of them NULL, into `group`, in their order.
-  virtual void addPacked(uint32_t group, const char* values, size_t width, size_t count);
+  virtual void addPacked(uint32_t group, const char* values, size_t width, size_t count) = 0;
+  // Takes a run of `count` rows, row i in group groups[i]: the value
+  // run->value(i) when it is not NULL, or every row when `run` is null
+  // (count(*)).
+  virtual void addRun(const uint32_t* groups, const ValueRun* run, uint32_t count) = 0;
   // Appends the answer of `group` to `out`, whose type is the answer's.
   virtual void write(uint32_t group, ValueColumn& out) const = 0;
 };

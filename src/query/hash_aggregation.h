@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "query/accumulator.h"
+#include "query/group_keys.h"
 #include "query/grouped_set.h"
 #include "query/result_set.h"
 #include "query/value_column.h"
@@ -18,8 +18,9 @@
 // group when each grouping column holds the same value in both or NULL in
 // both; the zeros of either sign are one value, and so are all NaNs.
 // Without grouping columns every row is in the one group, which exists
-// even when no row comes. The aggregation owns its state; finish() hands
-// its answer over.
+// even when no row comes. Rows are taken a run at a time: the run's group
+// numbers first (GroupKeys), then each aggregate adds its input over the
+// run. The aggregation owns its state; finish() hands its answer over.
 class HashAggregation {
  public:
   struct Aggregate {
@@ -34,8 +35,10 @@ class HashAggregation {
   // `inputs`: how many inputs a row has in all.
   HashAggregation(std::vector<DATA_TYPE> groupTypes, std::vector<Aggregate> aggregates, size_t inputs);
 
-  // Takes `count` rows, input s of row i being runs[s].value(i). Throws
-  // DatabaseException when a sum of integers leaves the range of a LONG.
+  // Takes `count` rows, at most ResultSet::kMaxRunRows, input s of row i
+  // being runs[s].value(i). Throws
+  // DatabaseException when a sum of integers leaves the range of a LONG
+  // or the groups would be more than 4294967294.
   void addRun(const ValueRun* runs, uint32_t count);
   // The answer, one row per group in the order the groups first came:
   // output columns the grouping columns (their values in the group's
@@ -44,16 +47,15 @@ class HashAggregation {
   std::unique_ptr<GroupedSet> finish(std::vector<bool> nullable, std::vector<size_t> selected);
 
  private:
-  // The group of a row whose inputs are `values`, opened when new.
-  uint32_t group(const void* const* values);
-  void openGroup(const void* const* values);
+  // Opens a group whose grouping values are those of row `row` of `runs`.
+  void openGroup(const ValueRun* runs, uint32_t row);
 
   const std::vector<DATA_TYPE> groupTypes_;
   const std::vector<Aggregate> aggregates_;
   const size_t inputs_;
   std::vector<std::unique_ptr<Accumulator>> accumulators_;  // one per aggregate
   std::vector<ValueColumn> groupValues_;                    // one per grouping column
-  std::unordered_map<std::string, uint32_t> groups_;        // group key to group
-  uint32_t groupCount_ = 0;
-  std::string key_;  // the key of the row being added
+  GroupKeys keys_;
+  std::vector<uint32_t> groups_;  // the group of each row of the run being added
+  std::vector<uint32_t> opened_;  // the rows of that run that opened a group
 };

@@ -55,6 +55,26 @@ struct ValueRun {
     if (base == nullptr || (nullMask != 0 && (flags[i] & nullMask) != 0)) return nullptr;
     return base + offset;
   }
+  // Calls visit(i, value(i)) for each position i from 0 to count - 1,
+  // choosing the run's form once rather than at every position.
+  template <typename Visit>
+  void forEachValue(size_t count, Visit&& visit) const {
+    if (categories != nullptr) {
+      for (size_t i = 0; i < count; ++i) visit(i, value(i));
+    } else if (allNull || same != nullptr) {
+      for (size_t i = 0; i < count; ++i) visit(i, same);
+    } else if (nullMask != 0) {
+      for (size_t i = 0; i < count; ++i) {
+        const bool null = bases[i] == nullptr || (flags[i] & nullMask) != 0;
+        visit(i, null ? nullptr : static_cast<const char*>(bases[i]) + offset);
+      }
+    } else {
+      for (size_t i = 0; i < count; ++i) {
+        const char* const base = static_cast<const char*>(bases[i]);
+        visit(i, base == nullptr ? nullptr : base + offset);
+      }
+    }
+  }
 };
 
 // The answer of a query: references to the rows of a row source that passed

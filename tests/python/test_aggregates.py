@@ -128,6 +128,43 @@ def test_integer_sums_never_wrap(db, tmp_path, values, message):
         assert db.executeSelect("select sum(v), avg(v) from big").fetchAll() == [(2**63 - 1, sum(values) / 3)]
 
 
+def float_key(value):
+    """A floating-point group key as the answer must hold it: both zeros are
+    one group, all NaNs another."""
+    return "nan" if math.isnan(value) else value + 0.0
+
+
+# Group keys by the tens of thousands (or a few close together and others
+# far apart), each value on two rows far apart,
+# with NULLs among them: enough distinct long texts with one beginning that
+# some share the hash bits and the first bytes their groups are first told
+# apart by.
+@pytest.mark.parametrize("kind, key, written, read", [
+    ("int", lambda i: i * 7919 - 500000, str, lambda v: v),
+    ("int", lambda i: i % 3000 - 1500 if i % 40 else (i << 14) - 2**31, str, lambda v: v),
+    ("long", lambda i: (i - 60000) << 40, str, lambda v: v),
+    ("string", lambda i: f"k{i}", str, lambda v: v),
+    ("string", lambda i: f"group number {i}", str, lambda v: v),
+    ("double", lambda i: [0.0, -0.0, math.nan, -math.nan][i] if i < 4 else i * 0.5 + 0.25,
+     lambda v: ("-nan" if math.copysign(1, v) < 0 else "nan") if math.isnan(v) else repr(v), float_key),
+])
+def test_many_distinct_keys_make_one_group_each(db, tmp_path, kind, key, written, read):
+    distinct = 102000
+    rng = random.Random(36)
+    rows = [(key(i), i % 9) for i in range(distinct) for _ in range(2)] + [(None, 5)] * 3
+    rng.shuffle(rows)
+    path = write_csv(tmp_path / "keys.csv", ["k", "v"], [["" if k is None else written(k), v] for k, v in rows])
+    db.executeCommand(f"create table keys (k {kind} null, v int)")
+    db.executeCommand(f"load keys from '{path}'")
+    expected = {}
+    for k, v in rows:
+        count, total = expected.get(None if k is None else read(k), (0, 0))
+        expected[None if k is None else read(k)] = (count + 1, total + v)
+    answer = db.executeSelect("select k, count(*), sum(v) from keys group by k").fetchAll()
+    assert len(answer) == len(expected)
+    assert {None if k is None else read(k): (count, total) for k, count, total in answer} == expected
+
+
 def test_a_grouped_answer_outlives_its_table(sales):
     result = sales.executeSelect("select region, count(*) from sales group by region order by region")
     sales.executeCommand("drop table sales")

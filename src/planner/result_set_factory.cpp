@@ -11,6 +11,7 @@
 #include "query/comparator_factory.h"
 #include "query/grouped_set.h"
 #include "query/hash_aggregation.h"
+#include "query/hash_aggregation_feed.h"
 #include "query/index_set.h"
 #include "query/joined_set.h"
 #include "query/table_set.h"
@@ -179,6 +180,21 @@ std::unique_ptr<GroupedSet> ResultSetFactory::treeGroups(const BoundSelect& stat
   return grouping.finish(nullable, aggregation.selected);
 }
 
+void ResultSetFactory::addStoredRows(ResultSet& rows, size_t inputs, HashAggregation& grouping) {
+  std::vector<ValueRun> runs(inputs);
+  std::vector<const void*> scratch((inputs + 1) * ResultSet::kMaxRunRows);
+  for (uint32_t position = 0, checked = 0; position < rows.rowCount;) {
+    if (position - checked >= kRowsPerInterruptCheck) {
+      checkInterrupt();
+      checked = position;
+    }
+    const uint32_t count = inputs == 0 ? std::min(rows.rowCount - position, ResultSet::kMaxRunRows)
+                                       : rows.selectRun(position, rows.rowCount, runs.data(), scratch.data());
+    grouping.addRun(runs.data(), count);
+    position += count;
+  }
+}
+
 std::unique_ptr<GroupedSet> ResultSetFactory::hashGroups(const BoundSelect& statement, Parts& made,
                                                          std::vector<bool> nullable) const {
   const BoundAggregation& aggregation = *statement.aggregation;
@@ -196,26 +212,19 @@ std::unique_ptr<GroupedSet> ResultSetFactory::hashGroups(const BoundSelect& stat
     aggregate.input = static_cast<size_t>(std::find_if(inputs.begin(), inputs.end(), same) - inputs.begin());
     if (aggregate.input == inputs.size()) inputs.push_back(bound.column);
   }
-  std::unique_ptr<ResultSet> rows;
-  if (statement.join) {
-    rows = filteredJoin(statement, made, inputs);
-  } else {
-    std::vector<unsigned short> columns;
-    for (const BoundColumn& column : inputs) columns.push_back(column.column.column);
-    rows = filteredTable(statement, made, std::move(columns));
-  }
   HashAggregation grouping(std::move(groupTypes), std::move(aggregates), inputs.size());
-  std::vector<ValueRun> runs(inputs.size());
-  std::vector<const void*> scratch((inputs.size() + 1) * ResultSet::kMaxRunRows);
-  for (uint32_t position = 0, checked = 0; position < rows->rowCount;) {
-    if (position - checked >= kRowsPerInterruptCheck) {
-      checkInterrupt();
-      checked = position;
-    }
-    const uint32_t count = inputs.empty() ? std::min(rows->rowCount - position, ResultSet::kMaxRunRows)
-                                          : rows->selectRun(position, rows->rowCount, runs.data(), scratch.data());
-    grouping.addRun(runs.data(), count);
-    position += count;
+  if (statement.join) {
+    addStoredRows(*filteredJoin(statement, made, inputs), inputs.size(), grouping);
+    return grouping.finish(std::move(nullable), aggregation.selected);
+  }
+  std::vector<unsigned short> columns;
+  for (const BoundColumn& column : inputs) columns.push_back(column.column.column);
+  // The passing rows go to the aggregation node by node, read where they
+  // lie; a where clause the nodes cannot answer stores them first.
+  TableSet nodeRows(std::make_unique<TableIterator>(&database_.getTreeTable(statement.mainTable)), columns);
+  HashAggregationFeed feed(nodeRows, grouping);
+  if (!nodeRows.visitPassingRows(made.conditions, made.clause, feed)) {
+    addStoredRows(*filteredTable(statement, made, std::move(columns)), inputs.size(), grouping);
   }
   return grouping.finish(std::move(nullable), aggregation.selected);
 }

@@ -14,6 +14,7 @@
 
 class Database;
 class GroupedSet;
+class HashAggregation;
 class JoinedSet;
 class TableConfig;
 class TableSet;
@@ -68,6 +69,9 @@ class ResultSetFactory {
   // The groups of an aggregating statement, found by hashing the values of
   // the filtered rows.
   std::unique_ptr<GroupedSet> hashGroups(const BoundSelect& statement, Parts& parts, std::vector<bool> nullable) const;
+  // Adds the stored rows of `rows`, whose `inputs` selected columns are
+  // the aggregation's inputs, to `grouping`.
+  static void addStoredRows(ResultSet& rows, size_t inputs, HashAggregation& grouping);
   // Throws when the join columns differ in type.
   void checkJoinTypes(const BoundJoin& join) const;
 

@@ -257,13 +257,21 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
   const auto [node, run] = nodeRun(rows, count, plains);
   readAhead(first + run, std::min(end, first + 2 * run));
   for (size_t k = 0; k < selectedColumns.size(); ++k) {
-    describeRun(k, *node, plains, rows, run, scratch + (k + 1) * kMaxRunRows, runs);
+    describeRun(k, *node, plains, run, scratch + (k + 1) * kMaxRunRows, runs);
   }
   return run;
 }
 
-void TableSet::describeRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows,
-                           uint32_t run, const void** room, ValueRun* runs) {
+void TableSet::describeNodeRows(const NodeTable& node, const void* const* plains, uint32_t run, ValueRun* runs,
+                                const void** scratch) {
+  if (&node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(&node);
+  for (size_t k = 0; k < selectedColumns.size(); ++k) {
+    describeRun(k, node, plains, run, scratch + k * kMaxRunRows, runs);
+  }
+}
+
+void TableSet::describeRun(size_t k, const NodeTable& node, const void* const* plains, uint32_t run,
+                           const void** room, ValueRun* runs) {
   const ColumnPlace& place = (*places_)[k];
   const NodeConfig& layout = *node.config;
   ValueRun& out = runs[k];
@@ -288,8 +296,11 @@ void TableSet::describeRun(size_t k, const NodeTable& node, const void* const* p
     out.categories = place.decoded;
     out.categoryCount = place.decodedCount;
     out.numberAt = place.number;
+  } else if (!place.located()) {
+    // A column the node's rows do not hold reads as NULL in each of them.
+    out.allNull = true;
   } else {
-    pointRun(k, node, plains, rows, run, room);
+    pointRun(k, node, plains, nullptr, run, room);
     out.bases = room;
   }
 }

@@ -73,6 +73,13 @@ class TableSet : public ResultSet, public Buffer {
   // fixes as one value or as NULL. A sorted answer is read as ResultSet
   // reads it.
   uint32_t selectRun(uint32_t first, uint32_t end, ValueRun* runs, const void** scratch) override;
+  // Describes, as selectRun does, `run` rows of `node` (at most
+  // kMaxRunRows) whose plain parts start at plains[0 .. run), whether or
+  // not the set stores them: runs[k] the k-th selected column's values.
+  // `scratch` holds selectedColumns.size() * kMaxRunRows pointers, which
+  // the runs may point into until the next call.
+  void describeNodeRows(const NodeTable& node, const void* const* plains, uint32_t run, ValueRun* runs,
+                        const void** scratch);
   // selectRows for stored rows rows[0 .. count) (not result positions):
   // the k-th selected column's values go to out[k * stride ...].
   void selectStored(const uint32_t* rows, uint32_t count, const void** out, size_t stride);
@@ -165,11 +172,11 @@ class TableSet : public ResultSet, public Buffer {
   // node and the run's length.
   std::pair<const NodeTable*, uint32_t> nodeRun(const uint32_t* rows, uint32_t count, const void** plains);
   // Fills runs[k], the k-th selected column's ValueRun for a run of `run`
-  // stored rows rows[0 .. run) of `node`, whose plain parts start at
-  // plains[i]; `room` is the column's kMaxRunRows pointers of scratch.
-  // runs[0 .. k) must describe the same run. places_ must belong to `node`.
-  void describeRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows,
-                   uint32_t run, const void** room, ValueRun* runs);
+  // rows of `node` whose plain parts start at plains[i]; `room` is the
+  // column's kMaxRunRows pointers of scratch. runs[0 .. k) must describe
+  // the same run. places_ must belong to `node`.
+  void describeRun(size_t k, const NodeTable& node, const void* const* plains, uint32_t run, const void** room,
+                   ValueRun* runs);
   // The null-bitmap byte `byte` of each row of a run, for the k-th
   // selected column: the flags an earlier column of runs[0 .. k) gathered
   // from that byte, or those gathered now into `room`.
@@ -181,7 +188,8 @@ class TableSet : public ResultSet, public Buffer {
   void readAhead(uint32_t first, uint32_t end) const;
   // Writes pointers to the k-th selected column's values in a run of `run`
   // stored rows rows[0 .. run) of `node`, whose plain parts start at
-  // plains[i], to out[0 .. run). places_ must belong to `node`.
+  // plains[i], to out[0 .. run). places_ must belong to `node`; `rows` is
+  // read only for a column the places do not locate.
   void pointRun(size_t k, const NodeTable& node, const void* const* plains, const uint32_t* rows, uint32_t run,
                 const void** out);
 

@@ -13,13 +13,12 @@ them; sums of amounts are compared in whole cents and averages as the sum
 of cents they stand for, so a system's rounding cannot tell.
 """
 
-import sys
-
-import duckdb
 import numpy as np
 import polars as pl
 
 import tabulon
+from bench_common import (Connected, TabulonSystem, at_most, cents, duckdb_tables, each_system, empty_results,
+                          load_table, peer_verdicts, time_queries, write_once)
 
 SEED = 20260402
 CUSTOMERS = 1000
@@ -75,14 +74,14 @@ TABULON = dict(SQL, count_where="select count(*) from fact where region = North"
 def write_data(fact, rows):
     """Writes, once and beside it, the first workload's fact file `fact` of
     `rows` rows with the customer and postcode columns appended."""
-    path = fact.parent / f"aggregates_{fact.stem}_{SEED}.csv"
-    if path.exists():
-        return path
+    return write_once(fact.parent / f"aggregates_{fact.stem}_{SEED}.csv", lambda out: write_rows(out, fact, rows))
+
+
+def write_rows(out, fact, rows):
     rng = np.random.default_rng(SEED)
     customer = rng.integers(1, CUSTOMERS + 1, rows)
     postcode = rng.integers(0, POSTCODES, rows)
-    partial = path.with_suffix(".part")
-    with open(fact) as source, open(partial, "w") as out:
+    with open(fact) as source:
         out.write(source.readline().rstrip("\n") + ",customer,postcode\n")
         row = 0
         while True:
@@ -93,10 +92,7 @@ def write_data(fact, rows):
                               for k, line in enumerate(lines)))
             row += len(lines)
     if row != rows:
-        partial.unlink()
         raise RuntimeError(f"{fact} holds {row} rows, not {rows}")
-    partial.rename(path)
-    return path
 
 
 # ---------------------------------------------------------------- answers
@@ -111,7 +107,7 @@ def normal_row(row, kinds):
         elif kind == "count":
             out.append(int(value))
         elif kind == "cents":
-            out.append(round(float(value) * 100))
+            out.append(cents(value))
         elif kind == "mean":
             out.append(round(float(value) * count * 100))
         else:
@@ -138,47 +134,28 @@ def checksum(step, rows):
 
 # ---------------------------------------------------------------- systems
 
-class Tabulon:
-    name = "tabulon"
-
+class Tabulon(TabulonSystem):
     def __init__(self, columns):
         self.columns = columns + EXTRA_COLUMNS
-        self.db = None
 
     def load(self, fact, stores):
         db = tabulon.DatabaseParser()
-        db.executeCommand(f"create table fact ({self.columns})")
-        db.executeCommand(f"load fact from '{fact}'")
-        db.executeCommand("create table stores (store string cat 1, city string, manager string, size int)")
-        db.executeCommand(f"load stores from '{stores}'")
+        load_table(db, "fact", self.columns, fact)
+        load_table(db, "stores", "store string cat 1, city string, manager string, size int", stores)
         self.db = db
 
     def query(self, step):
         return self.db.executeSelect(TABULON[step]).fetchAll()
 
-    def drop(self):
-        self.db = None
 
-
-class DuckDB:
+class DuckDB(Connected):
     name = "duckdb-1t"
 
-    def __init__(self):
-        self.con = None
-
     def load(self, fact, stores):
-        con = duckdb.connect(":memory:", config={"threads": 1})
-        con.execute(f"create table fact as select * from read_csv('{fact}', header = true)")
-        con.execute(f"create table stores as select * from read_csv('{stores}', header = true)")
-        self.con = con
+        self.con = duckdb_tables(1, {"fact": fact, "stores": stores})
 
     def query(self, step):
         return self.con.execute(SQL[step]).fetchall()
-
-    def drop(self):
-        if self.con is not None:
-            self.con.close()
-        self.con = None
 
 
 class Polars:
@@ -216,21 +193,17 @@ class Polars:
 
 # ---------------------------------------------------------------- runs
 
-def run(args, fact, stores, columns, time_queries):
-    """Medians and checksums of every step on every system, as compare.run
-    gives them for the first workload: `fact` and `stores` are its files,
-    `columns` tabulon's `cat` definitions of its fact table,
-    `time_queries` compare.time_queries. The loads are not timed."""
+def run(args, fact, stores, columns):
+    """Medians and checksums of every step on every system, and failures,
+    as compare.run gives them for the first workload: `fact` and `stores`
+    are its files, `columns` tabulon's `cat` definitions of its fact table.
+    The loads are not timed."""
     path = write_data(fact, args.rows)
-    medians = {step: {} for step, _, _ in STEPS}
-    checks = {step: {} for step, _, _ in STEPS}
-    failures = {}
-    for system in (Tabulon(columns), DuckDB(), Polars()):
-        print(f"-- {system.name} (aggregates)", file=sys.stderr, flush=True)
+    results = empty_results(STEPS)
+    for system in each_system((Tabulon(columns), DuckDB(), Polars()), "aggregates"):
         system.load(path, stores)
-        time_queries(system, [step for step, _, _ in STEPS], args.runs, checksum, (medians, checks, failures))
-        system.drop()
-    return medians, checks, failures
+        time_queries(system, [step for step, _, _ in STEPS], args.runs, checksum, results)
+    return results
 
 
 def targets(medians, ratio):
@@ -238,12 +211,7 @@ def targets(medians, ratio):
     steps at least 5x faster than duckdb-1t."""
     verdicts = {}
     for step, _, categorised in STEPS:
-        r = ratio.get(step, {})
-        if "tabulon" not in medians[step]:
-            verdicts[f"{step}: measured"] = None
-            continue
-        for peer in ("duckdb-1t", "polars-1t"):
-            verdicts[f"{step}: no slower than {peer}"] = r[peer] <= 1.0 if peer in r else None
-        if categorised:
-            verdicts[f"{step}: 5x faster than duckdb-1t"] = r["duckdb-1t"] <= 0.2 if "duckdb-1t" in r else None
+        r = peer_verdicts(verdicts, step, medians, ratio)
+        if r is not None and categorised:
+            verdicts[f"{step}: 5x faster than duckdb-1t"] = at_most(r, "duckdb-1t", 0.2)
     return verdicts

@@ -21,6 +21,8 @@ import tempfile
 import time
 from pathlib import Path
 
+from bench_common import ONE_THREAD_ENV, Seconds, load_table, milliseconds, targets_line
+
 ROWS = 10_000_000
 # Rounds of one load per system, the systems taking turns.
 RUNS = 3
@@ -84,8 +86,7 @@ def tabulon_load(path, columns):
 
     def load():
         db = tabulon.DatabaseParser()
-        db.executeCommand(f"create table fact ({columns})")
-        db.executeCommand(f"load fact from '{path}'")
+        load_table(db, "fact", columns, path)
         return db
 
     def rows(db):
@@ -139,7 +140,7 @@ def load_in_child(system, path, columns):
     """measure() in a fresh interpreter, on the peers' default threads: the
     limits compare.py sets for its own peers are left out of its
     environment."""
-    env = {k: v for k, v in os.environ.items() if k not in ("POLARS_MAX_THREADS", "OPENBLAS_NUM_THREADS")}
+    env = {k: v for k, v in os.environ.items() if k not in ONE_THREAD_ENV}
     done = subprocess.run([sys.executable, __file__, system, str(path), columns], env=env,
                           capture_output=True, text=True)
     if done.returncode != 0:
@@ -154,10 +155,9 @@ def warm(path):
             pass
 
 
-def run(fact, columns, seconds_type, runs=RUNS):
+def run(fact, columns, runs=RUNS):
     """Times RUNS loads of `fact` per system. Returns the medians
-    {STEP: {name: seconds}} as `seconds_type` (given the times), the row
-    loaded as checksums, failures (a load that failed or loaded another
+    {STEP: {name: Seconds}}, the rows loaded as checksums, failures (a load that failed or loaded another
     number of rows), and each system's threads and largest
     peak memory (MiB) by name. A peer's name carries its thread count;
     tabulon's is "tabulon", its threads in the details."""
@@ -184,7 +184,7 @@ def run(fact, columns, seconds_type, runs=RUNS):
             continue
         threads = runs_done[-1]["threads"]
         name = system if system == "tabulon" else f"{system}-{threads}t"
-        medians[STEP][name] = seconds_type([f["seconds"] for f in runs_done])
+        medians[STEP][name] = Seconds([f["seconds"] for f in runs_done])
         checks[STEP][name] = {"rows": ROWS}
         details[name] = {"threads": threads, "peak_mib": max(f["memory_kib"] for f in runs_done) / 1024}
     return medians, checks, failures, details
@@ -198,7 +198,7 @@ def targets(medians):
     return {f"{STEP}: within {TARGET_RATIO}x of the faster of DuckDB and polars": met}
 
 
-def lines(medians, details, verdicts, milliseconds):
+def lines(medians, details, verdicts):
     """README lines: every system's median time (and spread), threads and
     peak memory, tabulon's ratio to each peer, and the target."""
     by_name = medians[STEP]
@@ -213,9 +213,7 @@ def lines(medians, details, verdicts, milliseconds):
         out.append(f"- {name}: {milliseconds(seconds)}, {detail['threads']} thread"
                    f"{'s' if detail['threads'] != 1 else ''}, peak memory {detail['peak_mib']:,.0f} MiB{ratio}")
     missed = [target for target, met in verdicts.items() if met is False]
-    met = sum(1 for value in verdicts.values() if value)
-    out += ["", f"Speed targets met: {met} of {len(verdicts)}" + (f"; missed: {'; '.join(missed)}." if missed else ".")]
-    return out
+    return out + ["", targets_line(verdicts, missed)]
 
 
 if __name__ == "__main__":

@@ -36,21 +36,20 @@ Usage: PYTHONPATH=build python3 bench/compare.py [--rows N] [--runs N]
 
 import argparse
 import datetime
-import gc
 import json
 import os
-import platform
 import sqlite3
-import statistics
 import sys
 import textwrap
 import time
 from pathlib import Path
 
-# Peers run on one thread; polars and numpy's BLAS read these once, at
-# import. Idle BLAS worker threads would otherwise spin on the second core.
-os.environ["POLARS_MAX_THREADS"] = "1"
-os.environ["OPENBLAS_NUM_THREADS"] = "1"
+from bench_common import (ONE_THREAD_ENV, Connected, TabulonSystem, at_most, cents, cents_text, day_texts, duckdb_arrow,
+                          duckdb_name, duckdb_tables, empty_results, load_table, machine, milliseconds, peer_verdicts,
+                          sqlite_tables, targets_line, time_queries, timed, write_once)
+
+# Peers run on one thread.
+os.environ.update(ONE_THREAD_ENV)
 
 import duckdb  # noqa: E402
 import numpy as np  # noqa: E402
@@ -108,18 +107,20 @@ def store_name(i):
     return f"S{i + 1:02d}"
 
 
+def write_stores(out):
+    out.write("store,city,manager,size\n")
+    for i in range(50):
+        out.write(f"{store_name(i)},{CITIES[i % len(CITIES)]},M{(i * 7) % 50 + 1:02d},{100 + (i * 37) % 900}\n")
+
+
 def write_data(folder, rows):
     """Writes fact.csv and stores.csv unless files of this size and seed exist."""
     folder.mkdir(parents=True, exist_ok=True)
-    fact = folder / f"fact_{rows}_{SEED}.csv"
-    stores = folder / f"stores_{SEED}.csv"
-    if not stores.exists():
-        lines = ["store,city,manager,size"]
-        for i in range(50):
-            lines.append(f"{store_name(i)},{CITIES[i % len(CITIES)]},M{(i * 7) % 50 + 1:02d},{100 + (i * 37) % 900}")
-        stores.write_text("\n".join(lines) + "\n")
-    if fact.exists():
-        return fact, stores
+    stores = write_once(folder / f"stores_{SEED}.csv", write_stores)
+    return write_once(folder / f"fact_{rows}_{SEED}.csv", lambda out: write_fact(out, rows)), stores
+
+
+def write_fact(out, rows):
     rng = np.random.default_rng(SEED)
     store = rng.integers(0, 50, rows)
     product = rng.integers(1, 2001, rows)
@@ -130,28 +131,19 @@ def write_data(folder, rows):
     returned = rng.random(rows) < 0.05
     stores_text = [store_name(i) for i in range(50)]
     regions_text = [REGIONS[i % len(REGIONS)] for i in range(50)]
-    days_text = [(DAY_ZERO + datetime.timedelta(days=d)).isoformat() for d in range(366)]
-    partial = fact.with_suffix(".part")
-    with open(partial, "w") as out:
-        out.write(",".join(FACT_COLUMNS) + "\n")
-        for start in range(0, rows, 100000):
-            chunk = []
-            for i in range(start, min(rows, start + 100000)):
-                s = store[i]
-                chunk.append(
-                    f"{i + 1},{stores_text[s]},{regions_text[s]},P{product[i]:04d},{days_text[day[i]]},"
-                    f"{qty[i]},{price[i] // 100}.{price[i] % 100:02d},{amount[i] // 100}.{amount[i] % 100:02d},"
-                    f"{'true' if returned[i] else 'false'}\n")
-            out.write("".join(chunk))
-    partial.rename(fact)
-    return fact, stores
+    days_text = day_texts(DAY_ZERO, 366)
+    out.write(",".join(FACT_COLUMNS) + "\n")
+    for start in range(0, rows, 100000):
+        chunk = []
+        for i in range(start, min(rows, start + 100000)):
+            s = store[i]
+            chunk.append(
+                f"{i + 1},{stores_text[s]},{regions_text[s]},P{product[i]:04d},{days_text[day[i]]},"
+                f"{qty[i]},{cents_text(price[i])},{cents_text(amount[i])},{'true' if returned[i] else 'false'}\n")
+        out.write("".join(chunk))
 
 
 # ---------------------------------------------------------------- answers
-
-def cents(value):
-    return round(float(value) * 100)
-
 
 def truthy(value):
     return str(value).lower() in ("true", "1")
@@ -199,8 +191,7 @@ def named_checksum(step, answer, column):
 
 # ---------------------------------------------------------------- systems
 
-class Tabulon:
-    name = "tabulon"
+class Tabulon(TabulonSystem):
     FACT_TYPES = ("id int, store string{store}, region string{region}, product string, day date, "
                   "qty short, price double, amount double, returned bool")
     QUERIES = {
@@ -213,30 +204,20 @@ class Tabulon:
         "read_100k": "select id, store, region, product, day, qty, price, amount, returned from fact "
                      "where id <= 100000",
     }
-
-    def __init__(self):
-        self.db = None
-
-    def drop(self):
-        self.db = None
+    CAT_FACT_TYPES = FACT_TYPES.format(store=" cat 2", region=" cat 1")
+    STORE_TYPES = "store string cat 1, city string, manager string, size int"
 
     def load(self, step, fact, stores, arrow=None):
         db = tabulon.DatabaseParser()
         if step == "load_arrow":
-            columns = self.FACT_TYPES.format(store=" cat 2", region=" cat 1")
-            db.executeCommand(f"create table fact ({columns})")
+            db.executeCommand(f"create table fact ({self.CAT_FACT_TYPES})")
             db.executeCommand("load fact from ?", [arrow])
-            self.db = db
-            return db
-        if step == "load_config":
-            columns = self.FACT_TYPES.format(store="", region="")
-            db.executeCommand(f"create table fact ({columns}) config from '{fact}'")
+        elif step == "load_config":
+            load_table(db, "fact", self.FACT_TYPES.format(store="", region=""), fact, config=True)
         else:
-            columns = self.FACT_TYPES.format(store=" cat 2", region=" cat 1")
-            db.executeCommand(f"create table fact ({columns})")
-        db.executeCommand(f"load fact from '{fact}'")
-        db.executeCommand("create table stores (store string cat 1, city string, manager string, size int)")
-        db.executeCommand(f"load stores from '{stores}'")
+            load_table(db, "fact", self.CAT_FACT_TYPES, fact)
+        if step != "load_arrow":
+            load_table(db, "stores", self.STORE_TYPES, stores)
         self.db = db
         return db
 
@@ -290,34 +271,15 @@ SQL = {
 }
 
 
-class Connected:
-    """A peer holding the fact and store tables in a database connection."""
-
-    con = None
-
-    def drop(self):
-        if self.con is not None:
-            self.con.close()
-        self.con = None
-
-
 class SQLite(Connected):
     name = "sqlite3"
+    TABLES = {"fact": "id integer, store text, region text, product text, day text, qty integer, price real, "
+                      "amount real, returned text",
+              "stores": "store text, city text, manager text, size integer"}
 
     def load(self, step, fact, stores, arrow=None):
-        import csv
-        con = sqlite3.connect(":memory:")
-        con.execute("create table fact (id integer, store text, region text, product text, day text, "
-                    "qty integer, price real, amount real, returned text)")
-        con.execute("create table stores (store text, city text, manager text, size integer)")
-        for table, path, marks in (("fact", fact, 9), ("stores", stores, 4)):
-            with open(path, newline="") as source:
-                reader = csv.reader(source)
-                next(reader)
-                con.executemany(f"insert into {table} values ({','.join('?' * marks)})", reader)
-        con.commit()
-        self.con = con
-        return con
+        self.con = sqlite_tables(self.TABLES, {"fact": fact, "stores": stores})
+        return self.con
 
     def query(self, step):
         return self.con.execute(SQL[step]).fetchall()
@@ -335,17 +297,15 @@ class SQLite(Connected):
 class DuckDB(Connected):
     def __init__(self, threads):
         self.threads = threads
-        self.name = "duckdb-1t" if threads == 1 else f"duckdb-{threads}t"
+        self.name = duckdb_name(threads)
 
     def load(self, step, fact, stores, arrow=None):
+        if step != "load_arrow":
+            self.con = duckdb_tables(self.threads, {"fact": fact, "stores": stores})
+            return self.con
         con = duckdb.connect(":memory:", config={"threads": self.threads})
-        if step == "load_arrow":
-            con.register("arrow_fact", arrow)
-            con.execute("create table fact as select * from arrow_fact")
-            self.con = con
-            return con
-        con.execute(f"create table fact as select * from read_csv('{fact}', header = true)")
-        con.execute(f"create table stores as select * from read_csv('{stores}', header = true)")
+        con.register("arrow_fact", arrow)
+        con.execute("create table fact as select * from arrow_fact")
         self.con = con
         return con
 
@@ -449,12 +409,6 @@ def frame_checksum(frame):
             "days": frame["day"].n_unique()}
 
 
-def duckdb_arrow(con):
-    relation = con.sql(ARROW_ROWS_QUERY)
-    # fetch_arrow_table() is called to_arrow_table() from DuckDB 2 on.
-    return (relation.to_arrow_table if hasattr(relation, "to_arrow_table") else relation.fetch_arrow_table)()
-
-
 def arrow_run(args):
     """Times the Arrow steps and checks that every answer agrees with
     tabulon's fetchAll of the same rows. tabulon's times are the query's
@@ -487,7 +441,7 @@ def arrow_run(args):
         duck = DuckDB(threads)
         print(f"-- Arrow steps: {duck.name}", file=sys.stderr, flush=True)
         duck.load("load_config", fact, stores)
-        for step, action in (("to_arrow", lambda: duckdb_arrow(duck.con)),
+        for step, action in (("to_arrow", lambda: duckdb_arrow(duck.con.sql(ARROW_ROWS_QUERY))),
                              ("to_polars", lambda: duck.con.sql(ARROW_ROWS_QUERY).pl())):
             medians[step][duck.name], answer = timed(action, args.runs)
             checks[step][duck.name] = frame_checksum(answer)
@@ -523,70 +477,13 @@ def arrow_lines(arrow):
     return lines
 
 
-# ---------------------------------------------------------------- timing
-
-class Seconds(float):
-    """The median of several timed runs, in seconds, which also keeps the
-    fastest and the slowest run: the README shows that spread."""
-
-    def __new__(cls, times):
-        value = super().__new__(cls, statistics.median(times))
-        value.low, value.high = min(times), max(times)
-        return value
-
-
-def timed(action, runs, before=None):
-    """Median wall time of `runs` calls (as Seconds) and the last call's
-    answer; `before` runs ahead of each call, untimed."""
-    times = []
-    answer = None
-    for _ in range(runs):
-        answer = None
-        if before is not None:
-            before()
-        gc.collect()
-        start = time.perf_counter()
-        answer = action()
-        times.append(time.perf_counter() - start)
-    return Seconds(times), answer
-
-
-def time_queries(system, steps, runs, checksum, results):
-    """Times each query step of `steps` on `system` (`runs` runs each) into
-    `results`, the medians, checksums and failures by step and system name;
-    `checksum(step, answer)` sums up a step's last answer. A step the system
-    refuses with a RuntimeError is a failure, not a time."""
-    medians, checks, failures = results
-    for step in steps:
-        try:
-            seconds, answer = timed(lambda: system.query(step), runs)
-        except RuntimeError as error:
-            failures.setdefault(step, {})[system.name] = str(error)
-            continue
-        medians[step][system.name] = seconds
-        checks[step][system.name] = checksum(step, answer)
-        del answer
-
-
-def machine():
-    model = platform.processor() or "unknown CPU"
-    try:
-        for line in Path("/proc/cpuinfo").read_text().splitlines():
-            if line.startswith("model name"):
-                model = line.split(":", 1)[1].strip()
-                break
-    except OSError:
-        pass
-    return f"{os.cpu_count()} cores, {model}, Python {platform.python_version()}"
-
+# ---------------------------------------------------------------- runs
 
 def run(args):
     fact, stores = write_data(Path(args.scratch), args.rows)
     systems = [Tabulon(), SQLite(), DuckDB(1), DuckDB(os.cpu_count() or 1), Pandas(), Polars()]
     arrow = arrow_fact(fact)
-    medians = {step: {} for step, _ in STEPS}
-    checks = {step: {} for step, _ in STEPS}
-    failures = {}
+    medians, checks, failures = empty_results(STEPS)
     for system in systems:
         print(f"-- {system.name}", file=sys.stderr, flush=True)
         load_steps = ["load_config", "load_cat"] if system.name == "tabulon" else ["load_config"]
@@ -632,12 +529,9 @@ def targets(medians, ratio):
     than pandas."""
     verdicts = {}
     for step, _ in STEPS:
-        r = ratio.get(step, {})
-        if "tabulon" not in medians[step]:
-            verdicts[f"{step}: measured"] = None
+        r = peer_verdicts(verdicts, step, medians, ratio)
+        if r is None:
             continue
-        for peer in ("duckdb-1t", "polars-1t"):
-            verdicts[f"{step}: no slower than {peer}"] = r[peer] <= 1.0 if peer in r else None
         if step == "load_arrow":
             del verdicts[f"{step}: no slower than polars-1t"]
             cat = medians["load_cat"].get("tabulon")
@@ -645,10 +539,10 @@ def targets(medians, ratio):
                 medians[step]["tabulon"] * 3 <= cat if cat else None)
             continue
         if step in LOAD_STEPS:
-            verdicts[f"{step}: no slower than pandas"] = r["pandas"] <= 1.0 if "pandas" in r else None
+            verdicts[f"{step}: no slower than pandas"] = at_most(r, "pandas", 1.0)
             continue
-        verdicts[f"{step}: 10x faster than sqlite3"] = r["sqlite3"] <= 0.1
-        verdicts[f"{step}: faster than pandas"] = r["pandas"] < 1.0
+        verdicts[f"{step}: 10x faster than sqlite3"] = at_most(r, "sqlite3", 0.1)
+        verdicts[f"{step}: faster than pandas"] = r["pandas"] < 1.0 if "pandas" in r else None
     return verdicts
 
 
@@ -692,12 +586,6 @@ def chart(medians, names, path, title):
     plt.close(figure)
 
 
-def milliseconds(seconds):
-    """A median in milliseconds, with its runs' spread when it has one."""
-    spread = f" ({seconds.low * 1000:.1f} to {seconds.high * 1000:.1f})" if isinstance(seconds, Seconds) else ""
-    return f"{seconds * 1000:.1f} ms{spread}"
-
-
 def readme_lines(medians, ratio, verdicts, host, rows, steps=STEPS, title="Last `make bench`"):
     lines = [f"{title} ({rows:,} rows; {host}): tabulon's median time (in brackets its fastest and "
              "slowest run), and its median divided by each peer's (below 1: tabulon faster).", ""]
@@ -712,10 +600,7 @@ def readme_lines(medians, ratio, verdicts, host, rows, steps=STEPS, title="Last 
     labels = dict(list(steps) + ARROW_STEPS)
     missed = [f"{labels.get(step, step)}, {goal}" for step, goal in
               (target.split(": ", 1) for target, met in verdicts.items() if met is False)]
-    met = sum(1 for value in verdicts.values() if value)
-    lines += ["", f"Speed targets met: {met} of {len(verdicts)}"
-              + (f"; missed: {'; '.join(missed)}." if missed else ".")]
-    return lines
+    return lines + ["", targets_line(verdicts, missed)]
 
 
 def update_readme(lines):
@@ -750,11 +635,52 @@ def report_workload(name, steps, medians, ratio, verdicts, failures, mismatches,
     print()
 
 
+def workload_section(heading, steps, results, targets_of, names):
+    """Settles a workload's `results` (medians, checksums, failures), judges
+    its targets by `targets_of(medians, ratio)`, prints its report under
+    `heading` and returns its section of the results JSON."""
+    medians, checks, failures = results
+    ratio, mismatches = settle(medians, checks)
+    verdicts = targets_of(medians, ratio)
+    report_workload(heading, steps, medians, ratio, verdicts, failures, mismatches, names)
+    return {"steps": dict(steps), "median_seconds": medians, "ratio_tabulon_to_peer": ratio, "checksums": checks,
+            "targets": verdicts, "failures": failures, "mismatches": mismatches}
+
+
+def section_lines(section, host, rows, title):
+    """The README lines of a workload's section."""
+    steps = list(section["steps"].items())
+    return readme_lines(section["median_seconds"], section["ratio_tabulon_to_peer"], section["targets"], host, rows,
+                        steps, title)
+
+
+def labelled(steps):
+    """A workload's (step, label) pairs out of its STEPS."""
+    return [(step[0], step[1]) for step in steps]
+
+
+def first_run(args, host, names, report):
+    """The first workload with its Arrow steps: its report into `report`,
+    its README lines returned, and whether any answer disagreed."""
+    results = run(args)
+    arrow = arrow_run(args)
+    section = workload_section("filters, sorts, a small join, a read", STEPS, results,
+                               lambda medians, ratio: {**targets(medians, ratio), **arrow["targets"]}, names)
+    print("\nArrow steps, median seconds: " + json.dumps(arrow["medians"]))
+    for step, detail in arrow["mismatches"].items():
+        print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
+    report.update(section, arrow=arrow)
+    chart(section["median_seconds"], names, RESULTS / "latest.png",
+          f"{args.rows:,} rows, one thread except {names[3]}; {host}")
+    lines = section_lines(section, host, args.rows, "Last `make bench`")
+    return lines[:-2] + arrow_lines(arrow) + lines[-2:], bool(section["mismatches"]) or bool(arrow["mismatches"])
+
+
 def big_run(args, report):
-    """The fourth workload: its report into `report`, its README lines returned."""
+    """The fourth workload: its report into `report`, its README lines
+    returned, and whether any load failed or disagreed."""
     fact, _ = write_data(Path(args.scratch), big_load.ROWS)
-    columns = Tabulon.FACT_TYPES.format(store=" cat 2", region=" cat 1")
-    medians, checks, failures, details = big_load.run(fact, columns, Seconds)
+    medians, checks, failures, details = big_load.run(fact, Tabulon.CAT_FACT_TYPES)
     ratio, mismatches = settle(medians, checks)
     verdicts = big_load.targets(medians)
     names = list(medians[big_load.STEP])
@@ -762,27 +688,44 @@ def big_run(args, report):
                     verdicts, failures, mismatches, names)
     report["big_load"] = {"rows": big_load.ROWS, "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
                           "details": details, "targets": verdicts, "failures": failures, "mismatches": mismatches}
-    return big_load.lines(medians, details, verdicts, milliseconds)
+    return big_load.lines(medians, details, verdicts), bool(mismatches) or bool(failures)
 
 
-def aggregates_run(args, host, report):
-    """The fifth workload: its report into `report`, its README lines
-    returned, and whether any answer disagreed."""
-    fact, stores = write_data(Path(args.scratch), args.rows)
-    columns = Tabulon.FACT_TYPES.format(store=" cat 2", region=" cat 1")
-    steps = [(step, label) for step, label, _ in aggregates.STEPS]
-    medians, checks, failures = aggregates.run(args, fact, stores, columns, time_queries)
-    ratio, mismatches = settle(medians, checks)
-    verdicts = aggregates.targets(medians, ratio)
-    report_workload("aggregates", steps, medians, ratio, verdicts, failures, mismatches,
-                    ["tabulon", "duckdb-1t", "polars-1t"])
-    report["aggregates"] = {"steps": dict(steps), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
-                            "checksums": checks, "targets": verdicts, "failures": failures,
-                            "mismatches": mismatches}
-    lines = readme_lines(medians, ratio, verdicts, host, args.rows, steps,
-                         "Fifth workload, aggregates on the first workload's table; a step marked "
-                         "categorised must also be 5x faster than duckdb-1t")
-    return lines, bool(mismatches)
+def section_run(report, key, title, host, rows, section_of):
+    """A workload whose section `section_of()` gives: the section into
+    `report` under `key`, its README lines returned, and whether any answer
+    disagreed."""
+    section = section_of()
+    report[key] = section
+    return section_lines(section, host, rows, title), bool(section["mismatches"])
+
+
+def workloads(args, host, names, report):
+    """Every workload in the order they run: the --workload values that
+    choose it, and a function of no arguments that runs it (see
+    section_run)."""
+    one_thread = ["tabulon", "duckdb-1t", "polars-1t"]
+    scratch = Path(args.scratch)
+    return [
+        (("1", "both", "all"), lambda: first_run(args, host, names, report)),
+        (("2", "both", "all"), lambda: section_run(
+            report, "joins_sorts", "Second workload, joins with a 100,000-row dimension and sorts of every row",
+            host, args.rows, lambda: workload_section(
+                "joins and sorts", labelled(joins_sorts.STEPS), joins_sorts.run(args, scratch),
+                joins_sorts.targets, names))),
+        (("3", "all"), lambda: section_run(
+            report, "null_columns", "Third workload, columns declared null, ~10% NULLs", host, args.rows,
+            lambda: workload_section("null columns", labelled(null_columns.STEPS), null_columns.run(args, scratch),
+                                     null_columns.targets, one_thread))),
+        (("4", "all"), lambda: big_run(args, report)),
+        (("5", "all"), lambda: section_run(
+            report, "aggregates", "Fifth workload, aggregates on the first workload's table; a step marked "
+            "categorised must also be 5x faster than duckdb-1t", host, args.rows,
+            lambda: workload_section(
+                "aggregates", labelled(aggregates.STEPS),
+                aggregates.run(args, *write_data(scratch, args.rows), Tabulon.CAT_FACT_TYPES),
+                aggregates.targets, one_thread))),
+    ]
 
 
 def main():
@@ -810,58 +753,11 @@ def main():
     readme = []
     failed = False
     RESULTS.mkdir(exist_ok=True)
-    if args.workload in ("1", "both", "all"):
-        medians, checks, failures = run(args)
-        ratio, mismatches = settle(medians, checks)
-        verdicts = targets(medians, ratio)
-        arrow = arrow_run(args)
-        verdicts.update(arrow["targets"])
-        report_workload("filters, sorts, a small join, a read", STEPS, medians, ratio, verdicts, failures,
-                        mismatches, names)
-        print("\nArrow steps, median seconds: " + json.dumps(arrow["medians"]))
-        for step, detail in arrow["mismatches"].items():
-            print(f"CHECKSUM MISMATCH in {step}: {json.dumps(detail)}")
-        report.update({"steps": dict(STEPS), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
-                       "checksums": checks, "targets": verdicts, "failures": failures, "mismatches": mismatches,
-                       "arrow": arrow})
-        chart(medians, names, RESULTS / "latest.png", f"{args.rows:,} rows, one thread except {names[3]}; {host}")
-        lines = readme_lines(medians, ratio, verdicts, host, args.rows)
-        readme += lines[:-2] + arrow_lines(arrow) + lines[-2:]
-        failed = failed or bool(mismatches) or bool(arrow["mismatches"])
-    if args.workload in ("2", "both", "all"):
-        steps = [(step, label) for step, label, _ in joins_sorts.STEPS]
-        medians, checks, failures = joins_sorts.run(args, Path(args.scratch), timed, time_queries)
-        ratio, mismatches = settle(medians, checks)
-        verdicts = joins_sorts.targets(medians, ratio)
-        report_workload("joins and sorts", steps, medians, ratio, verdicts, failures, mismatches, names)
-        report["joins_sorts"] = {"steps": dict(steps), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
-                                 "checksums": checks, "targets": verdicts, "failures": failures,
-                                 "mismatches": mismatches}
-        readme += ([""] if readme else []) + readme_lines(
-            medians, ratio, verdicts, host, args.rows, steps,
-            "Second workload, joins with a 100,000-row dimension and sorts of every row")
-        failed = failed or bool(mismatches)
-    if args.workload in ("3", "all"):
-        steps = [(step, label) for step, label, _ in null_columns.STEPS]
-        medians, checks, failures = null_columns.run(args, Path(args.scratch), timed, time_queries)
-        ratio, mismatches = settle(medians, checks)
-        verdicts = null_columns.targets(medians, ratio)
-        names3 = ["tabulon", "duckdb-1t", "polars-1t"]
-        report_workload("null columns", steps, medians, ratio, verdicts, failures, mismatches, names3)
-        report["null_columns"] = {"steps": dict(steps), "median_seconds": medians, "ratio_tabulon_to_peer": ratio,
-                                  "checksums": checks, "targets": verdicts, "failures": failures,
-                                  "mismatches": mismatches}
-        readme += ([""] if readme else []) + readme_lines(
-            medians, ratio, verdicts, host, args.rows, steps, "Third workload, columns declared null, ~10% NULLs")
-        failed = failed or bool(mismatches)
-
-    if args.workload in ("4", "all"):
-        readme += ([""] if readme else []) + big_run(args, report)
-        failed = failed or bool(report["big_load"]["mismatches"]) or bool(report["big_load"]["failures"])
-    if args.workload in ("5", "all"):
-        lines, mismatched = aggregates_run(args, host, report)
-        readme += ([""] if readme else []) + lines
-        failed = failed or mismatched
+    for chosen_by, run_workload in workloads(args, host, names, report):
+        if args.workload in chosen_by:
+            lines, disagreed = run_workload()
+            readme += ([""] if readme else []) + lines
+            failed = failed or disagreed
 
     report["wall_seconds"] = round(time.time() - started, 1)
     (RESULTS / "latest.json").write_text(json.dumps(report, indent=2, default=str) + "\n")

@@ -26,22 +26,23 @@ import os
 import random
 import tempfile
 import time
+from pathlib import Path
 
 import tabulon
+from bench_common import load_table, write_once
 
 GROUPS = ["North", "South", "East", "West", "Central", "Harbour", "Hills", "Lakes"]
 FIRST_DAY = datetime.date(2000, 1, 1)
 
 
-def write_table(path, rows):
+def write_table(out, rows):
     rng = random.Random(20240611)
-    with open(path, "w", newline="") as handle:
-        writer = csv.writer(handle, lineterminator="\n")
-        writer.writerow(["id", "grp", "val", "qty", "day"])
-        for i in range(rows):
-            day = FIRST_DAY + datetime.timedelta(days=rng.randrange(9000))
-            writer.writerow([i * 7919, rng.choice(GROUPS), round(rng.uniform(-1e6, 1e6), 3),
-                             rng.randrange(-50000, 50000), day.isoformat()])
+    writer = csv.writer(out, lineterminator="\n")
+    writer.writerow(["id", "grp", "val", "qty", "day"])
+    for i in range(rows):
+        day = FIRST_DAY + datetime.timedelta(days=rng.randrange(9000))
+        writer.writerow([i * 7919, rng.choice(GROUPS), round(rng.uniform(-1e6, 1e6), 3),
+                         rng.randrange(-50000, 50000), day.isoformat()])
 
 
 def by_getters(qs):
@@ -81,12 +82,9 @@ def main():
     with tempfile.TemporaryDirectory() as temporary:
         scratch = args.scratch or temporary
         os.makedirs(scratch, exist_ok=True)
-        path = os.path.join(scratch, f"cursor_{args.rows}.csv")
-        if not os.path.exists(path):
-            write_table(path, args.rows)
+        path = write_once(Path(scratch) / f"cursor_{args.rows}.csv", lambda out: write_table(out, args.rows))
         db = tabulon.DatabaseParser()
-        db.executeCommand("create table c (id long, grp string cat 1, val double, qty int, day date)")
-        db.executeCommand(f"load c from '{path}'")
+        load_table(db, "c", "id long, grp string cat 1, val double, qty int, day date", path)
         qs = db.executeSelect("select id, grp, val, qty, day from c")
         cells = len(qs) * qs.getNumberOfCols()
 

@@ -18,10 +18,10 @@ import argparse
 import json
 import os
 import statistics
-import subprocess
 import sys
-import time
 from pathlib import Path
+
+from bench_common import ONE_THREAD_ENV, ab_rounds, serve_steps, start_worker
 
 HERE = Path(__file__).resolve().parent
 
@@ -37,30 +37,21 @@ def serve(system, module_dir, scratch, rows):
     chosen = {"tabulon": joins_sorts.Tabulon, "duckdb-1t": lambda: joins_sorts.DuckDB(1),
               "polars-1t": joins_sorts.Polars}[system]()
     chosen.load(joins_sorts.write_data(Path(scratch), rows))
-    print(json.dumps({"ready": True}), flush=True)
-    for line in sys.stdin:
-        step = line.strip()
-        start = time.perf_counter()
-        answer = chosen.query(step)
-        seconds = time.perf_counter() - start
-        print(json.dumps({"seconds": seconds, "check": joins_sorts.checksum(step, answer)}), flush=True)
-        del answer
+    serve_steps(chosen.query, joins_sorts.checksum)
 
 
 def start(name, system, module_dir, args):
     # One string hash seed for every worker: the text checksums hash strings.
-    env = dict(os.environ, POLARS_MAX_THREADS="1", OPENBLAS_NUM_THREADS="1", PYTHONHASHSEED="0")
+    env = dict(os.environ, **ONE_THREAD_ENV, PYTHONHASHSEED="0")
     command = [sys.executable, __file__, "--serve", system, "--module", module_dir or "", "--scratch",
                args.scratch, "--rows", str(args.rows)]
-    worker = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=env)
-    assert json.loads(worker.stdout.readline())["ready"], name
-    return worker
+    return start_worker(name, command, env)
 
 
-def ask(worker, step):
-    worker.stdin.write(step + "\n")
-    worker.stdin.flush()
-    return json.loads(worker.stdout.readline())
+def compare_checks(step, replies):
+    checks = {name: reply["check"] for name, reply in replies.items()}
+    if len({json.dumps(c, sort_keys=True) for c in checks.values()}) != 1:
+        print(f"answers differ on {step}: {checks}", file=sys.stderr)
 
 
 def main():
@@ -83,20 +74,7 @@ def main():
     systems += [(peer, peer, systems[0][2]) for peer in args.peers.split(",") if peer]
     workers = {name: start(name, system, path, args) for name, system, path in systems}
     steps = args.steps.split(",")
-    times = {(name, step): [] for name in workers for step in steps}
-    for round_ in range(args.rounds):
-        for step in steps:
-            order = list(workers) if round_ % 2 == 0 else list(reversed(workers))
-            checks = {}
-            for name in order:
-                answer = ask(workers[name], step)
-                times[name, step].append(answer["seconds"])
-                checks[name] = answer["check"]
-            if len({json.dumps(c, sort_keys=True) for c in checks.values()}) != 1:
-                print(f"answers differ on {step}: {checks}", file=sys.stderr)
-    for worker in workers.values():
-        worker.stdin.close()
-        worker.wait()
+    times = ab_rounds(workers, steps, args.rounds, compare_checks)
     names = list(workers)
     print("step".ljust(22) + "".join(n.rjust(12) for n in names) + "   ratios of " + names[0] + " (or last build)")
     for step in steps:

@@ -14,16 +14,16 @@ come in any order, their keys cannot).
 
 import os
 import re
-import sqlite3
 import string
-import sys
 
-import duckdb
 import numpy as np
 import pandas as pd
 import polars as pl
 
 import tabulon
+from bench_common import (Connected, TabulonSystem, at_most, cents, cents_text, duckdb_name, duckdb_tables, each_system,
+                          empty_results, load_table, peer_verdicts, random_texts, sqlite_tables, time_queries, timed,
+                          write_once)
 
 SEED = 20261207
 DIM_ROWS = 100000
@@ -128,28 +128,23 @@ def join_plan(step):
 # ---------------------------------------------------------------- data
 
 def texts(rng, count, length):
-    letters = np.frombuffer(string.ascii_uppercase.encode(), dtype=np.uint8)
-    codes = letters[rng.integers(0, 26, (count, length))]
-    return codes.view(f"S{length}").ravel().astype(str)
+    return random_texts(rng, count, length, string.ascii_uppercase)
 
 
 def write_csv(path, header, columns):
     """Writes columns of equal length (lists of texts) as CSV, once."""
-    if path.exists():
-        return path
-    partial = path.with_suffix(".part")
-    with open(partial, "w") as out:
+    def write(out):
         out.write(header + "\n")
         rows = len(columns[0])
         for start in range(0, rows, 100000):
             end = min(rows, start + 100000)
             out.write("".join(",".join(values) + "\n" for values in zip(*(c[start:end] for c in columns))))
-    partial.rename(path)
-    return path
+
+    return write_once(path, write)
 
 
-def cents_text(values):
-    return [f"{v // 100}.{v % 100:02d}" for v in values.tolist()]
+def cents_texts(values):
+    return [cents_text(v) for v in values.tolist()]
 
 
 def write_data(folder, rows):
@@ -172,14 +167,14 @@ def write_data(folder, rows):
         list(codes[fact_rng.integers(0, DIM_ROWS, rows)]),
         list(texts(fact_rng, rows, 12)),
         [STATUSES[v] for v in fact_rng.integers(0, len(STATUSES), rows).tolist()],
-        cents_text(fact_rng.integers(0, 100000, rows)),
+        cents_texts(fact_rng.integers(0, 100000, rows)),
         [str(v) for v in fact_rng.integers(0, 100, rows).tolist()],
     ])
     wide_rng = np.random.default_rng(SEED + 1)
-    wide_columns = [[str(i) for i in range(WIDE_ROWS)], cents_text(wide_rng.integers(0, 10**7, WIDE_ROWS))]
+    wide_columns = [[str(i) for i in range(WIDE_ROWS)], cents_texts(wide_rng.integers(0, 10**7, WIDE_ROWS))]
     for k in range(2, WIDE_COLUMNS):
         values = wide_rng.integers(0, 10**6, WIDE_ROWS)
-        wide_columns.append(cents_text(values) if k % 2 else [str(v) for v in values.tolist()])
+        wide_columns.append(cents_texts(values) if k % 2 else [str(v) for v in values.tolist()])
     wide = write_csv(folder / f"wide_{WIDE_ROWS}_{SEED}.csv", ",".join(f"c{k}" for k in range(WIDE_COLUMNS)),
                      wide_columns)
     level_rng = np.random.default_rng(SEED + 2)
@@ -188,7 +183,7 @@ def write_data(folder, rows):
         [str(i + 1) for i in range(rows)],
         [level_names[v] for v in level_rng.integers(0, LEVELS, rows).tolist()],
         [REGIONS[v] for v in level_rng.integers(0, len(REGIONS), rows).tolist()],
-        cents_text(level_rng.integers(0, 10**6, rows)),
+        cents_texts(level_rng.integers(0, 10**6, rows)),
     ])
     return {"fact": fact, "dim": dim, "wide": wide, "levels": levels}
 
@@ -208,7 +203,7 @@ def checksum(step, rows):
         if kind[0] == "i":
             values = [int(v) for v in column]
         elif kind[0] == "c":
-            values = [round(float(v) * 100) for v in column]
+            values = [cents(v) for v in column]
         else:
             values = [len(v) * 32 + ord(v[0]) - 64 if v else 0 for v in column]
             if kind.endswith("k"):
@@ -228,95 +223,50 @@ FACT_DEFINITION = ("id int, cust int, grp int, code string, tag string, status s
 DIM_DEFINITION = "cust int, grp int, code string, region string cat 1, score double"
 
 
-class Tabulon:
-    name = "tabulon"
-
-    def __init__(self):
-        self.db = None
-
+class Tabulon(TabulonSystem):
     def load(self, files):
         db = tabulon.DatabaseParser()
         wide = ", ".join(f"c{k} {'int' if k % 2 == 0 else 'double'}" for k in range(WIDE_COLUMNS))
         for table, definition in (("fact", FACT_DEFINITION), ("dim", DIM_DEFINITION), ("wide", wide)):
-            db.executeCommand(f"create table {table} ({definition})")
-            db.executeCommand(f"load {table} from '{files[table]}'")
+            load_table(db, table, definition, files[table])
         self.db = db
 
     def load_levels(self, files):
         db = tabulon.DatabaseParser()
-        db.executeCommand(f"create table levels (id int, place string, kind string, value double) "
-                          f"config from '{files['levels']}'")
-        db.executeCommand(f"load levels from '{files['levels']}'")
+        load_table(db, "levels", "id int, place string, kind string, value double", files["levels"], config=True)
         return db
 
     def query(self, step):
         return self.db.executeSelect(tabulon_query(step)).fetchAll()
 
-    def drop(self):
-        self.db = None
 
-
-class SQLite:
+class SQLite(Connected):
     name = "sqlite3"
-
-    def __init__(self):
-        self.con = None
+    TABLES = {"fact": "id integer, cust integer, grp integer, code text, tag text, status text, amount real, "
+                      "qty integer",
+              "dim": "cust integer, grp integer, code text, region text, score real",
+              "wide": ", ".join(f"c{k} {'integer' if k % 2 == 0 else 'real'}" for k in range(WIDE_COLUMNS))}
 
     def load(self, files):
-        import csv
-        con = sqlite3.connect(":memory:")
-        con.execute("create table fact (id integer, cust integer, grp integer, code text, tag text, status text, "
-                    "amount real, qty integer)")
-        con.execute("create table dim (cust integer, grp integer, code text, region text, score real)")
-        con.execute("create table wide (" + ", ".join(
-            f"c{k} {'integer' if k % 2 == 0 else 'real'}" for k in range(WIDE_COLUMNS)) + ")")
-        for table in ("fact", "dim", "wide"):
-            with open(files[table], newline="") as source:
-                reader = csv.reader(source)
-                marks = len(next(reader))
-                con.executemany(f"insert into {table} values ({','.join('?' * marks)})", reader)
-        con.commit()
-        self.con = con
+        self.con = sqlite_tables(self.TABLES, files)
 
     def load_levels(self, files):
-        import csv
-        con = sqlite3.connect(":memory:")
-        con.execute("create table levels (id integer, place text, kind text, value real)")
-        with open(files["levels"], newline="") as source:
-            reader = csv.reader(source)
-            next(reader)
-            con.executemany("insert into levels values (?, ?, ?, ?)", reader)
-        con.commit()
-        return con
+        return sqlite_tables({"levels": "id integer, place text, kind text, value real"}, files)
 
     def query(self, step):
         return self.con.execute(SQL[step]).fetchall()
 
-    def drop(self):
-        if self.con is not None:
-            self.con.close()
-        self.con = None
-
 
 class DuckDB(SQLite):
     def __init__(self, threads):
-        super().__init__()
         self.threads = threads
-        self.name = "duckdb-1t" if threads == 1 else f"duckdb-{threads}t"
-
-    def connect(self):
-        return duckdb.connect(":memory:", config={"threads": self.threads})
+        self.name = duckdb_name(threads)
 
     def load(self, files):
-        con = self.connect()
-        for table in ("fact", "dim", "wide"):
-            con.execute(f"create table {table} as select * from read_csv('{files[table]}', header = true)")
-        self.con = con
+        self.con = duckdb_tables(self.threads, {table: files[table] for table in ("fact", "dim", "wide")})
 
     def load_levels(self, files):
-        con = self.connect()
-        con.execute(f"create table levels as select * from read_csv('{files['levels']}', header = true)")
-        return con
+        return duckdb_tables(self.threads, {"levels": files["levels"]})
 
 
 class Pandas:
@@ -409,25 +359,21 @@ def systems(names):
     return [s for s in every if s.name == "tabulon" or names is None or s.name in names]
 
 
-def run(args, folder, timed, time_queries):
-    """Medians and checksums of every step on every system, as compare.run
-    gives them for the first workload; `timed(action, runs)` times a load,
-    `time_queries` (compare.time_queries) the query steps."""
+def run(args, folder):
+    """Medians and checksums of every step on every system, and failures,
+    as compare.run gives them for the first workload."""
     files = write_data(folder, args.rows)
-    medians = {step: {} for step, _, _ in STEPS}
-    checks = {step: {} for step, _, _ in STEPS}
-    failures = {}
+    results = empty_results(STEPS)
+    medians = results[0]
     wanted = set(args.steps.split(",")) if args.steps else None
-    for system in systems(args.peers.split(",") if args.peers else None):
-        print(f"-- {system.name} (joins and sorts)", file=sys.stderr, flush=True)
+    for system in each_system(systems(args.peers.split(",") if args.peers else None), "joins and sorts"):
         if wanted is None or "load_levels" in wanted:
             medians["load_levels"][system.name], _ = timed(lambda: system.load_levels(files), args.load_runs)
         system.load(files)
         queries = [step for step, _, _ in STEPS
                    if step not in LOAD_STEPS and (wanted is None or step in wanted)]
-        time_queries(system, queries, args.runs2, checksum, (medians, checks, failures))
-        system.drop()
-    return medians, checks, failures
+        time_queries(system, queries, args.runs2, checksum, results)
+    return results
 
 
 def targets(medians, ratio):
@@ -439,14 +385,9 @@ def targets(medians, ratio):
     verdicts[f"{SAME_JOIN_FLIPPED[1]}: at most 10% slower than fact first"] = (
         None if first is None or flipped is None else flipped <= 1.1 * first)
     for step, _, _ in STEPS:
-        r = ratio.get(step, {})
-        if "tabulon" not in medians[step]:
-            verdicts[f"{step}: measured"] = None
-            continue
-        for peer in ("duckdb-1t", "polars-1t"):
-            verdicts[f"{step}: no slower than {peer}"] = r[peer] <= 1.0 if peer in r else None
-        if step in LOAD_STEPS:
-            verdicts[f"{step}: no slower than pandas"] = r["pandas"] <= 1.0 if "pandas" in r else None
-        if step == CAT_JOIN:
-            verdicts[f"{step}: 2x faster than duckdb-1t"] = r["duckdb-1t"] <= 0.5 if "duckdb-1t" in r else None
+        r = peer_verdicts(verdicts, step, medians, ratio)
+        if r is not None and step in LOAD_STEPS:
+            verdicts[f"{step}: no slower than pandas"] = at_most(r, "pandas", 1.0)
+        if r is not None and step == CAT_JOIN:
+            verdicts[f"{step}: 2x faster than duckdb-1t"] = at_most(r, "duckdb-1t", 0.5)
     return verdicts

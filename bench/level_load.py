@@ -25,17 +25,15 @@ Usage: PYTHONPATH=build python3 bench/level_load.py [--rows N] [--runs N]
 """
 
 import argparse
-import gc
 import random
 import signal
-import statistics
 import tempfile
-import time
 from pathlib import Path
 
 import pandas as pd
 
 import tabulon
+from bench_common import load_table, timed, write_once
 
 SEED = 20240611
 DEFAULT_COUNTS = "4000,8000,16000,24000,32000,40000,48000,56000,64000"
@@ -46,19 +44,17 @@ def key_text(value, kind):
 
 
 def write_table(path, rows, distinct, order, kind):
-    if path.exists():
-        return
-    keys = [i % distinct for i in range(rows)]
-    if order == "random":
-        random.Random(SEED + distinct).shuffle(keys)
-    else:
-        keys.sort()
-    texts = [key_text(v, kind) for v in range(distinct)]
-    partial = path.with_suffix(".part")
-    with open(partial, "w") as out:
+    def write(out):
+        keys = [i % distinct for i in range(rows)]
+        if order == "random":
+            random.Random(SEED + distinct).shuffle(keys)
+        else:
+            keys.sort()
+        texts = [key_text(v, kind) for v in range(distinct)]
         out.write("id,key,amount\n")
         out.writelines(f"{i},{texts[k]},{(i * 37) % 100000 / 100}\n" for i, k in enumerate(keys))
-    partial.rename(path)
+
+    write_once(path, write)
 
 
 def key_checksum(values, kind):
@@ -69,8 +65,7 @@ def key_checksum(values, kind):
 
 def load_tabulon(path, kind):
     db = tabulon.DatabaseParser()
-    db.executeCommand(f"create table t (id int, key {kind} cat 1, amount double)")
-    db.executeCommand(f"load t from '{path}'")
+    load_table(db, "t", f"id int, key {kind} cat 1, amount double", path)
     return db
 
 
@@ -81,18 +76,6 @@ def answer_tabulon(db, kind):
 
 def answer_pandas(frame, kind):
     return len(frame), key_checksum(frame["key"].tolist(), kind)
-
-
-def timed(load, runs):
-    times = []
-    result = None
-    for _ in range(runs):
-        result = None
-        gc.collect()
-        start = time.perf_counter()
-        result = load()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), result
 
 
 def measure(path, kind, runs):
@@ -116,14 +99,12 @@ class Capped(Exception):
 
 
 def write_rebuild_table(path, new_keys, kind):
-    if path.exists():
-        return
-    partial = path.with_suffix(".part")
-    with open(partial, "w") as out:
+    def write(out):
         out.write("id,key,amount\n")
         out.writelines(f"{i},{key_text(i % PREFIX_KEYS, kind)},{i % 1000 / 10}\n" for i in range(PREFIX))
         out.writelines(f"{PREFIX + j},{key_text(PREFIX_KEYS + j, kind)},{j % 1000 / 10}\n" for j in range(new_keys))
-    partial.rename(path)
+
+    write_once(path, write)
 
 
 def load_unconfigured(path, kind, cap):

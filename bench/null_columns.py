@@ -10,15 +10,15 @@ the sequence of the sort keys for a sorted answer.
 """
 
 import datetime
-import sys
 
-import duckdb
 import numpy as np
 import polars as pl
 import pyarrow as pa
 import pyarrow.compute as pc
 
 import tabulon
+from bench_common import (Connected, TabulonSystem, cents_text, day_texts, duckdb_arrow, duckdb_tables, each_system,
+                          empty_results, load_table, peer_verdicts, random_texts, time_queries, timed, write_once)
 
 SEED = 20260314
 NULL_SHARE = 0.1
@@ -52,32 +52,28 @@ DEFINITION = ("id int, region string cat 1 null, qty int null, amount double nul
 def write_data(folder, rows):
     """Writes the table once; NULLs are empty fields."""
     folder.mkdir(parents=True, exist_ok=True)
-    path = folder / f"nulls_{rows}_{SEED}.csv"
-    if path.exists():
-        return path
+    return write_once(folder / f"nulls_{rows}_{SEED}.csv", lambda out: write_rows(out, rows))
+
+
+def write_rows(out, rows):
     rng = np.random.default_rng(SEED)
     region = rng.integers(0, len(REGIONS), rows)
     qty = rng.integers(0, 100, rows)
     amount = rng.integers(0, 1000000, rows)
     day = rng.integers(0, 366, rows)
-    letters = np.frombuffer(b"abcdefghijklmnopqrstuvwxyz", dtype=np.uint8)
-    note = letters[rng.integers(0, 26, (rows, 8))].view("S8").ravel().astype(str)
+    note = random_texts(rng, rows, 8, "abcdefghijklmnopqrstuvwxyz")
     flag = rng.random(rows) < 0.3
     missing = rng.random((6, rows)) < NULL_SHARE
-    days = [(DAY_ZERO + datetime.timedelta(days=d)).isoformat() for d in range(366)]
-    partial = path.with_suffix(".part")
-    with open(partial, "w") as out:
-        out.write(",".join(COLUMNS) + "\n")
-        for start in range(0, rows, 100000):
-            lines = []
-            for i in range(start, min(rows, start + 100000)):
-                values = (REGIONS[region[i]], str(qty[i]), f"{amount[i] // 100}.{amount[i] % 100:02d}",
-                          days[day[i]], note[i], "true" if flag[i] else "false")
-                fields = ["" if missing[k, i] else value for k, value in enumerate(values)]
-                lines.append(f"{i + 1}," + ",".join(fields) + "\n")
-            out.write("".join(lines))
-    partial.rename(path)
-    return path
+    days = day_texts(DAY_ZERO, 366)
+    out.write(",".join(COLUMNS) + "\n")
+    for start in range(0, rows, 100000):
+        lines = []
+        for i in range(start, min(rows, start + 100000)):
+            values = (REGIONS[region[i]], str(qty[i]), cents_text(amount[i]), days[day[i]], note[i],
+                      "true" if flag[i] else "false")
+            fields = ["" if missing[k, i] else value for k, value in enumerate(values)]
+            lines.append(f"{i + 1}," + ",".join(fields) + "\n")
+        out.write("".join(lines))
 
 
 # ---------------------------------------------------------------- answers
@@ -133,48 +129,27 @@ def checksum(step, answer):
 
 # ---------------------------------------------------------------- systems
 
-class Tabulon:
-    name = "tabulon"
-
-    def __init__(self):
-        self.db = None
-
+class Tabulon(TabulonSystem):
     def load(self, path):
         db = tabulon.DatabaseParser()
-        db.executeCommand(f"create table nulls ({DEFINITION})")
-        db.executeCommand(f"load nulls from '{path}'")
+        load_table(db, "nulls", DEFINITION, path)
         self.db = db
 
     def query(self, step):
         result = self.db.executeSelect(TABULON[step])
         return pa.table(result) if step == "arrow_null" else result.fetchAll()
 
-    def drop(self):
-        self.db = None
 
-
-class DuckDB:
+class DuckDB(Connected):
     name = "duckdb-1t"
 
-    def __init__(self):
-        self.con = None
-
     def load(self, path):
-        con = duckdb.connect(":memory:", config={"threads": 1})
-        con.execute(f"create table nulls as select * from read_csv('{path}', header = true)")
-        self.con = con
+        self.con = duckdb_tables(1, {"nulls": path})
 
     def query(self, step):
         if step != "arrow_null":
             return self.con.execute(SQL[step]).fetchall()
-        relation = self.con.sql(SQL[step])
-        # fetch_arrow_table() is called to_arrow_table() from DuckDB 2 on.
-        return (relation.to_arrow_table if hasattr(relation, "to_arrow_table") else relation.fetch_arrow_table)()
-
-    def drop(self):
-        if self.con is not None:
-            self.con.close()
-        self.con = None
+        return duckdb_arrow(self.con.sql(SQL[step]))
 
 
 class Polars:
@@ -202,31 +177,22 @@ class Polars:
 
 # ---------------------------------------------------------------- runs
 
-def run(args, folder, timed, time_queries):
-    """Medians and checksums of every step on every system, as compare.run
-    gives them for the first workload; `timed(action, runs, before)` times
-    the load, `time_queries` (compare.time_queries) the query steps."""
+def run(args, folder):
+    """Medians and checksums of every step on every system, and failures,
+    as compare.run gives them for the first workload."""
     path = write_data(folder, args.rows)
-    medians = {step: {} for step, _, _ in STEPS}
-    checks = {step: {} for step, _, _ in STEPS}
-    failures = {}
-    for system in (Tabulon(), DuckDB(), Polars()):
-        print(f"-- {system.name} (null columns)", file=sys.stderr, flush=True)
-        medians["load_null"][system.name], _ = timed(lambda: system.load(path), args.load_runs, before=system.drop)
+    results = empty_results(STEPS)
+    for system in each_system((Tabulon(), DuckDB(), Polars()), "null columns"):
+        results[0]["load_null"][system.name], _ = timed(lambda: system.load(path), args.load_runs,
+                                                        before=system.drop)
         queries = [step for step, _, _ in STEPS if step not in LOAD_STEPS]
-        time_queries(system, queries, args.runs2, checksum, (medians, checks, failures))
-        system.drop()
-    return medians, checks, failures
+        time_queries(system, queries, args.runs2, checksum, results)
+    return results
 
 
 def targets(medians, ratio):
     """Every step no slower than duckdb-1t and polars-1t."""
     verdicts = {}
     for step, _, _ in STEPS:
-        r = ratio.get(step, {})
-        if "tabulon" not in medians[step]:
-            verdicts[f"{step}: measured"] = None
-            continue
-        for peer in ("duckdb-1t", "polars-1t"):
-            verdicts[f"{step}: no slower than {peer}"] = r[peer] <= 1.0 if peer in r else None
+        peer_verdicts(verdicts, step, medians, ratio)
     return verdicts

@@ -14,12 +14,11 @@ DIR holds a built tabulon module (for instance ./build).
 """
 
 import argparse
-import json
 import statistics
-import subprocess
 import sys
-import time
 from pathlib import Path
+
+from bench_common import ab_rounds, serve_steps, start_worker
 
 HERE = Path(__file__).resolve().parent
 QUERY_STEPS = "eq_region,range_amount,three_cond,three_cond_sorted,join_city,read_100k"
@@ -35,12 +34,7 @@ def serve(module_dir, scratch, rows):
     system = compare.Tabulon()
     fact, stores = compare.write_data(Path(scratch), rows)
     system.load("load_cat", fact, stores)
-    print(json.dumps({"ready": True}), flush=True)
-    for line in sys.stdin:
-        start = time.perf_counter()
-        answer = system.query(line.strip())
-        print(json.dumps({"seconds": time.perf_counter() - start}), flush=True)
-        del answer
+    serve_steps(system.query)
 
 
 def main():
@@ -58,19 +52,9 @@ def main():
     workers = {}
     for name, path in (b.split("=", 1) for b in args.build):
         command = [sys.executable, __file__, "--serve", path, "--scratch", args.scratch, "--rows", str(args.rows)]
-        workers[name] = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        assert json.loads(workers[name].stdout.readline())["ready"], name
+        workers[name] = start_worker(name, command)
     steps = args.steps.split(",")
-    times = {(name, step): [] for name in workers for step in steps}
-    for round_ in range(args.rounds):
-        for step in steps:
-            for name in (list(workers) if round_ % 2 == 0 else list(reversed(workers))):
-                workers[name].stdin.write(step + "\n")
-                workers[name].stdin.flush()
-                times[name, step].append(json.loads(workers[name].stdout.readline())["seconds"])
-    for worker in workers.values():
-        worker.stdin.close()
-        worker.wait()
+    times = ab_rounds(workers, steps, args.rounds)
     names = list(workers)
     print("step".ljust(20) + "".join(n.rjust(10) for n in names) + f"   {names[-1]}/{names[0]}")
     for step in steps:

@@ -134,7 +134,7 @@ ArrowStreamReader::ArrowStreamReader(ArrowArrayStream& stream, std::vector<DATA_
   fixed_.assign(size_t{kBlockRows} * config_.fixedWidth + 1, 0);
   texts_.assign(size_t{kBlockRows} * config_.numStrings, "");
   textBytes_.assign(texts_.size(), 1);
-  textOffsets_.assign(texts_.size(), 0);
+  terminated_.resize(config_.numStrings);
 }
 
 // ---------------------------------------------------------------- schema
@@ -449,8 +449,6 @@ bool ArrowStreamReader::loadBlock() {
 void ArrowStreamReader::convertBlock(uint64_t first, uint32_t count) {
   failure_ = Failure();
   std::memset(fixed_.data(), 0, size_t{count} * config_.fixedWidth);
-  textStore_.clear();
-  std::fill_n(textOffsets_.begin(), size_t{count} * config_.numStrings, SIZE_MAX);
   const uint64_t batchOffset = static_cast<uint64_t>(batch_.raw.offset);
   for (unsigned short column = 0; column < columns_.size(); ++column) {
     const ArrowArray& array = *batch_.raw.children[column];
@@ -463,10 +461,6 @@ void ArrowStreamReader::convertBlock(uint64_t first, uint32_t count) {
     } else {
       convertTexts(column, array, base, count);
     }
-  }
-  // The copies are in place: their addresses no longer move.
-  for (size_t entry = 0; entry < size_t{count} * config_.numStrings; ++entry) {
-    if (textOffsets_[entry] != SIZE_MAX) texts_[entry] = textStore_.data() + textOffsets_[entry];
   }
 }
 
@@ -567,9 +561,8 @@ void ArrowStreamReader::storeText(unsigned short column, uint32_t row, const cha
                             names_[column].c_str()));
     return;
   }
-  textOffsets_[entry] = textStore_.size();
-  textStore_.insert(textStore_.end(), text, text + length);
-  textStore_.push_back('\0');
+  // The text stays in the batch, which outlives the block.
+  texts_[entry] = text;
   textBytes_[entry] = static_cast<size_t>(length) + 1;
 }
 
@@ -644,7 +637,11 @@ void* ArrowStreamReader::getPointer(unsigned short column) {
   if (config_.isNull(row, column)) return nullptr;
   const unsigned short position = config_.positions[column];
   if (position < config_.numFixed) return row + config_.offsets[position];
-  return const_cast<char*>(texts_[size_t{row_} * config_.numStrings + (position - config_.numFixed)]);
+  // Texts lie unterminated in the batch: a copy ends in a NUL.
+  const size_t text = position - config_.numFixed;
+  const size_t entry = size_t{row_} * config_.numStrings + text;
+  terminated_[text].assign(texts_[entry], textBytes_[entry] - 1);
+  return terminated_[text].data();
 }
 
 void ArrowStreamReader::getTexts(const char** texts, size_t* bytes) const {

@@ -61,8 +61,9 @@ class ArrowStreamReader : public DataIterator {
   // The current row's fixed-width values in the row layout; its texts are
   // not in it, getTexts gives them.
   NodeIterator& getFixedView() { return view_; }
-  // The texts of the current row in column order: the i-th at texts[i],
-  // NUL-terminated, its length + 1 at bytes[i].
+  // The texts of the current row in column order: the i-th is the
+  // bytes[i] - 1 bytes at texts[i] (its length + 1), which need not be
+  // followed by a NUL.
   void getTexts(const char** texts, size_t* bytes) const;
   // ", row N of the Arrow stream" for the current row, counted from 1 in
   // stream order, to end a message about it.
@@ -148,10 +149,11 @@ class ArrowStreamReader : public DataIterator {
   std::vector<DictionaryTexts> dictionaries_;  // column -> its texts in this batch
   NodeConfig config_;                          // layout of the rows
   std::vector<char> fixed_;                    // the block's rows, fixed parts
-  std::vector<const char*> texts_;             // block row * text count + text index -> text
+  // Block row * text count + text index -> the text, in the batch or a
+  // dictionary's copy, not necessarily followed by a NUL.
+  std::vector<const char*> texts_;
   std::vector<size_t> textBytes_;              // the same -> length + 1
-  std::vector<char> textStore_;                // copies of the block's texts
-  std::vector<size_t> textOffsets_;            // where each copy starts in textStore_
+  std::vector<std::string> terminated_;        // text index -> the current row's, with its NUL
   NodeIterator view_;
   Failure failure_;
   uint64_t batchRows_ = 0;      // rows of the current batch

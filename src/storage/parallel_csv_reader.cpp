@@ -4,7 +4,6 @@
 #include "storage/parallel_csv_reader.h"
 
 #include <chrono>
-#include <cstring>
 #include <exception>
 #include <new>
 #include <system_error>
@@ -92,6 +91,11 @@ void ParallelCSVReader::convert(CSVReader& reader) {
 }
 
 void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
+  // The texts' sizes are known here; the loading thread would otherwise
+  // measure every text again.
+  const size_t textColumns = reader.config.numStrings;
+  std::vector<const char*> texts(textColumns);
+  std::vector<size_t> sizes(textColumns);
   try {
     reader.readText(batch.text, batch.textBytes, batch.linesBefore);
     while (reader.nextRow()) {
@@ -99,6 +103,8 @@ void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
       batch.rows.insert(batch.rows.end(), reader.start(), reader.position);
       batch.rowEnds.push_back(batch.rows.size());
       batch.rowLines.push_back(reader.recordLineNumber());
+      reader.getTexts(texts.data(), sizes.data());
+      for (const size_t size : sizes) batch.textSizes.push_back(static_cast<uint32_t>(size));
     }
   } catch (...) {
     batch.failure = std::current_exception();
@@ -134,10 +140,11 @@ bool ParallelCSVReader::nextBatch() {
 
 void ParallelCSVReader::getTexts(const char** texts, size_t* bytes) const {
   const char* text = rowView_.current + config_.fixedWidth;
+  const uint32_t* const sizes = batch_->textSizes.data() + row_ * textColumns_;
   for (unsigned short column = 0; column < textColumns_; ++column) {
     texts[column] = text;
-    bytes[column] = std::strlen(text) + 1;
-    text += bytes[column];
+    bytes[column] = sizes[column];
+    text += sizes[column];
   }
 }
 

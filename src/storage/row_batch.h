@@ -20,6 +20,7 @@ struct RowBatch {
     rows.clear();
     rowEnds.clear();
     rowLines.clear();
+    textSizes.clear();
     failure = nullptr;
   }
 
@@ -29,5 +30,8 @@ struct RowBatch {
   std::vector<char> rows;          // the converted rows, one after another
   std::vector<size_t> rowEnds;     // row -> offset in `rows` just past it
   std::vector<uint64_t> rowLines;  // row -> line its record starts on
+  // The bytes of each row's texts, their NULs included: a row's texts
+  // in column order, one row after another.
+  std::vector<uint32_t> textSizes;
   std::exception_ptr failure;      // raised once the rows before it are loaded
 };

@@ -228,9 +228,15 @@ void TreeTable::addScannedRow(const char* plain) {
     if (source.isText) {
       const char* const text = rowTexts_[source.place];
       // A text already in the map is found by its known length, not measured again.
-      const unsigned short known =
-          source.texts == nullptr ? 0 : source.texts->getIntOfText(text, rowTextBytes_[source.place] - 1);
-      currentPath[position] = known != 0 ? known : categoryNumber(position, const_cast<char*>(text));
+      const size_t length = rowTextBytes_[source.place] - 1;
+      const unsigned short known = source.texts == nullptr ? 0 : source.texts->getIntOfText(text, length);
+      if (known != 0) {
+        currentPath[position] = known;
+        continue;
+      }
+      // The maps take NUL-terminated texts; the row's need not be.
+      newText_.assign(text, length);
+      currentPath[position] = categoryNumber(position, newText_.data());
       continue;
     }
     // Rows often repeat the previous row's value: its number is still in
@@ -389,8 +395,10 @@ void TreeTable::writeRow(NodeTable& node, const char* plain) {
   char* text = target + plainConfig.fixedWidth;
   for (size_t index = 0; index < textIsPlain_.size(); ++index) {
     if (textIsPlain_[index] == 0) continue;
-    text_bytes::copy(text, rowTexts_[index], rowTextBytes_[index]);
-    text += rowTextBytes_[index];
+    const size_t length = rowTextBytes_[index] - 1;
+    text_bytes::copy(text, rowTexts_[index], length);
+    text[length] = '\0';
+    text += length + 1;
   }
   node.position = text;
 }

@@ -55,8 +55,9 @@ class TreeTable : public TableConfig {
   void addRow(NodeIterator& row);
   // The same for a row whose texts lie elsewhere: `row` gives the
   // fixed-width values (its texts are not read), and the i-th text of the
-  // row, in column order, is texts[i] with its NUL, textBytes[i] bytes
-  // long (length + 1). Spares a reader copying its texts into the row.
+  // row, in column order, is the textBytes[i] - 1 bytes at texts[i] (its
+  // length + 1), which need not be followed by a NUL and must hold none.
+  // Spares a reader copying its texts into the row, or terminating them.
   void addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes);
 
   // A load as one change: after beginLoad the tree records what addRow
@@ -223,6 +224,7 @@ class TreeTable : public TableConfig {
   const char* const* rowTexts_ = nullptr;
   const size_t* rowTextBytes_ = nullptr;
   size_t plainLength_ = 0;                    // stored plain length of the row
+  std::string newText_;                       // a new text value, terminated for its map
   std::vector<unsigned short> trialPath_;     // scratch for locateNode and splitTable
   bool deferring_ = false;                    // renumbering waits for completeRenumbering
   std::vector<unsigned char> unordered_;      // per path position: map numbered out of order

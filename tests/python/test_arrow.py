@@ -130,10 +130,15 @@ class TestRoundTrips:
     def test_many_rows_over_many_chunks(self, tmp_path, word):
         pa = peer("pyarrow")
         rng = random.Random(11)
+        # More rows than a level has category numbers, so that a batch reads
+        # the day's values by number; about one day in ten is NULL.
         rows = [[i, rng.choice(["north", "south", "east"]), word(rng), rng.random() < 0.3,
-                 rng.randrange(-30000, 30000)] for i in range(30000)]
+                 rng.randrange(-30000, 30000),
+                 None if rng.random() < 0.1 else f"2001-{rng.randrange(1, 13):02d}-{rng.randrange(1, 29):02d}"]
+                for i in range(70000)]
         db = tabulon.DatabaseParser()
-        load_table(db, tmp_path, "m", "id int, region string cat 1, word string, ok bool cat 2, n short", rows)
+        load_table(db, tmp_path, "m", "id int, region string cat 1, word string, ok bool cat 2, n short, "
+                   "day date cat 3 null", rows)
         for query in ("select * from m", "select word, ok, id, n from m where n > 0 order by word desc, id"):
             qs = db.executeSelect(query)
             table = pa.table(qs)

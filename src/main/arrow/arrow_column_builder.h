@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <type_traits>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -163,13 +164,21 @@ inline void orBits(unsigned byte, size_t count, size_t at, uint8_t* bits) {
 // flags[i] has no bit of `nullMask` (a single bit) set, eight rows a step;
 // the bitmap's bits from `first` on must be zero. Returns the NULLs.
 inline size_t appendValidity(const uint8_t* flags, uint8_t nullMask, size_t count, size_t first, uint8_t* bits) {
+  constexpr uint64_t kLowBits = 0x0101'0101'0101'0101ULL;
+  // Most steps whose NULLs one byte lane of `lanes` counts: the lanes' sum
+  // stays below 256, so one multiplication adds them up.
+  constexpr size_t kCountedSteps = 31;
   const auto shift = static_cast<unsigned>(__builtin_ctz(nullMask));
   size_t nulls = 0;
   size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    const unsigned nullBits = lowBitOfEachByte(unaligned::load<uint64_t>(flags + i) >> shift);
-    nulls += static_cast<size_t>(countOnes(nullBits));
-    orBits(~nullBits & 0xFFu, 8, first + i, bits);
+  while (i + 8 <= count) {
+    uint64_t lanes = 0;
+    for (const size_t stop = i + 8 * std::min((count - i) / 8, kCountedSteps); i < stop; i += 8) {
+      const uint64_t nullLanes = (unaligned::load<uint64_t>(flags + i) >> shift) & kLowBits;
+      lanes += nullLanes;
+      orBits(~lowBitOfEachByte(nullLanes) & 0xFFu, 8, first + i, bits);
+    }
+    nulls += static_cast<size_t>((lanes * kLowBits) >> 56);
   }
   if (i == count) return nulls;
   unsigned nullBits = 0;
@@ -263,7 +272,7 @@ class ColumnBuilder {
   size_t appendCategorised(const ValueRun& run, size_t count) {
     const size_t first = rows_;
     const CategorisedValues values{run.bases, run.numberAt, run.categories, run.categoryCount};
-    const size_t taken = appendValues(values, count);
+    const size_t taken = appendNumbered(values, count);
     if (!column_.nullable) return taken;
     size_t nulls = 0;
     appendBits(
@@ -275,6 +284,58 @@ class ColumnBuilder {
         taken, first, static_cast<uint8_t*>(data_->blocks[kValidity].data()));
     nulls_ += nulls;
     return taken;
+  }
+
+  // appendValues for a run read by category number. A fixed-width column
+  // whose table is no longer than the batch reads each value from a copy
+  // of the table in the array's type (built once per table), not through
+  // the value's pointer.
+  size_t appendNumbered(const CategorisedValues& values, size_t count) {
+    if (values.count > capacity_) return appendValues(values, count);
+    void* const out = data_->blocks[kValues].data();
+    switch (column_.type) {
+      case LONG:
+        return copyNumbered<int64_t>(values, count, static_cast<int64_t*>(out));
+      case INT:
+        return copyNumbered<int32_t>(values, count, static_cast<int32_t*>(out));
+      case SHORT:
+        return copyNumbered<int16_t>(values, count, static_cast<int16_t*>(out));
+      case DOUBLE:
+        return copyNumbered<double>(values, count, static_cast<double*>(out));
+      case FLOAT:
+        return copyNumbered<float>(values, count, static_cast<float*>(out));
+      case DATE:
+        return copyNumbered<uint16_t>(values, count, static_cast<int32_t*>(out));
+      default:
+        return appendValues(values, count);
+    }
+  }
+
+  template <typename Stored, typename Out>
+  size_t copyNumbered(const CategorisedValues& values, size_t count, Out* out) {
+    const uint64_t* const table = numberTable<Stored, Out>(values);
+    const CategorisedValues local = values;
+    out += rows_;
+    for (size_t i = 0; i < count; ++i) {
+      streamStore(out + i, unaligned::load<Out>(table + std::min<size_t>(local.number(i), local.count)));
+    }
+    rows_ += count;
+    return count;
+  }
+
+  // The values of `values`' table as Out, one a slot, and past them a
+  // NULL's zeros (which every number past the table reads); built again
+  // when the table changes.
+  template <typename Stored, typename Out>
+  const uint64_t* numberTable(const CategorisedValues& values) {
+    if (values.categories == numberedOf_ && numbered_.size() == values.count + 1) return numbered_.data();
+    numbered_.assign(values.count + 1, 0);
+    for (size_t n = 0; n < values.count; ++n) {
+      if (values.categories[n] == nullptr) continue;
+      unaligned::store(&numbered_[n], static_cast<Out>(unaligned::load<Stored>(values.categories[n])));
+    }
+    numberedOf_ = values.categories;
+    return numbered_.data();
   }
 
   // NULLs among the first `rows` rows, counted from the validity bitmap.
@@ -474,6 +535,10 @@ class ColumnBuilder {
   uint32_t lastSize_ = 0;
   bool lastValid_ = true;
   bool grown_ = false;  // whether the text buffer has grown once
+  // Fixed-width categorised columns: the values of the table of value
+  // pointers `numberedOf_` in the array's type, by category number.
+  std::vector<uint64_t> numbered_;
+  const void* const* numberedOf_ = nullptr;
 };
 
 }  // namespace arrow_export

@@ -59,6 +59,36 @@ TEST(TreeTableInitTest, LaysOutPlainAndCategorisedColumns) {
   EXPECT_EQ(readAll(plain), loaded);
 }
 
+TEST(TreeTableInitTest, TextsHandedApartNeedNoTerminator) {
+  // Texts packed back to back, as a reader finds them in its input: each
+  // is followed by the next one's bytes, not by a NUL.
+  const std::string packed = "northsouthnorthx";
+  const std::vector<std::vector<std::pair<size_t, size_t>>> texts{
+      {{0, 5}, {5, 5}}, {{5, 5}, {10, 5}}, {{10, 5}, {15, 1}}, {{15, 1}, {0, 0}}};
+  TreeTable table;
+  configure(table, {STRING, INT, STRING}, {0});
+  RowBuilder rows({STRING, INT, STRING});
+  std::vector<Row> expected;
+  for (size_t index = 0; index < texts.size(); ++index) {
+    const char* starts[2];
+    size_t bytes[2];
+    Row values;
+    for (size_t text = 0; text < 2; ++text) {
+      const auto [at, length] = texts[index][text];
+      starts[text] = packed.data() + at;
+      bytes[text] = length + 1;
+      values.push_back(packed.substr(at, length));
+    }
+    expected.push_back({values[0], std::to_string(index), values[1]});
+    // The row's own texts are not read.
+    NodeIterator& row = rows.row({"unread", std::to_string(index), "unread"});
+    table.addRow(row, starts, bytes);
+  }
+  EXPECT_EQ(sorted(readAll(table)), sorted(expected));
+  EXPECT_TRUE(table.columnMaps.at(0)->containsValue(const_cast<char*>("north")));
+  EXPECT_FALSE(table.columnMaps.at(0)->containsValue(const_cast<char*>("northsouth")));
+}
+
 TEST(TreeTableInitTest, InconsistentLayoutsAndRowsAreRefused) {
   TreeTable unset;
   RowBuilder rows({INT});

@@ -15,6 +15,11 @@
 namespace {
 
 constexpr size_t kFirstSlots = 64;
+// Slots are kept at most an eighth full while there are no more than
+// this many of them (1 MiB, a core's second-level cache), half full past
+// it: a key then nearly always sits in the first slot it is looked for in,
+// and the probe loop's branches go the way they went for the row before.
+constexpr size_t kSparseSlots = size_t{1} << 16;
 
 uint64_t mix(uint64_t x) {
   x ^= x >> 31;
@@ -274,7 +279,8 @@ uint32_t GroupKeys::open(uint32_t row, std::vector<uint32_t>& opened) {
 }
 
 void GroupKeys::growIfFull() {
-  if ((static_cast<size_t>(count_) + 1) * 2 <= slots_.size()) return;
+  const size_t fill = slots_.size() < kSparseSlots ? 8 : 2;
+  if ((static_cast<size_t>(count_) + 1) * fill <= slots_.size()) return;
   std::vector<Slot> old(slots_.size() * 2);
   old.swap(slots_);
   --shift_;

@@ -78,7 +78,8 @@ class GroupKeys {
   void composeKey(const ValueRun* runs, uint32_t row);
   // The next number, opened by row `row`.
   uint32_t open(uint32_t row, std::vector<uint32_t>& opened);
-  // Doubles the slots when another key would fill more than half of them.
+  // Doubles the slots when another key would fill more than an eighth of
+  // them, or more than half once they pass 1 MiB.
   void growIfFull();
   void insert(const Slot& slot);
   // The first slot to look at for a well-mixed hash.

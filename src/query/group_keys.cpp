@@ -113,7 +113,10 @@ void appendKey(std::string& key, const void* value, DATA_TYPE type) {
 }  // namespace
 
 GroupKeys::GroupKeys(std::vector<DATA_TYPE> types)
-    : types_(std::move(types)), fixed_(types_.size() == 1 && types_[0] != STRING), slots_(kFirstSlots) {
+    : types_(std::move(types)),
+      fixed_(types_.size() == 1 && types_[0] != STRING),
+      slots_(kFirstSlots),
+      runKeys_(types_.size() == 1 && types_[0] == STRING ? ResultSet::kMaxRunRows : 0) {
   shift_ = 64 - __builtin_ctzll(kFirstSlots);
 }
 
@@ -199,7 +202,7 @@ void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups
     }
     return;
   }
-  Key keys[ResultSet::kMaxRunRows];
+  Key* const keys = runKeys_.data();
   runs[0].forEachValue(count, [&](size_t i, const void* value) {
     Key& key = keys[i];
     key.bytes = static_cast<const char*>(value);

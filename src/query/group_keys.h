@@ -98,4 +98,5 @@ class GroupKeys {
   std::vector<char> bytes_;     // the keys of every group, back to back
   std::vector<size_t> ends_;    // per group: where its key ends in bytes_
   std::string key_;             // the key of the row being found
+  std::vector<Key> runKeys_;    // one text column: the keys of a run's rows
 };

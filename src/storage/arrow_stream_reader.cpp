@@ -650,6 +650,26 @@ void ArrowStreamReader::getTexts(const char** texts, size_t* bytes) const {
   std::copy_n(textBytes_.begin() + first, config_.numStrings, bytes);
 }
 
+RowBlock ArrowStreamReader::restOfBlock() const {
+  RowBlock block;
+  if (!started_ || finished_) return block;
+  block.config = &config_;
+  block.fixed = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  block.fixedStride = config_.fixedWidth;
+  block.texts = texts_.data() + size_t{row_} * config_.numStrings;
+  block.textBytes = textBytes_.data() + size_t{row_} * config_.numStrings;
+  block.textStride = config_.numStrings;
+  block.rows = rowsBefore(blockRows_) - row_;
+  return block;
+}
+
+void ArrowStreamReader::skipRows(uint32_t rows) {
+  if (rows >= restOfBlock().rows) throw DatabaseException("Rows skipped beyond the converted block");
+  row_ += rows;
+  char* const row = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  view_.reset(row, row + config_.fixedWidth, &config_, 0);
+}
+
 std::string ArrowStreamReader::where() const {
   return string_format(", row %llu of the Arrow stream", static_cast<unsigned long long>(rowsBefore_ + row_ + 1));
 }

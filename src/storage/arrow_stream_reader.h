@@ -133,6 +133,8 @@ class ArrowStreamReader : public DataIterator {
   void convertNulls(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
   void convertFixed(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
   void convertTexts(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
+  // convertTexts for utf8 arrays, reading their offsets in one pass.
+  void convertUtf8(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count, bool searchEach);
   void convertDictionary(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
   void prepareDictionary(unsigned short column, const ArrowArray& dictionary);
   // Records that row `row` of the block cannot be stored, unless an

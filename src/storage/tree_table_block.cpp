@@ -120,7 +120,7 @@ uint32_t TreeTable::placeBlock(uint32_t rows) {
     const unsigned short* const path = blockPaths_.data() + size_t{placed} * numCategories;
     // No live node fixes more than maxDepth_ positions: rows agreeing on
     // those agree with the same node.
-    if (previous == nullptr || !std::equal(path, path + maxDepth_, previous)) {
+    if (placed == 0 || !std::equal(path, path + maxDepth_, previous)) {
       std::copy_n(path, numCategories, currentPath.begin());
       node = findAgreeingNode();
       if (node == nullptr) break;

@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -332,6 +333,16 @@ void Database::appendRows(StoredTable& table, Reader& reader, std::unique_ptr<Tr
       std::unique_ptr<TreeTable> rebuilt = rebuiltAsTree(table);
       if (rebuilt != nullptr) replaceDuringLoad(table, std::move(rebuilt), replaced);
     }
+    if constexpr (std::is_same_v<Reader, ArrowStreamReader>) {
+      // The stream's rows go a block at a time while they change nothing
+      // but the rows of live nodes; the current row is then the last added.
+      const uint32_t added = addBlock(table, reader, rows);
+      if (added != 0) {
+        reader.skipRows(added - 1);
+        rows += added - 1;
+        continue;
+      }
+    }
     NodeIterator& row = reader.getFixedView();
     reader.getTexts(rowTexts.data(), rowTextBytes.data());
     try {
@@ -339,6 +350,26 @@ void Database::appendRows(StoredTable& table, Reader& reader, std::unique_ptr<Tr
     } catch (const DatabaseException& e) {
       throw DatabaseException("%s%s", e.what(), reader.where().c_str());
     }
+  }
+}
+
+uint32_t Database::addBlock(StoredTable& table, ArrowStreamReader& reader, unsigned row) {
+  RowBlock block = reader.restOfBlock();
+  // The block ends before the next row that checks for an interrupt, and
+  // before the row at which the table would be rebuilt.
+  const unsigned nextCheck = (row / kRowsPerInterruptCheck + 1) * kRowsPerInterruptCheck;
+  uint64_t limit = nextCheck - row;
+  const TreeTable& tree = *table.tree;
+  if (tree.needsConfiguration) {
+    // The most rows the table may hold before a row without the rebuild.
+    const uint64_t mostRows = std::max<uint64_t>(CONFIG_LINES_THRESHOLD, table.rebuildAt == 0 ? 0 : table.rebuildAt - 1);
+    limit = std::min<uint64_t>(limit, mostRows >= tree.numRows ? mostRows - tree.numRows + 1 : 1);
+  }
+  block.rows = static_cast<uint32_t>(std::min<uint64_t>(block.rows, limit));
+  try {
+    return table.tree->addBlock(block);
+  } catch (const DatabaseException& e) {
+    throw DatabaseException("%s%s", e.what(), reader.where().c_str());
   }
 }
 

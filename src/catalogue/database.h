@@ -13,6 +13,7 @@
 #include "storage/table_iterator.h"
 #include "storage/tree_table.h"
 
+class ArrowStreamReader;
 class CSVReader;
 struct ArrowArrayStream;
 
@@ -137,6 +138,11 @@ class Database : public DatabaseSchema {
   // The tree that constructTreeTable puts in place of the table's tree, or
   // null when the table stays as it is.
   static std::unique_ptr<TreeTable> rebuiltAsTree(StoredTable& table);
+  // Adds rows of the stream's current block to the table from its current
+  // row (the load's row number `row`), as far as TreeTable::addBlock takes
+  // them without an interrupt check or a rebuild falling among them; 0
+  // when the current row must be added on its own.
+  static uint32_t addBlock(StoredTable& table, ArrowStreamReader& reader, unsigned row);
   // Adds the row to the table during a load; a level the table chose that
   // cannot number the row's value is dropped (dropLevel) and the row added
   // again.

@@ -573,6 +573,10 @@ void ArrowStreamReader::convertTexts(unsigned short column, const ArrowArray& ar
   // Texts of one array lie back to back: one search of their bytes spares
   // a search of each text for a NUL, which is rare.
   const bool searchEach = source != Source::kUtf8 || count == 0 || holdsNul(array, base, count);
+  if (source == Source::kUtf8) {
+    convertUtf8(column, array, base, count, searchEach);
+    return;
+  }
   for (uint32_t row = 0; row < rowsBefore(count); ++row) {
     const size_t entry = size_t{row} * config_.numStrings + text;
     if (source == Source::kNull || (validity != nullptr && !bitAt(validity, base + row))) {
@@ -587,6 +591,30 @@ void ArrowStreamReader::convertTexts(unsigned short column, const ArrowArray& ar
       return;
     }
     storeText(column, row, value, length, searchEach);
+  }
+}
+
+void ArrowStreamReader::convertUtf8(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count,
+                                    bool searchEach) {
+  const size_t text = config_.positions[column] - config_.numFixed;
+  const void* const validity = validityOf(array);
+  const char* const offsets = static_cast<const char*>(array.buffers[1]) + base * sizeof(int32_t);
+  const char* const bytes = static_cast<const char*>(array.buffers[2]);
+  // Each text ends where the next begins: one offset read a row.
+  int32_t start = valueAt<int32_t>(offsets, 0);
+  for (uint32_t row = 0; row < rowsBefore(count); ++row) {
+    const int32_t end = valueAt<int32_t>(offsets, row + 1);
+    const size_t entry = size_t{row} * config_.numStrings + text;
+    if (validity != nullptr && !bitAt(validity, base + row)) {
+      texts_[entry] = "";
+      textBytes_[entry] = 1;
+    } else if (start < 0 || end < start) {
+      fail(row, string_format("Column %s of the Arrow stream has malformed text offsets", names_[column].c_str()));
+      return;
+    } else {
+      storeText(column, row, bytes + start, end - start, searchEach);
+    }
+    start = end;
   }
 }
 
@@ -648,6 +676,26 @@ void ArrowStreamReader::getTexts(const char** texts, size_t* bytes) const {
   const size_t first = size_t{row_} * config_.numStrings;
   std::copy_n(texts_.begin() + first, config_.numStrings, texts);
   std::copy_n(textBytes_.begin() + first, config_.numStrings, bytes);
+}
+
+RowBlock ArrowStreamReader::restOfBlock() const {
+  RowBlock block;
+  if (!started_ || finished_) return block;
+  block.config = &config_;
+  block.fixed = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  block.fixedStride = config_.fixedWidth;
+  block.texts = texts_.data() + size_t{row_} * config_.numStrings;
+  block.textBytes = textBytes_.data() + size_t{row_} * config_.numStrings;
+  block.textStride = config_.numStrings;
+  block.rows = rowsBefore(blockRows_) - row_;
+  return block;
+}
+
+void ArrowStreamReader::skipRows(uint32_t rows) {
+  if (rows >= restOfBlock().rows) throw DatabaseException("Rows skipped beyond the converted block");
+  row_ += rows;
+  char* const row = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  view_.reset(row, row + config_.fixedWidth, &config_, 0);
 }
 
 std::string ArrowStreamReader::where() const {

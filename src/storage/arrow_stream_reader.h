@@ -10,6 +10,7 @@
 #include "storage/data_type.h"
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
+#include "storage/row_block.h"
 
 // Reads the record batches of an Arrow C stream and presents them row by
 // row in the stored row layout of a node table (every column plain), as
@@ -65,6 +66,13 @@ class ArrowStreamReader : public DataIterator {
   // bytes[i] - 1 bytes at texts[i] (its length + 1), which need not be
   // followed by a NUL.
   void getTexts(const char** texts, size_t* bytes) const;
+  // The current row and the rows after it in the block converted with it,
+  // up to the first that fails, for TreeTable::addBlock; valid until the
+  // next nextRow().
+  RowBlock restOfBlock() const;
+  // Makes the row `rows` after the current one current; it must lie in
+  // restOfBlock().
+  void skipRows(uint32_t rows);
   // ", row N of the Arrow stream" for the current row, counted from 1 in
   // stream order, to end a message about it.
   std::string where() const;
@@ -125,6 +133,8 @@ class ArrowStreamReader : public DataIterator {
   void convertNulls(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
   void convertFixed(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
   void convertTexts(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
+  // convertTexts for utf8 arrays, reading their offsets in one pass.
+  void convertUtf8(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count, bool searchEach);
   void convertDictionary(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
   void prepareDictionary(unsigned short column, const ArrowArray& dictionary);
   // Records that row `row` of the block cannot be stored, unless an

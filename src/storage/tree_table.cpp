@@ -196,21 +196,21 @@ NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
   return node.release();
 }
 
-void TreeTable::requireRowLayout(const NodeIterator& row) const {
+void TreeTable::requireRowLayout(const NodeConfig* config) const {
   if (nodes.empty()) throw DatabaseException("Tree table is not initialised");
-  if (row.config == nullptr || row.config->types != rowConfig_.types || row.config->nullBits != rowConfig_.nullBits) {
+  if (config == nullptr || config->types != rowConfig_.types || config->nullBits != rowConfig_.nullBits) {
     throw DatabaseException("Row layout does not match the columns of the table");
   }
 }
 
 void TreeTable::addRow(NodeIterator& row) {
-  requireRowLayout(row);
+  requireRowLayout(row.config);
   plainLength_ = scanRow(row);
   addScannedRow(row.current);
 }
 
 void TreeTable::addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes) {
-  requireRowLayout(row);
+  requireRowLayout(row.config);
   rowTexts_ = texts;
   rowTextBytes_ = textBytes;
   plainLength_ = plainLengthOfTexts();
@@ -344,10 +344,12 @@ NodeTable* TreeTable::findNode(unsigned int pathIndex) const {
 }
 
 NodeTable* TreeTable::locateNode() {
-  if (maxDepth_ > kCachedLevels) {
-    NodeTable* found = searchPath(currentPath);
-    return found != nullptr ? found : openBranch();
-  }
+  NodeTable* found = findAgreeingNode();
+  return found != nullptr ? found : openBranch();
+}
+
+NodeTable* TreeTable::findAgreeingNode() {
+  if (maxDepth_ > kCachedLevels) return searchPath(currentPath);
   uint64_t key = 0;
   for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | currentPath[position];
   if (nodeCache_.empty()) nodeCache_.assign(size_t{1} << kNodeCacheBits, CachedNode{0, nullptr, 0});
@@ -356,7 +358,7 @@ NodeTable* TreeTable::locateNode() {
   NodeTable* found = searchPath(currentPath);
   // A new branch changes the nodes (and perhaps maxDepth_): the next row
   // fills the cache.
-  if (found == nullptr) return openBranch();
+  if (found == nullptr) return nullptr;
   slot = CachedNode{key, found, cacheGeneration_};
   return found;
 }
@@ -379,12 +381,16 @@ NodeTable* TreeTable::openBranch() {
 }
 
 void TreeTable::writeRow(NodeTable& node, const char* plain) {
-  const size_t numbersBytes = NodeTable::numbersBytes(node.level);
-  node.reserve(numbersBytes + plainLength_);
-  char* target = node.position;
+  node.reserve(NodeTable::numbersBytes(node.level) + plainLength_);
+  node.position =
+      writeRowAt(node.position, node.level, currentPath.data(), plain, rowTexts_, rowTextBytes_);
+}
+
+char* TreeTable::writeRowAt(char* target, unsigned short level, const unsigned short* path, const char* plain,
+                            const char* const* texts, const size_t* textBytes) const {
+  const size_t numbersBytes = NodeTable::numbersBytes(level);
   if (numbersBytes != 0) {
-    text_bytes::copy(target, reinterpret_cast<const char*>(currentPath.data() + (numCategories - node.level)),
-                     numbersBytes);
+    text_bytes::copy(target, reinterpret_cast<const char*>(path + (numCategories - level)), numbersBytes);
     target += numbersBytes;
   }
   if (plainConfig.numColumns == 0) *target = 0;
@@ -395,12 +401,12 @@ void TreeTable::writeRow(NodeTable& node, const char* plain) {
   char* text = target + plainConfig.fixedWidth;
   for (size_t index = 0; index < textIsPlain_.size(); ++index) {
     if (textIsPlain_[index] == 0) continue;
-    const size_t length = rowTextBytes_[index] - 1;
-    text_bytes::copy(text, rowTexts_[index], length);
+    const size_t length = textBytes[index] - 1;
+    text_bytes::copy(text, texts[index], length);
     text[length] = '\0';
     text += length + 1;
   }
-  node.position = text;
+  return text;
 }
 
 void TreeTable::writeNullBits(char* target, const char* plain) const {

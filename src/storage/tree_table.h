@@ -14,6 +14,7 @@
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
 #include "storage/node_table.h"
+#include "storage/row_block.h"
 #include "storage/table_config.h"
 
 class StringColumnMap;
@@ -59,6 +60,17 @@ class TreeTable : public TableConfig {
   // length + 1), which need not be followed by a NUL and must hold none.
   // Spares a reader copying its texts into the row, or terminating them.
   void addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes);
+  // Adds the block's first rows, up to kBlockRows, as addRow would one at
+  // a time, as far as they change nothing but the rows of live nodes: it
+  // stops before the first row that holds a value new to its level's map,
+  // is too long to store, agrees with no live node, or whose node would
+  // have to grow its buffer or be considered for a split. Returns the rows
+  // added; 0 when the first row needs addRow. Every node receives its rows
+  // in block order, and the tree ends as one addRow per row leaves it.
+  uint32_t addBlock(const RowBlock& block);
+
+  // Most rows addBlock takes at once.
+  static constexpr uint32_t kBlockRows = 1024;
 
   // A load as one change: after beginLoad the tree records what addRow
   // alters (nodes split, paths and numbers rewritten, maps extended), so
@@ -184,8 +196,8 @@ class TreeTable : public TableConfig {
   void renumberRows(NodeTable& node, unsigned int position, const std::vector<unsigned short>& renumbered);
   // Records a rewrite of position `position`'s numbers in the journal.
   void journalRenumbering(unsigned int position, const std::vector<unsigned short>& renumbered);
-  // Checks that the row has the table's layout.
-  void requireRowLayout(const NodeIterator& row) const;
+  // Checks that rows in the layout `config` fit the table.
+  void requireRowLayout(const NodeConfig* config) const;
   // Measures the incoming row, remembers where its texts lie in
   // scannedTexts_ and scannedTextBytes_ and checks the row length limit;
   // returns the stored plain length.
@@ -202,11 +214,30 @@ class TreeTable : public TableConfig {
   // Gives a value that `map` (the level's map) does not hold a number.
   void numberNewValue(unsigned short position, ColumnMapBase& map, void* value);
   NodeTable* locateNode();
+  // The live node agreeing with currentPath, nullptr if none.
+  NodeTable* findAgreeingNode();
   // Opens a node for a row whose path agrees with no live node.
   NodeTable* openBranch();
   NodeTable* searchPath(const std::vector<unsigned short>& path);
   NodeTable* insertNode(unsigned int pathIndex, unsigned short level);
   void writeRow(NodeTable& node, const char* plain);
+  // Writes a row at `target` for a node at `level`: the numbers of the
+  // last `level` positions of `path`, then the plain part of the incoming
+  // row `plain` with its texts. Returns the end of the written row.
+  char* writeRowAt(char* target, unsigned short level, const unsigned short* path, const char* plain,
+                   const char* const* texts, const size_t* textBytes) const;
+  // Steps of addBlock; each answers how many of the block's first `rows`
+  // rows may go on to the next. Numbers the rows' values by lookups only.
+  uint32_t numberBlock(const RowBlock& block, uint32_t rows);
+  uint32_t numberBlockLevel(const RowBlock& block, unsigned short position, uint32_t rows);
+  // Measures the rows' stored plain parts.
+  uint32_t measureBlock(const RowBlock& block, uint32_t rows);
+  // Finds each row's node and reserves its bytes there.
+  uint32_t placeBlock(uint32_t rows);
+  // The block target of `node`, made on its first row.
+  uint32_t blockTargetOf(NodeTable* node);
+  // Writes the placed rows node by node, each node's in block order.
+  void writeBlock(const RowBlock& block, uint32_t rows);
   // Rewrites the numbers of path position `position` in paths and rows by
   // translation_, then orders `nodes` by their new paths.
   void translateLevel(unsigned int position);
@@ -233,6 +264,22 @@ class TreeTable : public TableConfig {
   // numbered (its number is in currentPath), valid where lastKnown_ is 1.
   std::vector<uint64_t> lastValue_;
   std::vector<unsigned char> lastKnown_;
+
+  // Scratch of addBlock. By block row: its path (numCategories values),
+  // stored plain length and target; by target: its node, the bytes and
+  // rows the block gives it. targetIndex_ finds a node's target by open
+  // addressing on the node's address, and is emptied after every block.
+  struct BlockTarget {
+    NodeTable* node;
+    size_t bytes;
+    uint32_t rows;
+  };
+  std::vector<unsigned short> blockPaths_;
+  std::vector<size_t> blockLengths_;
+  std::vector<uint32_t> blockTargetOfRow_;
+  std::vector<uint32_t> blockOrder_;  // rows grouped by target, in block order within one
+  std::vector<BlockTarget> blockTargets_;
+  std::vector<std::pair<const NodeTable*, uint32_t>> targetIndex_;
 
   // The node that took the rows of a path is remembered in a direct-mapped
   // table indexed by a hash of the path's first maxDepth_ positions: no live

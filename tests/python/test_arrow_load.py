@@ -120,6 +120,12 @@ REFUSED = [
     ("a string", pa.table({"a": pa.DictionaryArray.from_arrays(pa.array([0]), pa.array([7]))}),
      "Column a of type string cannot be loaded from Arrow type dictionary of int64"),
     ("a int, b int", single([1], pa.int32()), "The Arrow stream has 1 columns, the table 2: columns are matched by position"),
+    # Rows the tree refuses, amid rows it takes a block at a time.
+    ("k int cat 1, v short", pa.table({"k": pa.array(range(70000), pa.int32()),
+                                       "v": pa.array([i % 5 for i in range(70000)], pa.int16())}),
+     "Unable to add another value to column 0. Column should be setup as non-category., row 65535 of the Arrow stream"),
+    ("a string, b string", pa.table({"a": ["x"] * 2999 + ["a" * 40000], "b": ["y"] * 2999 + ["b" * 40000]}),
+     "Row of 80002 bytes exceeds the limit of 65535 bytes per stored row, row 3000 of the Arrow stream"),
 ]
 
 

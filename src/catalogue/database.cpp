@@ -199,9 +199,8 @@ void Database::configTable(std::string tableName, const std::string& fileName,
   requireNewTable(tableName, columns, "Table %s already exists");
   const std::vector<DATA_TYPE> types = typesOf(columns);
   const std::vector<unsigned char> nullable = nullableOf(columns);
-  // Sampling stays on the calling thread whatever the threads setting: it
-  // converts only the columns still in question, which one thread does
-  // sooner than workers that convert every column of every row.
+  // Sampling converts only the columns still in question; with threads to
+  // spare a second thread reads the second half of the file itself.
   std::unique_ptr<TreeTable> tree = classifyFailures(ErrorKind::kLoad, [&] {
     CSVReader reader;
     reader.init(fileName, types, separator, nullable);

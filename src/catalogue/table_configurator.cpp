@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "catalogue/config.h"
+#include "catalogue/tail_sampler.h"
 #include "errors/interruption.h"
 #include "storage/column_map.h"
 #include "storage/csv_reader.h"
@@ -65,18 +68,28 @@ bool dropEarly(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int samp
   return maps.size() != before;
 }
 
+// Tells `tail` (when there is one) which columns are no candidate any more.
+void markDropped(TailSampler* tail, const std::map<unsigned short, ColumnMapBase*>& maps, size_t columns) {
+  if (tail == nullptr) return;
+  for (size_t column = 0; column < columns; ++column) {
+    if (maps.count(static_cast<unsigned short>(column)) == 0) tail->markDropped(static_cast<unsigned short>(column));
+  }
+}
+
 // Records the values of the remaining candidates, row by row, and in
 // `sawNull` (column -> 1) the columns that held a NULL; returns the number
-// of rows sampled. Sampling ends at a cleaning that leaves no candidate, or
-// with the rows.
+// of rows sampled, counting on from `sampled`. Sampling ends at a cleaning
+// that leaves no candidate, with the rows, or after the row that ends at or
+// past byte `stopOffset` of a CSV file's text, where `rows` then stands.
+// Each drop is passed on to `tail`, if any.
 unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps,
-                        std::vector<unsigned char>& sawNull) {
+                        std::vector<unsigned char>& sawNull, unsigned int sampled,
+                        uint64_t stopOffset = UINT64_MAX, TailSampler* tail = nullptr) {
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
   const CSVReader* const csv = dynamic_cast<const CSVReader*>(&rows);
   // The rows between two cleanings go through a flat copy of the map.
   std::vector<Candidate> candidates = candidatesOf(maps, csv);
-  unsigned int sampled = 0;
   do {
     for (const Candidate& candidate : candidates) {
       if (candidate.texts == nullptr) {
@@ -102,11 +115,86 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
       cleanColumnMaps(maps, sampled, sawNull);
       if (maps.empty()) break;
       candidates = candidatesOf(maps, csv);
+      markDropped(tail, maps, sawNull.size());
     } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, sampled, cleaningInterval, sawNull)) {
       candidates = candidatesOf(maps, csv);
+      markDropped(tail, maps, sawNull.size());
     }
-  } while (rows.nextRow());
+  } while ((csv == nullptr || csv->textOffset() < stopOffset) && rows.nextRow());
   return sampled;
+}
+
+// Adds to the candidates what the tail's records up to `upTo` brought: the
+// values each column first showed there, from its `next` one on, and its
+// NULL.
+void addTailValues(std::map<unsigned short, ColumnMapBase*>& maps, const TailSampler& tail, uint64_t upTo,
+                   std::vector<size_t>& next, std::vector<unsigned char>& sawNull) {
+  for (const auto& [column, map] : maps) {
+    const TailSampler::ColumnSample& sample = tail.column(column);
+    size_t& first = next[column];
+    for (; first < sample.firsts.size() && sample.firsts[first].row <= upTo; ++first) {
+      map->add(const_cast<char*>(sample.values.data() + sample.firsts[first].begin), 0);
+    }
+    if (sample.firstNull != 0 && sample.firstNull <= upTo) sawNull[column] = 1;
+  }
+}
+
+// Goes on from the `sampled` rows before the tail with the tail's records,
+// cleaning at the same rows as a reading of them one by one would;
+// returns the number of rows sampled in all.
+unsigned int replayTail(const TailSampler& tail, std::map<unsigned short, ColumnMapBase*>& maps,
+                        std::vector<unsigned char>& sawNull, unsigned int sampled) {
+  const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
+  const uint64_t total = uint64_t{sampled} + tail.rows();
+  std::vector<size_t> next(sawNull.size(), 0);
+  for (uint64_t cleaning = (sampled / cleaningInterval + 1) * cleaningInterval; cleaning <= total;
+       cleaning += cleaningInterval) {
+    addTailValues(maps, tail, cleaning - sampled, next, sawNull);
+    cleanColumnMaps(maps, static_cast<unsigned int>(cleaning), sawNull);
+    if (maps.empty()) return static_cast<unsigned int>(cleaning);
+  }
+  addTailValues(maps, tail, tail.rows(), next, sawNull);
+  return static_cast<unsigned int>(total);
+}
+
+// Smallest file whose second half is sampled on a thread of its own.
+constexpr uint64_t kMinSplitBytes = 64 * 1024;
+
+// Bytes of the CSV file `rows` reads when its second half is worth a
+// thread of its own: plain text, at least kMinSplitBytes, threads allowed.
+// 0 otherwise.
+uint64_t splitSize(const CSVReader* csv) {
+  if (csv == nullptr || CONFIG_THREADS < 2 || csv->compressed()) return 0;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(csv->fileName, error)) return 0;
+  const uintmax_t bytes = std::filesystem::file_size(csv->fileName, error);
+  if (error || bytes < kMinSplitBytes || bytes > UINT32_MAX * uint64_t{4}) return 0;
+  return bytes;
+}
+
+// Samples a CSV file in two halves, the second on a thread of its own,
+// when it is worth it, else in one reading; returns the rows sampled. The
+// outcome is that of one reading: where the halves cannot be told apart
+// for sure (a quoted field across the middle), or the second half fails,
+// the calling thread reads on itself from the middle.
+unsigned int sampleFile(DataIterator& rows, std::map<unsigned short, ColumnMapBase*>& maps,
+                        std::vector<unsigned char>& sawNull) {
+  CSVReader* const csv = dynamic_cast<CSVReader*>(&rows);
+  const uint64_t bytes = splitSize(csv);
+  if (bytes == 0) return sampleRows(rows, maps, sawNull, 0);
+  std::unique_ptr<TailSampler> tail;
+  const uint64_t middle = bytes / 2;
+  try {
+    tail = std::make_unique<TailSampler>(csv->fileName, csv->types, csv->separator(), csv->nullable, middle - 1);
+  } catch (const std::system_error&) {
+    return sampleRows(rows, maps, sawNull, 0);
+  }
+  unsigned int sampled = sampleRows(rows, maps, sawNull, 0, middle, tail.get());
+  if (maps.empty() || csv->textOffset() < middle) return sampled;
+  if (tail->finish() && tail->start() == csv->textOffset()) return replayTail(*tail, maps, sawNull, sampled);
+  tail.reset();
+  if (!rows.nextRow()) return sampled;
+  return sampleRows(rows, maps, sawNull, sampled);
 }
 
 // Numbers the surviving maps and orders their columns by ascending
@@ -137,7 +225,7 @@ TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector
   auto table = std::make_unique<TreeTable>();
   addCandidateMaps(*table, types);
   std::vector<unsigned char> sawNull(types.size(), 0);
-  const unsigned int sampled = sampleRows(*rows, table->columnMaps, sawNull);
+  const unsigned int sampled = sampleFile(*rows, table->columnMaps, sawNull);
   cleanColumnMaps(table->columnMaps, sampled, sawNull);
   table->init(types, categoryOrder(table->columnMaps, sawNull), nullable);
   return table.release();

@@ -122,6 +122,17 @@ void CSVReader::openFile(std::string name) {
   if (finished) headerFields = 0;
 }
 
+void CSVReader::openFileAfter(std::string name, uint64_t offset) {
+  fileName = std::move(name);
+  lines.open(fileName);
+  lines.skip(offset);
+  linesBefore = 0;
+  rowView = NodeIterator();
+  char* partial = nullptr;
+  size_t partialLength = 0;
+  finished = !lines.readLine(partial, partialLength);
+}
+
 void CSVReader::readText(Buffer& text, size_t bytes, uint64_t linesBeforeText) {
   lines.openText(text, bytes);
   linesBefore = linesBeforeText;

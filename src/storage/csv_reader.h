@@ -79,6 +79,16 @@ class CSVReader : public Buffer, public DataIterator {
   // Opens the file and skips its header line; the next nextRow() reads the
   // first data line. An empty file has no rows.
   void openFile(std::string fileName);
+  // Opens the file to read the records that start after byte `offset` of
+  // its text: the line holding that byte is passed over (unread, so a
+  // caller must know that no quoted field runs across it), no header is
+  // skipped, and line numbers count from the first line read.
+  void openFileAfter(std::string fileName, uint64_t offset);
+  // Bytes of the file's text before the next record: just past the
+  // current one, and any empty lines its reading passed over.
+  uint64_t textOffset() const { return lines.offset(); }
+  // Whether the file's text is inflated from compressed data.
+  bool compressed() const { return lines.compressed(); }
 
   // Reads and stores the next row; false at the end of the file and after
   // any earlier failure. Throws DatabaseException for a line whose field
@@ -106,6 +116,7 @@ class CSVReader : public Buffer, public DataIterator {
   // every STRING column. Valid until the next nextRow().
   void getTexts(const char** texts, size_t* bytes) const;
   unsigned short getNumberOfColumns() const { return numColumns; }
+  char separator() const { return splitter.separator(); }
   // The column names that messages use, in file order; without them a
   // message names a column by its number, counted from 1.
   void setColumnNames(std::vector<std::string> names);

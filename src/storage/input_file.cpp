@@ -39,6 +39,11 @@ void InputFile::awaitData() const {
   }
 }
 
+bool InputFile::skip(uint64_t bytes) {
+  if (descriptor_ < 0 || waits_ || bytes > static_cast<uint64_t>(INT64_MAX)) return false;
+  return lseek(descriptor_, static_cast<off_t>(bytes), SEEK_CUR) != static_cast<off_t>(-1);
+}
+
 bool InputFile::read(char* out, size_t size, size_t& received) {
   received = 0;
   while (received < size) {

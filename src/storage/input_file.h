@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // A file opened for reading by its descriptor, closed when the object goes.
@@ -23,6 +24,9 @@ class InputFile {
   // Reads up to `size` bytes into `out`, fewer only at the end of the file;
   // false when the file cannot be read (a directory, an I/O error).
   bool read(char* out, size_t size, size_t& received);
+  // Moves `bytes` forward in a regular file without reading them; false,
+  // with nothing moved, for any other file or when the system refuses.
+  bool skip(uint64_t bytes);
   void close();
 
  private:

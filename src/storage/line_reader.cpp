@@ -2,6 +2,7 @@
 
 #include "storage/line_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -30,8 +31,23 @@ void LineReader::open(const std::string& fileName) {
   lineBegin_ = 0;
   dataEnd_ = 0;
   linesRead_ = 0;
+  textBefore_ = 0;
   endOfFile_ = false;
   lineEndedAtFeed_ = false;
+}
+
+void LineReader::skip(uint64_t bytes) {
+  const uint64_t passed = source_.skip(bytes);
+  textBefore_ += passed;
+  bytes -= passed;
+  while (bytes != 0 && !endOfFile_) {
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(bytes, buffer_.capacity() - kSlackBytes));
+    checkInterrupt();
+    const size_t received = source_.read(buffer_.start(), wanted);
+    textBefore_ += received;
+    bytes -= received;
+    if (received < wanted) endOfFile_ = true;
+  }
 }
 
 void LineReader::openText(Buffer& text, size_t bytes) {
@@ -41,6 +57,7 @@ void LineReader::openText(Buffer& text, size_t bytes) {
   lineBegin_ = 0;
   dataEnd_ = bytes;
   linesRead_ = 0;
+  textBefore_ = 0;
   endOfFile_ = true;
   lineEndedAtFeed_ = false;
 }
@@ -98,6 +115,7 @@ void LineReader::readBlock() {
   char* base = buffer_.start();
   const size_t unread = dataEnd_ - lineBegin_;
   if (lineBegin_ != 0) std::memmove(base, base + lineBegin_, unread);
+  textBefore_ += lineBegin_;
   lineBegin_ = 0;
   dataEnd_ = unread;
   if (dataEnd_ + kSlackBytes >= buffer_.capacity()) base = buffer_.increaseBuffer();

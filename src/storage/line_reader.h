@@ -30,6 +30,9 @@ class LineReader {
   // reader takes the block of `text` and gives it its own block, of any
   // size, in return. `text` must hold kSlackBytes bytes past `bytes`.
   void openText(Buffer& text, size_t bytes);
+  // Right after open(): passes over the first `bytes` bytes of the text,
+  // which no line then holds (fewer when the text is shorter).
+  void skip(uint64_t bytes);
   // The next line and its length; false when the file has no more lines.
   // Throws DatabaseException "Unable to read file %s" when the file cannot
   // be read, and TextSource's refusals of its format or data.
@@ -56,6 +59,12 @@ class LineReader {
   }
   // Lines handed out or taken since open(), empty lines included.
   uint64_t linesRead() const { return linesRead_; }
+  // Bytes of the text before the first unread byte: where the next line
+  // starts, counted from the start of the text.
+  uint64_t offset() const { return textBefore_ + lineBegin_; }
+  // Whether the text is inflated from a compressed file; known once a
+  // line has been read.
+  bool compressed() const { return source_.compressed(); }
 
  private:
   // Appends the next block of the file after the unread data, which moves
@@ -75,4 +84,5 @@ class LineReader {
   bool lineEndedAtFeed_ = false; // that line was cut at a line feed
   bool droppedReturn_ = false;   // and a carriage return before the feed was cut off
   uint64_t linesRead_ = 0;
+  uint64_t textBefore_ = 0;  // bytes of the text before the buffer's start
 };

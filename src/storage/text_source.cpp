@@ -77,6 +77,15 @@ size_t TextSource::read(char* out, size_t size) {
   return taken + readFile(out + taken, size - taken);
 }
 
+uint64_t TextSource::skip(uint64_t bytes) {
+  if (!recognised_) recognise();
+  if (inflater_ != nullptr) return 0;
+  const size_t pending = std::min<uint64_t>(bytes, pendingEnd_ - pendingBegin_);
+  pendingBegin_ += pending;
+  if (pending == bytes || !input_.skip(bytes - pending)) return pending;
+  return bytes;
+}
+
 void TextSource::recognise() {
   pendingBegin_ = 0;
   pendingEnd_ = readFile(pending_.start(), kHeadBytes);

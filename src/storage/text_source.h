@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,13 @@ class TextSource {
   // when it cannot be read, is refused, or holds damaged or truncated gzip
   // data.
   size_t read(char* out, size_t size);
+  // Passes over up to `bytes` bytes of the text; answers how many it
+  // passed over without reading them, which may be none (the caller then
+  // reads past the rest).
+  uint64_t skip(uint64_t bytes);
+  // Whether the text is inflated from compressed data; known once read()
+  // has run.
+  bool compressed() const { return inflater_ != nullptr; }
 
  private:
   // Reads the file's first bytes and decides how its text is read.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -206,6 +208,25 @@ TEST_F(DatabaseTest, SamplingChoosesAlikeWhateverTheThreadsSetting) {
                     r % 3 == 0 ? "" : (r % 2 != 0 ? "true" : "false")};
        },
        {4, 1, 2}},
+      // The second half of the file is read on a thread of its own with
+      // threads above 1. a gains its values 0 to 89 at square row counts,
+      // which keeps it; its 91st value, first at row 8200 (and again from row
+      // 8251), passes sqrt(8200) at the cleaning of row 8200 but would be
+      // kept at 8300 (91 * 91 = 8281): the tail's cleanings fall at the same
+      // rows as one thread's, counting each value from where it first shows.
+      {"dropped at a cleaning in the second half", 95, {column("a", INT), column("b", STRING)}, 16000,
+       [](int r) {
+         int value = std::clamp(static_cast<int>(std::sqrt(r)) - 1, 0, 89);
+         if (r == 8199 || (r >= 8250 && r % 2 == 0)) value = 90;
+         return Row{std::to_string(value), r % 2 != 0 ? "x" : "y"};
+       },
+       {1}},
+      // Records over two lines, the middle of the file inside the first
+      // line of one: the second half must not start at a line break in a
+      // quoted field, so the calling thread reads on from the middle.
+      {"quoted line breaks across the middle", 10000, {column("s", STRING), column("n", INT)}, 2000,
+       [](int r) { return Row{"\"" + std::string(200, 'q') + "\n" + std::to_string(r % 3) + "\"", std::to_string(r % 2)}; },
+       {1, 0}},
       // No candidate is left after the first cleaning: sampling stops there.
       {"no candidate left", 95, {column("id", INT), column("t", STRING)}, 20000,
        [](int r) { return Row{std::to_string(r), "t" + std::to_string(r)}; }, {}},

@@ -28,18 +28,17 @@ void recordValue(CSVReader& reader, unsigned short column, uint32_t row, ColumnM
     if (sample.firstNull == 0) sample.firstNull = row;
     return;
   }
-  const uint64_t before = seen.getSize();
   if (reader.types[column] == STRING) {
     size_t length = 0;
     const char* const text = reader.getText(column, length);
-    static_cast<StringColumnMap&>(seen).addText(text, length, 0);
-    if (seen.getSize() == before) return;
+    if (!static_cast<StringColumnMap&>(seen).addText(text, length, 0)) return;
     sample.firsts.push_back({row, static_cast<uint32_t>(sample.values.size())});
     sample.values.append(text, length);
     sample.values.push_back('\0');
     return;
   }
   void* const value = reader.getPointer(column);
+  const uint64_t before = seen.getSize();
   seen.add(value, 0);
   if (seen.getSize() == before) return;
   sample.firsts.push_back({row, static_cast<uint32_t>(sample.values.size())});

@@ -88,12 +88,13 @@ void StringColumnMap::add(void* value, unsigned short number) {
   addText(newText, std::strlen(newText), number);
 }
 
-void StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
-  if (index_.find(newText, length) != nullptr) return;
+bool StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
+  if (index_.find(newText, length) != nullptr) return false;
   reserveText(length);
   char* copy = storeText(newText, length);
   valueToInt.emplace(copy, number);
   index_.insert(copy, length, number);
+  return true;
 }
 
 bool StringColumnMap::containsValue(void* value) { return holds(text(value)); }

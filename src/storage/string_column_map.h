@@ -42,8 +42,9 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   bool add(void* value) override;
   // A text already in the map keeps its number.
   void add(void* value, unsigned short number) override;
-  // add(value, number) of a text whose length (strlen) the caller knows.
-  void addText(const char* text, size_t length, unsigned short number);
+  // add(value, number) of a text whose length (strlen) the caller knows;
+  // true when the text was new to the map.
+  bool addText(const char* text, size_t length, unsigned short number);
   // A text already in the map keeps its number; throws like add(value).
   unsigned short addUnordered(void* value) override;
   bool containsValue(void* value) override;

@@ -144,4 +144,8 @@ TEST(StringColumnMap, SamplingKeepsExistingTexts) {
   std::vector<unsigned short> numbers;
   map.getAllInts(numbers);
   EXPECT_EQ(numbers, (std::vector<unsigned short>{3276, 3276 + 58983 / 3}));
+  EXPECT_FALSE(map.addText("a", 1, 7)) << "a held text is no new text";
+  EXPECT_FALSE(map.addText("bc", 1, 7)) << "the text is its first `length` bytes";
+  EXPECT_TRUE(map.addText("cb", 1, 7));
+  EXPECT_EQ(map.getSize(), 3u);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -102,6 +103,29 @@ void rekey(NumberMap& numbers, const unsigned short* translation) {
   numbers.swap(rekeyed);
 }
 
+// Makes room for one more element, doubling the capacity when full.
+template <typename Vector>
+void reserveOneMore(Vector& items) {
+  if (items.size() == items.capacity()) items.reserve(items.empty() ? 64 : 2 * items.size());
+}
+
+// Moves the extracted nodes of `waiting` (keys not in `values`) into the
+// ordered map `values`, sorted first so that each goes in at a known place:
+// one pass over both instead of a tree search per node. Allocates nothing.
+template <typename Map>
+void insertSorted(Map& values, std::vector<typename Map::node_type>& waiting) noexcept {
+  if (waiting.empty()) return;
+  const auto less = values.key_comp();
+  std::sort(waiting.begin(), waiting.end(),
+            [&less](const auto& a, const auto& b) { return less(a.key(), b.key()); });
+  auto next = values.begin();
+  for (auto& node : waiting) {
+    while (next != values.end() && less(next->first, node.key())) ++next;
+    next = std::next(values.insert(next, std::move(node)));
+  }
+  waiting.clear();
+}
+
 // A number that `numbers` (number -> value) does not hold: the first at or
 // after `hint`, else the first from 1; 0 when every number is taken. Moves
 // `hint` past the answer, so that a run of calls walks the numbers once.
@@ -174,12 +198,14 @@ class ColumnMap : public ColumnMapBase {
   }
 
   unsigned short getIntLessEq(void* value) override {
+    settle();
     const T probe = unaligned::load<T>(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::lessEqual(valueToInt, found, isKey(found, probe));
   }
 
   unsigned short getIntGreatEQ(void* value) override {
+    settle();
     const T probe = unaligned::load<T>(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::greaterEqual(valueToInt, found, isKey(found, probe));
@@ -189,6 +215,7 @@ class ColumnMap : public ColumnMapBase {
   bool add(void* value) override {
     const T newValue = unaligned::load<T>(value);
     if (lookup(newValue) != 0) return false;
+    settle();
     const auto successor = valueToInt.lower_bound(newValue);
     unsigned short number = 0;
     if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
@@ -203,6 +230,7 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     // Sampling records the same values over and over: skip the tree.
     if (lookup(newValue) == (kPresent | number)) return;
+    settle();
     valueToInt[newValue] = number;
     remember(newValue, number);
   }
@@ -214,8 +242,14 @@ class ColumnMap : public ColumnMapBase {
     if (known != 0) return static_cast<unsigned short>(known);
     const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
     if (number == 0) return 0;
-    const auto entry = valueToInt.emplace(newValue, number).first;
-    intToValue.emplace(number, const_cast<T*>(&entry->first));
+    // The value waits outside the ordered map in a node of its own: the
+    // next operation that needs the order inserts every waiting value in
+    // one sorted pass.
+    ValueMap single;
+    auto node = single.extract(single.emplace(newValue, number).first);
+    category_numbering::reserveOneMore(pending_);
+    intToValue.emplace_hint(intToValue.end(), number, &node.key());
+    pending_.push_back(std::move(node));
     remember(newValue, number);
     return number;
   }
@@ -225,6 +259,7 @@ class ColumnMap : public ColumnMapBase {
   bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
 
   void recalculatePositions() override {
+    settle();
     category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
     intToValue.clear();
     for (auto& [key, number] : valueToInt) {
@@ -234,6 +269,7 @@ class ColumnMap : public ColumnMapBase {
   }
 
   void renumber(unsigned short* translation) override {
+    settle();
     category_numbering::spread(valueToInt, [this, translation](const auto& entry, unsigned short old) {
       translation[old] = entry.second;
       remember(entry.first, entry.second);
@@ -247,7 +283,7 @@ class ColumnMap : public ColumnMapBase {
     for (const auto& entry : intToValue) out.push_back(entry.first);
   }
 
-  uint64_t getSize() override { return valueToInt.size(); }
+  uint64_t getSize() override { return valueToInt.size() + pending_.size(); }
 
   // Null for a number that is not assigned.
   void* getValuePointer(unsigned short number) const override {
@@ -258,6 +294,7 @@ class ColumnMap : public ColumnMapBase {
   std::unique_ptr<ColumnMapBase> clone() const override {
     auto copy = std::make_unique<ColumnMap<T>>();
     copy->valueToInt = valueToInt;
+    for (const auto& node : pending_) copy->valueToInt.emplace(node.key(), node.mapped());
     for (const auto& [value, number] : copy->valueToInt) copy->intToValue.emplace(number, const_cast<T*>(&value));
     copy->direct_ = direct_;
     copy->hashed_ = hashed_;
@@ -265,8 +302,12 @@ class ColumnMap : public ColumnMapBase {
     return copy;
   }
 
-  std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt
-  ValueMap valueToInt;                      // value -> number
+  // Inserts the values numbered by addUnordered into valueToInt, which
+  // holds every value afterwards. Allocates nothing.
+  void settle() noexcept { category_numbering::insertSorted(valueToInt, pending_); }
+
+  std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt or a waiting node
+  ValueMap valueToInt;                      // value -> number, but for the waiting values (settle())
 
  private:
   static constexpr bool kDirect = sizeof(T) <= 2;
@@ -322,6 +363,8 @@ class ColumnMap : public ColumnMapBase {
   std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());
   ValueHashIndex<Key> hashed_;
   unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
+  // Values numbered by addUnordered, each in its own node, in arrival order.
+  std::vector<typename ValueMap::node_type> pending_;
 };
 
 // Keeps categorised only the columns fit to be tree levels after `rows`

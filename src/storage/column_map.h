@@ -90,11 +90,22 @@ void spread(ValueMap& values, Visit visit) {
   }
 }
 
-// Re-keys a number -> value map by translation[old] = new, moving its nodes
-// (nothing is allocated).
-template <typename NumberMap>
-void rekey(NumberMap& numbers, const unsigned short* translation) {
+// Re-keys a number -> value map by translation[old] = new after `values`
+// (value -> number) was renumbered, moving its nodes (nothing is
+// allocated). When both hold every value, the new numbers ascend with the
+// values: the i-th node takes the i-th value's number and pointerOf(entry),
+// and goes in at the end, one pass without searches.
+template <typename NumberMap, typename ValueMap, typename PointerOf>
+void rekey(NumberMap& numbers, ValueMap& values, const unsigned short* translation, PointerOf pointerOf) {
   NumberMap rekeyed;
+  if (numbers.size() == values.size()) {
+    for (auto& entry : values) {
+      auto node = numbers.extract(numbers.begin());
+      node.key() = entry.second;
+      node.mapped() = pointerOf(entry);
+      rekeyed.insert(rekeyed.end(), std::move(node));
+    }
+  }
   while (!numbers.empty()) {
     auto node = numbers.extract(numbers.begin());
     node.key() = translation[node.key()];
@@ -270,11 +281,21 @@ class ColumnMap : public ColumnMapBase {
 
   void renumber(unsigned short* translation) override {
     settle();
-    category_numbering::spread(valueToInt, [this, translation](const auto& entry, unsigned short old) {
-      translation[old] = entry.second;
-      remember(entry.first, entry.second);
-    });
-    category_numbering::rekey(intToValue, translation);
+    category_numbering::spread(valueToInt,
+                               [translation](const auto& entry, unsigned short old) { translation[old] = entry.second; });
+    category_numbering::rekey(intToValue, valueToInt, translation,
+                              [](const auto& entry) { return const_cast<T*>(&entry.first); });
+    // One pass over the lookup table rather than a lookup per value.
+    const auto renumbered = [translation](uint32_t entry) {
+      return kPresent | translation[static_cast<unsigned short>(entry)];
+    };
+    if constexpr (kDirect) {
+      for (uint32_t& entry : direct_) {
+        if (entry != 0) entry = renumbered(entry);
+      }
+    } else {
+      hashed_.updateEntries(renumbered);
+    }
   }
 
   void getAllInts(std::vector<unsigned short>& out) override {

@@ -130,11 +130,11 @@ void StringColumnMap::recalculatePositions() {
 
 void StringColumnMap::renumber(unsigned short* translation) {
   settle();
-  category_numbering::spread(valueToInt, [this, translation](const auto& entry, unsigned short old) {
-    translation[old] = entry.second;
-    setIndexedNumber(entry.first, entry.second);
-  });
-  category_numbering::rekey(intToValue, translation);
+  category_numbering::spread(valueToInt,
+                             [translation](const auto& entry, unsigned short old) { translation[old] = entry.second; });
+  category_numbering::rekey(intToValue, valueToInt, translation, [](const auto& entry) { return entry.first; });
+  // One pass over the index rather than a lookup per text.
+  index_.updateValues([translation](unsigned short old) { return translation[old]; });
 }
 
 void StringColumnMap::getAllInts(std::vector<unsigned short>& out) {

@@ -44,6 +44,14 @@ class TextHashIndex {
     ++count_;
   }
 
+  // Replaces every value v by update(v).
+  template <typename Update>
+  void updateValues(Update update) {
+    for (Slot& slot : slots_) {
+      if (slot.text != nullptr) slot.value = update(slot.value);
+    }
+  }
+
   void clear() {
     slots_.clear();
     mask_ = 0;

@@ -116,9 +116,9 @@ THREADED_CTEST_SKIPPED_SUITES := CombinedBooleanExpressionTest ConditionBlockTes
   TableIndexTest TableIndexThroughParserTest TableSetTest ArrowBlockPool ArrowExportTest ParserKit Tokenizer StringFormat
 space := $(subst ,, )
 THREADED_CTEST_EXCLUDE := (^|/)($(subst $(space),|,$(strip $(THREADED_CTEST_SKIPPED_SUITES))))\.|^ColumnMap\.EveryArrivalOrderFillsEveryNumber$$
-THREADED_PYTHON_TESTS := test_tables.py test_missing_values.py test_interrupts.py test_threads.py
+THREADED_PYTHON_TESTS := test_tables.py test_missing_values.py test_interrupts.py test_threads.py test_arrow_load.py
 THREADED_PYTHON_SKIPPED := agree_with_sqlite every_way_out memory_exhaustion queries_and_reads stream_read \
-  other_threads two_threads signal_handler_calling
+  other_threads two_threads signal_handler_calling distributed_example
 
 test-threaded: build test-peers
 	@cd $(BUILD_DIR) && $(CTEST_ENV) ctest -j $(JOBS) --output-on-failure -E '$(THREADED_CTEST_EXCLUDE)'

@@ -289,7 +289,8 @@ void Database::loadStream(const std::string& tableName, ArrowArrayStream& stream
   const UnreadStream unread(stream);
   const unsigned short number = getTableNumber(tableName);
   StoredTable& table = trees[number];
-  ArrowStreamReader reader(stream, table.tree->columnTypes, table.tree->nullable, columnNames(number));
+  ArrowStreamReader reader(stream, table.tree->columnTypes, table.tree->nullable, columnNames(number),
+                           CONFIG_THREADS > 1);
   loadAll(table, reader);
 }
 

@@ -119,7 +119,8 @@ std::string dateText(int64_t days) {
 }  // namespace
 
 ArrowStreamReader::ArrowStreamReader(ArrowArrayStream& stream, std::vector<DATA_TYPE> types,
-                                     std::vector<unsigned char> nullable, std::vector<std::string> names)
+                                     std::vector<unsigned char> nullable, std::vector<std::string> names,
+                                     bool convertAhead)
     : types_(std::move(types)), nullable_(std::move(nullable)), names_(std::move(names)) {
   stream_.raw = stream;
   stream.release = nullptr;
@@ -131,10 +132,14 @@ ArrowStreamReader::ArrowStreamReader(ArrowArrayStream& stream, std::vector<DATA_
   }
   config_.init(types_, nullable_);
   readSchema();
-  fixed_.assign(size_t{kBlockRows} * config_.fixedWidth + 1, 0);
-  texts_.assign(size_t{kBlockRows} * config_.numStrings, "");
-  textBytes_.assign(texts_.size(), 1);
+  for (Block& block : blocks_) {
+    block.fixed.assign(size_t{kBlockRows} * config_.fixedWidth + 1, 0);
+    block.texts.assign(size_t{kBlockRows} * config_.numStrings, "");
+    block.textBytes.assign(block.texts.size(), 1);
+  }
+  for (Batch& batch : batches_) batch.dictionaries.resize(types_.size());
   terminated_.resize(config_.numStrings);
+  if (convertAhead) worker_ = std::make_unique<TaskThread>();
 }
 
 // ---------------------------------------------------------------- schema
@@ -233,7 +238,6 @@ void ArrowStreamReader::readSchema() {
                             static_cast<long long>(schema.n_children), static_cast<int>(types_.size()));
   }
   columns_.resize(types_.size());
-  dictionaries_.resize(types_.size());
   for (unsigned short column = 0; column < types_.size(); ++column) checkColumn(column, *schema.children[column]);
 }
 
@@ -263,25 +267,30 @@ std::string ArrowStreamReader::streamError(int code) const {
   if (stream_.raw.get_last_error != nullptr) detail = stream_.raw.get_last_error(const_cast<ArrowArrayStream*>(&stream_.raw));
   const std::string reason = detail != nullptr && *detail != '\0' ? detail : std::strerror(code);
   return string_format("Reading the Arrow stream failed after %llu rows: %s",
-                       static_cast<unsigned long long>(rowsBefore_ + blockRows_), reason.c_str());
+                       static_cast<unsigned long long>(streamRows_), reason.c_str());
 }
 
-bool ArrowStreamReader::nextBatch() {
-  batch_.reset();
-  const int code = stream_.raw.get_next(&stream_.raw, &batch_.raw);
+bool ArrowStreamReader::nextBatch(Batch& batch) {
+  batch.array.reset();
+  batch.rows = 0;
+  batch.next = 0;
+  ArrowArray& raw = batch.array.raw;
+  const int code = stream_.raw.get_next(&stream_.raw, &raw);
   if (code != 0) {
-    batch_.raw.release = nullptr;
+    raw.release = nullptr;
     throw DatabaseException("%s", streamError(code).c_str());
   }
   // A slow producer is a long wait: a stop asked for meanwhile ends it here.
   checkInterrupt();
-  if (batch_.raw.release == nullptr) return false;
-  checkBatch();
-  batchRows_ = static_cast<uint64_t>(batch_.raw.length);
-  batchNext_ = 0;
+  if (raw.release == nullptr) return false;
+  checkBatch(raw);
   for (unsigned short column = 0; column < columns_.size(); ++column) {
-    if (columns_[column].dictionary) prepareDictionary(column, *batch_.raw.children[column]->dictionary);
+    if (columns_[column].dictionary) {
+      prepareDictionary(batch.dictionaries[column], column, *raw.children[column]->dictionary);
+    }
   }
+  batch.rows = static_cast<uint64_t>(raw.length);
+  streamRows_ += batch.rows;
   return true;
 }
 
@@ -311,13 +320,12 @@ bool wellFormed(const ArrowArray* array, ArrowStreamReader::Source source, int64
 
 }  // namespace
 
-void ArrowStreamReader::checkBatch() const {
-  const ArrowArray& batch = batch_.raw;
+void ArrowStreamReader::checkBatch(const ArrowArray& batch) const {
   bool sound = batch.length >= 0 && batch.offset >= 0 && batch.n_children == static_cast<int64_t>(columns_.size()) &&
                (batch.n_children == 0 || batch.children != nullptr);
   if (sound && batch.null_count != 0 && batch.n_buffers > 0 && batch.buffers != nullptr && batch.buffers[0] != nullptr) {
     throw DatabaseException("The Arrow stream holds a row that is null as a whole, after %llu rows",
-                            static_cast<unsigned long long>(rowsBefore_ + blockRows_));
+                            static_cast<unsigned long long>(streamRows_));
   }
   for (size_t column = 0; sound && column < columns_.size(); ++column) {
     const Column& read = columns_[column];
@@ -330,7 +338,7 @@ void ArrowStreamReader::checkBatch() const {
   }
   if (!sound) {
     throw DatabaseException("The Arrow stream handed over a malformed batch after %llu rows",
-                            static_cast<unsigned long long>(rowsBefore_ + blockRows_));
+                            static_cast<unsigned long long>(streamRows_));
   }
 }
 
@@ -388,8 +396,8 @@ const void* validityOf(const ArrowArray& array) { return array.null_count == 0 ?
 
 }  // namespace
 
-void ArrowStreamReader::prepareDictionary(unsigned short column, const ArrowArray& dictionary) {
-  DictionaryTexts& texts = dictionaries_[column];
+void ArrowStreamReader::prepareDictionary(DictionaryTexts& texts, unsigned short column,
+                                          const ArrowArray& dictionary) const {
   const Source source = columns_[column].values;
   texts.bytes.clear();
   texts.offsets.assign(static_cast<size_t>(dictionary.length), 0);
@@ -421,79 +429,126 @@ bool ArrowStreamReader::nextRow() {
   if (finished_) return false;
   // Reading ends at the end of the stream and at the first failure.
   finished_ = true;
-  if (!started_ || ++row_ >= blockRows_) {
+  if (!started_ || ++row_ >= block_->rows) {
     if (!loadBlock()) return false;
     row_ = 0;
     started_ = true;
   }
-  if (row_ == failure_.row) throw DatabaseException("%s%s", failure_.message.c_str(), where().c_str());
-  char* const row = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  if (row_ == block_->failure.row) {
+    throw DatabaseException("%s%s", block_->failure.message.c_str(), where().c_str());
+  }
+  char* const row = block_->fixed.data() + size_t{row_} * config_.fixedWidth;
   view_.reset(row, row + config_.fixedWidth, &config_, 0);
   finished_ = false;
   return true;
 }
 
 bool ArrowStreamReader::loadBlock() {
-  rowsBefore_ += blockRows_;
-  blockRows_ = 0;
-  while (batchNext_ >= batchRows_) {
-    if (!nextBatch()) return false;
+  rowsBefore_ += block_->rows;
+  block_->rows = 0;
+  if (worker_ == nullptr) {
+    Job job;
+    if (!nextJob(job)) return false;
+    convertBlock(*block_, job);
+    currentBatch_ = job.batch;
+    return true;
   }
-  const auto count = static_cast<uint32_t>(std::min<uint64_t>(kBlockRows, batchRows_ - batchNext_));
-  convertBlock(batchNext_, count);
-  batchNext_ += count;
-  blockRows_ = count;
+  if (!started_) startAhead();
+  // The block ahead is taken in its turn: what kept it from being
+  // converted fails the load only once every row before it was handed out.
+  worker_->wait();
+  if (aheadError_ != nullptr) std::rethrow_exception(std::exchange(aheadError_, nullptr));
+  if (aheadBatch_ == nullptr) return false;
+  std::swap(block_, ahead_);
+  currentBatch_ = aheadBatch_;
+  startAhead();
   return true;
 }
 
-void ArrowStreamReader::convertBlock(uint64_t first, uint32_t count) {
-  failure_ = Failure();
-  std::memset(fixed_.data(), 0, size_t{count} * config_.fixedWidth);
-  const uint64_t batchOffset = static_cast<uint64_t>(batch_.raw.offset);
+bool ArrowStreamReader::nextJob(Job& job) {
+  while (newestBatch_->next >= newestBatch_->rows) {
+    if (streamEnded_) return false;
+    // The current block's batch stays; the other one is no longer read.
+    newestBatch_ = currentBatch_ == &batches_[0] ? &batches_[1] : &batches_[0];
+    if (!nextBatch(*newestBatch_)) {
+      streamEnded_ = true;
+      return false;
+    }
+  }
+  Batch& batch = *newestBatch_;
+  job.batch = &batch;
+  job.first = batch.next;
+  job.count = static_cast<uint32_t>(std::min<uint64_t>(kBlockRows, batch.rows - batch.next));
+  batch.next += job.count;
+  return true;
+}
+
+void ArrowStreamReader::startAhead() {
+  aheadBatch_ = nullptr;
+  Job job;
+  try {
+    if (!nextJob(job)) return;
+  } catch (...) {
+    aheadError_ = std::current_exception();
+    return;
+  }
+  aheadBatch_ = job.batch;
+  Block* const target = ahead_;
+  worker_->run([this, target, job] { convertBlock(*target, job); });
+}
+
+void ArrowStreamReader::convertBlock(Block& block, const Job& job) const {
+  block.failure = Failure();
+  block.rows = job.count;
+  std::memset(block.fixed.data(), 0, size_t{job.count} * config_.fixedWidth);
+  const ArrowArray& batch = job.batch->array.raw;
+  const uint64_t batchOffset = static_cast<uint64_t>(batch.offset);
   for (unsigned short column = 0; column < columns_.size(); ++column) {
-    const ArrowArray& array = *batch_.raw.children[column];
-    const uint64_t base = static_cast<uint64_t>(array.offset) + batchOffset + first;
-    convertNulls(column, array, base, count);
+    const ArrowArray& array = *batch.children[column];
+    const uint64_t base = static_cast<uint64_t>(array.offset) + batchOffset + job.first;
+    convertNulls(block, column, array, base, job.count);
     if (types_[column] != STRING) {
-      convertFixed(column, array, base, count);
+      convertFixed(block, column, array, base, job.count);
     } else if (columns_[column].dictionary) {
-      convertDictionary(column, array, base, count);
+      convertDictionary(block, job.batch->dictionaries[column], column, array, base, job.count);
     } else {
-      convertTexts(column, array, base, count);
+      convertTexts(block, column, array, base, job.count);
     }
   }
 }
 
-void ArrowStreamReader::fail(uint32_t row, std::string message) {
+void ArrowStreamReader::Block::fail(uint32_t row, std::string message) {
   // Columns are converted in order: at equal rows the earlier column's
   // failure stands.
-  if (row >= failure_.row) return;
-  failure_.row = row;
-  failure_.message = std::move(message);
+  if (row >= failure.row) return;
+  failure.row = row;
+  failure.message = std::move(message);
 }
 
-void ArrowStreamReader::convertNulls(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count) {
+void ArrowStreamReader::convertNulls(Block& block, unsigned short column, const ArrowArray& array, uint64_t base,
+                                     uint32_t count) const {
   const bool allNull = columns_[column].source == Source::kNull;
   const void* const validity = allNull ? nullptr : validityOf(array);
   if (!allNull && validity == nullptr) return;
-  for (uint32_t row = 0; row < rowsBefore(count); ++row) {
+  for (uint32_t row = 0; row < block.rowsBefore(count); ++row) {
     if (!allNull && bitAt(validity, base + row)) continue;
     if (!isNullable(column)) {
-      fail(row, string_format("Column %s cannot hold the null value; declare the column with null to load missing "
+      block.fail(row, string_format("Column %s cannot hold the null value; declare the column with null to load missing "
                               "values",
                               names_[column].c_str()));
       return;
     }
-    config_.setNull(fixed_.data() + size_t{row} * config_.fixedWidth, column);
+    config_.setNull(block.fixed.data() + size_t{row} * config_.fixedWidth, column);
   }
 }
 
-void ArrowStreamReader::convertFixed(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count) {
+void ArrowStreamReader::convertFixed(Block& block, unsigned short column, const ArrowArray& array, uint64_t base,
+                                     uint32_t count) const {
   const Source source = columns_[column].source;
   if (source == Source::kNull) return;
-  const uint32_t rows = rowsBefore(count);
+  const uint32_t rows = block.rowsBefore(count);
   const DATA_TYPE type = types_[column];
-  const Slots slots{fixed_.data() + config_.offsets[config_.positions[column]], config_.fixedWidth};
+  const Slots slots{block.fixed.data() + config_.offsets[config_.positions[column]], config_.fixedWidth};
   const void* const validity = validityOf(array);
   const void* const values = array.buffers[1];
   uint32_t stored = rows;
@@ -542,31 +597,32 @@ void ArrowStreamReader::convertFixed(unsigned short column, const ArrowArray& ar
   // wider targets' ranges can be passed, and each is read as an int64.
   if (value.empty()) value = std::to_string(integerAt(source, values, base + stored));
   const char* const range = type == DATE ? " (1970-01-01 to 2149-06-06)" : "";
-  fail(stored, string_format("Value %s does not fit column %s of type %s%s", value.c_str(), names_[column].c_str(),
+  block.fail(stored, string_format("Value %s does not fit column %s of type %s%s", value.c_str(), names_[column].c_str(),
                              getTypeKeyword(type), range));
 }
 
-void ArrowStreamReader::storeText(unsigned short column, uint32_t row, const char* text, int64_t length,
-                                  bool searchNul) {
+void ArrowStreamReader::storeText(Block& block, unsigned short column, uint32_t row, const char* text,
+                                  int64_t length, bool searchNul) const {
   const size_t entry = size_t{row} * config_.numStrings + (config_.positions[column] - config_.numFixed);
   if (length + 1 > static_cast<int64_t>(MAX_STRING_BYTES)) {
-    fail(row, string_format("Text of %lld bytes in column %s is too long: a text value holds at most %d bytes "
+    block.fail(row, string_format("Text of %lld bytes in column %s is too long: a text value holds at most %d bytes "
                             "including its terminating NUL",
                             static_cast<long long>(length + 1), names_[column].c_str(),
                             static_cast<int>(MAX_STRING_BYTES)));
     return;
   }
   if (searchNul && std::memchr(text, '\0', static_cast<size_t>(length)) != nullptr) {
-    fail(row, string_format("Text in column %s holds a NUL byte, which a stored text cannot hold",
+    block.fail(row, string_format("Text in column %s holds a NUL byte, which a stored text cannot hold",
                             names_[column].c_str()));
     return;
   }
   // The text stays in the batch, which outlives the block.
-  texts_[entry] = text;
-  textBytes_[entry] = static_cast<size_t>(length) + 1;
+  block.texts[entry] = text;
+  block.textBytes[entry] = static_cast<size_t>(length) + 1;
 }
 
-void ArrowStreamReader::convertTexts(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count) {
+void ArrowStreamReader::convertTexts(Block& block, unsigned short column, const ArrowArray& array, uint64_t base,
+                                     uint32_t count) const {
   const size_t text = config_.positions[column] - config_.numFixed;
   const Source source = columns_[column].source;
   const void* const validity = source == Source::kNull ? nullptr : validityOf(array);
@@ -574,64 +630,63 @@ void ArrowStreamReader::convertTexts(unsigned short column, const ArrowArray& ar
   // a search of each text for a NUL, which is rare.
   const bool searchEach = source != Source::kUtf8 || count == 0 || holdsNul(array, base, count);
   if (source == Source::kUtf8) {
-    convertUtf8(column, array, base, count, searchEach);
+    convertUtf8(block, column, array, base, count, searchEach);
     return;
   }
-  for (uint32_t row = 0; row < rowsBefore(count); ++row) {
+  for (uint32_t row = 0; row < block.rowsBefore(count); ++row) {
     const size_t entry = size_t{row} * config_.numStrings + text;
     if (source == Source::kNull || (validity != nullptr && !bitAt(validity, base + row))) {
-      texts_[entry] = "";
-      textBytes_[entry] = 1;
+      block.texts[entry] = "";
+      block.textBytes[entry] = 1;
       continue;
     }
     const char* value = nullptr;
     int64_t length = 0;
     if (!textAt(array, source, base + row, value, length)) {
-      fail(row, string_format("Column %s of the Arrow stream has malformed text offsets", names_[column].c_str()));
+      block.fail(row, string_format("Column %s of the Arrow stream has malformed text offsets", names_[column].c_str()));
       return;
     }
-    storeText(column, row, value, length, searchEach);
+    storeText(block, column, row, value, length, searchEach);
   }
 }
 
-void ArrowStreamReader::convertUtf8(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count,
-                                    bool searchEach) {
+void ArrowStreamReader::convertUtf8(Block& block, unsigned short column, const ArrowArray& array, uint64_t base,
+                                    uint32_t count, bool searchEach) const {
   const size_t text = config_.positions[column] - config_.numFixed;
   const void* const validity = validityOf(array);
   const char* const offsets = static_cast<const char*>(array.buffers[1]) + base * sizeof(int32_t);
   const char* const bytes = static_cast<const char*>(array.buffers[2]);
   // Each text ends where the next begins: one offset read a row.
   int32_t start = valueAt<int32_t>(offsets, 0);
-  for (uint32_t row = 0; row < rowsBefore(count); ++row) {
+  for (uint32_t row = 0; row < block.rowsBefore(count); ++row) {
     const int32_t end = valueAt<int32_t>(offsets, row + 1);
     const size_t entry = size_t{row} * config_.numStrings + text;
     if (validity != nullptr && !bitAt(validity, base + row)) {
-      texts_[entry] = "";
-      textBytes_[entry] = 1;
+      block.texts[entry] = "";
+      block.textBytes[entry] = 1;
     } else if (start < 0 || end < start) {
-      fail(row, string_format("Column %s of the Arrow stream has malformed text offsets", names_[column].c_str()));
+      block.fail(row, string_format("Column %s of the Arrow stream has malformed text offsets", names_[column].c_str()));
       return;
     } else {
-      storeText(column, row, bytes + start, end - start, searchEach);
+      storeText(block, column, row, bytes + start, end - start, searchEach);
     }
     start = end;
   }
 }
 
-void ArrowStreamReader::convertDictionary(unsigned short column, const ArrowArray& array, uint64_t base,
-                                          uint32_t count) {
+void ArrowStreamReader::convertDictionary(Block& block, const DictionaryTexts& dictionary, unsigned short column,
+                                          const ArrowArray& array, uint64_t base, uint32_t count) const {
   const size_t text = config_.positions[column] - config_.numFixed;
-  const DictionaryTexts& dictionary = dictionaries_[column];
   const void* const validity = validityOf(array);
   const int64_t entries = static_cast<int64_t>(dictionary.lengths.size());
-  for (uint32_t row = 0; row < rowsBefore(count); ++row) {
+  for (uint32_t row = 0; row < block.rowsBefore(count); ++row) {
     const size_t entry = size_t{row} * config_.numStrings + text;
-    texts_[entry] = "";
-    textBytes_[entry] = 1;
+    block.texts[entry] = "";
+    block.textBytes[entry] = 1;
     if (validity != nullptr && !bitAt(validity, base + row)) continue;
     const int64_t index = integerAt(columns_[column].source, array.buffers[1], base + row);
     if (index < 0 || index >= entries) {
-      fail(row, string_format("Dictionary index %lld of column %s is out of range", static_cast<long long>(index),
+      block.fail(row, string_format("Dictionary index %lld of column %s is out of range", static_cast<long long>(index),
                               names_[column].c_str()));
       return;
     }
@@ -639,21 +694,21 @@ void ArrowStreamReader::convertDictionary(unsigned short column, const ArrowArra
     if (bytes == SIZE_MAX) {
       // A valid index of a null entry is a null.
       if (!isNullable(column)) {
-        fail(row, string_format("Column %s cannot hold the null value; declare the column with null to load "
+        block.fail(row, string_format("Column %s cannot hold the null value; declare the column with null to load "
                                 "missing values",
                                 names_[column].c_str()));
         return;
       }
-      config_.setNull(fixed_.data() + size_t{row} * config_.fixedWidth, column);
+      config_.setNull(block.fixed.data() + size_t{row} * config_.fixedWidth, column);
       continue;
     }
     if (bytes == 0) {
-      fail(row, string_format("Text in column %s holds a NUL byte, which a stored text cannot hold",
+      block.fail(row, string_format("Text in column %s holds a NUL byte, which a stored text cannot hold",
                               names_[column].c_str()));
       return;
     }
-    texts_[entry] = dictionary.bytes.data() + dictionary.offsets[index];
-    textBytes_[entry] = bytes;
+    block.texts[entry] = dictionary.bytes.data() + dictionary.offsets[index];
+    block.textBytes[entry] = bytes;
   }
 }
 
@@ -661,40 +716,40 @@ void ArrowStreamReader::convertDictionary(unsigned short column, const ArrowArra
 
 void* ArrowStreamReader::getPointer(unsigned short column) {
   if (!started_ || finished_ || column >= types_.size()) return nullptr;
-  char* const row = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  char* const row = block_->fixed.data() + size_t{row_} * config_.fixedWidth;
   if (config_.isNull(row, column)) return nullptr;
   const unsigned short position = config_.positions[column];
   if (position < config_.numFixed) return row + config_.offsets[position];
   // Texts lie unterminated in the batch: a copy ends in a NUL.
   const size_t text = position - config_.numFixed;
   const size_t entry = size_t{row_} * config_.numStrings + text;
-  terminated_[text].assign(texts_[entry], textBytes_[entry] - 1);
+  terminated_[text].assign(block_->texts[entry], block_->textBytes[entry] - 1);
   return terminated_[text].data();
 }
 
 void ArrowStreamReader::getTexts(const char** texts, size_t* bytes) const {
   const size_t first = size_t{row_} * config_.numStrings;
-  std::copy_n(texts_.begin() + first, config_.numStrings, texts);
-  std::copy_n(textBytes_.begin() + first, config_.numStrings, bytes);
+  std::copy_n(block_->texts.begin() + first, config_.numStrings, texts);
+  std::copy_n(block_->textBytes.begin() + first, config_.numStrings, bytes);
 }
 
 RowBlock ArrowStreamReader::restOfBlock() const {
   RowBlock block;
   if (!started_ || finished_) return block;
   block.config = &config_;
-  block.fixed = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  block.fixed = block_->fixed.data() + size_t{row_} * config_.fixedWidth;
   block.fixedStride = config_.fixedWidth;
-  block.texts = texts_.data() + size_t{row_} * config_.numStrings;
-  block.textBytes = textBytes_.data() + size_t{row_} * config_.numStrings;
+  block.texts = block_->texts.data() + size_t{row_} * config_.numStrings;
+  block.textBytes = block_->textBytes.data() + size_t{row_} * config_.numStrings;
   block.textStride = config_.numStrings;
-  block.rows = rowsBefore(blockRows_) - row_;
+  block.rows = block_->rowsBefore(block_->rows) - row_;
   return block;
 }
 
 void ArrowStreamReader::skipRows(uint32_t rows) {
   if (rows >= restOfBlock().rows) throw DatabaseException("Rows skipped beyond the converted block");
   row_ += rows;
-  char* const row = fixed_.data() + size_t{row_} * config_.fixedWidth;
+  char* const row = block_->fixed.data() + size_t{row_} * config_.fixedWidth;
   view_.reset(row, row + config_.fixedWidth, &config_, 0);
 }
 

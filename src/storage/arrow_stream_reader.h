@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
 #include "storage/row_block.h"
+#include "storage/task_thread.h"
 
 // Reads the record batches of an Arrow C stream and presents them row by
 // row in the stored row layout of a node table (every column plain), as
@@ -37,6 +40,13 @@
 // Rows are converted a block at a time, column by column. Pointers from
 // getPointer(), getTexts() and the row view stay valid until the next
 // nextRow(). Any failure ends the reading: later calls answer false.
+//
+// With `convertAhead`, a thread of the reader's own converts the next block
+// while the caller works on the current one. It only reads the buffers of
+// batches the reader holds and writes the block it was given; every stream
+// callback, the release of every batch and every message stay on the
+// calling thread, and the rows, their order and the failures are those of
+// reading without it. The thread ends with the reader.
 class ArrowStreamReader : public DataIterator {
  public:
   // Rows converted at a time.
@@ -48,7 +58,7 @@ class ArrowStreamReader : public DataIterator {
   // schema cannot be read or does not fit the columns; the stream is
   // released then.
   ArrowStreamReader(ArrowArrayStream& stream, std::vector<DATA_TYPE> types, std::vector<unsigned char> nullable,
-                    std::vector<std::string> names);
+                    std::vector<std::string> names, bool convertAhead = false);
   ArrowStreamReader(const ArrowStreamReader&) = delete;
   ArrowStreamReader& operator=(const ArrowStreamReader&) = delete;
 
@@ -108,69 +118,106 @@ class ArrowStreamReader : public DataIterator {
       raw = ArrowArray{};
     }
   };
-  // A dictionary's texts, NUL-terminated, for the current batch.
+  // A dictionary's texts, NUL-terminated, for one batch.
   struct DictionaryTexts {
     std::vector<char> bytes;
     std::vector<size_t> offsets;  // entry -> start in bytes
     std::vector<size_t> lengths;  // entry -> length + 1, or 0 when it holds a NUL
   };
-  // The first value of the current block that its column cannot take.
+  // A batch obtained from the stream, held until no block reads it.
+  struct Batch {
+    OwnedArray array;
+    std::vector<DictionaryTexts> dictionaries;  // column -> its texts
+    uint64_t rows = 0;                          // rows of the batch
+    uint64_t next = 0;                          // its first row not yet given to a block
+  };
+  // The first value of a block that its column cannot take.
   struct Failure {
     uint32_t row = UINT32_MAX;  // in the block
     std::string message;
   };
+  // Rows converted from one batch.
+  struct Block {
+    std::vector<char> fixed;  // the rows' fixed parts
+    // Row * text count + text index -> the text, in the batch or a
+    // dictionary's copy, not necessarily followed by a NUL.
+    std::vector<const char*> texts;
+    std::vector<size_t> textBytes;  // the same -> length + 1
+    Failure failure;
+    uint32_t rows = 0;
+
+    // Records that row `row` cannot be stored, unless an earlier row
+    // already cannot.
+    void fail(uint32_t row, std::string message);
+    // The rows still worth converting: those before a failure.
+    uint32_t rowsBefore(uint32_t count) const { return count < failure.row ? count : failure.row; }
+  };
+  // Where the next block comes from: rows [first, first + count) of a batch.
+  struct Job {
+    Batch* batch = nullptr;
+    uint64_t first = 0;
+    uint32_t count = 0;
+  };
 
   void readSchema();
   void checkColumn(unsigned short column, const ArrowSchema& schema);
-  // Releases the current batch and obtains the next one with rows; false
-  // at the end of the stream.
-  bool nextBatch();
-  void checkBatch() const;
-  // Converts the next block of the current batch; false at the end of the
-  // stream.
+  // Obtains the next batch with rows into `batch`, releasing what it held;
+  // false at the end of the stream.
+  bool nextBatch(Batch& batch);
+  void checkBatch(const ArrowArray& batch) const;
+  // Makes the next block current; false at the end of the stream.
   bool loadBlock();
-  void convertBlock(uint64_t first, uint32_t count);
-  void convertNulls(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
-  void convertFixed(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
-  void convertTexts(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
+  // The next rows to convert, obtaining a batch when the newest has none
+  // left; false at the end of the stream.
+  bool nextJob(Job& job);
+  // Hands the next block to the thread, or records why there is none.
+  void startAhead();
+  void convertBlock(Block& block, const Job& job) const;
+  void convertNulls(Block& block, unsigned short column, const ArrowArray& array, uint64_t first,
+                    uint32_t count) const;
+  void convertFixed(Block& block, unsigned short column, const ArrowArray& array, uint64_t first,
+                    uint32_t count) const;
+  void convertTexts(Block& block, unsigned short column, const ArrowArray& array, uint64_t first,
+                    uint32_t count) const;
   // convertTexts for utf8 arrays, reading their offsets in one pass.
-  void convertUtf8(unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count, bool searchEach);
-  void convertDictionary(unsigned short column, const ArrowArray& array, uint64_t first, uint32_t count);
-  void prepareDictionary(unsigned short column, const ArrowArray& dictionary);
-  // Records that row `row` of the block cannot be stored, unless an
-  // earlier row already cannot.
-  void fail(uint32_t row, std::string message);
-  // The rows of the block still worth converting: those before a failure.
-  uint32_t rowsBefore(uint32_t count) const { return count < failure_.row ? count : failure_.row; }
+  void convertUtf8(Block& block, unsigned short column, const ArrowArray& array, uint64_t base, uint32_t count,
+                   bool searchEach) const;
+  void convertDictionary(Block& block, const DictionaryTexts& dictionary, unsigned short column,
+                         const ArrowArray& array, uint64_t first, uint32_t count) const;
+  void prepareDictionary(DictionaryTexts& texts, unsigned short column, const ArrowArray& dictionary) const;
   bool isNullable(unsigned short column) const { return nullable_[column] != 0; }
   // Stores the text of row `row` of the block, or fails the row; a text
   // may hold a NUL only when `searchNul` is set.
-  void storeText(unsigned short column, uint32_t row, const char* text, int64_t length, bool searchNul);
+  void storeText(Block& block, unsigned short column, uint32_t row, const char* text, int64_t length,
+                 bool searchNul) const;
   std::string streamError(int code) const;
 
   // Declared first, so that the stream goes after what it handed out.
   OwnedStream stream_;
   OwnedSchema schema_;
-  OwnedArray batch_;
+  // The batch of the current block and the newest one, which the block
+  // converted ahead may read; either may be the other's.
+  Batch batches_[2];
+  Batch* currentBatch_ = &batches_[0];
+  Batch* newestBatch_ = &batches_[0];
   std::vector<DATA_TYPE> types_;
   std::vector<unsigned char> nullable_;
   std::vector<std::string> names_;
   std::vector<Column> columns_;
-  std::vector<DictionaryTexts> dictionaries_;  // column -> its texts in this batch
-  NodeConfig config_;                          // layout of the rows
-  std::vector<char> fixed_;                    // the block's rows, fixed parts
-  // Block row * text count + text index -> the text, in the batch or a
-  // dictionary's copy, not necessarily followed by a NUL.
-  std::vector<const char*> texts_;
-  std::vector<size_t> textBytes_;              // the same -> length + 1
-  std::vector<std::string> terminated_;        // text index -> the current row's, with its NUL
+  NodeConfig config_;                    // layout of the rows
+  Block blocks_[2];                      // the current block and the one converted ahead
+  Block* block_ = &blocks_[0];           // the current block
+  Block* ahead_ = &blocks_[1];           // the block converted ahead
+  Batch* aheadBatch_ = nullptr;          // its batch; null when no block is ahead
+  std::exception_ptr aheadError_;        // why no block is ahead, to be thrown in its turn
+  std::vector<std::string> terminated_;  // text index -> the current row's, with its NUL
   NodeIterator view_;
-  Failure failure_;
-  uint64_t batchRows_ = 0;      // rows of the current batch
-  uint64_t batchNext_ = 0;      // its first row not yet converted
+  uint64_t streamRows_ = 0;     // rows of the batches obtained so far
   uint64_t rowsBefore_ = 0;     // stream rows before the current block
-  uint32_t blockRows_ = 0;      // rows of the current block
   uint32_t row_ = 0;            // current row in the block
   bool started_ = false;        // a row was made current
   bool finished_ = false;       // no further row will be returned
+  bool streamEnded_ = false;    // the stream has no batch left
+  // Declared last: the thread ends before anything it reads goes.
+  std::unique_ptr<TaskThread> worker_;
 };

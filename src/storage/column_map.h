@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -89,17 +90,51 @@ void spread(ValueMap& values, Visit visit) {
   }
 }
 
-// Re-keys a number -> value map by translation[old] = new, moving its nodes
-// (nothing is allocated).
-template <typename NumberMap>
-void rekey(NumberMap& numbers, const unsigned short* translation) {
+// Re-keys a number -> value map by translation[old] = new after `values`
+// (value -> number) was renumbered, moving its nodes (nothing is
+// allocated). When both hold every value, the new numbers ascend with the
+// values: the i-th node takes the i-th value's number and pointerOf(entry),
+// and goes in at the end, one pass without searches.
+template <typename NumberMap, typename ValueMap, typename PointerOf>
+void rekey(NumberMap& numbers, ValueMap& values, const unsigned short* translation, PointerOf pointerOf) {
   NumberMap rekeyed;
+  if (numbers.size() == values.size()) {
+    for (auto& entry : values) {
+      auto node = numbers.extract(numbers.begin());
+      node.key() = entry.second;
+      node.mapped() = pointerOf(entry);
+      rekeyed.insert(rekeyed.end(), std::move(node));
+    }
+  }
   while (!numbers.empty()) {
     auto node = numbers.extract(numbers.begin());
     node.key() = translation[node.key()];
     rekeyed.insert(std::move(node));
   }
   numbers.swap(rekeyed);
+}
+
+// Makes room for one more element, doubling the capacity when full.
+template <typename Vector>
+void reserveOneMore(Vector& items) {
+  if (items.size() == items.capacity()) items.reserve(items.empty() ? 64 : 2 * items.size());
+}
+
+// Moves the extracted nodes of `waiting` (keys not in `values`) into the
+// ordered map `values`, sorted first so that each goes in at a known place:
+// one pass over both instead of a tree search per node. Allocates nothing.
+template <typename Map>
+void insertSorted(Map& values, std::vector<typename Map::node_type>& waiting) noexcept {
+  if (waiting.empty()) return;
+  const auto less = values.key_comp();
+  std::sort(waiting.begin(), waiting.end(),
+            [&less](const auto& a, const auto& b) { return less(a.key(), b.key()); });
+  auto next = values.begin();
+  for (auto& node : waiting) {
+    while (next != values.end() && less(next->first, node.key())) ++next;
+    next = std::next(values.insert(next, std::move(node)));
+  }
+  waiting.clear();
 }
 
 // A number that `numbers` (number -> value) does not hold: the first at or
@@ -174,12 +209,14 @@ class ColumnMap : public ColumnMapBase {
   }
 
   unsigned short getIntLessEq(void* value) override {
+    settle();
     const T probe = unaligned::load<T>(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::lessEqual(valueToInt, found, isKey(found, probe));
   }
 
   unsigned short getIntGreatEQ(void* value) override {
+    settle();
     const T probe = unaligned::load<T>(value);
     const auto found = valueToInt.lower_bound(probe);
     return category_numbering::greaterEqual(valueToInt, found, isKey(found, probe));
@@ -189,6 +226,7 @@ class ColumnMap : public ColumnMapBase {
   bool add(void* value) override {
     const T newValue = unaligned::load<T>(value);
     if (lookup(newValue) != 0) return false;
+    settle();
     const auto successor = valueToInt.lower_bound(newValue);
     unsigned short number = 0;
     if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
@@ -203,6 +241,7 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     // Sampling records the same values over and over: skip the tree.
     if (lookup(newValue) == (kPresent | number)) return;
+    settle();
     valueToInt[newValue] = number;
     remember(newValue, number);
   }
@@ -214,8 +253,14 @@ class ColumnMap : public ColumnMapBase {
     if (known != 0) return static_cast<unsigned short>(known);
     const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
     if (number == 0) return 0;
-    const auto entry = valueToInt.emplace(newValue, number).first;
-    intToValue.emplace(number, const_cast<T*>(&entry->first));
+    // The value waits outside the ordered map in a node of its own: the
+    // next operation that needs the order inserts every waiting value in
+    // one sorted pass.
+    ValueMap single;
+    auto node = single.extract(single.emplace(newValue, number).first);
+    category_numbering::reserveOneMore(pending_);
+    intToValue.emplace_hint(intToValue.end(), number, &node.key());
+    pending_.push_back(std::move(node));
     remember(newValue, number);
     return number;
   }
@@ -225,6 +270,7 @@ class ColumnMap : public ColumnMapBase {
   bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
 
   void recalculatePositions() override {
+    settle();
     category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
     intToValue.clear();
     for (auto& [key, number] : valueToInt) {
@@ -234,11 +280,22 @@ class ColumnMap : public ColumnMapBase {
   }
 
   void renumber(unsigned short* translation) override {
-    category_numbering::spread(valueToInt, [this, translation](const auto& entry, unsigned short old) {
-      translation[old] = entry.second;
-      remember(entry.first, entry.second);
-    });
-    category_numbering::rekey(intToValue, translation);
+    settle();
+    category_numbering::spread(valueToInt,
+                               [translation](const auto& entry, unsigned short old) { translation[old] = entry.second; });
+    category_numbering::rekey(intToValue, valueToInt, translation,
+                              [](const auto& entry) { return const_cast<T*>(&entry.first); });
+    // One pass over the lookup table rather than a lookup per value.
+    const auto renumbered = [translation](uint32_t entry) {
+      return kPresent | translation[static_cast<unsigned short>(entry)];
+    };
+    if constexpr (kDirect) {
+      for (uint32_t& entry : direct_) {
+        if (entry != 0) entry = renumbered(entry);
+      }
+    } else {
+      hashed_.updateEntries(renumbered);
+    }
   }
 
   void getAllInts(std::vector<unsigned short>& out) override {
@@ -247,7 +304,7 @@ class ColumnMap : public ColumnMapBase {
     for (const auto& entry : intToValue) out.push_back(entry.first);
   }
 
-  uint64_t getSize() override { return valueToInt.size(); }
+  uint64_t getSize() override { return valueToInt.size() + pending_.size(); }
 
   // Null for a number that is not assigned.
   void* getValuePointer(unsigned short number) const override {
@@ -258,6 +315,7 @@ class ColumnMap : public ColumnMapBase {
   std::unique_ptr<ColumnMapBase> clone() const override {
     auto copy = std::make_unique<ColumnMap<T>>();
     copy->valueToInt = valueToInt;
+    for (const auto& node : pending_) copy->valueToInt.emplace(node.key(), node.mapped());
     for (const auto& [value, number] : copy->valueToInt) copy->intToValue.emplace(number, const_cast<T*>(&value));
     copy->direct_ = direct_;
     copy->hashed_ = hashed_;
@@ -265,8 +323,12 @@ class ColumnMap : public ColumnMapBase {
     return copy;
   }
 
-  std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt
-  ValueMap valueToInt;                      // value -> number
+  // Inserts the values numbered by addUnordered into valueToInt, which
+  // holds every value afterwards. Allocates nothing.
+  void settle() noexcept { category_numbering::insertSorted(valueToInt, pending_); }
+
+  std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt or a waiting node
+  ValueMap valueToInt;                      // value -> number, but for the waiting values (settle())
 
  private:
   static constexpr bool kDirect = sizeof(T) <= 2;
@@ -322,6 +384,8 @@ class ColumnMap : public ColumnMapBase {
   std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());
   ValueHashIndex<Key> hashed_;
   unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
+  // Values numbered by addUnordered, each in its own node, in arrival order.
+  std::vector<typename ValueMap::node_type> pending_;
 };
 
 // Keeps categorised only the columns fit to be tree levels after `rows`

@@ -18,7 +18,10 @@ const char* text(void* value) { return static_cast<const char*>(value); }
 void StringColumnMap::rebuildIndex() {
   index_.clear();
   for (const auto& [key, number] : valueToInt) index_.insert(key, std::strlen(key), number);
+  for (const auto& node : pending_) index_.insert(node.key(), std::strlen(node.key()), node.mapped());
 }
+
+void StringColumnMap::settle() noexcept { category_numbering::insertSorted(valueToInt, pending_); }
 
 void StringColumnMap::setIndexedNumber(const char* stored, unsigned short number) {
   *index_.find(stored, std::strlen(stored)) = number;
@@ -32,11 +35,13 @@ unsigned short StringColumnMap::getIntOfText(const char* value, size_t length) {
 }
 
 unsigned short StringColumnMap::getIntLessEq(void* value) {
+  settle();
   const auto found = valueToInt.lower_bound(text(value));
   return category_numbering::lessEqual(valueToInt, found, isKey(found, text(value)));
 }
 
 unsigned short StringColumnMap::getIntGreatEQ(void* value) {
+  settle();
   const auto found = valueToInt.lower_bound(text(value));
   return category_numbering::greaterEqual(valueToInt, found, isKey(found, text(value)));
 }
@@ -47,6 +52,7 @@ bool StringColumnMap::add(void* value) {
   requireRoomFor(newText);
   const size_t length = std::strlen(newText);
   reserveText(length);
+  settle();
   const auto successor = valueToInt.lower_bound(newText);
   unsigned short number = 0;
   if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
@@ -63,7 +69,16 @@ unsigned short StringColumnMap::addUnordered(void* value) {
   if (number == 0) return 0;
   const size_t length = std::strlen(newText);
   reserveText(length);
-  enterText(newText, length, number, valueToInt.end());
+  // The text waits outside the ordered map in a node of its own, as in
+  // ColumnMap::addUnordered.
+  ValueMap single;
+  auto node = single.extract(single.emplace(nullptr, number).first);
+  category_numbering::reserveOneMore(pending_);
+  char* copy = storeText(newText, length);
+  node.key() = copy;
+  intToValue.emplace_hint(intToValue.end(), number, copy);
+  pending_.push_back(std::move(node));
+  index_.insert(copy, length, number);
   return number;
 }
 
@@ -91,6 +106,7 @@ void StringColumnMap::add(void* value, unsigned short number) {
 bool StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
   if (index_.find(newText, length) != nullptr) return false;
   reserveText(length);
+  settle();
   char* copy = storeText(newText, length);
   valueToInt.emplace(copy, number);
   index_.insert(copy, length, number);
@@ -104,6 +120,7 @@ bool StringColumnMap::holds(const char* value) { return index_.find(value, std::
 bool StringColumnMap::containsInt(unsigned short number) { return intToValue.count(number) != 0; }
 
 void StringColumnMap::recalculatePositions() {
+  settle();
   category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
   intToValue.clear();
   for (const auto& [key, number] : valueToInt) {
@@ -113,11 +130,12 @@ void StringColumnMap::recalculatePositions() {
 }
 
 void StringColumnMap::renumber(unsigned short* translation) {
-  category_numbering::spread(valueToInt, [this, translation](const auto& entry, unsigned short old) {
-    translation[old] = entry.second;
-    setIndexedNumber(entry.first, entry.second);
-  });
-  category_numbering::rekey(intToValue, translation);
+  settle();
+  category_numbering::spread(valueToInt,
+                             [translation](const auto& entry, unsigned short old) { translation[old] = entry.second; });
+  category_numbering::rekey(intToValue, valueToInt, translation, [](const auto& entry) { return entry.first; });
+  // One pass over the index rather than a lookup per text.
+  index_.updateValues([translation](unsigned short old) { return translation[old]; });
 }
 
 void StringColumnMap::getAllInts(std::vector<unsigned short>& out) {
@@ -126,7 +144,7 @@ void StringColumnMap::getAllInts(std::vector<unsigned short>& out) {
   for (const auto& entry : intToValue) out.push_back(entry.first);
 }
 
-uint64_t StringColumnMap::getSize() { return valueToInt.size(); }
+uint64_t StringColumnMap::getSize() { return valueToInt.size() + pending_.size(); }
 
 void* StringColumnMap::getValuePointer(unsigned short number) const {
   const auto found = intToValue.find(number);
@@ -144,6 +162,11 @@ std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
     char* const text = moved(stored);
     copy->valueToInt.emplace_hint(copy->valueToInt.end(), text, number);
     copy->intToValue.emplace(number, text);
+  }
+  for (const auto& node : pending_) {
+    char* const text = moved(node.key());
+    copy->valueToInt.emplace(text, node.mapped());
+    copy->intToValue.emplace(node.mapped(), text);
   }
   copy->rebuildIndex();
   return copy;
@@ -167,6 +190,7 @@ void StringColumnMap::updateValues(char* oldStart) {
     rebased.insert(rebased.end(), std::move(node));
   }
   valueToInt.swap(rebased);
+  for (auto& node : pending_) node.key() = rebase(node.key());
   rebuildIndex();
 }
 

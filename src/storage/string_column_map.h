@@ -59,9 +59,12 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
 
   // Re-points every stored text after the store moved away from oldStart.
   void updateValues(char* oldStart);
+  // Inserts the texts numbered by addUnordered into valueToInt, which holds
+  // every text afterwards. Allocates nothing.
+  void settle() noexcept;
 
   std::map<unsigned short, char*> intToValue;  // number -> text in the store
-  ValueMap valueToInt;                         // text in the store -> number
+  ValueMap valueToInt;                         // text in the store -> number, but for the waiting texts (settle())
 
  private:
 
@@ -89,4 +92,6 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // the store moves.
   TextHashIndex<unsigned short> index_;
   unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
+  // Texts numbered by addUnordered, each in its own node, in arrival order.
+  std::vector<ValueMap::node_type> pending_;
 };

@@ -5,16 +5,18 @@
 #include <cstring>
 #include <vector>
 
+#include "errors/database_exception.h"
 #include "storage/text_bytes.h"
 
 // An open-addressing hash table from texts to values of type V, for exact
 // lookups of texts that live elsewhere (the index keeps only their address
 // and length, so the owner must rebuild it when the texts move). Texts are
-// compared byte for byte; a text is expected at most once. A text's first
-// slot is picked by the top bits of its hash. Linear probing
-// over a power-of-two table kept at most a quarter full while it is small
-// (few collisions, so a lookup seldom probes twice) and at most half full
-// once it is large.
+// compared byte for byte; a text is expected at most once, and shorter than
+// 4 GiB. A text's first slot is picked by the top bits of its hash. Linear
+// probing over a power-of-two table kept at most a quarter full while it is
+// small (few collisions, so a lookup seldom probes twice) and at most three
+// quarters full once it is large: a lookup among many texts misses the
+// processor's caches, and a smaller table misses them less often.
 template <typename V>
 class TextHashIndex {
  public:
@@ -26,7 +28,7 @@ class TextHashIndex {
       Slot& slot = slots_[at];
       if (slot.text == nullptr) return nullptr;
       // A short text is told apart by its hash and length alone.
-      if (slot.hash == hash && slot.length == length &&
+      if (slot.hash == hash && uint64_t{slot.length} == length &&
           (length <= text_bytes::kExactHashBytes || text_bytes::same(slot.text, text, length))) {
         return &slot.value;
       }
@@ -35,10 +37,19 @@ class TextHashIndex {
 
   // Records a text that is not in the index yet.
   void insert(const char* text, size_t length, V value) {
-    const size_t fill = slots_.size() <= kSparseSlots ? 4 : 2;
-    if (fill * (count_ + 1) > slots_.size()) grow();
-    place(Slot{text, length, text_bytes::hash(text, length), value});
+    if (length > UINT32_MAX) throw DatabaseException("A text of 4 GiB or more cannot be a category value");
+    const size_t quarters = slots_.size() <= kSparseSlots ? 1 : 3;
+    if (4 * (count_ + 1) > quarters * slots_.size()) grow();
+    place(Slot{text, text_bytes::hash(text, length), static_cast<uint32_t>(length), value});
     ++count_;
+  }
+
+  // Replaces every value v by update(v).
+  template <typename Update>
+  void updateValues(Update update) {
+    for (Slot& slot : slots_) {
+      if (slot.text != nullptr) slot.value = update(slot.value);
+    }
   }
 
   void clear() {
@@ -52,8 +63,8 @@ class TextHashIndex {
  private:
   struct Slot {
     const char* text;  // null marks a free slot
-    size_t length;
     uint64_t hash;
+    uint32_t length;
     V value;
   };
 

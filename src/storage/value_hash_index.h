@@ -24,6 +24,14 @@ class ValueHashIndex {
     }
   }
 
+  // Replaces every entry e by update(e), which must not be 0.
+  template <typename Update>
+  void updateEntries(Update update) {
+    for (Slot& slot : slots_) {
+      if (slot.entry != 0) slot.entry = update(slot.entry);
+    }
+  }
+
   // Sets the entry of `key` (not 0), inserting the key when absent.
   void set(Key key, uint32_t entry) {
     if (4 * (count_ + 1) > 3 * slots_.size()) grow();

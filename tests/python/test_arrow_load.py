@@ -138,18 +138,25 @@ def test_a_value_or_type_the_column_cannot_take_fails_the_load_and_stores_nothin
     assert before.fetchAll() == []
 
 
-def test_the_first_bad_row_in_stream_order_is_named_across_blocks_and_batches(db):
+@pytest.mark.parametrize("too_big, null, named", [
+    (2500, 2100, 2101),   # the later row in an earlier column: a middle block
+    (3, 900, 4),          # the first block
+    (None, 2999, 3000),   # the last row of the last block
+])
+def test_the_first_bad_row_in_stream_order_is_named_across_blocks_and_batches(db, load_threads, too_big, null, named):
     db.executeCommand("create table t (a short, b int)")
     a = list(range(3000))
     b = list(range(3000))
-    a[2500] = 99999   # the later row, in an earlier column
-    b[2100] = None    # the earlier row, in a later column
+    if too_big is not None:
+        a[too_big] = 99999
+    b[null] = None
     batches = pa.table({"a": pa.array(a, pa.int32()), "b": pa.array(b, pa.int64())}).to_batches(max_chunksize=700)
     reader = pa.RecordBatchReader.from_batches(batches[0].schema, batches)
-    assert error(load, db, "t", reader).endswith("row 2101 of the Arrow stream")
+    assert error(load, db, "t", reader).endswith(f"row {named} of the Arrow stream")
+    assert len(db.executeSelect("select a from t")) == 0
 
 
-def test_rows_loaded_from_a_stream_build_the_same_tree_as_the_same_rows_from_csv(db, tmp_path):
+def test_rows_loaded_from_a_stream_build_the_same_tree_as_the_same_rows_from_csv(db, tmp_path, load_threads):
     # More rows than a sample interval, levels given and chosen, a table
     # rebuilt as a tree during the load; the rows come back in stored order,
     # which is the tree's.
@@ -202,7 +209,7 @@ def batches_of(schema, rows, fail_at=None, finished=None):
     ([[1, 2], [3, 4], [5, 6]], 3, "Reading the Arrow stream failed after 4 rows: "),
     ([[1], [2], [3]], 1, "Reading the Arrow stream failed after 0 rows: "),
 ])
-def test_chunked_empty_and_failing_streams_load_every_row_or_none(db, chunks, fail_at, message):
+def test_chunked_empty_and_failing_streams_load_every_row_or_none(db, load_threads, chunks, fail_at, message):
     db.executeCommand("create table t (a int)")
     load(db, "t", single([10, 20], pa.int32()))
     schema = pa.schema([("a", pa.int32())])
@@ -271,7 +278,7 @@ def test_a_result_of_the_table_being_loaded_cannot_feed_its_own_load(db):
     assert len(db.executeSelect("select a from t")) == 5000
 
 
-def test_ctrl_c_in_a_slow_python_producer_raises_keyboard_interrupt_and_loads_nothing(tmp_path):
+def test_ctrl_c_in_a_slow_python_producer_raises_keyboard_interrupt_and_loads_nothing(tmp_path, load_threads):
     run_python("""
         import os, signal, threading, time, pyarrow as pa, tabulon
         schema = pa.schema([("a", pa.int32())])

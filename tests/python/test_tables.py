@@ -244,8 +244,13 @@ def test_large_gzip_file_in_members_loads_whole_or_not_at_all(db, tmp_path):
         assert len(db.executeSelect("select a from t")) == count
 
 
+@pytest.mark.parametrize("kind, key, low, high", [
+    ("string", "k{:05d}", "k12345", "k12400"),
+    ("int", "{}", "12345", "12400"),
+    ("double", "{}.5", "12345", "12400"),
+])
 @pytest.mark.parametrize("order", ["sorted", "reverse", "random", "gap"])
-def test_a_level_takes_the_threshold_of_values_in_any_order(db, csv, order):
+def test_a_level_takes_the_threshold_of_values_in_any_order(db, csv, order, kind, key, low, high):
     count = 40000
     values = list(range(count))
     if order == "reverse":
@@ -254,11 +259,17 @@ def test_a_level_takes_the_threshold_of_values_in_any_order(db, csv, order):
         random.Random(7).shuffle(values)
     elif order == "gap":  # from both ends inwards: each value into the one gap left
         values = [i // 2 if i % 2 == 0 else count - 1 - i // 2 for i in range(count)]
-    db.executeCommand("create table t (k string cat 1, n int)")
-    db.executeCommand(f"load t from {csv('data.csv', [f'k{v:05d},{v}' for v in values])}")
-    assert len(db.executeSelect("select n from t")) == count
-    assert db.executeSelect("select n from t where k >= k12345 and k < k12400 order by k desc").getColumn(0) == list(
-        range(12399, 12344, -1))
+    db.executeCommand(f"create table t (k {kind} cat 1, n int)")
+    # Every value twice: the second time it is found, not numbered.
+    lines = [f"{key.format(v)},{v}" for v in values]
+    repeated = values[:count // 2]
+    db.executeCommand(f"load t from {csv('data.csv', lines + lines[:count // 2])}")
+    assert len(db.executeSelect("select n from t")) == count + count // 2
+    # Sorting and comparing by the level read its numbers: they must follow the values.
+    assert db.executeSelect("select n from t order by k").getColumn(0) == sorted(values + repeated)
+    twice = set(repeated)
+    assert db.executeSelect(f"select n from t where k >= {low} and k < {high} order by k desc").getColumn(0) == [
+        v for v in range(12399, 12344, -1) for _ in range(1 + (v in twice))]
 
 
 class TestDrop:

@@ -1,14 +1,17 @@
 // Streams no Python library hands over: producers that fail, hand over
 // malformed batches or were released, and whether every stream is released
-// exactly once whatever the load's outcome.
+// exactly once whatever the load's outcome, on the calling thread, with
+// blocks converted there or ahead on a thread of the reader's own.
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "catalogue/config.h"
 #include "catalogue/database.h"
 #include "storage/arrow_abi.h"
 #include "../test_support.h"
@@ -24,6 +27,8 @@ struct FakeStream {
   int malformedAt = 0;
   int served = 0;
   int releases = 0;
+  int foreignCalls = 0;  // callbacks run on a thread other than `caller`
+  std::thread::id caller = std::this_thread::get_id();
   int32_t values[2] = {7, 8};
   const void* childBuffers[2] = {nullptr, values};
   const void* batchBuffers[1] = {nullptr};
@@ -33,8 +38,15 @@ struct FakeStream {
 
 FakeStream& fakeOf(ArrowArrayStream* stream) { return *static_cast<FakeStream*>(stream->private_data); }
 
+void countForeign(FakeStream& fake) {
+  if (std::this_thread::get_id() != fake.caller) ++fake.foreignCalls;
+}
+
 void releaseSchema(ArrowSchema* schema) { schema->release = nullptr; }
-void releaseArray(ArrowArray* array) { array->release = nullptr; }
+void releaseArray(ArrowArray* array) {
+  countForeign(*static_cast<FakeStream*>(array->private_data));
+  array->release = nullptr;
+}
 
 int getSchema(ArrowArrayStream*, ArrowSchema* out) {
   static ArrowSchema field{"i", "a", nullptr, 2, 0, nullptr, nullptr, &releaseSchema, nullptr};
@@ -45,6 +57,7 @@ int getSchema(ArrowArrayStream*, ArrowSchema* out) {
 
 int getNext(ArrowArrayStream* stream, ArrowArray* out) {
   FakeStream& fake = fakeOf(stream);
+  countForeign(fake);
   const int number = ++fake.served;
   if (number == fake.failAt) return EIO;
   if (number > fake.batches) {
@@ -52,14 +65,15 @@ int getNext(ArrowArrayStream* stream, ArrowArray* out) {
     return 0;
   }
   fake.child = ArrowArray{2, 0, 0, number == fake.malformedAt ? 1 : 2, 0, fake.childBuffers, nullptr, nullptr,
-                          &releaseArray, nullptr};
-  *out = ArrowArray{2, 0, 0, 1, 1, fake.batchBuffers, fake.children, nullptr, &releaseArray, nullptr};
+                          &releaseArray, &fake};
+  *out = ArrowArray{2, 0, 0, 1, 1, fake.batchBuffers, fake.children, nullptr, &releaseArray, &fake};
   return 0;
 }
 
 const char* lastError(ArrowArrayStream*) { return "the producer broke"; }
 
 void releaseStream(ArrowArrayStream* stream) {
+  countForeign(fakeOf(stream));
   ++fakeOf(stream).releases;
   stream->release = nullptr;
 }
@@ -80,17 +94,24 @@ class ArrowStreamReaderTest : public ::testing::TestWithParam<StreamCase> {};
 
 TEST_P(ArrowStreamReaderTest, LoadsEveryRowOrNoneAndReleasesTheStreamOnce) {
   const StreamCase& c = GetParam();
-  Database database;
-  database.tableInit("t", {{"a", NO_CATEGORY, INT}});
-  FakeStream fake;
-  fake.failAt = c.failAt;
-  fake.malformedAt = c.malformedAt;
-  ArrowArrayStream stream = streamOf(fake);
-  if (c.releasedBefore) stream.release = nullptr;
-  EXPECT_EQ(test_support::messageOf([&] { database.loadStream(c.table, stream); }), c.message);
-  EXPECT_EQ(stream.release, nullptr);
-  EXPECT_EQ(fake.releases, c.releasedBefore ? 0 : 1);
-  EXPECT_EQ(database.getTreeTable(0).numRows, static_cast<unsigned>(c.rows));
+  const uint16_t threads = CONFIG_THREADS;
+  for (const uint16_t loadThreads : {1, 4}) {
+    SCOPED_TRACE(loadThreads);
+    Database database;
+    CONFIG_THREADS = loadThreads;  // after the database has read its settings
+    database.tableInit("t", {{"a", NO_CATEGORY, INT}});
+    FakeStream fake;
+    fake.failAt = c.failAt;
+    fake.malformedAt = c.malformedAt;
+    ArrowArrayStream stream = streamOf(fake);
+    if (c.releasedBefore) stream.release = nullptr;
+    EXPECT_EQ(test_support::messageOf([&] { database.loadStream(c.table, stream); }), c.message);
+    EXPECT_EQ(stream.release, nullptr);
+    EXPECT_EQ(fake.releases, c.releasedBefore ? 0 : 1);
+    EXPECT_EQ(fake.foreignCalls, 0);
+    EXPECT_EQ(database.getTreeTable(0).numRows, static_cast<unsigned>(c.rows));
+  }
+  CONFIG_THREADS = threads;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <map>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -133,6 +135,7 @@ TEST(ColumnMap, EveryArrivalOrderFillsEveryNumber) {
     ColumnMap<int> map;
     std::vector<unsigned short> translation(65536);
     const auto renumberAndCheck = [&] {
+      map.settle();
       const auto before = map.valueToInt;
       map.renumber(translation.data());
       unsigned short previous = 0;
@@ -159,6 +162,92 @@ TEST(ColumnMap, EveryArrivalOrderFillsEveryNumber) {
     EXPECT_FALSE(map.add(&more));
     EXPECT_EQ(map.addUnordered(&more), 0) << order << ": no number is left";
     EXPECT_EQ(map.getSize(), 65534u);
+  }
+}
+
+// Values numbered out of order wait outside the ordered map; every
+// operation that needs the order must see them, with the numbers they got.
+TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
+  struct Case {
+    const char* operation;
+    std::function<void(ColumnMap<int>&, const std::map<int, unsigned short>&)> check;
+  };
+  const std::vector<Case> cases = {
+      {"range lookups",
+       [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
+         for (const auto& [value, number] : numbers) {
+           EXPECT_EQ(lessEq(map, value), number) << value;
+           EXPECT_EQ(greatEq(map, value), number) << value;
+         }
+       }},
+      {"clone",
+       [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
+         const std::unique_ptr<ColumnMapBase> copy = map.clone();
+         EXPECT_EQ(copy->getSize(), numbers.size());
+         for (const auto& [value, number] : numbers) {
+           int probe = value;
+           EXPECT_EQ(copy->getInt(&probe), number) << value;
+         }
+         std::vector<unsigned short> mine(65536), theirs(65536);
+         map.renumber(mine.data());
+         copy->renumber(theirs.data());
+         EXPECT_EQ(mine, theirs);
+       }},
+      {"ordered add",
+       [](ColumnMap<int>& map, const std::map<int, unsigned short>&) {
+         // Between two values numbered out of order: no room, or a number
+         // no other value has.
+         int between = 1001;
+         if (map.add(&between)) {
+           EXPECT_EQ(map.intToValue.size(), map.getSize());
+         }
+         std::vector<unsigned short> translation(65536);
+         map.renumber(translation.data());
+         EXPECT_EQ(map.valueToInt.size(), map.getSize());
+       }},
+      {"renumbering",
+       [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
+         std::vector<unsigned short> translation(65536);
+         map.renumber(translation.data());
+         unsigned short previous = 0;
+         for (auto [value, old] : numbers) {
+           const unsigned short number = numberOf(map, value);
+           EXPECT_GT(number, previous) << value << ": numbers follow the values";
+           EXPECT_EQ(translation[old], number) << value;
+           EXPECT_EQ(*static_cast<int*>(map.getValuePointer(number)), value);
+           previous = number;
+         }
+         EXPECT_EQ(map.valueToInt.size(), numbers.size());
+       }},
+      {"sampling a held value",
+       [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
+         int value = numbers.begin()->first;
+         map.add(&value, 7);
+         map.recalculatePositions();
+         EXPECT_EQ(map.getSize(), numbers.size()) << "the value is held once";
+         EXPECT_EQ(lessEq(map, value), 3276);
+       }},
+  };
+  for (const Case& c : cases) {
+    ColumnMap<int> map;
+    std::map<int, unsigned short> numbers;
+    // A few values in order, then the rest wherever a number is free.
+    for (int value : test_support::arrivalOrder("random", 400)) {
+      value *= 5;
+      const bool ordered = numbers.size() < 8;
+      if (ordered) {
+        ASSERT_TRUE(map.add(&value)) << c.operation;
+      }
+      numbers[value] = ordered ? numberOf(map, value) : map.addUnordered(&value);
+      ASSERT_NE(numbers[value], 0) << c.operation;
+    }
+    EXPECT_EQ(map.getSize(), numbers.size()) << c.operation;
+    for (auto [value, number] : numbers) {
+      ASSERT_EQ(numberOf(map, value), number) << c.operation;
+      ASSERT_EQ(*static_cast<int*>(map.getValuePointer(number)), value) << c.operation;
+    }
+    SCOPED_TRACE(c.operation);
+    c.check(map, numbers);
   }
 }
 

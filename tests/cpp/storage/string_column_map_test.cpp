@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,14 @@ TEST(StringColumnMap, UnorderedTextsAreRenumberedInOrder) {
   EXPECT_EQ(map.addUnordered(const_cast<char*>(texts[5].c_str())), numberOf(map, texts[5])) << "a held text keeps its number";
   std::map<std::string, unsigned short> before;
   for (const std::string& text : texts) before[text] = numberOf(map, text);
+  // Texts numbered out of order are held, and copied, before any renumbering.
+  EXPECT_EQ(map.getSize(), texts.size());
+  const std::unique_ptr<ColumnMapBase> copy = map.clone();
+  for (const auto& [text, number] : before) {
+    EXPECT_EQ(copy->getInt(const_cast<char*>(text.c_str())), number) << text;
+    EXPECT_EQ(textOf(map, number), text);
+  }
+  EXPECT_EQ(copy->getSize(), texts.size());
   std::vector<unsigned short> translation(65536);
   map.renumber(translation.data());
   unsigned short previous = 0;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_support.h"
 #include "storage/text_hash_index.h"
 
 namespace {
@@ -29,6 +30,9 @@ TEST(TextHashIndex, TellsCloseTextsApartThroughGrowth) {
   for (const std::string& absent : std::vector<std::string>{"abcdefg", "abcdefghij", "row1xx", "b", std::string("a\0c", 3)}) {
     EXPECT_EQ(lookup(index, absent), nullptr) << absent;
   }
+  EXPECT_EQ(test_support::messageOf([&] { index.insert("a", size_t{1} << 32, 0); }),
+            "A text of 4 GiB or more cannot be a category value");
+  EXPECT_EQ(index.size(), texts.size());
   index.clear();
   EXPECT_EQ(lookup(index, "a"), nullptr);
   EXPECT_EQ(index.size(), 0u);

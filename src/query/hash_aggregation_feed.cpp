@@ -16,31 +16,16 @@ HashAggregationFeed::HashAggregationFeed(TableSet& columns, HashAggregation& agg
       plains_(ResultSet::kMaxRunRows),
       scratch_(columns.selectedColumns.size() * ResultSet::kMaxRunRows) {}
 
-namespace {
-
-constexpr size_t kLineBytes = 64;
-
-// Asks for the bytes from `first` to a line past `last` to be brought
-// into the cache.
-void askFor(const char* first, const char* last) {
-  for (const char* line = first; line <= last + kLineBytes; line += kLineBytes) __builtin_prefetch(line);
-}
-
-}  // namespace
-
 void HashAggregationFeed::wholeNode(NodeTable& node) {
   const std::vector<uint32_t>& rows = node.plainOffsets();
   const char* const base = node.start();
   for (size_t first = 0; first < rows.size();) {
     const auto count = static_cast<uint32_t>(std::min<size_t>(rows.size() - first, ResultSet::kMaxRunRows));
+    // The rows lie in order: the processor's own prefetching keeps ahead
+    // of them, and asking for a run's lines in a burst only stalls it.
     for (uint32_t i = 0; i < count; ++i) plains_[i] = base + rows[first + i];
-    // The rows of the next run lie just past these: they are asked for
-    // now, so that they arrive while this run is added rather than
-    // each row's first read waiting for its own.
-    const size_t next = first + count;
-    if (next < rows.size()) askFor(base + rows[next], base + rows[std::min(next + count, rows.size()) - 1]);
     addRun(node, count);
-    first = next;
+    first += count;
   }
 }
 

@@ -40,13 +40,19 @@ uint64_t firstWord(const char* bytes, size_t length) {
 // A hash already mixed, spread over 64 bits for slotOf.
 uint64_t spread(uint64_t hash) { return hash * 0x9E3779B97F4A7C15ull; }
 
+// The 32-bit hash of a key of `length` bytes, fewer than eight, whose
+// firstWord() is `first`.
+inline uint64_t hashShort(size_t length, uint64_t first) {
+  return mix(length * 0xD6E8FEB86659FD93ull ^ first ^ 0x94D049BB133111EBull) & 0xFFFFFFFFull;
+}
+
 // A 32-bit hash of `length` bytes at `bytes`, taken eight at a time;
 // `first` is their firstWord(). Keys are told apart by these 32 bits
 // before their bytes are compared, so that the comparison of bytes is
 // reached often enough to be exercised.
-uint64_t hashBytes(const char* bytes, size_t length, uint64_t first) {
+inline uint64_t hashBytes(const char* bytes, size_t length, uint64_t first) {
+  if (length < 8) return hashShort(length, first);
   uint64_t hash = length * 0xD6E8FEB86659FD93ull;
-  if (length < 8) return mix(hash ^ first ^ 0x94D049BB133111EBull) & 0xFFFFFFFFull;
   for (; length >= 8; bytes += 8, length -= 8) {
     uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
@@ -203,7 +209,11 @@ void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups
     return;
   }
   Key* const keys = runKeys_.data();
-  runs[0].forEachValue(count, [&](size_t i, const void* value) {
+  const Slot* const slots = slots_.data();
+  const int shift = shift_;
+  // Inlined into each form of the run, as the rows' only work before
+  // their probes.
+  runs[0].forEachValue(count, [&](size_t i, const void* value) __attribute__((always_inline)) {
     Key& key = keys[i];
     key.bytes = static_cast<const char*>(value);
     if (key.bytes == nullptr) return;
@@ -213,13 +223,18 @@ void GroupKeys::findBytes(const ValueRun* runs, uint32_t count, uint32_t* groups
     for (; length < sizeof word && key.bytes[length] != '\0'; ++length) {
       word |= uint64_t{static_cast<unsigned char>(key.bytes[length])} << (8 * length);
     }
-    key.length = length == sizeof word ? length + std::strlen(key.bytes + length) : length;
     key.word = word;
-    key.hash = hashBytes(key.bytes, key.length, key.word);
     // A text holds no NUL: one shorter than a word is told by its first
     // word alone.
-    key.inWord = key.length < sizeof(uint64_t);
-    __builtin_prefetch(&slots_[slotOf(spread(key.hash))]);
+    key.inWord = length < sizeof word;
+    if (key.inWord) {
+      key.length = length;
+      key.hash = hashShort(length, word);
+    } else {
+      key.length = length + std::strlen(key.bytes + length);
+      key.hash = hashBytes(key.bytes, key.length, word);
+    }
+    __builtin_prefetch(&slots[spread(key.hash) >> shift]);
   });
   for (uint32_t i = 0; i < count; ++i) {
     groups[i] = keys[i].bytes == nullptr ? nullGroup(i, opened) : bytesGroup(keys[i], i, opened);
@@ -255,10 +270,13 @@ uint32_t GroupKeys::bytesGroup(const Key& key, uint32_t row, std::vector<uint32_
   const auto hash = static_cast<uint32_t>(key.hash);
   for (size_t at = slotOf(spread(hash));; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
-    if (slot.group == kEmpty) break;
+    if (slot.group == kEmpty) return openBytes(key, row, opened);
     if (slot.hash != hash || slot.word != word) continue;
     if (key.inWord || sameBytes(slot.group, key)) return slot.group;
   }
+}
+
+uint32_t GroupKeys::openBytes(const Key& key, uint32_t row, std::vector<uint32_t>& opened) {
   growIfFull();
   const uint32_t group = open(row, opened);
   // Every number has its key, a NULL's the empty one, so that the key of
@@ -266,7 +284,7 @@ uint32_t GroupKeys::bytesGroup(const Key& key, uint32_t row, std::vector<uint32_
   while (ends_.size() < group) ends_.push_back(bytes_.size());
   bytes_.insert(bytes_.end(), key.bytes, key.bytes + key.length);
   ends_.push_back(bytes_.size());
-  insert({word, hash, group});
+  insert({key.word, static_cast<uint32_t>(key.hash), group});
   return group;
 }
 

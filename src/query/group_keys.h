@@ -72,6 +72,8 @@ class GroupKeys {
   uint32_t fixedGroup(uint64_t key, uint32_t row, std::vector<uint32_t>& opened);
   // The number of `key`, opened by row `row` when new.
   uint32_t bytesGroup(const Key& key, uint32_t row, std::vector<uint32_t>& opened);
+  // Opens the number of `key`, which has none yet, for row `row`.
+  uint32_t openBytes(const Key& key, uint32_t row, std::vector<uint32_t>& opened);
   // Whether the key of number `group` is `key`.
   bool sameBytes(uint32_t group, const Key& key) const;
   // Puts the key of row `row` of a run of several columns into key_.

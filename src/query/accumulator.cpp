@@ -113,25 +113,29 @@ class FloatingSum : public Taking<FloatingSum<T>, T> {
  public:
   explicit FloatingSum(bool average) : average_(average) {}
 
-  void addGroup() override {
-    sums_.emplace_back();
-    counts_.push_back(0);
-  }
+  void addGroup() override { groups_.emplace_back(); }
   void take(uint32_t group, T x) {
-    sums_[group].add(static_cast<double>(x));
-    ++counts_[group];
+    Group& taken = groups_[group];
+    taken.sum.add(static_cast<double>(x));
+    ++taken.count;
   }
   void write(uint32_t group, ValueColumn& out) const override {
-    if (counts_[group] == 0) return out.append(nullptr);
-    const double sum = sums_[group].value();
-    const double answer = average_ ? sum / static_cast<double>(counts_[group]) : sum;
+    const Group& taken = groups_[group];
+    if (taken.count == 0) return out.append(nullptr);
+    const double sum = taken.sum.value();
+    const double answer = average_ ? sum / static_cast<double>(taken.count) : sum;
     out.append(&answer);
   }
 
  private:
+  // A group's sum beside its count, so that a value touches one line.
+  struct Group {
+    CompensatedSum sum;
+    int64_t count = 0;
+  };
+
   const bool average_;
-  std::vector<CompensatedSum> sums_;
-  std::vector<int64_t> counts_;
+  std::vector<Group> groups_;
 };
 
 // avg of integers of type T: their sum is kept exact in 128 bits.

@@ -146,13 +146,14 @@ def float_key(value):
 # far apart), each value on two rows far apart,
 # with NULLs among them: enough distinct long texts with one beginning that
 # some share the hash bits and the first bytes their groups are first told
-# apart by.
+# apart by, and texts of seven, eight and nine bytes, around the first word.
 @pytest.mark.parametrize("kind, key, written, read", [
     ("int", lambda i: i * 7919 - 500000, str, lambda v: v),
     ("int", lambda i: i % 3000 - 1500 if i % 40 else (i << 14) - 2**31, str, lambda v: v),
     ("long", lambda i: (i - 60000) << 40, str, lambda v: v),
     ("string", lambda i: f"k{i}", str, lambda v: v),
     ("string", lambda i: f"group number {i}", str, lambda v: v),
+    ("string", lambda i: f"{i:0{7 + i % 3}d}", str, lambda v: v),
     ("double", lambda i: [0.0, -0.0, math.nan, -math.nan][i] if i < 4 else i * 0.5 + 0.25,
      lambda v: ("-nan" if math.copysign(1, v) < 0 else "nan") if math.isnan(v) else repr(v), float_key),
 ])

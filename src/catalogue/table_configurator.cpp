@@ -75,8 +75,8 @@ void sampleText(const CSVReader& csv, const Candidate& candidate, std::vector<un
 // to drop.
 constexpr unsigned int kEarlyDropRows = 64;
 
-// Drops the candidates that are already unfit for the row count of the
-// next cleaning. Distinct counts only grow and a larger row count only
+// Drops the candidates that are already unfit for `nextCleaning`, the row
+// count of the next cleaning. Distinct counts only grow and a larger row count only
 // keeps more, so each of them would be dropped there or, should the rows
 // end before it, by the final cleaning: the outcome is the same, but a
 // column with many distinct values stops costing map inserts after a few

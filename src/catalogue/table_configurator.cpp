@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "catalogue/config.h"
+#include "catalogue/short_text_set.h"
 #include "catalogue/tail_sampler.h"
 #include "errors/interruption.h"
 #include "storage/column_map.h"
@@ -31,37 +32,57 @@ void addCandidateMaps(TreeTable& table, const std::vector<DATA_TYPE>& types) {
 
 // One remaining candidate. When the rows come from a CSV file and the
 // column is a text column with a text map, the reader hands over each text
-// with its length, which the map would otherwise measure again.
+// with its length, which the map would otherwise measure again, and the
+// short texts already met are told apart before the map looks them up.
 struct Candidate {
   unsigned short column;
   ColumnMapBase* map;
   StringColumnMap* texts;  // the map, when texts come from the CSV reader
+  ShortTextSet* known;     // the short texts already in `texts`
+  bool mayBeNull;          // the column is declared nullable
 };
 
-// The remaining candidates as a flat list, in column order.
-std::vector<Candidate> candidatesOf(const std::map<unsigned short, ColumnMapBase*>& maps, const CSVReader* csv) {
+// The remaining candidates as a flat list, in column order; `known` has a
+// set per column.
+std::vector<Candidate> candidatesOf(const std::map<unsigned short, ColumnMapBase*>& maps, const CSVReader* csv,
+                                    std::vector<ShortTextSet>& known) {
   std::vector<Candidate> candidates;
   candidates.reserve(maps.size());
   for (const auto& [column, map] : maps) {
     const bool csvText = csv != nullptr && column < csv->types.size() && csv->types[column] == STRING;
-    candidates.push_back({column, map, csvText ? dynamic_cast<StringColumnMap*>(map) : nullptr});
+    const bool nullable = csv != nullptr && column < csv->nullable.size() && csv->nullable[column] != 0;
+    candidates.push_back(
+        {column, map, csvText ? dynamic_cast<StringColumnMap*>(map) : nullptr, &known[column], nullable});
   }
   return candidates;
+}
+
+// Adds the text of `candidate` in the current row of `csv` to its map,
+// or sets its `sawNull` entry.
+void sampleText(const CSVReader& csv, const Candidate& candidate, std::vector<unsigned char>& sawNull) {
+  if (candidate.mayBeNull && csv.isNull(candidate.column)) {
+    sawNull[candidate.column] = 1;
+    return;
+  }
+  size_t length = 0;
+  const char* const text = csv.getText(candidate.column, length);
+  if (candidate.known->contains(text, length)) return;
+  candidate.texts->addText(text, length, 0);
+  candidate.known->add(text, length);
 }
 
 // Rows between two checks for candidates that the next cleaning is sure
 // to drop.
 constexpr unsigned int kEarlyDropRows = 64;
 
-// Drops the candidates that are already unfit for the row count of the
-// next cleaning. Distinct counts only grow and a larger row count only
+// Drops the candidates that are already unfit for `nextCleaning`, the row
+// count of the next cleaning. Distinct counts only grow and a larger row count only
 // keeps more, so each of them would be dropped there or, should the rows
 // end before it, by the final cleaning: the outcome is the same, but a
 // column with many distinct values stops costing map inserts after a few
 // dozen rows instead of a whole interval. True when a map was dropped.
-bool dropEarly(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int sampled, uint64_t cleaningInterval,
+bool dropEarly(std::map<unsigned short, ColumnMapBase*>& maps, uint64_t nextCleaning,
                const std::vector<unsigned char>& sawNull) {
-  const uint64_t nextCleaning = (sampled / cleaningInterval + 1) * cleaningInterval;
   const size_t before = maps.size();
   // The final cleaning counts at most UINT32_MAX rows.
   cleanColumnMaps(maps, static_cast<unsigned int>(std::min<uint64_t>(nextCleaning, UINT32_MAX)), sawNull);
@@ -87,37 +108,34 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
                         uint64_t stopOffset = UINT64_MAX, TailSampler* tail = nullptr) {
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
+  uint64_t nextCleaning = (sampled / cleaningInterval + 1) * cleaningInterval;
   const CSVReader* const csv = dynamic_cast<const CSVReader*>(&rows);
+  std::vector<ShortTextSet> known(sawNull.size());
   // The rows between two cleanings go through a flat copy of the map.
-  std::vector<Candidate> candidates = candidatesOf(maps, csv);
+  std::vector<Candidate> candidates = candidatesOf(maps, csv, known);
   do {
     for (const Candidate& candidate : candidates) {
-      if (candidate.texts == nullptr) {
-        void* const value = rows.getPointer(candidate.column);
-        if (value == nullptr) {
-          sawNull[candidate.column] = 1;
-        } else {
-          candidate.map->add(value, 0);
-        }
+      if (candidate.texts != nullptr) {
+        sampleText(*csv, candidate, sawNull);
         continue;
       }
-      if (csv->isNull(candidate.column)) {
+      void* const value = rows.getPointer(candidate.column);
+      if (value == nullptr) {
         sawNull[candidate.column] = 1;
-        continue;
+      } else {
+        candidate.map->add(value, 0);
       }
-      size_t length = 0;
-      const char* const text = csv->getText(candidate.column, length);
-      candidate.texts->addText(text, length, 0);
     }
     ++sampled;
     if (sampled % kRowsPerInterruptCheck == 0) checkInterrupt();
-    if (sampled % cleaningInterval == 0) {
+    if (sampled == nextCleaning) {
+      nextCleaning += cleaningInterval;
       cleanColumnMaps(maps, sampled, sawNull);
       if (maps.empty()) break;
-      candidates = candidatesOf(maps, csv);
+      candidates = candidatesOf(maps, csv, known);
       markDropped(tail, maps, sawNull.size());
-    } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, sampled, cleaningInterval, sawNull)) {
-      candidates = candidatesOf(maps, csv);
+    } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, nextCleaning, sawNull)) {
+      candidates = candidatesOf(maps, csv, known);
       markDropped(tail, maps, sawNull.size());
     }
   } while ((csv == nullptr || csv->textOffset() < stopOffset) && rows.nextRow());

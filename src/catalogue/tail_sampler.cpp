@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "catalogue/config.h"
+#include "catalogue/short_text_set.h"
 #include "catalogue/table_configurator.h"
 #include "errors/interruption.h"
 #include "storage/column_map_base.h"
@@ -21,17 +22,20 @@ namespace {
 constexpr uint32_t kRefreshRows = 64;
 
 // Records the value of `column` in the current record of `reader`, with
-// `row`, when `seen` (the column's distinct values so far) does not hold it.
-void recordValue(CSVReader& reader, unsigned short column, uint32_t row, ColumnMapBase& seen,
+// `row`, when `seen` (the column's distinct values so far; `known`, its
+// short texts) does not hold it.
+void recordValue(CSVReader& reader, unsigned short column, uint32_t row, ColumnMapBase& seen, ShortTextSet& known,
                  TailSampler::ColumnSample& sample) {
-  if (reader.isNull(column)) {
+  const bool nullable = column < reader.nullable.size() && reader.nullable[column] != 0;
+  if (nullable && reader.isNull(column)) {
     if (sample.firstNull == 0) sample.firstNull = row;
     return;
   }
   if (reader.types[column] == STRING) {
     size_t length = 0;
     const char* const text = reader.getText(column, length);
-    if (!static_cast<StringColumnMap&>(seen).addText(text, length, 0)) return;
+    if (known.contains(text, length) || !static_cast<StringColumnMap&>(seen).addText(text, length, 0)) return;
+    known.add(text, length);
     sample.firsts.push_back({row, static_cast<uint32_t>(sample.values.size())});
     sample.values.append(text, length);
     sample.values.push_back('\0');
@@ -78,6 +82,7 @@ void TailSampler::run() noexcept {
     reader.openFileAfter(fileName_, offset_);
     start_ = reader.textOffset();
     std::vector<std::unique_ptr<ColumnMapBase>> seen;
+    std::vector<ShortTextSet> known(types_.size());
     std::vector<unsigned short> live;
     for (unsigned short column = 0; column < types_.size(); ++column) {
       seen.emplace_back(createColumnMap(types_[column]));
@@ -86,7 +91,9 @@ void TailSampler::run() noexcept {
     uint32_t row = 0;
     while (reader.nextRow()) {
       ++row;
-      for (const unsigned short column : live) recordValue(reader, column, row, *seen[column], columns_[column]);
+      for (const unsigned short column : live) {
+        recordValue(reader, column, row, *seen[column], known[column], columns_[column]);
+      }
       if (row % kRefreshRows != 0) continue;
       if (stop_.load(std::memory_order_relaxed)) return;
       std::erase_if(live, [&](unsigned short column) {

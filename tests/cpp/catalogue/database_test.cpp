@@ -66,6 +66,26 @@ ColumnConfig column(const std::string& name, DATA_TYPE type, unsigned short cate
   return ColumnConfig{name, category, type};
 }
 
+// "", "a" to "aaaaaaaa", then each of them with one byte changed to b, c
+// or d: 117 distinct texts.
+const std::vector<std::string>& alikeTexts() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> all{""};
+    for (size_t length = 1; length <= 8; ++length) all.emplace_back(length, 'a');
+    for (const char changed : {'b', 'c', 'd'}) {
+      for (size_t length = 1; length <= 8; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+          std::string text(length, 'a');
+          text[at] = changed;
+          all.push_back(text);
+        }
+      }
+    }
+    return all;
+  }();
+  return texts;
+}
+
 std::multiset<Row> asSet(const std::vector<Row>& rows) { return {rows.begin(), rows.end()}; }
 
 }  // namespace
@@ -227,6 +247,11 @@ TEST_F(DatabaseTest, SamplingChoosesAlikeWhateverTheThreadsSetting) {
       {"quoted line breaks across the middle", 10000, {column("s", STRING), column("n", INT)}, 2000,
        [](int r) { return Row{"\"" + std::string(200, 'q') + "\n" + std::to_string(r % 3) + "\"", std::to_string(r % 2)}; },
        {1, 0}},
+      // 101 texts of up to 8 bytes, many alike but for one byte or their
+      // length: 101 * 101 > 10000 rows drops s, unless two of them were
+      // taken for one.
+      {"short texts alike", 10000, {column("s", STRING), column("b", STRING)}, 10000,
+       [](int r) { return Row{alikeTexts()[r % 101], r % 2 != 0 ? "x" : "y"}; }, {1}},
       // No candidate is left after the first cleaning: sampling stops there.
       {"no candidate left", 95, {column("id", INT), column("t", STRING)}, 20000,
        [](int r) { return Row{std::to_string(r), "t" + std::to_string(r)}; }, {}},

@@ -67,7 +67,7 @@ uint32_t TreeTable::numberBlockLevel(const RowBlock& block, unsigned short posit
       if (lastNumber != 0 && text == lastText && bytes == lastBytes) {
         number = lastNumber;
       } else if (source.texts != nullptr) {
-        number = source.texts->getIntOfText(text, bytes - 1);
+        number = source.texts->getIntOfText(text, bytes - 1, block.textHashesOf(row)[source.place]);
         lastText = text;
         lastBytes = bytes;
         lastNumber = number;

@@ -13,6 +13,7 @@
 #include "errors/database_exception.h"
 #include "errors/interruption.h"
 #include "errors/string_format.h"
+#include "storage/text_bytes.h"
 
 namespace {
 
@@ -136,6 +137,7 @@ ArrowStreamReader::ArrowStreamReader(ArrowArrayStream& stream, std::vector<DATA_
     block.fixed.assign(size_t{kBlockRows} * config_.fixedWidth + 1, 0);
     block.texts.assign(size_t{kBlockRows} * config_.numStrings, "");
     block.textBytes.assign(block.texts.size(), 1);
+    block.textHashes.assign(block.texts.size(), text_bytes::hash("", 0));
   }
   for (Batch& batch : batches_) batch.dictionaries.resize(types_.size());
   terminated_.resize(config_.numStrings);
@@ -402,6 +404,7 @@ void ArrowStreamReader::prepareDictionary(DictionaryTexts& texts, unsigned short
   texts.bytes.clear();
   texts.offsets.assign(static_cast<size_t>(dictionary.length), 0);
   texts.lengths.assign(static_cast<size_t>(dictionary.length), 0);
+  texts.hashes.assign(static_cast<size_t>(dictionary.length), 0);
   const void* const validity = validityOf(dictionary);
   for (int64_t entry = 0; entry < dictionary.length; ++entry) {
     const uint64_t index = static_cast<uint64_t>(dictionary.offset + entry);
@@ -420,6 +423,7 @@ void ArrowStreamReader::prepareDictionary(DictionaryTexts& texts, unsigned short
     texts.bytes.push_back('\0');
     const bool holdsNul = std::memchr(text, '\0', static_cast<size_t>(length)) != nullptr;
     texts.lengths[entry] = holdsNul ? 0 : static_cast<size_t>(length) + 1;
+    texts.hashes[entry] = text_bytes::hash(text, static_cast<size_t>(length));
   }
 }
 
@@ -515,6 +519,10 @@ void ArrowStreamReader::convertBlock(Block& block, const Job& job) const {
       convertTexts(block, column, array, base, job.count);
     }
   }
+}
+
+void ArrowStreamReader::Block::setEmpty(size_t entry) {
+  setText(entry, "", 1, text_bytes::hash("", 0));
 }
 
 void ArrowStreamReader::Block::fail(uint32_t row, std::string message) {
@@ -617,8 +625,7 @@ void ArrowStreamReader::storeText(Block& block, unsigned short column, uint32_t 
     return;
   }
   // The text stays in the batch, which outlives the block.
-  block.texts[entry] = text;
-  block.textBytes[entry] = static_cast<size_t>(length) + 1;
+  block.setText(entry, text, static_cast<size_t>(length) + 1, text_bytes::hash(text, static_cast<size_t>(length)));
 }
 
 void ArrowStreamReader::convertTexts(Block& block, unsigned short column, const ArrowArray& array, uint64_t base,
@@ -636,8 +643,7 @@ void ArrowStreamReader::convertTexts(Block& block, unsigned short column, const 
   for (uint32_t row = 0; row < block.rowsBefore(count); ++row) {
     const size_t entry = size_t{row} * config_.numStrings + text;
     if (source == Source::kNull || (validity != nullptr && !bitAt(validity, base + row))) {
-      block.texts[entry] = "";
-      block.textBytes[entry] = 1;
+      block.setEmpty(entry);
       continue;
     }
     const char* value = nullptr;
@@ -662,8 +668,7 @@ void ArrowStreamReader::convertUtf8(Block& block, unsigned short column, const A
     const int32_t end = valueAt<int32_t>(offsets, row + 1);
     const size_t entry = size_t{row} * config_.numStrings + text;
     if (validity != nullptr && !bitAt(validity, base + row)) {
-      block.texts[entry] = "";
-      block.textBytes[entry] = 1;
+      block.setEmpty(entry);
     } else if (start < 0 || end < start) {
       block.fail(row, string_format("Column %s of the Arrow stream has malformed text offsets", names_[column].c_str()));
       return;
@@ -681,8 +686,7 @@ void ArrowStreamReader::convertDictionary(Block& block, const DictionaryTexts& d
   const int64_t entries = static_cast<int64_t>(dictionary.lengths.size());
   for (uint32_t row = 0; row < block.rowsBefore(count); ++row) {
     const size_t entry = size_t{row} * config_.numStrings + text;
-    block.texts[entry] = "";
-    block.textBytes[entry] = 1;
+    block.setEmpty(entry);
     if (validity != nullptr && !bitAt(validity, base + row)) continue;
     const int64_t index = integerAt(columns_[column].source, array.buffers[1], base + row);
     if (index < 0 || index >= entries) {
@@ -707,8 +711,7 @@ void ArrowStreamReader::convertDictionary(Block& block, const DictionaryTexts& d
                               names_[column].c_str()));
       return;
     }
-    block.texts[entry] = dictionary.bytes.data() + dictionary.offsets[index];
-    block.textBytes[entry] = bytes;
+    block.setText(entry, dictionary.bytes.data() + dictionary.offsets[index], bytes, dictionary.hashes[index]);
   }
 }
 
@@ -741,6 +744,7 @@ RowBlock ArrowStreamReader::restOfBlock() const {
   block.fixedStride = config_.fixedWidth;
   block.texts = block_->texts.data() + size_t{row_} * config_.numStrings;
   block.textBytes = block_->textBytes.data() + size_t{row_} * config_.numStrings;
+  block.textHashes = block_->textHashes.data() + size_t{row_} * config_.numStrings;
   block.textStride = config_.numStrings;
   block.rows = block_->rowsBefore(block_->rows) - row_;
   return block;

@@ -123,6 +123,7 @@ class ArrowStreamReader : public DataIterator {
     std::vector<char> bytes;
     std::vector<size_t> offsets;  // entry -> start in bytes
     std::vector<size_t> lengths;  // entry -> length + 1, or 0 when it holds a NUL
+    std::vector<uint64_t> hashes; // entry -> its text_bytes::hash
   };
   // A batch obtained from the stream, held until no block reads it.
   struct Batch {
@@ -142,9 +143,19 @@ class ArrowStreamReader : public DataIterator {
     // Row * text count + text index -> the text, in the batch or a
     // dictionary's copy, not necessarily followed by a NUL.
     std::vector<const char*> texts;
-    std::vector<size_t> textBytes;  // the same -> length + 1
+    std::vector<size_t> textBytes;     // the same -> length + 1
+    std::vector<uint64_t> textHashes;  // the same -> its text_bytes::hash
     Failure failure;
     uint32_t rows = 0;
+
+    // Sets entry `entry` to the text of `bytes` - 1 bytes at `text`.
+    void setText(size_t entry, const char* text, size_t bytes, uint64_t hash) {
+      texts[entry] = text;
+      textBytes[entry] = bytes;
+      textHashes[entry] = hash;
+    }
+    // Sets entry `entry` to the empty text, as a NULL holds.
+    void setEmpty(size_t entry);
 
     // Records that row `row` cannot be stored, unless an earlier row
     // already cannot.

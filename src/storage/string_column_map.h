@@ -35,6 +35,11 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   unsigned short getInt(void* value) override;
   // getInt of a text whose length (strlen) the caller already knows.
   unsigned short getIntOfText(const char* text, size_t length);
+  // getIntOfText of a text whose text_bytes::hash the caller knows too.
+  unsigned short getIntOfText(const char* text, size_t length, uint64_t hash) {
+    const unsigned short* found = index_.find(text, length, hash);
+    return found == nullptr ? 0 : *found;
+  }
   unsigned short getIntLessEq(void* value) override;
   unsigned short getIntGreatEQ(void* value) override;
   // False for a text already in the map or when there is no room; throws

@@ -21,9 +21,12 @@ template <typename V>
 class TextHashIndex {
  public:
   // The value of the text of `length` bytes at `text`, or null.
-  V* find(const char* text, size_t length) {
+  V* find(const char* text, size_t length) { return find(text, length, text_bytes::hash(text, length)); }
+
+  // The same for a text whose text_bytes::hash the caller knows: a text of
+  // at most kExactHashBytes bytes is then found without reading it.
+  V* find(const char* text, size_t length, uint64_t hash) {
     if (slots_.empty()) return nullptr;
-    const uint64_t hash = text_bytes::hash(text, length);
     for (size_t at = text_bytes::slotOf(hash, slots_.size());; at = (at + 1) & mask_) {
       Slot& slot = slots_[at];
       if (slot.text == nullptr) return nullptr;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "storage/string_column_map.h"
+#include "storage/text_bytes.h"
 #include "storage/tree_table.h"
 
 namespace {
@@ -50,10 +51,12 @@ uint32_t TreeTable::numberBlockLevel(const RowBlock& block, unsigned short posit
   const unsigned short column = categoryColumns[position];
   ColumnMapBase& map = *levelMaps[position];
   unsigned short* const numbers = blockPaths_.data() + position;
-  // Runs of one value are looked up once: a text by where it lies, a
+  // Runs of one value are looked up once: a text by its hash and length
+  // (and where it lies, when longer than its hash tells apart), a
   // fixed-width value by its bits.
   const char* lastText = nullptr;
   size_t lastBytes = 0;
+  uint64_t lastHash = 0;
   uint64_t lastBits = 0;
   unsigned short lastNumber = 0;
   for (uint32_t row = 0; row < rows; ++row) {
@@ -64,12 +67,15 @@ uint32_t TreeTable::numberBlockLevel(const RowBlock& block, unsigned short posit
     } else if (source.isText) {
       const char* const text = block.textsOf(row)[source.place];
       const size_t bytes = block.textBytesOf(row)[source.place];
-      if (lastNumber != 0 && text == lastText && bytes == lastBytes) {
+      const uint64_t hash = block.textHashesOf(row)[source.place];
+      if (lastNumber != 0 && hash == lastHash && bytes == lastBytes &&
+          (bytes - 1 <= text_bytes::kExactHashBytes || text == lastText)) {
         number = lastNumber;
       } else if (source.texts != nullptr) {
-        number = source.texts->getIntOfText(text, bytes - 1);
+        number = source.texts->getIntOfText(text, bytes - 1, hash);
         lastText = text;
         lastBytes = bytes;
+        lastHash = hash;
         lastNumber = number;
       }
     } else {

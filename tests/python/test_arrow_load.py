@@ -83,8 +83,9 @@ def test_every_arrow_type_loads_into_every_column_type_it_may_become(db, arrow_t
     (pa.dictionary(pa.uint32(), pa.large_string()), ["b", "a", None, "c"]),
     (pa.dictionary(pa.int64(), pa.string_view()), ["a", "a", "b", None]),
 ])
-def test_dictionary_encoded_texts_load_as_strings(db, arrow_type, values):
-    db.executeCommand("create table t (a string null, n int)")
+@pytest.mark.parametrize("level", ["", " cat 1"])
+def test_dictionary_encoded_texts_load_as_strings(db, arrow_type, values, level):
+    db.executeCommand(f"create table t (a string{level} null, n int)")
     column = dictionary(arrow_type.index_type, arrow_type.value_type, values)
     load(db, "t", pa.table({"a": column, "n": pa.array(range(len(values)), pa.int32())}))
     assert [a for a, _ in db.executeSelect("select a, n from t order by n").fetchAll()] == values

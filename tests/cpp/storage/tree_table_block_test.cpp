@@ -9,6 +9,7 @@
 
 #include "storage/full_level_exception.h"
 #include "storage/row_block.h"
+#include "storage/text_bytes.h"
 #include "storage/tree_table.h"
 #include "../test_support.h"
 
@@ -57,6 +58,7 @@ class Rows {
     block.fixedStride = config.fixedWidth;
     block.texts = textPointers_.data() + size_t{first} * config.numStrings;
     block.textBytes = textBytes_.data() + size_t{first} * config.numStrings;
+    block.textHashes = textHashes_.data() + size_t{first} * config.numStrings;
     block.textStride = config.numStrings;
     block.rows = std::min(rows, count_ - first);
     return block;
@@ -76,9 +78,11 @@ class Rows {
   void pointTexts() {
     textPointers_.resize(texts_.size());
     textBytes_.resize(texts_.size());
+    textHashes_.resize(texts_.size());
     for (size_t index = 0; index < texts_.size(); ++index) {
       textPointers_[index] = texts_[index].data();
       textBytes_[index] = texts_[index].size();  // the '#' stands for the NUL
+      textHashes_[index] = text_bytes::hash(texts_[index].data(), texts_[index].size() - 1);
     }
   }
 
@@ -87,6 +91,7 @@ class Rows {
   std::vector<std::string> texts_;
   std::vector<const char*> textPointers_;
   std::vector<size_t> textBytes_;
+  std::vector<uint64_t> textHashes_;
   NodeIterator view_;
   uint32_t count_ = 0;
 };

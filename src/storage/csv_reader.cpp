@@ -140,6 +140,12 @@ void CSVReader::readText(Buffer& text, size_t bytes, uint64_t linesBeforeText) {
   finished = false;
 }
 
+void CSVReader::closeText(Buffer& text) {
+  lines.closeText(text);
+  rowView = NodeIterator();
+  finished = true;
+}
+
 bool CSVReader::nextRow() {
   if (finished) return false;
   // Reading ends at the end of the file and at the first failure:

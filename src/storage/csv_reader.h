@@ -74,6 +74,10 @@ class CSVReader : public Buffer, public DataIterator {
   // whose first `linesBefore` lines came before them, for line numbers;
   // the reader takes the block of `text` and gives it another.
   void readText(Buffer& text, size_t bytes, uint64_t linesBefore);
+  // Gives the block of text that readText took back to `text` (see
+  // LineReader::closeText): the texts that getTexts handed out stay valid
+  // there. No row follows.
+  void closeText(Buffer& text);
   // Reads `fileName` with as many STRING columns as the header has fields.
   void init(std::string fileName, char separator = ',');
   // Opens the file and skips its header line; the next nextRow() reads the

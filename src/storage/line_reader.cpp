@@ -62,6 +62,15 @@ void LineReader::openText(Buffer& text, size_t bytes) {
   lineEndedAtFeed_ = false;
 }
 
+void LineReader::closeText(Buffer& text) {
+  std::swap(buffer_.location, text.location);
+  text.position = text.start() + dataEnd_;
+  buffer_.reset();
+  lineBegin_ = 0;
+  dataEnd_ = 0;
+  endOfFile_ = true;
+}
+
 bool LineReader::readFilledLine(char*& line, size_t& length) {
   do {
     if (!readLine(line, length)) return false;

@@ -30,6 +30,10 @@ class LineReader {
   // reader takes the block of `text` and gives it its own block, of any
   // size, in return. `text` must hold kSlackBytes bytes past `bytes`.
   void openText(Buffer& text, size_t bytes);
+  // Gives the block that openText took back to `text`, in return for the
+  // one it gave, its bytes as reading left them: the lines handed out stay
+  // valid in `text`. The reader then reads nothing until opened again.
+  void closeText(Buffer& text);
   // Right after open(): passes over the first `bytes` bytes of the text,
   // which no line then holds (fewer when the text is shorter).
   void skip(uint64_t bytes);

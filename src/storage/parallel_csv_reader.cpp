@@ -3,6 +3,7 @@
 
 #include "storage/parallel_csv_reader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <new>
@@ -91,36 +92,44 @@ void ParallelCSVReader::convert(CSVReader& reader) {
 }
 
 void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
-  // The texts' sizes are known here; the loading thread would otherwise
-  // measure every text again.
+  const size_t fixedWidth = reader.config.fixedWidth;
   const size_t textColumns = reader.config.numStrings;
-  std::vector<const char*> texts(textColumns);
-  std::vector<size_t> sizes(textColumns);
+  // Room for a whole batch at once; a byte more, so that rows without
+  // fixed-width values still lie at an address.
+  batch.fixed.reserve(fixedWidth * RecordCutter::kBatchRecords + 1);
+  batch.texts.reserve(textColumns * RecordCutter::kBatchRecords);
+  batch.textSizes.reserve(textColumns * RecordCutter::kBatchRecords);
   try {
     reader.readText(batch.text, batch.textBytes, batch.linesBefore);
     while (reader.nextRow()) {
-      reader.getRowView();
-      batch.rows.insert(batch.rows.end(), reader.start(), reader.position);
-      batch.rowEnds.push_back(batch.rows.size());
+      const char* const row = reader.getFixedView().current;
+      batch.fixed.insert(batch.fixed.end(), row, row + fixedWidth);
+      const size_t first = batch.texts.size();
+      batch.texts.resize(first + textColumns);
+      batch.textSizes.resize(first + textColumns);
+      reader.getTexts(batch.texts.data() + first, batch.textSizes.data() + first);
       batch.rowLines.push_back(reader.recordLineNumber());
-      reader.getTexts(texts.data(), sizes.data());
-      for (const size_t size : sizes) batch.textSizes.push_back(static_cast<uint32_t>(size));
     }
   } catch (...) {
     batch.failure = std::current_exception();
   }
+  // The texts handed out lie in the records' text, which goes back to the
+  // batch with them.
+  reader.closeText(batch.text);
 }
 
 bool ParallelCSVReader::nextRow() {
-  if (batch_ != nullptr && ++row_ < batch_->rowEnds.size()) {
-    char* const rows = batch_->rows.data();
-    rowView_.reset(rows + batch_->rowEnds[row_ - 1], rows + batch_->rowEnds[row_], &config_, 0);
-    return true;
+  if (batch_ == nullptr || ++row_ >= batch_->rows()) {
+    if (!nextBatch()) return false;
+    row_ = 0;
   }
-  if (!nextBatch()) return false;
-  row_ = 0;
-  rowView_.reset(batch_->rows.data(), batch_->rows.data() + batch_->rowEnds[0], &config_, 0);
+  viewRow();
   return true;
+}
+
+void ParallelCSVReader::viewRow() {
+  char* const row = batch_->fixed.data() + row_ * config_.fixedWidth;
+  rowView_.reset(row, row + config_.fixedWidth, &config_, 0);
 }
 
 bool ParallelCSVReader::nextBatch() {
@@ -134,18 +143,14 @@ bool ParallelCSVReader::nextBatch() {
       if (ended) return false;
       checkInterrupt();
     }
-    if (!batch_->rowEnds.empty()) return true;
+    if (batch_->rows() != 0) return true;
   }
 }
 
 void ParallelCSVReader::getTexts(const char** texts, size_t* bytes) const {
-  const char* text = rowView_.current + config_.fixedWidth;
-  const uint32_t* const sizes = batch_->textSizes.data() + row_ * textColumns_;
-  for (unsigned short column = 0; column < textColumns_; ++column) {
-    texts[column] = text;
-    bytes[column] = sizes[column];
-    text += sizes[column];
-  }
+  const size_t first = row_ * textColumns_;
+  std::copy_n(batch_->texts.data() + first, textColumns_, texts);
+  std::copy_n(batch_->textSizes.data() + first, textColumns_, bytes);
 }
 
 std::string ParallelCSVReader::where() const {

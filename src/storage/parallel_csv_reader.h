@@ -62,6 +62,8 @@ class ParallelCSVReader : public DataIterator {
   // Converts the records of `batch` into its rows; a failure stops the
   // batch at its record and is kept in the batch.
   static void convertBatch(CSVReader& reader, RowBatch& batch);
+  // Points the row view at row row_ of batch_.
+  void viewRow();
   // Takes the next batch that holds rows; false after the last. Raises the
   // failure of the batch it leaves.
   bool nextBatch();

@@ -19,7 +19,7 @@ class RecordCutter {
  public:
   // Batches end at the first record end past either bound.
   static constexpr size_t kBatchBytes = 128 * 1024;
-  static constexpr size_t kBatchRecords = 1024;
+  static constexpr size_t kBatchRecords = 8192;
 
   // Opens `fileName`, whose fields are separated by `separator`, to cut it
   // from its start. Throws as TextSource::open does.

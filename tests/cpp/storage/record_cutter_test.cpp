@@ -90,7 +90,7 @@ TEST(RecordCutter, CutsOnlyWhereRecordsEnd) {
       std::mt19937 random(separator + openAtEnd);
       std::string body;
       std::set<size_t> recordEnds;
-      for (int record = 0; record < 5000; ++record) {
+      for (int record = 0; record < 20000; ++record) {
         body += randomRecord(random, separator);
         recordEnds.insert(body.size());
       }

@@ -196,11 +196,13 @@ NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
   return node.release();
 }
 
-void TreeTable::requireRowLayout(const NodeConfig* config) const {
+void TreeTable::requireRowLayout(const NodeConfig* config) {
+  if (journal_ != nullptr && config == journal_->checkedLayout && config != nullptr) return;
   if (nodes.empty()) throw DatabaseException("Tree table is not initialised");
   if (config == nullptr || config->types != rowConfig_.types || config->nullBits != rowConfig_.nullBits) {
     throw DatabaseException("Row layout does not match the columns of the table");
   }
+  if (journal_ != nullptr) journal_->checkedLayout = config;
 }
 
 void TreeTable::addRow(NodeIterator& row) {

@@ -170,6 +170,9 @@ class TreeTable : public TableConfig {
     // Path position -> number now -> number at beginLoad; empty for a
     // position whose numbers were never rewritten.
     std::vector<std::vector<unsigned short>> originalNumbers;
+    // The row layout found to fit: a load's rows come from one reader,
+    // whose layout stays as it is while it reads.
+    const NodeConfig* checkedLayout = nullptr;
   };
 
   void destroyNodes();
@@ -196,8 +199,9 @@ class TreeTable : public TableConfig {
   void renumberRows(NodeTable& node, unsigned int position, const std::vector<unsigned short>& renumbered);
   // Records a rewrite of position `position`'s numbers in the journal.
   void journalRenumbering(unsigned int position, const std::vector<unsigned short>& renumbered);
-  // Checks that rows in the layout `config` fit the table.
-  void requireRowLayout(const NodeConfig* config) const;
+  // Checks that rows in the layout `config` fit the table; during a load,
+  // once per layout.
+  void requireRowLayout(const NodeConfig* config);
   // Measures the incoming row, remembers where its texts lie in
   // scannedTexts_ and scannedTextBytes_ and checks the row length limit;
   // returns the stored plain length.

@@ -96,6 +96,14 @@ TEST(TreeTableInitTest, InconsistentLayoutsAndRowsAreRefused) {
   unset.init({INT, INT});
   EXPECT_THROW(unset.addRow(rows.row({"1"})), DatabaseException) << "rows of another layout";
   EXPECT_EQ(unset.numRows, 0u);
+  // A load checks each layout once: a fitting row does not let another layout in.
+  RowBuilder fitting({INT, INT});
+  unset.beginLoad();
+  unset.addRow(fitting.row({"1", "2"}));
+  EXPECT_THROW(unset.addRow(rows.row({"1"})), DatabaseException) << "rows of another layout during a load";
+  unset.addRow(fitting.row({"3", "4"}));
+  unset.rollbackLoad();
+  EXPECT_EQ(unset.numRows, 0u);
 
   const std::vector<DATA_TYPE> types{INT, INT, INT};
   TreeTable table;

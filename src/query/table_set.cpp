@@ -336,11 +336,19 @@ void TableSet::readAhead(uint32_t first, uint32_t end) const {
 std::pair<const NodeTable*, uint32_t> TableSet::nodeRun(const uint32_t* rows, uint32_t count, const void** plains) {
   NodeTable* const node = reference(rows[0]).first;
   if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
+  // Locals: the stores to plains could change the members, for all the
+  // compiler knows, and force them to be read again for every row.
+  const char* const references = start();
+  const char* const rowsStart = node->start();
   uint32_t run = 0;
   for (const uint32_t limit = std::min(count, kMaxRunRows); run < limit; ++run) {
-    const auto [rowNode, offset] = reference(rows[run]);
+    const char* const at = references + static_cast<size_t>(rows[run]) * kRowWidth;
+    NodeTable* rowNode;
+    std::memcpy(&rowNode, at, sizeof rowNode);
     if (rowNode != node) break;
-    plains[run] = node->start() + offset;
+    uint32_t offset;
+    std::memcpy(&offset, at + sizeof rowNode, sizeof offset);
+    plains[run] = rowsStart + offset;
   }
   return {node, run};
 }

@@ -1,7 +1,8 @@
 // Adding a block of rows to a tree table: category numbers level by level
 // for the whole block, then each row's node, then the rows written node by
-// node. Anything that would change more than the rows of live nodes (a new
-// value, a new branch, a split check, a grown buffer) ends the block
+// node. A node whose block is too small grows as addRow would grow it
+// for the same row. Anything else that would change more than the rows of
+// live nodes (a new value, a new branch, a split check) ends the block
 // before its row, which the caller adds through addRow.
 
 #include <algorithm>
@@ -138,7 +139,9 @@ uint32_t TreeTable::placeBlock(uint32_t rows) {
     const uint64_t threshold = uint64_t{node->splitAttempts} * NodeTable::kSplitThresholdStep;
     if (node->level != 0 && used != 0 && node->capacity() > threshold) break;
     const size_t bytes = NodeTable::numbersBytes(node->level) + blockLengths_[placed];
-    if (used + bytes > node->capacity()) break;
+    // Rows placed before this one are not written yet: the room asked for
+    // after the position is theirs and this row's.
+    node->reserve(taken.bytes + bytes);
     taken.bytes += bytes;
     ++taken.rows;
     blockTargetOfRow_[placed] = target;

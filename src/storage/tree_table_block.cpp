@@ -23,6 +23,10 @@ size_t targetIndexSlot(const NodeTable* node) {
   return static_cast<size_t>((address * 0x9E3779B97F4A7C15ULL) >> 40) & (kTargetIndexSlots - 1);
 }
 
+size_t pathIndexSlot(uint64_t key) {
+  return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 40) & (kTargetIndexSlots - 1);
+}
+
 }  // namespace
 
 uint32_t TreeTable::addBlock(const RowBlock& block) {
@@ -116,7 +120,9 @@ uint32_t TreeTable::measureBlock(const RowBlock& block, uint32_t rows) {
 }
 
 uint32_t TreeTable::placeBlock(uint32_t rows) {
-  blockTargets_.clear();
+  // The last block's targets are forgotten here rather than after it, so
+  // that a block that threw leaves none behind.
+  forgetBlockTargets();
   blockTargetOfRow_.resize(rows);
   if (targetIndex_.empty()) targetIndex_.assign(kTargetIndexSlots, {nullptr, 0});
   NodeTable* node = nullptr;
@@ -128,10 +134,9 @@ uint32_t TreeTable::placeBlock(uint32_t rows) {
     // No live node fixes more than maxDepth_ positions: rows agreeing on
     // those agree with the same node.
     if (placed == 0 || !std::equal(path, path + maxDepth_, previous)) {
-      std::copy_n(path, numCategories, currentPath.begin());
-      node = findAgreeingNode();
-      if (node == nullptr) break;
-      target = blockTargetOf(node);
+      target = blockTargetOfPath(path);
+      if (target == kNoTarget) break;
+      node = blockTargets_[target].node;
     }
     previous = path;
     BlockTarget& taken = blockTargets_[target];
@@ -146,12 +151,43 @@ uint32_t TreeTable::placeBlock(uint32_t rows) {
     ++taken.rows;
     blockTargetOfRow_[placed] = target;
   }
+  return placed;
+}
+
+void TreeTable::forgetBlockTargets() {
+  // Only addresses are compared: a node of the last block may be gone.
   for (const BlockTarget& taken : blockTargets_) {
     size_t slot = targetIndexSlot(taken.node);
     while (targetIndex_[slot].first != taken.node) slot = (slot + 1) & (kTargetIndexSlots - 1);
     targetIndex_[slot] = {nullptr, 0};
   }
-  return placed;
+  blockTargets_.clear();
+  for (const size_t slot : pathSlotsTaken_) pathIndex_[slot] = {0, 0};
+  pathSlotsTaken_.clear();
+}
+
+uint32_t TreeTable::blockTargetOfPath(const unsigned short* path) {
+  // No live node fixes more than maxDepth_ positions: those name the node.
+  if (maxDepth_ > kCachedLevels) return blockTargetOfCurrentPath(path);
+  if (pathIndex_.empty()) pathIndex_.assign(kTargetIndexSlots, {0, 0});
+  uint64_t key = 0;
+  for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | path[position];
+  size_t slot = pathIndexSlot(key);
+  while (pathIndex_[slot].second != 0) {
+    if (pathIndex_[slot].first == key) return pathIndex_[slot].second - 1;
+    slot = (slot + 1) & (kTargetIndexSlots - 1);
+  }
+  const uint32_t target = blockTargetOfCurrentPath(path);
+  if (target == kNoTarget) return target;
+  pathIndex_[slot] = {key, target + 1};
+  pathSlotsTaken_.push_back(slot);
+  return target;
+}
+
+uint32_t TreeTable::blockTargetOfCurrentPath(const unsigned short* path) {
+  std::copy_n(path, numCategories, currentPath.begin());
+  NodeTable* const node = findAgreeingNode();
+  return node == nullptr ? kNoTarget : blockTargetOf(node);
 }
 
 uint32_t TreeTable::blockTargetOf(NodeTable* node) {

@@ -64,7 +64,8 @@ class TreeTable : public TableConfig {
   // a time, as far as they change nothing but the rows of live nodes: it
   // stops before the first row that holds a value new to its level's map,
   // is too long to store, agrees with no live node, or whose node would
-  // have to grow its buffer or be considered for a split. Returns the rows
+  // be considered for a split; a node's buffer grows as addRow would grow
+  // it. Returns the rows
   // added; 0 when the first row needs addRow. Every node receives its rows
   // in block order, and the tree ends as one addRow per row leaves it.
   uint32_t addBlock(const RowBlock& block);
@@ -240,6 +241,15 @@ class TreeTable : public TableConfig {
   uint32_t placeBlock(uint32_t rows);
   // The block target of `node`, made on its first row.
   uint32_t blockTargetOf(NodeTable* node);
+  // The block target of the node agreeing with `path`, or kNoTarget when no
+  // live node agrees; pathIndex_ remembers it for the block's other rows
+  // of the same path prefix.
+  uint32_t blockTargetOfPath(const unsigned short* path);
+  // The same through findAgreeingNode (which takes currentPath).
+  uint32_t blockTargetOfCurrentPath(const unsigned short* path);
+  static constexpr uint32_t kNoTarget = UINT32_MAX;
+  // Empties blockTargets_ and the indexes over it.
+  void forgetBlockTargets();
   // Writes the placed rows node by node, each node's in block order.
   void writeBlock(const RowBlock& block, uint32_t rows);
   // Rewrites the numbers of path position `position` in paths and rows by
@@ -272,7 +282,9 @@ class TreeTable : public TableConfig {
   // Scratch of addBlock. By block row: its path (numCategories values),
   // stored plain length and target; by target: its node, the bytes and
   // rows the block gives it. targetIndex_ finds a node's target by open
-  // addressing on the node's address, and is emptied after every block.
+  // addressing on the node's address, pathIndex_ by the packed first
+  // maxDepth_ path positions (target + 1; 0 marks a free slot); both are
+  // emptied before every block, pathIndex_ through pathSlotsTaken_.
   struct BlockTarget {
     NodeTable* node;
     size_t bytes;
@@ -284,6 +296,8 @@ class TreeTable : public TableConfig {
   std::vector<uint32_t> blockOrder_;  // rows grouped by target, in block order within one
   std::vector<BlockTarget> blockTargets_;
   std::vector<std::pair<const NodeTable*, uint32_t>> targetIndex_;
+  std::vector<std::pair<uint64_t, uint32_t>> pathIndex_;
+  std::vector<size_t> pathSlotsTaken_;
 
   // The node that took the rows of a path is remembered in a direct-mapped
   // table indexed by a hash of the path's first maxDepth_ positions: no live

@@ -1,7 +1,8 @@
 // Adding a block of rows to a tree table: category numbers level by level
 // for the whole block, then each row's node, then the rows written node by
-// node. Anything that would change more than the rows of live nodes (a new
-// value, a new branch, a split check, a grown buffer) ends the block
+// node. A node whose block is too small grows as addRow would grow it
+// for the same row. Anything else that would change more than the rows of
+// live nodes (a new value, a new branch, a split check) ends the block
 // before its row, which the caller adds through addRow.
 
 #include <algorithm>
@@ -20,6 +21,10 @@ constexpr size_t kTargetIndexSlots = size_t{2} * TreeTable::kBlockRows;
 size_t targetIndexSlot(const NodeTable* node) {
   const auto address = reinterpret_cast<uintptr_t>(node);
   return static_cast<size_t>((address * 0x9E3779B97F4A7C15ULL) >> 40) & (kTargetIndexSlots - 1);
+}
+
+size_t pathIndexSlot(uint64_t key) {
+  return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 40) & (kTargetIndexSlots - 1);
 }
 
 }  // namespace
@@ -115,7 +120,9 @@ uint32_t TreeTable::measureBlock(const RowBlock& block, uint32_t rows) {
 }
 
 uint32_t TreeTable::placeBlock(uint32_t rows) {
-  blockTargets_.clear();
+  // The last block's targets are forgotten here rather than after it, so
+  // that a block that threw leaves none behind.
+  forgetBlockTargets();
   blockTargetOfRow_.resize(rows);
   if (targetIndex_.empty()) targetIndex_.assign(kTargetIndexSlots, {nullptr, 0});
   NodeTable* node = nullptr;
@@ -127,10 +134,9 @@ uint32_t TreeTable::placeBlock(uint32_t rows) {
     // No live node fixes more than maxDepth_ positions: rows agreeing on
     // those agree with the same node.
     if (placed == 0 || !std::equal(path, path + maxDepth_, previous)) {
-      std::copy_n(path, numCategories, currentPath.begin());
-      node = findAgreeingNode();
-      if (node == nullptr) break;
-      target = blockTargetOf(node);
+      target = blockTargetOfPath(path);
+      if (target == kNoTarget) break;
+      node = blockTargets_[target].node;
     }
     previous = path;
     BlockTarget& taken = blockTargets_[target];
@@ -138,17 +144,50 @@ uint32_t TreeTable::placeBlock(uint32_t rows) {
     const uint64_t threshold = uint64_t{node->splitAttempts} * NodeTable::kSplitThresholdStep;
     if (node->level != 0 && used != 0 && node->capacity() > threshold) break;
     const size_t bytes = NodeTable::numbersBytes(node->level) + blockLengths_[placed];
-    if (used + bytes > node->capacity()) break;
+    // Rows placed before this one are not written yet: the room asked for
+    // after the position is theirs and this row's.
+    node->reserve(taken.bytes + bytes);
     taken.bytes += bytes;
     ++taken.rows;
     blockTargetOfRow_[placed] = target;
   }
+  return placed;
+}
+
+void TreeTable::forgetBlockTargets() {
+  // Only addresses are compared: a node of the last block may be gone.
   for (const BlockTarget& taken : blockTargets_) {
     size_t slot = targetIndexSlot(taken.node);
     while (targetIndex_[slot].first != taken.node) slot = (slot + 1) & (kTargetIndexSlots - 1);
     targetIndex_[slot] = {nullptr, 0};
   }
-  return placed;
+  blockTargets_.clear();
+  for (const size_t slot : pathSlotsTaken_) pathIndex_[slot] = {0, 0};
+  pathSlotsTaken_.clear();
+}
+
+uint32_t TreeTable::blockTargetOfPath(const unsigned short* path) {
+  // No live node fixes more than maxDepth_ positions: those name the node.
+  if (maxDepth_ > kCachedLevels) return blockTargetOfCurrentPath(path);
+  if (pathIndex_.empty()) pathIndex_.assign(kTargetIndexSlots, {0, 0});
+  uint64_t key = 0;
+  for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | path[position];
+  size_t slot = pathIndexSlot(key);
+  while (pathIndex_[slot].second != 0) {
+    if (pathIndex_[slot].first == key) return pathIndex_[slot].second - 1;
+    slot = (slot + 1) & (kTargetIndexSlots - 1);
+  }
+  const uint32_t target = blockTargetOfCurrentPath(path);
+  if (target == kNoTarget) return target;
+  pathIndex_[slot] = {key, target + 1};
+  pathSlotsTaken_.push_back(slot);
+  return target;
+}
+
+uint32_t TreeTable::blockTargetOfCurrentPath(const unsigned short* path) {
+  std::copy_n(path, numCategories, currentPath.begin());
+  NodeTable* const node = findAgreeingNode();
+  return node == nullptr ? kNoTarget : blockTargetOf(node);
 }
 
 uint32_t TreeTable::blockTargetOf(NodeTable* node) {

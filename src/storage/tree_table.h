@@ -65,9 +65,9 @@ class TreeTable : public TableConfig {
   // stops before the first row that holds a value new to its level's map,
   // is too long to store, agrees with no live node, or whose node would
   // be considered for a split; a node's buffer grows as addRow would grow
-  // it. Returns the rows
-  // added; 0 when the first row needs addRow. Every node receives its rows
-  // in block order, and the tree ends as one addRow per row leaves it.
+  // it. Returns the rows added; 0 when the first row needs addRow. Every
+  // node receives its rows in block order, and the tree ends as one addRow
+  // per row leaves it.
   uint32_t addBlock(const RowBlock& block);
 
   // Most rows addBlock takes at once.

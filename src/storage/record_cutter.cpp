@@ -123,11 +123,12 @@ size_t RecordCutter::findRecordEnd() {
     }
     const auto* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
     const char* const lineEnd = feed != nullptr ? feed : end;
-    // Only a double quote that starts a field opens a quoted field.
+    // Only a double quote that starts a field opens a quoted field, also
+    // where the scan resumes after a read, right after a separator.
     const char* quote = p;
     while ((quote = static_cast<const char*>(std::memchr(quote, '"', static_cast<size_t>(lineEnd - quote)))) !=
                nullptr &&
-           (quote == p || quote[-1] != separator_)) {
+           quote != base && quote[-1] != separator_) {
       ++quote;
     }
     if (quote != nullptr) {

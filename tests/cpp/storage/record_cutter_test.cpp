@@ -87,13 +87,25 @@ TEST(RecordCutter, SkipsTheHeaderAndCountsItsLines) {
 // lines before it; a quoted field left open runs to the end of the file.
 // The records are mostly quoted, mostly plain (quotes now and then among
 // runs of plain records), or all plain and so short that batches end at
-// their record count.
+// their record count; and a quoted field holding a line feed, and longer
+// than a read, starts right after a separator at the end of the first read.
 TEST(RecordCutter, CutsOnlyWhereRecordsEnd) {
   struct Shape {
     int fields;
     unsigned quotedEvery;
   };
   test_support::ScratchDir directory;
+  const auto expectCuts = [&](const std::string& body, const std::set<size_t>& recordEnds, char separator) {
+    const std::vector<Batch> batches = cutAll(directory.write("in.csv", "a,b\n" + body), separator);
+    ASSERT_GE(batches.size(), 2U);
+    std::string joined;
+    for (const Batch& batch : batches) {
+      EXPECT_EQ(batch.linesBefore, 1 + std::count(joined.begin(), joined.end(), '\n'));
+      joined += batch.text;
+      EXPECT_EQ(recordEnds.count(joined.size()), 1U) << joined.size();
+    }
+    EXPECT_EQ(joined, body);
+  };
   for (const Shape shape : {Shape{4, 1}, Shape{4, 150}, Shape{1, 0}}) {
     for (const char separator : {',', ';'}) {
       for (const bool openAtEnd : {false, true}) {
@@ -108,16 +120,21 @@ TEST(RecordCutter, CutsOnlyWhereRecordsEnd) {
           body += std::string("1") + separator + "\"open\n" + std::string(300000, 'x');
           recordEnds.insert(body.size());
         }
-        const std::vector<Batch> batches = cutAll(directory.write("in.csv", "a,b\n" + body), separator);
-        ASSERT_GE(batches.size(), 3U);
-        std::string joined;
-        for (const Batch& batch : batches) {
-          EXPECT_EQ(batch.linesBefore, 1 + std::count(joined.begin(), joined.end(), '\n'));
-          joined += batch.text;
-          EXPECT_EQ(recordEnds.count(joined.size()), 1U) << joined.size();
-        }
-        EXPECT_EQ(joined, body);
+        expectCuts(body, recordEnds, separator);
       }
     }
   }
+  std::string body;
+  std::set<size_t> recordEnds;
+  // The header's 4 bytes, the records and "1," fill the first read.
+  while (body.size() + 4 + 16 < RecordCutter::kBatchBytes) {
+    body += "1,2\n";
+    recordEnds.insert(body.size());
+  }
+  body += std::string(RecordCutter::kBatchBytes - 4 - 2 - 1 - body.size(), '3') + "\n";
+  recordEnds.insert(body.size());
+  body += "1,\"two\n" + std::string(200000, 'x') + "\"\n4,5\n";
+  recordEnds.insert(body.size() - 4);
+  recordEnds.insert(body.size());
+  expectCuts(body, recordEnds, ',');
 }

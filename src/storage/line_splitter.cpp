@@ -176,13 +176,14 @@ bool readToggling(char* end, char separator, FieldCutter& fields, bool& inQuotes
 
 // Bit i of `separators` (`newlines`, `special`) is set when byte i of the
 // kShortLineBytes bytes at `c` is the separator (a line feed, a double
-// quote or NUL). All of them must be readable.
+// quote or NUL), up to the end of the first chunk that holds a line feed:
+// the bits past it stay clear. All kShortLineBytes bytes must be readable.
 void shortLineMasks(const char* c, char separator, uint64_t& separators, uint64_t& newlines, uint64_t& special) {
   separators = 0;
   newlines = 0;
   special = 0;
 #if defined(__SSE2__)
-  for (unsigned part = 0; part < LineSplitter::kShortLineBytes / kChunkBytes; ++part) {
+  for (unsigned part = 0; part < LineSplitter::kShortLineBytes / kChunkBytes && newlines == 0; ++part) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + kChunkBytes * part));
     const auto mask = [](__m128i bytes) {
       return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
@@ -194,7 +195,7 @@ void shortLineMasks(const char* c, char separator, uint64_t& separators, uint64_
                << shift;
   }
 #else
-  for (unsigned i = 0; i < LineSplitter::kShortLineBytes; ++i) {
+  for (unsigned i = 0; i < LineSplitter::kShortLineBytes && (newlines == 0 || i % kChunkBytes != 0); ++i) {
     if (c[i] == separator) separators |= uint64_t{1} << i;
     if (c[i] == '\n') newlines |= uint64_t{1} << i;
     if (c[i] == '"' || c[i] == '\0') special |= uint64_t{1} << i;

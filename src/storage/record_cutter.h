@@ -17,16 +17,19 @@
 // does; one thread at a time.
 class RecordCutter {
  public:
-  // Batches end at the first record end past either bound.
+  // A batch holds the whole records of the text read at once, about
+  // kBatchBytes, and at most kBatchRecords of them.
   static constexpr size_t kBatchBytes = 128 * 1024;
   static constexpr size_t kBatchRecords = 8192;
 
   // Opens `fileName`, whose fields are separated by `separator`, to cut it
   // from its start. Throws as TextSource::open does.
   void open(const std::string& fileName, char separator);
-  // Copies the next records into `text`, followed by LineReader's slack,
-  // and sets how many bytes they take and how many lines of the file come
-  // before them; false at the end of the file. The file's last record may
+  // Hands the next records to `text`, followed by LineReader's slack, and
+  // sets how many bytes they take and how many lines of the file come
+  // before them; false at the end of the file. The records usually come
+  // in the block they were read into, which `text` then holds, its own
+  // block taken for the next read. The file's last record may
   // lack its line feed, or run to the end of the file in an open quoted
   // field. Throws TextSource's failures, and CSVReader's message for a
   // header that a quoted field leaves open.
@@ -40,6 +43,16 @@ class RecordCutter {
   // answers its offset from begin_ just past the line feed, or 0 when the
   // data read ends first (the scan then resumes there after fill()).
   size_t findRecordEnd();
+  // Takes records from scan_ on, where no quoted field is open, as long
+  // as they hold no double quote: a 64-byte chunk at a time, each line
+  // feed ending one. Counts them into `records`, the batch's end and lines
+  // into `cutAt` and `cutLines`; true once the batch is full. Stops before
+  // a record with a double quote and at the end of the data read.
+  bool cutPlainRecords(size_t& records, size_t& cutAt, uint64_t& cutLines);
+  // Moves the first `bytes` bytes of the unread data, `lines` lines, into
+  // `text`: by handing over the block when they start it and little data
+  // follows them, else by a copy.
+  void handOver(Buffer& text, size_t bytes, uint64_t lines);
   // Scans a quoted field from `p` to its closing quote or to `end`.
   const char* skipQuoted(const char* p, const char* end);
   // Reads another block after the data, moving the unread data to the

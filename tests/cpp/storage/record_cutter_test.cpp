@@ -29,16 +29,18 @@ std::vector<Batch> cutAll(const std::string& path, char separator) {
   return batches;
 }
 
-// A record as files write them: plain fields, quoted fields holding
-// separators, doubled quotes and line ends, and quotes that open nothing.
-std::string randomRecord(std::mt19937& random, char separator) {
-  static const std::vector<std::string> kFields = {
-      "plain", "", "\"a;b,c\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"crlf\r\n\"", "x\"y", "\"q\"after",
-      "\"\"", "\"\"\"\"", "\"\n\n\n\"", "\r"};
+// A record of `fields` fields as files write them: one in `quotedEvery`
+// (0: none) is a quoted field holding separators, doubled quotes or line
+// ends, or a quote that opens nothing; the others are plain.
+std::string randomRecord(std::mt19937& random, char separator, int fields, unsigned quotedEvery) {
+  static const std::vector<std::string> kQuoted = {"\"a;b,c\"", "\"say \"\"hi\"\"\"", "\"two\nlines\"", "\"crlf\r\n\"",
+                                                   "x\"y", "\"q\"after", "\"\"", "\"\"\"\"", "\"\n\n\n\""};
+  static const std::vector<std::string> kPlain = {"plain", "", "\r", "12.5"};
   std::string record;
-  for (int field = 0; field < 4; ++field) {
+  for (int field = 0; field < fields; ++field) {
     if (field != 0) record += separator;
-    record += kFields[random() % kFields.size()];
+    const bool quoted = quotedEvery != 0 && random() % quotedEvery == 0;
+    record += quoted ? kQuoted[random() % kQuoted.size()] : kPlain[random() % kPlain.size()];
   }
   return record + (random() % 3 == 0 ? "\r\n" : "\n");
 }
@@ -83,30 +85,56 @@ TEST(RecordCutter, SkipsTheHeaderAndCountsItsLines) {
 // Over a file of many batches, every batch ends where a record ends, the
 // batches together are the file after its header, and each knows the
 // lines before it; a quoted field left open runs to the end of the file.
+// The records are mostly quoted, mostly plain (quotes now and then among
+// runs of plain records), or all plain and so short that batches end at
+// their record count; and a quoted field holding a line feed, and longer
+// than a read, starts right after a separator at the end of the first read.
 TEST(RecordCutter, CutsOnlyWhereRecordsEnd) {
+  struct Shape {
+    int fields;
+    unsigned quotedEvery;
+  };
   test_support::ScratchDir directory;
-  for (const char separator : {',', ';'}) {
-    for (const bool openAtEnd : {false, true}) {
-      std::mt19937 random(separator + openAtEnd);
-      std::string body;
-      std::set<size_t> recordEnds;
-      for (int record = 0; record < 20000; ++record) {
-        body += randomRecord(random, separator);
-        recordEnds.insert(body.size());
+  const auto expectCuts = [&](const std::string& body, const std::set<size_t>& recordEnds, char separator) {
+    const std::vector<Batch> batches = cutAll(directory.write("in.csv", "a,b\n" + body), separator);
+    ASSERT_GE(batches.size(), 2U);
+    std::string joined;
+    for (const Batch& batch : batches) {
+      EXPECT_EQ(batch.linesBefore, 1 + std::count(joined.begin(), joined.end(), '\n'));
+      joined += batch.text;
+      EXPECT_EQ(recordEnds.count(joined.size()), 1U) << joined.size();
+    }
+    EXPECT_EQ(joined, body);
+  };
+  for (const Shape shape : {Shape{4, 1}, Shape{4, 150}, Shape{1, 0}}) {
+    for (const char separator : {',', ';'}) {
+      for (const bool openAtEnd : {false, true}) {
+        std::mt19937 random(separator + openAtEnd + shape.quotedEvery);
+        std::string body;
+        std::set<size_t> recordEnds;
+        for (int record = 0; record < 40000; ++record) {
+          body += randomRecord(random, separator, shape.fields, shape.quotedEvery);
+          recordEnds.insert(body.size());
+        }
+        if (openAtEnd) {
+          body += std::string("1") + separator + "\"open\n" + std::string(300000, 'x');
+          recordEnds.insert(body.size());
+        }
+        expectCuts(body, recordEnds, separator);
       }
-      if (openAtEnd) {
-        body += std::string("1") + separator + "\"open\n" + std::string(300000, 'x');
-        recordEnds.insert(body.size());
-      }
-      const std::vector<Batch> batches = cutAll(directory.write("in.csv", "a,b\n" + body), separator);
-      ASSERT_GT(batches.size(), 3U);
-      std::string joined;
-      for (const Batch& batch : batches) {
-        EXPECT_EQ(batch.linesBefore, 1 + std::count(joined.begin(), joined.end(), '\n'));
-        joined += batch.text;
-        EXPECT_EQ(recordEnds.count(joined.size()), 1U) << joined.size();
-      }
-      EXPECT_EQ(joined, body);
     }
   }
+  std::string body;
+  std::set<size_t> recordEnds;
+  // The header's 4 bytes, the records and "1," fill the first read.
+  while (body.size() + 4 + 16 < RecordCutter::kBatchBytes) {
+    body += "1,2\n";
+    recordEnds.insert(body.size());
+  }
+  body += std::string(RecordCutter::kBatchBytes - 4 - 2 - 1 - body.size(), '3') + "\n";
+  recordEnds.insert(body.size());
+  body += "1,\"two\n" + std::string(200000, 'x') + "\"\n4,5\n";
+  recordEnds.insert(body.size() - 4);
+  recordEnds.insert(body.size());
+  expectCuts(body, recordEnds, ',');
 }

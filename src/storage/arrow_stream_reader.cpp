@@ -133,9 +133,12 @@ ArrowStreamReader::ArrowStreamReader(ArrowArrayStream& stream, std::vector<DATA_
   }
   config_.init(types_, nullable_);
   readSchema();
+  const size_t rowBytes =
+      config_.fixedWidth + 1 + config_.numStrings * (sizeof(char*) + sizeof(size_t) + sizeof(uint64_t));
+  blockRows_ = static_cast<uint32_t>(std::clamp<size_t>(kBlockBytes / rowBytes, kMinBlockRows, kBlockRows));
   for (Block& block : blocks_) {
-    block.fixed.assign(size_t{kBlockRows} * config_.fixedWidth + 1, 0);
-    block.texts.assign(size_t{kBlockRows} * config_.numStrings, "");
+    block.fixed.assign(size_t{blockRows_} * config_.fixedWidth + 1, 0);
+    block.texts.assign(size_t{blockRows_} * config_.numStrings, "");
     block.textBytes.assign(block.texts.size(), 1);
     block.textHashes.assign(block.texts.size(), text_bytes::hash("", 0));
   }
@@ -482,7 +485,7 @@ bool ArrowStreamReader::nextJob(Job& job) {
   Batch& batch = *newestBatch_;
   job.batch = &batch;
   job.first = batch.next;
-  job.count = static_cast<uint32_t>(std::min<uint64_t>(kBlockRows, batch.rows - batch.next));
+  job.count = static_cast<uint32_t>(std::min<uint64_t>(blockRows_, batch.rows - batch.next));
   batch.next += job.count;
   return true;
 }

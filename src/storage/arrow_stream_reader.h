@@ -49,8 +49,13 @@
 // reading without it. The thread ends with the reader.
 class ArrowStreamReader : public DataIterator {
  public:
-  // Rows converted at a time.
-  static constexpr uint32_t kBlockRows = 1024;
+  // Most rows converted at a time, and the most bytes a block of converted
+  // rows should take: a wide row makes the blocks shorter, down to
+  // kMinBlockRows. Fewer, longer blocks mean fewer hand-overs between the
+  // threads.
+  static constexpr uint32_t kBlockRows = 4096;
+  static constexpr uint32_t kMinBlockRows = 256;
+  static constexpr size_t kBlockBytes = 512 * 1024;
 
   // Takes `stream` over and reads its schema, for a table of the given
   // column types, nullable flags (column -> 1 when it may hold NULL; empty
@@ -216,6 +221,7 @@ class ArrowStreamReader : public DataIterator {
   std::vector<std::string> names_;
   std::vector<Column> columns_;
   NodeConfig config_;                    // layout of the rows
+  uint32_t blockRows_ = kBlockRows;      // rows converted at a time
   Block blocks_[2];                      // the current block and the one converted ahead
   Block* block_ = &blocks_[0];           // the current block
   Block* ahead_ = &blocks_[1];           // the block converted ahead

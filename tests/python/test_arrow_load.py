@@ -139,19 +139,22 @@ def test_a_value_or_type_the_column_cannot_take_fails_the_load_and_stores_nothin
     assert before.fetchAll() == []
 
 
-@pytest.mark.parametrize("too_big, null, named", [
-    (2500, 2100, 2101),   # the later row in an earlier column: a middle block
-    (3, 900, 4),          # the first block
-    (None, 2999, 3000),   # the last row of the last block
+@pytest.mark.parametrize("rows, chunk, too_big, null, named", [
+    (3000, 700, 2500, 2100, 2101),    # the later row in an earlier column: a middle block
+    (3000, 700, 3, 900, 4),           # the first block
+    (3000, 700, None, 2999, 3000),    # the last row of the last block
+    (10000, None, 9000, 4096, 4097),  # the first row of a one-batch stream's second block
+    (10000, None, 4095, 8000, 4096),  # the last row of its first block
 ])
-def test_the_first_bad_row_in_stream_order_is_named_across_blocks_and_batches(db, load_threads, too_big, null, named):
+def test_the_first_bad_row_in_stream_order_is_named_across_blocks_and_batches(db, load_threads, rows, chunk, too_big,
+                                                                             null, named):
     db.executeCommand("create table t (a short, b int)")
-    a = list(range(3000))
-    b = list(range(3000))
+    a = list(range(rows))
+    b = list(range(rows))
     if too_big is not None:
         a[too_big] = 99999
     b[null] = None
-    batches = pa.table({"a": pa.array(a, pa.int32()), "b": pa.array(b, pa.int64())}).to_batches(max_chunksize=700)
+    batches = pa.table({"a": pa.array(a, pa.int32()), "b": pa.array(b, pa.int64())}).to_batches(max_chunksize=chunk)
     reader = pa.RecordBatchReader.from_batches(batches[0].schema, batches)
     assert error(load, db, "t", reader).endswith(f"row {named} of the Arrow stream")
     assert len(db.executeSelect("select a from t")) == 0

@@ -18,14 +18,12 @@ namespace {
 // targets a block can have, so that probes stay short.
 constexpr size_t kTargetIndexSlots = size_t{2} * TreeTable::kBlockRows;
 
-size_t targetIndexSlot(const NodeTable* node) {
-  const auto address = reinterpret_cast<uintptr_t>(node);
-  return static_cast<size_t>((address * 0x9E3779B97F4A7C15ULL) >> 40) & (kTargetIndexSlots - 1);
-}
-
-size_t pathIndexSlot(uint64_t key) {
+// The first slot to probe for `key` in either block index.
+size_t blockIndexSlot(uint64_t key) {
   return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 40) & (kTargetIndexSlots - 1);
 }
+
+size_t targetIndexSlot(const NodeTable* node) { return blockIndexSlot(reinterpret_cast<uintptr_t>(node)); }
 
 }  // namespace
 
@@ -172,7 +170,7 @@ uint32_t TreeTable::blockTargetOfPath(const unsigned short* path) {
   if (pathIndex_.empty()) pathIndex_.assign(kTargetIndexSlots, {0, 0});
   uint64_t key = 0;
   for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | path[position];
-  size_t slot = pathIndexSlot(key);
+  size_t slot = blockIndexSlot(key);
   while (pathIndex_[slot].second != 0) {
     if (pathIndex_[slot].first == key) return pathIndex_[slot].second - 1;
     slot = (slot + 1) & (kTargetIndexSlots - 1);

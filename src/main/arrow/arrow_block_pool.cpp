@@ -16,32 +16,40 @@ BlockPool& BlockPool::instance() {
 
 void* BlockPool::take(size_t bytes, size_t& mapped) {
   const std::lock_guard<std::mutex> guard(lock_);
-  size_t best = blocks_.size();
-  for (size_t i = 0; i < blocks_.size(); ++i) {
-    if (blocks_[i].bytes >= bytes && (best == blocks_.size() || blocks_[i].bytes < blocks_[best].bytes)) best = i;
+  auto best = blocks_.end();
+  for (auto kept = blocks_.begin(); kept != blocks_.end(); ++kept) {
+    if (kept->bytes >= bytes && (best == blocks_.end() || kept->bytes < best->bytes)) best = kept;
   }
-  if (best == blocks_.size()) return nullptr;
-  void* const block = blocks_[best].address;
-  mapped = blocks_[best].bytes;
+  if (best == blocks_.end()) return nullptr;
+  void* const block = best->address;
+  mapped = best->bytes;
   kept_ -= mapped;
-  blocks_[best] = blocks_.back();
-  blocks_.pop_back();
+  blocks_.erase(best);
   return block;
 }
 
 void BlockPool::give(void* block, size_t mapped) noexcept {
+  if (mapped > kKeptBytes) {
+    munmap(block, mapped);
+    return;
+  }
+#ifdef MADV_FREE
+  madvise(block, mapped, MADV_FREE);
+#endif
+  // The oldest blocks pushed out, unmapped once the lock is given up.
+  Kept evicted[kKeptBlocks];
+  size_t evictions = 0;
   {
     const std::lock_guard<std::mutex> guard(lock_);
-    if (kept_ + mapped <= kKeptBytes && blocks_.size() < blocks_.capacity()) {
-#ifdef MADV_FREE
-      madvise(block, mapped, MADV_FREE);
-#endif
-      blocks_.push_back(Kept{block, mapped});
-      kept_ += mapped;
-      return;
+    while (kept_ + mapped > kKeptBytes || blocks_.size() == kKeptBlocks) {
+      evicted[evictions++] = blocks_.front();
+      kept_ -= blocks_.front().bytes;
+      blocks_.erase(blocks_.begin());
     }
+    blocks_.push_back(Kept{block, mapped});
+    kept_ += mapped;
   }
-  munmap(block, mapped);
+  for (size_t i = 0; i < evictions; ++i) munmap(evicted[i].address, evicted[i].bytes);
 }
 
 void Block::resize(size_t bytes, size_t keep) {

@@ -14,7 +14,11 @@
 namespace arrow_export {
 
 // Mapped blocks that batches released, kept for the next batches. At most
-// kKeptBytes in at most 64 blocks are kept; the pages of a kept block are
+// kKeptBytes in at most 64 blocks are kept, the most recently given: a
+// block given when the pool is full pushes out the oldest ones, so that
+// blocks of answers long gone (of other sizes, which the next batches may
+// never take) do not make every later batch map fresh memory. A block
+// larger than kKeptBytes is unmapped at once. The pages of a kept block are
 // marked as free to the kernel (MADV_FREE), which takes them back when it
 // needs memory and otherwise leaves them in place, so a block taken again
 // holds whatever bytes it held or zeros. Thread-safe: batches are built and
@@ -33,19 +37,21 @@ class BlockPool {
   // `mapped`; nullptr, `mapped` untouched, when none is that large. The
   // caller owns the block and hands it back through give().
   void* take(size_t bytes, size_t& mapped);
-  // Keeps `block`, mapped with `mapped` bytes, when there is room, else
-  // unmaps it.
+  // Keeps `block`, mapped with `mapped` bytes, unmapping the oldest kept
+  // blocks as needed to make room; unmaps it when it alone is past the limit.
   void give(void* block, size_t mapped) noexcept;
 
  private:
-  BlockPool() { blocks_.reserve(64); }
+  static constexpr size_t kKeptBlocks = 64;  // most blocks kept
+
+  BlockPool() { blocks_.reserve(kKeptBlocks); }
 
   struct Kept {
     void* address;
     size_t bytes;
   };
   std::mutex lock_;
-  std::vector<Kept> blocks_;  // never grows past its first capacity
+  std::vector<Kept> blocks_;  // oldest first; never grows past its first capacity
   size_t kept_ = 0;           // bytes of blocks_
 };
 

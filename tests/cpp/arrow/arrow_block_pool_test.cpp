@@ -1,6 +1,7 @@
 // The pool of mapped blocks that exported batches reuse: a block taken must
 // be large enough for the request (a smaller one would let a batch write
-// past its end), and the pool keeps no more than its byte and block limits.
+// past its end), and the pool keeps no more than its byte and block limits,
+// pushing out its oldest blocks for the newest.
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -39,9 +40,10 @@ std::vector<size_t> repeated(size_t count, size_t bytes) { return std::vector<si
 
 std::vector<Take> repeated(size_t count, Take take) { return std::vector<Take>(count, take); }
 
-std::vector<Take> then(std::vector<Take> takes, Take last) {
-  takes.push_back(last);
-  return takes;
+template <typename Item>
+std::vector<Item> then(std::vector<Item> items, Item last) {
+  items.push_back(last);
+  return items;
 }
 
 TEST(ArrowBlockPool, TakesTheSmallestLargeEnoughBlockWithinItsLimits) {
@@ -49,10 +51,15 @@ TEST(ArrowBlockPool, TakesTheSmallestLargeEnoughBlockWithinItsLimits) {
       {"smallest that fits", {8 * kMiB, 2 * kMiB, 4 * kMiB},
        {{3 * kMiB, 4 * kMiB}, {1, 2 * kMiB}, {9 * kMiB, 0}, {5 * kMiB, 8 * kMiB}, {1, 0}}},
       {"exact size fits", {4 * kMiB}, {{4 * kMiB + 1, 0}, {4 * kMiB, 4 * kMiB}}},
-      {"past the byte limit unmapped", {100 * kMiB, 40 * kMiB, 28 * kMiB},
-       {{30 * kMiB, 100 * kMiB}, {1, 28 * kMiB}, {1, 0}}},
+      {"past the byte limit the oldest unmapped", {100 * kMiB, 40 * kMiB, 28 * kMiB},
+       {{30 * kMiB, 40 * kMiB}, {1, 28 * kMiB}, {1, 0}}},
+      {"only as many old ones unmapped as needed", then(repeated(60, 2 * kMiB), 16 * kMiB),
+       then(repeated(56, {2 * kMiB, 2 * kMiB}), {3 * kMiB, 16 * kMiB})},
       {"exactly the byte limit kept", {BlockPool::kKeptBytes}, {{1, BlockPool::kKeptBytes}, {1, 0}}},
-      {"past the block limit unmapped", repeated(65, kMiB), then(repeated(64, {kMiB, kMiB}), {1, 0})},
+      {"one block past the byte limit unmapped, the kept ones stay", {4 * kMiB, BlockPool::kKeptBytes + 2 * kMiB},
+       {{1, 4 * kMiB}, {1, 0}}},
+      {"past the block limit the oldest unmapped", then(repeated(64, kMiB), 2 * kMiB),
+       then(repeated(63, {kMiB, kMiB}), {1, 2 * kMiB})},
   };
   BlockPool& pool = BlockPool::instance();
   for (const PoolCase& c : cases) {

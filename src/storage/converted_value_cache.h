@@ -13,12 +13,13 @@
 // values repeat on almost every row. Only texts of at most kMaxLength bytes
 // that converted without failure are held, each packed with its length
 // into two words, so that equal keys mean equal texts and the same value.
-// A column that shows more than kMaxTexts distinct texts gains nothing:
-// the cache then stops holding and finding texts for good. Owns its slots.
+// A column that shows more than kMaxTexts distinct texts gains little: the
+// cache then stops holding and finding texts for good, and frees its slots
+// (at most 2 * kMaxTexts of 24 bytes before that). Owns its slots.
 class ConvertedValueCache {
  public:
   static constexpr size_t kMaxLength = 15;
-  static constexpr size_t kMaxTexts = 4096;
+  static constexpr size_t kMaxTexts = 1024;
 
   // A cache of values `width` bytes wide (1, 2, 4 or 8).
   explicit ConvertedValueCache(unsigned width = 8) : width_(width) {}

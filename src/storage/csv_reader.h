@@ -51,7 +51,8 @@
 // (getPointer reads them in the line), so a caller that reads a few columns
 // does not pay for the others; every value that can be refused (integers
 // that do not fit their column, booleans, dates, the row's length) is
-// checked in nextRow().
+// checked in nextRow(). An integer, boolean or date whose text the column
+// met before is stored from the column's ConvertedValueCache.
 class CSVReader : public Buffer, public DataIterator {
  public:
   // Longest stored row, fixed part and texts with their NULs.

@@ -344,9 +344,4 @@ TEST_F(CSVReaderTest, SkippedColumnsRefuseWhatTheyRefusedBefore) {
   reader.skipValues(0);
   ASSERT_TRUE(reader.nextRow());
   EXPECT_EQ(nextRowError(), "Value 3000000000 does not fit column 1 of type int, line 3 of " + reader.fileName);
-  reader.init(writeFile("i,s\n1,2\n12345678,3\n"), {INT, SHORT});
-  reader.skipValues(1);
-  ASSERT_TRUE(reader.nextRow());
-  ASSERT_TRUE(reader.nextRow());
-  EXPECT_EQ(value<int32_t>(0), 12345678) << "a column not skipped keeps its values";
 }

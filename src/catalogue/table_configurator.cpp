@@ -33,13 +33,15 @@ void addCandidateMaps(TreeTable& table, const std::vector<DATA_TYPE>& types) {
 // One remaining candidate. When the rows come from a CSV file and the
 // column is a text column with a text map, the reader hands over each text
 // with its length, which the map would otherwise measure again, and the
-// short texts already met are told apart before the map looks them up.
+// short texts already met are told apart before the map looks them up; an
+// integer, boolean or date is read where the reader stored it.
 struct Candidate {
   unsigned short column;
   ColumnMapBase* map;
   StringColumnMap* texts;  // the map, when texts come from the CSV reader
   ShortTextSet* known;     // the short texts already in `texts`
   bool mayBeNull;          // the column is declared nullable
+  bool stored;             // the CSV reader stores the column's values as it reads a row
 };
 
 // The remaining candidates as a flat list, in column order; `known` has a
@@ -51,8 +53,9 @@ std::vector<Candidate> candidatesOf(const std::map<unsigned short, ColumnMapBase
   for (const auto& [column, map] : maps) {
     const bool csvText = csv != nullptr && column < csv->types.size() && csv->types[column] == STRING;
     const bool nullable = csv != nullptr && column < csv->nullable.size() && csv->nullable[column] != 0;
+    const bool stored = csv != nullptr && column < csv->types.size() && csv->isChecked(column);
     candidates.push_back(
-        {column, map, csvText ? dynamic_cast<StringColumnMap*>(map) : nullptr, &known[column], nullable});
+        {column, map, csvText ? dynamic_cast<StringColumnMap*>(map) : nullptr, &known[column], nullable, stored});
   }
   return candidates;
 }
@@ -69,6 +72,16 @@ void sampleText(const CSVReader& csv, const Candidate& candidate, std::vector<un
   if (candidate.known->contains(text, length)) return;
   candidate.texts->addText(text, length, 0);
   candidate.known->add(text, length);
+}
+
+// Adds the integer, boolean or date of `candidate` in the current row of
+// `csv` to its map, or sets its `sawNull` entry.
+void sampleStored(const CSVReader& csv, const Candidate& candidate, std::vector<unsigned char>& sawNull) {
+  if (candidate.mayBeNull && csv.isNull(candidate.column)) {
+    sawNull[candidate.column] = 1;
+    return;
+  }
+  candidate.map->add(const_cast<char*>(csv.checkedValue(candidate.column)), 0);
 }
 
 // Rows between two checks for candidates that the next cleaning is sure
@@ -89,11 +102,14 @@ bool dropEarly(std::map<unsigned short, ColumnMapBase*>& maps, uint64_t nextClea
   return maps.size() != before;
 }
 
-// Tells `tail` (when there is one) which columns are no candidate any more.
-void markDropped(TailSampler* tail, const std::map<unsigned short, ColumnMapBase*>& maps, size_t columns) {
-  if (tail == nullptr) return;
-  for (size_t column = 0; column < columns; ++column) {
-    if (maps.count(static_cast<unsigned short>(column)) == 0) tail->markDropped(static_cast<unsigned short>(column));
+// Tells `tail` and `csv` (each when there is one) which columns are no
+// candidate any more: the reader need not convert their values.
+void markDropped(TailSampler* tail, CSVReader* csv, const std::map<unsigned short, ColumnMapBase*>& maps,
+                 size_t columns) {
+  for (unsigned short column = 0; column < columns; ++column) {
+    if (maps.count(column) != 0) continue;
+    if (tail != nullptr) tail->markDropped(column);
+    if (csv != nullptr) csv->skipValues(column);
   }
 }
 
@@ -109,7 +125,7 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
   // 64-bit so that a threshold near the 32-bit limit cannot wrap to 0.
   const uint64_t cleaningInterval = uint64_t{CONFIG_LINES_THRESHOLD} + 5;
   uint64_t nextCleaning = (sampled / cleaningInterval + 1) * cleaningInterval;
-  const CSVReader* const csv = dynamic_cast<const CSVReader*>(&rows);
+  CSVReader* const csv = dynamic_cast<CSVReader*>(&rows);
   std::vector<ShortTextSet> known(sawNull.size());
   // The rows between two cleanings go through a flat copy of the map.
   std::vector<Candidate> candidates = candidatesOf(maps, csv, known);
@@ -117,6 +133,10 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
     for (const Candidate& candidate : candidates) {
       if (candidate.texts != nullptr) {
         sampleText(*csv, candidate, sawNull);
+        continue;
+      }
+      if (candidate.stored) {
+        sampleStored(*csv, candidate, sawNull);
         continue;
       }
       void* const value = rows.getPointer(candidate.column);
@@ -133,10 +153,10 @@ unsigned int sampleRows(DataIterator& rows, std::map<unsigned short, ColumnMapBa
       cleanColumnMaps(maps, sampled, sawNull);
       if (maps.empty()) break;
       candidates = candidatesOf(maps, csv, known);
-      markDropped(tail, maps, sawNull.size());
+      markDropped(tail, csv, maps, sawNull.size());
     } else if (sampled % kEarlyDropRows == 0 && dropEarly(maps, nextCleaning, sawNull)) {
       candidates = candidatesOf(maps, csv, known);
-      markDropped(tail, maps, sawNull.size());
+      markDropped(tail, csv, maps, sawNull.size());
     }
   } while ((csv == nullptr || csv->textOffset() < stopOffset) && rows.nextRow());
   return sampled;

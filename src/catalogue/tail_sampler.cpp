@@ -97,8 +97,10 @@ void TailSampler::run() noexcept {
       if (row % kRefreshRows != 0) continue;
       if (stop_.load(std::memory_order_relaxed)) return;
       std::erase_if(live, [&](unsigned short column) {
-        return dropped_[column].load(std::memory_order_relaxed) != 0 ||
-               seen[column]->getSize() > CONFIG_CATEGORY_THRESHOLD;
+        const bool drop = dropped_[column].load(std::memory_order_relaxed) != 0 ||
+                          seen[column]->getSize() > CONFIG_CATEGORY_THRESHOLD;
+        if (drop) reader.skipValues(column);
+        return drop;
       });
     }
     rows_ = row;

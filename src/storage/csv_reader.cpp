@@ -36,6 +36,17 @@ std::string numberText(const char* text) {
   return quotedText(text, length);
 }
 
+// Whether the field is an integer that converts into a column of `type`
+// for sure: 1 to 8 plain digits, or 1 to 4 for a SHORT. False for a BOOL
+// or DATE column, and for any other text, which may still convert.
+bool surelyFits(const char* text, size_t length, DATA_TYPE type) {
+  if (type != LONG && type != INT && type != SHORT) return false;
+  const size_t most = type == SHORT ? 4 : 8;
+  if (length == 0 || length > most) return false;
+  const uint64_t zeros = 0x3030'3030'3030'3030ULL >> (8 * (8 - length));
+  return text_bytes::allDigitValues(text_bytes::littleWord(text, length) ^ zeros);
+}
+
 }  // namespace
 
 static_assert(LineReader::kSlackBytes >= LineSplitter::kReadAheadBytes,
@@ -106,7 +117,13 @@ void CSVReader::buildLayout() {
       checkedColumns.push_back(column);
     }
   }
+  // Indexed by column; only the checked columns' caches are used.
+  checkedValues.assign(numColumns, ConvertedValueCache());
+  for (const unsigned short column : checkedColumns) {
+    checkedValues[column] = ConvertedValueCache(getTypeWidth(types[column]));
+  }
   convertedAt.assign(numColumns, 0);
+  valuesSkipped.assign(numColumns, 0);
   splitter.setColumns(numColumns);
   rowView = NodeIterator();
 }
@@ -202,7 +219,8 @@ void* CSVReader::getPointer(unsigned short col) {
     // A text not yet copied into the row is read where the line holds it.
     return textsCopiedAt != rowSerial ? splitter.field(col).text : rowView.getPointer(col);
   }
-  convertNumber(col);
+  // Integers, booleans and dates were stored by nextRow.
+  if (isFloating(types[col])) convertNumber(col);
   return start() + rowOffsets[col];
 }
 
@@ -253,22 +271,32 @@ void CSVReader::throwColumnCount(char* line, size_t length) {
 
 void CSVReader::storeChecked(unsigned short column, char* row) {
   const LineSplitter::Field& field = splitter.field(column);
+  if (valuesSkipped[column] != 0 && surelyFits(field.text, field.length, types[column])) return;
+  char* const dest = row + rowOffsets[column];
+  ConvertedValueCache& values = checkedValues[column];
+  if (values.copy(field.text, field.length, dest)) return;
+  convertChecked(column, dest);
+  values.add(field.text, field.length, dest);
+}
+
+void CSVReader::convertChecked(unsigned short column, char* dest) {
+  const LineSplitter::Field& field = splitter.field(column);
   const DATA_TYPE type = types[column];
   if (type != LONG && type != INT && type != SHORT) {
-    if (field.length == 0) return storeEmpty(column, row);
-    copyStringValueToBuffer(field.text, field.length, row + rowOffsets[column], type);
+    if (field.length == 0) return storeEmpty(column, dest);
+    copyStringValueToBuffer(field.text, field.length, dest, type);
     return;
   }
-  if (copyIntegerInRange(field.text, field.length, row + rowOffsets[column], type)) return;
+  if (copyIntegerInRange(field.text, field.length, dest, type)) return;
   const std::string name =
       column < columnNames.size() ? columnNames[column] : string_format("%d", static_cast<int>(column) + 1);
   throw DatabaseException("Value %s does not fit column %s of type %s", numberText(field.text).c_str(),
                           name.c_str(), getTypeKeyword(type));
 }
 
-void CSVReader::storeEmpty(unsigned short column, char* row) {
+void CSVReader::storeEmpty(unsigned short column, char* dest) {
   try {
-    copyStringValueToBuffer("", 0, row + rowOffsets[column], types[column]);
+    copyStringValueToBuffer("", 0, dest, types[column]);
   } catch (const DatabaseException& e) {
     throw DatabaseException("%s; declare the column with null to load missing values", e.what());
   }

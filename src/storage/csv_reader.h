@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "storage/buffer.h"
+#include "storage/converted_value_cache.h"
 #include "storage/data_iterator.h"
 #include "storage/data_type.h"
 #include "storage/line_reader.h"
@@ -50,7 +51,8 @@
 // (getPointer reads them in the line), so a caller that reads a few columns
 // does not pay for the others; every value that can be refused (integers
 // that do not fit their column, booleans, dates, the row's length) is
-// checked in nextRow().
+// checked in nextRow(). An integer, boolean or date whose text the column
+// met before is stored from the column's ConvertedValueCache.
 class CSVReader : public Buffer, public DataIterator {
  public:
   // Longest stored row, fixed part and texts with their NULs.
@@ -106,7 +108,18 @@ class CSVReader : public Buffer, public DataIterator {
   void* getPointer(unsigned short col) override;
   // Whether the value of column `col` in the current row is NULL.
   bool isNull(unsigned short column) const;
+  // Tells the reader that the caller reads no more values of `column`:
+  // from the next row on, an integer there that surely fits is checked but
+  // not converted, so the row may hold any value for it. Every value is
+  // still refused as before.
+  void skipValues(unsigned short column) { valuesSkipped[column] = 1; }
 
+  // The stored value of integer, BOOL or DATE column `column` (file order)
+  // in the current row, not NULL and its values not skipped; the row must
+  // be current. Valid until the next nextRow().
+  const char* checkedValue(unsigned short column) const { return start() + rowOffsets[column]; }
+  // Whether `column` holds integers, booleans or dates, which nextRow stores.
+  bool isChecked(unsigned short column) const { return !isFloating(types[column]) && types[column] != STRING; }
   // The text of STRING column `column` (file order) in the current row and
   // its length; the row must be current. Valid until the next nextRow().
   const char* getText(unsigned short column, size_t& length) const;
@@ -156,9 +169,13 @@ class CSVReader : public Buffer, public DataIterator {
   // Converts the floating-point number of `column` into the row buffer
   // unless done for this row.
   void convertNumber(unsigned short column);
-  // Converts the integer, boolean or date of `column` into `row`; throws
-  // for a value that does not convert or does not fit.
+  // Stores the integer, boolean or date of `column` into `row`, from its
+  // cache when the text was met before; throws for a value that does not
+  // convert or does not fit.
   void storeChecked(unsigned short column, char* row);
+  // Converts the integer, boolean or date of `column` to `dest`; throws as
+  // storeChecked does.
+  void convertChecked(unsigned short column, char* dest);
   // Copies the texts into the row buffer unless done for this row.
   void copyTexts();
   // Whether the field of nullable `column` stands for NULL: an empty
@@ -167,10 +184,10 @@ class CSVReader : public Buffer, public DataIterator {
   bool isMissing(unsigned short column) const;
   // Writes the row's null bitmap, and zero bytes for its NULLs.
   void storeNulls(char* row);
-  // Stores the empty field of a BOOL or DATE column; as such a column
+  // Stores the empty field of a BOOL or DATE column at `dest`; as such a column
   // cannot hold an empty value, throws the conversion's message followed
   // by how to load missing values.
-  void storeEmpty(unsigned short column, char* row);
+  void storeEmpty(unsigned short column, char* dest);
   [[noreturn]] void throwColumnCount(char* line, size_t length);
 
   LineReader lines;
@@ -182,6 +199,8 @@ class CSVReader : public Buffer, public DataIterator {
   std::vector<unsigned short> numberColumns;  // floating-point columns, converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order
   std::vector<unsigned short> checkedColumns; // integer, BOOL and DATE columns, converted by nextRow
+  std::vector<ConvertedValueCache> checkedValues; // column -> values of its texts, for checked columns
+  std::vector<unsigned char> valuesSkipped;      // column -> 1 when the caller reads none of its values
   std::vector<unsigned short> nullableColumns; // columns that may hold NULL
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion

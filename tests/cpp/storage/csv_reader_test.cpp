@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -284,4 +285,63 @@ TEST_F(CSVReaderTest, DateFieldsConvertLikeTheGeneralConversion) {
                                   reader.fileName)
         << text;
   }
+}
+
+// Texts met again are stored from the column's cache: every row, in a file
+// whose few texts per column repeat in random order, must hold what the
+// general conversion gives its texts, including texts that differ only in
+// their last byte or past their eighth; and a refused text is refused again
+// with its own line when it comes back after accepted ones.
+TEST_F(CSVReaderTest, RepeatedTextsStoreWhatTheirConversionGives) {
+  const std::vector<std::string> longs = {"0", "7", "-1", "12345678", "12345679", "123456789",
+                                          "1000000000001", "1000000000002", "100000000000000002", " 42"};
+  const std::vector<std::string> dates = {"2024-01-05", "2024-01-06", "2024-1-5", " 2024-01-05", "2149-06-06"};
+  const std::vector<std::string> bools = {"true", "True", "0", "no", "Y"};
+  const std::vector<std::string> shorts = {"1", "32767", "-32768", "099", "99"};
+  std::mt19937 random(7);
+  std::vector<std::array<std::string, 4>> rows(3000);
+  std::string content = "l,d,b,s\n";
+  for (auto& row : rows) {
+    row = {longs[random() % longs.size()], dates[random() % dates.size()], bools[random() % bools.size()],
+           shorts[random() % shorts.size()]};
+    content += row[0] + "," + row[1] + "," + row[2] + "," + row[3] + "\n";
+  }
+  reader.init(writeFile(content + "5,2024-01-05,maybe,1\n"), {LONG, DATE, BOOL, SHORT});
+  const DATA_TYPE types[] = {LONG, DATE, BOOL, SHORT};
+  const size_t widths[] = {8, 2, 1, 2};
+  for (size_t line = 0; line < rows.size(); ++line) {
+    ASSERT_TRUE(reader.nextRow()) << line;
+    for (unsigned short column = 0; column < 4; ++column) {
+      uint64_t expected = 0;
+      copyStringValueToBuffer(rows[line][column].c_str(), reinterpret_cast<char*>(&expected), types[column]);
+      uint64_t stored = 0;
+      std::memcpy(&stored, reader.getPointer(column), widths[column]);
+      ASSERT_EQ(stored, expected) << "line " << line + 2 << " '" << rows[line][column] << "'";
+    }
+  }
+  EXPECT_EQ(nextRowError(), "Unable to convert value maybe to boolean. Accepted values " + kBoolForms +
+                                ", line " + std::to_string(rows.size() + 2) + " of " + reader.fileName);
+}
+
+// A column whose values the caller skips is still checked: each bad
+// integer is refused with the message it gets without skipping, after
+// rows of plain integers that were only checked.
+TEST_F(CSVReaderTest, SkippedColumnsRefuseWhatTheyRefusedBefore) {
+  const std::pair<std::string, std::string> refused[] = {
+      {"40000", "Value 40000 does not fit column 2 of type short"},
+      {"99999999", "Value 99999999 does not fit column 2 of type short"},
+      {"-32769", "Value -32769 does not fit column 2 of type short"},
+  };
+  for (const auto& [text, message] : refused) {
+    reader.init(writeFile("i,s\n1,2\n22,33\n3," + text + "\n"), {INT, SHORT});
+    reader.skipValues(0);
+    reader.skipValues(1);
+    ASSERT_TRUE(reader.nextRow());
+    ASSERT_TRUE(reader.nextRow());
+    EXPECT_EQ(nextRowError(), message + ", line 4 of " + reader.fileName) << text;
+  }
+  reader.init(writeFile("i,s\n1,2\n3000000000,3\n"), {INT, SHORT});
+  reader.skipValues(0);
+  ASSERT_TRUE(reader.nextRow());
+  EXPECT_EQ(nextRowError(), "Value 3000000000 does not fit column 1 of type int, line 3 of " + reader.fileName);
 }

@@ -14,18 +14,20 @@ agree with tabulon's in row count and checksum.
 Results: a table on standard output, bench/results/latest.json, a bar chart
 bench/results/latest.png and the performance section of README.md.
 
-A second workload (bench/joins_sorts.py: joins with a 100,000-row
-dimension, sorts of every row, a wide table, a high-cardinality load) runs
-after the first on its own data, every system reading each answer into
-Python as row tuples. A third (bench/null_columns.py: a table of `null`
-columns, about 10% NULLs each, loaded, filtered, asked `is null`, sorted
-and handed to Arrow) runs next, against DuckDB and polars on one thread. A
-fourth (bench/big_load.py) loads the first workload's table at 10,000,000
-rows with every system on its default threads, each load in a process of its
-own, and shows each system's peak memory. A fifth (bench/aggregates.py:
-counts, sums and averages over groups, a top-10 list, distinct values and an
-aggregate over the join, on the first workload's table) runs last, against
-DuckDB and polars on one thread.
+A second workload (bench/joins_sorts.py: joins with a 100,000-row dimension,
+sorts of every row, a wide table, a high-cardinality load, and
+bench/level_load.py's loads of a 40,000-value int key as the tree level,
+sorted and in random order) runs after the first on its own data, every
+system reading each answer into Python as row tuples. A third
+(bench/null_columns.py: a table of `null` columns, about 10% NULLs each,
+loaded, filtered, asked `is null`, sorted and handed to Arrow) runs next,
+against DuckDB and polars on one thread. A fourth (bench/big_load.py) loads
+the first workload's table at 10,000,000 rows with every system on its
+default threads, each load in a process of its own, and shows each system's
+peak memory. A fifth (bench/aggregates.py: counts, sums and averages over
+groups, a top-10 list, distinct values and an aggregate over the join, on
+the first workload's table) runs last, against DuckDB and polars on one
+thread.
 
 Usage: PYTHONPATH=build python3 bench/compare.py [--rows N] [--runs N]
        [--load-runs N] [--runs2 N] [--workload 1|2|3|4|5|both|all] [--peers a,b]

@@ -3,13 +3,19 @@ table with a 100,000-row dimension, sorts of every row, a range on a
 high-cardinality text, a sort of a 100-column table and a `config from`
 load of a table with a 20,000-value text column (sampling 1,000,000 rows
 keeps only columns of at most 1,000 values as tree levels, here a
-10-value one; bench/level_load.py loads levels of up to 64,000 values).
+10-value one) and two loads of bench/level_load.py's table whose int key
+of 40,000 values is named as its tree level with `cat 1`, the keys once
+sorted and once in random order (that script loads levels of up to 64,000
+values).
 
 Every answer is read into Python as a list of row tuples (tabulon's
 `fetchAll`, the connections' `fetchall`, pandas' rows, polars' `rows`), and
 its checksum is computed from those tuples: row count and sums of the
 numbers, plus the sequence of the sort keys for a sorted answer (ties may
-come in any order, their keys cannot).
+come in any order, their keys cannot). The key-level loads run on
+tabulon, pandas, polars on one thread and DuckDB on its default threads;
+each reads its loaded key column into Python, whose row count and sum must
+agree with tabulon's.
 """
 
 import os
@@ -20,6 +26,7 @@ import numpy as np
 import pandas as pd
 import polars as pl
 
+import level_load
 import tabulon
 from bench_common import (Connected, TabulonSystem, at_most, cents, cents_text, duckdb_name, duckdb_tables, each_system,
                           empty_results, load_table, peer_verdicts, random_texts, sqlite_tables, time_queries, timed,
@@ -33,12 +40,16 @@ GROUPS = DIM_ROWS // 3          # the dimension holds each group three times
 STATUSES = [f"S{k:02d}" for k in range(50)]
 REGIONS = [f"R{k}" for k in range(10)]
 LEVELS = 20000                  # distinct values of the load's high-cardinality text column
+KEY_LEVELS = 40000              # distinct keys of the key-level loads' tree level
+DEFAULT_THREADS = os.cpu_count() or 1
 
 # Step, label, and for each answer column how the checksum reads it:
 # "i" an integer, "c" a double in cents, "t" a text (its length and first
 # letter), with "k" marking the sort keys (their sequence is hashed).
 STEPS = [
     ("load_levels", "load CSV, `config from`, 20,000-value text, 10-value level", None),
+    ("load_keys_sorted", "load CSV, `cat 1` on an int key of 40,000 values, sorted", None),
+    ("load_keys_random", "same, keys in random order", None),
     ("j1", "join 1:1 on int key", "i c c"),
     ("j1_dim", "same, filter on dimension (1%)", "i c c"),
     ("j1_fact", "same, filter on fact (1%)", "i c c"),
@@ -60,7 +71,10 @@ STEPS = [
     ("range_text", "range on 12-char text (~4%)", "i t"),
     ("sort_wide", "order by double, 100-column table, 2 columns", "i ck"),
 ]
-LOAD_STEPS = {"load_levels"}
+# The key-level loads, each with the order of its keys, and their peers.
+KEY_LOADS = {"load_keys_sorted": "sorted", "load_keys_random": "random"}
+KEY_LOAD_PEERS = ("pandas", "polars-1t", duckdb_name(DEFAULT_THREADS))
+LOAD_STEPS = {"load_levels", *KEY_LOADS}
 CAT_JOIN = "j1_cat"
 # One join written fact-first and dimension-first.
 SAME_JOIN_FLIPPED = ("j1", "j1_dimfirst")
@@ -236,6 +250,14 @@ class Tabulon(TabulonSystem):
         load_table(db, "levels", "id int, place string, kind string, value double", files["levels"], config=True)
         return db
 
+    @staticmethod
+    def load_keys(path):
+        return level_load.load_tabulon(path, "int")
+
+    @staticmethod
+    def key_answer(db):
+        return level_load.answer_tabulon(db, "int")
+
     def query(self, step):
         return self.db.executeSelect(tabulon_query(step)).fetchAll()
 
@@ -268,6 +290,14 @@ class DuckDB(SQLite):
     def load_levels(self, files):
         return duckdb_tables(self.threads, {"levels": files["levels"]})
 
+    def load_keys(self, path):
+        return duckdb_tables(self.threads, {"t": path})
+
+    @staticmethod
+    def key_answer(con):
+        keys = [key for (key,) in con.execute("select key from t").fetchall()]
+        return len(keys), level_load.key_checksum(keys, "int")
+
 
 class Pandas:
     name = "pandas"
@@ -280,6 +310,14 @@ class Pandas:
 
     def load_levels(self, files):
         return pd.read_csv(files["levels"])
+
+    @staticmethod
+    def load_keys(path):
+        return pd.read_csv(path)
+
+    @staticmethod
+    def key_answer(frame):
+        return level_load.answer_pandas(frame, "int")
 
     def drop(self):
         self.tables = {}
@@ -327,6 +365,14 @@ class Polars(Pandas):
     def load_levels(self, files):
         return pl.read_csv(files["levels"])
 
+    @staticmethod
+    def load_keys(path):
+        return pl.read_csv(path)
+
+    @staticmethod
+    def key_answer(frame):
+        return frame.height, level_load.key_checksum(frame["key"].to_list(), "int")
+
     def side(self, plan, k):
         alias = plan.aliases[k]
         frame = self.tables[plan.tables[k]]
@@ -355,8 +401,25 @@ class Polars(Pandas):
 # ---------------------------------------------------------------- runs
 
 def systems(names):
-    every = [Tabulon(), SQLite(), DuckDB(1), DuckDB(os.cpu_count() or 1), Pandas(), Polars()]
+    every = [Tabulon(), SQLite(), DuckDB(1), DuckDB(DEFAULT_THREADS), Pandas(), Polars()]
     return [s for s in every if s.name == "tabulon" or names is None or s.name in names]
+
+
+def time_key_loads(system, key_files, runs, results):
+    """Times `system`'s load of each key-level file (by step) into
+    `results`, with the row count and key checksum of its last answer; a
+    load tabulon refuses is a failure, not a time."""
+    medians, checks, failures = results
+    for step, path in key_files.items():
+        try:
+            seconds, answer = timed(lambda: system.load_keys(path), runs)
+        except RuntimeError as error:
+            failures.setdefault(step, {})[system.name] = str(error)
+            continue
+        medians[step][system.name] = seconds
+        rows, keys = system.key_answer(answer)
+        checks[step][system.name] = {"rows": rows, "key_sum": keys}
+        del answer
 
 
 def run(args, folder):
@@ -366,9 +429,13 @@ def run(args, folder):
     results = empty_results(STEPS)
     medians = results[0]
     wanted = set(args.steps.split(",")) if args.steps else None
+    key_files = {step: level_load.write_table(folder, args.rows, KEY_LEVELS, order, "int")
+                 for step, order in KEY_LOADS.items() if wanted is None or step in wanted}
     for system in each_system(systems(args.peers.split(",") if args.peers else None), "joins and sorts"):
         if wanted is None or "load_levels" in wanted:
             medians["load_levels"][system.name], _ = timed(lambda: system.load_levels(files), args.load_runs)
+        if system.name == "tabulon" or system.name in KEY_LOAD_PEERS:
+            time_key_loads(system, key_files, args.load_runs, results)
         system.load(files)
         queries = [step for step, _, _ in STEPS
                    if step not in LOAD_STEPS and (wanted is None or step in wanted)]
@@ -376,15 +443,30 @@ def run(args, folder):
     return results
 
 
+def key_load_verdicts(verdicts, step, medians, ratio):
+    """Adds whether tabulon's key-level load `step` was no slower than each
+    of its peers, or that it was not measured."""
+    if "tabulon" not in medians[step]:
+        verdicts[f"{step}: measured"] = None
+        return
+    for peer in KEY_LOAD_PEERS:
+        verdicts[f"{step}: no slower than {peer}"] = at_most(ratio.get(step, {}), peer, 1.0)
+
+
 def targets(medians, ratio):
-    """Every step no slower than duckdb-1t and polars-1t; the join filtered
-    on a categorised fact column at least twice as fast as duckdb-1t; the
-    dimension-first join at most 10% slower than the same join fact-first."""
+    """Every step no slower than duckdb-1t and polars-1t, and a load no
+    slower than pandas; a key-level load no slower than pandas, polars-1t
+    and DuckDB on its default threads; the join filtered on a categorised
+    fact column at least twice as fast as duckdb-1t; the dimension-first
+    join at most 10% slower than the same join fact-first."""
     verdicts = {}
     first, flipped = (medians[step].get("tabulon") for step in SAME_JOIN_FLIPPED)
     verdicts[f"{SAME_JOIN_FLIPPED[1]}: at most 10% slower than fact first"] = (
         None if first is None or flipped is None else flipped <= 1.1 * first)
     for step, _, _ in STEPS:
+        if step in KEY_LOADS:
+            key_load_verdicts(verdicts, step, medians, ratio)
+            continue
         r = peer_verdicts(verdicts, step, medians, ratio)
         if r is not None and step in LOAD_STEPS:
             verdicts[f"{step}: no slower than pandas"] = at_most(r, "pandas", 1.0)

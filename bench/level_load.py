@@ -43,7 +43,9 @@ def key_text(value, kind):
     return str(value * 7 + 3) if kind == "int" else f"k{value:08d}"
 
 
-def write_table(path, rows, distinct, order, kind):
+def write_table(folder, rows, distinct, order, kind):
+    """Writes the table of `rows` rows with `distinct` keys in `order`
+    ("sorted" or "random") into `folder` once; returns its path."""
     def write(out):
         keys = [i % distinct for i in range(rows)]
         if order == "random":
@@ -54,7 +56,7 @@ def write_table(path, rows, distinct, order, kind):
         out.write("id,key,amount\n")
         out.writelines(f"{i},{texts[k]},{(i * 37) % 100000 / 100}\n" for i, k in enumerate(keys))
 
-    write_once(path, write)
+    return write_once(folder / f"level_{kind}_{order}_{distinct}_{rows}.csv", write)
 
 
 def key_checksum(values, kind):
@@ -164,8 +166,7 @@ def main():
     for distinct in (int(c) for c in args.counts.split(",")):
         cells = [f"{distinct:,}"]
         for order in ("sorted", "random"):
-            path = args.scratch / f"level_{args.kind}_{order}_{distinct}_{args.rows}.csv"
-            write_table(path, args.rows, distinct, order, args.kind)
+            path = write_table(args.scratch, args.rows, distinct, order, args.kind)
             tabulon_time, refused, pandas_time = measure(path, args.kind, args.runs)
             if refused is not None:
                 cells += [f"refused: {refused}", "", ""]

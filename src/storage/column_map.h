@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -14,6 +15,7 @@
 #include "errors/database_exception.h"
 #include "storage/column_map_base.h"
 #include "storage/data_type.h"
+#include "storage/number_set.h"
 #include "storage/unaligned.h"
 #include "storage/value_hash_index.h"
 
@@ -192,18 +194,19 @@ struct CategoryLess {
 
 // The category map of one column whose stored values have type T (every
 // type but text). Values are passed as T* to their stored form. The map owns
-// its values: the pointers of `intToValue` and of getValuePointer point at
-// the keys of `valueToInt` and stay valid while the value is in the map.
-// Floating-point keys are ordered by CategoryLess, so NaN is one value
-// greater than every number and -0.0 a value just below 0.0. The exact lookups of loading
-// and sampling go through a table beside the ordered map: for types of one
-// or two bytes (bool, short, date) a direct table indexed by the value's
-// bits, for wider types a hash index.
+// its values: each is stored once, in arrival order, in `stored_`, whose
+// elements never move, so a pointer from getValuePointer stays valid while
+// the map lives. Floating-point values are ordered by CategoryLess, so NaN
+// is one value greater than every number and -0.0 a value just below 0.0.
+// The order is a sorted vector of (value, number) entries; values numbered
+// out of order wait in a vector of their own and are merged into it, sorted,
+// when an operation needs the order. The exact lookups of loading and
+// sampling go through a table beside it: for types of one or two bytes
+// (bool, short, date) a direct table indexed by the value's bits, for wider
+// types a hash index. Which numbers are taken is a bit set.
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
-  using ValueMap = std::map<T, unsigned short, CategoryLess<T>>;
-
   unsigned short getInt(void* value) override {
     return static_cast<unsigned short>(lookup(unaligned::load<T>(value)));
   }
@@ -211,15 +214,19 @@ class ColumnMap : public ColumnMapBase {
   unsigned short getIntLessEq(void* value) override {
     settle();
     const T probe = unaligned::load<T>(value);
-    const auto found = valueToInt.lower_bound(probe);
-    return category_numbering::lessEqual(valueToInt, found, isKey(found, probe));
+    const auto found = firstNotLess(probe);
+    if (found == ordered_.end()) return category_numbering::TOP;
+    if (isKey(found, probe)) return found->number;
+    return found == ordered_.begin() ? 0 : std::prev(found)->number;
   }
 
   unsigned short getIntGreatEQ(void* value) override {
     settle();
     const T probe = unaligned::load<T>(value);
-    const auto found = valueToInt.lower_bound(probe);
-    return category_numbering::greaterEqual(valueToInt, found, isKey(found, probe));
+    const auto found = firstNotLess(probe);
+    if (found == ordered_.end()) return category_numbering::TOP;
+    if (isKey(found, probe)) return found->number;
+    return found == ordered_.begin() ? 0 : found->number;
   }
 
   // A value already in the map is not added again (false).
@@ -227,22 +234,35 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     if (lookup(newValue) != 0) return false;
     settle();
-    const auto successor = valueToInt.lower_bound(newValue);
+    const auto successor = firstNotLess(newValue);
+    const unsigned short* above = successor == ordered_.end() ? nullptr : &successor->number;
+    const unsigned short* below = successor == ordered_.begin() ? nullptr : &std::prev(successor)->number;
     unsigned short number = 0;
-    if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
-    if (intToValue.count(number) != 0) return false;
-    const auto entry = valueToInt.emplace_hint(successor, newValue, number);
-    intToValue.emplace(number, const_cast<T*>(&entry->first));
-    remember(newValue, number);
+    if (!category_numbering::candidate(below, above, number) || taken_.contains(number)) return false;
+    const auto at = successor - ordered_.begin();
+    category_numbering::reserveOneMore(ordered_);
+    const Entry entry = store(newValue, number);
+    ordered_.insert(ordered_.begin() + at, entry);
+    taken_.insert(number);
     return true;
   }
 
   void add(void* value, unsigned short number) override {
     const T newValue = unaligned::load<T>(value);
-    // Sampling records the same values over and over: skip the tree.
-    if (lookup(newValue) == (kPresent | number)) return;
+    const uint32_t known = lookup(newValue);
+    // Sampling records the same values over and over: skip the search.
+    if (known == (kPresent | number)) return;
     settle();
-    valueToInt[newValue] = number;
+    numbersInOrder_ = false;
+    const auto found = firstNotLess(newValue);
+    if (known != 0) {
+      found->number = number;
+    } else {
+      const auto at = found - ordered_.begin();
+      category_numbering::reserveOneMore(ordered_);
+      const Entry entry = store(newValue, number);
+      ordered_.insert(ordered_.begin() + at, entry);
+    }
     remember(newValue, number);
   }
 
@@ -251,40 +271,32 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     const uint32_t known = lookup(newValue);
     if (known != 0) return static_cast<unsigned short>(known);
-    const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
+    const unsigned short number = freeNumber();
     if (number == 0) return 0;
-    // The value waits outside the ordered map in a node of its own: the
-    // next operation that needs the order inserts every waiting value in
-    // one sorted pass.
-    ValueMap single;
-    auto node = single.extract(single.emplace(newValue, number).first);
+    // Room for the merge of settle(), which then allocates nothing.
+    if (ordered_.capacity() < ordered_.size() + pending_.size() + 1) {
+      ordered_.reserve(2 * (ordered_.size() + pending_.size()) + 64);
+    }
     category_numbering::reserveOneMore(pending_);
-    intToValue.emplace_hint(intToValue.end(), number, &node.key());
-    pending_.push_back(std::move(node));
-    remember(newValue, number);
+    pending_.push_back(store(newValue, number));
+    taken_.insert(number);
+    numbersInOrder_ = false;
     return number;
   }
 
   bool containsValue(void* value) override { return lookup(unaligned::load<T>(value)) != 0; }
 
-  bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
+  bool containsInt(unsigned short number) override { return taken_.contains(number); }
 
   void recalculatePositions() override {
     settle();
-    category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
-    intToValue.clear();
-    for (auto& [key, number] : valueToInt) {
-      intToValue.emplace_hint(intToValue.end(), number, const_cast<T*>(&key));
-      remember(key, number);
-    }
+    spread([](unsigned short, unsigned short) {});
+    for (const Entry& entry : ordered_) remember(entry.value, entry.number);
   }
 
   void renumber(unsigned short* translation) override {
     settle();
-    category_numbering::spread(valueToInt,
-                               [translation](const auto& entry, unsigned short old) { translation[old] = entry.second; });
-    category_numbering::rekey(intToValue, valueToInt, translation,
-                              [](const auto& entry) { return const_cast<T*>(&entry.first); });
+    spread([translation](unsigned short old, unsigned short number) { translation[old] = number; });
     // One pass over the lookup table rather than a lookup per value.
     const auto renumbered = [translation](uint32_t entry) {
       return kPresent | translation[static_cast<unsigned short>(entry)];
@@ -300,37 +312,66 @@ class ColumnMap : public ColumnMapBase {
 
   void getAllInts(std::vector<unsigned short>& out) override {
     out.clear();
-    out.reserve(intToValue.size());
-    for (const auto& entry : intToValue) out.push_back(entry.first);
+    out.reserve(taken_.size());
+    taken_.forEach([&out](unsigned short number) { out.push_back(number); });
   }
 
-  uint64_t getSize() override { return valueToInt.size() + pending_.size(); }
+  uint64_t getSize() override { return ordered_.size() + pending_.size(); }
 
-  // Null for a number that is not assigned.
+  // Null for a number that is not assigned. A search of the ordered values
+  // while their numbers follow them, else (a map being loaded or sampled)
+  // a walk over every value.
   void* getValuePointer(unsigned short number) const override {
-    const auto found = intToValue.find(number);
-    return found == intToValue.end() ? nullptr : found->second;
+    if (!taken_.contains(number)) return nullptr;
+    if (numbersInOrder_) {
+      const auto found = std::lower_bound(ordered_.begin(), ordered_.end(), number,
+                                          [](const Entry& entry, unsigned short n) { return entry.number < n; });
+      return const_cast<T*>(&stored_[found->slot]);
+    }
+    for (const std::vector<Entry>* entries : {&ordered_, &pending_}) {
+      for (const Entry& entry : *entries) {
+        if (entry.number == number) return const_cast<T*>(&stored_[entry.slot]);
+      }
+    }
+    return nullptr;
   }
 
   std::unique_ptr<ColumnMapBase> clone() const override {
-    auto copy = std::make_unique<ColumnMap<T>>();
-    copy->valueToInt = valueToInt;
-    for (const auto& node : pending_) copy->valueToInt.emplace(node.key(), node.mapped());
-    for (const auto& [value, number] : copy->valueToInt) copy->intToValue.emplace(number, const_cast<T*>(&value));
-    copy->direct_ = direct_;
-    copy->hashed_ = hashed_;
-    copy->freeHint_ = freeHint_;
+    auto copy = std::make_unique<ColumnMap<T>>(*this);
+    copy->ordered_.reserve(ordered_.size() + pending_.size());
+    copy->settle();
     return copy;
   }
 
-  // Inserts the values numbered by addUnordered into valueToInt, which
-  // holds every value afterwards. Allocates nothing.
-  void settle() noexcept { category_numbering::insertSorted(valueToInt, pending_); }
-
-  std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt or a waiting node
-  ValueMap valueToInt;                      // value -> number, but for the waiting values (settle())
+  // Merges the values numbered by addUnordered into the ordered values,
+  // which hold every value afterwards. Allocates nothing.
+  void settle() noexcept {
+    if (pending_.empty()) return;
+    const auto less = [](const Entry& a, const Entry& b) { return CategoryLess<T>()(a.value, b.value); };
+    // Sorted input arrives sorted: nothing to sort then.
+    if (!std::is_sorted(pending_.begin(), pending_.end(), less)) std::sort(pending_.begin(), pending_.end(), less);
+    size_t left = ordered_.size();
+    size_t right = pending_.size();
+    ordered_.resize(left + right);  // within the capacity addUnordered reserved
+    for (size_t out = left + right; right > 0;) {
+      if (left > 0 && less(pending_[right - 1], ordered_[left - 1])) {
+        ordered_[--out] = ordered_[--left];
+      } else {
+        ordered_[--out] = pending_[--right];
+      }
+    }
+    pending_.clear();
+  }
 
  private:
+  // One value of the map: a copy of it (for searches), its number and where
+  // `stored_` holds it.
+  struct Entry {
+    T value{};
+    unsigned short number = 0;
+    uint32_t slot = 0;
+  };
+
   static constexpr bool kDirect = sizeof(T) <= 2;
   // Marks a present entry of the lookup table above its 16-bit number.
   static constexpr uint32_t kPresent = 0x10000;
@@ -366,8 +407,56 @@ class ColumnMap : public ColumnMapBase {
     }
   }
 
-  bool isKey(typename ValueMap::const_iterator found, const T& value) const {
-    return found != valueToInt.end() && !valueToInt.key_comp()(value, found->first);
+  // Stores a new value and enters it into the lookup table with `number`;
+  // its entry is the caller's to place.
+  Entry store(const T& value, unsigned short number) {
+    stored_.push_back(value);
+    remember(value, number);
+    return Entry{value, number, static_cast<uint32_t>(stored_.size() - 1)};
+  }
+
+  typename std::vector<Entry>::iterator firstNotLess(const T& value) {
+    return std::lower_bound(ordered_.begin(), ordered_.end(), value,
+                            [](const Entry& entry, const T& probe) { return CategoryLess<T>()(entry.value, probe); });
+  }
+
+  bool isKey(typename std::vector<Entry>::const_iterator found, const T& value) const {
+    return found != ordered_.end() && !CategoryLess<T>()(value, found->value);
+  }
+
+  // A free number: the first at or after freeHint_, else the first from 1;
+  // 0 when every number is taken. A run of calls walks the numbers once.
+  unsigned short freeNumber() {
+    if (taken_.size() >= category_numbering::MAX_NUMBERS) return 0;
+    for (const unsigned start : {std::max(1u, unsigned{freeHint_}), 1u}) {
+      const unsigned number = taken_.firstFree(start, category_numbering::TOP);
+      if (number < category_numbering::TOP) {
+        freeHint_ = static_cast<unsigned short>(number + 1);
+        return static_cast<unsigned short>(number);
+      }
+    }
+    return 0;
+  }
+
+  // Gives every value its renumbered number, in value order, and calls
+  // renamed(old, new) for each; the numbers follow the values afterwards.
+  // Throws, changing nothing, when there are more values than numbers.
+  template <typename Renamed>
+  void spread(Renamed renamed) {
+    const uint64_t count = ordered_.size();
+    if (count > category_numbering::MAX_NUMBERS) {
+      throw DatabaseException("Category map of %d values cannot be renumbered: at most %d distinct values fit",
+                              static_cast<int>(count), static_cast<int>(category_numbering::MAX_NUMBERS));
+    }
+    taken_.clear();
+    for (uint64_t index = 0; index < count; ++index) {
+      Entry& entry = ordered_[index];
+      const unsigned short old = entry.number;
+      entry.number = category_numbering::renumbered(index, count);
+      taken_.insert(entry.number);
+      renamed(old, entry.number);
+    }
+    numbersInOrder_ = true;
   }
 
   // Slots of the direct table: one per bit pattern of T, none for wider types.
@@ -379,13 +468,16 @@ class ColumnMap : public ColumnMapBase {
     }
   }
 
+  std::deque<T> stored_;         // every value, in arrival order; elements never move
+  std::vector<Entry> ordered_;   // in value order, but for the waiting values (settle())
+  std::vector<Entry> pending_;   // values numbered by addUnordered, in arrival order
+  NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
+  bool numbersInOrder_ = true;   // every number ascends with its value in ordered_
   // Value bits -> kPresent | number for every value in the map, for types
   // of one or two bytes; empty for wider types, which use hashed_.
   std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());
   ValueHashIndex<Key> hashed_;
   unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
-  // Values numbered by addUnordered, each in its own node, in arrival order.
-  std::vector<typename ValueMap::node_type> pending_;
 };
 
 // Keeps categorised only the columns fit to be tree levels after `rows`

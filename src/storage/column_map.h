@@ -53,13 +53,14 @@ inline bool candidate(const unsigned short* predecessor, const unsigned short* s
   return true;
 }
 
-// candidate() for a new value that goes just before `successor` in the
-// value-ordered map `valueToInt` (its end when the value is the largest).
-template <typename Map>
-bool candidateBefore(const Map& valueToInt, typename Map::const_iterator successor, unsigned short& out) {
-  const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
-  const unsigned short* predecessorNumber = successor == valueToInt.begin() ? nullptr : &std::prev(successor)->second;
-  return candidate(predecessorNumber, successorNumber, out);
+// candidate() for a new value that goes just before `successor` in
+// `entries` (entries with a `number`, in value order; its end when the
+// value is the largest).
+template <typename Entries>
+bool candidateBefore(const Entries& entries, typename Entries::const_iterator successor, unsigned short& out) {
+  const unsigned short* above = successor == entries.end() ? nullptr : &successor->number;
+  const unsigned short* below = successor == entries.begin() ? nullptr : &std::prev(successor)->number;
+  return candidate(below, above, out);
 }
 
 // The renumbered number of the index-th of `count` values in ascending
@@ -74,46 +75,24 @@ inline unsigned short renumbered(uint64_t index, uint64_t count) {
   return static_cast<unsigned short>(1 + index * MAX_NUMBERS / count);
 }
 
-// Gives every value of `values` (value -> number, walked in value order)
-// its renumbered number and calls visit(entry, old number) for each.
+// Gives every entry of `entries` (in value order) its renumbered number,
+// makes `taken` hold exactly those, and calls renamed(old, new) for each.
 // Throws, changing nothing, when there are more values than numbers.
-template <typename ValueMap, typename Visit>
-void spread(ValueMap& values, Visit visit) {
-  const uint64_t count = values.size();
+template <typename Entries, typename Renamed>
+void spread(Entries& entries, NumberSet& taken, Renamed renamed) {
+  const uint64_t count = entries.size();
   if (count > MAX_NUMBERS) {
     throw DatabaseException("Category map of %d values cannot be renumbered: at most %d distinct values fit",
                             static_cast<int>(count), static_cast<int>(MAX_NUMBERS));
   }
-  uint64_t index = 0;
-  for (auto& entry : values) {
-    const unsigned short old = entry.second;
-    entry.second = renumbered(index++, count);
-    visit(entry, old);
+  taken.clear();
+  for (uint64_t index = 0; index < count; ++index) {
+    auto& entry = entries[index];
+    const unsigned short old = entry.number;
+    entry.number = renumbered(index, count);
+    taken.insert(entry.number);
+    renamed(old, entry.number);
   }
-}
-
-// Re-keys a number -> value map by translation[old] = new after `values`
-// (value -> number) was renumbered, moving its nodes (nothing is
-// allocated). When both hold every value, the new numbers ascend with the
-// values: the i-th node takes the i-th value's number and pointerOf(entry),
-// and goes in at the end, one pass without searches.
-template <typename NumberMap, typename ValueMap, typename PointerOf>
-void rekey(NumberMap& numbers, ValueMap& values, const unsigned short* translation, PointerOf pointerOf) {
-  NumberMap rekeyed;
-  if (numbers.size() == values.size()) {
-    for (auto& entry : values) {
-      auto node = numbers.extract(numbers.begin());
-      node.key() = entry.second;
-      node.mapped() = pointerOf(entry);
-      rekeyed.insert(rekeyed.end(), std::move(node));
-    }
-  }
-  while (!numbers.empty()) {
-    auto node = numbers.extract(numbers.begin());
-    node.key() = translation[node.key()];
-    rekeyed.insert(std::move(node));
-  }
-  numbers.swap(rekeyed);
 }
 
 // Makes room for one more element, doubling the capacity when full.
@@ -122,35 +101,42 @@ void reserveOneMore(Vector& items) {
   if (items.size() == items.capacity()) items.reserve(items.empty() ? 64 : 2 * items.size());
 }
 
-// Moves the extracted nodes of `waiting` (keys not in `values`) into the
-// ordered map `values`, sorted first so that each goes in at a known place:
-// one pass over both instead of a tree search per node. Allocates nothing.
-template <typename Map>
-void insertSorted(Map& values, std::vector<typename Map::node_type>& waiting) noexcept {
+// Makes room in `ordered` for one more waiting entry beside the `waiting`
+// ones, so that merge() allocates nothing.
+template <typename Vector>
+void reserveForMerge(Vector& ordered, size_t waiting) {
+  const size_t needed = ordered.size() + waiting + 1;
+  if (ordered.capacity() < needed) ordered.reserve(2 * needed + 64);
+}
+
+// Moves the entries of `waiting` (values not in `ordered`, in any order)
+// into `ordered` (in value order by `less`): sorted unless they arrived
+// sorted, then merged from the back in one pass. Allocates nothing when
+// reserveForMerge made room for every waiting entry.
+template <typename Vector, typename Less>
+void merge(Vector& ordered, Vector& waiting, Less less) noexcept {
   if (waiting.empty()) return;
-  const auto less = values.key_comp();
-  std::sort(waiting.begin(), waiting.end(),
-            [&less](const auto& a, const auto& b) { return less(a.key(), b.key()); });
-  auto next = values.begin();
-  for (auto& node : waiting) {
-    while (next != values.end() && less(next->first, node.key())) ++next;
-    next = std::next(values.insert(next, std::move(node)));
+  if (!std::is_sorted(waiting.begin(), waiting.end(), less)) std::sort(waiting.begin(), waiting.end(), less);
+  size_t left = ordered.size();
+  size_t right = waiting.size();
+  ordered.resize(left + right);
+  for (size_t out = left + right; right > 0;) {
+    if (left > 0 && less(waiting[right - 1], ordered[left - 1])) {
+      ordered[--out] = ordered[--left];
+    } else {
+      ordered[--out] = waiting[--right];
+    }
   }
   waiting.clear();
 }
 
-// A number that `numbers` (number -> value) does not hold: the first at or
-// after `hint`, else the first from 1; 0 when every number is taken. Moves
-// `hint` past the answer, so that a run of calls walks the numbers once.
-template <typename NumberMap>
-unsigned short freeNumber(const NumberMap& numbers, unsigned short& hint) {
-  if (numbers.size() >= MAX_NUMBERS) return 0;
-  for (const unsigned start : {unsigned{hint}, 1u}) {
-    unsigned number = start == 0 ? 1 : start;
-    for (auto taken = numbers.lower_bound(static_cast<unsigned short>(number));
-         taken != numbers.end() && taken->first == number; ++taken) {
-      ++number;
-    }
+// A number `taken` does not hold: the first at or after `hint`, else the
+// first from 1; 0 when every number is taken. Moves `hint` past the
+// answer, so that a run of calls walks the numbers once.
+inline unsigned short freeNumber(const NumberSet& taken, unsigned short& hint) {
+  if (taken.size() >= MAX_NUMBERS) return 0;
+  for (const unsigned start : {std::max(1u, unsigned{hint}), 1u}) {
+    const unsigned number = taken.firstFree(start, TOP);
     if (number < TOP) {
       hint = static_cast<unsigned short>(number + 1);
       return static_cast<unsigned short>(number);
@@ -159,22 +145,22 @@ unsigned short freeNumber(const NumberMap& numbers, unsigned short& hint) {
   return 0;
 }
 
-// Range lookups over an ordered value -> number map, probing with the first
-// entry not less than the value (`found`).
-template <typename Map>
-unsigned short greaterEqual(const Map& values, typename Map::const_iterator found, bool equal) {
-  if (values.empty() || found == values.end()) return TOP;
-  if (equal) return found->second;
-  if (found == values.begin()) return 0;
-  return found->second;
+// Range lookups over entries in value order, probing with the first entry
+// not less than the value (`found`; `equal` when it is the value).
+template <typename Entries>
+unsigned short greaterEqual(const Entries& entries, typename Entries::const_iterator found, bool equal) {
+  if (found == entries.end()) return TOP;
+  if (equal) return found->number;
+  if (found == entries.begin()) return 0;
+  return found->number;
 }
 
-template <typename Map>
-unsigned short lessEqual(const Map& values, typename Map::const_iterator found, bool equal) {
-  if (values.empty() || found == values.end()) return TOP;
-  if (equal) return found->second;
-  if (found == values.begin()) return 0;
-  return std::prev(found)->second;
+template <typename Entries>
+unsigned short lessEqual(const Entries& entries, typename Entries::const_iterator found, bool equal) {
+  if (found == entries.end()) return TOP;
+  if (equal) return found->number;
+  if (found == entries.begin()) return 0;
+  return std::prev(found)->number;
 }
 
 }  // namespace category_numbering
@@ -215,18 +201,14 @@ class ColumnMap : public ColumnMapBase {
     settle();
     const T probe = unaligned::load<T>(value);
     const auto found = firstNotLess(probe);
-    if (found == ordered_.end()) return category_numbering::TOP;
-    if (isKey(found, probe)) return found->number;
-    return found == ordered_.begin() ? 0 : std::prev(found)->number;
+    return category_numbering::lessEqual(ordered_, found, isKey(found, probe));
   }
 
   unsigned short getIntGreatEQ(void* value) override {
     settle();
     const T probe = unaligned::load<T>(value);
     const auto found = firstNotLess(probe);
-    if (found == ordered_.end()) return category_numbering::TOP;
-    if (isKey(found, probe)) return found->number;
-    return found == ordered_.begin() ? 0 : found->number;
+    return category_numbering::greaterEqual(ordered_, found, isKey(found, probe));
   }
 
   // A value already in the map is not added again (false).
@@ -235,10 +217,8 @@ class ColumnMap : public ColumnMapBase {
     if (lookup(newValue) != 0) return false;
     settle();
     const auto successor = firstNotLess(newValue);
-    const unsigned short* above = successor == ordered_.end() ? nullptr : &successor->number;
-    const unsigned short* below = successor == ordered_.begin() ? nullptr : &std::prev(successor)->number;
     unsigned short number = 0;
-    if (!category_numbering::candidate(below, above, number) || taken_.contains(number)) return false;
+    if (!category_numbering::candidateBefore(ordered_, successor, number) || taken_.contains(number)) return false;
     const auto at = successor - ordered_.begin();
     category_numbering::reserveOneMore(ordered_);
     const Entry entry = store(newValue, number);
@@ -271,12 +251,9 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     const uint32_t known = lookup(newValue);
     if (known != 0) return static_cast<unsigned short>(known);
-    const unsigned short number = freeNumber();
+    const unsigned short number = category_numbering::freeNumber(taken_, freeHint_);
     if (number == 0) return 0;
-    // Room for the merge of settle(), which then allocates nothing.
-    if (ordered_.capacity() < ordered_.size() + pending_.size() + 1) {
-      ordered_.reserve(2 * (ordered_.size() + pending_.size()) + 64);
-    }
+    category_numbering::reserveForMerge(ordered_, pending_.size());
     category_numbering::reserveOneMore(pending_);
     pending_.push_back(store(newValue, number));
     taken_.insert(number);
@@ -290,13 +267,16 @@ class ColumnMap : public ColumnMapBase {
 
   void recalculatePositions() override {
     settle();
-    spread([](unsigned short, unsigned short) {});
+    category_numbering::spread(ordered_, taken_, [](unsigned short, unsigned short) {});
+    numbersInOrder_ = true;
     for (const Entry& entry : ordered_) remember(entry.value, entry.number);
   }
 
   void renumber(unsigned short* translation) override {
     settle();
-    spread([translation](unsigned short old, unsigned short number) { translation[old] = number; });
+    category_numbering::spread(ordered_, taken_,
+                               [translation](unsigned short old, unsigned short number) { translation[old] = number; });
+    numbersInOrder_ = true;
     // One pass over the lookup table rather than a lookup per value.
     const auto renumbered = [translation](uint32_t entry) {
       return kPresent | translation[static_cast<unsigned short>(entry)];
@@ -346,21 +326,8 @@ class ColumnMap : public ColumnMapBase {
   // Merges the values numbered by addUnordered into the ordered values,
   // which hold every value afterwards. Allocates nothing.
   void settle() noexcept {
-    if (pending_.empty()) return;
-    const auto less = [](const Entry& a, const Entry& b) { return CategoryLess<T>()(a.value, b.value); };
-    // Sorted input arrives sorted: nothing to sort then.
-    if (!std::is_sorted(pending_.begin(), pending_.end(), less)) std::sort(pending_.begin(), pending_.end(), less);
-    size_t left = ordered_.size();
-    size_t right = pending_.size();
-    ordered_.resize(left + right);  // within the capacity addUnordered reserved
-    for (size_t out = left + right; right > 0;) {
-      if (left > 0 && less(pending_[right - 1], ordered_[left - 1])) {
-        ordered_[--out] = ordered_[--left];
-      } else {
-        ordered_[--out] = pending_[--right];
-      }
-    }
-    pending_.clear();
+    category_numbering::merge(ordered_, pending_,
+                              [](const Entry& a, const Entry& b) { return CategoryLess<T>()(a.value, b.value); });
   }
 
  private:
@@ -422,41 +389,6 @@ class ColumnMap : public ColumnMapBase {
 
   bool isKey(typename std::vector<Entry>::const_iterator found, const T& value) const {
     return found != ordered_.end() && !CategoryLess<T>()(value, found->value);
-  }
-
-  // A free number: the first at or after freeHint_, else the first from 1;
-  // 0 when every number is taken. A run of calls walks the numbers once.
-  unsigned short freeNumber() {
-    if (taken_.size() >= category_numbering::MAX_NUMBERS) return 0;
-    for (const unsigned start : {std::max(1u, unsigned{freeHint_}), 1u}) {
-      const unsigned number = taken_.firstFree(start, category_numbering::TOP);
-      if (number < category_numbering::TOP) {
-        freeHint_ = static_cast<unsigned short>(number + 1);
-        return static_cast<unsigned short>(number);
-      }
-    }
-    return 0;
-  }
-
-  // Gives every value its renumbered number, in value order, and calls
-  // renamed(old, new) for each; the numbers follow the values afterwards.
-  // Throws, changing nothing, when there are more values than numbers.
-  template <typename Renamed>
-  void spread(Renamed renamed) {
-    const uint64_t count = ordered_.size();
-    if (count > category_numbering::MAX_NUMBERS) {
-      throw DatabaseException("Category map of %d values cannot be renumbered: at most %d distinct values fit",
-                              static_cast<int>(count), static_cast<int>(category_numbering::MAX_NUMBERS));
-    }
-    taken_.clear();
-    for (uint64_t index = 0; index < count; ++index) {
-      Entry& entry = ordered_[index];
-      const unsigned short old = entry.number;
-      entry.number = category_numbering::renumbered(index, count);
-      taken_.insert(entry.number);
-      renamed(old, entry.number);
-    }
-    numbersInOrder_ = true;
   }
 
   // Slots of the direct table: one per bit pattern of T, none for wider types.

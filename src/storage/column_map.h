@@ -185,11 +185,12 @@ struct CategoryLess {
 // the map lives. Floating-point values are ordered by CategoryLess, so NaN
 // is one value greater than every number and -0.0 a value just below 0.0.
 // The order is a sorted vector of (value, number) entries; values numbered
-// out of order wait in a vector of their own and are merged into it, sorted,
-// when an operation needs the order. The exact lookups of loading and
-// sampling go through a table beside it: for types of one or two bytes
-// (bool, short, date) a direct table indexed by the value's bits, for wider
-// types a hash index. Which numbers are taken is a bit set.
+// out of order, and new sampled ones, wait in a vector of their own and are
+// merged into it, sorted, when an operation needs the order. The exact
+// lookups of loading and sampling go through a table beside it: for types
+// of one or two bytes (bool, short, date) a direct table indexed by the
+// value's bits, for wider types a hash index. Which numbers are taken is a
+// bit set.
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
@@ -232,18 +233,18 @@ class ColumnMap : public ColumnMapBase {
     const uint32_t known = lookup(newValue);
     // Sampling records the same values over and over: skip the search.
     if (known == (kPresent | number)) return;
-    settle();
     numbersInOrder_ = false;
-    const auto found = firstNotLess(newValue);
     if (known != 0) {
-      found->number = number;
-    } else {
-      const auto at = found - ordered_.begin();
-      category_numbering::reserveOneMore(ordered_);
-      const Entry entry = store(newValue, number);
-      ordered_.insert(ordered_.begin() + at, entry);
+      settle();
+      firstNotLess(newValue)->number = number;
+      remember(newValue, number);
+      return;
     }
-    remember(newValue, number);
+    // A new value waits beside the order like those of addUnordered: a
+    // sample may bring thousands, merged into the order in one pass.
+    category_numbering::reserveForMerge(ordered_, pending_.size());
+    category_numbering::reserveOneMore(pending_);
+    pending_.push_back(store(newValue, number));
   }
 
   // A value already in the map keeps its number.
@@ -323,8 +324,8 @@ class ColumnMap : public ColumnMapBase {
     return copy;
   }
 
-  // Merges the values numbered by addUnordered into the ordered values,
-  // which hold every value afterwards. Allocates nothing.
+  // Merges the waiting values (of addUnordered and new sampled ones) into
+  // the ordered values, which hold every value afterwards. Allocates nothing.
   void settle() noexcept {
     category_numbering::merge(ordered_, pending_,
                               [](const Entry& a, const Entry& b) { return CategoryLess<T>()(a.value, b.value); });
@@ -402,7 +403,7 @@ class ColumnMap : public ColumnMapBase {
 
   std::deque<T> stored_;         // every value, in arrival order; elements never move
   std::vector<Entry> ordered_;   // in value order, but for the waiting values (settle())
-  std::vector<Entry> pending_;   // values numbered by addUnordered, in arrival order
+  std::vector<Entry> pending_;   // values of addUnordered and new sampled ones, in arrival order
   NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
   bool numbersInOrder_ = true;   // every number ascends with its value in ordered_
   // Value bits -> kPresent | number for every value in the map, for types

@@ -103,11 +103,11 @@ void StringColumnMap::add(void* value, unsigned short number) {
 bool StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
   if (index_.find(newText, length) != nullptr) return false;
   reserveText(length);
-  settle();
+  // The text waits beside the order, as in ColumnMap::add(value, number).
+  category_numbering::reserveForMerge(ordered_, pending_.size());
+  category_numbering::reserveOneMore(pending_);
+  pending_.push_back(storeText(newText, length, number));
   numbersInOrder_ = false;
-  const auto at = firstNotLess(newText) - ordered_.begin();
-  category_numbering::reserveOneMore(ordered_);
-  ordered_.insert(ordered_.begin() + at, storeText(newText, length, number));
   return true;
 }
 

@@ -24,10 +24,10 @@ struct cmpStr {
 // of a new text. At most MAX_TEXTS + 1 texts get numbers through
 // add(value). Exact lookups (getInt, containsValue, add) go through a hash
 // index over the same texts, so loading pays one hash per value instead of
-// a search of text comparisons; the texts in byte order (a sorted vector,
-// with the texts numbered out of order waiting beside it until an operation
-// needs the order) serve the range lookups and renumbering, and a bit set
-// tells which numbers are taken.
+// a search of text comparisons. The texts in byte order (a sorted vector;
+// texts numbered out of order, and new sampled ones, wait beside it until
+// an operation needs the order) serve the range lookups and renumbering,
+// and a bit set tells which numbers are taken.
 class StringColumnMap : public ColumnMapBase, public Buffer {
  public:
   // Numbered texts beyond which add(value) refuses new texts.
@@ -64,8 +64,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   void* getValuePointer(unsigned short number) const override;
   std::unique_ptr<ColumnMapBase> clone() const override;
 
-  // Merges the texts numbered by addUnordered into the ordered texts, which
-  // hold every text afterwards. Allocates nothing.
+  // Merges the waiting texts (of addUnordered and new sampled ones) into the
+  // ordered texts, which hold every text afterwards. Allocates nothing.
   void settle() noexcept;
 
  private:
@@ -95,7 +95,7 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   void requireRoomFor(const char* text) const;
 
   Entries ordered_;              // in byte order, but for the waiting texts (settle())
-  Entries pending_;              // texts numbered by addUnordered, in arrival order
+  Entries pending_;              // texts of addUnordered and new sampled ones, in arrival order
   NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
   bool numbersInOrder_ = true;   // every number ascends with its text in ordered_
   // Text in the store -> its number (the entries' numbers); rebuilt

@@ -16,6 +16,7 @@
 #include "storage/column_map_base.h"
 #include "storage/data_type.h"
 #include "storage/number_set.h"
+#include "storage/number_slots.h"
 #include "storage/unaligned.h"
 #include "storage/value_hash_index.h"
 
@@ -190,7 +191,7 @@ struct CategoryLess {
 // lookups of loading and sampling go through a table beside it: for types
 // of one or two bytes (bool, short, date) a direct table indexed by the
 // value's bits, for wider types a hash index. Which numbers are taken is a
-// bit set.
+// bit set, and where each number's value lies a table indexed by number.
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
@@ -233,10 +234,11 @@ class ColumnMap : public ColumnMapBase {
     const uint32_t known = lookup(newValue);
     // Sampling records the same values over and over: skip the search.
     if (known == (kPresent | number)) return;
-    numbersInOrder_ = false;
     if (known != 0) {
       settle();
-      firstNotLess(newValue)->number = number;
+      Entry& entry = *firstNotLess(newValue);
+      slots_.place(number, entry.slot);
+      entry.number = number;
       remember(newValue, number);
       return;
     }
@@ -258,7 +260,6 @@ class ColumnMap : public ColumnMapBase {
     category_numbering::reserveOneMore(pending_);
     pending_.push_back(store(newValue, number));
     taken_.insert(number);
-    numbersInOrder_ = false;
     return number;
   }
 
@@ -269,15 +270,18 @@ class ColumnMap : public ColumnMapBase {
   void recalculatePositions() override {
     settle();
     category_numbering::spread(ordered_, taken_, [](unsigned short, unsigned short) {});
-    numbersInOrder_ = true;
-    for (const Entry& entry : ordered_) remember(entry.value, entry.number);
+    for (const Entry& entry : ordered_) {
+      remember(entry.value, entry.number);
+      slots_.place(entry.number, entry.slot);
+    }
   }
 
   void renumber(unsigned short* translation) override {
     settle();
     category_numbering::spread(ordered_, taken_,
                                [translation](unsigned short old, unsigned short number) { translation[old] = number; });
-    numbersInOrder_ = true;
+    // Allocates nothing: slots_ has its table since the first value.
+    for (const Entry& entry : ordered_) slots_.place(entry.number, entry.slot);
     // One pass over the lookup table rather than a lookup per value.
     const auto renumbered = [translation](uint32_t entry) {
       return kPresent | translation[static_cast<unsigned short>(entry)];
@@ -299,22 +303,10 @@ class ColumnMap : public ColumnMapBase {
 
   uint64_t getSize() override { return ordered_.size() + pending_.size(); }
 
-  // Null for a number that is not assigned. A search of the ordered values
-  // while their numbers follow them, else (a map being loaded or sampled)
-  // a walk over every value.
+  // Null for a number that is not assigned.
   void* getValuePointer(unsigned short number) const override {
     if (!taken_.contains(number)) return nullptr;
-    if (numbersInOrder_) {
-      const auto found = std::lower_bound(ordered_.begin(), ordered_.end(), number,
-                                          [](const Entry& entry, unsigned short n) { return entry.number < n; });
-      return const_cast<T*>(&stored_[found->slot]);
-    }
-    for (const std::vector<Entry>* entries : {&ordered_, &pending_}) {
-      for (const Entry& entry : *entries) {
-        if (entry.number == number) return const_cast<T*>(&stored_[entry.slot]);
-      }
-    }
-    return nullptr;
+    return const_cast<T*>(&stored_[slots_.at(number)]);
   }
 
   std::unique_ptr<ColumnMapBase> clone() const override {
@@ -375,9 +367,10 @@ class ColumnMap : public ColumnMapBase {
     }
   }
 
-  // Stores a new value and enters it into the lookup table with `number`;
+  // Stores a new value and enters it into the lookup tables with `number`;
   // its entry is the caller's to place.
   Entry store(const T& value, unsigned short number) {
+    slots_.place(number, static_cast<uint32_t>(stored_.size()));
     stored_.push_back(value);
     remember(value, number);
     return Entry{value, number, static_cast<uint32_t>(stored_.size() - 1)};
@@ -405,7 +398,7 @@ class ColumnMap : public ColumnMapBase {
   std::vector<Entry> ordered_;   // in value order, but for the waiting values (settle())
   std::vector<Entry> pending_;   // values of addUnordered and new sampled ones, in arrival order
   NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
-  bool numbersInOrder_ = true;   // every number ascends with its value in ordered_
+  NumberSlots slots_;            // number -> its value's index in stored_, for the numbers in taken_
   // Value bits -> kPresent | number for every value in the map, for types
   // of one or two bytes; empty for wider types, which use hashed_.
   std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());

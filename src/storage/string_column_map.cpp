@@ -83,7 +83,6 @@ unsigned short StringColumnMap::addUnordered(void* value) {
   category_numbering::reserveOneMore(pending_);
   pending_.push_back(storeText(newText, length, number));
   taken_.insert(number);
-  numbersInOrder_ = false;
   return number;
 }
 
@@ -107,7 +106,6 @@ bool StringColumnMap::addText(const char* newText, size_t length, unsigned short
   category_numbering::reserveForMerge(ordered_, pending_.size());
   category_numbering::reserveOneMore(pending_);
   pending_.push_back(storeText(newText, length, number));
-  numbersInOrder_ = false;
   return true;
 }
 
@@ -120,7 +118,7 @@ bool StringColumnMap::containsInt(unsigned short number) { return taken_.contain
 void StringColumnMap::recalculatePositions() {
   settle();
   category_numbering::spread(ordered_, taken_, [](unsigned short, unsigned short) {});
-  numbersInOrder_ = true;
+  placeAll();
   rebuildIndex();
 }
 
@@ -128,7 +126,7 @@ void StringColumnMap::renumber(unsigned short* translation) {
   settle();
   category_numbering::spread(ordered_, taken_,
                              [translation](unsigned short old, unsigned short number) { translation[old] = number; });
-  numbersInOrder_ = true;
+  placeAll();
   // One pass over the index rather than a lookup per text.
   index_.updateValues([translation](unsigned short old) { return translation[old]; });
 }
@@ -143,17 +141,12 @@ uint64_t StringColumnMap::getSize() { return ordered_.size() + pending_.size(); 
 
 void* StringColumnMap::getValuePointer(unsigned short number) const {
   if (!taken_.contains(number)) return nullptr;
-  if (numbersInOrder_) {
-    const auto found = std::lower_bound(ordered_.begin(), ordered_.end(), number,
-                                        [](const Entry& entry, unsigned short n) { return entry.number < n; });
-    return const_cast<char*>(textOf(*found));
-  }
-  for (const Entries* entries : {&ordered_, &pending_}) {
-    for (const Entry& entry : *entries) {
-      if (entry.number == number) return const_cast<char*>(textOf(entry));
-    }
-  }
-  return nullptr;
+  return const_cast<char*>(start() + slots_.at(number));
+}
+
+void StringColumnMap::placeAll() {
+  // Allocates nothing: slots_ has its table since the first text.
+  for (const Entry& entry : ordered_) slots_.place(entry.number, entry.offset);
 }
 
 std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
@@ -166,7 +159,7 @@ std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
   copy->ordered_.reserve(ordered_.size() + pending_.size());
   copy->pending_ = pending_;
   copy->taken_ = taken_;
-  copy->numbersInOrder_ = numbersInOrder_;
+  copy->slots_ = slots_;
   copy->freeHint_ = freeHint_;
   copy->settle();
   copy->rebuildIndex();
@@ -183,6 +176,7 @@ void StringColumnMap::reserveText(size_t length) {
 
 StringColumnMap::Entry StringColumnMap::storeText(const char* newText, size_t length, unsigned short number) {
   char* const copy = position;
+  slots_.place(number, static_cast<uint32_t>(copy - start()));
   std::memcpy(copy, newText, length + 1);
   index_.insert(copy, length, number);
   position += length + 1;

@@ -7,6 +7,7 @@
 #include "storage/buffer.h"
 #include "storage/column_map_base.h"
 #include "storage/number_set.h"
+#include "storage/number_slots.h"
 #include "storage/text_hash_index.h"
 
 // Orders texts byte by byte as unsigned characters (strcmp). Transparent, so
@@ -27,7 +28,8 @@ struct cmpStr {
 // a search of text comparisons. The texts in byte order (a sorted vector;
 // texts numbered out of order, and new sampled ones, wait beside it until
 // an operation needs the order) serve the range lookups and renumbering,
-// and a bit set tells which numbers are taken.
+// a bit set tells which numbers are taken, and a table indexed by number
+// where each number's text lies.
 class StringColumnMap : public ColumnMapBase, public Buffer {
  public:
   // Numbered texts beyond which add(value) refuses new texts.
@@ -59,8 +61,7 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   void renumber(unsigned short* translation) override;
   void getAllInts(std::vector<unsigned short>& out) override;
   uint64_t getSize() override;
-  // Null for a number that is not assigned. A search while the numbers
-  // follow the texts, else (a map being loaded or sampled) a walk.
+  // Null for a number that is not assigned.
   void* getValuePointer(unsigned short number) const override;
   std::unique_ptr<ColumnMapBase> clone() const override;
 
@@ -80,6 +81,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // Whether the map holds the text.
   bool holds(const char* text);
   void rebuildIndex();
+  // Enters every ordered text into slots_ with its number.
+  void placeAll();
   // The first ordered entry whose text is not less than `text`.
   Entries::iterator firstNotLess(const char* text);
   bool isKey(Entries::const_iterator found, const char* text) const;
@@ -88,8 +91,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // rebuilding the index whenever the store moves.
   void reserveText(size_t length);
   // Appends a text and its NUL to the store (room must be reserved) and
-  // enters it into the index with `number`; its entry is the caller's to
-  // place.
+  // enters it into the index and slots_ with `number`; its entry is the
+  // caller's to place.
   Entry storeText(const char* text, size_t length, unsigned short number);
   // Throws when the map holds too many numbered texts to take `text`.
   void requireRoomFor(const char* text) const;
@@ -97,7 +100,7 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   Entries ordered_;              // in byte order, but for the waiting texts (settle())
   Entries pending_;              // texts of addUnordered and new sampled ones, in arrival order
   NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
-  bool numbersInOrder_ = true;   // every number ascends with its text in ordered_
+  NumberSlots slots_;            // number -> its text's offset in the store, for the numbers in taken_
   // Text in the store -> its number (the entries' numbers); rebuilt
   // whenever the store moves.
   TextHashIndex<unsigned short> index_;

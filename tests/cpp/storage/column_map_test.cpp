@@ -135,10 +135,13 @@ TEST(ColumnMap, EveryArrivalOrderFillsEveryNumber) {
     ColumnMap<int> map;
     std::vector<unsigned short> translation(65536);
     std::vector<int> added;
-    const auto renumberAndCheck = [&] {
+    // `pin`: every number's pointer too, before and after (a walk of them all).
+    const auto renumberAndCheck = [&](bool pin) {
       std::map<int, unsigned short> before;
       for (int value : added) before[value] = numberOf(map, value);
+      if (pin) test_support::expectPointersPinned(map);
       map.renumber(translation.data());
+      if (pin) test_support::expectPointersPinned(map);
       unsigned short previous = 0;
       for (const auto& [value, old] : before) {
         const unsigned short number = numberOf(map, value);
@@ -157,11 +160,11 @@ TEST(ColumnMap, EveryArrivalOrderFillsEveryNumber) {
       added.push_back(value);
       if (!map.add(&value)) {
         ASSERT_NE(map.addUnordered(&value), 0) << order << " " << value;
-        if (++provisional % 1000 == 0) renumberAndCheck();
+        if (++provisional % 1000 == 0) renumberAndCheck(provisional % 8000 == 0);
       }
       if (first == nullptr) first = static_cast<int*>(map.getValuePointer(numberOf(map, value)));
     }
-    renumberAndCheck();
+    renumberAndCheck(true);
     EXPECT_EQ(*first, added.front()) << order << ": a value's pointer outlives every later add";
     EXPECT_EQ(map.getSize(), 65534u);
     int more = 70000;
@@ -189,6 +192,7 @@ TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
       {"clone",
        [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
          const std::unique_ptr<ColumnMapBase> copy = map.clone();
+         test_support::expectPointersPinned(*copy);
          EXPECT_EQ(copy->getSize(), numbers.size());
          for (const auto& [value, number] : numbers) {
            int probe = value;
@@ -253,7 +257,9 @@ TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
       ASSERT_EQ(*static_cast<int*>(map.getValuePointer(number)), value) << c.operation;
     }
     SCOPED_TRACE(c.operation);
+    test_support::expectPointersPinned(map);
     c.check(map, numbers);
+    test_support::expectPointersPinned(map);
   }
 }
 

@@ -89,6 +89,8 @@ TEST(StringColumnMap, UnorderedTextsAreRenumberedInOrder) {
   // Texts numbered out of order are held, and copied, before any renumbering.
   EXPECT_EQ(map.getSize(), texts.size());
   const std::unique_ptr<ColumnMapBase> copy = map.clone();
+  test_support::expectPointersPinned(map);
+  test_support::expectPointersPinned(*copy);
   for (const auto& [text, number] : before) {
     EXPECT_EQ(copy->getInt(const_cast<char*>(text.c_str())), number) << text;
     EXPECT_EQ(textOf(map, number), text);
@@ -121,6 +123,7 @@ TEST(StringColumnMap, UnorderedTextsAreRenumberedInOrder) {
     }
     EXPECT_FALSE(map.containsValue(const_cast<char*>("t000001")));
     EXPECT_EQ(numberOf(map, "absent"), 0);
+    test_support::expectPointersPinned(map);
   };
   agrees();
   // New texts, each just after an earlier one, grow the store again once
@@ -153,6 +156,7 @@ TEST(StringColumnMap, SamplingKeepsExistingTexts) {
   EXPECT_FALSE(map.containsInt(5));
   EXPECT_EQ(map.used(), 4u) << "each text is stored once";
   map.recalculatePositions();
+  test_support::expectPointersPinned(map);
   std::vector<unsigned short> numbers;
   map.getAllInts(numbers);
   EXPECT_EQ(numbers, (std::vector<unsigned short>{3276, 3276 + 58983 / 3}));

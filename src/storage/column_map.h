@@ -191,7 +191,10 @@ struct CategoryLess {
 // lookups of loading and sampling go through a table beside it: for types
 // of one or two bytes (bool, short, date) a direct table indexed by the
 // value's bits, for wider types a hash index. Which numbers are taken is a
-// bit set, and where each number's value lies a table indexed by number.
+// bit set. A number's value is found by a search of the ordered values while
+// the numbers follow them, and through a table indexed by number while they
+// do not (from the first value numbered out of order to the next
+// renumbering).
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
@@ -234,6 +237,7 @@ class ColumnMap : public ColumnMapBase {
     const uint32_t known = lookup(newValue);
     // Sampling records the same values over and over: skip the search.
     if (known == (kPresent | number)) return;
+    leaveOrder();
     if (known != 0) {
       settle();
       Entry& entry = *firstNotLess(newValue);
@@ -256,6 +260,7 @@ class ColumnMap : public ColumnMapBase {
     if (known != 0) return static_cast<unsigned short>(known);
     const unsigned short number = category_numbering::freeNumber(taken_, freeHint_);
     if (number == 0) return 0;
+    leaveOrder();
     category_numbering::reserveForMerge(ordered_, pending_.size());
     category_numbering::reserveOneMore(pending_);
     pending_.push_back(store(newValue, number));
@@ -270,18 +275,15 @@ class ColumnMap : public ColumnMapBase {
   void recalculatePositions() override {
     settle();
     category_numbering::spread(ordered_, taken_, [](unsigned short, unsigned short) {});
-    for (const Entry& entry : ordered_) {
-      remember(entry.value, entry.number);
-      slots_.place(entry.number, entry.slot);
-    }
+    enterOrder();
+    for (const Entry& entry : ordered_) remember(entry.value, entry.number);
   }
 
   void renumber(unsigned short* translation) override {
     settle();
     category_numbering::spread(ordered_, taken_,
                                [translation](unsigned short old, unsigned short number) { translation[old] = number; });
-    // Allocates nothing: slots_ has its table since the first value.
-    for (const Entry& entry : ordered_) slots_.place(entry.number, entry.slot);
+    enterOrder();
     // One pass over the lookup table rather than a lookup per value.
     const auto renumbered = [translation](uint32_t entry) {
       return kPresent | translation[static_cast<unsigned short>(entry)];
@@ -306,7 +308,10 @@ class ColumnMap : public ColumnMapBase {
   // Null for a number that is not assigned.
   void* getValuePointer(unsigned short number) const override {
     if (!taken_.contains(number)) return nullptr;
-    return const_cast<T*>(&stored_[slots_.at(number)]);
+    if (!numbersInOrder_) return const_cast<T*>(&stored_[slots_.at(number)]);
+    const auto found = std::lower_bound(ordered_.begin(), ordered_.end(), number,
+                                        [](const Entry& entry, unsigned short n) { return entry.number < n; });
+    return const_cast<T*>(&stored_[found->slot]);
   }
 
   std::unique_ptr<ColumnMapBase> clone() const override {
@@ -367,10 +372,26 @@ class ColumnMap : public ColumnMapBase {
     }
   }
 
+  // Fills slots_ with every value's slot before the first value is numbered
+  // out of order; throws, changing nothing the map reads, when memory runs out.
+  void leaveOrder() {
+    if (!numbersInOrder_) return;
+    for (const std::vector<Entry>* entries : {&ordered_, &pending_}) {
+      for (const Entry& entry : *entries) slots_.place(entry.number, entry.slot);
+    }
+    numbersInOrder_ = false;
+  }
+
+  // After a renumbering: the numbers follow the values again.
+  void enterOrder() noexcept {
+    numbersInOrder_ = true;
+    slots_.clear();
+  }
+
   // Stores a new value and enters it into the lookup tables with `number`;
   // its entry is the caller's to place.
   Entry store(const T& value, unsigned short number) {
-    slots_.place(number, static_cast<uint32_t>(stored_.size()));
+    if (!numbersInOrder_) slots_.place(number, static_cast<uint32_t>(stored_.size()));
     stored_.push_back(value);
     remember(value, number);
     return Entry{value, number, static_cast<uint32_t>(stored_.size() - 1)};
@@ -398,7 +419,8 @@ class ColumnMap : public ColumnMapBase {
   std::vector<Entry> ordered_;   // in value order, but for the waiting values (settle())
   std::vector<Entry> pending_;   // values of addUnordered and new sampled ones, in arrival order
   NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
-  NumberSlots slots_;            // number -> its value's index in stored_, for the numbers in taken_
+  bool numbersInOrder_ = true;   // every number ascends with its value in ordered_, and pending_ is empty
+  NumberSlots slots_;            // number -> its value's index in stored_, while the numbers are out of order
   // Value bits -> kPresent | number for every value in the map, for types
   // of one or two bytes; empty for wider types, which use hashed_.
   std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());

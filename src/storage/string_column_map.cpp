@@ -77,6 +77,7 @@ unsigned short StringColumnMap::addUnordered(void* value) {
   requireRoomFor(newText);
   const unsigned short number = category_numbering::freeNumber(taken_, freeHint_);
   if (number == 0) return 0;
+  leaveOrder();
   const size_t length = std::strlen(newText);
   reserveText(length);
   category_numbering::reserveForMerge(ordered_, pending_.size());
@@ -101,6 +102,7 @@ void StringColumnMap::add(void* value, unsigned short number) {
 
 bool StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
   if (index_.find(newText, length) != nullptr) return false;
+  leaveOrder();
   reserveText(length);
   // The text waits beside the order, as in ColumnMap::add(value, number).
   category_numbering::reserveForMerge(ordered_, pending_.size());
@@ -118,7 +120,7 @@ bool StringColumnMap::containsInt(unsigned short number) { return taken_.contain
 void StringColumnMap::recalculatePositions() {
   settle();
   category_numbering::spread(ordered_, taken_, [](unsigned short, unsigned short) {});
-  placeAll();
+  enterOrder();
   rebuildIndex();
 }
 
@@ -126,7 +128,7 @@ void StringColumnMap::renumber(unsigned short* translation) {
   settle();
   category_numbering::spread(ordered_, taken_,
                              [translation](unsigned short old, unsigned short number) { translation[old] = number; });
-  placeAll();
+  enterOrder();
   // One pass over the index rather than a lookup per text.
   index_.updateValues([translation](unsigned short old) { return translation[old]; });
 }
@@ -141,12 +143,23 @@ uint64_t StringColumnMap::getSize() { return ordered_.size() + pending_.size(); 
 
 void* StringColumnMap::getValuePointer(unsigned short number) const {
   if (!taken_.contains(number)) return nullptr;
-  return const_cast<char*>(start() + slots_.at(number));
+  if (!numbersInOrder_) return const_cast<char*>(start() + slots_.at(number));
+  const auto found = std::lower_bound(ordered_.begin(), ordered_.end(), number,
+                                      [](const Entry& entry, unsigned short n) { return entry.number < n; });
+  return const_cast<char*>(textOf(*found));
 }
 
-void StringColumnMap::placeAll() {
-  // Allocates nothing: slots_ has its table since the first text.
-  for (const Entry& entry : ordered_) slots_.place(entry.number, entry.offset);
+void StringColumnMap::leaveOrder() {
+  if (!numbersInOrder_) return;
+  for (const Entries* entries : {&ordered_, &pending_}) {
+    for (const Entry& entry : *entries) slots_.place(entry.number, entry.offset);
+  }
+  numbersInOrder_ = false;
+}
+
+void StringColumnMap::enterOrder() noexcept {
+  numbersInOrder_ = true;
+  slots_.clear();
 }
 
 std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
@@ -159,6 +172,7 @@ std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
   copy->ordered_.reserve(ordered_.size() + pending_.size());
   copy->pending_ = pending_;
   copy->taken_ = taken_;
+  copy->numbersInOrder_ = numbersInOrder_;
   copy->slots_ = slots_;
   copy->freeHint_ = freeHint_;
   copy->settle();
@@ -176,7 +190,7 @@ void StringColumnMap::reserveText(size_t length) {
 
 StringColumnMap::Entry StringColumnMap::storeText(const char* newText, size_t length, unsigned short number) {
   char* const copy = position;
-  slots_.place(number, static_cast<uint32_t>(copy - start()));
+  if (!numbersInOrder_) slots_.place(number, static_cast<uint32_t>(copy - start()));
   std::memcpy(copy, newText, length + 1);
   index_.insert(copy, length, number);
   position += length + 1;

@@ -28,8 +28,10 @@ struct cmpStr {
 // a search of text comparisons. The texts in byte order (a sorted vector;
 // texts numbered out of order, and new sampled ones, wait beside it until
 // an operation needs the order) serve the range lookups and renumbering,
-// a bit set tells which numbers are taken, and a table indexed by number
-// where each number's text lies.
+// and a bit set tells which numbers are taken. A number's text is found by a
+// search of the ordered texts while the numbers follow them, and through a
+// table indexed by number while they do not (from the first text numbered
+// out of order to the next renumbering).
 class StringColumnMap : public ColumnMapBase, public Buffer {
  public:
   // Numbered texts beyond which add(value) refuses new texts.
@@ -81,8 +83,11 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // Whether the map holds the text.
   bool holds(const char* text);
   void rebuildIndex();
-  // Enters every ordered text into slots_ with its number.
-  void placeAll();
+  // Fills slots_ with every text's offset before the first text is numbered
+  // out of order; throws, changing nothing the map reads, when memory runs out.
+  void leaveOrder();
+  // After a renumbering: the numbers follow the texts again.
+  void enterOrder() noexcept;
   // The first ordered entry whose text is not less than `text`.
   Entries::iterator firstNotLess(const char* text);
   bool isKey(Entries::const_iterator found, const char* text) const;
@@ -91,8 +96,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // rebuilding the index whenever the store moves.
   void reserveText(size_t length);
   // Appends a text and its NUL to the store (room must be reserved) and
-  // enters it into the index and slots_ with `number`; its entry is the
-  // caller's to place.
+  // enters it into the index (and slots_ while out of order) with `number`;
+  // its entry is the caller's to place.
   Entry storeText(const char* text, size_t length, unsigned short number);
   // Throws when the map holds too many numbered texts to take `text`.
   void requireRoomFor(const char* text) const;
@@ -100,7 +105,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   Entries ordered_;              // in byte order, but for the waiting texts (settle())
   Entries pending_;              // texts of addUnordered and new sampled ones, in arrival order
   NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
-  NumberSlots slots_;            // number -> its text's offset in the store, for the numbers in taken_
+  bool numbersInOrder_ = true;   // every number ascends with its text in ordered_, and pending_ is empty
+  NumberSlots slots_;            // number -> its text's offset in the store, while the numbers are out of order
   // Text in the store -> its number (the entries' numbers); rebuilt
   // whenever the store moves.
   TextHashIndex<unsigned short> index_;

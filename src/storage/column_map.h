@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -14,6 +15,8 @@
 #include "errors/database_exception.h"
 #include "storage/column_map_base.h"
 #include "storage/data_type.h"
+#include "storage/number_set.h"
+#include "storage/number_slots.h"
 #include "storage/unaligned.h"
 #include "storage/value_hash_index.h"
 
@@ -51,13 +54,14 @@ inline bool candidate(const unsigned short* predecessor, const unsigned short* s
   return true;
 }
 
-// candidate() for a new value that goes just before `successor` in the
-// value-ordered map `valueToInt` (its end when the value is the largest).
-template <typename Map>
-bool candidateBefore(const Map& valueToInt, typename Map::const_iterator successor, unsigned short& out) {
-  const unsigned short* successorNumber = successor == valueToInt.end() ? nullptr : &successor->second;
-  const unsigned short* predecessorNumber = successor == valueToInt.begin() ? nullptr : &std::prev(successor)->second;
-  return candidate(predecessorNumber, successorNumber, out);
+// candidate() for a new value that goes just before `successor` in
+// `entries` (entries with a `number`, in value order; its end when the
+// value is the largest).
+template <typename Entries>
+bool candidateBefore(const Entries& entries, typename Entries::const_iterator successor, unsigned short& out) {
+  const unsigned short* above = successor == entries.end() ? nullptr : &successor->number;
+  const unsigned short* below = successor == entries.begin() ? nullptr : &std::prev(successor)->number;
+  return candidate(below, above, out);
 }
 
 // The renumbered number of the index-th of `count` values in ascending
@@ -72,46 +76,24 @@ inline unsigned short renumbered(uint64_t index, uint64_t count) {
   return static_cast<unsigned short>(1 + index * MAX_NUMBERS / count);
 }
 
-// Gives every value of `values` (value -> number, walked in value order)
-// its renumbered number and calls visit(entry, old number) for each.
+// Gives every entry of `entries` (in value order) its renumbered number,
+// makes `taken` hold exactly those, and calls renamed(old, new) for each.
 // Throws, changing nothing, when there are more values than numbers.
-template <typename ValueMap, typename Visit>
-void spread(ValueMap& values, Visit visit) {
-  const uint64_t count = values.size();
+template <typename Entries, typename Renamed>
+void spread(Entries& entries, NumberSet& taken, Renamed renamed) {
+  const uint64_t count = entries.size();
   if (count > MAX_NUMBERS) {
     throw DatabaseException("Category map of %d values cannot be renumbered: at most %d distinct values fit",
                             static_cast<int>(count), static_cast<int>(MAX_NUMBERS));
   }
-  uint64_t index = 0;
-  for (auto& entry : values) {
-    const unsigned short old = entry.second;
-    entry.second = renumbered(index++, count);
-    visit(entry, old);
+  taken.clear();
+  for (uint64_t index = 0; index < count; ++index) {
+    auto& entry = entries[index];
+    const unsigned short old = entry.number;
+    entry.number = renumbered(index, count);
+    taken.insert(entry.number);
+    renamed(old, entry.number);
   }
-}
-
-// Re-keys a number -> value map by translation[old] = new after `values`
-// (value -> number) was renumbered, moving its nodes (nothing is
-// allocated). When both hold every value, the new numbers ascend with the
-// values: the i-th node takes the i-th value's number and pointerOf(entry),
-// and goes in at the end, one pass without searches.
-template <typename NumberMap, typename ValueMap, typename PointerOf>
-void rekey(NumberMap& numbers, ValueMap& values, const unsigned short* translation, PointerOf pointerOf) {
-  NumberMap rekeyed;
-  if (numbers.size() == values.size()) {
-    for (auto& entry : values) {
-      auto node = numbers.extract(numbers.begin());
-      node.key() = entry.second;
-      node.mapped() = pointerOf(entry);
-      rekeyed.insert(rekeyed.end(), std::move(node));
-    }
-  }
-  while (!numbers.empty()) {
-    auto node = numbers.extract(numbers.begin());
-    node.key() = translation[node.key()];
-    rekeyed.insert(std::move(node));
-  }
-  numbers.swap(rekeyed);
 }
 
 // Makes room for one more element, doubling the capacity when full.
@@ -120,35 +102,42 @@ void reserveOneMore(Vector& items) {
   if (items.size() == items.capacity()) items.reserve(items.empty() ? 64 : 2 * items.size());
 }
 
-// Moves the extracted nodes of `waiting` (keys not in `values`) into the
-// ordered map `values`, sorted first so that each goes in at a known place:
-// one pass over both instead of a tree search per node. Allocates nothing.
-template <typename Map>
-void insertSorted(Map& values, std::vector<typename Map::node_type>& waiting) noexcept {
+// Makes room in `ordered` for one more waiting entry beside the `waiting`
+// ones, so that merge() allocates nothing.
+template <typename Vector>
+void reserveForMerge(Vector& ordered, size_t waiting) {
+  const size_t needed = ordered.size() + waiting + 1;
+  if (ordered.capacity() < needed) ordered.reserve(2 * needed + 64);
+}
+
+// Moves the entries of `waiting` (values not in `ordered`, in any order)
+// into `ordered` (in value order by `less`): sorted unless they arrived
+// sorted, then merged from the back in one pass. Allocates nothing when
+// reserveForMerge made room for every waiting entry.
+template <typename Vector, typename Less>
+void merge(Vector& ordered, Vector& waiting, Less less) noexcept {
   if (waiting.empty()) return;
-  const auto less = values.key_comp();
-  std::sort(waiting.begin(), waiting.end(),
-            [&less](const auto& a, const auto& b) { return less(a.key(), b.key()); });
-  auto next = values.begin();
-  for (auto& node : waiting) {
-    while (next != values.end() && less(next->first, node.key())) ++next;
-    next = std::next(values.insert(next, std::move(node)));
+  if (!std::is_sorted(waiting.begin(), waiting.end(), less)) std::sort(waiting.begin(), waiting.end(), less);
+  size_t left = ordered.size();
+  size_t right = waiting.size();
+  ordered.resize(left + right);
+  for (size_t out = left + right; right > 0;) {
+    if (left > 0 && less(waiting[right - 1], ordered[left - 1])) {
+      ordered[--out] = ordered[--left];
+    } else {
+      ordered[--out] = waiting[--right];
+    }
   }
   waiting.clear();
 }
 
-// A number that `numbers` (number -> value) does not hold: the first at or
-// after `hint`, else the first from 1; 0 when every number is taken. Moves
-// `hint` past the answer, so that a run of calls walks the numbers once.
-template <typename NumberMap>
-unsigned short freeNumber(const NumberMap& numbers, unsigned short& hint) {
-  if (numbers.size() >= MAX_NUMBERS) return 0;
-  for (const unsigned start : {unsigned{hint}, 1u}) {
-    unsigned number = start == 0 ? 1 : start;
-    for (auto taken = numbers.lower_bound(static_cast<unsigned short>(number));
-         taken != numbers.end() && taken->first == number; ++taken) {
-      ++number;
-    }
+// A number `taken` does not hold: the first at or after `hint`, else the
+// first from 1; 0 when every number is taken. Moves `hint` past the
+// answer, so that a run of calls walks the numbers once.
+inline unsigned short freeNumber(const NumberSet& taken, unsigned short& hint) {
+  if (taken.size() >= MAX_NUMBERS) return 0;
+  for (const unsigned start : {std::max(1u, unsigned{hint}), 1u}) {
+    const unsigned number = taken.firstFree(start, TOP);
     if (number < TOP) {
       hint = static_cast<unsigned short>(number + 1);
       return static_cast<unsigned short>(number);
@@ -157,22 +146,22 @@ unsigned short freeNumber(const NumberMap& numbers, unsigned short& hint) {
   return 0;
 }
 
-// Range lookups over an ordered value -> number map, probing with the first
-// entry not less than the value (`found`).
-template <typename Map>
-unsigned short greaterEqual(const Map& values, typename Map::const_iterator found, bool equal) {
-  if (values.empty() || found == values.end()) return TOP;
-  if (equal) return found->second;
-  if (found == values.begin()) return 0;
-  return found->second;
+// Range lookups over entries in value order, probing with the first entry
+// not less than the value (`found`; `equal` when it is the value).
+template <typename Entries>
+unsigned short greaterEqual(const Entries& entries, typename Entries::const_iterator found, bool equal) {
+  if (found == entries.end()) return TOP;
+  if (equal) return found->number;
+  if (found == entries.begin()) return 0;
+  return found->number;
 }
 
-template <typename Map>
-unsigned short lessEqual(const Map& values, typename Map::const_iterator found, bool equal) {
-  if (values.empty() || found == values.end()) return TOP;
-  if (equal) return found->second;
-  if (found == values.begin()) return 0;
-  return std::prev(found)->second;
+template <typename Entries>
+unsigned short lessEqual(const Entries& entries, typename Entries::const_iterator found, bool equal) {
+  if (found == entries.end()) return TOP;
+  if (equal) return found->number;
+  if (found == entries.begin()) return 0;
+  return std::prev(found)->number;
 }
 
 }  // namespace category_numbering
@@ -192,18 +181,23 @@ struct CategoryLess {
 
 // The category map of one column whose stored values have type T (every
 // type but text). Values are passed as T* to their stored form. The map owns
-// its values: the pointers of `intToValue` and of getValuePointer point at
-// the keys of `valueToInt` and stay valid while the value is in the map.
-// Floating-point keys are ordered by CategoryLess, so NaN is one value
-// greater than every number and -0.0 a value just below 0.0. The exact lookups of loading
-// and sampling go through a table beside the ordered map: for types of one
-// or two bytes (bool, short, date) a direct table indexed by the value's
-// bits, for wider types a hash index.
+// its values: each is stored once, in arrival order, in `stored_`, whose
+// elements never move, so a pointer from getValuePointer stays valid while
+// the map lives. Floating-point values are ordered by CategoryLess, so NaN
+// is one value greater than every number and -0.0 a value just below 0.0.
+// The order is a sorted vector of (value, number) entries; values numbered
+// out of order, and new sampled ones, wait in a vector of their own and are
+// merged into it, sorted, when an operation needs the order. The exact
+// lookups of loading and sampling go through a table beside it: for types
+// of one or two bytes (bool, short, date) a direct table indexed by the
+// value's bits, for wider types a hash index. Which numbers are taken is a
+// bit set. A number's value is found by a search of the ordered values while
+// the numbers follow them, and through a table indexed by number while they
+// do not (from the first value numbered out of order to the next
+// renumbering).
 template <typename T>
 class ColumnMap : public ColumnMapBase {
  public:
-  using ValueMap = std::map<T, unsigned short, CategoryLess<T>>;
-
   unsigned short getInt(void* value) override {
     return static_cast<unsigned short>(lookup(unaligned::load<T>(value)));
   }
@@ -211,15 +205,15 @@ class ColumnMap : public ColumnMapBase {
   unsigned short getIntLessEq(void* value) override {
     settle();
     const T probe = unaligned::load<T>(value);
-    const auto found = valueToInt.lower_bound(probe);
-    return category_numbering::lessEqual(valueToInt, found, isKey(found, probe));
+    const auto found = firstNotLess(probe);
+    return category_numbering::lessEqual(ordered_, found, isKey(found, probe));
   }
 
   unsigned short getIntGreatEQ(void* value) override {
     settle();
     const T probe = unaligned::load<T>(value);
-    const auto found = valueToInt.lower_bound(probe);
-    return category_numbering::greaterEqual(valueToInt, found, isKey(found, probe));
+    const auto found = firstNotLess(probe);
+    return category_numbering::greaterEqual(ordered_, found, isKey(found, probe));
   }
 
   // A value already in the map is not added again (false).
@@ -227,23 +221,36 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     if (lookup(newValue) != 0) return false;
     settle();
-    const auto successor = valueToInt.lower_bound(newValue);
+    const auto successor = firstNotLess(newValue);
     unsigned short number = 0;
-    if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
-    if (intToValue.count(number) != 0) return false;
-    const auto entry = valueToInt.emplace_hint(successor, newValue, number);
-    intToValue.emplace(number, const_cast<T*>(&entry->first));
-    remember(newValue, number);
+    if (!category_numbering::candidateBefore(ordered_, successor, number) || taken_.contains(number)) return false;
+    const auto at = successor - ordered_.begin();
+    category_numbering::reserveOneMore(ordered_);
+    const Entry entry = store(newValue, number);
+    ordered_.insert(ordered_.begin() + at, entry);
+    taken_.insert(number);
     return true;
   }
 
   void add(void* value, unsigned short number) override {
     const T newValue = unaligned::load<T>(value);
-    // Sampling records the same values over and over: skip the tree.
-    if (lookup(newValue) == (kPresent | number)) return;
-    settle();
-    valueToInt[newValue] = number;
-    remember(newValue, number);
+    const uint32_t known = lookup(newValue);
+    // Sampling records the same values over and over: skip the search.
+    if (known == (kPresent | number)) return;
+    leaveOrder();
+    if (known != 0) {
+      settle();
+      Entry& entry = *firstNotLess(newValue);
+      slots_.place(number, entry.slot);
+      entry.number = number;
+      remember(newValue, number);
+      return;
+    }
+    // A new value waits beside the order like those of addUnordered: a
+    // sample may bring thousands, merged into the order in one pass.
+    category_numbering::reserveForMerge(ordered_, pending_.size());
+    category_numbering::reserveOneMore(pending_);
+    pending_.push_back(store(newValue, number));
   }
 
   // A value already in the map keeps its number.
@@ -251,40 +258,32 @@ class ColumnMap : public ColumnMapBase {
     const T newValue = unaligned::load<T>(value);
     const uint32_t known = lookup(newValue);
     if (known != 0) return static_cast<unsigned short>(known);
-    const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
+    const unsigned short number = category_numbering::freeNumber(taken_, freeHint_);
     if (number == 0) return 0;
-    // The value waits outside the ordered map in a node of its own: the
-    // next operation that needs the order inserts every waiting value in
-    // one sorted pass.
-    ValueMap single;
-    auto node = single.extract(single.emplace(newValue, number).first);
+    leaveOrder();
+    category_numbering::reserveForMerge(ordered_, pending_.size());
     category_numbering::reserveOneMore(pending_);
-    intToValue.emplace_hint(intToValue.end(), number, &node.key());
-    pending_.push_back(std::move(node));
-    remember(newValue, number);
+    pending_.push_back(store(newValue, number));
+    taken_.insert(number);
     return number;
   }
 
   bool containsValue(void* value) override { return lookup(unaligned::load<T>(value)) != 0; }
 
-  bool containsInt(unsigned short number) override { return intToValue.count(number) != 0; }
+  bool containsInt(unsigned short number) override { return taken_.contains(number); }
 
   void recalculatePositions() override {
     settle();
-    category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
-    intToValue.clear();
-    for (auto& [key, number] : valueToInt) {
-      intToValue.emplace_hint(intToValue.end(), number, const_cast<T*>(&key));
-      remember(key, number);
-    }
+    category_numbering::spread(ordered_, taken_, [](unsigned short, unsigned short) {});
+    enterOrder();
+    for (const Entry& entry : ordered_) remember(entry.value, entry.number);
   }
 
   void renumber(unsigned short* translation) override {
     settle();
-    category_numbering::spread(valueToInt,
-                               [translation](const auto& entry, unsigned short old) { translation[old] = entry.second; });
-    category_numbering::rekey(intToValue, valueToInt, translation,
-                              [](const auto& entry) { return const_cast<T*>(&entry.first); });
+    category_numbering::spread(ordered_, taken_,
+                               [translation](unsigned short old, unsigned short number) { translation[old] = number; });
+    enterOrder();
     // One pass over the lookup table rather than a lookup per value.
     const auto renumbered = [translation](uint32_t entry) {
       return kPresent | translation[static_cast<unsigned short>(entry)];
@@ -300,37 +299,44 @@ class ColumnMap : public ColumnMapBase {
 
   void getAllInts(std::vector<unsigned short>& out) override {
     out.clear();
-    out.reserve(intToValue.size());
-    for (const auto& entry : intToValue) out.push_back(entry.first);
+    out.reserve(taken_.size());
+    taken_.forEach([&out](unsigned short number) { out.push_back(number); });
   }
 
-  uint64_t getSize() override { return valueToInt.size() + pending_.size(); }
+  uint64_t getSize() override { return ordered_.size() + pending_.size(); }
 
   // Null for a number that is not assigned.
   void* getValuePointer(unsigned short number) const override {
-    const auto found = intToValue.find(number);
-    return found == intToValue.end() ? nullptr : found->second;
+    if (!taken_.contains(number)) return nullptr;
+    if (!numbersInOrder_) return const_cast<T*>(&stored_[slots_.at(number)]);
+    const auto found = std::lower_bound(ordered_.begin(), ordered_.end(), number,
+                                        [](const Entry& entry, unsigned short n) { return entry.number < n; });
+    return const_cast<T*>(&stored_[found->slot]);
   }
 
   std::unique_ptr<ColumnMapBase> clone() const override {
-    auto copy = std::make_unique<ColumnMap<T>>();
-    copy->valueToInt = valueToInt;
-    for (const auto& node : pending_) copy->valueToInt.emplace(node.key(), node.mapped());
-    for (const auto& [value, number] : copy->valueToInt) copy->intToValue.emplace(number, const_cast<T*>(&value));
-    copy->direct_ = direct_;
-    copy->hashed_ = hashed_;
-    copy->freeHint_ = freeHint_;
+    auto copy = std::make_unique<ColumnMap<T>>(*this);
+    copy->ordered_.reserve(ordered_.size() + pending_.size());
+    copy->settle();
     return copy;
   }
 
-  // Inserts the values numbered by addUnordered into valueToInt, which
-  // holds every value afterwards. Allocates nothing.
-  void settle() noexcept { category_numbering::insertSorted(valueToInt, pending_); }
-
-  std::map<unsigned short, T*> intToValue;  // number -> key inside valueToInt or a waiting node
-  ValueMap valueToInt;                      // value -> number, but for the waiting values (settle())
+  // Merges the waiting values (of addUnordered and new sampled ones) into
+  // the ordered values, which hold every value afterwards. Allocates nothing.
+  void settle() noexcept {
+    category_numbering::merge(ordered_, pending_,
+                              [](const Entry& a, const Entry& b) { return CategoryLess<T>()(a.value, b.value); });
+  }
 
  private:
+  // One value of the map: a copy of it (for searches), its number and where
+  // `stored_` holds it.
+  struct Entry {
+    T value{};
+    unsigned short number = 0;
+    uint32_t slot = 0;
+  };
+
   static constexpr bool kDirect = sizeof(T) <= 2;
   // Marks a present entry of the lookup table above its 16-bit number.
   static constexpr uint32_t kPresent = 0x10000;
@@ -366,8 +372,38 @@ class ColumnMap : public ColumnMapBase {
     }
   }
 
-  bool isKey(typename ValueMap::const_iterator found, const T& value) const {
-    return found != valueToInt.end() && !valueToInt.key_comp()(value, found->first);
+  // Fills slots_ with every value's slot before the first value is numbered
+  // out of order; throws, changing nothing the map reads, when memory runs out.
+  void leaveOrder() {
+    if (!numbersInOrder_) return;
+    for (const std::vector<Entry>* entries : {&ordered_, &pending_}) {
+      for (const Entry& entry : *entries) slots_.place(entry.number, entry.slot);
+    }
+    numbersInOrder_ = false;
+  }
+
+  // After a renumbering: the numbers follow the values again.
+  void enterOrder() noexcept {
+    numbersInOrder_ = true;
+    slots_.clear();
+  }
+
+  // Stores a new value and enters it into the lookup tables with `number`;
+  // its entry is the caller's to place.
+  Entry store(const T& value, unsigned short number) {
+    if (!numbersInOrder_) slots_.place(number, static_cast<uint32_t>(stored_.size()));
+    stored_.push_back(value);
+    remember(value, number);
+    return Entry{value, number, static_cast<uint32_t>(stored_.size() - 1)};
+  }
+
+  typename std::vector<Entry>::iterator firstNotLess(const T& value) {
+    return std::lower_bound(ordered_.begin(), ordered_.end(), value,
+                            [](const Entry& entry, const T& probe) { return CategoryLess<T>()(entry.value, probe); });
+  }
+
+  bool isKey(typename std::vector<Entry>::const_iterator found, const T& value) const {
+    return found != ordered_.end() && !CategoryLess<T>()(value, found->value);
   }
 
   // Slots of the direct table: one per bit pattern of T, none for wider types.
@@ -379,13 +415,17 @@ class ColumnMap : public ColumnMapBase {
     }
   }
 
+  std::deque<T> stored_;         // every value, in arrival order; elements never move
+  std::vector<Entry> ordered_;   // in value order, but for the waiting values (settle())
+  std::vector<Entry> pending_;   // values of addUnordered and new sampled ones, in arrival order
+  NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
+  bool numbersInOrder_ = true;   // every number ascends with its value in ordered_, and pending_ is empty
+  NumberSlots slots_;            // number -> its value's index in stored_, while the numbers are out of order
   // Value bits -> kPresent | number for every value in the map, for types
   // of one or two bytes; empty for wider types, which use hashed_.
   std::vector<uint32_t> direct_ = std::vector<uint32_t>(directSlots());
   ValueHashIndex<Key> hashed_;
   unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
-  // Values numbered by addUnordered, each in its own node, in arrival order.
-  std::vector<typename ValueMap::node_type> pending_;
 };
 
 // Keeps categorised only the columns fit to be tree levels after `rows`

@@ -1,8 +1,9 @@
-// StringColumnMap: texts stored once, numbered in text order by an ordered map,
-// found by a hash index; both are re-pointed when the store moves.
+// StringColumnMap: texts stored once, kept in byte order by a sorted vector
+// of their offsets, found by a hash index that is rebuilt when the store moves.
 
 #include "storage/string_column_map.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "errors/database_exception.h"
@@ -17,14 +18,21 @@ const char* text(void* value) { return static_cast<const char*>(value); }
 
 void StringColumnMap::rebuildIndex() {
   index_.clear();
-  for (const auto& [key, number] : valueToInt) index_.insert(key, std::strlen(key), number);
-  for (const auto& node : pending_) index_.insert(node.key(), std::strlen(node.key()), node.mapped());
+  for (const Entries* entries : {&ordered_, &pending_}) {
+    for (const Entry& entry : *entries) index_.insert(textOf(entry), std::strlen(textOf(entry)), entry.number);
+  }
 }
 
-void StringColumnMap::settle() noexcept { category_numbering::insertSorted(valueToInt, pending_); }
+void StringColumnMap::settle() noexcept {
+  category_numbering::merge(ordered_, pending_, [this](const Entry& a, const Entry& b) {
+    return std::strcmp(textOf(a), textOf(b)) < 0;
+  });
+}
 
-void StringColumnMap::setIndexedNumber(const char* stored, unsigned short number) {
-  *index_.find(stored, std::strlen(stored)) = number;
+StringColumnMap::Entries::iterator StringColumnMap::firstNotLess(const char* value) {
+  return std::lower_bound(ordered_.begin(), ordered_.end(), value, [this](const Entry& entry, const char* probe) {
+    return std::strcmp(textOf(entry), probe) < 0;
+  });
 }
 
 unsigned short StringColumnMap::getInt(void* value) { return getIntOfText(text(value), std::strlen(text(value))); }
@@ -36,14 +44,14 @@ unsigned short StringColumnMap::getIntOfText(const char* value, size_t length) {
 
 unsigned short StringColumnMap::getIntLessEq(void* value) {
   settle();
-  const auto found = valueToInt.lower_bound(text(value));
-  return category_numbering::lessEqual(valueToInt, found, isKey(found, text(value)));
+  const auto found = firstNotLess(text(value));
+  return category_numbering::lessEqual(ordered_, found, isKey(found, text(value)));
 }
 
 unsigned short StringColumnMap::getIntGreatEQ(void* value) {
   settle();
-  const auto found = valueToInt.lower_bound(text(value));
-  return category_numbering::greaterEqual(valueToInt, found, isKey(found, text(value)));
+  const auto found = firstNotLess(text(value));
+  return category_numbering::greaterEqual(ordered_, found, isKey(found, text(value)));
 }
 
 bool StringColumnMap::add(void* value) {
@@ -53,11 +61,13 @@ bool StringColumnMap::add(void* value) {
   const size_t length = std::strlen(newText);
   reserveText(length);
   settle();
-  const auto successor = valueToInt.lower_bound(newText);
+  const auto successor = firstNotLess(newText);
   unsigned short number = 0;
-  if (!category_numbering::candidateBefore(valueToInt, successor, number)) return false;
-  if (intToValue.count(number) != 0) return false;
-  enterText(newText, length, number, successor);
+  if (!category_numbering::candidateBefore(ordered_, successor, number) || taken_.contains(number)) return false;
+  const auto at = successor - ordered_.begin();
+  category_numbering::reserveOneMore(ordered_);
+  ordered_.insert(ordered_.begin() + at, storeText(newText, length, number));
+  taken_.insert(number);
   return true;
 }
 
@@ -65,37 +75,24 @@ unsigned short StringColumnMap::addUnordered(void* value) {
   const char* newText = text(value);
   if (holds(newText)) return getInt(value);
   requireRoomFor(newText);
-  const unsigned short number = category_numbering::freeNumber(intToValue, freeHint_);
+  const unsigned short number = category_numbering::freeNumber(taken_, freeHint_);
   if (number == 0) return 0;
+  leaveOrder();
   const size_t length = std::strlen(newText);
   reserveText(length);
-  // The text waits outside the ordered map in a node of its own, as in
-  // ColumnMap::addUnordered.
-  ValueMap single;
-  auto node = single.extract(single.emplace(nullptr, number).first);
+  category_numbering::reserveForMerge(ordered_, pending_.size());
   category_numbering::reserveOneMore(pending_);
-  char* copy = storeText(newText, length);
-  node.key() = copy;
-  intToValue.emplace_hint(intToValue.end(), number, copy);
-  pending_.push_back(std::move(node));
-  index_.insert(copy, length, number);
+  pending_.push_back(storeText(newText, length, number));
+  taken_.insert(number);
   return number;
 }
 
 void StringColumnMap::requireRoomFor(const char* newText) const {
-  if (intToValue.size() > MAX_TEXTS) {
+  if (taken_.size() > MAX_TEXTS) {
     throw FullLevelException(FullLevelException::kNoColumn,
                              string_format("Category exceeds max size of %d, unable to add value %s",
                                            static_cast<int>(MAX_TEXTS), newText));
   }
-}
-
-void StringColumnMap::enterText(const char* newText, size_t length, unsigned short number,
-                                ValueMap::const_iterator hint) {
-  char* copy = storeText(newText, length);
-  valueToInt.emplace_hint(hint, copy, number);
-  index_.insert(copy, length, number);
-  intToValue.emplace(number, copy);
 }
 
 void StringColumnMap::add(void* value, unsigned short number) {
@@ -105,11 +102,12 @@ void StringColumnMap::add(void* value, unsigned short number) {
 
 bool StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {
   if (index_.find(newText, length) != nullptr) return false;
+  leaveOrder();
   reserveText(length);
-  settle();
-  char* copy = storeText(newText, length);
-  valueToInt.emplace(copy, number);
-  index_.insert(copy, length, number);
+  // The text waits beside the order, as in ColumnMap::add(value, number).
+  category_numbering::reserveForMerge(ordered_, pending_.size());
+  category_numbering::reserveOneMore(pending_);
+  pending_.push_back(storeText(newText, length, number));
   return true;
 }
 
@@ -117,38 +115,51 @@ bool StringColumnMap::containsValue(void* value) { return holds(text(value)); }
 
 bool StringColumnMap::holds(const char* value) { return index_.find(value, std::strlen(value)) != nullptr; }
 
-bool StringColumnMap::containsInt(unsigned short number) { return intToValue.count(number) != 0; }
+bool StringColumnMap::containsInt(unsigned short number) { return taken_.contains(number); }
 
 void StringColumnMap::recalculatePositions() {
   settle();
-  category_numbering::spread(valueToInt, [](const auto&, unsigned short) {});
-  intToValue.clear();
-  for (const auto& [key, number] : valueToInt) {
-    intToValue.emplace_hint(intToValue.end(), number, key);
-    setIndexedNumber(key, number);
-  }
+  category_numbering::spread(ordered_, taken_, [](unsigned short, unsigned short) {});
+  enterOrder();
+  rebuildIndex();
 }
 
 void StringColumnMap::renumber(unsigned short* translation) {
   settle();
-  category_numbering::spread(valueToInt,
-                             [translation](const auto& entry, unsigned short old) { translation[old] = entry.second; });
-  category_numbering::rekey(intToValue, valueToInt, translation, [](const auto& entry) { return entry.first; });
+  category_numbering::spread(ordered_, taken_,
+                             [translation](unsigned short old, unsigned short number) { translation[old] = number; });
+  enterOrder();
   // One pass over the index rather than a lookup per text.
   index_.updateValues([translation](unsigned short old) { return translation[old]; });
 }
 
 void StringColumnMap::getAllInts(std::vector<unsigned short>& out) {
   out.clear();
-  out.reserve(intToValue.size());
-  for (const auto& entry : intToValue) out.push_back(entry.first);
+  out.reserve(taken_.size());
+  taken_.forEach([&out](unsigned short number) { out.push_back(number); });
 }
 
-uint64_t StringColumnMap::getSize() { return valueToInt.size() + pending_.size(); }
+uint64_t StringColumnMap::getSize() { return ordered_.size() + pending_.size(); }
 
 void* StringColumnMap::getValuePointer(unsigned short number) const {
-  const auto found = intToValue.find(number);
-  return found == intToValue.end() ? nullptr : found->second;
+  if (!taken_.contains(number)) return nullptr;
+  if (!numbersInOrder_) return const_cast<char*>(start() + slots_.at(number));
+  const auto found = std::lower_bound(ordered_.begin(), ordered_.end(), number,
+                                      [](const Entry& entry, unsigned short n) { return entry.number < n; });
+  return const_cast<char*>(textOf(*found));
+}
+
+void StringColumnMap::leaveOrder() {
+  if (!numbersInOrder_) return;
+  for (const Entries* entries : {&ordered_, &pending_}) {
+    for (const Entry& entry : *entries) slots_.place(entry.number, entry.offset);
+  }
+  numbersInOrder_ = false;
+}
+
+void StringColumnMap::enterOrder() noexcept {
+  numbersInOrder_ = true;
+  slots_.clear();
 }
 
 std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
@@ -157,58 +168,35 @@ std::unique_ptr<ColumnMapBase> StringColumnMap::clone() const {
   std::memcpy(copy->start(), start(), used());
   copy->position = copy->start() + used();
   // The copy's texts lie at the same offsets in its own store.
-  const auto moved = [this, &copy](const char* stored) { return copy->start() + (stored - start()); };
-  for (const auto& [stored, number] : valueToInt) {
-    char* const text = moved(stored);
-    copy->valueToInt.emplace_hint(copy->valueToInt.end(), text, number);
-    copy->intToValue.emplace(number, text);
-  }
-  for (const auto& node : pending_) {
-    char* const text = moved(node.key());
-    copy->valueToInt.emplace(text, node.mapped());
-    copy->intToValue.emplace(node.mapped(), text);
-  }
+  copy->ordered_ = ordered_;
+  copy->ordered_.reserve(ordered_.size() + pending_.size());
+  copy->pending_ = pending_;
+  copy->taken_ = taken_;
+  copy->numbersInOrder_ = numbersInOrder_;
+  copy->slots_ = slots_;
+  copy->freeHint_ = freeHint_;
+  copy->settle();
   copy->rebuildIndex();
   return copy;
-}
-
-void StringColumnMap::updateValues(char* oldStart) {
-  // The old block is gone: only its address is used, as an integer, to find
-  // each text's offset.
-  const auto oldBase = reinterpret_cast<uintptr_t>(oldStart);
-  char* const newStart = start();
-  const auto rebase = [oldBase, newStart](char* stored) {
-    return newStart + (reinterpret_cast<uintptr_t>(stored) - oldBase);
-  };
-  for (auto& entry : intToValue) entry.second = rebase(entry.second);
-  // Moving the nodes keeps the order (the texts are unchanged) and allocates
-  // nothing: each is re-keyed and appended at the end of the new map.
-  ValueMap rebased;
-  while (!valueToInt.empty()) {
-    auto node = valueToInt.extract(valueToInt.begin());
-    node.key() = rebase(node.key());
-    rebased.insert(rebased.end(), std::move(node));
-  }
-  valueToInt.swap(rebased);
-  for (auto& node : pending_) node.key() = rebase(node.key());
-  rebuildIndex();
 }
 
 void StringColumnMap::reserveText(size_t length) {
   while (used() + length + 1 > capacity()) {
     char* const oldStart = start();
     increaseBuffer();
-    if (start() != oldStart) updateValues(oldStart);
+    if (start() != oldStart) rebuildIndex();
   }
 }
 
-char* StringColumnMap::storeText(const char* newText, size_t length) {
+StringColumnMap::Entry StringColumnMap::storeText(const char* newText, size_t length, unsigned short number) {
   char* const copy = position;
+  if (!numbersInOrder_) slots_.place(number, static_cast<uint32_t>(copy - start()));
   std::memcpy(copy, newText, length + 1);
+  index_.insert(copy, length, number);
   position += length + 1;
-  return copy;
+  return Entry{static_cast<uint32_t>(copy - start()), number};
 }
 
-bool StringColumnMap::isKey(ValueMap::const_iterator found, const char* value) const {
-  return found != valueToInt.end() && std::strcmp(found->first, value) == 0;
+bool StringColumnMap::isKey(Entries::const_iterator found, const char* value) const {
+  return found != ordered_.end() && std::strcmp(textOf(*found), value) == 0;
 }

@@ -2,11 +2,12 @@
 
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "storage/buffer.h"
 #include "storage/column_map_base.h"
+#include "storage/number_set.h"
+#include "storage/number_slots.h"
 #include "storage/text_hash_index.h"
 
 // Orders texts byte by byte as unsigned characters (strcmp). Transparent, so
@@ -18,17 +19,21 @@ struct cmpStr {
 
 // The category map of a text column. Values are passed as pointers to
 // NUL-terminated text. Every text that enters the map is copied once into
-// the map's own string store (the Buffer base), one after the other; both
-// maps point into that store. The store may move when it grows, so a pointer
-// from getValuePointer is valid only until the next add of a new text.
-// At most MAX_TEXTS + 1 texts get numbers through add(value). Exact lookups
-// (getInt, containsValue, add) go through a hash index over the same texts,
-// so loading pays one hash per value instead of a tree walk of text
-// comparisons; the ordered map serves the range lookups and renumbering.
+// the map's own string store (the Buffer base), one after the other; the
+// map's entries name them by their offset in it. The store may move when it
+// grows, so a pointer from getValuePointer is valid only until the next add
+// of a new text. At most MAX_TEXTS + 1 texts get numbers through
+// add(value). Exact lookups (getInt, containsValue, add) go through a hash
+// index over the same texts, so loading pays one hash per value instead of
+// a search of text comparisons. The texts in byte order (a sorted vector;
+// texts numbered out of order, and new sampled ones, wait beside it until
+// an operation needs the order) serve the range lookups and renumbering,
+// and a bit set tells which numbers are taken. A number's text is found by a
+// search of the ordered texts while the numbers follow them, and through a
+// table indexed by number while they do not (from the first text numbered
+// out of order to the next renumbering).
 class StringColumnMap : public ColumnMapBase, public Buffer {
  public:
-  using ValueMap = std::map<char*, unsigned short, cmpStr>;
-
   // Numbered texts beyond which add(value) refuses new texts.
   static constexpr unsigned int MAX_TEXTS = 40000;
 
@@ -62,41 +67,48 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   void* getValuePointer(unsigned short number) const override;
   std::unique_ptr<ColumnMapBase> clone() const override;
 
-  // Re-points every stored text after the store moved away from oldStart.
-  void updateValues(char* oldStart);
-  // Inserts the texts numbered by addUnordered into valueToInt, which holds
-  // every text afterwards. Allocates nothing.
+  // Merges the waiting texts (of addUnordered and new sampled ones) into the
+  // ordered texts, which hold every text afterwards. Allocates nothing.
   void settle() noexcept;
 
-  std::map<unsigned short, char*> intToValue;  // number -> text in the store
-  ValueMap valueToInt;                         // text in the store -> number, but for the waiting texts (settle())
-
  private:
+  // One text of the map: where the store holds it, and its number.
+  struct Entry {
+    uint32_t offset = 0;
+    unsigned short number = 0;
+  };
+  using Entries = std::vector<Entry>;
 
+  const char* textOf(const Entry& entry) const { return start() + entry.offset; }
   // Whether the map holds the text.
   bool holds(const char* text);
   void rebuildIndex();
-  // Records a held text's new number in the index.
-  void setIndexedNumber(const char* stored, unsigned short number);
+  // Fills slots_ with every text's offset before the first text is numbered
+  // out of order; throws, changing nothing the map reads, when memory runs out.
+  void leaveOrder();
+  // After a renumbering: the numbers follow the texts again.
+  void enterOrder() noexcept;
+  // The first ordered entry whose text is not less than `text`.
+  Entries::iterator firstNotLess(const char* text);
+  bool isKey(Entries::const_iterator found, const char* text) const;
 
   // Grows the store until a text of `length` characters and its NUL fit,
-  // rebasing the maps whenever the store moves.
+  // rebuilding the index whenever the store moves.
   void reserveText(size_t length);
   // Appends a text and its NUL to the store (room must be reserved) and
-  // returns its copy.
-  char* storeText(const char* text, size_t length);
-  bool isKey(ValueMap::const_iterator found, const char* text) const;
+  // enters it into the index (and slots_ while out of order) with `number`;
+  // its entry is the caller's to place.
+  Entry storeText(const char* text, size_t length, unsigned short number);
   // Throws when the map holds too many numbered texts to take `text`.
   void requireRoomFor(const char* text) const;
-  // Stores a new text (room must be reserved) and enters it with `number`
-  // into both maps; `hint` is where it goes in valueToInt, if known.
-  void enterText(const char* text, size_t length, unsigned short number, ValueMap::const_iterator hint);
 
-  // Text in the store -> its number, the same as in valueToInt (held in
-  // the index too, so that a lookup reads no tree node); rebuilt whenever
-  // the store moves.
+  Entries ordered_;              // in byte order, but for the waiting texts (settle())
+  Entries pending_;              // texts of addUnordered and new sampled ones, in arrival order
+  NumberSet taken_;              // numbers of add and addUnordered (sampling's only after recalculatePositions)
+  bool numbersInOrder_ = true;   // every number ascends with its text in ordered_, and pending_ is empty
+  NumberSlots slots_;            // number -> its text's offset in the store, while the numbers are out of order
+  // Text in the store -> its number (the entries' numbers); rebuilt
+  // whenever the store moves.
   TextHashIndex<unsigned short> index_;
   unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
-  // Texts numbered by addUnordered, each in its own node, in arrival order.
-  std::vector<ValueMap::node_type> pending_;
 };

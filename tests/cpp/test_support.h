@@ -34,6 +34,23 @@ namespace test_support {
 
 using Row = std::vector<std::string>;
 
+// Every number of `map` points at the value numbered so, and every number
+// it has not assigned at nothing, whatever state the map is in.
+inline void expectPointersPinned(ColumnMapBase& map) {
+  uint64_t assigned = 0;
+  for (unsigned number = 0; number < 65536; ++number) {
+    void* const value = map.getValuePointer(static_cast<unsigned short>(number));
+    if (!map.containsInt(static_cast<unsigned short>(number))) {
+      ASSERT_EQ(value, nullptr) << number;
+      continue;
+    }
+    ASSERT_NE(value, nullptr) << number;
+    ASSERT_EQ(map.getInt(value), number) << "the pointer of " << number;
+    ++assigned;
+  }
+  EXPECT_EQ(assigned, map.getSize());
+}
+
 // The numbers 0 to count - 1 in an order a load may bring them: "sorted",
 // "reverse", "random" (a fixed shuffle) or "gap", from both ends inwards, so
 // that each value falls into the one gap left between the two before it.

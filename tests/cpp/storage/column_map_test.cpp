@@ -134,29 +134,38 @@ TEST(ColumnMap, EveryArrivalOrderFillsEveryNumber) {
   for (const char* order : {"sorted", "reverse", "random", "gap"}) {
     ColumnMap<int> map;
     std::vector<unsigned short> translation(65536);
-    const auto renumberAndCheck = [&] {
-      map.settle();
-      const auto before = map.valueToInt;
+    std::vector<int> added;
+    // `pin`: every number's pointer too, before and after (a walk of them all).
+    const auto renumberAndCheck = [&](bool pin) {
+      std::map<int, unsigned short> before;
+      for (int value : added) before[value] = numberOf(map, value);
+      if (pin) test_support::expectPointersPinned(map);
       map.renumber(translation.data());
+      if (pin) test_support::expectPointersPinned(map);
       unsigned short previous = 0;
-      for (const auto& [value, number] : map.valueToInt) {
+      for (const auto& [value, old] : before) {
+        const unsigned short number = numberOf(map, value);
         ASSERT_GT(number, previous) << order << ": numbers follow the values";
-        ASSERT_EQ(translation[before.at(value)], number) << order;
+        ASSERT_EQ(translation[old], number) << order;
         ASSERT_EQ(*static_cast<int*>(map.getValuePointer(number)), value) << order;
-        int probe = value;
-        ASSERT_EQ(map.getInt(&probe), number) << order;
+        ASSERT_EQ(lessEq(map, value), number) << order;
         previous = number;
       }
       ASSERT_LT(previous, 65535);
-      ASSERT_EQ(map.intToValue.size(), map.valueToInt.size());
+      ASSERT_EQ(allInts(map).size(), before.size());
     };
     int provisional = 0;
+    const int* first = nullptr;
     for (int value : test_support::arrivalOrder(order, 65534)) {
-      if (map.add(&value)) continue;
-      ASSERT_NE(map.addUnordered(&value), 0) << order << " " << value;
-      if (++provisional % 1000 == 0) renumberAndCheck();
+      added.push_back(value);
+      if (!map.add(&value)) {
+        ASSERT_NE(map.addUnordered(&value), 0) << order << " " << value;
+        if (++provisional % 1000 == 0) renumberAndCheck(provisional % 8000 == 0);
+      }
+      if (first == nullptr) first = static_cast<int*>(map.getValuePointer(numberOf(map, value)));
     }
-    renumberAndCheck();
+    renumberAndCheck(true);
+    EXPECT_EQ(*first, added.front()) << order << ": a value's pointer outlives every later add";
     EXPECT_EQ(map.getSize(), 65534u);
     int more = 70000;
     EXPECT_FALSE(map.add(&more));
@@ -183,6 +192,7 @@ TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
       {"clone",
        [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
          const std::unique_ptr<ColumnMapBase> copy = map.clone();
+         test_support::expectPointersPinned(*copy);
          EXPECT_EQ(copy->getSize(), numbers.size());
          for (const auto& [value, number] : numbers) {
            int probe = value;
@@ -199,11 +209,11 @@ TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
          // no other value has.
          int between = 1001;
          if (map.add(&between)) {
-           EXPECT_EQ(map.intToValue.size(), map.getSize());
+           EXPECT_EQ(allInts(map).size(), map.getSize());
          }
          std::vector<unsigned short> translation(65536);
          map.renumber(translation.data());
-         EXPECT_EQ(map.valueToInt.size(), map.getSize());
+         EXPECT_EQ(allInts(map).size(), map.getSize());
        }},
       {"renumbering",
        [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
@@ -217,7 +227,7 @@ TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
            EXPECT_EQ(*static_cast<int*>(map.getValuePointer(number)), value);
            previous = number;
          }
-         EXPECT_EQ(map.valueToInt.size(), numbers.size());
+         EXPECT_EQ(allInts(map).size(), numbers.size());
        }},
       {"sampling a held value",
        [](ColumnMap<int>& map, const std::map<int, unsigned short>& numbers) {
@@ -247,7 +257,9 @@ TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
       ASSERT_EQ(*static_cast<int*>(map.getValuePointer(number)), value) << c.operation;
     }
     SCOPED_TRACE(c.operation);
+    test_support::expectPointersPinned(map);
     c.check(map, numbers);
+    test_support::expectPointersPinned(map);
   }
 }
 
@@ -327,7 +339,9 @@ TEST(ColumnMap, NarrowTypesAnswerLookupsLikeTheOrderedMap) {
     for (const short value : values) {
       short probe = value;
       ASSERT_TRUE(map.containsValue(&probe)) << value;
-      EXPECT_EQ(numberOf(map, value), map.valueToInt.at(value)) << value;
+      const unsigned short number = numberOf(map, value);
+      EXPECT_EQ(*static_cast<short*>(map.getValuePointer(number)), value) << value;
+      EXPECT_EQ(lessEq(map, value), number) << value;
     }
     for (const short absent : {short{2}, short{-2}, short{32766}}) {
       short probe = absent;
@@ -349,5 +363,5 @@ TEST(ColumnMap, NarrowTypesAnswerLookupsLikeTheOrderedMap) {
   flags.add(&no, 0);
   flags.recalculatePositions();
   EXPECT_LT(flags.getInt(&no), flags.getInt(&yes));
-  EXPECT_EQ(flags.getInt(&yes), flags.valueToInt.at(true));
+  EXPECT_TRUE(*static_cast<bool*>(flags.getValuePointer(flags.getInt(&yes))));
 }

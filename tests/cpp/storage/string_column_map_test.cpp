@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,8 @@ TEST(StringColumnMap, UnorderedTextsAreRenumberedInOrder) {
   // Texts numbered out of order are held, and copied, before any renumbering.
   EXPECT_EQ(map.getSize(), texts.size());
   const std::unique_ptr<ColumnMapBase> copy = map.clone();
+  test_support::expectPointersPinned(map);
+  test_support::expectPointersPinned(*copy);
   for (const auto& [text, number] : before) {
     EXPECT_EQ(copy->getInt(const_cast<char*>(text.c_str())), number) << text;
     EXPECT_EQ(textOf(map, number), text);
@@ -103,21 +106,24 @@ TEST(StringColumnMap, UnorderedTextsAreRenumberedInOrder) {
     previous = number;
   }
   const auto agrees = [&] {
-    for (const std::string& text : texts) {
+    // Numbers ascend with the texts, and every text lies inside the store,
+    // after every move of it.
+    const std::set<std::string> sorted(texts.begin(), texts.end());
+    unsigned short previousNumber = 0;
+    for (const std::string& text : sorted) {
       ASSERT_TRUE(map.containsValue(const_cast<char*>(text.c_str()))) << text;
-      EXPECT_EQ(numberOf(map, text), map.valueToInt.find(text.c_str())->second) << text;
-      EXPECT_EQ(textOf(map, numberOf(map, text)), text);
+      const unsigned short number = numberOf(map, text);
+      EXPECT_GT(number, previousNumber) << text;
+      EXPECT_EQ(map.getIntLessEq(const_cast<char*>(text.c_str())), number) << text;
+      const char* stored = static_cast<const char*>(map.getValuePointer(number));
+      EXPECT_EQ(stored, text);
+      EXPECT_GE(stored, map.start());
+      EXPECT_LT(stored, map.position);
+      previousNumber = number;
     }
     EXPECT_FALSE(map.containsValue(const_cast<char*>("t000001")));
     EXPECT_EQ(numberOf(map, "absent"), 0);
-    // Keys stay ordered and inside the store after every move of it.
-    std::string previousKey;
-    for (const auto& [key, number] : map.valueToInt) {
-      EXPECT_LT(previousKey, std::string(key));
-      EXPECT_GE(key, map.start());
-      EXPECT_LT(key, map.position);
-      previousKey = key;
-    }
+    test_support::expectPointersPinned(map);
   };
   agrees();
   // New texts, each just after an earlier one, grow the store again once
@@ -150,6 +156,7 @@ TEST(StringColumnMap, SamplingKeepsExistingTexts) {
   EXPECT_FALSE(map.containsInt(5));
   EXPECT_EQ(map.used(), 4u) << "each text is stored once";
   map.recalculatePositions();
+  test_support::expectPointersPinned(map);
   std::vector<unsigned short> numbers;
   map.getAllInts(numbers);
   EXPECT_EQ(numbers, (std::vector<unsigned short>{3276, 3276 + 58983 / 3}));

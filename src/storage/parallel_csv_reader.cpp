@@ -12,8 +12,12 @@
 
 #include "errors/interruption.h"
 #include "errors/string_format.h"
+#include "storage/text_bytes.h"
 
 namespace {
+
+// Rows of room a batch's row vectors get first; they double as needed.
+constexpr size_t kFirstRoomRows = 1024;
 
 // Batches in flight per converting thread: one being converted, one
 // waiting for it, and one more so that a slow batch does not stall the rest.
@@ -94,20 +98,21 @@ void ParallelCSVReader::convert(CSVReader& reader) {
 void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
   const size_t fixedWidth = reader.config.fixedWidth;
   const size_t textColumns = reader.config.numStrings;
-  // Room for a whole batch at once; a byte more, so that rows without
-  // fixed-width values still lie at an address.
+  // Capacity for a whole batch at once, touched only as rows need it; a
+  // byte more, so that rows without fixed-width values still lie at an
+  // address.
   batch.fixed.reserve(fixedWidth * RecordCutter::kBatchRecords + 1);
   batch.texts.reserve(textColumns * RecordCutter::kBatchRecords);
   batch.textSizes.reserve(textColumns * RecordCutter::kBatchRecords);
+  batch.rowLines.reserve(RecordCutter::kBatchRecords);
   try {
     reader.readText(batch.text, batch.textBytes, batch.linesBefore);
-    while (reader.nextRow()) {
-      const char* const row = reader.getFixedView().current;
-      batch.fixed.insert(batch.fixed.end(), row, row + fixedWidth);
-      const size_t first = batch.texts.size();
-      batch.texts.resize(first + textColumns);
-      batch.textSizes.resize(first + textColumns);
-      reader.getTexts(batch.texts.data() + first, batch.textSizes.data() + first);
+    // Each row is copied to its place in the room of the row vectors,
+    // which a reused batch keeps.
+    for (size_t row = 0; reader.nextRow(); ++row) {
+      if (row == batch.room) makeRoom(batch, std::max<size_t>(2 * row, kFirstRoomRows), fixedWidth, textColumns);
+      text_bytes::copy(batch.fixed.data() + row * fixedWidth, reader.getFixedView().current, fixedWidth);
+      reader.getTexts(batch.texts.data() + row * textColumns, batch.textSizes.data() + row * textColumns);
       batch.rowLines.push_back(reader.recordLineNumber());
     }
   } catch (...) {
@@ -116,6 +121,13 @@ void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
   // The texts handed out lie in the records' text, which goes back to the
   // batch with them.
   reader.closeText(batch.text);
+}
+
+void ParallelCSVReader::makeRoom(RowBatch& batch, size_t rows, size_t fixedWidth, size_t textColumns) {
+  batch.fixed.resize(fixedWidth * rows + 1);
+  batch.texts.resize(textColumns * rows);
+  batch.textSizes.resize(textColumns * rows);
+  batch.room = rows;
 }
 
 bool ParallelCSVReader::nextRow() {

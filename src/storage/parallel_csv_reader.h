@@ -62,6 +62,8 @@ class ParallelCSVReader : public DataIterator {
   // Converts the records of `batch` into its rows; a failure stops the
   // batch at its record and is kept in the batch.
   static void convertBatch(CSVReader& reader, RowBatch& batch);
+  // Grows the fixed values and texts of `batch` to hold `rows` rows.
+  static void makeRoom(RowBatch& batch, size_t rows, size_t fixedWidth, size_t textColumns);
   // Points the row view at row row_ of batch_.
   void viewRow();
   // Takes the next batch that holds rows; false after the last. Raises the

@@ -14,13 +14,11 @@
 // them, in `text`. A batch belongs to one thread at a time; BatchWindow
 // hands it on.
 struct RowBatch {
-  // Empties the batch for reuse, keeping its memory.
+  // Empties the batch for reuse, keeping its memory and the room of its
+  // row vectors.
   void clear() {
     textBytes = 0;
     linesBefore = 0;
-    fixed.clear();
-    texts.clear();
-    textSizes.clear();
     rowLines.clear();
     failure = nullptr;
   }
@@ -32,12 +30,14 @@ struct RowBatch {
   size_t textBytes = 0;            // bytes of text in `text`
   uint64_t linesBefore = 0;        // lines of the file before the records
   // The rows' fixed-width values, one row after another in the layout of
-  // the converting reader (every column plain).
+  // the converting reader (every column plain). This and the two vectors
+  // below hold `room` rows, of which the first rows() are converted.
   std::vector<char> fixed;
   // Each row's texts in column order, one row after another: where each
   // lies in `text`, and its length + 1.
   std::vector<const char*> texts;
   std::vector<size_t> textSizes;
   std::vector<uint64_t> rowLines;  // row -> line its record starts on
+  size_t room = 0;                 // rows that `fixed`, `texts` and `textSizes` have room for
   std::exception_ptr failure;      // raised once the rows before it are loaded
 };

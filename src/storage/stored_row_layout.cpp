@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "storage/text_bytes.h"
-
 void StoredRowLayout::prepare(const NodeConfig& incoming, const NodeConfig& plain,
                               const std::vector<unsigned short>& plainColumns, const std::vector<unsigned char>& isPlain) {
   fixedWidth_ = plain.fixedWidth;
@@ -52,24 +50,6 @@ void StoredRowLayout::prepareNullCopies(const NodeConfig& incoming, const NodeCo
     nullCopies_.clear();
     fixedCopies_.push_back({0, 0, nullBytes_});
   }
-}
-
-char* StoredRowLayout::write(char* target, const char* plain, const char* const* texts,
-                             const size_t* textBytes) const {
-  if (noColumns_) *target = 0;
-  for (const FixedCopy& copy : fixedCopies_) {
-    text_bytes::copy(target + copy.target, plain + copy.source, copy.width);
-  }
-  if (!nullCopies_.empty()) writeNullBits(target, plain);
-  char* text = target + fixedWidth_;
-  for (size_t index = 0; index < textIsPlain_.size(); ++index) {
-    if (textIsPlain_[index] == 0) continue;
-    const size_t length = textBytes[index] - 1;
-    text_bytes::copy(text, texts[index], length);
-    text[length] = '\0';
-    text += length + 1;
-  }
-  return text;
 }
 
 void StoredRowLayout::writeNullBits(char* target, const char* plain) const {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "storage/node_config.h"
+#include "storage/text_bytes.h"
 
 // How a row in an incoming layout (every column plain, the texts apart)
 // becomes the plain part of a stored row in a tree's layout: the byte
@@ -35,8 +36,23 @@ class StoredRowLayout {
   }
   // Writes the stored plain part of the incoming row `plain`, whose i-th
   // text is the textBytes[i] - 1 bytes at texts[i], at `target`; returns
-  // its end.
-  char* write(char* target, const char* plain, const char* const* texts, const size_t* textBytes) const;
+  // its end. Inline: every stored row of a load goes through it.
+  char* write(char* target, const char* plain, const char* const* texts, const size_t* textBytes) const {
+    if (noColumns_) *target = 0;
+    for (const FixedCopy& copy : fixedCopies_) {
+      text_bytes::copy(target + copy.target, plain + copy.source, copy.width);
+    }
+    if (!nullCopies_.empty()) writeNullBits(target, plain);
+    char* text = target + fixedWidth_;
+    for (size_t index = 0; index < textIsPlain_.size(); ++index) {
+      if (textIsPlain_[index] == 0) continue;
+      const size_t length = textBytes[index] - 1;
+      text_bytes::copy(text, texts[index], length);
+      text[length] = '\0';
+      text += length + 1;
+    }
+    return text;
+  }
 
   bool operator==(const StoredRowLayout&) const = default;
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "storage/full_level_exception.h"
@@ -49,8 +50,9 @@ class Rows {
 
   uint32_t count() const { return count_; }
 
-  // The rows from `first` on, at most `rows` of them.
-  RowBlock block(uint32_t first, uint32_t rows) {
+  // The rows from `first` on, at most `rows` of them, laid out by
+  // `layout` as a reader converting ahead lays them out, when given.
+  RowBlock block(uint32_t first, uint32_t rows, const StoredRowLayout* layout = nullptr) {
     pointTexts();
     RowBlock block;
     block.config = &config;
@@ -61,6 +63,7 @@ class Rows {
     block.textHashes = textHashes_.data() + size_t{first} * config.numStrings;
     block.textStride = config.numStrings;
     block.rows = std::min(rows, count_ - first);
+    if (layout != nullptr) layOut(block, *layout, first);
     return block;
   }
 
@@ -75,7 +78,28 @@ class Rows {
   NodeConfig config;
 
  private:
+  // Every row is laid out once per layout; a block points into them.
+  void layOut(RowBlock& block, const StoredRowLayout& layout, uint32_t first) {
+    if (laidOutBy_ != &layout) {
+      const RowBlock all = this->block(0, count_);
+      storedOffsets_.assign(1, 0);
+      for (uint32_t row = 0; row < count_; ++row) {
+        storedOffsets_.push_back(storedOffsets_.back() + static_cast<uint32_t>(layout.plainLength(all.textBytesOf(row))));
+      }
+      stored_.assign(storedOffsets_.back(), 0);
+      for (uint32_t row = 0; row < count_; ++row) {
+        layout.write(stored_.data() + storedOffsets_[row], all.fixedOf(row), all.textsOf(row), all.textBytesOf(row));
+      }
+      laidOutBy_ = &layout;
+    }
+    block.layout = &layout;
+    block.stored = stored_.data();
+    block.storedOffsets = storedOffsets_.data() + first;
+  }
+
   void pointTexts() {
+    // Rows are all added before the first block: the pointers stay valid.
+    if (textPointers_.size() == texts_.size()) return;
     textPointers_.resize(texts_.size());
     textBytes_.resize(texts_.size());
     textHashes_.resize(texts_.size());
@@ -92,6 +116,9 @@ class Rows {
   std::vector<const char*> textPointers_;
   std::vector<size_t> textBytes_;
   std::vector<uint64_t> textHashes_;
+  std::vector<char> stored_;
+  std::vector<uint32_t> storedOffsets_;
+  const StoredRowLayout* laidOutBy_ = nullptr;
   NodeIterator view_;
   uint32_t count_ = 0;
 };
@@ -116,14 +143,15 @@ Outcome addOneByOne(TreeTable& table, Rows& rows) {
   return outcome;
 }
 
-// Blocks of varying length, as a reader's blocks end anywhere; a row the
-// tree does not take in a block goes through addRow.
-Outcome addByBlocks(TreeTable& table, Rows& rows) {
+// Blocks of varying length, as a reader's blocks end anywhere, laid out by
+// `layout` when given; a row the tree does not take in a block goes
+// through addRow.
+Outcome addByBlocks(TreeTable& table, Rows& rows, const StoredRowLayout* layout) {
   static const uint32_t kLengths[] = {1, 7, 2000, 333, 1024, 64};
   Outcome outcome;
   size_t next = 0;
   for (uint32_t row = 0; row < rows.count();) {
-    const uint32_t added = table.addBlock(rows.block(row, kLengths[next++ % std::size(kLengths)]));
+    const uint32_t added = table.addBlock(rows.block(row, kLengths[next++ % std::size(kLengths)], layout));
     if (added != 0) {
       row += added;
       continue;
@@ -241,25 +269,34 @@ TEST_P(TreeTableBlockTest, BlocksBuildTheTreeOfOneRowAtATime) {
     for (unsigned short column = 0; column < spec.types.size(); ++column) values[column] = spec.value(column, row, random);
     rows.add(values);
   }
+  // Blocks of values, blocks laid out as the tree stores rows, and blocks
+  // laid out for a tree without levels, which the tree must not copy.
   TreeTable oneByOne;
   TreeTable byBlocks;
-  for (TreeTable* table : {&oneByOne, &byBlocks}) {
+  TreeTable laidOut;
+  TreeTable laidOutOtherwise;
+  TreeTable withoutLevels;
+  withoutLevels.init(spec.types, {}, spec.nullable);
+  for (TreeTable* table : {&oneByOne, &byBlocks, &laidOut, &laidOutOtherwise}) {
     for (const unsigned short column : spec.levels) table->columnMaps[column] = test_support::makeMap(spec.types[column]);
     table->init(spec.types, spec.levels, spec.nullable);
     if (spec.deferRenumbering) table->deferRenumbering();
   }
+  ASSERT_FALSE(withoutLevels.storedLayout() == laidOut.storedLayout());
   const Outcome expected = addOneByOne(oneByOne, rows);
-  const Outcome actual = addByBlocks(byBlocks, rows);
-  EXPECT_EQ(expected.rows, actual.rows);
-  EXPECT_EQ(expected.refused, actual.refused);
   EXPECT_EQ(expected.refused.has_value(), spec.refusesARow);
-  if (spec.deferRenumbering) {
-    oneByOne.completeRenumbering();
-    byBlocks.completeRenumbering();
-  }
+  if (spec.deferRenumbering) oneByOne.completeRenumbering();
   EXPECT_GT(oneByOne.nodes.size(), 2u) << "the rows split nodes";
-  expectSameTrees(oneByOne, byBlocks);
-  byBlocks.validateTree();
+  const std::pair<TreeTable*, const StoredRowLayout*> loads[] = {
+      {&byBlocks, nullptr}, {&laidOut, &laidOut.storedLayout()}, {&laidOutOtherwise, &withoutLevels.storedLayout()}};
+  for (const auto& [table, layout] : loads) {
+    const Outcome actual = addByBlocks(*table, rows, layout);
+    EXPECT_EQ(expected.rows, actual.rows);
+    EXPECT_EQ(expected.refused, actual.refused);
+    if (spec.deferRenumbering) table->completeRenumbering();
+    expectSameTrees(oneByOne, *table);
+    table->validateTree();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Loads, TreeTableBlockTest, ::testing::ValuesIn(blockCases()),

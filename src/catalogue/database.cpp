@@ -85,26 +85,6 @@ std::unique_ptr<TreeTable> sampledTree(ArrowStreamReader& reader, const std::vec
   return std::unique_ptr<TreeTable>(configTreeTableFromDataIterator(&reader, types, nullable));
 }
 
-// Rows this far ahead of the row being added have their level lookups
-// started: far enough for memory to answer, near enough for the cache to
-// keep what it brought.
-constexpr size_t kPrefetchRows = 16;
-// Rows this far ahead are brought into the cache, from the converting
-// thread's, before those lookups read them.
-constexpr size_t kLoadAheadRows = 96;
-
-// Starts the level lookups of the row kPrefetchRows ahead of the reader's
-// and the loading of the row kLoadAheadRows ahead, when its batch holds them.
-void prefetchAhead(const TreeTable& tree, const ParallelCSVReader& reader) {
-  reader.prefetchRow(kLoadAheadRows);
-  TreeTable::RowValues ahead{};
-  TreeTable::RowValues previous{};
-  if (reader.peekRow(kPrefetchRows, ahead.plain, ahead.texts, ahead.textBytes) &&
-      reader.peekRow(kPrefetchRows - 1, previous.plain, previous.texts, previous.textBytes)) {
-    tree.prefetchRow(ahead, previous);
-  }
-}
-
 // Positions `rows` on the first row of an unconfigured tree, whose rows all
 // lie plain in its single root node.
 void readRootNode(const TreeTable& tree, NodeIterator& rows) {
@@ -363,7 +343,6 @@ void Database::appendRows(StoredTable& table, Reader& reader, std::unique_ptr<Tr
         continue;
       }
     }
-    if constexpr (std::is_same_v<Reader, ParallelCSVReader>) prefetchAhead(*table.tree, reader);
     NodeIterator& row = reader.getFixedView();
     reader.getTexts(rowTexts.data(), rowTextBytes.data());
     try {

@@ -202,15 +202,6 @@ class ColumnMap : public ColumnMapBase {
     return static_cast<unsigned short>(lookup(unaligned::load<T>(value)));
   }
 
-  void prefetch(const void* value) const override {
-    const Key key = keyOf(unaligned::load<T>(value));
-    if constexpr (kDirect) {
-      __builtin_prefetch(&direct_[key]);
-    } else {
-      hashed_.prefetch(key);
-    }
-  }
-
   unsigned short getIntLessEq(void* value) override {
     settle();
     const T probe = unaligned::load<T>(value);

@@ -25,9 +25,6 @@ class ColumnMapBase {
 
   // The number of a value in the map; 0 for a value that is not.
   virtual unsigned short getInt(void* value) = 0;
-  // Starts loading what getInt(value) will read, for a value a few rows
-  // ahead; changes nothing and may do nothing.
-  virtual void prefetch(const void* value) const { static_cast<void>(value); }
   // Upper bound of the numbers whose values are <= value (0 or 65535 when
   // no value or every value qualifies, 65535 for an empty map).
   virtual unsigned short getIntLessEq(void* value) = 0;

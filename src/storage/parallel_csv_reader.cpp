@@ -153,25 +153,6 @@ void ParallelCSVReader::getTexts(const char** texts, size_t* bytes) const {
   std::copy_n(batch_->textSizes.data() + first, textColumns_, bytes);
 }
 
-bool ParallelCSVReader::peekRow(size_t ahead, const char*& fixed, const char* const*& texts,
-                                const size_t*& bytes) const {
-  const size_t row = row_ + ahead;
-  if (batch_ == nullptr || row >= batch_->rows()) return false;
-  fixed = batch_->fixed.data() + row * config_.fixedWidth;
-  texts = batch_->texts.data() + row * textColumns_;
-  bytes = batch_->textSizes.data() + row * textColumns_;
-  return true;
-}
-
-void ParallelCSVReader::prefetchRow(size_t ahead) const {
-  const size_t row = row_ + ahead;
-  if (batch_ == nullptr || row >= batch_->rows()) return;
-  __builtin_prefetch(batch_->fixed.data() + row * config_.fixedWidth);
-  if (textColumns_ == 0) return;
-  __builtin_prefetch(batch_->texts.data() + row * textColumns_);
-  __builtin_prefetch(batch_->textSizes.data() + row * textColumns_);
-}
-
 std::string ParallelCSVReader::where() const {
   return string_format(", line %llu of %s", static_cast<unsigned long long>(batch_->rowLines[row_]),
                        fileName_.c_str());

@@ -52,14 +52,6 @@ class ParallelCSVReader : public DataIterator {
   NodeIterator& getFixedView() { return rowView_; }
   // The texts of the current row, as CSVReader::getTexts hands them.
   void getTexts(const char** texts, size_t* bytes) const;
-  // The fixed-width part and the texts (as getTexts hands them) of the row
-  // `ahead` rows after the current one, valid until the next batch is
-  // taken; false when that row is not in the current batch.
-  bool peekRow(size_t ahead, const char*& fixed, const char* const*& texts, const size_t*& bytes) const;
-  // Starts loading the fixed-width part of the row `ahead` rows after the
-  // current one, and where its texts lie, when the current batch holds it:
-  // a converting thread wrote them, so they are seldom in this core's cache.
-  void prefetchRow(size_t ahead) const;
   // ", line N of FILE" for the first line of the current row.
   std::string where() const;
 

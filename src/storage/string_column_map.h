@@ -45,8 +45,6 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
     const unsigned short* found = index_.find(text, length, hash);
     return found == nullptr ? 0 : *found;
   }
-  // Starts loading what getIntOfText(text, length) will read first.
-  void prefetchText(const char* text, size_t length) const { index_.prefetch(text_bytes::hash(text, length)); }
   unsigned short getIntLessEq(void* value) override;
   unsigned short getIntGreatEQ(void* value) override;
   // False for a text already in the map or when there is no room; throws

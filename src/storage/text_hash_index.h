@@ -38,12 +38,6 @@ class TextHashIndex {
     }
   }
 
-  // Asks the processor to load the first slot of a text with this hash,
-  // so that a find of it a little later does not wait for memory.
-  void prefetch(uint64_t hash) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[text_bytes::slotOf(hash, slots_.size())]);
-  }
-
   // Records a text that is not in the index yet.
   void insert(const char* text, size_t length, V value) {
     if (length > UINT32_MAX) throw DatabaseException("A text of 4 GiB or more cannot be a category value");

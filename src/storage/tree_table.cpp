@@ -219,30 +219,6 @@ void TreeTable::addRow(NodeIterator& row, const char* const* texts, const size_t
   addScannedRow(row.current);
 }
 
-void TreeTable::prefetchRow(const RowValues& row, const RowValues& previous) const {
-  for (unsigned short position = 0; position < numCategories; ++position) {
-    const LevelSource& source = levelSources_[position];
-    const unsigned short column = categoryColumns[position];
-    if (source.nullBit != NodeConfig::kNoNullBit &&
-        (rowConfig_.isNull(row.plain, column) || rowConfig_.isNull(previous.plain, column))) {
-      continue;
-    }
-    if (source.isText) {
-      const size_t bytes = row.textBytes[source.place];
-      const char* const text = row.texts[source.place];
-      const bool repeated = bytes == previous.textBytes[source.place] &&
-                            text_bytes::same(text, previous.texts[source.place], bytes - 1);
-      if (source.texts != nullptr && !repeated) source.texts->prefetchText(text, bytes - 1);
-      continue;
-    }
-    uint64_t bits = 0;
-    uint64_t previousBits = 0;
-    copyFixedWidth(reinterpret_cast<char*>(&bits), row.plain + source.place, source.width);
-    copyFixedWidth(reinterpret_cast<char*>(&previousBits), previous.plain + source.place, source.width);
-    if (bits != previousBits) levelMaps[position]->prefetch(&bits);
-  }
-}
-
 void TreeTable::addScannedRow(const char* plain) {
   for (unsigned short position = 0; position < numCategories; ++position) {
     const LevelSource& source = levelSources_[position];

@@ -60,19 +60,6 @@ class TreeTable : public TableConfig {
   // length + 1), which need not be followed by a NUL and must hold none.
   // Spares a reader copying its texts into the row, or terminating them.
   void addRow(NodeIterator& row, const char* const* texts, const size_t* textBytes);
-  // A row's values as addRow(row, texts, textBytes) takes them, `plain`
-  // being its fixed-width part.
-  struct RowValues {
-    const char* plain;
-    const char* const* texts;
-    const size_t* textBytes;
-  };
-  // Starts loading the lookup slots that adding `row` will read, but for
-  // the values it shares with the row before it (`previous`), which stay
-  // in the cache: a reader calls it a few rows ahead, so that the lookups
-  // of scattered values do not wait for memory. Changes nothing; a NULL's
-  // bytes are looked up like any value.
-  void prefetchRow(const RowValues& row, const RowValues& previous) const;
   // Adds the block's first rows, up to kBlockRows, as addRow would one at
   // a time, as far as they change nothing but the rows of live nodes: it
   // stops before the first row that holds a value new to its level's map,

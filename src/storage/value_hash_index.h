@@ -24,12 +24,6 @@ class ValueHashIndex {
     }
   }
 
-  // Asks the processor to load the first slot of `key`, so that a find of
-  // it a little later does not wait for memory.
-  void prefetch(Key key) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[slotOf(key)]);
-  }
-
   // Replaces every entry e by update(e), which must not be 0.
   template <typename Update>
   void updateEntries(Update update) {

@@ -291,7 +291,6 @@ void Database::loadStream(const std::string& tableName, ArrowArrayStream& stream
   StoredTable& table = trees[number];
   ArrowStreamReader reader(stream, table.tree->columnTypes, table.tree->nullable, columnNames(number),
                            CONFIG_THREADS > 1);
-  reader.layOutRowsAs(table.tree->storedLayout());
   loadAll(table, reader);
 }
 
@@ -355,9 +354,6 @@ void Database::appendRows(StoredTable& table, Reader& reader, std::unique_ptr<Tr
 }
 
 uint32_t Database::addBlock(StoredTable& table, ArrowStreamReader& reader, unsigned row) {
-  // A rebuilt tree stores its rows otherwise: blocks converted from now on
-  // are laid out its way.
-  reader.layOutRowsAs(table.tree->storedLayout());
   RowBlock block = reader.restOfBlock();
   // The block ends before the next row that checks for an interrupt, and
   // before the row at which the table would be rebuilt.

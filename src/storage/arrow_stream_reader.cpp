@@ -500,14 +500,12 @@ void ArrowStreamReader::startAhead() {
     return;
   }
   aheadBatch_ = job.batch;
-  if (!layouts_.empty()) job.layout = layouts_.back().get();
   Block* const target = ahead_;
   worker_->run([this, target, job] { convertBlock(*target, job); });
 }
 
 void ArrowStreamReader::convertBlock(Block& block, const Job& job) const {
   block.failure = Failure();
-  block.layout = nullptr;
   block.rows = job.count;
   std::memset(block.fixed.data(), 0, size_t{job.count} * config_.fixedWidth);
   const ArrowArray& batch = job.batch->array.raw;
@@ -524,30 +522,6 @@ void ArrowStreamReader::convertBlock(Block& block, const Job& job) const {
       convertTexts(block, column, array, base, job.count);
     }
   }
-  if (job.layout != nullptr) layOutBlock(block, *job.layout);
-}
-
-void ArrowStreamReader::layOutBlock(Block& block, const StoredRowLayout& layout) const {
-  const uint32_t rows = block.rowsBefore(block.rows);
-  const size_t texts = config_.numStrings;
-  block.storedOffsets.resize(size_t{rows} + 1);
-  uint32_t offset = 0;
-  for (uint32_t row = 0; row < rows; ++row) {
-    block.storedOffsets[row] = offset;
-    const size_t length = layout.plainLength(block.textBytes.data() + row * texts);
-    // The tree refuses the row, through its own path and message.
-    if (length > StoredRowLayout::kMaxRowBytes) return;
-    offset += static_cast<uint32_t>(length);
-  }
-  block.storedOffsets[rows] = offset;
-  // Grown only: growing value-initialises the new bytes.
-  if (block.stored.size() < offset) block.stored.resize(offset);
-  char* target = block.stored.data();
-  for (uint32_t row = 0; row < rows; ++row) {
-    target = layout.write(target, block.fixed.data() + size_t{row} * config_.fixedWidth,
-                          block.texts.data() + row * texts, block.textBytes.data() + row * texts);
-  }
-  block.layout = &layout;
 }
 
 void ArrowStreamReader::Block::setEmpty(size_t entry) {
@@ -776,17 +750,7 @@ RowBlock ArrowStreamReader::restOfBlock() const {
   block.textHashes = block_->textHashes.data() + size_t{row_} * config_.numStrings;
   block.textStride = config_.numStrings;
   block.rows = block_->rowsBefore(block_->rows) - row_;
-  if (block_->layout != nullptr) {
-    block.layout = block_->layout;
-    block.stored = block_->stored.data();
-    block.storedOffsets = block_->storedOffsets.data() + row_;
-  }
   return block;
-}
-
-void ArrowStreamReader::layOutRowsAs(const StoredRowLayout& layout) {
-  if (worker_ == nullptr || (!layouts_.empty() && *layouts_.back() == layout)) return;
-  layouts_.push_back(std::make_unique<const StoredRowLayout>(layout));
 }
 
 void ArrowStreamReader::skipRows(uint32_t rows) {

@@ -13,7 +13,6 @@
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
 #include "storage/row_block.h"
-#include "storage/stored_row_layout.h"
 #include "storage/task_thread.h"
 
 // Reads the record batches of an Arrow C stream and presents them row by
@@ -47,10 +46,7 @@
 // batches the reader holds and writes the block it was given; every stream
 // callback, the release of every batch and every message stay on the
 // calling thread, and the rows, their order and the failures are those of
-// reading without it. The thread ends with the reader. Given a tree's
-// StoredRowLayout, it also lays each converted row out as the tree stores
-// it, so that the tree copies the rows of a block rather than writing them
-// value by value.
+// reading without it. The thread ends with the reader.
 class ArrowStreamReader : public DataIterator {
  public:
   // Most rows converted at a time, and the most bytes a block of converted
@@ -89,10 +85,6 @@ class ArrowStreamReader : public DataIterator {
   // up to the first that fails, for TreeTable::addBlock; valid until the
   // next nextRow().
   RowBlock restOfBlock() const;
-  // Blocks converted ahead from now on are also laid out as `layout`
-  // stores them (restOfBlock() tells by which layout); the reader keeps a
-  // copy. Without a thread of its own the reader lays nothing out.
-  void layOutRowsAs(const StoredRowLayout& layout);
   // Makes the row `rows` after the current one current; it must lie in
   // restOfBlock().
   void skipRows(uint32_t rows);
@@ -158,11 +150,6 @@ class ArrowStreamReader : public DataIterator {
     std::vector<const char*> texts;
     std::vector<size_t> textBytes;     // the same -> length + 1
     std::vector<uint64_t> textHashes;  // the same -> its text_bytes::hash
-    // The rows before the failure as `layout` stores them, or no layout:
-    // row r's bytes run from storedOffsets[r] to storedOffsets[r + 1].
-    const StoredRowLayout* layout = nullptr;
-    std::vector<char> stored;
-    std::vector<uint32_t> storedOffsets;
     Failure failure;
     uint32_t rows = 0;
 
@@ -186,7 +173,6 @@ class ArrowStreamReader : public DataIterator {
     Batch* batch = nullptr;
     uint64_t first = 0;
     uint32_t count = 0;
-    const StoredRowLayout* layout = nullptr;  // to lay the rows out by, if any
   };
 
   void readSchema();
@@ -203,9 +189,6 @@ class ArrowStreamReader : public DataIterator {
   // Hands the next block to the thread, or records why there is none.
   void startAhead();
   void convertBlock(Block& block, const Job& job) const;
-  // Lays the converted rows out by `layout`; leaves the block without a
-  // layout when a row is longer than a tree stores.
-  void layOutBlock(Block& block, const StoredRowLayout& layout) const;
   void convertNulls(Block& block, unsigned short column, const ArrowArray& array, uint64_t first,
                     uint32_t count) const;
   void convertFixed(Block& block, unsigned short column, const ArrowArray& array, uint64_t first,
@@ -246,8 +229,6 @@ class ArrowStreamReader : public DataIterator {
   std::exception_ptr aheadError_;        // why no block is ahead, to be thrown in its turn
   std::vector<std::string> terminated_;  // text index -> the current row's, with its NUL
   NodeIterator view_;
-  // Every layout given, the newest last; blocks ahead may point at any.
-  std::vector<std::unique_ptr<const StoredRowLayout>> layouts_;
   uint64_t streamRows_ = 0;     // rows of the batches obtained so far
   uint64_t rowsBefore_ = 0;     // stream rows before the current block
   uint32_t row_ = 0;            // current row in the block

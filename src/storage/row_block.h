@@ -5,8 +5,6 @@
 
 #include "storage/node_config.h"
 
-class StoredRowLayout;
-
 // Consecutive rows as a reader holds them, handed to a tree table at once.
 // Row r's fixed-width values lie at fixed + r * fixedStride in the layout
 // `config` (every column plain; its texts are not there), and its i-th
@@ -14,9 +12,6 @@ class StoredRowLayout;
 // texts[r * textStride + i], not necessarily followed by a NUL, and its
 // text_bytes::hash is textHashes[r * textStride + i]: the reader hashes as
 // it converts, so that the tree's map lookups need not read short texts.
-// A reader may also have laid the rows out ahead as `layout` stores them:
-// row r's stored plain part is then the bytes from stored + storedOffsets[r]
-// up to stored + storedOffsets[r + 1]; `layout` is null otherwise.
 // The block owns none of it; the reader keeps it valid while the block is
 // added.
 struct RowBlock {
@@ -28,9 +23,6 @@ struct RowBlock {
   const uint64_t* textHashes = nullptr;
   size_t textStride = 0;
   uint32_t rows = 0;
-  const StoredRowLayout* layout = nullptr;
-  const char* stored = nullptr;
-  const uint32_t* storedOffsets = nullptr;
 
   const char* fixedOf(uint32_t row) const { return fixed + size_t{row} * fixedStride; }
   const char* const* textsOf(uint32_t row) const { return texts + size_t{row} * textStride; }

@@ -124,9 +124,29 @@ void TreeTable::init(const std::vector<DATA_TYPE>& types, std::vector<unsigned s
 }
 
 void TreeTable::prepareCopyPlan() {
-  storedLayout_.prepare(rowConfig_, plainConfig, plainColumns, isPlain);
-  scannedTexts_.assign(rowConfig_.numStrings, nullptr);
-  scannedTextBytes_.assign(rowConfig_.numStrings, 0);
+  fixedCopies_.clear();
+  prepareNullCopies();
+  for (unsigned short position = 0; position < plainConfig.numFixed; ++position) {
+    const unsigned short column = plainColumns[plainConfig.columns[position]];
+    const FixedCopy copy{rowConfig_.offsets[rowConfig_.positions[column]],
+                         plainConfig.offsets[position], getTypeWidth(columnTypes[column])};
+    if (!fixedCopies_.empty()) {
+      FixedCopy& last = fixedCopies_.back();
+      if (last.source + last.width == copy.source && last.target + last.width == copy.target) {
+        last.width = static_cast<unsigned short>(last.width + copy.width);
+        continue;
+      }
+    }
+    fixedCopies_.push_back(copy);
+  }
+
+  const unsigned short numTexts = rowConfig_.numStrings;
+  textIsPlain_.assign(numTexts, 0);
+  scannedTexts_.assign(numTexts, nullptr);
+  scannedTextBytes_.assign(numTexts, 0);
+  for (unsigned short text = 0; text < numTexts; ++text) {
+    textIsPlain_[text] = isPlain[rowConfig_.columns[rowConfig_.numFixed + text]];
+  }
 
   levelSources_.clear();
   for (unsigned short level = 0; level < numCategories; ++level) {
@@ -140,6 +160,29 @@ void TreeTable::prepareCopyPlan() {
          getTypeWidth(columnTypes[column]),
          rowConfig_.nullBits[column],
          isText ? dynamic_cast<StringColumnMap*>(levelMaps[level]) : nullptr});
+  }
+}
+
+void TreeTable::prepareNullCopies() {
+  nullCopies_.clear();
+  const unsigned short bytes = plainConfig.nullBytes;
+  if (bytes == 0) return;
+  bool sameBits = true;
+  const auto incomingNulls = static_cast<size_t>(
+      std::count_if(rowConfig_.nullBits.begin(), rowConfig_.nullBits.end(),
+                    [](unsigned short bit) { return bit != NodeConfig::kNoNullBit; }));
+  for (unsigned short index = 0; index < plainConfig.numColumns; ++index) {
+    const unsigned short target = plainConfig.nullBits[index];
+    if (target == NodeConfig::kNoNullBit) continue;
+    const unsigned short source = rowConfig_.nullBits[plainColumns[index]];
+    nullCopies_.push_back({source, target});
+    sameBits = sameBits && source == target;
+  }
+  // With no categorised column nullable the incoming bitmap is the stored
+  // one: its bytes are copied with the fixed-width values.
+  if (sameBits && nullCopies_.size() == incomingNulls) {
+    nullCopies_.clear();
+    fixedCopies_.push_back({0, 0, bytes});
   }
 }
 
@@ -240,7 +283,10 @@ size_t TreeTable::scanRow(const NodeIterator& row) {
 }
 
 size_t TreeTable::plainLengthOfTexts() const {
-  const size_t length = storedLayout_.plainLength(rowTextBytes_);
+  size_t length = plainConfig.fixedWidth;
+  for (size_t index = 0; index < textIsPlain_.size(); ++index) {
+    if (textIsPlain_[index] != 0) length += rowTextBytes_[index];
+  }
   const size_t stored = length + NodeTable::numbersBytes(numCategories);
   if (stored > kMaxRowBytes) {
     throw DatabaseException("Row of %d bytes exceeds the limit of %d bytes per stored row",
@@ -349,7 +395,28 @@ char* TreeTable::writeRowAt(char* target, unsigned short level, const unsigned s
     text_bytes::copy(target, reinterpret_cast<const char*>(path + (numCategories - level)), numbersBytes);
     target += numbersBytes;
   }
-  return storedLayout_.write(target, plain, texts, textBytes);
+  if (plainConfig.numColumns == 0) *target = 0;
+  for (const FixedCopy& copy : fixedCopies_) {
+    text_bytes::copy(target + copy.target, plain + copy.source, copy.width);
+  }
+  if (!nullCopies_.empty()) writeNullBits(target, plain);
+  char* text = target + plainConfig.fixedWidth;
+  for (size_t index = 0; index < textIsPlain_.size(); ++index) {
+    if (textIsPlain_[index] == 0) continue;
+    const size_t length = textBytes[index] - 1;
+    text_bytes::copy(text, texts[index], length);
+    text[length] = '\0';
+    text += length + 1;
+  }
+  return text;
+}
+
+void TreeTable::writeNullBits(char* target, const char* plain) const {
+  std::memset(target, 0, plainConfig.nullBytes);
+  for (const NullCopy& copy : nullCopies_) {
+    const bool isNull = (static_cast<unsigned char>(plain[copy.source >> 3]) >> (copy.source & 7) & 1) != 0;
+    target[copy.target >> 3] = static_cast<char>(target[copy.target >> 3] | (isNull ? 1 << (copy.target & 7) : 0));
+  }
 }
 
 void TreeTable::splitTable(unsigned int pathIndex) {

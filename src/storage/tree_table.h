@@ -15,7 +15,6 @@
 #include "storage/node_iterator.h"
 #include "storage/node_table.h"
 #include "storage/row_block.h"
-#include "storage/stored_row_layout.h"
 #include "storage/table_config.h"
 
 class StringColumnMap;
@@ -30,7 +29,7 @@ class StringColumnMap;
 class TreeTable : public TableConfig {
  public:
   // Largest stored row in bytes; a split copies rows with a 16-bit length.
-  static constexpr size_t kMaxRowBytes = StoredRowLayout::kMaxRowBytes;
+  static constexpr size_t kMaxRowBytes = 65535;
 
   TreeTable();
   ~TreeTable() override;
@@ -70,9 +69,6 @@ class TreeTable : public TableConfig {
   // node receives its rows in block order, and the tree ends as one addRow
   // per row leaves it.
   uint32_t addBlock(const RowBlock& block);
-  // How incoming rows become the plain parts of stored rows: a block laid
-  // out by an equal layout is copied as it lies.
-  const StoredRowLayout& storedLayout() const { return storedLayout_; }
 
   // Most rows addBlock takes at once.
   static constexpr uint32_t kBlockRows = 1024;
@@ -127,6 +123,19 @@ class TreeTable : public TableConfig {
   bool needsConfiguration = true;           // no categorised column configured yet
 
  private:
+  // One memcpy of the plain fixed part: bytes at `source` in the incoming
+  // row go to `target` in the stored plain part.
+  struct FixedCopy {
+    unsigned short source;
+    unsigned short target;
+    unsigned short width;
+  };
+  // One null flag of a plain nullable column: its bit in the incoming
+  // row's bitmap and in the stored plain part's.
+  struct NullCopy {
+    unsigned short source;
+    unsigned short target;
+  };
   // Where the value of a categorised column lies in the incoming row.
   struct LevelSource {
     bool isText;
@@ -173,6 +182,11 @@ class TreeTable : public TableConfig {
   // Throws unless every NULL of the plain part `plain` is zero or empty.
   void validateNulls(const char* plain) const;
   void prepareCopyPlan();
+  // The null flags' part of the copy plan: a byte copy of the bitmap when
+  // the incoming and stored bitmaps agree, else nullCopies_.
+  void prepareNullCopies();
+  // Writes the stored null bitmap at `target` from the incoming row `plain`.
+  void writeNullBits(char* target, const char* plain) const;
   // The map of path position `position`, ready to change: during a load, a
   // copy replaces the map at its first change.
   ColumnMapBase* changingMap(unsigned short position);
@@ -236,23 +250,18 @@ class TreeTable : public TableConfig {
   static constexpr uint32_t kNoTarget = UINT32_MAX;
   // Empties blockTargets_ and the indexes over it.
   void forgetBlockTargets();
-  // The same for rows laid out ahead: their lengths are given.
-  uint32_t measureLaidOutBlock(const RowBlock& block, uint32_t rows);
-  // Groups the placed rows by target in blockOrder_, each group in block
-  // order; a target's `rows` becomes the end of its group.
-  void groupBlockRows(uint32_t rows);
-  // Writes the grouped rows node by node from their values.
-  void writeBlock(const RowBlock& block);
-  // The same by copying the rows as the reader laid them out.
-  void copyBlock(const RowBlock& block);
+  // Writes the placed rows node by node, each node's in block order.
+  void writeBlock(const RowBlock& block, uint32_t rows);
   // Rewrites the numbers of path position `position` in paths and rows by
   // translation_, then orders `nodes` by their new paths.
   void translateLevel(unsigned int position);
 
   mutable NodeTable searchKey_;               // never holds rows; pathIndex set per search
   NodeConfig rowConfig_;                      // layout of incoming rows (all columns plain)
-  StoredRowLayout storedLayout_;              // incoming row -> stored plain part
+  std::vector<FixedCopy> fixedCopies_;
+  std::vector<NullCopy> nullCopies_;          // empty when the bitmap is a fixed copy
   std::vector<LevelSource> levelSources_;
+  std::vector<unsigned char> textIsPlain_;    // incoming text index -> stored plain
   std::vector<const char*> scannedTexts_;     // texts of a row read by scanRow
   std::vector<size_t> scannedTextBytes_;      // their lengths + 1
   // The current row's texts by incoming text index, and their lengths + 1:

@@ -30,18 +30,10 @@ size_t targetIndexSlot(const NodeTable* node) { return blockIndexSlot(reinterpre
 uint32_t TreeTable::addBlock(const RowBlock& block) {
   requireRowLayout(block.config);
   uint32_t rows = std::min(block.rows, kBlockRows);
-  // Rows laid out by another layout (a tree rebuilt since) are written
-  // here from their values.
-  const bool laidOut = block.layout != nullptr && *block.layout == storedLayout_;
   rows = numberBlock(block, rows);
-  rows = laidOut ? measureLaidOutBlock(block, rows) : measureBlock(block, rows);
+  rows = measureBlock(block, rows);
   rows = placeBlock(rows);
-  groupBlockRows(rows);
-  if (laidOut) {
-    copyBlock(block);
-  } else {
-    writeBlock(block);
-  }
+  writeBlock(block, rows);
   numRows += rows;
   // currentPath held the paths of the rows searched: the numbers it keeps
   // for repeated values are no longer the last row's.
@@ -113,19 +105,12 @@ uint32_t TreeTable::measureBlock(const RowBlock& block, uint32_t rows) {
   blockLengths_.resize(rows);
   const size_t numbersBytes = NodeTable::numbersBytes(numCategories);
   for (uint32_t row = 0; row < rows; ++row) {
-    const size_t length = storedLayout_.plainLength(block.textBytesOf(row));
+    const size_t* const bytes = block.textBytesOf(row);
+    size_t length = plainConfig.fixedWidth;
+    for (size_t index = 0; index < textIsPlain_.size(); ++index) {
+      if (textIsPlain_[index] != 0) length += bytes[index];
+    }
     // addRow refuses the row with its message.
-    if (length + numbersBytes > kMaxRowBytes) return row;
-    blockLengths_[row] = length;
-  }
-  return rows;
-}
-
-uint32_t TreeTable::measureLaidOutBlock(const RowBlock& block, uint32_t rows) {
-  blockLengths_.resize(rows);
-  const size_t numbersBytes = NodeTable::numbersBytes(numCategories);
-  for (uint32_t row = 0; row < rows; ++row) {
-    const size_t length = block.storedOffsets[row + 1] - block.storedOffsets[row];
     if (length + numbersBytes > kMaxRowBytes) return row;
     blockLengths_[row] = length;
   }
@@ -215,9 +200,9 @@ uint32_t TreeTable::blockTargetOf(NodeTable* node) {
   return target;
 }
 
-void TreeTable::groupBlockRows(uint32_t rows) {
-  // Each target's first entry is where its rows begin in blockOrder_;
-  // after the grouping, where they end.
+void TreeTable::writeBlock(const RowBlock& block, uint32_t rows) {
+  // Rows grouped by target, each group in block order: its first entry
+  // is where the target's rows begin in blockOrder_.
   std::vector<uint32_t>& order = blockOrder_;
   order.resize(rows);
   uint32_t start = 0;
@@ -227,46 +212,15 @@ void TreeTable::groupBlockRows(uint32_t rows) {
     start += count;
   }
   for (uint32_t row = 0; row < rows; ++row) order[blockTargets_[blockTargetOfRow_[row]].rows++] = row;
-}
 
-void TreeTable::writeBlock(const RowBlock& block) {
   uint32_t next = 0;
   for (const BlockTarget& taken : blockTargets_) {
     NodeTable& node = *taken.node;
     char* target = node.position;
     for (; next < taken.rows; ++next) {
-      const uint32_t row = blockOrder_[next];
+      const uint32_t row = order[next];
       target = writeRowAt(target, node.level, blockPaths_.data() + size_t{row} * numCategories, block.fixedOf(row),
                           block.textsOf(row), block.textBytesOf(row));
-    }
-    node.position = target;
-  }
-}
-
-void TreeTable::copyBlock(const RowBlock& block) {
-  uint32_t next = 0;
-  for (const BlockTarget& taken : blockTargets_) {
-    NodeTable& node = *taken.node;
-    char* target = node.position;
-    const size_t numbersBytes = NodeTable::numbersBytes(node.level);
-    while (next < taken.rows) {
-      const uint32_t first = blockOrder_[next];
-      uint32_t last = first;
-      ++next;
-      if (numbersBytes != 0) {
-        const unsigned short* const path = blockPaths_.data() + size_t{first} * numCategories;
-        text_bytes::copy(target, reinterpret_cast<const char*>(path + (numCategories - node.level)), numbersBytes);
-        target += numbersBytes;
-      } else {
-        // Without numbers between them, adjacent rows of the node go in one copy.
-        while (next < taken.rows && blockOrder_[next] == last + 1) {
-          last = blockOrder_[next];
-          ++next;
-        }
-      }
-      const size_t bytes = block.storedOffsets[last + 1] - block.storedOffsets[first];
-      std::memcpy(target, block.stored + block.storedOffsets[first], bytes);
-      target += bytes;
     }
     node.position = target;
   }

@@ -5,7 +5,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "storage/full_level_exception.h"
@@ -50,9 +49,8 @@ class Rows {
 
   uint32_t count() const { return count_; }
 
-  // The rows from `first` on, at most `rows` of them, laid out by
-  // `layout` as a reader converting ahead lays them out, when given.
-  RowBlock block(uint32_t first, uint32_t rows, const StoredRowLayout* layout = nullptr) {
+  // The rows from `first` on, at most `rows` of them.
+  RowBlock block(uint32_t first, uint32_t rows) {
     pointTexts();
     RowBlock block;
     block.config = &config;
@@ -63,7 +61,6 @@ class Rows {
     block.textHashes = textHashes_.data() + size_t{first} * config.numStrings;
     block.textStride = config.numStrings;
     block.rows = std::min(rows, count_ - first);
-    if (layout != nullptr) layOut(block, *layout, first);
     return block;
   }
 
@@ -78,28 +75,7 @@ class Rows {
   NodeConfig config;
 
  private:
-  // Every row is laid out once per layout; a block points into them.
-  void layOut(RowBlock& block, const StoredRowLayout& layout, uint32_t first) {
-    if (laidOutBy_ != &layout) {
-      const RowBlock all = this->block(0, count_);
-      storedOffsets_.assign(1, 0);
-      for (uint32_t row = 0; row < count_; ++row) {
-        storedOffsets_.push_back(storedOffsets_.back() + static_cast<uint32_t>(layout.plainLength(all.textBytesOf(row))));
-      }
-      stored_.assign(storedOffsets_.back(), 0);
-      for (uint32_t row = 0; row < count_; ++row) {
-        layout.write(stored_.data() + storedOffsets_[row], all.fixedOf(row), all.textsOf(row), all.textBytesOf(row));
-      }
-      laidOutBy_ = &layout;
-    }
-    block.layout = &layout;
-    block.stored = stored_.data();
-    block.storedOffsets = storedOffsets_.data() + first;
-  }
-
   void pointTexts() {
-    // Rows are all added before the first block: the pointers stay valid.
-    if (textPointers_.size() == texts_.size()) return;
     textPointers_.resize(texts_.size());
     textBytes_.resize(texts_.size());
     textHashes_.resize(texts_.size());
@@ -116,9 +92,6 @@ class Rows {
   std::vector<const char*> textPointers_;
   std::vector<size_t> textBytes_;
   std::vector<uint64_t> textHashes_;
-  std::vector<char> stored_;
-  std::vector<uint32_t> storedOffsets_;
-  const StoredRowLayout* laidOutBy_ = nullptr;
   NodeIterator view_;
   uint32_t count_ = 0;
 };
@@ -143,15 +116,14 @@ Outcome addOneByOne(TreeTable& table, Rows& rows) {
   return outcome;
 }
 
-// Blocks of varying length, as a reader's blocks end anywhere, laid out by
-// `layout` when given; a row the tree does not take in a block goes
-// through addRow.
-Outcome addByBlocks(TreeTable& table, Rows& rows, const StoredRowLayout* layout) {
+// Blocks of varying length, as a reader's blocks end anywhere; a row the
+// tree does not take in a block goes through addRow.
+Outcome addByBlocks(TreeTable& table, Rows& rows) {
   static const uint32_t kLengths[] = {1, 7, 2000, 333, 1024, 64};
   Outcome outcome;
   size_t next = 0;
   for (uint32_t row = 0; row < rows.count();) {
-    const uint32_t added = table.addBlock(rows.block(row, kLengths[next++ % std::size(kLengths)], layout));
+    const uint32_t added = table.addBlock(rows.block(row, kLengths[next++ % std::size(kLengths)]));
     if (added != 0) {
       row += added;
       continue;
@@ -269,34 +241,25 @@ TEST_P(TreeTableBlockTest, BlocksBuildTheTreeOfOneRowAtATime) {
     for (unsigned short column = 0; column < spec.types.size(); ++column) values[column] = spec.value(column, row, random);
     rows.add(values);
   }
-  // Blocks of values, blocks laid out as the tree stores rows, and blocks
-  // laid out for a tree without levels, which the tree must not copy.
   TreeTable oneByOne;
   TreeTable byBlocks;
-  TreeTable laidOut;
-  TreeTable laidOutOtherwise;
-  TreeTable withoutLevels;
-  withoutLevels.init(spec.types, {}, spec.nullable);
-  for (TreeTable* table : {&oneByOne, &byBlocks, &laidOut, &laidOutOtherwise}) {
+  for (TreeTable* table : {&oneByOne, &byBlocks}) {
     for (const unsigned short column : spec.levels) table->columnMaps[column] = test_support::makeMap(spec.types[column]);
     table->init(spec.types, spec.levels, spec.nullable);
     if (spec.deferRenumbering) table->deferRenumbering();
   }
-  ASSERT_FALSE(withoutLevels.storedLayout() == laidOut.storedLayout());
   const Outcome expected = addOneByOne(oneByOne, rows);
+  const Outcome actual = addByBlocks(byBlocks, rows);
+  EXPECT_EQ(expected.rows, actual.rows);
+  EXPECT_EQ(expected.refused, actual.refused);
   EXPECT_EQ(expected.refused.has_value(), spec.refusesARow);
-  if (spec.deferRenumbering) oneByOne.completeRenumbering();
-  EXPECT_GT(oneByOne.nodes.size(), 2u) << "the rows split nodes";
-  const std::pair<TreeTable*, const StoredRowLayout*> loads[] = {
-      {&byBlocks, nullptr}, {&laidOut, &laidOut.storedLayout()}, {&laidOutOtherwise, &withoutLevels.storedLayout()}};
-  for (const auto& [table, layout] : loads) {
-    const Outcome actual = addByBlocks(*table, rows, layout);
-    EXPECT_EQ(expected.rows, actual.rows);
-    EXPECT_EQ(expected.refused, actual.refused);
-    if (spec.deferRenumbering) table->completeRenumbering();
-    expectSameTrees(oneByOne, *table);
-    table->validateTree();
+  if (spec.deferRenumbering) {
+    oneByOne.completeRenumbering();
+    byBlocks.completeRenumbering();
   }
+  EXPECT_GT(oneByOne.nodes.size(), 2u) << "the rows split nodes";
+  expectSameTrees(oneByOne, byBlocks);
+  byBlocks.validateTree();
 }
 
 INSTANTIATE_TEST_SUITE_P(Loads, TreeTableBlockTest, ::testing::ValuesIn(blockCases()),

@@ -409,17 +409,11 @@ def time_key_loads(system, key_files, runs, results):
     """Times `system`'s load of each key-level file (by step) into
     `results`, with the row count and key checksum of its last answer; a
     load tabulon refuses is a failure, not a time."""
-    medians, checks, failures = results
-    for step, path in key_files.items():
-        try:
-            seconds, answer = timed(lambda: system.load_keys(path), runs)
-        except RuntimeError as error:
-            failures.setdefault(step, {})[system.name] = str(error)
-            continue
-        medians[step][system.name] = seconds
+    def checksum(_, answer):
         rows, keys = system.key_answer(answer)
-        checks[step][system.name] = {"rows": rows, "key_sum": keys}
-        del answer
+        return {"rows": rows, "key_sum": keys}
+
+    time_queries(system, key_files, runs, checksum, results, lambda step: system.load_keys(key_files[step]))
 
 
 def run(args, folder):

@@ -42,9 +42,7 @@ void recordValue(CSVReader& reader, unsigned short column, uint32_t row, ColumnM
     return;
   }
   void* const value = reader.getPointer(column);
-  const uint64_t before = seen.getSize();
-  seen.add(value, 0);
-  if (seen.getSize() == before) return;
+  if (!seen.add(value, 0)) return;
   sample.firsts.push_back({row, static_cast<uint32_t>(sample.values.size())});
   sample.values.append(static_cast<const char*>(value), getTypeWidth(reader.types[column]));
 }

@@ -41,7 +41,9 @@ void recordValue(CSVReader& reader, unsigned short column, uint32_t row, ColumnM
     sample.values.push_back('\0');
     return;
   }
-  void* const value = reader.getPointer(column);
+  // An integer, boolean or date is read where the reader stored it.
+  void* const value =
+      reader.isChecked(column) ? const_cast<char*>(reader.checkedValue(column)) : reader.getPointer(column);
   if (!seen.add(value, 0)) return;
   sample.firsts.push_back({row, static_cast<uint32_t>(sample.values.size())});
   sample.values.append(static_cast<const char*>(value), getTypeWidth(reader.types[column]));

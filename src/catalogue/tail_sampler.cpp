@@ -21,32 +21,46 @@ namespace {
 // whether the owner asked to stop.
 constexpr uint32_t kRefreshRows = 64;
 
-// Records the value of `column` in the current record of `reader`, with
-// `row`, when `seen` (the column's distinct values so far; `known`, its
-// short texts) does not hold it.
-void recordValue(CSVReader& reader, unsigned short column, uint32_t row, ColumnMapBase& seen, ShortTextSet& known,
-                 TailSampler::ColumnSample& sample) {
-  const bool nullable = column < reader.nullable.size() && reader.nullable[column] != 0;
-  if (nullable && reader.isNull(column)) {
+// One column still recorded: how the reader holds its values, its
+// distinct values so far (`seen`; `known`, its short texts) and what the
+// tail showed of it.
+struct Recorded {
+  unsigned short column;
+  bool nullable;  // the column is declared nullable
+  bool text;      // a text column: its texts come with their length
+  bool checked;   // the reader stores its values as it reads a record
+  ColumnMapBase* seen;
+  ShortTextSet* known;
+  TailSampler::ColumnSample* sample;
+};
+
+// Records the value of `recorded` in the current record of `reader`, with
+// `row`, when its `seen` values do not hold it.
+void recordValue(CSVReader& reader, const Recorded& recorded, uint32_t row) {
+  TailSampler::ColumnSample& sample = *recorded.sample;
+  if (recorded.nullable && reader.isNull(recorded.column)) {
     if (sample.firstNull == 0) sample.firstNull = row;
     return;
   }
-  if (reader.types[column] == STRING) {
+  if (recorded.text) {
     size_t length = 0;
-    const char* const text = reader.getText(column, length);
-    if (known.contains(text, length) || !static_cast<StringColumnMap&>(seen).addText(text, length, 0)) return;
-    known.add(text, length);
+    const char* const text = reader.getText(recorded.column, length);
+    if (recorded.known->contains(text, length) ||
+        !static_cast<StringColumnMap*>(recorded.seen)->addText(text, length, 0)) {
+      return;
+    }
+    recorded.known->add(text, length);
     sample.firsts.push_back({row, static_cast<uint32_t>(sample.values.size())});
     sample.values.append(text, length);
     sample.values.push_back('\0');
     return;
   }
-  void* const value = reader.getPointer(column);
-  const uint64_t before = seen.getSize();
-  seen.add(value, 0);
-  if (seen.getSize() == before) return;
+  // An integer, boolean or date is read where the reader stored it.
+  void* const value = recorded.checked ? const_cast<char*>(reader.checkedValue(recorded.column))
+                                       : reader.getPointer(recorded.column);
+  if (!recorded.seen->add(value, 0)) return;
   sample.firsts.push_back({row, static_cast<uint32_t>(sample.values.size())});
-  sample.values.append(static_cast<const char*>(value), getTypeWidth(reader.types[column]));
+  sample.values.append(static_cast<const char*>(value), getTypeWidth(reader.types[recorded.column]));
 }
 
 }  // namespace
@@ -83,23 +97,23 @@ void TailSampler::run() noexcept {
     start_ = reader.textOffset();
     std::vector<std::unique_ptr<ColumnMapBase>> seen;
     std::vector<ShortTextSet> known(types_.size());
-    std::vector<unsigned short> live;
+    std::vector<Recorded> live;
     for (unsigned short column = 0; column < types_.size(); ++column) {
       seen.emplace_back(createColumnMap(types_[column]));
-      live.push_back(column);
+      const bool nullable = column < nullable_.size() && nullable_[column] != 0;
+      live.push_back({column, nullable, types_[column] == STRING, reader.isChecked(column), seen.back().get(),
+                      &known[column], &columns_[column]});
     }
     uint32_t row = 0;
     while (reader.nextRow()) {
       ++row;
-      for (const unsigned short column : live) {
-        recordValue(reader, column, row, *seen[column], known[column], columns_[column]);
-      }
+      for (const Recorded& recorded : live) recordValue(reader, recorded, row);
       if (row % kRefreshRows != 0) continue;
       if (stop_.load(std::memory_order_relaxed)) return;
-      std::erase_if(live, [&](unsigned short column) {
-        const bool drop = dropped_[column].load(std::memory_order_relaxed) != 0 ||
-                          seen[column]->getSize() > CONFIG_CATEGORY_THRESHOLD;
-        if (drop) reader.skipValues(column);
+      std::erase_if(live, [&](const Recorded& recorded) {
+        const bool drop = dropped_[recorded.column].load(std::memory_order_relaxed) != 0 ||
+                          recorded.seen->getSize() > CONFIG_CATEGORY_THRESHOLD;
+        if (drop) reader.skipValues(recorded.column);
         return drop;
       });
     }

@@ -232,25 +232,15 @@ class ColumnMap : public ColumnMapBase {
     return true;
   }
 
-  void add(void* value, unsigned short number) override {
+  // True when the value was new to the map.
+  bool add(void* value, unsigned short number) override {
     const T newValue = unaligned::load<T>(value);
     const uint32_t known = lookup(newValue);
-    // Sampling records the same values over and over: skip the search.
-    if (known == (kPresent | number)) return;
-    leaveOrder();
-    if (known != 0) {
-      settle();
-      Entry& entry = *firstNotLess(newValue);
-      slots_.place(number, entry.slot);
-      entry.number = number;
-      remember(newValue, number);
-      return;
-    }
-    // A new value waits beside the order like those of addUnordered: a
-    // sample may bring thousands, merged into the order in one pass.
-    category_numbering::reserveForMerge(ordered_, pending_.size());
-    category_numbering::reserveOneMore(pending_);
-    pending_.push_back(store(newValue, number));
+    // Sampling records the same values over and over: for them this test
+    // is the whole call, kept apart from record() so that it saves no
+    // registers.
+    if (known == (kPresent | number)) return false;
+    return record(newValue, number, known != 0);
   }
 
   // A value already in the map keeps its number.
@@ -370,6 +360,26 @@ class ColumnMap : public ColumnMapBase {
     } else {
       hashed_.set(keyOf(value), kPresent | number);
     }
+  }
+
+  // add(value, number) of a value the lookup table does not hold with
+  // that number (`known`: holds with another).
+  [[gnu::noinline]] bool record(const T& value, unsigned short number, bool known) {
+    leaveOrder();
+    if (known) {
+      settle();
+      Entry& entry = *firstNotLess(value);
+      slots_.place(number, entry.slot);
+      entry.number = number;
+      remember(value, number);
+      return false;
+    }
+    // A new value waits beside the order like those of addUnordered: a
+    // sample may bring thousands, merged into the order in one pass.
+    category_numbering::reserveForMerge(ordered_, pending_.size());
+    category_numbering::reserveOneMore(pending_);
+    pending_.push_back(store(value, number));
+    return true;
   }
 
   // Fills slots_ with every value's slot before the first value is numbered

@@ -35,8 +35,9 @@ class ColumnMapBase {
   // number at its place (nothing changes then).
   virtual bool add(void* value) = 0;
   // Records a value with a caller-chosen number, for sampling; the number
-  // index is rebuilt by the next recalculatePositions().
-  virtual void add(void* value, unsigned short number) = 0;
+  // index is rebuilt by the next recalculatePositions(). True when the
+  // value was new to the map (a known value takes the number).
+  virtual bool add(void* value, unsigned short number) = 0;
   // Numbers a new value with any free number, whatever its place in the
   // order; 0 when every number is taken (nothing changes then). The map's
   // numbers are out of order, and its range lookups wrong, until the next

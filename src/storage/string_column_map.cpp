@@ -95,9 +95,9 @@ void StringColumnMap::requireRoomFor(const char* newText) const {
   }
 }
 
-void StringColumnMap::add(void* value, unsigned short number) {
+bool StringColumnMap::add(void* value, unsigned short number) {
   const char* newText = text(value);
-  addText(newText, std::strlen(newText), number);
+  return addText(newText, std::strlen(newText), number);
 }
 
 bool StringColumnMap::addText(const char* newText, size_t length, unsigned short number) {

@@ -50,8 +50,8 @@ class StringColumnMap : public ColumnMapBase, public Buffer {
   // False for a text already in the map or when there is no room; throws
   // FullLevelException when the map already holds more than MAX_TEXTS texts.
   bool add(void* value) override;
-  // A text already in the map keeps its number.
-  void add(void* value, unsigned short number) override;
+  // A text already in the map keeps its number; true when the text was new.
+  bool add(void* value, unsigned short number) override;
   // add(value, number) of a text whose length (strlen) the caller knows;
   // true when the text was new to the map.
   bool addText(const char* text, size_t length, unsigned short number);

@@ -5,6 +5,7 @@
 #include <map>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "../test_support.h"
@@ -87,12 +88,14 @@ TEST(ColumnMap, SortedRunsRunOutOfNumbersUntilRenumbered) {
 // caller numbers get theirs only then.
 TEST(ColumnMap, RecalculateSpreadsNumbersEvenly) {
   ColumnMap<int> map;
-  for (int v : {9, 3, 9, 6}) map.add(&v, 0);
+  const std::vector<std::pair<int, bool>> sampled{{9, true}, {3, true}, {9, false}, {6, true}};
+  for (auto [v, isNew] : sampled) EXPECT_EQ(map.add(&v, 0), isNew) << v;
   EXPECT_EQ(map.getSize(), 3u);
   EXPECT_TRUE(allInts(map).empty()) << "caller numbers do not enter the number index";
   int nine = 9;
-  map.add(&nine, 77);
+  EXPECT_FALSE(map.add(&nine, 77)) << "a held value takes the number but is not new";
   EXPECT_EQ(map.getInt(&nine), 77);
+  EXPECT_EQ(map.getSize(), 3u);
   map.recalculatePositions();
   EXPECT_EQ(allInts(map), (std::vector<unsigned short>{3276, 3276 + 14745, 32767}));
   EXPECT_EQ(map.getInt(&nine), 32767);
@@ -355,13 +358,16 @@ TEST(ColumnMap, NarrowTypesAnswerLookupsLikeTheOrderedMap) {
 
   ColumnMap<bool> flags;
   bool yes = true;
-  flags.add(&yes, 0);
+  EXPECT_TRUE(flags.add(&yes, 0));
+  EXPECT_FALSE(flags.add(&yes, 0)) << "sampled again";
   EXPECT_TRUE(flags.containsValue(&yes)) << "a sampled value is present with number 0";
   EXPECT_EQ(flags.getInt(&yes), 0);
   bool no = false;
   EXPECT_FALSE(flags.containsValue(&no));
-  flags.add(&no, 0);
+  EXPECT_TRUE(flags.add(&no, 0));
   flags.recalculatePositions();
   EXPECT_LT(flags.getInt(&no), flags.getInt(&yes));
   EXPECT_TRUE(*static_cast<bool*>(flags.getValuePointer(flags.getInt(&yes))));
+  EXPECT_FALSE(flags.add(&no, 0)) << "renumbered, yet still held";
+  EXPECT_EQ(flags.getSize(), 2u);
 }

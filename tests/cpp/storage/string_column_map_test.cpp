@@ -148,9 +148,9 @@ TEST(StringColumnMap, SamplingKeepsExistingTexts) {
   StringColumnMap map;
   char a[] = "a";
   char b[] = "b";
-  map.add(b, 5);
-  map.add(a, 0);
-  map.add(b, 9);
+  EXPECT_TRUE(map.add(b, 5));
+  EXPECT_TRUE(map.add(a, 0));
+  EXPECT_FALSE(map.add(b, 9));
   EXPECT_EQ(map.getInt(b), 5) << "a held text keeps its number";
   EXPECT_EQ(map.getSize(), 2u);
   EXPECT_FALSE(map.containsInt(5));

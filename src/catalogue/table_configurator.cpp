@@ -4,6 +4,7 @@
 #include "catalogue/table_configurator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -20,6 +21,13 @@
 #include "storage/templated_class.h"
 
 namespace {
+
+// A column stays a tree level while its distinct values are within the
+// threshold and their square within the rows.
+bool staysCategorised(uint64_t distinctValues, unsigned int rows) {
+  if (distinctValues > CONFIG_CATEGORY_THRESHOLD) return false;
+  return 2.0 * std::log2(static_cast<double>(distinctValues)) <= std::log2(static_cast<double>(rows));
+}
 
 // Gives every column of the table an empty candidate map.
 void addCandidateMaps(TreeTable& table, const std::vector<DATA_TYPE>& types) {
@@ -267,4 +275,17 @@ TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector
   cleanColumnMaps(table->columnMaps, sampled, sawNull);
   table->init(types, categoryOrder(table->columnMaps, sawNull), nullable);
   return table.release();
+}
+
+void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows,
+                     const std::vector<unsigned char>& sawNull) {
+  for (auto entry = maps.begin(); entry != maps.end();) {
+    const bool null = entry->first < sawNull.size() && sawNull[entry->first] != 0;
+    if (staysCategorised(entry->second->getSize() + (null ? 1 : 0), rows)) {
+      ++entry;
+      continue;
+    }
+    delete entry->second;
+    entry = maps.erase(entry);
+  }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <vector>
 
 #include "storage/column_map_base.h"
@@ -33,3 +34,12 @@ TreeTable* configTreeTableFromDataIterator(DataIterator* rows, const std::vector
 // DatabaseException "Unknown data type provided" for a type outside the
 // enumeration.
 ColumnMapBase* createColumnMap(DATA_TYPE type);
+
+// Keeps categorised only the columns fit to be tree levels after `rows`
+// sampled rows: a map with n distinct values stays when 2 * log2(n) <=
+// log2(rows) (at most sqrt(rows) values) and n <= CONFIG_CATEGORY_THRESHOLD.
+// A column whose `sawNull` entry is set (column -> 1; the vector may be
+// shorter) counts its NULL as one more distinct value. Every other map is
+// destroyed and its entry erased. An empty map stays.
+void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows,
+                     const std::vector<unsigned char>& sawNull = {});

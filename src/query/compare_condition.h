@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstring>
 #include <string>
 
 #include "errors/database_exception.h"
-#include "query/condition.h"
 #include "query/row_bits.h"
+#include "query/typed_condition.h"
 #include "storage/data_type.h"
+#include "storage/unaligned.h"
 
 // A range condition (LT, GT, LE, GE) on typed values of storage type T: the
 // value types of LONG, INT, SHORT, DOUBLE, FLOAT, BOOL and DATE, and
@@ -15,19 +15,19 @@
 // through createTemplatedClass<CompareCondition>(type, type, text), which
 // converts the constant's text as the given type.
 template <typename T>
-class CompareCondition : public Condition {
+class CompareCondition : public TypedCondition<T> {
  public:
   CompareCondition(DATA_TYPE valueType, std::string text) {
     copyStringValueToBuffer(text.c_str(), reinterpret_cast<char*>(&value), valueType);
   }
   // A condition of the given type against an already converted constant.
-  CompareCondition(ConditionType conditionType, T constant) : value(constant) {
-    type = conditionType;
-  }
+  CompareCondition(ConditionType conditionType, T constant) : TypedCondition<T>(conditionType, constant) {}
+
+  using TypedCondition<T>::type;
+  using TypedCondition<T>::value;
 
   bool evaluate(const void* row) const override {
-    T v;
-    std::memcpy(&v, row, sizeof(T));
+    const T v = unaligned::load<T>(row);
     switch (type) {
       case LT:
         return v < value;
@@ -50,17 +50,10 @@ class CompareCondition : public Condition {
     }
   }
 
-  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const override {
-    if (count == 0) return;
-    if (width != sizeof(T)) {
-      Condition::evaluateDense(values, width, count, bits);
-      return;
-    }
+ protected:
+  void fillDense(const char* values, size_t count, uint64_t* bits) const override {
     if (!row_bits::fillRangeDense<T>(values, count, bits, type, value, LT, GT, LE, GE)) {
       throw DatabaseException("Unsupported select condition operator");
     }
   }
-
-  // The constant.
-  T value{};
 };

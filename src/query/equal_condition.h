@@ -1,10 +1,9 @@
 #pragma once
 
-#include <cstring>
-
 #include "errors/database_exception.h"
-#include "query/condition.h"
 #include "query/row_bits.h"
+#include "query/typed_condition.h"
+#include "storage/unaligned.h"
 
 // EQ or NE on floating-point values (T is double or float) with the IEEE
 // meaning that byte equality lacks: 0 equals -0, and a NaN equals nothing,
@@ -12,15 +11,15 @@
 // column in step with the same column categorised, whose map treats 0 and -0
 // as one value.
 template <typename T>
-class EqualCondition : public Condition {
+class EqualCondition : public TypedCondition<T> {
  public:
-  EqualCondition(ConditionType conditionType, T constant) : value(constant) {
-    type = conditionType;
-  }
+  EqualCondition(ConditionType conditionType, T constant) : TypedCondition<T>(conditionType, constant) {}
+
+  using TypedCondition<T>::type;
+  using TypedCondition<T>::value;
 
   bool evaluate(const void* row) const override {
-    T v;
-    std::memcpy(&v, row, sizeof(T));
+    const T v = unaligned::load<T>(row);
     switch (type) {
       case EQ:
         return v == value;
@@ -44,12 +43,8 @@ class EqualCondition : public Condition {
     }
   }
 
-  void evaluateDense(const char* values, size_t width, size_t count, uint64_t* bits) const override {
-    if (count == 0) return;
-    if (width != sizeof(T)) {
-      Condition::evaluateDense(values, width, count, bits);
-      return;
-    }
+ protected:
+  void fillDense(const char* values, size_t count, uint64_t* bits) const override {
     const T constant = value;
     if (type == EQ) {
       row_bits::fillDense<T>(values, count, bits, [constant](T v) { return v == constant; });
@@ -59,7 +54,4 @@ class EqualCondition : public Condition {
       throw DatabaseException("Unsupported select condition operator");
     }
   }
-
-  // The constant.
-  T value;
 };

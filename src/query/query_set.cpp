@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 #include "catalogue/database.h"
 #include "errors/database_exception.h"
@@ -161,90 +162,66 @@ float narrowToFloat(double value) {
   return static_cast<float>(value);
 }
 
+// Calls `convert` with the value of numeric selected column `col` in the
+// current row, loaded as its own C++ type; throws `message` for a column of
+// another type.
+template <typename Convert>
+auto withNumericCell(ResultSet& result, unsigned short col, const char* message, Convert convert) {
+  const DATA_TYPE type = result.getSelectDataType(col);
+  if (!isNumeric(type)) {
+    throw DatabaseException(message, col);
+  }
+  const void* value = presentValue(result, col);
+  switch (type) {
+    case LONG:
+      return convert(load<int64_t>(value));
+    case INT:
+      return convert(load<int32_t>(value));
+    case SHORT:
+      return convert(load<int16_t>(value));
+    case DOUBLE:
+      return convert(load<double>(value));
+    default:
+      return convert(load<float>(value));
+  }
+}
+
+// An integer as I, keeping its low bits; a floating-point value truncated
+// (see truncate).
+template <typename I, typename V>
+I integerFrom(V value, const char* rangeMessage, unsigned short col) {
+  if constexpr (std::is_floating_point_v<V>) {
+    return truncate<I>(value, rangeMessage, col);
+  } else {
+    return static_cast<I>(value);
+  }
+}
+
 }  // namespace
 
 int64_t QuerySet::getLong(unsigned short col) const {
-  ResultSet& result = readable(col);
-  const DATA_TYPE type = result.getSelectDataType(col);
-  if (!isNumeric(type)) {
-    throw DatabaseException(kLongMessage, col);
-  }
-  const void* value = presentValue(result, col);
-  switch (type) {
-    case LONG:
-      return load<int64_t>(value);
-    case INT:
-      return load<int32_t>(value);
-    case SHORT:
-      return load<int16_t>(value);
-    case DOUBLE:
-      return truncate<int64_t>(load<double>(value), kLongRangeMessage, col);
-    default:
-      return truncate<int64_t>(load<float>(value), kLongRangeMessage, col);
-  }
+  return withNumericCell(readable(col), col, kLongMessage,
+                         [col](auto value) { return integerFrom<int64_t>(value, kLongRangeMessage, col); });
 }
 
 int32_t QuerySet::getInt(unsigned short col) const {
-  ResultSet& result = readable(col);
-  const DATA_TYPE type = result.getSelectDataType(col);
-  if (!isNumeric(type)) {
-    throw DatabaseException(kIntMessage, col);
-  }
-  const void* value = presentValue(result, col);
-  switch (type) {
-    case LONG:
-      return static_cast<int32_t>(load<int64_t>(value));
-    case INT:
-      return load<int32_t>(value);
-    case SHORT:
-      return load<int16_t>(value);
-    case DOUBLE:
-      return truncate<int32_t>(load<double>(value), kIntRangeMessage, col);
-    default:
-      return truncate<int32_t>(load<float>(value), kIntRangeMessage, col);
-  }
+  return withNumericCell(readable(col), col, kIntMessage,
+                         [col](auto value) { return integerFrom<int32_t>(value, kIntRangeMessage, col); });
 }
 
 double QuerySet::getDouble(unsigned short col) const {
-  ResultSet& result = readable(col);
-  const DATA_TYPE type = result.getSelectDataType(col);
-  if (!isNumeric(type)) {
-    throw DatabaseException(kDoubleMessage, col);
-  }
-  const void* value = presentValue(result, col);
-  switch (type) {
-    case LONG:
-      return static_cast<double>(load<int64_t>(value));
-    case INT:
-      return load<int32_t>(value);
-    case SHORT:
-      return load<int16_t>(value);
-    case DOUBLE:
-      return load<double>(value);
-    default:
-      return load<float>(value);
-  }
+  return withNumericCell(readable(col), col, kDoubleMessage,
+                         [](auto value) { return static_cast<double>(value); });
 }
 
 float QuerySet::getFloat(unsigned short col) const {
-  ResultSet& result = readable(col);
-  const DATA_TYPE type = result.getSelectDataType(col);
-  if (!isNumeric(type)) {
-    throw DatabaseException(kFloatMessage, col);
-  }
-  const void* value = presentValue(result, col);
-  switch (type) {
-    case LONG:
-      return static_cast<float>(load<int64_t>(value));
-    case INT:
-      return static_cast<float>(load<int32_t>(value));
-    case SHORT:
-      return load<int16_t>(value);
-    case DOUBLE:
-      return narrowToFloat(load<double>(value));
-    default:
-      return load<float>(value);
-  }
+  return withNumericCell(readable(col), col, kFloatMessage, [](auto value) {
+    if constexpr (std::is_same_v<decltype(value), double>) {
+      return narrowToFloat(value);
+    } else {
+      return static_cast<float>(value);
+    }
+  });
 }
 
 std::string QuerySet::getHeader(const std::string& separator) const {

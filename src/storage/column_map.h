@@ -1,183 +1,22 @@
 #pragma once
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <iterator>
 #include <limits>
-#include <map>
 #include <memory>
 #include <type_traits>
 #include <vector>
 
-#include "errors/database_exception.h"
+#include "storage/category_less.h"
+#include "storage/category_numbering.h"
 #include "storage/column_map_base.h"
 #include "storage/data_type.h"
 #include "storage/number_set.h"
 #include "storage/number_slots.h"
 #include "storage/unaligned.h"
 #include "storage/value_hash_index.h"
-
-// Rules of category numbering shared by every category map.
-namespace category_numbering {
-
-// Number of the first value of an empty map.
-inline constexpr unsigned short FIRST = 32767;
-// Bound above every assigned number (0 is the bound below).
-inline constexpr unsigned short TOP = 65535;
-static_assert(NULL_CATEGORY == TOP, "NULL's number must be one that numbering never assigns");
-// Renumbering spreads the values over [RENUMBER_START, RENUMBER_START + RENUMBER_SPAN).
-inline constexpr unsigned short RENUMBER_START = 3276;
-inline constexpr double RENUMBER_SPAN = 58983.0;
-// Most values that this spacing can give distinct numbers (a step of at least 1).
-inline constexpr uint64_t MAX_SPACED_VALUES = 58982;
-// Most values a map can number: every number but 0 and TOP.
-inline constexpr uint64_t MAX_NUMBERS = 65534;
-
-// The number for a new value between its neighbours in value order, given
-// their numbers (absent neighbours are null). False when there is no room:
-// the value would be the smallest while the smallest number is below 2.
-inline bool candidate(const unsigned short* predecessor, const unsigned short* successor, unsigned short& out) {
-  if (predecessor == nullptr && successor == nullptr) {
-    out = FIRST;
-    return true;
-  }
-  if (predecessor == nullptr) {
-    if (*successor < 2) return false;
-    out = static_cast<unsigned short>(*successor / 2);
-    return true;
-  }
-  const unsigned upper = successor == nullptr ? TOP : *successor;
-  out = static_cast<unsigned short>((static_cast<unsigned>(*predecessor) + upper) / 2);
-  return true;
-}
-
-// candidate() for a new value that goes just before `successor` in
-// `entries` (entries with a `number`, in value order; its end when the
-// value is the largest).
-template <typename Entries>
-bool candidateBefore(const Entries& entries, typename Entries::const_iterator successor, unsigned short& out) {
-  const unsigned short* above = successor == entries.end() ? nullptr : &successor->number;
-  const unsigned short* below = successor == entries.begin() ? nullptr : &std::prev(successor)->number;
-  return candidate(below, above, out);
-}
-
-// The renumbered number of the index-th of `count` values in ascending
-// order: evenly spaced from RENUMBER_START, with room below and above, while
-// the spacing keeps a step of at least 1; beyond that spread over every
-// number from 1 to MAX_NUMBERS.
-inline unsigned short renumbered(uint64_t index, uint64_t count) {
-  if (count <= MAX_SPACED_VALUES) {
-    const double step = RENUMBER_SPAN / static_cast<double>(count + 1);
-    return static_cast<unsigned short>(RENUMBER_START + static_cast<unsigned>(static_cast<double>(index) * step));
-  }
-  return static_cast<unsigned short>(1 + index * MAX_NUMBERS / count);
-}
-
-// Gives every entry of `entries` (in value order) its renumbered number,
-// makes `taken` hold exactly those, and calls renamed(old, new) for each.
-// Throws, changing nothing, when there are more values than numbers.
-template <typename Entries, typename Renamed>
-void spread(Entries& entries, NumberSet& taken, Renamed renamed) {
-  const uint64_t count = entries.size();
-  if (count > MAX_NUMBERS) {
-    throw DatabaseException("Category map of %d values cannot be renumbered: at most %d distinct values fit",
-                            static_cast<int>(count), static_cast<int>(MAX_NUMBERS));
-  }
-  taken.clear();
-  for (uint64_t index = 0; index < count; ++index) {
-    auto& entry = entries[index];
-    const unsigned short old = entry.number;
-    entry.number = renumbered(index, count);
-    taken.insert(entry.number);
-    renamed(old, entry.number);
-  }
-}
-
-// Makes room for one more element, doubling the capacity when full.
-template <typename Vector>
-void reserveOneMore(Vector& items) {
-  if (items.size() == items.capacity()) items.reserve(items.empty() ? 64 : 2 * items.size());
-}
-
-// Makes room in `ordered` for one more waiting entry beside the `waiting`
-// ones, so that merge() allocates nothing.
-template <typename Vector>
-void reserveForMerge(Vector& ordered, size_t waiting) {
-  const size_t needed = ordered.size() + waiting + 1;
-  if (ordered.capacity() < needed) ordered.reserve(2 * needed + 64);
-}
-
-// Moves the entries of `waiting` (values not in `ordered`, in any order)
-// into `ordered` (in value order by `less`): sorted unless they arrived
-// sorted, then merged from the back in one pass. Allocates nothing when
-// reserveForMerge made room for every waiting entry.
-template <typename Vector, typename Less>
-void merge(Vector& ordered, Vector& waiting, Less less) noexcept {
-  if (waiting.empty()) return;
-  if (!std::is_sorted(waiting.begin(), waiting.end(), less)) std::sort(waiting.begin(), waiting.end(), less);
-  size_t left = ordered.size();
-  size_t right = waiting.size();
-  ordered.resize(left + right);
-  for (size_t out = left + right; right > 0;) {
-    if (left > 0 && less(waiting[right - 1], ordered[left - 1])) {
-      ordered[--out] = ordered[--left];
-    } else {
-      ordered[--out] = waiting[--right];
-    }
-  }
-  waiting.clear();
-}
-
-// A number `taken` does not hold: the first at or after `hint`, else the
-// first from 1; 0 when every number is taken. Moves `hint` past the
-// answer, so that a run of calls walks the numbers once.
-inline unsigned short freeNumber(const NumberSet& taken, unsigned short& hint) {
-  if (taken.size() >= MAX_NUMBERS) return 0;
-  for (const unsigned start : {std::max(1u, unsigned{hint}), 1u}) {
-    const unsigned number = taken.firstFree(start, TOP);
-    if (number < TOP) {
-      hint = static_cast<unsigned short>(number + 1);
-      return static_cast<unsigned short>(number);
-    }
-  }
-  return 0;
-}
-
-// Range lookups over entries in value order, probing with the first entry
-// not less than the value (`found`; `equal` when it is the value).
-template <typename Entries>
-unsigned short greaterEqual(const Entries& entries, typename Entries::const_iterator found, bool equal) {
-  if (found == entries.end()) return TOP;
-  if (equal) return found->number;
-  if (found == entries.begin()) return 0;
-  return found->number;
-}
-
-template <typename Entries>
-unsigned short lessEqual(const Entries& entries, typename Entries::const_iterator found, bool equal) {
-  if (found == entries.end()) return TOP;
-  if (equal) return found->number;
-  if (found == entries.begin()) return 0;
-  return std::prev(found)->number;
-}
-
-}  // namespace category_numbering
-
-// The order of a category map's values: ValueLess, with -0.0 before 0.0,
-// so that a column keeps the sign of each zero it holds. Conditions treat
-// the two zeros as equal, as on a plain column.
-template <typename T>
-struct CategoryLess {
-  bool operator()(const T& a, const T& b) const {
-    if constexpr (std::is_floating_point_v<T>) {
-      if (a == b) return std::signbit(a) && !std::signbit(b);
-    }
-    return ValueLess<T>()(a, b);
-  }
-};
 
 // The category map of one column whose stored values have type T (every
 // type but text). Values are passed as T* to their stored form. The map owns
@@ -437,12 +276,3 @@ class ColumnMap : public ColumnMapBase {
   ValueHashIndex<Key> hashed_;
   unsigned short freeHint_ = 1;  // where addUnordered looks for a free number first
 };
-
-// Keeps categorised only the columns fit to be tree levels after `rows`
-// sampled rows: a map with n distinct values stays when 2 * log2(n) <=
-// log2(rows) (at most sqrt(rows) values) and n <= CONFIG_CATEGORY_THRESHOLD.
-// A column whose `sawNull` entry is set (column -> 1; the vector may be
-// shorter) counts its NULL as one more distinct value. Every other map is
-// destroyed and its entry erased. An empty map stays.
-void cleanColumnMaps(std::map<unsigned short, ColumnMapBase*>& maps, unsigned int rows,
-                     const std::vector<unsigned char>& sawNull = {});

@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "errors/database_exception.h"
-#include "storage/column_map.h"
+#include "storage/category_numbering.h"
 #include "storage/full_level_exception.h"
 
 namespace {

@@ -159,26 +159,20 @@ def test_file_names_as_parameters(engines, tmp_path):
     db.executeCommand("drop table f1")
 
 
+MISPLACED = "Placeholder ? at pos {} cannot stand for the {}: a parameter is a value or a file name"
+MISCOUNTED = "Command has {} placeholder(s) ? but {} parameter(s) were given"
+
 REFUSED = [
-    ("select id from tp where i = ?", [], tabulon.ParseError,
-     "Command has 1 placeholder(s) ? but 0 parameter(s) were given"),
-    ("select id from tp where i = ? and s = ?", [1], tabulon.ParseError,
-     "Command has 2 placeholder(s) ? but 1 parameter(s) were given"),
-    ("select id from tp where txt = '?'", [1], tabulon.ParseError,
-     "Command has 0 placeholder(s) ? but 1 parameter(s) were given"),
-    ("", [1], tabulon.ParseError, "Command has 0 placeholder(s) ? but 1 parameter(s) were given"),
-    ("select ? from tp", ["id"], tabulon.ParseError,
-     "Placeholder ? at pos 1 cannot stand for the column: a parameter is a value or a file name"),
-    ("select id from ?", ["tp"], tabulon.ParseError,
-     "Placeholder ? at pos 3 cannot stand for the table name: a parameter is a value or a file name"),
-    ("select id from tp where ? = 1", ["i"], tabulon.ParseError,
-     "Placeholder ? at pos 5 cannot stand for the column: a parameter is a value or a file name"),
-    ("select id from tp where i ? 1", ["="], tabulon.ParseError,
-     "Placeholder ? at pos 6 cannot stand for the operator: a parameter is a value or a file name"),
-    ("select id from tp order by ?", ["id"], tabulon.ParseError,
-     "Placeholder ? at pos 6 cannot stand for the column: a parameter is a value or a file name"),
-    ("select id from tp join u on i = ?", ["k"], tabulon.ParseError,
-     "Placeholder ? at pos 9 cannot stand for the column: a parameter is a value or a file name"),
+    ("select id from tp where i = ?", [], tabulon.ParseError, MISCOUNTED.format(1, 0)),
+    ("select id from tp where i = ? and s = ?", [1], tabulon.ParseError, MISCOUNTED.format(2, 1)),
+    ("select id from tp where txt = '?'", [1], tabulon.ParseError, MISCOUNTED.format(0, 1)),
+    ("", [1], tabulon.ParseError, MISCOUNTED.format(0, 1)),
+    ("select ? from tp", ["id"], tabulon.ParseError, MISPLACED.format(1, "column")),
+    ("select id from ?", ["tp"], tabulon.ParseError, MISPLACED.format(3, "table name")),
+    ("select id from tp where ? = 1", ["i"], tabulon.ParseError, MISPLACED.format(5, "column")),
+    ("select id from tp where i ? 1", ["="], tabulon.ParseError, MISPLACED.format(6, "operator")),
+    ("select id from tp order by ?", ["id"], tabulon.ParseError, MISPLACED.format(6, "column")),
+    ("select id from tp join u on i = ?", ["k"], tabulon.ParseError, MISPLACED.format(9, "column")),
     ("select id from tp where i is ?", [None], tabulon.ParseError,
      "Unsupported condition i is ?: only null can follow is or is not"),
     ("select id from tp where i = ?", [None], tabulon.ParseError,
@@ -198,12 +192,9 @@ REFUSED = [
     ("load tp from ?", [5], tabulon.LoadError,
      "Parameter 1 stands for a file name, which must be a str, not an int"),
     ("load tp from ?", ["/nonexistent/x.csv"], tabulon.LoadError, "Unable to read file /nonexistent/x.csv"),
-    ("load ? from x.csv", ["tp"], tabulon.ParseError,
-     "Placeholder ? at pos 1 cannot stand for the table name: a parameter is a value or a file name"),
-    ("drop table ?", ["tp"], tabulon.ParseError,
-     "Placeholder ? at pos 2 cannot stand for the table name: a parameter is a value or a file name"),
-    ("create table z (a ?)", ["int"], tabulon.ParseError,
-     "Placeholder ? at pos 5 cannot stand for the column type: a parameter is a value or a file name"),
+    ("load ? from x.csv", ["tp"], tabulon.ParseError, MISPLACED.format(1, "table name")),
+    ("drop table ?", ["tp"], tabulon.ParseError, MISPLACED.format(2, "table name")),
+    ("create table z (a ?)", ["int"], tabulon.ParseError, MISPLACED.format(5, "column type")),
     # Refused by Python's rules before the command runs.
     ("select id from tp where txt = ?", [b"x"], TypeError, "parameter 1 is a bytes; parameters are int, float, "
      "str, bool, datetime.date, None, os.PathLike or, for a file name, an object with __arrow_c_stream__"),

@@ -60,7 +60,11 @@ def in_thread(action):
 
 STREAM_SETUP = """
 import pyarrow as pa
-db = loaded("t", SMALL, "a int, b double, c string cat 1")
+
+def fresh():
+    return loaded("t", SMALL, "a int, b double, c string cat 1")
+
+db = fresh()
 ROWS = sorted((i, i + 0.25, f"s{i % 13}") for i in range(200000))
 
 def table_rows(table):
@@ -83,36 +87,35 @@ def checked(answer, may_change):
         return None
     assert table_rows(answer["result"]) == EXPECTED
     return answer["result"]
+
+def read_while(select, change):
+    '''Reads the stream of select's result on a thread while change() alters
+    the database behind it; returns the cursor, which outlives the change.'''
+    cursor = db.executeSelect(select)
+    thread, answer = stream_of(cursor)
+    change()
+    thread.join()
+    checked(answer, may_change=True)
+    return cursor
 """
 
 # What the main thread does while a stream of `cursor` is read elsewhere.
 STREAM_ACTIONS = {
     "load": """
         for _ in range(12):
-            cursor = db.executeSelect("select a, b, c from t where a < 200000 order by b desc")
-            thread, answer = stream_of(cursor)
-            db.executeCommand(f"load t from {SMALL}")
-            thread.join()
-            checked(answer, may_change=True)
-            db = loaded("t", SMALL, "a int, b double, c string cat 1")
+            cursor = read_while("select a, b, c from t where a < 200000 order by b desc",
+                                lambda: db.executeCommand(f"load t from {SMALL}"))
+            db = fresh()
     """,
     "drop": """
         for _ in range(12):
-            cursor = db.executeSelect("select a, b, c from t")
-            thread, answer = stream_of(cursor)
-            db.executeCommand("drop table t")
-            thread.join()
-            checked(answer, may_change=True)
-            db = loaded("t", SMALL, "a int, b double, c string cat 1")
+            cursor = read_while("select a, b, c from t", lambda: db.executeCommand("drop table t"))
+            db = fresh()
     """,
     "close": """
         for _ in range(12):
-            cursor = db.executeSelect("select a, b, c from t order by b desc")
-            thread, answer = stream_of(cursor)
-            db.close()
-            thread.join()
-            checked(answer, may_change=True)
-            db = loaded("t", SMALL, "a int, b double, c string cat 1")
+            cursor = read_while("select a, b, c from t order by b desc", db.close)
+            db = fresh()
     """,
     "parser deleted": """
         for _ in range(12):
@@ -123,7 +126,7 @@ STREAM_ACTIONS = {
             thread.join()
             assert checked(answer, may_change=False) is not None
             del cursor
-            db = loaded("t", SMALL, "a int, b double, c string cat 1")
+            db = fresh()
     """,
     "getters": """
         for _ in range(30):

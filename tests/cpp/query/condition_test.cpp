@@ -93,6 +93,13 @@ void expectBlockMatchesRows(Condition& condition, const std::vector<T>& values) 
   std::vector<uint64_t> dense((values.size() + 63) / 64, ~uint64_t{0});
   condition.evaluateDense(packed.data() + 1, sizeof(T), values.size(), dense.data());
   EXPECT_EQ(dense, bits) << "type " << condition.type;
+  // Packed wider apart than T, as a wider copy holds them: row by row.
+  constexpr size_t kWidth = sizeof(T) + 3;
+  std::vector<char> spaced(values.size() * kWidth);
+  for (size_t i = 0; i < values.size(); ++i) std::memcpy(spaced.data() + i * kWidth, &values[i], sizeof(T));
+  std::vector<uint64_t> wide((values.size() + 63) / 64, ~uint64_t{0});
+  condition.evaluateDense(spaced.data(), kWidth, values.size(), wide.data());
+  EXPECT_EQ(wide, bits) << "type " << condition.type << " packed " << kWidth << " apart";
 }
 
 }  // namespace

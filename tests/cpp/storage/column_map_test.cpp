@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "../test_support.h"
-#include "catalogue/config.h"
 #include "errors/database_exception.h"
 #include "storage/column_map.h"
-#include "storage/templated_class.h"
 
 namespace {
 
@@ -295,39 +293,6 @@ TEST(ColumnMap, NanIsOneValueAfterEveryNumberAndEachZeroKeepsItsSign) {
   ASSERT_TRUE(addValue(floats, std::numeric_limits<float>::quiet_NaN()));
   ASSERT_TRUE(addValue(floats, 2.5f));
   EXPECT_LT(numberOf(floats, 2.5f), numberOf(floats, std::numeric_limits<float>::quiet_NaN()));
-}
-
-namespace {
-
-ColumnMapBase* mapWithValues(int count) {
-  auto* map = new ColumnMap<int>;
-  for (int v = 0; v < count; ++v) map->add(&v, 0);
-  return map;
-}
-
-}  // namespace
-
-TEST(CleanColumnMaps, KeepsAtMostSquareRootOfRowsValues) {
-  test_support::ThresholdGuard guard;
-  CONFIG_CATEGORY_THRESHOLD = 40000;
-  std::map<unsigned short, ColumnMapBase*> maps = {
-      {0, mapWithValues(31)}, {3, mapWithValues(32)}, {5, mapWithValues(0)}, {7, mapWithValues(1)}};
-  cleanColumnMaps(maps, 1000);
-  ASSERT_EQ(maps.size(), 3u);
-  EXPECT_EQ(maps.count(0), 1u);
-  EXPECT_EQ(maps.count(3), 0u);
-  EXPECT_EQ(maps.count(5), 1u) << "a map with no values stays";
-  EXPECT_EQ(maps.count(7), 1u);
-
-  CONFIG_CATEGORY_THRESHOLD = 20;
-  cleanColumnMaps(maps, 1000);
-  EXPECT_EQ(maps.size(), 2u);
-  EXPECT_EQ(maps.count(0), 0u) << "more values than the threshold";
-
-  cleanColumnMaps(maps, 0);
-  ASSERT_EQ(maps.size(), 1u) << "without rows only empty maps stay";
-  EXPECT_EQ(maps.begin()->first, 5);
-  for (auto& entry : maps) delete entry.second;
 }
 
 // Short, date and bool maps answer exact lookups from a table indexed by

@@ -250,6 +250,13 @@ void CSVReader::getTexts(const char** texts, size_t* bytes) const {
   }
 }
 
+void CSVReader::getTexts(RowBatch::Text* texts) const {
+  for (const unsigned short column : textColumns) {
+    const LineSplitter::Field& field = splitter.field(column);
+    *texts++ = {field.text, field.length + 1};
+  }
+}
+
 void CSVReader::setColumnNames(std::vector<std::string> names) { columnNames = std::move(names); }
 
 bool CSVReader::isNull(unsigned short column) const { return config.isNull(rowView.current, column); }

@@ -13,6 +13,7 @@
 #include "storage/line_splitter.h"
 #include "storage/node_config.h"
 #include "storage/node_iterator.h"
+#include "storage/row_batch.h"
 
 // Reads a CSV file row by row and presents each row in the stored row
 // layout of a node table (every column plain), so rows can be handed to a
@@ -132,6 +133,8 @@ class CSVReader : public Buffer, public DataIterator {
   // NUL-terminated, its length + 1 at bytes[i]; each array needs room for
   // every STRING column. Valid until the next nextRow().
   void getTexts(const char** texts, size_t* bytes) const;
+  // The same texts, each with its length + 1 beside it.
+  void getTexts(RowBatch::Text* texts) const;
   unsigned short getNumberOfColumns() const { return numColumns; }
   char separator() const { return splitter.separator(); }
   // The column names that messages use, in file order; without them a

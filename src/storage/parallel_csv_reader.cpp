@@ -103,7 +103,6 @@ void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
   // address.
   batch.fixed.reserve(fixedWidth * RecordCutter::kBatchRecords + 1);
   batch.texts.reserve(textColumns * RecordCutter::kBatchRecords);
-  batch.textSizes.reserve(textColumns * RecordCutter::kBatchRecords);
   batch.rowLines.reserve(RecordCutter::kBatchRecords);
   try {
     reader.readText(batch.text, batch.textBytes, batch.linesBefore);
@@ -112,7 +111,7 @@ void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
     for (size_t row = 0; reader.nextRow(); ++row) {
       if (row == batch.room) makeRoom(batch, std::max<size_t>(2 * row, kFirstRoomRows), fixedWidth, textColumns);
       text_bytes::copy(batch.fixed.data() + row * fixedWidth, reader.getFixedView().current, fixedWidth);
-      reader.getTexts(batch.texts.data() + row * textColumns, batch.textSizes.data() + row * textColumns);
+      reader.getTexts(batch.texts.data() + row * textColumns);
       batch.rowLines.push_back(reader.recordLineNumber());
     }
   } catch (...) {
@@ -126,7 +125,6 @@ void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
 void ParallelCSVReader::makeRoom(RowBatch& batch, size_t rows, size_t fixedWidth, size_t textColumns) {
   batch.fixed.resize(fixedWidth * rows + 1);
   batch.texts.resize(textColumns * rows);
-  batch.textSizes.resize(textColumns * rows);
   batch.room = rows;
 }
 
@@ -160,9 +158,13 @@ bool ParallelCSVReader::nextBatch() {
 }
 
 void ParallelCSVReader::getTexts(const char** texts, size_t* bytes) const {
-  const size_t first = row_ * textColumns_;
-  std::copy_n(batch_->texts.data() + first, textColumns_, texts);
-  std::copy_n(batch_->textSizes.data() + first, textColumns_, bytes);
+  // The batch keeps each text beside its length: both arrays fill in one
+  // pass, with no copy call per array for a row's few texts.
+  const RowBatch::Text* const row = batch_->texts.data() + row_ * textColumns_;
+  for (unsigned short column = 0; column < textColumns_; ++column) {
+    texts[column] = row[column].text;
+    bytes[column] = row[column].bytes;
+  }
 }
 
 std::string ParallelCSVReader::where() const {

@@ -14,6 +14,12 @@
 // them, in `text`. A batch belongs to one thread at a time; BatchWindow
 // hands it on.
 struct RowBatch {
+  // A text of a row: where it lies in `text`, NUL-ended, and its length + 1.
+  struct Text {
+    const char* text;
+    size_t bytes;
+  };
+
   // Empties the batch for reuse, keeping its memory and the room of its
   // row vectors.
   void clear() {
@@ -30,14 +36,12 @@ struct RowBatch {
   size_t textBytes = 0;            // bytes of text in `text`
   uint64_t linesBefore = 0;        // lines of the file before the records
   // The rows' fixed-width values, one row after another in the layout of
-  // the converting reader (every column plain). This and the two vectors
-  // below hold `room` rows, of which the first rows() are converted.
+  // the converting reader (every column plain). This and `texts` below
+  // hold `room` rows, of which the first rows() are converted.
   std::vector<char> fixed;
-  // Each row's texts in column order, one row after another: where each
-  // lies in `text`, and its length + 1.
-  std::vector<const char*> texts;
-  std::vector<size_t> textSizes;
+  // Each row's texts in column order, one row after another.
+  std::vector<Text> texts;
   std::vector<uint64_t> rowLines;  // row -> line its record starts on
-  size_t room = 0;                 // rows that `fixed`, `texts` and `textSizes` have room for
+  size_t room = 0;                 // rows that `fixed` and `texts` have room for
   std::exception_ptr failure;      // raised once the rows before it are loaded
 };

@@ -270,9 +270,10 @@ class ColumnBuilder {
   // run's table, and for a column that may hold NULL, a number past the
   // table (NULL's) leaving the validity bit clear.
   size_t appendCategorised(const ValueRun& run, size_t count) {
-    const size_t first = rows_;
     const CategorisedValues values{run.bases, run.numberAt, run.categories, run.categoryCount};
-    const size_t taken = appendNumbered(values, count);
+    if (appendNumbered(values, count)) return count;
+    const size_t first = rows_;
+    const size_t taken = appendValues(values, count);
     if (!column_.nullable) return taken;
     size_t nulls = 0;
     appendBits(
@@ -286,41 +287,71 @@ class ColumnBuilder {
     return taken;
   }
 
-  // appendValues for a run read by category number. A fixed-width column
-  // whose table is no longer than the batch reads each value from a copy
-  // of the table in the array's type (built once per table), not through
-  // the value's pointer.
-  size_t appendNumbered(const CategorisedValues& values, size_t count) {
-    if (values.count > capacity_) return appendValues(values, count);
+  // appendCategorised for a fixed-width column whose table is no longer
+  // than the batch: each value read from a copy of the table in the
+  // array's type (built once per table), not through the value's pointer.
+  // False, with nothing appended, for another column or table.
+  bool appendNumbered(const CategorisedValues& values, size_t count) {
+    if (values.count > capacity_) return false;
+    return column_.nullable ? appendNumbered<true>(values, count) : appendNumbered<false>(values, count);
+  }
+
+  template <bool Nullable>
+  bool appendNumbered(const CategorisedValues& values, size_t count) {
     void* const out = data_->blocks[kValues].data();
     switch (column_.type) {
       case LONG:
-        return copyNumbered<int64_t>(values, count, static_cast<int64_t*>(out));
+        copyNumbered<int64_t, Nullable>(values, count, static_cast<int64_t*>(out));
+        return true;
       case INT:
-        return copyNumbered<int32_t>(values, count, static_cast<int32_t*>(out));
+        copyNumbered<int32_t, Nullable>(values, count, static_cast<int32_t*>(out));
+        return true;
       case SHORT:
-        return copyNumbered<int16_t>(values, count, static_cast<int16_t*>(out));
+        copyNumbered<int16_t, Nullable>(values, count, static_cast<int16_t*>(out));
+        return true;
       case DOUBLE:
-        return copyNumbered<double>(values, count, static_cast<double*>(out));
+        copyNumbered<double, Nullable>(values, count, static_cast<double*>(out));
+        return true;
       case FLOAT:
-        return copyNumbered<float>(values, count, static_cast<float*>(out));
+        copyNumbered<float, Nullable>(values, count, static_cast<float*>(out));
+        return true;
       case DATE:
-        return copyNumbered<uint16_t>(values, count, static_cast<int32_t*>(out));
+        copyNumbered<uint16_t, Nullable>(values, count, static_cast<int32_t*>(out));
+        return true;
       default:
-        return appendValues(values, count);
+        return false;
     }
   }
 
-  template <typename Stored, typename Out>
-  size_t copyNumbered(const CategorisedValues& values, size_t count, Out* out) {
+  // Copies the values of `count` numbers through the table; with Nullable,
+  // sets the validity bits from the same numbers, eight rows a step.
+  template <typename Stored, bool Nullable, typename Out>
+  void copyNumbered(const CategorisedValues& values, size_t count, Out* out) {
     const uint64_t* const table = numberTable<Stored, Out>(values);
     const CategorisedValues local = values;
-    out += rows_;
-    for (size_t i = 0; i < count; ++i) {
-      streamStore(out + i, unaligned::load<Out>(table + std::min<size_t>(local.number(i), local.count)));
-    }
+    const size_t first = rows_;
+    out += first;
     rows_ += count;
-    return count;
+    if constexpr (!Nullable) {
+      for (size_t i = 0; i < count; ++i) {
+        streamStore(out + i, unaligned::load<Out>(table + std::min<size_t>(local.number(i), local.count)));
+      }
+      return;
+    }
+    auto* const validity = static_cast<uint8_t*>(data_->blocks[kValidity].data());
+    size_t present = 0;
+    for (size_t i = 0; i < count; i += 8) {
+      const size_t step = std::min<size_t>(8, count - i);
+      unsigned byte = 0;
+      for (size_t k = 0; k < step; ++k) {
+        const size_t n = std::min<size_t>(local.number(i + k), local.count);
+        streamStore(out + i + k, unaligned::load<Out>(table + n));
+        byte |= static_cast<unsigned>(n != local.count) << k;
+      }
+      orBits(byte, step, first + i, validity);
+      present += static_cast<size_t>(countOnes(byte));
+    }
+    nulls_ += count - present;
   }
 
   // The values of `values`' table as Out, one a slot, and past them a

@@ -118,6 +118,26 @@ struct CategorisedValues {
   }
 };
 
+#if defined(__SSE2__)
+// The length of a NUL-terminated ASCII text of fewer than sixteen bytes at
+// `text`, read in one sixteen-byte load when those bytes lie in the text's
+// page: `head` gets them (the text, its NUL and whatever follows). -1,
+// `head` undefined, for a longer or non-ASCII text or one near its page's
+// end. Like text_bytes::shortAsciiHead without clearing what follows the
+// text, for a writer that overwrites it. The load is exempt from the
+// sanitizers' checks, as that one's is.
+[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] inline int shortAsciiText(const char* text, __m128i& head) {
+  constexpr uintptr_t kPage = 4096;
+  if ((reinterpret_cast<uintptr_t>(text) & (kPage - 1)) > kPage - 16) return -1;
+  head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  const auto nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(head, _mm_setzero_si128())));
+  if (nuls == 0) return -1;
+  // A byte's top bit is set exactly when it is not ASCII; the NUL's is clear.
+  if ((static_cast<unsigned>(_mm_movemask_epi8(head)) & (nuls ^ (nuls - 1))) != 0) return -1;
+  return std::countr_zero(nuls);
+}
+#endif
+
 // Stored values of type Stored, copied to Out.
 template <typename Stored, typename Out, typename Values>
 inline void copyValues(const Values& values, size_t count, Out* out) {
@@ -340,17 +360,19 @@ class ColumnBuilder {
     }
     auto* const validity = static_cast<uint8_t*>(data_->blocks[kValidity].data());
     size_t present = 0;
-    for (size_t i = 0; i < count; i += 8) {
-      const size_t step = std::min<size_t>(8, count - i);
+    const auto copy = [&](size_t i, size_t rows) {
       unsigned byte = 0;
-      for (size_t k = 0; k < step; ++k) {
+      for (size_t k = 0; k < rows; ++k) {
         const size_t n = std::min<size_t>(local.number(i + k), local.count);
         streamStore(out + i + k, unaligned::load<Out>(table + n));
         byte |= static_cast<unsigned>(n != local.count) << k;
       }
-      orBits(byte, step, first + i, validity);
+      orBits(byte, rows, first + i, validity);
       present += static_cast<size_t>(countOnes(byte));
-    }
+    };
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) copy(i, 8);
+    if (i < count) copy(i, count - i);
     nulls_ += count - present;
   }
 
@@ -420,14 +442,57 @@ class ColumnBuilder {
     size = static_cast<uint32_t>(repaired);
   }
 
-  // Appends texts in one pass. A text equal to the one before (a
-  // categorised column repeats its value for every row of a node) is not
-  // measured again. The state is kept in locals while the loop runs: its
-  // byte stores could otherwise change the members, for all the compiler
-  // knows, and force them to be read again for every text.
+  // Appends texts: short ASCII ones by the quick loop while it can take
+  // them, the others by the one that checks every text.
   template <typename Values>
   size_t appendTexts(const Values& values, size_t count) {
     if constexpr (std::is_same_v<Values, SameValue>) return appendSameText(values.value, count);
+    const size_t shortTexts = appendShortTexts(values, count);
+    return shortTexts == count ? count : appendOtherTexts(values, shortTexts, count);
+  }
+
+  // Appends the run's texts from the first on while they are short ASCII
+  // ones and sixteen bytes for each text of the run fit both the buffer
+  // and the limit, so that neither is checked a text; returns how many it
+  // appended (rows_ is the caller's to advance). A text's sixteen bytes
+  // are stored at once, and what follows its end is overwritten by the
+  // next text, the last one's cleared.
+  template <typename Values>
+  size_t appendShortTexts(const Values& values, size_t count) {
+#if defined(__SSE2__)
+    constexpr size_t kHead = 16;
+    size_t at = textSize_;
+    if (at + (count + 1) * kHead > std::min(textCapacity_, static_cast<size_t>(textLimit_))) return 0;
+    // Locals, as in appendOtherTexts.
+    const Values local = values;
+    char* const bytes = static_cast<char*>(data_->blocks[kTextBytes].data());
+    int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
+    size_t i = 0;
+    for (; i < count; ++i) {
+      __m128i head;
+      const int length = shortAsciiText(static_cast<const char*>(local[i]), head);
+      if (length < 0) break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + at), head);
+      at += static_cast<size_t>(length);
+      offsets[i] = static_cast<int32_t>(at);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + at), _mm_setzero_si128());
+    textSize_ = at;
+    return i;
+#else
+    return 0;
+#endif
+  }
+
+  // appendTexts for the run's texts from position `from` on, those before
+  // it appended; returns how many of the run's texts are appended. A text
+  // equal to the one before (a categorised column repeats its value for
+  // every row of a node) is not measured again. The state is kept in
+  // locals while the loop runs: its byte stores could otherwise change the
+  // members, for all the compiler knows, and force them to be read again
+  // for every text.
+  template <typename Values>
+  size_t appendOtherTexts(const Values& values, size_t from, size_t count) {
     const char* last = lastText_;
     uint32_t length = lastLength_;
     uint32_t size = lastSize_;
@@ -437,7 +502,7 @@ class ColumnBuilder {
     char* bytes = static_cast<char*>(data_->blocks[kTextBytes].data());
     int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
     size_t capacity = textCapacity_;
-    size_t i = 0;
+    size_t i = from;
     for (; i < count; ++i) {
       const auto* text = static_cast<const char*>(values[i]);
 #if defined(__SSE2__)

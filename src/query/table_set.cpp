@@ -253,8 +253,8 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
   const void** const plains = scratch;
   const auto [node, run] = storedRun(first, std::min(end - first, kMaxRunRows), plains);
   // The next run takes about as many bytes as this one.
-  const auto span = static_cast<size_t>(static_cast<const char*>(plains[run - 1]) - static_cast<const char*>(plains[0]));
-  readAhead(first + run, end, span + 64);
+  const char* const last = static_cast<const char*>(plains[run - 1]);
+  readAhead(first + run, end, static_cast<size_t>(last - static_cast<const char*>(plains[0])) + 64);
   for (size_t k = 0; k < selectedColumns.size(); ++k) {
     describeRun(k, *node, plains, run, scratch + (k + 1) * kMaxRunRows, runs);
   }

@@ -118,26 +118,6 @@ struct CategorisedValues {
   }
 };
 
-#if defined(__SSE2__)
-// The length of a NUL-terminated ASCII text of fewer than sixteen bytes at
-// `text`, read in one sixteen-byte load when those bytes lie in the text's
-// page: `head` gets them (the text, its NUL and whatever follows). -1,
-// `head` undefined, for a longer or non-ASCII text or one near its page's
-// end. Like text_bytes::shortAsciiHead without clearing what follows the
-// text, for a writer that overwrites it. The load is exempt from the
-// sanitizers' checks, as that one's is.
-[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] inline int shortAsciiText(const char* text, __m128i& head) {
-  constexpr uintptr_t kPage = 4096;
-  if ((reinterpret_cast<uintptr_t>(text) & (kPage - 1)) > kPage - 16) return -1;
-  head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  const auto nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(head, _mm_setzero_si128())));
-  if (nuls == 0) return -1;
-  // A byte's top bit is set exactly when it is not ASCII; the NUL's is clear.
-  if ((static_cast<unsigned>(_mm_movemask_epi8(head)) & (nuls ^ (nuls - 1))) != 0) return -1;
-  return std::countr_zero(nuls);
-}
-#endif
-
 // Stored values of type Stored, copied to Out.
 template <typename Stored, typename Out, typename Values>
 inline void copyValues(const Values& values, size_t count, Out* out) {
@@ -470,7 +450,7 @@ class ColumnBuilder {
     size_t i = 0;
     for (; i < count; ++i) {
       __m128i head;
-      const int length = shortAsciiText(static_cast<const char*>(local[i]), head);
+      const int length = text_bytes::shortAsciiBytes(static_cast<const char*>(local[i]), head);
       if (length < 0) break;
       _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + at), head);
       at += static_cast<size_t>(length);

@@ -250,12 +250,11 @@ uint32_t TableSet::selectRun(uint32_t first, uint32_t end, ValueRun* runs, const
   // Sorted rows seldom share a node with the next: they are read as
   // pointers, from the sorted copy when there is one.
   if (hasPermutation()) return ResultSet::selectRun(first, end, runs, scratch);
-  uint32_t rows[kMaxRunRows];
-  const uint32_t count = std::min(end - first, kMaxRunRows);
-  std::iota(rows, rows + count, first);
   const void** const plains = scratch;
-  const auto [node, run] = nodeRun(rows, count, plains);
-  readAhead(first + run, std::min(end, first + 2 * run));
+  const auto [node, run] = storedRun(first, std::min(end - first, kMaxRunRows), plains);
+  // The next run takes about as many bytes as this one.
+  const char* const last = static_cast<const char*>(plains[run - 1]);
+  readAhead(first + run, end, static_cast<size_t>(last - static_cast<const char*>(plains[0])) + 64);
   for (size_t k = 0; k < selectedColumns.size(); ++k) {
     describeRun(k, *node, plains, run, scratch + (k + 1) * kMaxRunRows, runs);
   }
@@ -317,20 +316,35 @@ const uint8_t* TableSet::nullFlags(size_t k, size_t byte, const NodeConfig& layo
   return flags;
 }
 
-void TableSet::readAhead(uint32_t first, uint32_t end) const {
-  // One request a cache line: rows are short, and a request for a line
-  // already asked for still takes a slot among the few the processor
-  // keeps for lines on their way.
-  constexpr uintptr_t kLine = 64;
-  uintptr_t asked = 0;
-  for (uint32_t row = first; row < end; ++row) {
-    const auto [node, offset] = reference(row);
-    const char* const at = node->start() + offset;
-    const uintptr_t line = reinterpret_cast<uintptr_t>(at) / kLine;
-    if (line == asked) continue;
-    asked = line;
-    __builtin_prefetch(at);
+void TableSet::readAhead(uint32_t row, uint32_t end, size_t bytes) const {
+  if (row >= end) return;
+  // One request a cache line: a request for a line already asked for
+  // still takes a slot among the few the processor keeps for lines on
+  // their way.
+  constexpr size_t kLine = 64;
+  const auto [node, offset] = reference(row);
+  const char* const from = node->start() + offset;
+  const char* const to = from + std::min(bytes, node->used() - offset);
+  for (const char* at = from; at < to; at += kLine) __builtin_prefetch(at);
+}
+
+std::pair<const NodeTable*, uint32_t> TableSet::storedRun(uint32_t first, uint32_t count, const void** plains) {
+  const char* at = start() + static_cast<size_t>(first) * kRowWidth;
+  NodeTable* node;
+  std::memcpy(&node, at, sizeof node);
+  if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
+  // Locals, as in nodeRun.
+  const char* const rowsStart = node->start();
+  uint32_t run = 0;
+  for (const uint32_t limit = std::min(count, kMaxRunRows); run < limit; ++run, at += kRowWidth) {
+    NodeTable* rowNode;
+    std::memcpy(&rowNode, at, sizeof rowNode);
+    if (rowNode != node) break;
+    uint32_t offset;
+    std::memcpy(&offset, at + sizeof rowNode, sizeof offset);
+    plains[run] = rowsStart + offset;
   }
+  return {node, run};
 }
 
 std::pair<const NodeTable*, uint32_t> TableSet::nodeRun(const uint32_t* rows, uint32_t count, const void** plains) {

@@ -182,10 +182,16 @@ class TableSet : public ResultSet, public Buffer {
   // from that byte, or those gathered now into `room`.
   const uint8_t* nullFlags(size_t k, size_t byte, const NodeConfig& layout, const void* const* plains,
                            uint32_t run, const void** room, const ValueRun* runs) const;
-  // Asks the processor to start reading the rows of stored rows [first,
-  // end) into its caches, so that their misses overlap the work on the
-  // rows before them.
-  void readAhead(uint32_t first, uint32_t end) const;
+  // The longest run, at most kMaxRunRows, of the stored rows from `first`
+  // on (at most `count` of them) that lie in one node: nodeRun for rows
+  // read in stored order, walking their references one after the other.
+  std::pair<const NodeTable*, uint32_t> storedRun(uint32_t first, uint32_t count, const void** plains);
+  // Asks the processor to start reading `bytes` bytes of rows from the
+  // plain part of stored row `row` on (when row < end) into its caches. A
+  // node's rows lie one after the other, so a run's bytes from the row
+  // after it are about the next run's rows, whose misses then overlap the
+  // work on this one.
+  void readAhead(uint32_t row, uint32_t end, size_t bytes) const;
   // Writes pointers to the k-th selected column's values in a run of `run`
   // stored rows rows[0 .. run) of `node`, whose plain parts start at
   // plains[i], to out[0 .. run). places_ must belong to `node`; `rows` is

@@ -187,23 +187,30 @@ inline bool ascii(const char* text, size_t length) {
   }
 }
 
-// The bytes of a NUL-terminated ASCII text of fewer than sixteen bytes at
+// The length of a NUL-terminated ASCII text of fewer than sixteen bytes at
 // `text`, read in one sixteen-byte load when those bytes lie in the text's
-// page: `head` gets the text followed by zero bytes and the result is its
-// length. -1, `head` undefined, for a longer or non-ASCII text or one near
-// its page's end. The load is exempt from the checks as terminatedLength's.
-[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] inline int shortAsciiHead(const char* text, __m128i& head) {
+// page: `head` gets them (the text, its NUL and whatever follows, for a
+// writer that overwrites what follows). -1, `head` undefined, for a longer
+// or non-ASCII text or one near its page's end. The load is exempt from the
+// checks as terminatedLength's.
+[[gnu::no_sanitize_address, gnu::no_sanitize_thread]] inline int shortAsciiBytes(const char* text, __m128i& head) {
   constexpr uintptr_t kPage = 4096;
   if ((reinterpret_cast<uintptr_t>(text) & (kPage - 1)) > kPage - 16) return -1;
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
-  const auto nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+  head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  const auto nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(head, _mm_setzero_si128())));
   if (nuls == 0) return -1;
-  const int length = std::countr_zero(nuls);
-  // A byte's top bit is set exactly when it is not ASCII.
-  if ((static_cast<unsigned>(_mm_movemask_epi8(bytes)) & ((1u << length) - 1)) != 0) return -1;
+  // A byte's top bit is set exactly when it is not ASCII; the NUL's is clear.
+  if ((static_cast<unsigned>(_mm_movemask_epi8(head)) & (nuls ^ (nuls - 1))) != 0) return -1;
+  return std::countr_zero(nuls);
+}
+
+// shortAsciiBytes with `head` holding the text followed by zero bytes.
+inline int shortAsciiHead(const char* text, __m128i& head) {
+  const int length = shortAsciiBytes(text, head);
+  if (length < 0) return length;
   const __m128i before = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length)),
                                         _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-  head = _mm_and_si128(bytes, before);
+  head = _mm_and_si128(head, before);
   return length;
 }
 #else

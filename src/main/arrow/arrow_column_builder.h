@@ -270,9 +270,10 @@ class ColumnBuilder {
   // run's table, and for a column that may hold NULL, a number past the
   // table (NULL's) leaving the validity bit clear.
   size_t appendCategorised(const ValueRun& run, size_t count) {
-    const size_t first = rows_;
     const CategorisedValues values{run.bases, run.numberAt, run.categories, run.categoryCount};
-    const size_t taken = appendNumbered(values, count);
+    if (appendNumbered(values, count)) return count;
+    const size_t first = rows_;
+    const size_t taken = appendValues(values, count);
     if (!column_.nullable) return taken;
     size_t nulls = 0;
     appendBits(
@@ -286,41 +287,73 @@ class ColumnBuilder {
     return taken;
   }
 
-  // appendValues for a run read by category number. A fixed-width column
-  // whose table is no longer than the batch reads each value from a copy
-  // of the table in the array's type (built once per table), not through
-  // the value's pointer.
-  size_t appendNumbered(const CategorisedValues& values, size_t count) {
-    if (values.count > capacity_) return appendValues(values, count);
+  // appendCategorised for a fixed-width column whose table is no longer
+  // than the batch: each value read from a copy of the table in the
+  // array's type (built once per table), not through the value's pointer.
+  // False, with nothing appended, for another column or table.
+  bool appendNumbered(const CategorisedValues& values, size_t count) {
+    if (values.count > capacity_) return false;
+    return column_.nullable ? appendNumbered<true>(values, count) : appendNumbered<false>(values, count);
+  }
+
+  template <bool Nullable>
+  bool appendNumbered(const CategorisedValues& values, size_t count) {
     void* const out = data_->blocks[kValues].data();
     switch (column_.type) {
       case LONG:
-        return copyNumbered<int64_t>(values, count, static_cast<int64_t*>(out));
+        copyNumbered<int64_t, Nullable>(values, count, static_cast<int64_t*>(out));
+        return true;
       case INT:
-        return copyNumbered<int32_t>(values, count, static_cast<int32_t*>(out));
+        copyNumbered<int32_t, Nullable>(values, count, static_cast<int32_t*>(out));
+        return true;
       case SHORT:
-        return copyNumbered<int16_t>(values, count, static_cast<int16_t*>(out));
+        copyNumbered<int16_t, Nullable>(values, count, static_cast<int16_t*>(out));
+        return true;
       case DOUBLE:
-        return copyNumbered<double>(values, count, static_cast<double*>(out));
+        copyNumbered<double, Nullable>(values, count, static_cast<double*>(out));
+        return true;
       case FLOAT:
-        return copyNumbered<float>(values, count, static_cast<float*>(out));
+        copyNumbered<float, Nullable>(values, count, static_cast<float*>(out));
+        return true;
       case DATE:
-        return copyNumbered<uint16_t>(values, count, static_cast<int32_t*>(out));
+        copyNumbered<uint16_t, Nullable>(values, count, static_cast<int32_t*>(out));
+        return true;
       default:
-        return appendValues(values, count);
+        return false;
     }
   }
 
-  template <typename Stored, typename Out>
-  size_t copyNumbered(const CategorisedValues& values, size_t count, Out* out) {
+  // Copies the values of `count` numbers through the table; with Nullable,
+  // sets the validity bits from the same numbers, eight rows a step.
+  template <typename Stored, bool Nullable, typename Out>
+  void copyNumbered(const CategorisedValues& values, size_t count, Out* out) {
     const uint64_t* const table = numberTable<Stored, Out>(values);
     const CategorisedValues local = values;
-    out += rows_;
-    for (size_t i = 0; i < count; ++i) {
-      streamStore(out + i, unaligned::load<Out>(table + std::min<size_t>(local.number(i), local.count)));
-    }
+    const size_t first = rows_;
+    out += first;
     rows_ += count;
-    return count;
+    if constexpr (!Nullable) {
+      for (size_t i = 0; i < count; ++i) {
+        streamStore(out + i, unaligned::load<Out>(table + std::min<size_t>(local.number(i), local.count)));
+      }
+      return;
+    }
+    auto* const validity = static_cast<uint8_t*>(data_->blocks[kValidity].data());
+    size_t present = 0;
+    const auto copy = [&](size_t i, size_t rows) {
+      unsigned byte = 0;
+      for (size_t k = 0; k < rows; ++k) {
+        const size_t n = std::min<size_t>(local.number(i + k), local.count);
+        streamStore(out + i + k, unaligned::load<Out>(table + n));
+        byte |= static_cast<unsigned>(n != local.count) << k;
+      }
+      orBits(byte, rows, first + i, validity);
+      present += static_cast<size_t>(countOnes(byte));
+    };
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) copy(i, 8);
+    if (i < count) copy(i, count - i);
+    nulls_ += count - present;
   }
 
   // The values of `values`' table as Out, one a slot, and past them a
@@ -389,14 +422,57 @@ class ColumnBuilder {
     size = static_cast<uint32_t>(repaired);
   }
 
-  // Appends texts in one pass. A text equal to the one before (a
-  // categorised column repeats its value for every row of a node) is not
-  // measured again. The state is kept in locals while the loop runs: its
-  // byte stores could otherwise change the members, for all the compiler
-  // knows, and force them to be read again for every text.
+  // Appends texts: short ASCII ones by the quick loop while it can take
+  // them, the others by the one that checks every text.
   template <typename Values>
   size_t appendTexts(const Values& values, size_t count) {
     if constexpr (std::is_same_v<Values, SameValue>) return appendSameText(values.value, count);
+    const size_t shortTexts = appendShortTexts(values, count);
+    return shortTexts == count ? count : appendOtherTexts(values, shortTexts, count);
+  }
+
+  // Appends the run's texts from the first on while they are short ASCII
+  // ones and sixteen bytes for each text of the run fit both the buffer
+  // and the limit, so that neither is checked a text; returns how many it
+  // appended (rows_ is the caller's to advance). A text's sixteen bytes
+  // are stored at once, and what follows its end is overwritten by the
+  // next text, the last one's cleared.
+  template <typename Values>
+  size_t appendShortTexts(const Values& values, size_t count) {
+#if defined(__SSE2__)
+    constexpr size_t kHead = 16;
+    size_t at = textSize_;
+    if (at + (count + 1) * kHead > std::min(textCapacity_, static_cast<size_t>(textLimit_))) return 0;
+    // Locals, as in appendOtherTexts.
+    const Values local = values;
+    char* const bytes = static_cast<char*>(data_->blocks[kTextBytes].data());
+    int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
+    size_t i = 0;
+    for (; i < count; ++i) {
+      __m128i head;
+      const int length = text_bytes::shortAsciiBytes(static_cast<const char*>(local[i]), head);
+      if (length < 0) break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + at), head);
+      at += static_cast<size_t>(length);
+      offsets[i] = static_cast<int32_t>(at);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + at), _mm_setzero_si128());
+    textSize_ = at;
+    return i;
+#else
+    return 0;
+#endif
+  }
+
+  // appendTexts for the run's texts from position `from` on, those before
+  // it appended; returns how many of the run's texts are appended. A text
+  // equal to the one before (a categorised column repeats its value for
+  // every row of a node) is not measured again. The state is kept in
+  // locals while the loop runs: its byte stores could otherwise change the
+  // members, for all the compiler knows, and force them to be read again
+  // for every text.
+  template <typename Values>
+  size_t appendOtherTexts(const Values& values, size_t from, size_t count) {
     const char* last = lastText_;
     uint32_t length = lastLength_;
     uint32_t size = lastSize_;
@@ -406,7 +482,7 @@ class ColumnBuilder {
     char* bytes = static_cast<char*>(data_->blocks[kTextBytes].data());
     int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
     size_t capacity = textCapacity_;
-    size_t i = 0;
+    size_t i = from;
     for (; i < count; ++i) {
       const auto* text = static_cast<const char*>(values[i]);
 #if defined(__SSE2__)

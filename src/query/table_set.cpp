@@ -329,34 +329,28 @@ void TableSet::readAhead(uint32_t row, uint32_t end, size_t bytes) const {
 }
 
 std::pair<const NodeTable*, uint32_t> TableSet::storedRun(uint32_t first, uint32_t count, const void** plains) {
-  const char* at = start() + static_cast<size_t>(first) * kRowWidth;
-  NodeTable* node;
-  std::memcpy(&node, at, sizeof node);
-  if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
-  // Locals, as in nodeRun.
-  const char* const rowsStart = node->start();
-  uint32_t run = 0;
-  for (const uint32_t limit = std::min(count, kMaxRunRows); run < limit; ++run, at += kRowWidth) {
-    NodeTable* rowNode;
-    std::memcpy(&rowNode, at, sizeof rowNode);
-    if (rowNode != node) break;
-    uint32_t offset;
-    std::memcpy(&offset, at + sizeof rowNode, sizeof offset);
-    plains[run] = rowsStart + offset;
-  }
-  return {node, run};
+  const char* const references = start() + static_cast<size_t>(first) * kRowWidth;
+  return runOfNode(count, plains, [references](uint32_t i) { return references + size_t{i} * kRowWidth; });
 }
 
 std::pair<const NodeTable*, uint32_t> TableSet::nodeRun(const uint32_t* rows, uint32_t count, const void** plains) {
-  NodeTable* const node = reference(rows[0]).first;
+  const char* const references = start();
+  return runOfNode(count, plains,
+                   [references, rows](uint32_t i) { return references + static_cast<size_t>(rows[i]) * kRowWidth; });
+}
+
+template <typename ReferenceAt>
+std::pair<const NodeTable*, uint32_t> TableSet::runOfNode(uint32_t count, const void** plains,
+                                                          ReferenceAt referenceAt) {
+  NodeTable* node;
+  std::memcpy(&node, referenceAt(0), sizeof node);
   if (node != placedNode_ || placedColumns_ != selectedColumns) placeColumns(node);
   // Locals: the stores to plains could change the members, for all the
   // compiler knows, and force them to be read again for every row.
-  const char* const references = start();
   const char* const rowsStart = node->start();
   uint32_t run = 0;
   for (const uint32_t limit = std::min(count, kMaxRunRows); run < limit; ++run) {
-    const char* const at = references + static_cast<size_t>(rows[run]) * kRowWidth;
+    const char* const at = referenceAt(run);
     NodeTable* rowNode;
     std::memcpy(&rowNode, at, sizeof rowNode);
     if (rowNode != node) break;

@@ -186,6 +186,10 @@ class TableSet : public ResultSet, public Buffer {
   // on (at most `count` of them) that lie in one node: nodeRun for rows
   // read in stored order, walking their references one after the other.
   std::pair<const NodeTable*, uint32_t> storedRun(uint32_t first, uint32_t count, const void** plains);
+  // The run both take: referenceAt(i) is the address of the i-th row's
+  // reference (node and offset).
+  template <typename ReferenceAt>
+  std::pair<const NodeTable*, uint32_t> runOfNode(uint32_t count, const void** plains, ReferenceAt referenceAt);
   // Asks the processor to start reading `bytes` bytes of rows from the
   // plain part of stored row `row` on (when row < end) into its caches. A
   // node's rows lie one after the other, so a run's bytes from the row

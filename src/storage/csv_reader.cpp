@@ -120,7 +120,7 @@ void CSVReader::buildLayout() {
     // A floating-point conversion never fails, so it can wait until it is
     // read; an integer may not fit its column.
     if (isFloating(types[column])) {
-      numberColumns.push_back(column);
+      numberColumns.push_back(numberColumn(column));
     } else if (types[column] == STRING) {
       textColumns.push_back(column);
     } else {
@@ -227,7 +227,7 @@ void* CSVReader::getPointer(unsigned short col) {
     return textsCopiedAt != rowSerial ? splitter.field(col).text : rowView.getPointer(col);
   }
   // Integers, booleans and dates were stored by nextRow.
-  if (isFloating(types[col])) convertNumber(col);
+  if (isFloating(types[col])) convertNumber(numberColumn(col));
   return start() + rowOffsets[col];
 }
 
@@ -244,7 +244,7 @@ NodeIterator& CSVReader::getRowView() {
 
 NodeIterator& CSVReader::getFixedView() {
   if (rowView.hasRow()) {
-    for (const unsigned short column : numberColumns) convertNumber(column);
+    for (const NumberColumn& number : numberColumns) convertNumber(number);
   }
   return rowView;
 }
@@ -268,19 +268,19 @@ void CSVReader::setColumnNames(std::vector<std::string> names) { columnNames = s
 
 bool CSVReader::isNull(unsigned short column) const { return config.isNull(rowView.current, column); }
 
-void CSVReader::convertNumber(unsigned short column) {
-  if (convertedAt[column] == rowSerial || isNull(column)) return;
-  convertedAt[column] = rowSerial;
-  const LineSplitter::Field& field = splitter.field(column);
-  char* const dest = start() + rowOffsets[column];
+void CSVReader::convertNumber(const NumberColumn& number) {
+  if (convertedAt[number.column] == rowSerial || isNull(number.column)) return;
+  convertedAt[number.column] = rowSerial;
+  const LineSplitter::Field& field = splitter.field(number.column);
+  char* const dest = start() + number.offset;
   // The usual short decimal of a DOUBLE column is read here; the rest as
   // any text is.
   double value = 0;
-  if (types[column] == DOUBLE && short_number::readDouble(field.text, field.length, value)) {
+  if (number.isDouble && short_number::readDouble(field.text, field.length, value)) {
     unaligned::store<double>(dest, value);
     return;
   }
-  copyStringValueToBuffer(field.text, field.length, dest, types[column]);
+  copyStringValueToBuffer(field.text, field.length, dest, number.isDouble ? DOUBLE : FLOAT);
 }
 
 void CSVReader::throwColumnCount(char* line, size_t length) {

@@ -171,9 +171,19 @@ class CSVReader : public Buffer, public DataIterator {
   bool readRecord(char*& line, size_t& length, size_t& fields);
   // Converts the recorded fields into the row buffer, all but the numbers.
   void storeRow();
-  // Converts the floating-point number of `column` into the row buffer
+  // Where a DOUBLE or FLOAT column's value goes in the row.
+  struct NumberColumn {
+    unsigned short column;
+    unsigned short offset;  // of its value in the row
+    bool isDouble;
+  };
+  // The target of floating-point `column`.
+  NumberColumn numberColumn(unsigned short column) const {
+    return {column, rowOffsets[column], types[column] == DOUBLE};
+  }
+  // Converts the floating-point number of `number` into the row buffer
   // unless done for this row.
-  void convertNumber(unsigned short column);
+  void convertNumber(const NumberColumn& number);
   // How nextRow stores the values of an integer, BOOL or DATE column.
   struct CheckedColumn {
     unsigned short column;
@@ -209,7 +219,7 @@ class CSVReader : public Buffer, public DataIterator {
   size_t headerFields = 0;  // fields of the header line (0 without one)
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
   std::vector<std::string> columnNames;       // names for messages, file order
-  std::vector<unsigned short> numberColumns;  // floating-point columns, converted on demand
+  std::vector<NumberColumn> numberColumns;    // floating-point columns, converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order
   std::vector<CheckedColumn> checkedColumns;  // integer, BOOL and DATE columns, converted by nextRow
   std::vector<ConvertedValueCache> checkedValues; // column -> values of its texts, for checked columns

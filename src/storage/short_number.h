@@ -49,12 +49,12 @@ inline uint64_t digitsValue(uint64_t v) {
   return (((v & kPairs) * kFirstPairScales) + (((v >> 16) & kPairs) * kSecondPairScales)) >> 32;
 }
 
-// The number written by a text of 1 to `most` (at most kMostBytes) decimal
-// digits and nothing else: the usual integer field. `value` is untouched
-// when false.
+// The number written by a text of 1 to `most` decimal digits and nothing
+// else: the usual integer field. `most` is at most kMostBytes. `value` is
+// untouched when false.
 inline bool readDigits(const char* text, size_t length, size_t most, uint64_t& value) {
   // A length of 0 wraps around past every `most`.
-  if (length - 1 >= std::min(most, kMostBytes)) return false;
+  if (length - 1 >= most) return false;
   // Each digit less '0' is its value; no other byte gives 0 to 9.
   const uint64_t values = text_bytes::littleWord(text, length) ^ (everyByte('0') & kLowBytes[length]);
   if (!text_bytes::allDigitValues(values)) return false;

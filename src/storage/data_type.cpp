@@ -152,6 +152,10 @@ double exactDecimal(uint64_t mantissa, int scale) {
   return static_cast<double>(mantissa) / kExactPowersOfTen[scale];
 }
 
+// The number parsers below are declared inline so that the compiler folds
+// them, fast paths first, into copyStringValueToBuffer, which converts
+// every field of a loaded file: a call per step costs as much as the step.
+
 // strtol base 10 on the text. Short plain integers are read as one word,
 // the rest of the common plain form with from_chars; blanks, a plus sign,
 // overflow and text without digits take the C library's path.

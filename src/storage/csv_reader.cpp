@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "errors/database_exception.h"
+#include "storage/short_number.h"
 #include "storage/text_bytes.h"
+#include "storage/unaligned.h"
 
 namespace {
 
@@ -36,15 +38,22 @@ std::string numberText(const char* text) {
   return quotedText(text, length);
 }
 
-// Whether the field is an integer that converts into a column of `type`
-// for sure: 1 to 8 plain digits, or 1 to 4 for a SHORT. False for a BOOL
-// or DATE column, and for any other text, which may still convert.
-bool surelyFits(const char* text, size_t length, DATA_TYPE type) {
-  if (type != LONG && type != INT && type != SHORT) return false;
-  const size_t most = type == SHORT ? 4 : 8;
-  if (length == 0 || length > most) return false;
-  const uint64_t zeros = 0x3030'3030'3030'3030ULL >> (8 * (8 - length));
-  return text_bytes::allDigitValues(text_bytes::littleWord(text, length) ^ zeros);
+// Most plain digits that surely fit a column of `type`: 4 for a SHORT, all
+// that short_number reads for an INT or LONG, none for a BOOL or DATE.
+unsigned char plainDigitsFitting(DATA_TYPE type) {
+  if (type == SHORT) return 4;
+  return type == INT || type == LONG ? short_number::kMostBytes : 0;
+}
+
+// Stores the integer `value` as `width` bytes (2, 4 or 8) at `dest`.
+void storeInteger(char* dest, uint64_t value, unsigned width) {
+  if (width == 2) {
+    unaligned::store<int16_t>(dest, static_cast<int16_t>(value));
+  } else if (width == 4) {
+    unaligned::store<int32_t>(dest, static_cast<int32_t>(value));
+  } else {
+    unaligned::store<int64_t>(dest, static_cast<int64_t>(value));
+  }
 }
 
 }  // namespace
@@ -105,25 +114,23 @@ void CSVReader::buildLayout() {
   textColumns.clear();
   checkedColumns.clear();
   nullableColumns.clear();
+  checkedValues.assign(numColumns, ConvertedValueCache());
   for (unsigned short column = 0; column < numColumns; ++column) {
     if (nullable[column] != 0) nullableColumns.push_back(column);
     // A floating-point conversion never fails, so it can wait until it is
     // read; an integer may not fit its column.
     if (isFloating(types[column])) {
-      numberColumns.push_back(column);
+      numberColumns.push_back(numberColumn(column));
     } else if (types[column] == STRING) {
       textColumns.push_back(column);
     } else {
-      checkedColumns.push_back(column);
+      const auto width = static_cast<unsigned char>(getTypeWidth(types[column]));
+      checkedColumns.push_back({column, rowOffsets[column], width, plainDigitsFitting(types[column]), false});
+      // Indexed by column; only the checked columns' caches are used.
+      checkedValues[column] = ConvertedValueCache(width);
     }
   }
-  // Indexed by column; only the checked columns' caches are used.
-  checkedValues.assign(numColumns, ConvertedValueCache());
-  for (const unsigned short column : checkedColumns) {
-    checkedValues[column] = ConvertedValueCache(getTypeWidth(types[column]));
-  }
   convertedAt.assign(numColumns, 0);
-  valuesSkipped.assign(numColumns, 0);
   splitter.setColumns(numColumns);
   rowView = NodeIterator();
 }
@@ -220,7 +227,7 @@ void* CSVReader::getPointer(unsigned short col) {
     return textsCopiedAt != rowSerial ? splitter.field(col).text : rowView.getPointer(col);
   }
   // Integers, booleans and dates were stored by nextRow.
-  if (isFloating(types[col])) convertNumber(col);
+  if (isFloating(types[col])) convertNumber(numberColumn(col));
   return start() + rowOffsets[col];
 }
 
@@ -237,7 +244,7 @@ NodeIterator& CSVReader::getRowView() {
 
 NodeIterator& CSVReader::getFixedView() {
   if (rowView.hasRow()) {
-    for (const unsigned short column : numberColumns) convertNumber(column);
+    for (const NumberColumn& number : numberColumns) convertNumber(number);
   }
   return rowView;
 }
@@ -261,11 +268,19 @@ void CSVReader::setColumnNames(std::vector<std::string> names) { columnNames = s
 
 bool CSVReader::isNull(unsigned short column) const { return config.isNull(rowView.current, column); }
 
-void CSVReader::convertNumber(unsigned short column) {
-  if (!isFloating(types[column]) || convertedAt[column] == rowSerial || isNull(column)) return;
-  const LineSplitter::Field& field = splitter.field(column);
-  copyStringValueToBuffer(field.text, field.length, start() + rowOffsets[column], types[column]);
-  convertedAt[column] = rowSerial;
+void CSVReader::convertNumber(const NumberColumn& number) {
+  if (convertedAt[number.column] == rowSerial || isNull(number.column)) return;
+  convertedAt[number.column] = rowSerial;
+  const LineSplitter::Field& field = splitter.field(number.column);
+  char* const dest = start() + number.offset;
+  // The usual short decimal of a DOUBLE column is read here; the rest as
+  // any text is.
+  double value = 0;
+  if (number.isDouble && short_number::readDouble(field.text, field.length, value)) {
+    unaligned::store<double>(dest, value);
+    return;
+  }
+  copyStringValueToBuffer(field.text, field.length, dest, number.isDouble ? DOUBLE : FLOAT);
 }
 
 void CSVReader::throwColumnCount(char* line, size_t length) {
@@ -276,10 +291,19 @@ void CSVReader::throwColumnCount(char* line, size_t length) {
                           quotedText(line, length).c_str(), where().c_str());
 }
 
-void CSVReader::storeChecked(unsigned short column, char* row) {
+void CSVReader::skipValues(unsigned short column) {
+  for (CheckedColumn& checked : checkedColumns) checked.skipped = checked.skipped || checked.column == column;
+}
+
+void CSVReader::storeChecked(const CheckedColumn& checked, char* row) {
+  const unsigned short column = checked.column;
   const LineSplitter::Field& field = splitter.field(column);
-  if (valuesSkipped[column] != 0 && surelyFits(field.text, field.length, types[column])) return;
-  char* const dest = row + rowOffsets[column];
+  char* const dest = row + checked.offset;
+  uint64_t digits = 0;
+  if (short_number::readDigits(field.text, field.length, checked.plainDigits, digits)) {
+    if (!checked.skipped) storeInteger(dest, digits, checked.width);
+    return;
+  }
   ConvertedValueCache& values = checkedValues[column];
   if (values.copy(field.text, field.length, dest)) return;
   convertChecked(column, dest);
@@ -345,8 +369,8 @@ void CSVReader::storeRow() {
   char* const row = start();
   position = row + rowLength;
   if (config.nullBytes != 0) storeNulls(row);
-  for (const unsigned short column : checkedColumns) {
-    if (!config.isNull(row, column)) storeChecked(column, row);
+  for (const CheckedColumn& checked : checkedColumns) {
+    if (!config.isNull(row, checked.column)) storeChecked(checked, row);
   }
   ++rowSerial;
   rowView.reset(row, position, &config, 0);

@@ -52,8 +52,10 @@
 // (getPointer reads them in the line), so a caller that reads a few columns
 // does not pay for the others; every value that can be refused (integers
 // that do not fit their column, booleans, dates, the row's length) is
-// checked in nextRow(). An integer, boolean or date whose text the column
-// met before is stored from the column's ConvertedValueCache.
+// checked in nextRow(). An integer of a few plain digits, and a short
+// decimal of a DOUBLE column, is read as one word (short_number); any other
+// integer, boolean or date whose text the column met before is stored from
+// the column's ConvertedValueCache.
 class CSVReader : public Buffer, public DataIterator {
  public:
   // Longest stored row, fixed part and texts with their NULs.
@@ -113,7 +115,7 @@ class CSVReader : public Buffer, public DataIterator {
   // from the next row on, an integer there that surely fits is checked but
   // not converted, so the row may hold any value for it. Every value is
   // still refused as before.
-  void skipValues(unsigned short column) { valuesSkipped[column] = 1; }
+  void skipValues(unsigned short column);
 
   // The stored value of integer, BOOL or DATE column `column` (file order)
   // in the current row, not NULL and its values not skipped; the row must
@@ -169,13 +171,31 @@ class CSVReader : public Buffer, public DataIterator {
   bool readRecord(char*& line, size_t& length, size_t& fields);
   // Converts the recorded fields into the row buffer, all but the numbers.
   void storeRow();
-  // Converts the floating-point number of `column` into the row buffer
+  // Where a DOUBLE or FLOAT column's value goes in the row.
+  struct NumberColumn {
+    unsigned short column;
+    unsigned short offset;  // of its value in the row
+    bool isDouble;
+  };
+  // The target of floating-point `column`.
+  NumberColumn numberColumn(unsigned short column) const {
+    return {column, rowOffsets[column], types[column] == DOUBLE};
+  }
+  // Converts the floating-point number of `number` into the row buffer
   // unless done for this row.
-  void convertNumber(unsigned short column);
-  // Stores the integer, boolean or date of `column` into `row`, from its
-  // cache when the text was met before; throws for a value that does not
-  // convert or does not fit.
-  void storeChecked(unsigned short column, char* row);
+  void convertNumber(const NumberColumn& number);
+  // How nextRow stores the values of an integer, BOOL or DATE column.
+  struct CheckedColumn {
+    unsigned short column;
+    unsigned short offset;     // of its value in the row
+    unsigned char width;       // of its value
+    unsigned char plainDigits; // most plain digits that surely fit it; 0 for BOOL and DATE
+    bool skipped;              // the caller reads none of its values
+  };
+  // Stores the integer, boolean or date of `checked` into `row`: plain
+  // digits that surely fit straight, else from its cache when the text was
+  // met before; throws for a value that does not convert or does not fit.
+  void storeChecked(const CheckedColumn& checked, char* row);
   // Converts the integer, boolean or date of `column` to `dest`; throws as
   // storeChecked does.
   void convertChecked(unsigned short column, char* dest);
@@ -199,11 +219,10 @@ class CSVReader : public Buffer, public DataIterator {
   size_t headerFields = 0;  // fields of the header line (0 without one)
   std::vector<unsigned short> rowOffsets;  // column -> offset of its fixed value
   std::vector<std::string> columnNames;       // names for messages, file order
-  std::vector<unsigned short> numberColumns;  // floating-point columns, converted on demand
+  std::vector<NumberColumn> numberColumns;    // floating-point columns, converted on demand
   std::vector<unsigned short> textColumns;    // STRING columns, in column order
-  std::vector<unsigned short> checkedColumns; // integer, BOOL and DATE columns, converted by nextRow
+  std::vector<CheckedColumn> checkedColumns;  // integer, BOOL and DATE columns, converted by nextRow
   std::vector<ConvertedValueCache> checkedValues; // column -> values of its texts, for checked columns
-  std::vector<unsigned char> valuesSkipped;      // column -> 1 when the caller reads none of its values
   std::vector<unsigned short> nullableColumns; // columns that may hold NULL
   uint64_t textsCopiedAt = 0;                 // rowSerial when the texts were last copied
   std::vector<uint64_t> convertedAt;          // column -> rowSerial of its last conversion

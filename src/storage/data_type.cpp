@@ -14,10 +14,13 @@
 #include <strings.h>
 
 #include "errors/database_exception.h"
+#include "storage/short_number.h"
 #include "storage/text_bytes.h"
 #include "storage/unaligned.h"
 
 namespace {
+
+using short_number::everyByte;
 
 const char* const kUnknownType = "Unknown data type provided";
 
@@ -149,63 +152,16 @@ double exactDecimal(uint64_t mantissa, int scale) {
   return static_cast<double>(mantissa) / kExactPowersOfTen[scale];
 }
 
-// The low `bytes` bytes of a word set, for 0 to 8 bytes.
-constexpr uint64_t lowBytes(size_t bytes) { return bytes >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * bytes)) - 1; }
-
-// Every byte of a word set to `byte`.
-constexpr uint64_t everyByte(char byte) { return 0x0101'0101'0101'0101ULL * static_cast<unsigned char>(byte); }
-
 // The number parsers below are declared inline so that the compiler folds
 // them, fast paths first, into copyStringValueToBuffer, which converts
 // every field of a loaded file: a call per step costs as much as the step.
-
-// Reads a text of 1 to 8 characters made of digits and at most one decimal
-// point (at least one digit), as its digits without the point (`mantissa`)
-// and the count of digits after the point (`scale`): the usual number field
-// of a file, read as one word. The point is found and cut out, the digits
-// checked and combined by a few multiplications, with no branch on the
-// number's length or digits. False for any other text.
-inline bool readShortDecimal(const char* text, size_t length, uint64_t& mantissa, int& scale, bool& hasPoint) {
-  if (length == 0 || length > 8) return false;
-  const uint64_t word = text_bytes::littleWord(text, length);
-  // A byte equal to '.' is zero in `points`. Adding 0x7F to the low seven
-  // bits of a byte sets its top bit unless they are zero, and or-ing the
-  // byte itself covers a set top bit: after the complement only the bytes
-  // that were zero keep their top bit (no carry crosses a byte).
-  constexpr uint64_t kLow7 = 0x7F7F'7F7F'7F7F'7F7FULL;
-  const uint64_t points = word ^ everyByte('.');
-  const uint64_t isPoint = ~(((points & kLow7) + kLow7) | points | kLow7);
-  const size_t point = std::min<size_t>(static_cast<size_t>(std::countr_zero(isPoint)) / 8, length);
-  hasPoint = point < length;
-  const size_t digits = length - (hasPoint ? 1 : 0);
-  const uint64_t joined = (word & lowBytes(point)) | ((word >> 8) & ~lowBytes(point));
-  const uint64_t values = (joined ^ everyByte('0')) & lowBytes(digits);
-  if (digits == 0 || !text_bytes::allDigitValues(values)) return false;
-  // Eight digit values, the lowest byte most significant, led by zeros.
-  // v * 10 + (v >> 8) makes the even bytes 0, 2, 4 and 6 two-digit values
-  // p0 to p3; two multiplications then leave p0 * 10^6 + p1 * 10^4 +
-  // p2 * 10^2 + p3 in the top half of the word: kPairs picks p0 and p2
-  // (bytes 0 and 4), scaled by the two halves of kFirstPairScales, and,
-  // after a shift by two bytes, p1 and p3, scaled by kSecondPairScales.
-  uint64_t v = values << (8 * (8 - digits));
-  v = v * 10 + (v >> 8);
-  constexpr uint64_t kPairs = 0x0000'00FF'0000'00FFULL;
-  constexpr uint64_t kFirstPairScales = (uint64_t{1000000} << 32) | 100;
-  constexpr uint64_t kSecondPairScales = (uint64_t{10000} << 32) | 1;
-  v = (((v & kPairs) * kFirstPairScales) + (((v >> 16) & kPairs) * kSecondPairScales)) >> 32;
-  mantissa = v;
-  scale = static_cast<int>(hasPoint ? length - 1 - point : 0);
-  return true;
-}
 
 // strtol base 10 on the text. Short plain integers are read as one word,
 // the rest of the common plain form with from_chars; blanks, a plus sign,
 // overflow and text without digits take the C library's path.
 inline long parseInteger(const char* text, size_t length) {
-  uint64_t mantissa = 0;
-  int scale = 0;
-  bool hasPoint = false;
-  if (readShortDecimal(text, length, mantissa, scale, hasPoint) && !hasPoint) return static_cast<long>(mantissa);
+  uint64_t digits = 0;
+  if (short_number::readDigits(text, length, short_number::kMostBytes, digits)) return static_cast<long>(digits);
   long value = 0;
   const auto result = std::from_chars(text, text + length, value);
   if (result.ec == std::errc()) return value;
@@ -215,11 +171,9 @@ inline long parseInteger(const char* text, size_t length) {
 // parseInteger that tells a number beyond 64 bits apart: false for one,
 // where strtol would give the nearest bound.
 inline bool parseInteger64(const char* text, size_t length, long& value) {
-  uint64_t mantissa = 0;
-  int scale = 0;
-  bool hasPoint = false;
-  if (readShortDecimal(text, length, mantissa, scale, hasPoint) && !hasPoint) {
-    value = static_cast<long>(mantissa);
+  uint64_t digits = 0;
+  if (short_number::readDigits(text, length, short_number::kMostBytes, digits)) {
+    value = static_cast<long>(digits);
     return true;
   }
   const auto result = std::from_chars(text, text + length, value);
@@ -236,19 +190,14 @@ inline bool parseInteger64(const char* text, size_t length, long& value) {
 // that correctly, so the answer is the one strtod gives. False for any
 // other text.
 inline bool parsePlainDecimal(const char* text, size_t length, double& out) {
+  if (short_number::readDouble(text, length, out)) return true;
   uint64_t mantissa = 0;
   int scale = 0;
-  bool hasPoint = false;
-  if (readShortDecimal(text, length, mantissa, scale, hasPoint)) {
-    out = exactDecimal(mantissa, scale);
-    return true;
-  }
   const char* c = text;
   const char* const end = text + length;
   const bool negative = c != end && *c == '-';
   if (negative) ++c;
   int digits = 0;
-  mantissa = 0;
   for (; c != end && isDigit(*c); ++c, ++digits) mantissa = mantissa * 10 + static_cast<uint64_t>(*c - '0');
   if (c != end && *c == '.') {
     for (++c; c != end && isDigit(*c); ++c, ++digits, ++scale) {
@@ -286,7 +235,7 @@ inline float parseFloat(const char* text, size_t length) {
   uint64_t mantissa = 0;
   int scale = 0;
   bool hasPoint = false;
-  if (readShortDecimal(text, length, mantissa, scale, hasPoint) && mantissa <= kExactFloatMantissa) {
+  if (short_number::readDecimal(text, length, mantissa, scale, hasPoint) && mantissa <= kExactFloatMantissa) {
     return static_cast<float>(mantissa) / kExactFloatPowersOfTen[scale];
   }
   float value = 0;

@@ -282,18 +282,18 @@ size_t LineSplitter::splitShort(char* data, size_t available) {
   separators &= inLine;
   if (length == 0 || (special & inLine) != 0 || countOnes(separators) + 1 != columns_) return 0;
   // Exactly one separator between two fields: the loop runs the same number
-  // of times for every line.
-  Field* const out = fields_.data();
+  // of times for every line. The NULs written may alias any member, so the
+  // loop reads none.
+  Field* out = fields_.data();
   char* fieldStart = data;
-  for (unsigned short column = 0; column + 1 < columns_; ++column) {
+  for (; separators != 0; separators &= separators - 1) {
     char* const separatorAt = data + std::countr_zero(separators);
-    separators &= separators - 1;
     *separatorAt = '\0';
-    out[column] = {fieldStart, static_cast<size_t>(separatorAt - fieldStart)};
+    *out++ = {fieldStart, static_cast<size_t>(separatorAt - fieldStart)};
     fieldStart = separatorAt + 1;
   }
   data[length] = '\0';
-  out[columns_ - 1] = {fieldStart, static_cast<size_t>(data + length - fieldStart)};
+  *out = {fieldStart, static_cast<size_t>(data + length - fieldStart)};
   lineHasQuotes_ = false;
   lineHasNuls_ = false;
   return lineFeed + 1;

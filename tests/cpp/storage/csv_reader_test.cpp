@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -287,35 +288,42 @@ TEST_F(CSVReaderTest, DateFieldsConvertLikeTheGeneralConversion) {
   }
 }
 
-// Texts met again are stored from the column's cache: every row, in a file
-// whose few texts per column repeat in random order, must hold what the
-// general conversion gives its texts, including texts that differ only in
-// their last byte or past their eighth; and a refused text is refused again
-// with its own line when it comes back after accepted ones.
+// Plain digits that surely fit are stored straight, other texts met again
+// from the column's cache, short decimals read word-wise: every row, in a
+// file whose few texts per column repeat in random order, must hold what
+// the general conversion gives its texts, including texts that differ only
+// in their last byte or past their eighth, the longest plain digits of each
+// type and one more, and a point first or last; and a refused text is
+// refused again with its own line when it comes back after accepted ones.
 TEST_F(CSVReaderTest, RepeatedTextsStoreWhatTheirConversionGives) {
-  const std::vector<std::string> longs = {"0", "7", "-1", "12345678", "12345679", "123456789",
-                                          "1000000000001", "1000000000002", "100000000000000002", " 42"};
-  const std::vector<std::string> dates = {"2024-01-05", "2024-01-06", "2024-1-5", " 2024-01-05", "2149-06-06"};
-  const std::vector<std::string> bools = {"true", "True", "0", "no", "Y"};
-  const std::vector<std::string> shorts = {"1", "32767", "-32768", "099", "99"};
+  const std::vector<std::vector<std::string>> texts = {
+      {"0", "7", "-1", "12345678", "12345679", "123456789", "1000000000001", "1000000000002", "100000000000000002",
+       " 42", "99999999", "00000000", "+5", "-0", "1.5"},
+      {"2024-01-05", "2024-01-06", "2024-1-5", " 2024-01-05", "2149-06-06"},
+      {"true", "True", "0", "no", "Y"},
+      {"1", "32767", "-32768", "099", "99", "9999", "10000", "0000", "00032767", "+12"},
+      {"99999999", "2147483647", "-2147483648", "00000001", "012345678", "5", ""},
+      {"0.1", "5.", ".5", "-2.25", "12345678", "1234567.", ".1234567", "123456789", "1..2", "1e3", "9999.999"},
+  };
+  const DATA_TYPE types[] = {LONG, DATE, BOOL, SHORT, INT, DOUBLE};
+  const size_t columns = std::size(types);
   std::mt19937 random(7);
-  std::vector<std::array<std::string, 4>> rows(3000);
-  std::string content = "l,d,b,s\n";
+  std::vector<std::vector<std::string>> rows(3000);
+  std::string content = "l,d,b,s,i,f\n";
   for (auto& row : rows) {
-    row = {longs[random() % longs.size()], dates[random() % dates.size()], bools[random() % bools.size()],
-           shorts[random() % shorts.size()]};
-    content += row[0] + "," + row[1] + "," + row[2] + "," + row[3] + "\n";
+    for (size_t column = 0; column < columns; ++column) {
+      row.push_back(texts[column][random() % texts[column].size()]);
+      content += row.back() + (column + 1 < columns ? "," : "\n");
+    }
   }
-  reader.init(writeFile(content + "5,2024-01-05,maybe,1\n"), {LONG, DATE, BOOL, SHORT});
-  const DATA_TYPE types[] = {LONG, DATE, BOOL, SHORT};
-  const size_t widths[] = {8, 2, 1, 2};
+  reader.init(writeFile(content + "5,2024-01-05,maybe,1,1,1\n"), {types, types + columns});
   for (size_t line = 0; line < rows.size(); ++line) {
     ASSERT_TRUE(reader.nextRow()) << line;
-    for (unsigned short column = 0; column < 4; ++column) {
+    for (unsigned short column = 0; column < columns; ++column) {
       uint64_t expected = 0;
       copyStringValueToBuffer(rows[line][column].c_str(), reinterpret_cast<char*>(&expected), types[column]);
       uint64_t stored = 0;
-      std::memcpy(&stored, reader.getPointer(column), widths[column]);
+      std::memcpy(&stored, reader.getPointer(column), getTypeWidth(types[column]));
       ASSERT_EQ(stored, expected) << "line " << line + 2 << " '" << rows[line][column] << "'";
     }
   }

@@ -461,9 +461,15 @@ bool ArrowStreamReader::loadBlock() {
     return true;
   }
   if (!started_) startAhead();
+  // Waiting for a thread that has not begun the block would cost more
+  // than converting it here.
+  if (worker_->withdraw()) {
+    convertBlock(*ahead_, aheadJob_);
+  } else {
+    worker_->wait();
+  }
   // The block ahead is taken in its turn: what kept it from being
   // converted fails the load only once every row before it was handed out.
-  worker_->wait();
   if (aheadError_ != nullptr) std::rethrow_exception(std::exchange(aheadError_, nullptr));
   if (aheadBatch_ == nullptr) return false;
   std::swap(block_, ahead_);
@@ -500,6 +506,7 @@ void ArrowStreamReader::startAhead() {
     return;
   }
   aheadBatch_ = job.batch;
+  aheadJob_ = job;
   Block* const target = ahead_;
   worker_->run([this, target, job] { convertBlock(*target, job); });
 }

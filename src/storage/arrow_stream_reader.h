@@ -42,11 +42,14 @@
 // nextRow(). Any failure ends the reading: later calls answer false.
 //
 // With `convertAhead`, a thread of the reader's own converts the next block
-// while the caller works on the current one. It only reads the buffers of
-// batches the reader holds and writes the block it was given; every stream
-// callback, the release of every batch and every message stay on the
-// calling thread, and the rows, their order and the failures are those of
-// reading without it. The thread ends with the reader.
+// while the caller works on the current one; a block the thread has not
+// begun when the caller needs it the caller converts itself, so that a
+// thread slow to be scheduled costs no more than converting without it.
+// The thread only reads the buffers of batches the reader holds and writes
+// the block it was given; every stream callback, the release of every
+// batch and every message stay on the calling thread, and the rows, their
+// order and the failures are those of reading without it. The thread ends
+// with the reader.
 class ArrowStreamReader : public DataIterator {
  public:
   // Most rows converted at a time, and the most bytes a block of converted
@@ -226,6 +229,7 @@ class ArrowStreamReader : public DataIterator {
   Block* block_ = &blocks_[0];           // the current block
   Block* ahead_ = &blocks_[1];           // the block converted ahead
   Batch* aheadBatch_ = nullptr;          // its batch; null when no block is ahead
+  Job aheadJob_;                         // its rows
   std::exception_ptr aheadError_;        // why no block is ahead, to be thrown in its turn
   std::vector<std::string> terminated_;  // text index -> the current row's, with its NUL
   NodeIterator view_;

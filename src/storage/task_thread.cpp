@@ -36,12 +36,21 @@ void TaskThread::wait() {
   if (error != nullptr) std::rethrow_exception(error);
 }
 
+bool TaskThread::withdraw() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The thread moves the task out of task_ when it begins it.
+  if (!busy_ || !task_) return false;
+  task_ = nullptr;
+  busy_ = false;
+  return true;
+}
+
 void TaskThread::loop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return busy_ || stopping_; });
     if (!busy_) return;
-    std::function<void()> task = std::move(task_);
+    std::function<void()> task = std::exchange(task_, nullptr);
     lock.unlock();
     std::exception_ptr error;
     try {

@@ -8,7 +8,8 @@
 
 // A thread that runs the tasks its owner hands it, one at a time. The owner
 // hands a task over with run() and takes its outcome with wait(), which
-// throws what the task threw; a task must not touch what the owner uses
+// throws what the task threw, or takes it back with withdraw() while the
+// thread has not begun it; a task must not touch what the owner uses
 // until wait() returns. The thread starts with the object and is joined by
 // its destructor, which first waits for the task in hand.
 class TaskThread {
@@ -24,6 +25,10 @@ class TaskThread {
   // Waits until the task in hand is done and rethrows its exception, if
   // any; returns at once when there is none.
   void wait();
+  // Takes back the task in hand if the thread has not begun it: true then,
+  // and the task will not run (the owner may do its work itself); false
+  // when there is none or it has begun, which wait() then waits for.
+  bool withdraw();
 
  private:
   void loop();

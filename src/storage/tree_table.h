@@ -241,10 +241,18 @@ class TreeTable : public TableConfig {
   uint32_t placeBlock(uint32_t rows);
   // The block target of `node`, made on its first row.
   uint32_t blockTargetOf(NodeTable* node);
-  // The block target of the node agreeing with `path`, or kNoTarget when no
-  // live node agrees; pathIndex_ remembers it for the block's other rows
-  // of the same path prefix.
-  uint32_t blockTargetOfPath(const unsigned short* path);
+  // The block target of the node agreeing with `path`, whose first
+  // maxDepth_ positions pack into `prefix` (at most kCachedLevels of them),
+  // or kNoTarget when no live node agrees; pathIndex_ remembers it for the
+  // block's other rows of the same prefix.
+  uint32_t blockTargetOfPath(const unsigned short* path, uint64_t prefix);
+  // The first maxDepth_ positions of `path`, 16 bits each; maxDepth_ must
+  // be at most kCachedLevels.
+  uint64_t packedPrefix(const unsigned short* path) const {
+    uint64_t key = 0;
+    for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | path[position];
+    return key;
+  }
   // The same through findAgreeingNode (which takes currentPath).
   uint32_t blockTargetOfCurrentPath(const unsigned short* path);
   static constexpr uint32_t kNoTarget = UINT32_MAX;

@@ -126,17 +126,23 @@ uint32_t TreeTable::placeBlock(uint32_t rows) {
   NodeTable* node = nullptr;
   uint32_t target = 0;
   const unsigned short* previous = nullptr;
+  uint64_t previousPrefix = 0;
+  // No live node fixes more than maxDepth_ positions: rows agreeing on
+  // those agree with the same node. Up to kCachedLevels of them are
+  // compared packed into one number.
+  const bool packed = maxDepth_ <= kCachedLevels;
   uint32_t placed = 0;
   for (; placed < rows; ++placed) {
     const unsigned short* const path = blockPaths_.data() + size_t{placed} * numCategories;
-    // No live node fixes more than maxDepth_ positions: rows agreeing on
-    // those agree with the same node.
-    if (placed == 0 || !std::equal(path, path + maxDepth_, previous)) {
-      target = blockTargetOfPath(path);
+    const uint64_t prefix = packed ? packedPrefix(path) : 0;
+    const bool samePrefix = packed ? prefix == previousPrefix : std::equal(path, path + maxDepth_, previous);
+    if (placed == 0 || !samePrefix) {
+      target = packed ? blockTargetOfPath(path, prefix) : blockTargetOfCurrentPath(path);
       if (target == kNoTarget) break;
       node = blockTargets_[target].node;
     }
     previous = path;
+    previousPrefix = prefix;
     BlockTarget& taken = blockTargets_[target];
     const size_t used = node->used() + taken.bytes;
     const uint64_t threshold = uint64_t{node->splitAttempts} * NodeTable::kSplitThresholdStep;
@@ -164,20 +170,17 @@ void TreeTable::forgetBlockTargets() {
   pathSlotsTaken_.clear();
 }
 
-uint32_t TreeTable::blockTargetOfPath(const unsigned short* path) {
+uint32_t TreeTable::blockTargetOfPath(const unsigned short* path, uint64_t prefix) {
   // No live node fixes more than maxDepth_ positions: those name the node.
-  if (maxDepth_ > kCachedLevels) return blockTargetOfCurrentPath(path);
   if (pathIndex_.empty()) pathIndex_.assign(kTargetIndexSlots, {0, 0});
-  uint64_t key = 0;
-  for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | path[position];
-  size_t slot = blockIndexSlot(key);
+  size_t slot = blockIndexSlot(prefix);
   while (pathIndex_[slot].second != 0) {
-    if (pathIndex_[slot].first == key) return pathIndex_[slot].second - 1;
+    if (pathIndex_[slot].first == prefix) return pathIndex_[slot].second - 1;
     slot = (slot + 1) & (kTargetIndexSlots - 1);
   }
   const uint32_t target = blockTargetOfCurrentPath(path);
   if (target == kNoTarget) return target;
-  pathIndex_[slot] = {key, target + 1};
+  pathIndex_[slot] = {prefix, target + 1};
   pathSlotsTaken_.push_back(slot);
   return target;
 }

@@ -1,10 +1,12 @@
 // The task thread: tasks run one at a time, off the owner's thread, in the
-// order handed over, and what a task throws reaches the owner's wait().
+// order handed over, and what a task throws reaches the owner's wait(); a
+// task taken back runs not at all, one not taken back runs once.
 
 #include "storage/task_thread.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -58,6 +60,37 @@ INSTANTIATE_TEST_SUITE_P(
                       TaskCase{"middle_fails", {nullptr, "out of memory", nullptr}},
                       TaskCase{"last_fails", {nullptr, nullptr, "late"}}),
     [](const ::testing::TestParamInfo<TaskCase>& info) { return std::string(info.param.name); });
+
+TEST(TaskThreadTest, AWithdrawnTaskNeverRunsAndAnyOtherRunsOnce) {
+  TaskThread worker;
+  EXPECT_FALSE(worker.withdraw()) << "no task in hand";
+  int withdrawn = 0;
+  // Whether the thread begins a task before the owner takes it back is a
+  // race; over many tasks both sides come up.
+  for (int task = 0; task < 2000; ++task) {
+    int runs = 0;
+    worker.run([&runs] { ++runs; });
+    if (task % 2 == 1) std::this_thread::yield();
+    const bool taken = worker.withdraw();
+    worker.wait();
+    ASSERT_EQ(runs, taken ? 0 : 1) << "task " << task;
+    EXPECT_FALSE(worker.withdraw()) << "task " << task << " was waited for";
+    withdrawn += taken ? 1 : 0;
+  }
+  EXPECT_GT(withdrawn, 0);
+  // A task the thread has begun stays with it.
+  std::atomic<bool> begun = false;
+  bool finished = false;
+  worker.run([&] {
+    begun = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    finished = true;
+  });
+  while (!begun) std::this_thread::yield();
+  EXPECT_FALSE(worker.withdraw());
+  worker.wait();
+  EXPECT_TRUE(finished);
+}
 
 TEST(TaskThreadTest, DestructorWaitsForTheTaskInHand) {
   bool finished = false;

@@ -471,9 +471,9 @@ bool ArrowStreamReader::loadBlock() {
   // The block ahead is taken in its turn: what kept it from being
   // converted fails the load only once every row before it was handed out.
   if (aheadError_ != nullptr) std::rethrow_exception(std::exchange(aheadError_, nullptr));
-  if (aheadBatch_ == nullptr) return false;
+  if (aheadJob_.batch == nullptr) return false;
   std::swap(block_, ahead_);
-  currentBatch_ = aheadBatch_;
+  currentBatch_ = aheadJob_.batch;
   startAhead();
   return true;
 }
@@ -497,7 +497,7 @@ bool ArrowStreamReader::nextJob(Job& job) {
 }
 
 void ArrowStreamReader::startAhead() {
-  aheadBatch_ = nullptr;
+  aheadJob_ = Job();
   Job job;
   try {
     if (!nextJob(job)) return;
@@ -505,7 +505,6 @@ void ArrowStreamReader::startAhead() {
     aheadError_ = std::current_exception();
     return;
   }
-  aheadBatch_ = job.batch;
   aheadJob_ = job;
   Block* const target = ahead_;
   worker_->run([this, target, job] { convertBlock(*target, job); });

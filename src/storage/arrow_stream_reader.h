@@ -228,8 +228,7 @@ class ArrowStreamReader : public DataIterator {
   Block blocks_[2];                      // the current block and the one converted ahead
   Block* block_ = &blocks_[0];           // the current block
   Block* ahead_ = &blocks_[1];           // the block converted ahead
-  Batch* aheadBatch_ = nullptr;          // its batch; null when no block is ahead
-  Job aheadJob_;                         // its rows
+  Job aheadJob_;                         // its rows; their batch null when no block is ahead
   std::exception_ptr aheadError_;        // why no block is ahead, to be thrown in its turn
   std::vector<std::string> terminated_;  // text index -> the current row's, with its NUL
   NodeIterator view_;

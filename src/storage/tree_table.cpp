@@ -352,8 +352,7 @@ NodeTable* TreeTable::locateNode() {
 
 NodeTable* TreeTable::findAgreeingNode() {
   if (maxDepth_ > kCachedLevels) return searchPath(currentPath);
-  uint64_t key = 0;
-  for (unsigned short position = 0; position < maxDepth_; ++position) key = key << 16 | currentPath[position];
+  const uint64_t key = packedPrefix(currentPath.data());
   if (nodeCache_.empty()) nodeCache_.assign(size_t{1} << kNodeCacheBits, CachedNode{0, nullptr, 0});
   CachedNode& slot = nodeCache_[cacheSlot(key)];
   if (slot.path == key && slot.generation == cacheGeneration_) return slot.node;

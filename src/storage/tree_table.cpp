@@ -36,6 +36,23 @@ void copyFixedWidth(char* target, const char* source, unsigned short width) {
   }
 }
 
+// Copies the `count` category numbers at `numbers` to `target`; the few
+// of a row at a low level with copies of constant length.
+void copyNumbers(char* target, const unsigned short* numbers, unsigned short count) {
+  switch (count) {
+    case 0:
+      return;
+    case 1:
+      std::memcpy(target, numbers, NodeTable::numbersBytes(1));
+      return;
+    case 2:
+      std::memcpy(target, numbers, NodeTable::numbersBytes(2));
+      return;
+    default:
+      std::memcpy(target, numbers, NodeTable::numbersBytes(count));
+  }
+}
+
 // Entries of a table indexed by category number.
 constexpr size_t kNumbers = 65536;
 
@@ -141,11 +158,11 @@ void TreeTable::prepareCopyPlan() {
   }
 
   const unsigned short numTexts = rowConfig_.numStrings;
-  textIsPlain_.assign(numTexts, 0);
+  plainTexts_.clear();
   scannedTexts_.assign(numTexts, nullptr);
   scannedTextBytes_.assign(numTexts, 0);
   for (unsigned short text = 0; text < numTexts; ++text) {
-    textIsPlain_[text] = isPlain[rowConfig_.columns[rowConfig_.numFixed + text]];
+    if (isPlain[rowConfig_.columns[rowConfig_.numFixed + text]] != 0) plainTexts_.push_back(text);
   }
 
   levelSources_.clear();
@@ -196,8 +213,7 @@ NodeTable* TreeTable::insertNode(unsigned int pathIndex, unsigned short level) {
   return node.release();
 }
 
-void TreeTable::requireRowLayout(const NodeConfig* config) {
-  if (journal_ != nullptr && config == journal_->checkedLayout && config != nullptr) return;
+void TreeTable::checkRowLayout(const NodeConfig* config) {
   if (nodes.empty()) throw DatabaseException("Tree table is not initialised");
   if (config == nullptr || config->types != rowConfig_.types || config->nullBits != rowConfig_.nullBits) {
     throw DatabaseException("Row layout does not match the columns of the table");
@@ -223,7 +239,7 @@ void TreeTable::addScannedRow(const char* plain) {
   for (unsigned short position = 0; position < numCategories; ++position) {
     const LevelSource& source = levelSources_[position];
     if (source.nullBit != NodeConfig::kNoNullBit && rowConfig_.isNull(plain, categoryColumns[position])) {
-      currentPath[position] = NULL_CATEGORY;
+      setPathNumber(position, NULL_CATEGORY);
       lastKnown_[position] = 0;
       continue;
     }
@@ -233,12 +249,12 @@ void TreeTable::addScannedRow(const char* plain) {
       const size_t length = rowTextBytes_[source.place] - 1;
       const unsigned short known = source.texts == nullptr ? 0 : source.texts->getIntOfText(text, length);
       if (known != 0) {
-        currentPath[position] = known;
+        setPathNumber(position, known);
         continue;
       }
       // The maps take NUL-terminated texts; the row's need not be.
       newText_.assign(text, length);
-      currentPath[position] = categoryNumber(position, newText_.data());
+      setPathNumber(position, categoryNumber(position, newText_.data()));
       continue;
     }
     // Rows often repeat the previous row's value: its number is still in
@@ -250,13 +266,14 @@ void TreeTable::addScannedRow(const char* plain) {
     alignas(8) char value[8];
     std::memcpy(value, &bits, sizeof value);
     lastKnown_[position] = 0;
-    currentPath[position] = categoryNumber(position, value);
+    setPathNumber(position, categoryNumber(position, value));
     lastValue_[position] = bits;
     lastKnown_[position] = 1;
   }
 
+  // A row on the last row's path goes to its node unless nodes changed since.
+  NodeTable* node = lastNode_ != nullptr && lastNodeGeneration_ == cacheGeneration_ ? lastNode_ : locateNode();
   for (;;) {
-    NodeTable* node = locateNode();
     const uint64_t threshold = uint64_t{node->splitAttempts} * NodeTable::kSplitThresholdStep;
     // An empty node cannot be split: it takes the row whatever its block's
     // size (a rolled back load leaves its blocks grown).
@@ -265,7 +282,10 @@ void TreeTable::addScannedRow(const char* plain) {
       break;
     }
     if (node->performSplit()) splitTable(node->pathIndex);
+    node = locateNode();
   }
+  lastNode_ = node;
+  lastNodeGeneration_ = cacheGeneration_;
   ++numRows;
 }
 
@@ -282,17 +302,10 @@ size_t TreeTable::scanRow(const NodeIterator& row) {
   return plainLengthOfTexts();
 }
 
-size_t TreeTable::plainLengthOfTexts() const {
-  size_t length = plainConfig.fixedWidth;
-  for (size_t index = 0; index < textIsPlain_.size(); ++index) {
-    if (textIsPlain_[index] != 0) length += rowTextBytes_[index];
-  }
+void TreeTable::refuseRowLength(size_t length) const {
   const size_t stored = length + NodeTable::numbersBytes(numCategories);
-  if (stored > kMaxRowBytes) {
-    throw DatabaseException("Row of %d bytes exceeds the limit of %d bytes per stored row",
-                            static_cast<int>(stored), static_cast<int>(kMaxRowBytes));
-  }
-  return length;
+  throw DatabaseException("Row of %d bytes exceeds the limit of %d bytes per stored row",
+                          static_cast<int>(stored), static_cast<int>(kMaxRowBytes));
 }
 
 unsigned short TreeTable::categoryNumber(unsigned short position, void* value) {
@@ -350,7 +363,7 @@ NodeTable* TreeTable::locateNode() {
   return found != nullptr ? found : openBranch();
 }
 
-NodeTable* TreeTable::findAgreeingNode() {
+NodeTable* TreeTable::searchAgreeingNode() {
   if (maxDepth_ > kCachedLevels) return searchPath(currentPath);
   const uint64_t key = packedPrefix(currentPath.data());
   if (nodeCache_.empty()) nodeCache_.assign(size_t{1} << kNodeCacheBits, CachedNode{0, nullptr, 0});
@@ -389,19 +402,15 @@ void TreeTable::writeRow(NodeTable& node, const char* plain) {
 
 char* TreeTable::writeRowAt(char* target, unsigned short level, const unsigned short* path, const char* plain,
                             const char* const* texts, const size_t* textBytes) const {
-  const size_t numbersBytes = NodeTable::numbersBytes(level);
-  if (numbersBytes != 0) {
-    text_bytes::copy(target, reinterpret_cast<const char*>(path + (numCategories - level)), numbersBytes);
-    target += numbersBytes;
-  }
+  copyNumbers(target, path + (numCategories - level), level);
+  target += NodeTable::numbersBytes(level);
   if (plainConfig.numColumns == 0) *target = 0;
   for (const FixedCopy& copy : fixedCopies_) {
     text_bytes::copy(target + copy.target, plain + copy.source, copy.width);
   }
   if (!nullCopies_.empty()) writeNullBits(target, plain);
   char* text = target + plainConfig.fixedWidth;
-  for (size_t index = 0; index < textIsPlain_.size(); ++index) {
-    if (textIsPlain_[index] == 0) continue;
+  for (const unsigned short index : plainTexts_) {
     const size_t length = textBytes[index] - 1;
     text_bytes::copy(text, texts[index], length);
     text[length] = '\0';
@@ -528,9 +537,16 @@ void TreeTable::renumberRows(NodeTable& node, unsigned int position, const std::
   // Rows hold the numbers of the positions their node's path leaves unset.
   if (position + node.level < numCategories) return;
   const auto slot = static_cast<unsigned short>(position - (numCategories - node.level));
-  for (char* row = node.start(); row < node.position; row += node.rowLength(row)) {
+  const auto rewrite = [&renumbered, slot](char* row) {
     char* stored = row + NodeTable::numbersBytes(slot);
     NodeTable::setCategoryNumberAt(stored, renumbered[NodeTable::categoryNumberAt(stored)]);
+  };
+  if (plainConfig.numStrings == 0) {
+    // Rows without texts lie at a fixed stride.
+    const size_t stride = NodeTable::numbersBytes(node.level) + plainConfig.fixedWidth;
+    for (char* row = node.start(); row < node.position; row += stride) rewrite(row);
+  } else {
+    for (char* row = node.start(); row < node.position; row += node.rowLength(row)) rewrite(row);
   }
   if (slot == 0) node.forgetSplitScan();
 }

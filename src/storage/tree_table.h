@@ -202,16 +202,35 @@ class TreeTable : public TableConfig {
   void journalRenumbering(unsigned int position, const std::vector<unsigned short>& renumbered);
   // Checks that rows in the layout `config` fit the table; during a load,
   // once per layout.
-  void requireRowLayout(const NodeConfig* config);
+  void requireRowLayout(const NodeConfig* config) {
+    if (journal_ != nullptr && config == journal_->checkedLayout && config != nullptr) return;
+    checkRowLayout(config);
+  }
+  // requireRowLayout for a layout not yet found to fit.
+  void checkRowLayout(const NodeConfig* config);
   // Measures the incoming row, remembers where its texts lie in
   // scannedTexts_ and scannedTextBytes_ and checks the row length limit;
   // returns the stored plain length.
   size_t scanRow(const NodeIterator& row);
   // The stored plain length of a row with the texts at rowTexts_ and
   // rowTextBytes_; checks the row length limit.
-  size_t plainLengthOfTexts() const;
+  size_t plainLengthOfTexts() const {
+    size_t length = plainConfig.fixedWidth;
+    for (const unsigned short index : plainTexts_) length += rowTextBytes_[index];
+    if (length + NodeTable::numbersBytes(numCategories) > kMaxRowBytes) refuseRowLength(length);
+    return length;
+  }
+  // Throws the row length limit's message for a plain part of `length` bytes.
+  [[noreturn]] void refuseRowLength(size_t length) const;
   // addRow once the row's texts are known: `plain` is the incoming row.
   void addScannedRow(const char* plain);
+  // Sets the number of path position `position` in currentPath; a number
+  // that differs forgets the last row's node.
+  void setPathNumber(unsigned short position, unsigned short number) {
+    if (currentPath[position] == number) return;
+    currentPath[position] = number;
+    lastNode_ = nullptr;
+  }
   // The number of the row's value at path position `position`, numbering
   // a new value; throws FullLevelException naming the column when the
   // level's map has no number left for it.
@@ -219,8 +238,18 @@ class TreeTable : public TableConfig {
   // Gives a value that `map` (the level's map) does not hold a number.
   void numberNewValue(unsigned short position, ColumnMapBase& map, void* value);
   NodeTable* locateNode();
-  // The live node agreeing with currentPath, nullptr if none.
-  NodeTable* findAgreeingNode();
+  // The live node agreeing with currentPath, nullptr if none; a hit in the
+  // node cache without a call.
+  NodeTable* findAgreeingNode() {
+    if (maxDepth_ <= kCachedLevels && !nodeCache_.empty()) {
+      const uint64_t key = packedPrefix(currentPath.data());
+      const CachedNode& slot = nodeCache_[cacheSlot(key)];
+      if (slot.path == key && slot.generation == cacheGeneration_) return slot.node;
+    }
+    return searchAgreeingNode();
+  }
+  // findAgreeingNode past the cache, which it fills.
+  NodeTable* searchAgreeingNode();
   // Opens a node for a row whose path agrees with no live node.
   NodeTable* openBranch();
   NodeTable* searchPath(const std::vector<unsigned short>& path);
@@ -269,7 +298,7 @@ class TreeTable : public TableConfig {
   std::vector<FixedCopy> fixedCopies_;
   std::vector<NullCopy> nullCopies_;          // empty when the bitmap is a fixed copy
   std::vector<LevelSource> levelSources_;
-  std::vector<unsigned char> textIsPlain_;    // incoming text index -> stored plain
+  std::vector<unsigned short> plainTexts_;    // incoming indexes of the texts stored plain, in order
   std::vector<const char*> scannedTexts_;     // texts of a row read by scanRow
   std::vector<size_t> scannedTextBytes_;      // their lengths + 1
   // The current row's texts by incoming text index, and their lengths + 1:
@@ -329,6 +358,11 @@ class TreeTable : public TableConfig {
   void clearNodeCache();
   std::vector<CachedNode> nodeCache_;
   uint64_t cacheGeneration_ = 1;
+  // The node that took the last row, whose path currentPath still holds
+  // while it is set; valid only while lastNodeGeneration_ equals
+  // cacheGeneration_. Rows of one node in a run skip the search.
+  NodeTable* lastNode_ = nullptr;
+  uint64_t lastNodeGeneration_ = 0;
   unsigned short maxDepth_ = 0;  // most path positions any live node fixes
   std::unique_ptr<LoadJournal> journal_;  // set during a load
 };

@@ -29,6 +29,8 @@ size_t targetIndexSlot(const NodeTable* node) { return blockIndexSlot(reinterpre
 
 uint32_t TreeTable::addBlock(const RowBlock& block) {
   requireRowLayout(block.config);
+  // The search of the block's nodes overwrites currentPath.
+  lastNode_ = nullptr;
   uint32_t rows = std::min(block.rows, kBlockRows);
   rows = numberBlock(block, rows);
   rows = measureBlock(block, rows);
@@ -107,9 +109,7 @@ uint32_t TreeTable::measureBlock(const RowBlock& block, uint32_t rows) {
   for (uint32_t row = 0; row < rows; ++row) {
     const size_t* const bytes = block.textBytesOf(row);
     size_t length = plainConfig.fixedWidth;
-    for (size_t index = 0; index < textIsPlain_.size(); ++index) {
-      if (textIsPlain_[index] != 0) length += bytes[index];
-    }
+    for (const unsigned short index : plainTexts_) length += bytes[index];
     // addRow refuses the row with its message.
     if (length + numbersBytes > kMaxRowBytes) return row;
     blockLengths_[row] = length;

@@ -233,18 +233,23 @@ TEST(TreeTableSplitTest, SplitFailuresLeaveTheTreeIntact) {
   EXPECT_EQ(categorised.nodes.size(), 1u);
 }
 
+// Paths alternating row by row, and long runs of one path that go on
+// through the splits of their node.
 TEST(TreeTableSplitTest, TableOfOnlyCategorisedColumnsKeepsItsRowsAfterSplits) {
-  TreeTable table;
-  configure(table, {INT, SHORT}, {0, 1});
-  RowBuilder rows({INT, SHORT});
-  std::vector<Row> loaded;
-  for (int i = 0; i < 60000; ++i) {
-    loaded.push_back({std::to_string(i % 3), std::to_string(i % 2)});
-    table.addRow(rows.row(loaded.back()));
+  for (const int run : {1, 7000}) {
+    SCOPED_TRACE("rows per path " + std::to_string(run));
+    TreeTable table;
+    configure(table, {INT, SHORT}, {0, 1});
+    RowBuilder rows({INT, SHORT});
+    std::vector<Row> loaded;
+    for (int i = 0; i < 60000; ++i) {
+      loaded.push_back({std::to_string(i / run % 3), std::to_string(i / run % 2)});
+      table.addRow(rows.row(loaded.back()));
+    }
+    EXPECT_GT(table.nodes.size(), 1u);
+    table.validateTree();
+    EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
   }
-  EXPECT_GT(table.nodes.size(), 1u);
-  table.validateTree();
-  EXPECT_EQ(sorted(readAll(table)), sorted(loaded));
 }
 
 // A second level whose values arrive in every order, renumbered at once
@@ -294,23 +299,30 @@ TEST(TreeTableRebalanceTest, RenumberingRewritesPathsAndStoredRows) {
   }
 }
 
+// A refused row may have numbered its first level already: the next row on
+// that number must still find its own node, not the one of the row before.
 TEST(TreeTableRebalanceTest, OnlyAFullMapRefusesAValueAndNamesTheColumn) {
-  const std::vector<DATA_TYPE> types{STRING, INT};
+  const std::vector<DATA_TYPE> types{STRING, INT, INT};
   TreeTable table;
+  table.columnMaps[2] = test_support::makeMap(INT);
   table.columnMaps[1] = test_support::makeMap(INT);
   ColumnMapBase* map = table.columnMaps[1];
   // Every number but one taken, neighbours one apart.
   for (int value = 0; value < 2 * 65533; value += 2) map->add(&value, 0);
   map->recalculatePositions();
-  table.init(types, {1});
+  table.init(types, {2, 1});
   RowBuilder rows(types);
-  table.addRow(rows.row({"first", "4"}));
-  table.addRow(rows.row({"second", "5"}));
+  table.addRow(rows.row({"first", "4", "1"}));
+  table.addRow(rows.row({"second", "5", "1"}));
+  table.splitTable(0);
   EXPECT_EQ(map->getSize(), 65534u);
-  EXPECT_EQ(test_support::messageOf([&] { table.addRow(rows.row({"third", "7"})); }),
+  EXPECT_EQ(test_support::messageOf([&] { table.addRow(rows.row({"third", "7", "2"})); }),
             "Unable to add another value to column 1. Column should be setup as non-category.");
   EXPECT_EQ(table.numRows, 2u);
-  EXPECT_EQ(readAll(table), (std::vector<Row>{{"first", "4"}, {"second", "5"}}));
+  EXPECT_EQ(readAll(table), (std::vector<Row>{{"first", "4", "1"}, {"second", "5", "1"}}));
+  table.addRow(rows.row({"fourth", "5", "2"}));
+  EXPECT_EQ(table.nodes.size(), 2u);
+  EXPECT_EQ(readAll(table), (std::vector<Row>{{"first", "4", "1"}, {"second", "5", "1"}, {"fourth", "5", "2"}}));
   table.validateTree();
 }
 

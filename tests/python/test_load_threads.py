@@ -68,13 +68,15 @@ def write_file(path, records):
 
 def load(tmp_path, threads, shape, first, second):
     """Table t made as `shape` says and loaded from `first`, then from
-    `second`, with loads on `threads` threads; answers the rows and the
-    second load's error."""
+    `second`, then from `first` again, with loads on `threads` threads;
+    answers the rows and the second load's error (the third load follows
+    a failed one into the nodes it left)."""
     with settings(tmp_path, f"threads={threads}\n"):
         db = tabulon.DatabaseParser()
         db.executeCommand(SHAPES[shape](first))
         db.executeCommand(f"load t from '{first}'")
         failure = error(db.executeCommand, f"load t from '{second}'")
+        db.executeCommand(f"load t from '{first}'")
         return db.executeSelect("select * from t").fetchAll(), failure
 
 
@@ -84,24 +86,25 @@ def test_rows_load_alike_on_one_thread_and_on_several(tmp_path, shape):
     first = write_file(tmp_path / "first.csv", [random_record(rng) for _ in range(ROWS)])
     second = write_file(tmp_path / "second.csv", [random_record(rng) for _ in range(ROWS)])
     one, failure = load(tmp_path, 1, shape, first, second)
-    assert failure is None and len(one) == 2 * ROWS
+    assert failure is None and len(one) == 3 * ROWS
     for threads in (2, 4):
         assert load(tmp_path, threads, shape, first, second) == (one, None)
 
 
+@pytest.mark.parametrize("shape", ["plain", "cat"])
 @pytest.mark.parametrize("fault", sorted(FAULTS))
 @pytest.mark.parametrize("place", [3, ROWS // 2, ROWS - 1])
-def test_a_bad_record_fails_the_load_and_the_sample_alike_wherever_it_lies(tmp_path, fault, place):
+def test_a_bad_record_fails_the_load_and_the_sample_alike_wherever_it_lies(tmp_path, fault, place, shape):
     rng = random.Random(f"{fault} {place}")
     first = write_file(tmp_path / "first.csv", [random_record(rng) for _ in range(200)])
     records = [random_record(rng) for _ in range(ROWS)]
     records[place] = FAULTS[fault][0] + "\n"
     second = write_file(tmp_path / "second.csv", records)
     line = 2 + sum(record.count("\n") for record in records[:place])
-    one, failure = load(tmp_path, 1, "plain", first, second)
+    one, failure = load(tmp_path, 1, shape, first, second)
     assert failure.startswith(FAULTS[fault][1]) and failure.endswith(f", line {line} of {second}")
-    assert len(one) == 200
-    assert load(tmp_path, 4, "plain", first, second) == (one, failure)
+    assert len(one) == 400
+    assert load(tmp_path, 4, shape, first, second) == (one, failure)
     # Sampling the file reaches the record too: b stays a candidate to the end.
     for threads in (1, 2, 4):
         with settings(tmp_path, f"threads={threads}\n"):
@@ -118,7 +121,7 @@ def test_a_quoted_field_open_at_the_end_of_the_file_fails_alike(tmp_path, rows):
     expected = f"Quoted field on line {line} of {second} is not closed before the end of the file"
     for threads in (1, 4):
         loaded, failure = load(tmp_path, threads, "plain", first, second)
-        assert failure == expected and len(loaded) == 10
+        assert failure == expected and len(loaded) == 20
 
 
 @pytest.mark.parametrize("header", ['"i,\nl",h\n', "\n\r\ni,l\n"])

@@ -138,8 +138,8 @@ def test_headers_over_several_lines_or_after_empty_lines_are_skipped(tmp_path, h
 # free slots. Numbering each key as it first arrives must find it again
 # wherever it recurs, on one thread or several.
 LEVEL_KEYS = {
-    "int": [-2**31, 2**31 - 1, -635640151, -635640150, -635640152, -1, 0],
-    "long": [-2**63, 2**63 - 1, -5355012958186642775, -5355012958186642774, -1, 0],
+    "int": [-2**31, 2**31 - 1, -635641175, -635641174, -635641176, -1, 0],
+    "long": [-2**63, 2**63 - 1, -5355537731544096087, -5355537731544096086, -1, 0],
     "double": [-1.7976931348623157e308, 1.7976931348623157e308, -1.5, -0.0, 0.25],
 }
 

@@ -167,8 +167,6 @@ class ColumnMap : public ColumnMapBase {
   };
 
   static constexpr bool kDirect = sizeof(T) <= 2;
-  // Marks a present entry of the lookup table above its 16-bit number.
-  static constexpr uint32_t kPresent = 0x10000;
 
   // The value's bits as an unsigned number of its width; every NaN, which
   // the map holds as one value, has the same key.
@@ -183,6 +181,9 @@ class ColumnMap : public ColumnMapBase {
     std::memcpy(&bits, &value, sizeof(T));
     return bits;
   }
+
+  // Marks a present entry of the lookup table above its 16-bit number.
+  static constexpr uint32_t kPresent = ValueHashIndex<Key>::kPresent;
 
   // kPresent | number for a value in the map, else 0.
   uint32_t lookup(const T& value) const {

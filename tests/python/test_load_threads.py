@@ -134,3 +134,33 @@ def test_headers_over_several_lines_or_after_empty_lines_are_skipped(tmp_path, h
             db.executeCommand("create table t (i int, l long)")
             db.executeCommand(f"load t from '{path}'")
             assert db.executeSelect("select * from t").fetchAll() == [(k, k * 2) for k in range(3000)]
+
+
+# A level of many distinct keys in random order: values of a dense range
+# and scattered ones, the type's ends, and the bits a hash slot keeps for
+# free slots. Numbering each key as it first arrives must find it again
+# wherever it recurs, on one thread or several.
+LEVEL_KEYS = {
+    "int": [-2**31, 2**31 - 1, -635641175, -635641174, -635641176, -1, 0],
+    "long": [-2**63, 2**63 - 1, -5355537731544096087, -5355537731544096086, -1, 0],
+    "double": [-1.7976931348623157e308, 1.7976931348623157e308, -1.5, -0.0, 0.25],
+}
+
+
+@pytest.mark.parametrize("kind", sorted(LEVEL_KEYS))
+def test_a_level_of_many_keys_in_random_order_loads_every_key(tmp_path, kind):
+    rng = random.Random(kind)
+    keys = LEVEL_KEYS[kind] + list(range(-1500, 1500)) + [rng.randint(-2**31, 2**31 - 1) for _ in range(1500)]
+    rows = [(i, rng.choice(keys)) for i in range(4 * ROWS)]
+    path = tmp_path / "keys.csv"
+    path.write_text("id,key\n" + "".join(f"{i},{key!r}\n" for i, key in rows))
+    bound = sorted(keys)[len(keys) // 3]
+    expected = (sorted(rows), sum(1 for _, key in rows if key <= bound))
+    for threads in (1, 2):
+        with settings(tmp_path, f"threads={threads}\n"):
+            db = tabulon.DatabaseParser()
+            db.executeCommand(f"create table t (id int, key {kind} cat 1)")
+            db.executeCommand(f"load t from '{path}'")
+            loaded = sorted(db.executeSelect("select id, key from t").fetchAll())
+            below = len(db.executeSelect(f"select id from t where key <= {bound!r}").fetchAll())
+            assert (loaded, below) == expected, threads

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <type_traits>
+#include <typeinfo>
 #include <functional>
 #include <map>
 #include <limits>
@@ -243,8 +246,14 @@ TEST(ColumnMap, ValuesNumberedOutOfOrderJoinTheOrderWhenNeeded) {
     ColumnMap<int> map;
     std::map<int, unsigned short> numbers;
     // A few values in order, then the rest wherever a number is free.
-    for (int value : test_support::arrivalOrder("random", 400)) {
-      value *= 5;
+    // Then the ends of the int range and the key the hash index keeps
+    // for its free slots, which it must hold beside them.
+    std::vector<int> arrivals = test_support::arrivalOrder("random", 400);
+    for (int& value : arrivals) value *= 5;
+    const int freeKey = static_cast<int>(ValueHashIndex<uint32_t>::kFreeKey);
+    arrivals.insert(arrivals.begin() + 200, {std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
+                                             freeKey, freeKey + 1, freeKey - 1, -1});
+    for (int value : arrivals) {
       const bool ordered = numbers.size() < 8;
       if (ordered) {
         ASSERT_TRUE(map.add(&value)) << c.operation;
@@ -293,6 +302,71 @@ TEST(ColumnMap, NanIsOneValueAfterEveryNumberAndEachZeroKeepsItsSign) {
   ASSERT_TRUE(addValue(floats, std::numeric_limits<float>::quiet_NaN()));
   ASSERT_TRUE(addValue(floats, 2.5f));
   EXPECT_LT(numberOf(floats, 2.5f), numberOf(floats, std::numeric_limits<float>::quiet_NaN()));
+}
+
+// Wider types find their numbers through the hash index, whose free slots
+// hold a key of their own: a value with that key's bits, and the values
+// around it and at the type's ends, are numbered, found, sampled and
+// renumbered like any other.
+template <typename T>
+T beside(T value, int step) {
+  if constexpr (std::is_floating_point_v<T>) {
+    for (; step > 0; --step) value = std::nextafter(value, std::numeric_limits<T>::max());
+    for (; step < 0; ++step) value = std::nextafter(value, std::numeric_limits<T>::lowest());
+    return value;
+  } else {
+    return static_cast<T>(value + step);
+  }
+}
+
+template <typename T>
+void expectWideTypeEdgesFound(T freeKeyValue) {
+  SCOPED_TRACE(typeid(T).name());
+  const std::vector<T> values{freeKeyValue, std::numeric_limits<T>::lowest(), std::numeric_limits<T>::max(),
+                              T(-1), T(0), beside(freeKeyValue, 1), beside(freeKeyValue, -1)};
+  ColumnMap<T> map;
+  T probe = freeKeyValue;
+  EXPECT_EQ(map.getInt(&probe), 0) << "absent from an empty map";
+  EXPECT_FALSE(map.containsValue(&probe));
+  for (size_t i = 0; i < values.size(); ++i) {
+    T value = values[i];
+    ASSERT_EQ(map.add(&value, static_cast<unsigned short>(i)), true) << i;
+    EXPECT_EQ(numberOf(map, values[i]), i) << "a sampled number, 0 among them";
+  }
+  for (T value : values) EXPECT_FALSE(map.add(&value, 0)) << "sampled again";
+  map.recalculatePositions();
+  for (int i = 0; i < 3000; ++i) {
+    T value = static_cast<T>(i * 3 + 5);
+    ASSERT_NE(map.addUnordered(&value), 0) << i << ": the table grows past its first sizes";
+  }
+  std::vector<unsigned short> translation(65536);
+  for (int pass = 0; pass < 2; ++pass) {
+    std::map<T, unsigned short> before;
+    for (T value : values) before[value] = numberOf(map, value);
+    if (pass == 0) {
+      map.recalculatePositions();
+    } else {
+      map.renumber(translation.data());
+    }
+    unsigned short previous = 0;
+    for (const auto& [value, old] : before) {
+      const unsigned short number = numberOf(map, value);
+      EXPECT_GT(number, previous) << "numbers follow the values";
+      if (pass == 1) EXPECT_EQ(translation[old], number);
+      EXPECT_EQ(*static_cast<T*>(map.getValuePointer(number)), value);
+      previous = number;
+    }
+  }
+  for (T absent : {beside(freeKeyValue, 2), T(2), T(-2)}) EXPECT_EQ(numberOf(map, absent), 0);
+}
+
+TEST(ColumnMap, WideTypesFindTheirEdgesAndTheFreeSlotKey) {
+  expectWideTypeEdgesFound<int>(static_cast<int>(ValueHashIndex<uint32_t>::kFreeKey));
+  expectWideTypeEdgesFound<int64_t>(static_cast<int64_t>(ValueHashIndex<uint64_t>::kFreeKey));
+  double freeKeyDouble = 0;
+  const uint64_t bits = ValueHashIndex<uint64_t>::kFreeKey;
+  std::memcpy(&freeKeyDouble, &bits, sizeof bits);
+  expectWideTypeEdgesFound<double>(freeKeyDouble);
 }
 
 // Short, date and bool maps answer exact lookups from a table indexed by

@@ -435,32 +435,50 @@ class ColumnBuilder {
     size = static_cast<uint32_t>(repaired);
   }
 
-  // Appends texts: short ASCII ones by the quick loop while it can take
-  // them, the others by the one that checks every text.
+  // Appends texts: short ASCII ones by the quick loop while sixteen bytes
+  // for each text left fit, the others by the one that checks every text.
+  // A text the quick loop cannot take (a long one, or one too near the end
+  // of its memory page to be read sixteen bytes at once) goes alone
+  // through the other loop, and the quick loop goes on after it.
   template <typename Values>
   size_t appendTexts(const Values& values, size_t count) {
     if constexpr (std::is_same_v<Values, SameValue>) return appendSameText(values.value, count);
-    const size_t shortTexts = appendShortTexts(values, count);
-    return shortTexts == count ? count : appendOtherTexts(values, shortTexts, count);
+    size_t i = 0;
+    while (i < count && shortTextsFit(count - i)) {
+      i = appendShortTexts(values, i, count);
+      if (i == count) return count;
+      const size_t next = appendOtherTexts(values, i, i + 1);
+      if (next == i) return i;
+      i = next;
+    }
+    return appendOtherTexts(values, i, count);
   }
 
-  // Appends the run's texts from the first on while they are short ASCII
-  // ones and sixteen bytes for each text of the run fit both the buffer
-  // and the limit, so that neither is checked a text; returns how many it
-  // appended (rows_ is the caller's to advance). A text's sixteen bytes
-  // are stored at once, and what follows its end is overwritten by the
-  // next text, the last one's cleared.
-  template <typename Values>
-  size_t appendShortTexts(const Values& values, size_t count) {
+  // Whether sixteen bytes for each of `texts` more texts fit both the
+  // buffer and the limit, as appendShortTexts needs.
+  bool shortTextsFit(size_t texts) const {
 #if defined(__SSE2__)
-    constexpr size_t kHead = 16;
+    return textSize_ + (texts + 1) * 16 <= std::min(textCapacity_, static_cast<size_t>(textLimit_));
+#else
+    return false;
+#endif
+  }
+
+  // Appends the run's texts from position `from` on while they are short
+  // ASCII ones; shortTextsFit(count - from) must hold, so that neither the
+  // buffer nor the limit is checked a text. Returns the position of the
+  // first text not appended (rows_ is the caller's to advance). A text's
+  // sixteen bytes are stored at once, and what follows its end is
+  // overwritten by the next text, the last one's cleared.
+  template <typename Values>
+  size_t appendShortTexts(const Values& values, size_t from, size_t count) {
+#if defined(__SSE2__)
     size_t at = textSize_;
-    if (at + (count + 1) * kHead > std::min(textCapacity_, static_cast<size_t>(textLimit_))) return 0;
     // Locals, as in appendOtherTexts.
     const Values local = values;
     char* const bytes = static_cast<char*>(data_->blocks[kTextBytes].data());
     int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
-    size_t i = 0;
+    size_t i = from;
     for (; i < count; ++i) {
       __m128i head;
       const int length = text_bytes::shortAsciiBytes(static_cast<const char*>(local[i]), head);
@@ -473,7 +491,7 @@ class ColumnBuilder {
     textSize_ = at;
     return i;
 #else
-    return 0;
+    return from;
 #endif
   }
 

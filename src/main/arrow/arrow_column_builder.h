@@ -160,11 +160,6 @@ inline void appendBits(const BitOf& bitOf, size_t count, size_t first, uint8_t* 
   }
 }
 
-// Bits 0 .. 7 of the result are bit 0 of bytes 0 .. 7 of `word`.
-inline unsigned lowBitOfEachByte(uint64_t word) {
-  return static_cast<unsigned>(((word & 0x0101'0101'0101'0101ULL) * 0x0102'0408'1020'4080ULL) >> 56);
-}
-
 // ORs the low `count` bits of `byte` (the rest zero), count <= 8, into an
 // Arrow bitmap from bit `at` on.
 inline void orBits(unsigned byte, size_t count, size_t at, uint8_t* bits) {
@@ -173,32 +168,56 @@ inline void orBits(unsigned byte, size_t count, size_t at, uint8_t* bits) {
   if (shift + count > 8) bits[(at >> 3) + 1] = static_cast<uint8_t>(bits[(at >> 3) + 1] | byte >> (8 - shift));
 }
 
-// Sets bits first .. first + count - 1 of a validity bitmap, bit i when
-// flags[i] has no bit of `nullMask` (a single bit) set, eight rows a step;
-// the bitmap's bits from `first` on must be zero. Returns the NULLs.
-inline size_t appendValidity(const uint8_t* flags, uint8_t nullMask, size_t count, size_t first, uint8_t* bits) {
-  constexpr uint64_t kLowBits = 0x0101'0101'0101'0101ULL;
-  // Most steps whose NULLs one byte lane of `lanes` counts: the lanes' sum
-  // stays below 256, so one multiplication adds them up.
-  constexpr size_t kCountedSteps = 31;
-  const auto shift = static_cast<unsigned>(__builtin_ctz(nullMask));
-  size_t nulls = 0;
-  size_t i = 0;
-  while (i + 8 <= count) {
-    uint64_t lanes = 0;
-    for (const size_t stop = i + 8 * std::min((count - i) / 8, kCountedSteps); i < stop; i += 8) {
-      const uint64_t nullLanes = (unaligned::load<uint64_t>(flags + i) >> shift) & kLowBits;
-      lanes += nullLanes;
-      orBits(~lowBitOfEachByte(nullLanes) & 0xFFu, 8, first + i, bits);
-    }
-    nulls += static_cast<size_t>((lanes * kLowBits) >> 56);
+// ORs the low `count` bits of `word` (the rest zero), count <= 64, into an
+// Arrow bitmap from bit `at` on: a whole word by one load and store of
+// eight bytes (and a ninth byte when it straddles), fewer bits byte by
+// byte, so that no byte past the last bit is touched.
+inline void orWord(uint64_t word, size_t count, size_t at, uint8_t* bits) {
+  uint8_t* const to = bits + (at >> 3);
+  const unsigned shift = at & 7;
+  const size_t end = shift + count;  // bits from `to` on
+  if (end >= 64) {
+    unaligned::store(to, unaligned::load<uint64_t>(to) | word << shift);
+    if (end > 64) to[8] = static_cast<uint8_t>(to[8] | word >> (64 - shift));
+    return;
   }
-  if (i == count) return nulls;
-  unsigned nullBits = 0;
-  for (size_t k = 0; i + k < count; ++k) nullBits |= static_cast<unsigned>((flags[i + k] & nullMask) != 0) << k;
-  const size_t tail = count - i;
-  nulls += static_cast<size_t>(countOnes(nullBits));
-  orBits(~nullBits & ((1u << tail) - 1), tail, first + i, bits);
+  const uint64_t shifted = word << shift;
+  for (size_t byte = 0; byte * 8 < end; ++byte) to[byte] = static_cast<uint8_t>(to[byte] | shifted >> (8 * byte));
+}
+
+// Bit k of the result is set when flags[k] has bit `bit` set, k < 16.
+inline unsigned flaggedOf16(const uint8_t* flags, unsigned bit) {
+#if defined(__SSE2__)
+  // Each 16-bit lane shifted left puts bit `bit` of both its bytes at the
+  // bytes' top bits; the low byte's higher bits move into the high byte
+  // below its top bit.
+  const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(flags));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_sll_epi16(lanes, _mm_cvtsi32_si128(static_cast<int>(7 - bit)))));
+#else
+  unsigned flagged = 0;
+  for (unsigned k = 0; k < 16; ++k) flagged |= static_cast<unsigned>((flags[k] >> bit) & 1u) << k;
+  return flagged;
+#endif
+}
+
+// Sets bits first .. first + count - 1 of a validity bitmap, bit i when
+// flags[i] has no bit of `nullMask` (a single bit) set, up to 64 rows a
+// word, sixteen rows a step; the bitmap's bits from `first` on must be
+// zero. Returns the NULLs.
+inline size_t appendValidity(const uint8_t* flags, uint8_t nullMask, size_t count, size_t first, uint8_t* bits) {
+  const auto bit = static_cast<unsigned>(__builtin_ctz(nullMask));
+  size_t nulls = 0;
+  for (size_t i = 0; i < count;) {
+    const size_t rows = std::min<size_t>(64, count - i);
+    uint64_t nullBits = 0;
+    size_t k = 0;
+    for (; k + 16 <= rows; k += 16) nullBits |= static_cast<uint64_t>(flaggedOf16(flags + i + k, bit)) << k;
+    for (; k < rows; ++k) nullBits |= static_cast<uint64_t>((flags[i + k] & nullMask) != 0) << k;
+    nulls += static_cast<size_t>(countOnes(nullBits));
+    const uint64_t rowBits = rows == 64 ? ~uint64_t{0} : (uint64_t{1} << rows) - 1;
+    orWord(~nullBits & rowBits, rows, first + i, bits);
+    i += rows;
+  }
   return nulls;
 }
 

@@ -339,16 +339,16 @@ void TableSet::readAhead(uint32_t row, uint32_t end, size_t bytes) const {
 
 std::pair<const NodeTable*, uint32_t> TableSet::storedRun(uint32_t first, uint32_t count, const void** plains) {
   const char* const references = start() + static_cast<size_t>(first) * kRowWidth;
-  return runOfNode(count, plains, [references](size_t i) { return references + i * kRowWidth; });
+  return runOfNode<true>(count, plains, [references](size_t i) { return references + i * kRowWidth; });
 }
 
 std::pair<const NodeTable*, uint32_t> TableSet::nodeRun(const uint32_t* rows, uint32_t count, const void** plains) {
   const char* const references = start();
-  return runOfNode(count, plains,
-                   [references, rows](size_t i) { return references + static_cast<size_t>(rows[i]) * kRowWidth; });
+  return runOfNode<false>(count, plains,
+                          [references, rows](size_t i) { return references + static_cast<size_t>(rows[i]) * kRowWidth; });
 }
 
-template <typename ReferenceAt>
+template <bool Stepped, typename ReferenceAt>
 std::pair<const NodeTable*, uint32_t> TableSet::runOfNode(uint32_t count, const void** plains,
                                                           ReferenceAt referenceAt) {
   NodeTable* node;
@@ -371,7 +371,7 @@ std::pair<const NodeTable*, uint32_t> TableSet::runOfNode(uint32_t count, const 
   const size_t limit = std::min(count, kMaxRunRows);
   size_t run = 0;
   // Four rows a step while all four lie in the node: one test for four.
-  for (; run + 4 <= limit; run += 4) {
+  for (; Stepped && run + 4 <= limit; run += 4) {
     if (((nodeOf(run) ^ key) | (nodeOf(run + 1) ^ key) | (nodeOf(run + 2) ^ key) | (nodeOf(run + 3) ^ key)) != 0) {
       break;
     }

@@ -187,8 +187,11 @@ class TableSet : public ResultSet, public Buffer {
   // read in stored order, walking their references one after the other.
   std::pair<const NodeTable*, uint32_t> storedRun(uint32_t first, uint32_t count, const void** plains);
   // The run both take: referenceAt(i) is the address of the i-th row's
-  // reference (node and offset).
-  template <typename ReferenceAt>
+  // reference (node and offset). `Stepped` reads the references four at a
+  // time, for references that lie one after the other: rows in another
+  // order may end their run at any row, and each reference read past it
+  // could be a miss of its own.
+  template <bool Stepped, typename ReferenceAt>
   std::pair<const NodeTable*, uint32_t> runOfNode(uint32_t count, const void** plains, ReferenceAt referenceAt);
   // Asks the processor to start reading `bytes` bytes of rows from the
   // plain part of stored row `row` on (when row < end) into its caches. A

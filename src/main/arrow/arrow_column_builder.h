@@ -118,13 +118,26 @@ struct CategorisedValues {
   }
 };
 
-// Stored values of type Stored, copied to Out.
+// Stored values of type Stored, copied to Out, four a step: the loop's
+// own count and test then come once for four values instead of each.
 template <typename Stored, typename Out, typename Values>
 inline void copyValues(const Values& values, size_t count, Out* out) {
   // A copy the stores cannot reach, for all the compiler knows, so its
   // fields stay in registers instead of being read again for every value.
   const Values local = values;
-  for (size_t i = 0; i < count; ++i) streamStore(out + i, static_cast<Out>(unaligned::load<Stored>(local[i])));
+  const auto valueAt = [&local](size_t i) { return static_cast<Out>(unaligned::load<Stored>(local[i])); };
+  size_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const Out a = valueAt(i);
+    const Out b = valueAt(i + 1);
+    const Out c = valueAt(i + 2);
+    const Out d = valueAt(i + 3);
+    streamStore(out + i, a);
+    streamStore(out + i + 1, b);
+    streamStore(out + i + 2, c);
+    streamStore(out + i + 3, d);
+  }
+  for (; i < count; ++i) streamStore(out + i, valueAt(i));
 }
 
 // Sets bits first .. first + count - 1 of an Arrow bitmap (least significant
@@ -147,11 +160,6 @@ inline void appendBits(const BitOf& bitOf, size_t count, size_t first, uint8_t* 
   }
 }
 
-// Bits 0 .. 7 of the result are bit 0 of bytes 0 .. 7 of `word`.
-inline unsigned lowBitOfEachByte(uint64_t word) {
-  return static_cast<unsigned>(((word & 0x0101'0101'0101'0101ULL) * 0x0102'0408'1020'4080ULL) >> 56);
-}
-
 // ORs the low `count` bits of `byte` (the rest zero), count <= 8, into an
 // Arrow bitmap from bit `at` on.
 inline void orBits(unsigned byte, size_t count, size_t at, uint8_t* bits) {
@@ -160,32 +168,56 @@ inline void orBits(unsigned byte, size_t count, size_t at, uint8_t* bits) {
   if (shift + count > 8) bits[(at >> 3) + 1] = static_cast<uint8_t>(bits[(at >> 3) + 1] | byte >> (8 - shift));
 }
 
-// Sets bits first .. first + count - 1 of a validity bitmap, bit i when
-// flags[i] has no bit of `nullMask` (a single bit) set, eight rows a step;
-// the bitmap's bits from `first` on must be zero. Returns the NULLs.
-inline size_t appendValidity(const uint8_t* flags, uint8_t nullMask, size_t count, size_t first, uint8_t* bits) {
-  constexpr uint64_t kLowBits = 0x0101'0101'0101'0101ULL;
-  // Most steps whose NULLs one byte lane of `lanes` counts: the lanes' sum
-  // stays below 256, so one multiplication adds them up.
-  constexpr size_t kCountedSteps = 31;
-  const auto shift = static_cast<unsigned>(__builtin_ctz(nullMask));
-  size_t nulls = 0;
-  size_t i = 0;
-  while (i + 8 <= count) {
-    uint64_t lanes = 0;
-    for (const size_t stop = i + 8 * std::min((count - i) / 8, kCountedSteps); i < stop; i += 8) {
-      const uint64_t nullLanes = (unaligned::load<uint64_t>(flags + i) >> shift) & kLowBits;
-      lanes += nullLanes;
-      orBits(~lowBitOfEachByte(nullLanes) & 0xFFu, 8, first + i, bits);
-    }
-    nulls += static_cast<size_t>((lanes * kLowBits) >> 56);
+// ORs the low `count` bits of `word` (the rest zero), count <= 64, into an
+// Arrow bitmap from bit `at` on: a whole word by one load and store of
+// eight bytes (and a ninth byte when it straddles), fewer bits byte by
+// byte, so that no byte past the last bit is touched.
+inline void orWord(uint64_t word, size_t count, size_t at, uint8_t* bits) {
+  uint8_t* const to = bits + (at >> 3);
+  const unsigned shift = at & 7;
+  const size_t end = shift + count;  // bits from `to` on
+  if (end >= 64) {
+    unaligned::store(to, unaligned::load<uint64_t>(to) | word << shift);
+    if (end > 64) to[8] = static_cast<uint8_t>(to[8] | word >> (64 - shift));
+    return;
   }
-  if (i == count) return nulls;
-  unsigned nullBits = 0;
-  for (size_t k = 0; i + k < count; ++k) nullBits |= static_cast<unsigned>((flags[i + k] & nullMask) != 0) << k;
-  const size_t tail = count - i;
-  nulls += static_cast<size_t>(countOnes(nullBits));
-  orBits(~nullBits & ((1u << tail) - 1), tail, first + i, bits);
+  const uint64_t shifted = word << shift;
+  for (size_t byte = 0; byte * 8 < end; ++byte) to[byte] = static_cast<uint8_t>(to[byte] | shifted >> (8 * byte));
+}
+
+// Bit k of the result is set when flags[k] has bit `bit` set, k < 16.
+inline unsigned flaggedOf16(const uint8_t* flags, unsigned bit) {
+#if defined(__SSE2__)
+  // Each 16-bit lane shifted left puts bit `bit` of both its bytes at the
+  // bytes' top bits; the low byte's higher bits move into the high byte
+  // below its top bit.
+  const __m128i lanes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(flags));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_sll_epi16(lanes, _mm_cvtsi32_si128(static_cast<int>(7 - bit)))));
+#else
+  unsigned flagged = 0;
+  for (unsigned k = 0; k < 16; ++k) flagged |= static_cast<unsigned>((flags[k] >> bit) & 1u) << k;
+  return flagged;
+#endif
+}
+
+// Sets bits first .. first + count - 1 of a validity bitmap, bit i when
+// flags[i] has no bit of `nullMask` (a single bit) set, up to 64 rows a
+// word, sixteen rows a step; the bitmap's bits from `first` on must be
+// zero. Returns the NULLs.
+inline size_t appendValidity(const uint8_t* flags, uint8_t nullMask, size_t count, size_t first, uint8_t* bits) {
+  const auto bit = static_cast<unsigned>(__builtin_ctz(nullMask));
+  size_t nulls = 0;
+  for (size_t i = 0; i < count;) {
+    const size_t rows = std::min<size_t>(64, count - i);
+    uint64_t nullBits = 0;
+    size_t k = 0;
+    for (; k + 16 <= rows; k += 16) nullBits |= static_cast<uint64_t>(flaggedOf16(flags + i + k, bit)) << k;
+    for (; k < rows; ++k) nullBits |= static_cast<uint64_t>((flags[i + k] & nullMask) != 0) << k;
+    nulls += static_cast<size_t>(countOnes(nullBits));
+    const uint64_t rowBits = rows == 64 ? ~uint64_t{0} : (uint64_t{1} << rows) - 1;
+    orWord(~nullBits & rowBits, rows, first + i, bits);
+    i += rows;
+  }
   return nulls;
 }
 
@@ -422,32 +454,50 @@ class ColumnBuilder {
     size = static_cast<uint32_t>(repaired);
   }
 
-  // Appends texts: short ASCII ones by the quick loop while it can take
-  // them, the others by the one that checks every text.
+  // Appends texts: short ASCII ones by the quick loop while sixteen bytes
+  // for each text left fit, the others by the one that checks every text.
+  // A text the quick loop cannot take (a long one, or one too near the end
+  // of its memory page to be read sixteen bytes at once) goes alone
+  // through the other loop, and the quick loop goes on after it.
   template <typename Values>
   size_t appendTexts(const Values& values, size_t count) {
     if constexpr (std::is_same_v<Values, SameValue>) return appendSameText(values.value, count);
-    const size_t shortTexts = appendShortTexts(values, count);
-    return shortTexts == count ? count : appendOtherTexts(values, shortTexts, count);
+    size_t i = 0;
+    while (i < count && shortTextsFit(count - i)) {
+      i = appendShortTexts(values, i, count);
+      if (i == count) return count;
+      const size_t next = appendOtherTexts(values, i, i + 1);
+      if (next == i) return i;
+      i = next;
+    }
+    return appendOtherTexts(values, i, count);
   }
 
-  // Appends the run's texts from the first on while they are short ASCII
-  // ones and sixteen bytes for each text of the run fit both the buffer
-  // and the limit, so that neither is checked a text; returns how many it
-  // appended (rows_ is the caller's to advance). A text's sixteen bytes
-  // are stored at once, and what follows its end is overwritten by the
-  // next text, the last one's cleared.
-  template <typename Values>
-  size_t appendShortTexts(const Values& values, size_t count) {
+  // Whether sixteen bytes for each of `texts` more texts fit both the
+  // buffer and the limit, as appendShortTexts needs.
+  bool shortTextsFit(size_t texts) const {
 #if defined(__SSE2__)
-    constexpr size_t kHead = 16;
+    return textSize_ + (texts + 1) * 16 <= std::min(textCapacity_, static_cast<size_t>(textLimit_));
+#else
+    return false;
+#endif
+  }
+
+  // Appends the run's texts from position `from` on while they are short
+  // ASCII ones; shortTextsFit(count - from) must hold, so that neither the
+  // buffer nor the limit is checked a text. Returns the position of the
+  // first text not appended (rows_ is the caller's to advance). A text's
+  // sixteen bytes are stored at once, and what follows its end is
+  // overwritten by the next text, the last one's cleared.
+  template <typename Values>
+  size_t appendShortTexts(const Values& values, size_t from, size_t count) {
+#if defined(__SSE2__)
     size_t at = textSize_;
-    if (at + (count + 1) * kHead > std::min(textCapacity_, static_cast<size_t>(textLimit_))) return 0;
     // Locals, as in appendOtherTexts.
     const Values local = values;
     char* const bytes = static_cast<char*>(data_->blocks[kTextBytes].data());
     int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
-    size_t i = 0;
+    size_t i = from;
     for (; i < count; ++i) {
       __m128i head;
       const int length = text_bytes::shortAsciiBytes(static_cast<const char*>(local[i]), head);
@@ -460,7 +510,7 @@ class ColumnBuilder {
     textSize_ = at;
     return i;
 #else
-    return 0;
+    return from;
 #endif
   }
 
@@ -530,9 +580,9 @@ class ColumnBuilder {
     return i;
   }
 
-  // appendTexts for `count` copies of one text: measured once, and a short
-  // valid one written as one sixteen-byte store a row, each store's tail
-  // overwritten by the next.
+  // appendTexts for `count` copies of one text: measured once, a valid
+  // one copied by repeatBytes and the sixteen bytes after the copies
+  // cleared, as appendShortTexts clears them.
   size_t appendSameText(const void* value, size_t count) {
     const auto* text = static_cast<const char*>(value);
     if (text != lastText_) {
@@ -551,25 +601,32 @@ class ColumnBuilder {
     char* const bytes = at + fit * size + kHead > textCapacity_ ? grow(at, fit * size + kHead, rows_)
                                                               : static_cast<char*>(data_->blocks[kTextBytes].data());
     int32_t* const offsets = static_cast<int32_t*>(data_->blocks[kValues].data()) + rows_ + 1;
-    if (valid && length <= kHead) {
-      char head[kHead] = {};
-      std::memcpy(head, text, length);
-      for (size_t i = 0; i < fit; ++i, at += size) {
-        std::memcpy(bytes + at, head, kHead);
-        offsets[i] = static_cast<int32_t>(at + size);
-      }
+    if (valid) {
+      // The offsets step by the text's size, a loop the compiler turns
+      // into vector stores; the bytes are copied once and then doubled.
+      auto next = static_cast<int32_t>(at);
+      for (size_t i = 0; i < fit; ++i) offsets[i] = next += static_cast<int32_t>(size);
+      repeatBytes(text, length, fit, bytes + at);
+      at += fit * size;
+      std::memset(bytes + at, 0, kHead);
     } else {
       for (size_t i = 0; i < fit; ++i, at += size) {
-        if (valid) {
-          std::memcpy(bytes + at, text, length);
-        } else {
-          utf8::repair(text, length, bytes + at);
-        }
+        utf8::repair(text, length, bytes + at);
         offsets[i] = static_cast<int32_t>(at + size);
       }
     }
     textSize_ = at;
     return fit;
+  }
+
+  // Writes `times` copies of the `length` bytes at `text` one after the
+  // other from `out` on: one copy, then what is written so far again,
+  // doubling, so that the copies take a few memcpy calls, not one each.
+  static void repeatBytes(const char* text, size_t length, size_t times, char* out) {
+    const size_t total = length * times;
+    if (total == 0) return;
+    std::memcpy(out, text, length);
+    for (size_t done = length; done < total; done *= 2) std::memcpy(out + done, out, std::min(done, total - done));
   }
 
   // A batch's first text is past the limit: no batch can hold it.

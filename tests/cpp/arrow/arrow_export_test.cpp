@@ -246,15 +246,23 @@ bool nullBit(const ArrowArray& column, int64_t row) {
   return bits != nullptr && (bits[row >> 3] & (1u << (row & 7))) == 0;
 }
 
-// 300 rows in batches of 100 by their id: no NULL, then every value NULL,
-// then every third one NULL.
+// 1200 rows, the first 300 in batches of 100 by their id: no NULL, then
+// every value NULL, then every third one NULL; then NULLs in stretches of
+// 13 rows, which cross every 8-, 16- and 64-row boundary of a run. The
+// texts are empty, short, past sixteen bytes or not ASCII, so that the
+// export's quick text loop and the checking one take turns within a run,
+// and one category is the empty text.
 std::string nullBatchesCsv() {
   std::string csv = "id,v,t,c\n";
-  for (int i = 0; i < 300; ++i) {
-    const bool null = i >= 100 && (i < 200 || i % 3 == 0);
+  for (int i = 0; i < 1200; ++i) {
+    const bool null = i < 300 ? i >= 100 && (i < 200 || i % 3 == 0) : (i / 13) % 3 == 0;
     const std::string id = std::to_string(i);
-    const std::string category = "c" + std::to_string(i % 4);
-    csv += id + "," + (null ? "" : id) + "," + (null ? "" : "t" + id) + "," + (null ? "" : category) + "\n";
+    const std::string category = i % 4 == 3 ? "\"\"" : "c" + std::to_string(i % 4);
+    const std::string text = i % 5 == 0   ? "\"\""
+                             : i % 7 == 0 ? "a text of more than sixteen bytes " + id
+                             : i % 11 == 0 ? "t\xC3\xA9" + id
+                                           : "t" + id;
+    csv += id + "," + (null ? "" : id) + "," + (null ? "" : text) + "," + (null ? "" : category) + "\n";
   }
   return csv;
 }
@@ -270,20 +278,30 @@ TEST(ArrowExportTest, NullsAreMarkedBatchByBatch) {
   DatabaseParser db;
   db.executeCommand("create table n (id int, v int null, t string null, c string cat 1 null)");
   db.executeCommand(("load n from '" + dir.write("n.csv", nullBatchesCsv()) + "'").c_str());
-  arrow_export::Limits byRows;
-  byRows.batchRows = 100;
+  const auto rowsOf = [](uint32_t rows) {
+    arrow_export::Limits limits;
+    limits.batchRows = rows;
+    return limits;
+  };
   arrow_export::Limits byBytes;
   byBytes.batchTextBytes = 150;
   // Cut by bytes, batches run past the rows of NULLs, which take none.
+  // Read in stored order (by node), batches of 1, 61 and 100 rows end
+  // runs at every bit of a validity byte.
   struct Case {
     const char* query;
     arrow_export::Limits limits;
     bool everyShape;  // whether some batch of each shape is expected
   };
-  for (const Case& c : {Case{"select id, v, t, c from n order by id", byRows, true},
+  for (const Case& c : {Case{"select id, v, t, c from n order by id", rowsOf(100), true},
                         Case{"select id, v, t, c from n order by id", byBytes, false},
-                        Case{"select c, t, v, id from n", byRows, true}}) {
-    SCOPED_TRACE(c.query);
+                        Case{"select c, t, v, id from n", rowsOf(100), true},
+                        Case{"select c, t, v, id from n", rowsOf(61), true},
+                        Case{"select c, t, v, id from n", rowsOf(1), false},
+                        Case{"select c, t, v, id from n", rowsOf(4096), false},
+                        Case{"select c, t, v, id from n", byBytes, false}}) {
+    SCOPED_TRACE(c.query + (" in batches of " + std::to_string(c.limits.batchRows)) + " rows, " +
+                 std::to_string(c.limits.batchTextBytes) + " text bytes");
     QuerySet cursor = db.executeSelect(c.query);
     Owned<ArrowArrayStream> stream;
     arrow_export::exportStream(cursor, stream.get(), c.limits);
@@ -299,6 +317,12 @@ TEST(ArrowExportTest, NullsAreMarkedBatchByBatch) {
           cursor.setRow(position + static_cast<uint32_t>(row));
           ASSERT_EQ(cursor.isNull(col), nullBit(column, row)) << "column " << col << " row " << position + row;
           nulls += cursor.isNull(col);
+          if (cursor.isNull(col)) continue;
+          if (column.n_buffers == 3) {
+            ASSERT_EQ(cursor.getString(col), textAt(column, row)) << "column " << col << " row " << position + row;
+          } else {
+            ASSERT_EQ(cursor.getInt(col), valueAt<int32_t>(column, row)) << "column " << col << " row " << position + row;
+          }
         }
         EXPECT_EQ(nulls, column.null_count) << "column " << col;
         EXPECT_EQ(nulls == 0, column.buffers[0] == nullptr) << "column " << col;
@@ -306,8 +330,8 @@ TEST(ArrowExportTest, NullsAreMarkedBatchByBatch) {
       }
       position += static_cast<uint32_t>(batch->value.length);
     }
-    EXPECT_EQ(300u, position);
-    EXPECT_GE(batches.size(), 3u);
+    EXPECT_EQ(1200u, position);
+    EXPECT_GE(batches.size(), 1u);
     for (const int shape : shapes) EXPECT_TRUE(shape > 0 || !c.everyShape);
   }
 }

@@ -367,13 +367,11 @@ NodeTable* TreeTable::searchAgreeingNode() {
   if (maxDepth_ > kCachedLevels) return searchPath(currentPath);
   const uint64_t key = packedPrefix(currentPath.data());
   if (nodeCache_.empty()) nodeCache_.assign(size_t{1} << kNodeCacheBits, CachedNode{0, nullptr, 0});
-  CachedNode& slot = nodeCache_[cacheSlot(key)];
-  if (slot.path == key && slot.generation == cacheGeneration_) return slot.node;
   NodeTable* found = searchPath(currentPath);
   // A new branch changes the nodes (and perhaps maxDepth_): the next row
   // fills the cache.
   if (found == nullptr) return nullptr;
-  slot = CachedNode{key, found, cacheGeneration_};
+  nodeCache_[cacheSlot(key)] = CachedNode{key, found, cacheGeneration_};
   return found;
 }
 

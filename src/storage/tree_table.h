@@ -248,7 +248,8 @@ class TreeTable : public TableConfig {
     }
     return searchAgreeingNode();
   }
-  // findAgreeingNode past the cache, which it fills.
+  // findAgreeingNode on a miss of the cache: searches the tree and fills
+  // the cache's slot.
   NodeTable* searchAgreeingNode();
   // Opens a node for a row whose path agrees with no live node.
   NodeTable* openBranch();

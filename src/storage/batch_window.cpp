@@ -28,6 +28,7 @@ void BatchWindow::cut(std::unique_ptr<RowBatch> batch) {
     ++cutCount_;
   }
   cutReady_.notify_one();
+  converted_.notify_one();
 }
 
 void BatchWindow::endCutting() {
@@ -58,21 +59,29 @@ void BatchWindow::converted(uint64_t sequence, std::unique_ptr<RowBatch> batch) 
   converted_.notify_all();
 }
 
-std::unique_ptr<RowBatch> BatchWindow::next(std::chrono::milliseconds wait, bool& ended) {
+BatchWindow::Next BatchWindow::next(std::chrono::milliseconds wait) {
   std::unique_lock<std::mutex> lock(mutex_);
   const auto ready = [this] {
-    return closed_ || done_[taken_ % slots_.size()] != 0 || (cuttingEnded_ && taken_ == cutCount_);
+    return closed_ || done_[taken_ % slots_.size()] != 0 || handedOut_ < cutCount_ ||
+           (cuttingEnded_ && taken_ == cutCount_);
   };
-  ended = false;
-  if (!converted_.wait_for(lock, wait, ready)) return nullptr;
+  Next next;
+  if (!converted_.wait_for(lock, wait, ready)) return next;
   const size_t slot = taken_ % slots_.size();
-  if (closed_ || done_[slot] == 0) {
-    ended = true;
-    return nullptr;
+  if (closed_) {
+    next.ended = true;
+  } else if (done_[slot] != 0) {
+    done_[slot] = 0;
+    ++taken_;
+    next.batch = std::move(slots_[slot]);
+  } else if (handedOut_ < cutCount_) {
+    next.convert = true;
+    next.sequence = handedOut_++;
+    next.batch = std::move(slots_[next.sequence % slots_.size()]);
+  } else {
+    next.ended = true;
   }
-  done_[slot] = 0;
-  ++taken_;
-  return std::move(slots_[slot]);
+  return next;
 }
 
 void BatchWindow::recycle(std::unique_ptr<RowBatch> batch) {

@@ -32,14 +32,9 @@ ParallelCSVReader::ParallelCSVReader(const std::string& fileName, const std::vec
                                      char separator, const std::vector<unsigned char>& nullable,
                                      const std::vector<std::string>& names, unsigned converters)
     : fileName_(fileName), window_(kBatchesPerConverter * converters + 1) {
-  for (unsigned made = 0; made < converters; ++made) {
-    auto reader = std::make_unique<CSVReader>();
-    reader->prepare(types, separator, nullable);
-    reader->setColumnNames(names);
-    reader->fileName = fileName;
-    readers_.push_back(std::move(reader));
-  }
-  config_ = readers_.front()->config;
+  for (unsigned made = 0; made < converters; ++made) readers_.push_back(makeReader(types, separator, nullable, names));
+  ownReader_ = makeReader(types, separator, nullable, names);
+  config_ = ownReader_->config;
   textColumns_ = config_.numStrings;
   cutter_.open(fileName, separator);
   try {
@@ -95,6 +90,16 @@ void ParallelCSVReader::convert(CSVReader& reader) {
   }
 }
 
+std::unique_ptr<CSVReader> ParallelCSVReader::makeReader(const std::vector<DATA_TYPE>& types, char separator,
+                                                         const std::vector<unsigned char>& nullable,
+                                                         const std::vector<std::string>& names) const {
+  auto reader = std::make_unique<CSVReader>();
+  reader->prepare(types, separator, nullable);
+  reader->setColumnNames(names);
+  reader->fileName = fileName_;
+  return reader;
+}
+
 void ParallelCSVReader::convertBatch(CSVReader& reader, RowBatch& batch) {
   const size_t fixedWidth = reader.config.fixedWidth;
   const size_t textColumns = reader.config.numStrings;
@@ -148,12 +153,24 @@ bool ParallelCSVReader::nextBatch() {
       if (batch_->failure != nullptr) std::rethrow_exception(batch_->failure);
       window_.recycle(std::move(batch_));
     }
-    bool ended = false;
-    while ((batch_ = window_.next(kBatchWait, ended)) == nullptr) {
-      if (ended) return false;
-      checkInterrupt();
-    }
+    if (!takeBatch()) return false;
     if (batch_->rows() != 0) return true;
+  }
+}
+
+bool ParallelCSVReader::takeBatch() {
+  for (;;) {
+    BatchWindow::Next next = window_.next(kBatchWait);
+    if (next.ended) return false;
+    if (next.batch != nullptr && !next.convert) {
+      batch_ = std::move(next.batch);
+      return true;
+    }
+    if (next.batch != nullptr) {
+      if (next.batch->failure == nullptr) convertBatch(*ownReader_, *next.batch);
+      window_.converted(next.sequence, std::move(next.batch));
+    }
+    checkInterrupt();
   }
 }
 

@@ -20,7 +20,8 @@
 // converting done ahead on other threads: one thread cuts the file into
 // batches of whole records (RecordCutter), `converters` threads convert
 // each batch's records with a CSVReader of their own into rows of the
-// stored row layout, and the calling thread takes the rows in file order.
+// stored row layout, and the calling thread takes the rows in file order,
+// converting a batch itself whenever its next one is not ready.
 // Rows, their line numbers and every message are those CSVReader gives; a
 // failure on any thread is raised on the calling thread when the rows
 // before it have been taken, as a single reader would raise it. At most a
@@ -59,6 +60,10 @@ class ParallelCSVReader : public DataIterator {
   // Thread bodies.
   void cutFile();
   void convert(CSVReader& reader);
+  // A reader that converts batches' records of the file.
+  std::unique_ptr<CSVReader> makeReader(const std::vector<DATA_TYPE>& types, char separator,
+                                        const std::vector<unsigned char>& nullable,
+                                        const std::vector<std::string>& names) const;
   // Converts the records of `batch` into its rows; a failure stops the
   // batch at its record and is kept in the batch.
   static void convertBatch(CSVReader& reader, RowBatch& batch);
@@ -69,6 +74,9 @@ class ParallelCSVReader : public DataIterator {
   // Takes the next batch that holds rows; false after the last. Raises the
   // failure of the batch it leaves.
   bool nextBatch();
+  // Takes the next batch in file order into batch_, converting the batches
+  // the window hands over meanwhile; false after the last.
+  bool takeBatch();
   // Stops the threads and waits for them to end.
   void stop();
 
@@ -77,6 +85,7 @@ class ParallelCSVReader : public DataIterator {
   unsigned short textColumns_ = 0;
   RecordCutter cutter_;                           // used by the cutting thread only
   std::vector<std::unique_ptr<CSVReader>> readers_;  // one per converting thread
+  std::unique_ptr<CSVReader> ownReader_;          // converts batches on the calling thread
   BatchWindow window_;
   std::atomic<bool> stopping_{false};
   std::vector<std::thread> threads_;

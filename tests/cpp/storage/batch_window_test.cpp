@@ -16,12 +16,14 @@ constexpr std::chrono::milliseconds kWait{10};
 
 }  // namespace
 
-// Batches converted in any order on several threads reach the consumer in
-// the order they were cut, with never more than the window's capacity out
-// at once; the consumer learns when the last one has been taken.
+// Batches converted in any order on several threads, and by the consumer
+// while its next batch is not ready, reach the consumer in the order they
+// were cut, with never more than the window's capacity out at once; the
+// consumer learns when the last one has been taken. Without converting
+// threads the consumer converts every batch itself.
 TEST(BatchWindow, HandsBatchesBackInCutOrderWithinItsCapacity) {
   for (const size_t capacity : {1, 2, 7}) {
-    for (const unsigned converters : {1U, 4U}) {
+    for (const unsigned converters : {0U, 1U, 4U}) {
       constexpr uint64_t kBatches = 300;
       BatchWindow window(capacity);
       std::atomic<int> out{0};
@@ -49,20 +51,28 @@ TEST(BatchWindow, HandsBatchesBackInCutOrderWithinItsCapacity) {
         });
       }
       uint64_t expected = 0;
-      bool ended = false;
-      while (!ended) {
-        std::unique_ptr<RowBatch> batch = window.next(kWait, ended);
-        if (batch == nullptr) continue;
-        ASSERT_EQ(batch->linesBefore, expected) << capacity << " " << converters;
-        ASSERT_EQ(batch->rowLines, std::vector<uint64_t>{expected});
+      uint64_t convertedHere = 0;
+      for (BatchWindow::Next next; !next.ended;) {
+        next = window.next(kWait);
+        if (next.batch == nullptr) continue;
+        if (next.convert) {
+          ASSERT_EQ(next.batch->linesBefore, next.sequence);
+          next.batch->rowLines.push_back(next.sequence);
+          window.converted(next.sequence, std::move(next.batch));
+          ++convertedHere;
+          continue;
+        }
+        ASSERT_EQ(next.batch->linesBefore, expected) << capacity << " " << converters;
+        ASSERT_EQ(next.batch->rowLines, std::vector<uint64_t>{expected});
         ++expected;
         --out;
-        window.recycle(std::move(batch));
+        window.recycle(std::move(next.batch));
       }
       cutter.join();
       for (std::thread& worker : workers) worker.join();
       EXPECT_EQ(expected, kBatches);
       EXPECT_LE(mostOut.load(), static_cast<int>(capacity));
+      if (converters == 0) EXPECT_EQ(convertedHere, kBatches);
     }
   }
 }
@@ -79,14 +89,15 @@ TEST(BatchWindow, CloseEndsEveryWait) {
     uint64_t sequence = 0;
     converterGot = window.toConvert(sequence);
   });
-  bool ended = false;
-  EXPECT_EQ(window.next(kWait, ended), nullptr);
-  EXPECT_FALSE(ended);
+  BatchWindow::Next next = window.next(kWait);
+  EXPECT_EQ(next.batch, nullptr);
+  EXPECT_FALSE(next.ended);
   window.close();
   cutter.join();
   converter.join();
   EXPECT_EQ(cutterGot, nullptr);
   EXPECT_EQ(converterGot, nullptr);
-  EXPECT_EQ(window.next(kWait, ended), nullptr);
-  EXPECT_TRUE(ended);
+  next = window.next(kWait);
+  EXPECT_EQ(next.batch, nullptr);
+  EXPECT_TRUE(next.ended);
 }

@@ -72,7 +72,9 @@ TEST(BatchWindow, HandsBatchesBackInCutOrderWithinItsCapacity) {
       for (std::thread& worker : workers) worker.join();
       EXPECT_EQ(expected, kBatches);
       EXPECT_LE(mostOut.load(), static_cast<int>(capacity));
-      if (converters == 0) EXPECT_EQ(convertedHere, kBatches);
+      if (converters == 0) {
+        EXPECT_EQ(convertedHere, kBatches);
+      }
     }
   }
 }

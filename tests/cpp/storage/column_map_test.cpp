@@ -352,7 +352,9 @@ void expectWideTypeEdgesFound(T freeKeyValue) {
     for (const auto& [value, old] : before) {
       const unsigned short number = numberOf(map, value);
       EXPECT_GT(number, previous) << "numbers follow the values";
-      if (pass == 1) EXPECT_EQ(translation[old], number);
+      if (pass == 1) {
+        EXPECT_EQ(translation[old], number);
+      }
       EXPECT_EQ(*static_cast<T*>(map.getValuePointer(number)), value);
       previous = number;
     }
